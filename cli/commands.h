@@ -1,0 +1,18 @@
+// The tool's subcommands. Each adds its options to its own CLI11 subcommand and,
+// once the command line is parsed, runs the export and returns the exit status.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+struct Subcommand {
+  const char* pszName;
+  const char* pszHelp;
+  void (*pfnAddOptions)(CLI::App& sub);
+  int (*pfnRun)();
+};
+
+void AddVersionOptions(CLI::App& sub);
+int RunVersion();
+
+void AddCrlfOptions(CLI::App& sub);
+int RunCrlf();

@@ -1,0 +1,15 @@
+# Compiler flags shared by every target of the project.
+add_library(quorlix_options INTERFACE)
+
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  target_compile_options(quorlix_options INTERFACE -Wall -Wextra -Wshadow)
+  if(QUORLIX_WERROR)
+    target_compile_options(quorlix_options INTERFACE -Werror)
+  endif()
+endif()
+
+if(QUORLIX_SANITIZE)
+  set(QUORLIX_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_compile_options(${QUORLIX_SANITIZER_FLAGS})
+  add_link_options(${QUORLIX_SANITIZER_FLAGS})
+endif()

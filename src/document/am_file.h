@@ -1,0 +1,117 @@
+// CAMFile: the document object of one conversion call. It holds the paths, the
+// input and output buffers with their lengths, the status of the last step and
+// the HTML tag texts. Each conversion adds its routines to this one class; the
+// shared steps here read an input file whole (LoadInput) and write the output
+// buffer to a new file (SaveOutput).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/archive.h"
+#include "platform/file.h"
+#include "platform/object.h"
+#include "platform/platform_string.h"
+
+// Statuses of the shared file steps; each export documents them in quorlix.h.
+inline constexpr int kStatusOk = 0;
+inline constexpr int kStatusInputError = 2;
+inline constexpr int kStatusInputNotFound = 3;
+inline constexpr int kStatusOutputNotFound = 5;
+inline constexpr int kStatusOutputError = 6;
+inline constexpr int kStatusTooManyFiles = 7;
+
+// How one step turns the cause of a file failure into its status.
+struct FileStatusMap {
+  int nNotFound;
+  int nTooManyFiles;
+  int nOther;
+};
+inline constexpr FileStatusMap kInputFileStatuses{kStatusInputNotFound, kStatusTooManyFiles, kStatusInputError};
+inline constexpr FileStatusMap kOutputFileStatuses{kStatusOutputNotFound, kStatusTooManyFiles, kStatusOutputError};
+
+int StatusFromFileException(const CFileException& e, const FileStatusMap& statuses) noexcept;
+
+// A byte buffer that owns its memory; its length lives in the document's fields.
+using ByteBuffer = std::unique_ptr<unsigned char[]>;
+
+class CAMFile : public CObject {
+ public:
+  static const CRuntimeClass classCAMFile;
+  static constexpr unsigned kSchema = 1;
+
+  // ---- Construction: one constructor per conversion ----
+  CAMFile();  // dynamic creation only
+  explicit CAMFile(const CString& strPath);                                  // verification
+  CAMFile(const CString& strInPath, const CString& strOutPath);             // line endings
+  CAMFile(const CString& strInPath, const CString& strOutPath, int bTablesOnly);  // HTML
+  CAMFile(const CString& strInPath, const CString& strOutPath, const CString& strOutPath2);  // filing
+  ~CAMFile() override;
+  CAMFile(const CAMFile&) = delete;
+  CAMFile& operator=(const CAMFile&) = delete;
+
+  const CRuntimeClass* GetRuntimeClass() const override;
+
+  // ---- Shared file steps ----
+  // Reads m_strInPath whole into a new m_pInBuf: 0, or 3 (not found), 7 (too many
+  // open files), 2 (any other failure, a file of 4 GiB or more included).
+  int LoadInput();
+  // Writes m_nOutLen bytes of m_pOutBuf to a created or truncated m_strOutPath and
+  // releases the buffer: 0, or 5 (not found), 7 (too many open files), 6 (other).
+  int SaveOutput();
+  // Loading fills m_pInBuf with m_nInLen bytes; storing writes m_nOutLen bytes of
+  // m_pOutBuf and then releases it. Nothing but the bytes is read or written.
+  void Serialize(CArchive& ar) override;
+
+  // ---- Line endings ----
+  int ConvertLineEnds();
+  int ConvertLineEndsSkipBlank();
+
+  // ---- HTML to text ----
+  int CheckHtmlNames(const CString& strInPath, const CString& strOutPath);
+  int LoadHtmlInput();
+  int ConvertHtml();
+  int RenderBody();
+  int ConvertTable(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos);
+  int ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos);
+
+  // ---- Filing decoder ----
+  int DecodeFiling();
+  int ReadBlock(CFile& fileIn);
+  int DecodeBlock(CFile& fileText, CFile& fileSchedule, std::uint32_t nLen);
+  int ClassifyFilingTag(CString& strTag, CString& strLine, int* pbCapture, int* pbScheduleEnded,
+                        int* pbInLegend, int* pbEmitTag);
+  CString FormatScheduleRow(CString strLabel, CString strValue);
+
+  // ---- File verification ----
+  int VerifyByExtension(const CString& strPath);
+  int VerifyContents(int nTypeCode);
+  int FindCRLF();
+  int FindHtmlTag();
+
+  // ---- Fields, in their declared order ----
+  // Numbers start at 0 whatever the constructor, so no flow can read an unset one.
+  ByteBuffer m_pInBuf;          // the input, or the filing block being decoded
+  ByteBuffer m_pOutBuf;         // the output of a conversion routine
+  std::uint32_t m_nInLen = 0;       // bytes in m_pInBuf; filing: bytes not yet read
+  CString m_strInPath;
+  CString m_strOutPath;         // output; filing: the text output
+  CString m_strOutPath2;        // filing: the schedule output
+  CString m_strHtmlTag;         // "<HTML>", sought by the HTML verification
+  std::uint32_t m_nBodyStart = 0;   // index of the '>' of the last body start tag; 0 = none
+  std::uint32_t m_nBodyEnd = 0;     // index of the '>' of the last body end tag; 0 = none
+  std::uint32_t m_nOutLen = 0;      // bytes of m_pOutBuf to write
+  std::uint32_t m_nBlockLen = 0;    // filing: bytes in the block in m_pInBuf
+  std::uint32_t m_nBlockPos = 0;    // filing: file offset of the next block
+  std::int32_t m_nStatus = 0;       // status of the last step; 0 = success
+  std::int32_t m_bTablesOnly = 0;   // HTML: 1 = only tables produce output
+  CString m_strBodyTag;         // "<BODY>"
+  CString m_strBodyEndTag;      // "</BODY>"
+  CString m_strTag;             // text of the tag being scanned
+  CString m_strTableTag;        // "<TABLE>"
+  CString m_strTableEndTag;     // "</TABLE>"
+  CString m_strRowTag;          // "<TR>"
+  CString m_strRowEndTag;       // "</TR>"
+  CString m_strCellTag;         // "<TD>"
+  CString m_strCellEndTag;      // "</TD>"
+};

@@ -1,0 +1,42 @@
+// The exported functions. Each copies its string arguments, runs its conversion
+// on a document of its own and returns the status; nothing escapes to the host.
+#include "quorlix.h"
+
+#include "document/am_file.h"
+
+static_assert(QUORLIX_CRLF_INPUT_ERROR == kStatusInputError && QUORLIX_CRLF_INPUT_NOT_FOUND == kStatusInputNotFound &&
+              QUORLIX_CRLF_OUTPUT_NOT_FOUND == kStatusOutputNotFound && QUORLIX_CRLF_OUTPUT_ERROR == kStatusOutputError &&
+              QUORLIX_CRLF_TOO_MANY_FILES == kStatusTooManyFiles);
+
+namespace {
+
+// The host may pass a null pointer for a string; it stands for the empty string.
+CString OwnedString(const char* psz) { return psz ? CString(psz) : CString(); }
+
+// Runs one export's body; a failure that no step turned into a status (no memory
+// for the owned strings) becomes nFailureStatus.
+template <typename Body>
+int RunExport(int nFailureStatus, Body body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return nFailureStatus;
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+QUORLIX_API int QUORLIX_CALL CvtDLLVersion(void) { return QUORLIX_DLL_VERSION; }
+
+QUORLIX_API int QUORLIX_CALL CvtCRLF(const char* pszInPath, const char* pszOutPath, int nMode) {
+  return RunExport(QUORLIX_CRLF_PASS_FAILED, [&] {
+    CAMFile doc(OwnedString(pszInPath), OwnedString(pszOutPath));
+    const int nLoaded = doc.LoadInput();
+    if (nLoaded != QUORLIX_OK) return nLoaded;
+    return nMode == 1 ? doc.ConvertLineEndsSkipBlank() : doc.ConvertLineEnds();
+  });
+}
+
+}  // extern "C"

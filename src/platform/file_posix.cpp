@@ -1,0 +1,117 @@
+// POSIX backend of the file layer. Causes follow the way the Windows file layer
+// tells its failures apart, so that statuses are the same on both platforms:
+// a missing file in an existing folder is "file not found", while a missing
+// folder on the way (or a non-folder used as one) is a bad path, cause other.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/file.h"
+
+namespace {
+
+bool IsExistingFolder(const CString& strPath) {
+  struct stat st {};
+  return ::stat(strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+CString FolderOf(const CString& strPath) {
+  const auto nSlash = strPath.find_last_of('/');
+  if (nSlash == CString::npos) return ".";
+  if (nSlash == 0) return "/";
+  return strPath.substr(0, nSlash);
+}
+
+CFileException::Cause CauseOf(int nErrno, const CString& strPath) {
+  switch (nErrno) {
+    case ENOENT:
+      return IsExistingFolder(FolderOf(strPath)) ? CFileException::fileNotFound : CFileException::other;
+    case EMFILE:
+    case ENFILE:
+      return CFileException::tooManyOpenFiles;
+    default:
+      return CFileException::other;
+  }
+}
+
+[[noreturn]] void ThrowFromErrno(int nErrno, const CString& strPath) {
+  throw CFileException(CauseOf(nErrno, strPath));
+}
+
+[[noreturn]] void ThrowOther() { throw CFileException(CFileException::other); }
+
+int Fd(std::intptr_t hFile) { return static_cast<int>(hFile); }
+
+}  // namespace
+
+CFile::CFile(const CString& strPath, unsigned nOpenFlags) {
+  if (strPath.empty()) ThrowOther();  // an empty name is a bad path, not a missing file
+  const bool bCreate = (nOpenFlags & modeCreate) != 0;
+  const int nAccess = (nOpenFlags & modeReadWrite) ? O_RDWR : O_RDONLY;
+  const int nFlags = nAccess | O_CLOEXEC | (bCreate ? O_CREAT | O_TRUNC : 0);
+  int fd;
+  do {
+    fd = ::open(strPath.c_str(), nFlags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) ThrowFromErrno(errno, strPath);
+  m_hFile = fd;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) ThrowOther();  // the destructor closes fd
+}
+
+CFile::~CFile() {
+  if (IsOpen()) ::close(Fd(m_hFile));
+}
+
+std::uint64_t CFile::GetLength() const {
+  struct stat st {};
+  if (::fstat(Fd(m_hFile), &st) != 0) ThrowOther();
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::size_t CFile::Read(void* pBuf, std::size_t nCount) {
+  auto* pNext = static_cast<unsigned char*>(pBuf);
+  std::size_t nDone = 0;
+  while (nDone < nCount) {
+    const ssize_t nGot = ::read(Fd(m_hFile), pNext + nDone, nCount - nDone);
+    if (nGot == 0) break;
+    if (nGot < 0) {
+      if (errno == EINTR) continue;
+      ThrowOther();
+    }
+    nDone += static_cast<std::size_t>(nGot);
+  }
+  return nDone;
+}
+
+void CFile::Write(const void* pBuf, std::size_t nCount) {
+  const auto* pNext = static_cast<const unsigned char*>(pBuf);
+  while (nCount > 0) {
+    const ssize_t nPut = ::write(Fd(m_hFile), pNext, nCount);
+    if (nPut < 0) {
+      if (errno == EINTR) continue;
+      ThrowOther();
+    }
+    pNext += nPut;
+    nCount -= static_cast<std::size_t>(nPut);
+  }
+}
+
+void CFile::SeekToOffset(std::uint64_t nOffset) {
+  if (::lseek(Fd(m_hFile), static_cast<off_t>(nOffset), SEEK_SET) < 0) ThrowOther();
+}
+
+void CFile::Close() {
+  if (!IsOpen()) return;
+  const int fd = Fd(m_hFile);
+  m_hFile = kInvalidHandle;
+  if (::close(fd) != 0 && errno != EINTR) ThrowOther();
+}
+
+bool NameSameFile(const CString& strPathA, const CString& strPathB) noexcept {
+  struct stat stA {}, stB {};
+  return ::stat(strPathA.c_str(), &stA) == 0 && ::stat(strPathB.c_str(), &stB) == 0 &&
+         stA.st_dev == stB.st_dev && stA.st_ino == stB.st_ino;
+}

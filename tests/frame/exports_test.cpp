@@ -1,0 +1,51 @@
+// The C interface as a host uses it: the shared library loaded by name.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "quorlix.h"
+#include "test_support.h"
+
+namespace {
+
+class SharedLibraryTest : public quorlix_test::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    m_hLib = ::dlopen(QUORLIX_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(m_hLib, nullptr) << ::dlerror();
+  }
+  void TearDown() override {
+    if (m_hLib) ::dlclose(m_hLib);
+    TempDirTest::TearDown();
+  }
+  template <typename Fn>
+  Fn* Resolve(const char* pszName) {
+    return reinterpret_cast<Fn*>(::dlsym(m_hLib, pszName));
+  }
+  void* m_hLib = nullptr;
+};
+
+TEST_F(SharedLibraryTest, VersionIs103OnEveryCall) {
+  auto* pfnVersion = Resolve<int()>("CvtDLLVersion");
+  ASSERT_NE(pfnVersion, nullptr);
+  EXPECT_EQ(pfnVersion(), 103);
+  EXPECT_EQ(pfnVersion(), QUORLIX_DLL_VERSION);
+}
+
+TEST_F(SharedLibraryTest, ConvertsLineEndsEndToEnd) {
+  auto* pfnCrlf = Resolve<int(const char*, const char*, int)>("CvtCRLF");
+  ASSERT_NE(pfnCrlf, nullptr);
+  const std::string strIn = WriteFile("in.txt", "a\tb\n\nc");
+  EXPECT_EQ(pfnCrlf(strIn.c_str(), PathOf("out.txt").c_str(), 1), QUORLIX_OK);
+  EXPECT_EQ(quorlix_test::ReadFile(PathOf("out.txt")), "ab\r\nc");
+  EXPECT_EQ(pfnCrlf(PathOf("absent.txt").c_str(), PathOf("out2.txt").c_str(), 0), QUORLIX_CRLF_INPUT_NOT_FOUND);
+}
+
+TEST_F(SharedLibraryTest, InternalsAreHidden) {
+  EXPECT_EQ(::dlsym(m_hLib, "_ZN7CAMFile9LoadInputEv"), nullptr);
+  EXPECT_EQ(::dlsym(m_hLib, "_ZN7CAMFile15ConvertLineEndsEv"), nullptr);
+}
+
+}  // namespace

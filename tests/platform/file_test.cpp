@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+#include "platform/archive.h"
+#include "platform/file.h"
+#include "test_support.h"
+
+namespace {
+
+using quorlix_test::ReadFile;
+
+class FileTest : public quorlix_test::TempDirTest {};
+
+CFileException::Cause CauseOfOpening(const std::string& strPath, unsigned nFlags) {
+  try {
+    CFile file(strPath, nFlags);
+  } catch (const CFileException& e) {
+    return e.GetCause();
+  }
+  ADD_FAILURE() << "opening " << strPath << " succeeded";
+  return CFileException::other;
+}
+
+TEST_F(FileTest, MissingFileInExistingFolderIsFileNotFound) {
+  EXPECT_EQ(CauseOfOpening(PathOf("absent.txt"), CFile::modeRead), CFileException::fileNotFound);
+}
+
+TEST_F(FileTest, MissingFolderOnThePathIsABadPath) {
+  EXPECT_EQ(CauseOfOpening(PathOf("no-such-folder/a.txt"), CFile::modeRead), CFileException::other);
+  EXPECT_EQ(CauseOfOpening(PathOf("no-such-folder/a.txt"), CFile::modeCreate | CFile::modeReadWrite),
+            CFileException::other);
+}
+
+TEST_F(FileTest, FileUsedAsFolderIsABadPath) {
+  const std::string strFile = WriteFile("plain.txt", "x");
+  EXPECT_EQ(CauseOfOpening(strFile + "/a.txt", CFile::modeRead), CFileException::other);
+}
+
+TEST_F(FileTest, EmptyPathIsABadPath) {
+  EXPECT_EQ(CauseOfOpening("", CFile::modeRead), CFileException::other);
+  EXPECT_EQ(CauseOfOpening("", CFile::modeCreate | CFile::modeReadWrite), CFileException::other);
+}
+
+TEST_F(FileTest, DirectoryIsNotAFile) {
+  EXPECT_EQ(CauseOfOpening(m_dir.string(), CFile::modeRead), CFileException::other);
+  EXPECT_EQ(CauseOfOpening(m_dir.string(), CFile::modeCreate | CFile::modeReadWrite), CFileException::other);
+}
+
+TEST_F(FileTest, CreateTruncatesAnExistingFile) {
+  const std::string strPath = WriteFile("old.txt", "old contents");
+  CFile file(strPath, CFile::modeCreate | CFile::modeReadWrite);
+  EXPECT_EQ(file.GetLength(), 0u);
+}
+
+TEST_F(FileTest, SeekThenReadStartsAtTheOffset) {
+  CFile file(WriteFile("digits.txt", "0123456789"), CFile::modeRead);
+  file.SeekToOffset(7);
+  char buf[8] = {};
+  EXPECT_EQ(file.Read(buf, sizeof buf), 3u);
+  EXPECT_EQ(std::string(buf, 3), "789");
+}
+
+TEST_F(FileTest, NameSameFileSeesThroughSpellingsAndLinks) {
+  const std::string strPath = WriteFile("a.txt", "a");
+  const std::string strOther = WriteFile("b.txt", "b");
+  std::filesystem::create_symlink(strPath, PathOf("sym.txt"));
+  std::filesystem::create_hard_link(strPath, PathOf("hard.txt"));
+  EXPECT_TRUE(NameSameFile(strPath, m_dir.string() + "/./a.txt"));
+  EXPECT_TRUE(NameSameFile(strPath, PathOf("sym.txt")));
+  EXPECT_TRUE(NameSameFile(strPath, PathOf("hard.txt")));
+  EXPECT_FALSE(NameSameFile(strPath, strOther));
+  EXPECT_FALSE(NameSameFile(strPath, PathOf("absent.txt")));
+}
+
+// Round trips through the archive at sizes around its buffer, where a
+// refill or a direct transfer could lose or repeat bytes.
+TEST_F(FileTest, ArchiveRoundTripsEveryLengthAroundItsBuffer) {
+  for (const std::size_t nLen : {0u, 1u, 4095u, 4096u, 4097u, 8191u, 8192u, 12289u}) {
+    std::string bytes(nLen, '\0');
+    for (std::size_t i = 0; i < nLen; ++i) bytes[i] = static_cast<char>(i * 7 + i / 251);
+    const std::string strPath = PathOf("round.bin");
+    {
+      CFile file(strPath, CFile::modeCreate | CFile::modeReadWrite);
+      CArchive ar(file, CArchive::store);
+      // Split the writes so that the buffer is topped up, flushed and bypassed.
+      const std::size_t nFirst = nLen / 3;
+      ar.Write(bytes.data(), nFirst);
+      ar.Write(bytes.data() + nFirst, nLen - nFirst);
+      ar.Close();
+      file.Close();
+    }
+    ASSERT_EQ(ReadFile(strPath), bytes) << nLen;
+
+    CFile file(strPath, CFile::modeRead);
+    CArchive ar(file, CArchive::load);
+    std::string back(nLen + 10, '\0');
+    const std::size_t nFirst = nLen / 2 + 1;
+    std::size_t nGot = ar.Read(back.data(), std::min(nFirst, nLen));
+    nGot += ar.Read(back.data() + nGot, nLen + 10 - nGot);
+    EXPECT_EQ(nGot, nLen);
+    EXPECT_EQ(back.substr(0, nLen), bytes) << nLen;
+  }
+}
+
+TEST_F(FileTest, ArchiveAbandonedWithoutCloseWritesOnlyFullBuffers) {
+  const std::string strPath = PathOf("abandoned.bin");
+  {
+    CFile file(strPath, CFile::modeCreate | CFile::modeReadWrite);
+    CArchive ar(file, CArchive::store);
+    ar.Write(std::string(5000, 'x').data(), 5000);
+  }
+  EXPECT_EQ(ReadFile(strPath).size(), 4096u);
+}
+
+TEST(FileException, WriteToFullDeviceIsRaisedAtLatestOnClose) {
+  CFile file("/dev/full", CFile::modeCreate | CFile::modeReadWrite);
+  CArchive ar(file, CArchive::store);
+  ar.Write("abc", 3);
+  EXPECT_THROW(ar.Close(), CFileException);
+}
+
+}  // namespace

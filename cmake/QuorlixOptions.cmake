@@ -13,3 +13,10 @@ if(QUORLIX_SANITIZE)
   add_compile_options(${QUORLIX_SANITIZER_FLAGS})
   add_link_options(${QUORLIX_SANITIZER_FLAGS})
 endif()
+
+if(QUORLIX_BUILD_FUZZERS)
+  # Coverage for libFuzzer everywhere; the fuzz targets themselves add its main.
+  set(QUORLIX_FUZZ_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_compile_options(-fsanitize=fuzzer-no-link ${QUORLIX_FUZZ_FLAGS})
+  add_link_options(${QUORLIX_FUZZ_FLAGS})
+endif()

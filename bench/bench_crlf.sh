@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# quorlix crlf against unix2dos on a 256 MiB text file with LF line ends, tabs and
+# 8-bit bytes. Usage: bench/bench_crlf.sh [SIZE_MIB]
+source "$(dirname "$0")/bench_lib.sh"
+require_tools hyperfine unix2dos python3
+size_mib=${1:-256}
+input="$WORK/text_${size_mib}mib.txt"
+[ -f "$input" ] || python3 "$BENCH_DIR/gen_text.py" "$size_mib" "$input"
+report crlf "${size_mib}MiB" "$input" \
+  "$QUORLIX crlf '$input' '$WORK/crlf_out.txt'" \
+  unix2dos "unix2dos -q -n '$input' '$WORK/unix2dos_out.txt'"

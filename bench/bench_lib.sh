@@ -1,0 +1,45 @@
+# Shared by the benchmark scripts: timing with hyperfine, peak memory with
+# /usr/bin/time, and one result line per job:
+#   <job> <size>  quorlix <t>s  <tool> <t>s  speedup <r>x  peak-rss <m>x input
+# Source it; set QUORLIX to the tool to measure (default: the release build).
+
+set -euo pipefail
+BENCH_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+ROOT=$(cd "$BENCH_DIR/.." && pwd)
+WORK=${BENCH_WORK:-$BENCH_DIR/work}
+QUORLIX=${QUORLIX:-$ROOT/build/release/cli/quorlix}
+RUNS=${BENCH_RUNS:-5}
+mkdir -p "$WORK"
+
+require_tools() {
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || { echo "missing $tool: apt-get install it first" >&2; exit 1; }
+  done
+  [ -x "$QUORLIX" ] || { echo "build the release preset first: $QUORLIX" >&2; exit 1; }
+}
+
+# Median wall time in seconds of a shell command over $RUNS runs.
+median_seconds() {
+  local json="$WORK/hyperfine.json"
+  hyperfine --warmup 1 --runs "$RUNS" --style none --export-json "$json" "$1" >/dev/null
+  python3 -c 'import json,sys; print("%.3f" % json.load(open(sys.argv[1]))["results"][0]["median"])' "$json"
+}
+
+# Peak resident set size in bytes of a shell command.
+peak_rss_bytes() {
+  local kib
+  kib=$( { /usr/bin/time -f '%M' bash -c "$1" >/dev/null; } 2>&1 | tail -n 1)
+  echo $((kib * 1024))
+}
+
+# report JOB SIZE_LABEL INPUT_FILE QUORLIX_COMMAND TOOL_NAME TOOL_COMMAND
+report() {
+  local job=$1 label=$2 input=$3 ours=$4 name=$5 theirs=$6
+  local t_ours t_theirs rss size
+  t_ours=$(median_seconds "$ours")
+  t_theirs=$(median_seconds "$theirs")
+  rss=$(peak_rss_bytes "$ours")
+  size=$(stat -c %s "$input")
+  python3 -c 'import sys; j,l,a,n,b,r,s=sys.argv[1:]; print("%s %s  quorlix %ss  %s %ss  speedup %.1fx  peak-rss %.2fx input" % (j,l,a,n,b,float(b)/float(a),int(r)/int(s)))' \
+    "$job" "$label" "$t_ours" "$name" "$t_theirs" "$rss" "$size"
+}

@@ -16,3 +16,6 @@ int RunVersion();
 
 void AddCrlfOptions(CLI::App& sub);
 int RunCrlf();
+
+void AddDecodeFilingOptions(CLI::App& sub);
+int RunDecodeFiling();

@@ -8,6 +8,8 @@ namespace {
 
 constexpr Subcommand kSubcommands[] = {
     {"crlf", "Rewrite a text file with CR LF line ends and printable ASCII only", AddCrlfOptions, RunCrlf},
+    {"decode-filing", "Decode an EDGAR filing into text and its Financial Data Schedule", AddDecodeFilingOptions,
+     RunDecodeFiling},
     {"version", "Print the library's version number", AddVersionOptions, RunVersion},
 };
 

@@ -32,7 +32,7 @@ constexpr StatusMessage kStatusMessages[] = {
     {Export::kHtml, 15, "a table in '{in}' is not closed before the body ends"},
     {Export::kHtml, 16, "a table row in '{in}' is not closed before the body ends"},
 
-    {Export::kFiling, 2, "file error on '{in}', '{out}' or '{out2}' (bad path, disk full, or an output naming the filing)"},
+    {Export::kFiling, 2, "file error on '{in}', '{out}' or '{out2}' (bad path, disk full, an output naming the filing, or both outputs one file)"},
     {Export::kFiling, 3, "filing '{in}' not found"},
     {Export::kFiling, 7, "too many open files"},
     {Export::kFiling, 18, "decoding '{in}' failed: not enough memory"},

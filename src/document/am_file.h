@@ -13,6 +13,9 @@
 #include "platform/object.h"
 #include "platform/platform_string.h"
 
+struct FilingCopyFlags;
+struct FilingStream;
+
 // Statuses of the shared file steps; each export documents them in quorlix.h.
 inline constexpr int kStatusOk = 0;
 inline constexpr int kStatusInputError = 2;
@@ -76,12 +79,27 @@ class CAMFile : public CObject {
   int ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos);
 
   // ---- Filing decoder ----
+  // Decodes the filing m_strInPath into the text output m_strOutPath and the
+  // schedule output m_strOutPath2, block by block as one stream: 0, or 2 (a file
+  // error, an output that is the filing, both outputs one file), 3, 7, 18.
   int DecodeFiling();
+  // Reads the next block of the open filing into m_pInBuf (m_nBlockLen bytes).
   int ReadBlock(CFile& fileIn);
-  int DecodeBlock(CFile& fileText, CFile& fileSchedule, std::uint32_t nLen);
-  int ClassifyFilingTag(CString& strTag, CString& strLine, int* pbCapture, int* pbScheduleEnded,
-                        int* pbInLegend, int* pbEmitTag);
+  // Decodes nLen bytes of m_pInBuf onto the stream; bEndsFiling also writes the
+  // line left open at the end. 0, or 2, 3, 7 (writing failed), 18 (no memory).
+  int DecodeBlock(FilingStream& stream, std::uint32_t nLen, bool bEndsFiling);
+  // The line end: classifies stream.strLine by its tag, writes it, empties it.
+  void EndFilingLine(FilingStream& stream);
+  // Looks strTag (in capitals) up in the filing tag table and applies its action
+  // to strLine and the flags; strLine becomes "<NUL>" when the line is dropped.
+  int ClassifyFilingTag(const CString& strTag, CString& strLine, FilingCopyFlags& flags);
+  // A schedule row: the label in 20 columns, then the value (with its line end)
+  // right-aligned in 20 columns, or 21 when it holds a ')'.
   CString FormatScheduleRow(CString strLabel, CString strValue);
+  // Where the block reading stands, in 64 bits so that no filing is too large;
+  // m_nInLen and m_nBlockPos mirror them, saturated at their 32-bit limit.
+  std::uint64_t m_nFilingLeft = 0;  // bytes of the filing not yet read
+  std::uint64_t m_nFilingNext = 0;  // file offset of the next block
 
   // ---- File verification ----
   int VerifyByExtension(const CString& strPath);

@@ -39,4 +39,12 @@ QUORLIX_API int QUORLIX_CALL CvtCRLF(const char* pszInPath, const char* pszOutPa
   });
 }
 
+QUORLIX_API int QUORLIX_CALL CvtDecodeFiling(const char* pszFilingPath, const char* pszTextPath,
+                                             const char* pszSchedulePath) {
+  return RunExport(QUORLIX_FILING_DECODE_FAILED, [&] {
+    CAMFile doc(OwnedString(pszFilingPath), OwnedString(pszTextPath), OwnedString(pszSchedulePath));
+    return doc.DecodeFiling();
+  });
+}
+
 }  // extern "C"

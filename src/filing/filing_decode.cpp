@@ -1,0 +1,206 @@
+// The filing decoder: reads the filing in blocks and turns its bytes into lines,
+// one stream across the blocks, so that a filing read in blocks gives exactly
+// what reading it whole would. Each line keeps only printable ASCII, ends in
+// CR LF (or a lone CR), and is written to the text output and, while a schedule
+// is being copied, to the schedule output; a line holding a '>' is first
+// classified by its leading tag.
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <string_view>
+
+#include "document/am_file.h"
+#include "document/byte_filter.h"
+#include "filing/filing_stream.h"
+#include "quorlix.h"
+
+namespace {
+
+// A file failure on the filing or either output.
+constexpr FileStatusMap kFilingFileStatuses{QUORLIX_FILING_NOT_FOUND, QUORLIX_FILING_TOO_MANY_FILES,
+                                            QUORLIX_FILING_FILE_ERROR};
+
+// The bytes a line is made of: the kept bytes of the shared filter less CR and LF,
+// that is 0x20-0x7E.
+constexpr std::array<bool, 256> kLineBytes = [] {
+  std::array<bool, 256> table{};
+  for (int b = 0; b < 256; ++b)
+    table[b] = KindOf(static_cast<unsigned char>(b)) == ByteKind::kVisible ||
+               KindOf(static_cast<unsigned char>(b)) == ByteKind::kSpace;
+  return table;
+}();
+
+bool IsLineByte(unsigned char b) { return kLineBytes[b]; }
+
+char ToUpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool IsDropMarker(std::string_view strLine) {
+  return std::ranges::equal(strLine, kFilingDropMarker, {}, ToUpperAscii);
+}
+
+void WriteTo(CArchive& ar, const CString& str) { ar.Write(str.data(), str.size()); }
+
+// The 32-bit fields mirror the 64-bit reading position as far as they can.
+std::uint32_t Saturated32(std::uint64_t n) {
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(n, std::numeric_limits<std::uint32_t>::max()));
+}
+
+}  // namespace
+
+// ---- Driver and block reading ----
+
+int CAMFile::DecodeFiling() {
+  m_nBlockLen = m_nBlockPos = m_nInLen = 0;
+  m_nFilingLeft = m_nFilingNext = 0;
+  m_nStatus = kStatusOk;
+  try {
+    CFile fileIn(m_strInPath, CFile::modeRead);
+    m_nFilingLeft = fileIn.GetLength();
+    m_nInLen = Saturated32(m_nFilingLeft);
+    // Creating an output truncates it; the file layer does not lock the filing,
+    // so an output that is the filing, by whatever name, is refused here.
+    if (NameSameFile(m_strInPath, m_strOutPath) || NameSameFile(m_strInPath, m_strOutPath2))
+      return m_nStatus = QUORLIX_FILING_FILE_ERROR;
+    m_pInBuf = std::make_unique_for_overwrite<unsigned char[]>(std::min<std::uint64_t>(m_nFilingLeft, kFilingBlockBytes));
+
+    // A filing of one block is read before the outputs exist, so a failed read creates nothing.
+    const bool bWhole = m_nFilingLeft <= kFilingBlockBytes;
+    if (bWhole && ReadBlock(fileIn) != kStatusOk) return m_nStatus;
+    CFile fileText(m_strOutPath, CFile::modeCreate | CFile::modeReadWrite);
+    // Two outputs in one file would overwrite each other.
+    if (NameSameFile(m_strOutPath, m_strOutPath2)) return m_nStatus = QUORLIX_FILING_FILE_ERROR;
+    CFile fileSchedule(m_strOutPath2, CFile::modeCreate | CFile::modeReadWrite);
+
+    FilingStream stream(fileText, fileSchedule);
+    if (bWhole) {
+      DecodeBlock(stream, m_nBlockLen, true);
+    } else {
+      while (m_nFilingLeft > 0 && ReadBlock(fileIn) == kStatusOk &&
+             DecodeBlock(stream, m_nBlockLen, m_nFilingLeft == 0) == kStatusOk) {
+      }
+    }
+    // Also after a failure, the lines decoded before it reach the outputs.
+    stream.Close();
+    fileIn.Close();
+    fileText.Close();
+    fileSchedule.Close();
+  } catch (const CFileException& e) {
+    // The first failure is the one reported, not a later one while closing.
+    if (m_nStatus == kStatusOk) m_nStatus = StatusFromFileException(e, kFilingFileStatuses);
+  } catch (...) {
+    if (m_nStatus == kStatusOk) m_nStatus = QUORLIX_FILING_DECODE_FAILED;
+  }
+  m_pInBuf.reset();
+  return m_nStatus;
+}
+
+// m_pInBuf holds the first block, the largest, so every later block fits it too.
+int CAMFile::ReadBlock(CFile& fileIn) {
+  try {
+    m_nBlockLen = static_cast<std::uint32_t>(std::min<std::uint64_t>(m_nFilingLeft, kFilingBlockBytes));
+    if (m_nBlockLen == 0) return m_nStatus = kStatusOk;
+    fileIn.SeekToOffset(m_nFilingNext);
+    // A filing that ends before its measured length was changed under us.
+    if (fileIn.Read(m_pInBuf.get(), m_nBlockLen) != m_nBlockLen) return m_nStatus = QUORLIX_FILING_FILE_ERROR;
+    m_nFilingLeft -= m_nBlockLen;
+    m_nFilingNext += m_nBlockLen;
+    m_nInLen = Saturated32(m_nFilingLeft);
+    m_nBlockPos = Saturated32(m_nFilingNext);
+    return m_nStatus = kStatusOk;
+  } catch (const CFileException& e) {
+    return m_nStatus = StatusFromFileException(e, kFilingFileStatuses);
+  } catch (...) {
+    return m_nStatus = QUORLIX_FILING_DECODE_FAILED;
+  }
+}
+
+// ---- Line assembly ----
+
+// Runs of line bytes are appended whole; only CR, LF and dropped bytes are taken
+// one at a time. A CR looks at the byte after it, across a block boundary too.
+int CAMFile::DecodeBlock(FilingStream& stream, std::uint32_t nLen, bool bEndsFiling) {
+  try {
+    CString& strLine = stream.strLine;
+    // The byte after a CR: an LF completes the line end; after the line end any
+    // other byte goes on as usual, except that a CR is dropped, not a line end.
+    const auto takeByteAfterCr = [&](unsigned char b) {
+      if (b == '\n') strLine += '\n';
+      EndFilingLine(stream);
+      if (IsLineByte(b)) {
+        strLine += static_cast<char>(b);
+        stream.chPrev = b;
+      }
+    };
+
+    const unsigned char* p = m_pInBuf.get();
+    const unsigned char* const pEnd = p + nLen;
+    if (stream.bCrPending && p < pEnd) {
+      stream.bCrPending = false;
+      takeByteAfterCr(*p++);
+    }
+    while (p < pEnd) {
+      const unsigned char* const pRun = p;
+      while (p < pEnd && IsLineByte(*p)) ++p;
+      if (p != pRun) {
+        strLine.append(reinterpret_cast<const char*>(pRun), static_cast<std::size_t>(p - pRun));
+        stream.chPrev = p[-1];
+        if (p == pEnd) break;
+      }
+      const unsigned char b = *p++;
+      if (b == '\r') {
+        stream.chPrev = '\r';
+        strLine += '\r';
+        if (p == pEnd) {
+          stream.bCrPending = true;
+          break;
+        }
+        takeByteAfterCr(*p++);
+      } else if (b == '\n' && stream.chPrev != '\r') {
+        strLine += "\r\n";
+        EndFilingLine(stream);
+      }
+      // Any other byte, and an LF that a CR already ended, adds nothing.
+    }
+    // At the end a CR ends its line alone, and text after the last line end is a line too.
+    if (bEndsFiling) {
+      stream.bCrPending = false;
+      if (!strLine.empty()) EndFilingLine(stream);
+    }
+    m_nStatus = kStatusOk;
+  } catch (const CFileException& e) {
+    m_nStatus = StatusFromFileException(e, kFilingFileStatuses);
+  } catch (...) {
+    m_nStatus = QUORLIX_FILING_DECODE_FAILED;
+  }
+  return m_nStatus;
+}
+
+// ---- Line end ----
+
+// Only a line that holds a '>' is classified. Its tag runs from its first
+// non-blank byte to its first '>', whatever stands between; the remainder starts
+// at the next non-blank byte after the '>', so a line of a tag alone keeps no line end.
+void CAMFile::EndFilingLine(FilingStream& stream) {
+  CString& strLine = stream.strLine;
+  FilingCopyFlags& flags = stream.flags;
+  if (const std::size_t nClose = strLine.find('>'); nClose != CString::npos) {
+    const std::size_t nOpen = strLine.find_first_not_of(kFilingBlanks);
+    stream.strTag.assign(strLine, nOpen, nClose + 1 - nOpen);
+    std::ranges::transform(stream.strTag, stream.strTag.begin(), ToUpperAscii);
+    strLine.erase(0, std::min(strLine.find_first_not_of(kFilingBlanks, nClose + 1), strLine.size()));
+    ClassifyFilingTag(stream.strTag, strLine, flags);
+    if (IsDropMarker(strLine)) {
+      strLine.clear();
+      return;
+    }
+  }
+  if (flags.bEmitTag) {
+    WriteTo(stream.arText, stream.strTag);
+    flags.bEmitTag = false;
+  }
+  WriteTo(stream.arText, strLine);
+  if (flags.bCapture && !flags.bInLegend) WriteTo(stream.arSchedule, strLine);
+  if (flags.bScheduleEnded) flags.bCapture = false;
+  strLine.clear();
+}

@@ -1,0 +1,53 @@
+// The filing decoder's state as it passes from one block of the filing to the
+// next. A filing is one stream of lines: a line, a CR LF pair or a schedule may
+// straddle a block boundary, so everything a line needs lives here rather than
+// in one block's decoding.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "platform/archive.h"
+#include "platform/file.h"
+#include "platform/platform_string.h"
+
+// Largest block of the filing held in memory at once.
+inline constexpr std::uint32_t kFilingBlockBytes = 0xFFFF;
+
+// What a classification leaves in place of a line that no output gets; compared
+// without regard to case.
+inline constexpr std::string_view kFilingDropMarker = "<NUL>";
+
+// The characters that trimming a line or a value removes.
+inline constexpr std::string_view kFilingBlanks = " \t\n\v\f\r";
+
+// How the current line is routed to the two outputs.
+struct FilingCopyFlags {
+  bool bCapture = false;        // lines go to the schedule output too
+  bool bScheduleEnded = false;  // the last tag of a schedule was seen: copying stops after each written line
+  bool bInLegend = false;       // inside a schedule legend: the schedule output is suspended
+  bool bEmitTag = false;        // the current line's tag is written back in front of it
+};
+
+struct FilingStream {
+  // Both outputs are buffered; Close writes out what is still held.
+  FilingStream(CFile& fileText, CFile& fileSchedule) noexcept
+      : arText(fileText, CArchive::store), arSchedule(fileSchedule, CArchive::store) {}
+
+  void Close() {
+    arText.Close();
+    arSchedule.Close();
+  }
+
+  CArchive arText;
+  CArchive arSchedule;
+  CString strLine;  // the line being assembled; after its tag is cut off, the remainder
+  CString strTag;   // the tag of the latest line that held a '>', in capitals
+  // The byte before the current one, as far as line ends care: CR after a CR, a
+  // byte added to the line after that byte; an LF or a dropped byte leaves it.
+  unsigned char chPrev = ' ';
+  // The line ends in a CR that was the last byte of its block: the first byte of
+  // the next block decides whether an LF completes it.
+  bool bCrPending = false;
+  FilingCopyFlags flags;
+};

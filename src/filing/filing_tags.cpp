@@ -1,0 +1,166 @@
+// The filing tag table: what a line's leading tag does to the line and to the
+// routing of lines to the schedule output. Structure tags of the submission are
+// dropped or cut off; Financial Data Schedule tags turn their line into a
+// two-column row; every tag not in the table is written back in front of its line.
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+#include "document/am_file.h"
+#include "filing/filing_stream.h"
+
+namespace {
+
+enum class TagAction : unsigned char {
+  kDropLine,        // the line reaches neither output
+  kKeepRemainder,   // the line is written without its tag
+  kScheduleRow,     // the line becomes a row under the tag's label
+  kStartSchedule,   // a row, and the schedule output starts copying with it
+  kEndSchedule,     // a row, and the schedule output stops copying after it
+  kOpenLegend,      // dropped; the schedule output is suspended
+  kCloseLegend,     // dropped; the schedule output resumes
+};
+
+struct FilingTag {
+  std::string_view strTag;
+  TagAction action;
+  std::string_view strLabel;  // schedule rows only
+};
+
+using enum TagAction;
+
+// In the order of the submission: frame and markup, then the schedule, then its legend.
+// The labels are shown as filers have always seen them, "Currents Assets" included.
+constexpr FilingTag kFilingTags[] = {
+    {"<SEC-DOCUMENT>", kDropLine, {}},
+    {"</SEC-DOCUMENT>", kDropLine, {}},
+    {"<IMS-DOCUMENT>", kDropLine, {}},
+    {"</IMS-DOCUMENT>", kDropLine, {}},
+    {"<IMS-HEADER>", kDropLine, {}},
+    {"</IMS-HEADER>", kDropLine, {}},
+    {"<SEC-HEADER>", kKeepRemainder, {}},
+    {"</SEC-HEADER>", kKeepRemainder, {}},
+    {"<DOCUMENT>", kKeepRemainder, {}},
+    {"</DOCUMENT>", kDropLine, {}},
+    {"<TYPE>", kDropLine, {}},
+    {"<SEQUENCE>", kDropLine, {}},
+    {"<DESCRIPTION>", kDropLine, {}},
+    {"<TEXT>", kDropLine, {}},
+    {"</TEXT>", kDropLine, {}},
+    {"<PAGE>", kDropLine, {}},
+    {"<TABLE>", kDropLine, {}},
+    {"</TABLE>", kDropLine, {}},
+    {"<CAPTION>", kDropLine, {}},
+    {"<S>", kDropLine, {}},
+    {"<C>", kDropLine, {}},
+    {"<F1>", kDropLine, {}},
+    {"<F2>", kDropLine, {}},
+    {"<F3>", kDropLine, {}},
+    {"<F4>", kDropLine, {}},
+
+    {"<ARTICLE>", kStartSchedule, "Article"},
+    {"<MULTIPLIER>", kScheduleRow, "Multiplier"},
+    {"<CURRENCY>", kScheduleRow, "Currency"},
+    {"<PERIOD-TYPE>", kScheduleRow, "Period Type"},
+    {"<FISCAL-YEAR-END>", kScheduleRow, "Fiscal Year End"},
+    {"<PERIOD-START>", kScheduleRow, "Period Start"},
+    {"<PERIOD-END>", kScheduleRow, "Period End"},
+    {"<EXCHANGE-RATE>", kScheduleRow, "Exchange Rate"},
+    {"<CASH>", kScheduleRow, "Cash"},
+    {"<SECURITIES>", kScheduleRow, "Securities"},
+    {"<RECEIVABLES>", kScheduleRow, "Receivables"},
+    {"<ALLOWANCES>", kScheduleRow, "Allowances"},
+    {"<INVENTORY>", kScheduleRow, "Inventory"},
+    {"<CURRENT-ASSETS>", kScheduleRow, "Currents Assets"},
+    {"<PP&E>", kScheduleRow, "PP&E"},
+    {"<DEPRECIATION>", kScheduleRow, "Depreciation"},
+    {"<TOTAL-ASSETS>", kScheduleRow, "Total Assets"},
+    {"<CURRENT-LIABILITIES>", kScheduleRow, "Current Liabilities"},
+    {"<BONDS>", kScheduleRow, "Bonds"},
+    {"<PREFERRED-MANDATORY>", kScheduleRow, "Preferred Mandatory"},
+    {"<PREFERRED>", kScheduleRow, "Preferred"},
+    {"<COMMON>", kScheduleRow, "Common"},
+    {"<OTHER-SE>", kScheduleRow, "Other SE"},
+    {"<TOTAL-LIABILITY-AND-EQUITY>", kScheduleRow, "Total Liability & Equity"},
+    {"<SALES>", kScheduleRow, "Sales"},
+    {"<TOTAL-REVENUES>", kScheduleRow, "Total Revenues"},
+    {"<CGS>", kScheduleRow, "CGS"},
+    {"<TOTAL-COSTS>", kScheduleRow, "Total Costs"},
+    {"<OTHER-EXPENSES>", kScheduleRow, "Other Expenses"},
+    {"<LOSS-PROVISION>", kScheduleRow, "Loss Provision"},
+    {"<INTEREST-EXPENSE>", kScheduleRow, "Interest Expense"},
+    {"<INCOME-PRETAX>", kScheduleRow, "Income Pretax"},
+    {"<INCOME-TAX>", kScheduleRow, "Income Tax"},
+    {"<INCOME-CONTINUING>", kScheduleRow, "Income Continuing"},
+    {"<DISCONTINUED>", kScheduleRow, "Discontinued"},
+    {"<EXTRAORDINARY>", kScheduleRow, "Extraordinary"},
+    {"<CHANGES>", kScheduleRow, "Changes"},
+    {"<NET-INCOME>", kScheduleRow, "Net Income"},
+    {"<EPS-PRIMARY>", kScheduleRow, "EPS Primary"},
+    {"<EPS-DILUTED>", kEndSchedule, "EPS Diluted"},
+
+    {"<LEGEND>", kOpenLegend, {}},
+    {"</LEGEND>", kCloseLegend, {}},
+};
+
+// The same rows ordered by tag, for a binary search.
+constexpr auto kTagsByText = [] {
+  std::array<FilingTag, std::size(kFilingTags)> rows{};
+  std::ranges::copy(kFilingTags, rows.begin());
+  std::ranges::sort(rows, {}, &FilingTag::strTag);
+  return rows;
+}();
+static_assert(std::ranges::adjacent_find(kTagsByText, {}, &FilingTag::strTag) == kTagsByText.end(),
+              "each tag has one row");
+
+const FilingTag* FindFilingTag(std::string_view strTag) {
+  const auto it = std::ranges::lower_bound(kTagsByText, strTag, {}, &FilingTag::strTag);
+  return it != kTagsByText.end() && it->strTag == strTag ? &*it : nullptr;
+}
+
+constexpr std::size_t kLabelColumns = 20;
+constexpr std::size_t kValueColumns = 20;
+
+}  // namespace
+
+int CAMFile::ClassifyFilingTag(const CString& strTag, CString& strLine, FilingCopyFlags& flags) {
+  const FilingTag* pTag = FindFilingTag(strTag);
+  if (!pTag) {
+    flags.bEmitTag = true;
+    return 0;
+  }
+  switch (pTag->action) {
+    case kDropLine: break;
+    case kKeepRemainder: return 0;
+    case kOpenLegend: flags.bInLegend = true; break;
+    case kCloseLegend: flags.bInLegend = false; break;
+    case kStartSchedule:
+      // A later schedule is copied whole, however the one before it ended.
+      flags.bCapture = true;
+      flags.bScheduleEnded = false;
+      strLine = FormatScheduleRow(CString(pTag->strLabel), strLine);
+      return 0;
+    case kEndSchedule:
+      flags.bScheduleEnded = true;
+      strLine = FormatScheduleRow(CString(pTag->strLabel), strLine);
+      return 0;
+    case kScheduleRow:
+      strLine = FormatScheduleRow(CString(pTag->strLabel), strLine);
+      return 0;
+  }
+  strLine = kFilingDropMarker;
+  return 0;
+}
+
+// The value keeps the line end that closed it in the filing, so the end sits in
+// the value column's last places and the digits of a plain value end in column
+// 38. A value in parentheses gets one more column, which puts its digits in that
+// same column and its ')' one place further right.
+CString CAMFile::FormatScheduleRow(CString strLabel, CString strValue) {
+  strLabel.resize(kLabelColumns, ' ');
+  strValue.erase(0, strValue.find_first_not_of(kFilingBlanks));
+  const std::size_t nColumns = kValueColumns + (strValue.find(')') != CString::npos ? 1 : 0);
+  if (strValue.size() > nColumns) strValue.erase(0, strValue.size() - nColumns);
+  strLabel.append(nColumns - strValue.size(), ' ');
+  return strLabel + strValue;
+}

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string_view>
 
@@ -32,6 +33,28 @@ constexpr std::array<bool, 256> kLineBytes = [] {
 }();
 
 bool IsLineByte(unsigned char b) { return kLineBytes[b]; }
+
+// True when any of the eight bytes of x lies outside 0x20-0x7E. A borrow or carry
+// between bytes can only start at a byte that is itself outside, so the answer
+// for the word is exact even where the per-byte bits are not.
+bool HasNonLineByte(std::uint64_t x) {
+  constexpr std::uint64_t kEachByte = 0x0101010101010101;
+  constexpr std::uint64_t kHighBits = kEachByte * 0x80;
+  const std::uint64_t nBelow = (x - kEachByte * 0x20) & ~x & kHighBits;  // 0x00-0x1F
+  const std::uint64_t nAbove = ((x + kEachByte) | x) & kHighBits;         // 0x7F-0xFF
+  return (nBelow | nAbove) != 0;
+}
+
+// The first byte at or after p that is not a line byte. Text is mostly long runs
+// of line bytes, so they are passed over eight at a time.
+const unsigned char* SkipLineBytes(const unsigned char* p, const unsigned char* pEnd) {
+  for (std::uint64_t x; pEnd - p >= 8; p += 8) {
+    std::memcpy(&x, p, sizeof x);
+    if (HasNonLineByte(x)) break;
+  }
+  while (p < pEnd && IsLineByte(*p)) ++p;
+  return p;
+}
 
 char ToUpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -141,7 +164,7 @@ int CAMFile::DecodeBlock(FilingStream& stream, std::uint32_t nLen, bool bEndsFil
     }
     while (p < pEnd) {
       const unsigned char* const pRun = p;
-      while (p < pEnd && IsLineByte(*p)) ++p;
+      p = SkipLineBytes(p, pEnd);
       if (p != pRun) {
         strLine.append(reinterpret_cast<const char*>(pRun), static_cast<std::size_t>(p - pRun));
         stream.chPrev = p[-1];

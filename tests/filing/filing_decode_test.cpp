@@ -85,6 +85,17 @@ TEST_F(FilingTest, OnlyPrintableAsciiReachesTheOutput) {
   EXPECT_EQ(Text(std::string_view("A\r\0\nB", 5)), "A\rB");  // an LF after a CR and a dropped byte adds nothing
 }
 
+TEST_F(FilingTest, EveryByteValueIsKeptOrDroppedWhereverItStands) {
+  // Lines of 18 bytes put each byte at every place within the words the decoder reads at once.
+  std::string strFiling, strExpected;
+  for (int b = 0; b < 256; ++b) {
+    if (b == '\r' || b == '\n' || b == '>') continue;
+    strFiling += "abcdefg" + std::string(1, static_cast<char>(b)) + "hijklmnop\n";
+    strExpected += "abcdefg" + (b >= 0x20 && b <= 0x7E ? std::string(1, static_cast<char>(b)) : "") + "hijklmnop\r\n";
+  }
+  EXPECT_EQ(Text(strFiling), strExpected);
+}
+
 // ---- Tags ----
 
 TEST_F(FilingTest, FrameLinesVanishWithWhateverFollowsTheirTag) {

@@ -20,7 +20,7 @@ int RunLineEndPass(CAMFile& doc, PassFn pass) {
   try {
     const std::uint64_t nCapacity = 2 * std::uint64_t{doc.m_nInLen};
     if (nCapacity > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();  // a doubled length that does not fit
-    doc.m_pOutBuf = std::make_unique_for_overwrite<unsigned char[]>(nCapacity);
+    doc.m_pOutBuf = AllocateByteBuffer(nCapacity);
     const std::uint32_t nWritten = pass(doc.m_pInBuf.get(), doc.m_nInLen, doc.m_pOutBuf.get());
     assert(nWritten <= nCapacity);
     doc.m_nOutLen = nWritten;
@@ -40,25 +40,22 @@ bool PrecedesLf(const unsigned char* pIn, std::uint32_t nLen, std::uint32_t i) {
   return i + 1 < nLen && pIn[i + 1] == '\n';
 }
 
+// Text bytes are stored unconditionally and counted only when kept, so the
+// common case has no branch that depends on the data; only CR and LF branch.
 std::uint32_t ConvertAllLines(const unsigned char* pIn, std::uint32_t nLen, unsigned char* pOut) {
   std::uint32_t j = 0;
   for (std::uint32_t i = 0; i < nLen; ++i) {
     const unsigned char b = pIn[i];
-    switch (KindOf(b)) {
-      case ByteKind::kVisible:
-      case ByteKind::kSpace:
-        pOut[j++] = b;
-        break;
-      case ByteKind::kLf:
-        if (!FollowsCr(pIn, i)) pOut[j++] = '\r';
-        pOut[j++] = '\n';
-        break;
-      case ByteKind::kCr:
-        pOut[j++] = '\r';
-        if (!PrecedesLf(pIn, nLen, i)) pOut[j++] = '\n';
-        break;
-      case ByteKind::kDropped:
-        break;
+    const ByteKind kind = KindOf(b);
+    if (kind <= ByteKind::kSpace) {
+      pOut[j] = b;
+      j += kind != ByteKind::kDropped;
+    } else if (kind == ByteKind::kLf) {
+      if (!FollowsCr(pIn, i)) pOut[j++] = '\r';
+      pOut[j++] = '\n';
+    } else {
+      pOut[j++] = '\r';
+      if (!PrecedesLf(pIn, nLen, i)) pOut[j++] = '\n';
     }
   }
   return j;

@@ -62,7 +62,7 @@ int CAMFile::LoadInput() {
     // The buffer length is a 32-bit field: a larger file is refused, never cut short.
     if (nLength > std::numeric_limits<std::uint32_t>::max()) return m_nStatus = kStatusInputError;
     m_nInLen = static_cast<std::uint32_t>(nLength);
-    m_pInBuf = std::make_unique_for_overwrite<unsigned char[]>(m_nInLen);
+    m_pInBuf = AllocateByteBuffer(m_nInLen);
     CArchive ar(file, CArchive::load);
     Serialize(ar);
     file.Close();

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "platform/archive.h"
+#include "platform/byte_buffer.h"
 #include "platform/file.h"
 #include "platform/object.h"
 #include "platform/platform_string.h"
@@ -34,9 +35,6 @@ inline constexpr FileStatusMap kInputFileStatuses{kStatusInputNotFound, kStatusT
 inline constexpr FileStatusMap kOutputFileStatuses{kStatusOutputNotFound, kStatusTooManyFiles, kStatusOutputError};
 
 int StatusFromFileException(const CFileException& e, const FileStatusMap& statuses) noexcept;
-
-// A byte buffer that owns its memory; its length lives in the document's fields.
-using ByteBuffer = std::unique_ptr<unsigned char[]>;
 
 class CAMFile : public CObject {
  public:
@@ -109,7 +107,7 @@ class CAMFile : public CObject {
 
   // ---- Fields, in their declared order ----
   // Numbers start at 0 whatever the constructor, so no flow can read an unset one.
-  ByteBuffer m_pInBuf;          // the input, or the filing block being decoded
+  ByteBuffer m_pInBuf;          // the input (its length lives in m_nInLen), or the filing block being decoded
   ByteBuffer m_pOutBuf;         // the output of a conversion routine
   std::uint32_t m_nInLen = 0;       // bytes in m_pInBuf; filing: bytes not yet read
   CString m_strInPath;

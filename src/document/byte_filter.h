@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 
+// Ordered so that the bytes that are text or dropped come first: kind <= kSpace.
 enum class ByteKind : std::uint8_t { kDropped, kVisible, kSpace, kCr, kLf };
 
 // Built from the rule above: 0x21-0x7E visible, 0x20 space, 0x0D CR, 0x0A LF, the rest dropped.

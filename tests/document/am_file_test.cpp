@@ -15,6 +15,14 @@ namespace {
 using quorlix_test::FileExists;
 using quorlix_test::ReadFile;
 
+// The sanitizers' runtime opens descriptors of its own while it checks a call,
+// so with none left it reports false errors: these cases run in plain builds.
+#if defined(__SANITIZE_ADDRESS__)
+#define SKIP_WITHOUT_SPARE_DESCRIPTORS() GTEST_SKIP() << "needs file descriptors for the sanitizer runtime"
+#else
+#define SKIP_WITHOUT_SPARE_DESCRIPTORS() (void)0
+#endif
+
 // For a child process only: every later open fails with too many open files.
 void LeaveNoFileDescriptor() {
   const rlimit limit{0, 0};
@@ -68,6 +76,7 @@ TEST_F(LoadInputTest, FileOf4GiBIsRefusedNotTruncated) {
 }
 
 TEST_F(LoadInputTest, TooManyOpenFilesIsReportedAsSuch) {
+  SKIP_WITHOUT_SPARE_DESCRIPTORS();
   const std::string strPath = WriteFile("in.txt", "text");
   // In a child process: no descriptor is left for the open.
   EXPECT_EXIT(
@@ -120,6 +129,7 @@ TEST_F(SaveOutputTest, WriteFailureAtFlushIsOtherError) {
 }
 
 TEST_F(SaveOutputTest, TooManyOpenFilesIsReportedAsSuch) {
+  SKIP_WITHOUT_SPARE_DESCRIPTORS();
   EXPECT_EXIT(
       {
         LeaveNoFileDescriptor();

@@ -4,10 +4,9 @@ fixed order, cut at the exact size. Usage: gen_filing.py SIZE_MIB OUTPUT SAMPLE.
 import sys
 
 size = int(sys.argv[1]) << 20
-block = b"".join(open(path, "rb").read() for path in sorted(sys.argv[3:]))
+samples = b"".join(open(path, "rb").read() for path in sorted(sys.argv[3:]))
+copies, rest = divmod(size, len(samples))
 with open(sys.argv[2], "wb") as out:
-    written = 0
-    while written < size:
-        piece = block[: size - written]
-        out.write(piece)
-        written += len(piece)
+    for _ in range(copies):
+        out.write(samples)
+    out.write(samples[:rest])

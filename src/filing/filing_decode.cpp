@@ -85,7 +85,7 @@ int CAMFile::DecodeFiling() {
     // so an output that is the filing, by whatever name, is refused here.
     if (NameSameFile(m_strInPath, m_strOutPath) || NameSameFile(m_strInPath, m_strOutPath2))
       return m_nStatus = QUORLIX_FILING_FILE_ERROR;
-    m_pInBuf = std::make_unique_for_overwrite<unsigned char[]>(std::min<std::uint64_t>(m_nFilingLeft, kFilingBlockBytes));
+    m_pInBuf = AllocateByteBuffer(std::min<std::uint64_t>(m_nFilingLeft, kFilingBlockBytes));
 
     // A filing of one block is read before the outputs exist, so a failed read creates nothing.
     const bool bWhole = m_nFilingLeft <= kFilingBlockBytes;

@@ -11,54 +11,62 @@
 
 namespace {
 
-enum class TagAction : unsigned char {
-  kDropLine,        // the line reaches neither output
-  kKeepRemainder,   // the line is written without its tag
-  kScheduleRow,     // the line becomes a row under the tag's label
-  kStartSchedule,   // a row, and the schedule output starts copying with it
-  kEndSchedule,     // a row, and the schedule output stops copying after it
-  kOpenLegend,      // dropped; the schedule output is suspended
-  kCloseLegend,     // dropped; the schedule output resumes
+// What becomes of the line.
+enum class LineAction : unsigned char {
+  kDropLine,        // it reaches neither output
+  kKeepRemainder,   // it is written without its tag
+  kScheduleRow,     // it becomes a row under the tag's label
+};
+
+// What the tag does to the copying of lines to the schedule output.
+enum class CopyEffect : unsigned char {
+  kNone,
+  kStartSchedule,  // copying starts with this line
+  kEndSchedule,    // copying stops after this line
+  kOpenLegend,     // copying is suspended
+  kCloseLegend,    // copying resumes
 };
 
 struct FilingTag {
   std::string_view strTag;
-  TagAction action;
-  std::string_view strLabel;  // schedule rows only
+  LineAction line;
+  std::string_view strLabel = {};  // schedule rows only
+  CopyEffect effect = CopyEffect::kNone;
 };
 
-using enum TagAction;
+using enum LineAction;
+using enum CopyEffect;
 
 // In the order of the submission: frame and markup, then the schedule, then its legend.
 // The labels are shown as filers have always seen them, "Currents Assets" included.
 constexpr FilingTag kFilingTags[] = {
-    {"<SEC-DOCUMENT>", kDropLine, {}},
-    {"</SEC-DOCUMENT>", kDropLine, {}},
-    {"<IMS-DOCUMENT>", kDropLine, {}},
-    {"</IMS-DOCUMENT>", kDropLine, {}},
-    {"<IMS-HEADER>", kDropLine, {}},
-    {"</IMS-HEADER>", kDropLine, {}},
-    {"<SEC-HEADER>", kKeepRemainder, {}},
-    {"</SEC-HEADER>", kKeepRemainder, {}},
-    {"<DOCUMENT>", kKeepRemainder, {}},
-    {"</DOCUMENT>", kDropLine, {}},
-    {"<TYPE>", kDropLine, {}},
-    {"<SEQUENCE>", kDropLine, {}},
-    {"<DESCRIPTION>", kDropLine, {}},
-    {"<TEXT>", kDropLine, {}},
-    {"</TEXT>", kDropLine, {}},
-    {"<PAGE>", kDropLine, {}},
-    {"<TABLE>", kDropLine, {}},
-    {"</TABLE>", kDropLine, {}},
-    {"<CAPTION>", kDropLine, {}},
-    {"<S>", kDropLine, {}},
-    {"<C>", kDropLine, {}},
-    {"<F1>", kDropLine, {}},
-    {"<F2>", kDropLine, {}},
-    {"<F3>", kDropLine, {}},
-    {"<F4>", kDropLine, {}},
+    {"<SEC-DOCUMENT>", kDropLine},
+    {"</SEC-DOCUMENT>", kDropLine},
+    {"<IMS-DOCUMENT>", kDropLine},
+    {"</IMS-DOCUMENT>", kDropLine},
+    {"<IMS-HEADER>", kDropLine},
+    {"</IMS-HEADER>", kDropLine},
+    {"<SEC-HEADER>", kKeepRemainder},
+    {"</SEC-HEADER>", kKeepRemainder},
+    {"<DOCUMENT>", kKeepRemainder},
+    {"</DOCUMENT>", kDropLine},
+    {"<TYPE>", kDropLine},
+    {"<SEQUENCE>", kDropLine},
+    {"<DESCRIPTION>", kDropLine},
+    {"<TEXT>", kDropLine},
+    {"</TEXT>", kDropLine},
+    {"<PAGE>", kDropLine},
+    {"<TABLE>", kDropLine},
+    {"</TABLE>", kDropLine},
+    {"<CAPTION>", kDropLine},
+    {"<S>", kDropLine},
+    {"<C>", kDropLine},
+    {"<F1>", kDropLine},
+    {"<F2>", kDropLine},
+    {"<F3>", kDropLine},
+    {"<F4>", kDropLine},
 
-    {"<ARTICLE>", kStartSchedule, "Article"},
+    {"<ARTICLE>", kScheduleRow, "Article", kStartSchedule},
     {"<MULTIPLIER>", kScheduleRow, "Multiplier"},
     {"<CURRENCY>", kScheduleRow, "Currency"},
     {"<PERIOD-TYPE>", kScheduleRow, "Period Type"},
@@ -97,10 +105,10 @@ constexpr FilingTag kFilingTags[] = {
     {"<CHANGES>", kScheduleRow, "Changes"},
     {"<NET-INCOME>", kScheduleRow, "Net Income"},
     {"<EPS-PRIMARY>", kScheduleRow, "EPS Primary"},
-    {"<EPS-DILUTED>", kEndSchedule, "EPS Diluted"},
+    {"<EPS-DILUTED>", kScheduleRow, "EPS Diluted", kEndSchedule},
 
-    {"<LEGEND>", kOpenLegend, {}},
-    {"</LEGEND>", kCloseLegend, {}},
+    {"<LEGEND>", kDropLine, {}, kOpenLegend},
+    {"</LEGEND>", kDropLine, {}, kCloseLegend},
 };
 
 // The same rows ordered by tag, for a binary search.
@@ -129,26 +137,22 @@ int CAMFile::ClassifyFilingTag(const CString& strTag, CString& strLine, FilingCo
     flags.bEmitTag = true;
     return 0;
   }
-  switch (pTag->action) {
-    case kDropLine: break;
-    case kKeepRemainder: return 0;
-    case kOpenLegend: flags.bInLegend = true; break;
-    case kCloseLegend: flags.bInLegend = false; break;
+  switch (pTag->effect) {
+    case kNone: break;
     case kStartSchedule:
       // A later schedule is copied whole, however the one before it ended.
       flags.bCapture = true;
       flags.bScheduleEnded = false;
-      strLine = FormatScheduleRow(CString(pTag->strLabel), strLine);
-      return 0;
-    case kEndSchedule:
-      flags.bScheduleEnded = true;
-      strLine = FormatScheduleRow(CString(pTag->strLabel), strLine);
-      return 0;
-    case kScheduleRow:
-      strLine = FormatScheduleRow(CString(pTag->strLabel), strLine);
-      return 0;
+      break;
+    case kEndSchedule: flags.bScheduleEnded = true; break;
+    case kOpenLegend: flags.bInLegend = true; break;
+    case kCloseLegend: flags.bInLegend = false; break;
   }
-  strLine = kFilingDropMarker;
+  switch (pTag->line) {
+    case kDropLine: strLine = kFilingDropMarker; break;
+    case kKeepRemainder: break;
+    case kScheduleRow: strLine = FormatScheduleRow(CString(pTag->strLabel), strLine); break;
+  }
   return 0;
 }
 

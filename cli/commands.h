@@ -16,3 +16,6 @@ int RunVersion();
 
 void AddCrlfOptions(CLI::App& sub);
 int RunCrlf();
+
+void AddHtml2textOptions(CLI::App& sub);
+int RunHtml2text();

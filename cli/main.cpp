@@ -8,6 +8,8 @@ namespace {
 
 constexpr Subcommand kSubcommands[] = {
     {"crlf", "Rewrite a text file with CR LF line ends and printable ASCII only", AddCrlfOptions, RunCrlf},
+    {"html2text", "Render the body of an HTML page as text, tables as comma-separated lines", AddHtml2textOptions,
+     RunHtml2text},
     {"version", "Print the library's version number", AddVersionOptions, RunVersion},
 };
 

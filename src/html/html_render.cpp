@@ -14,32 +14,17 @@
 
 namespace {
 
-// The read position of the body: ch the byte just taken, p the next one. Unlike
-// inside tables, the body's own steps stop at the body end instead of failing.
-struct BodyScan {
-  const unsigned char* pIn;
-  std::uint32_t nEnd;
-  std::uint32_t p;
-  unsigned char ch = 0;
-
-  // A table may end on the body end's '>' itself; nothing after it is read then.
-  void Take() {
-    ch = p <= nEnd ? pIn[p] : 0;
-    ++p;
-  }
-
-  // With ch on a '<': collects the tag text into strTag, up to its '>' or, when
-  // none stands before the body end, up to the body end.
-  void CollectTag(CString& strTag) {
-    const std::uint32_t nFrom = p - 1;
-    const void* pFound = std::memchr(pIn + p, '>', nEnd - p);
-    const std::uint32_t nStop =
-        pFound ? static_cast<std::uint32_t>(static_cast<const unsigned char*>(pFound) - pIn) : nEnd - 1;
-    strTag.assign(reinterpret_cast<const char*>(pIn) + nFrom, nStop - nFrom);
-    p = nStop;
-    Take();
-  }
-};
+// With ch on a '<': collects the tag text into strTag, up to its '>' or, when none
+// stands before the body end, up to the byte before the body end.
+void CollectBodyTag(HtmlScan& scan, CString& strTag) {
+  const std::uint32_t nFrom = scan.p - 1;
+  const void* pFound = std::memchr(scan.pIn + scan.p, '>', scan.nLast - scan.p);
+  const std::uint32_t nStop =
+      pFound ? static_cast<std::uint32_t>(static_cast<const unsigned char*>(pFound) - scan.pIn) : scan.nLast - 1;
+  strTag.assign(reinterpret_cast<const char*>(scan.pIn) + nFrom, nStop - nFrom);
+  scan.p = nStop;
+  scan.Take();
+}
 
 }  // namespace
 
@@ -55,19 +40,20 @@ int CAMFile::RenderBody() {
     unsigned char* const pOut = m_pOutBuf.get();
     const bool bTablesOnly = m_bTablesOnly == 1;
     std::uint32_t j = 0;
-    BodyScan scan{m_pInBuf.get(), nBodyEnd, m_nBodyStart};
+    HtmlScan scan{m_pInBuf.get(), nBodyEnd, m_nBodyStart};
     scan.Take();
     bool bTook = false;
     m_strTag.clear();
 
     while (scan.p < nBodyEnd) {
       if (scan.ch == '<') {
-        scan.CollectTag(m_strTag);
+        CollectBodyTag(scan, m_strTag);
         if (TagBeginsWith(m_strTag, "<TABLE")) {
           m_strTag.clear();
           const int nTableStatus = ConvertTable(scan.pIn, pOut, j, scan.p);
           if (nTableStatus != QUORLIX_OK) return m_nStatus = nTableStatus;
         }
+        // Fails only when the table ended on the body end's '>': the loop ends then.
         scan.Take();
         m_strTag.clear();
         continue;
@@ -76,28 +62,14 @@ int CAMFile::RenderBody() {
       if (!bTablesOnly) {
         // The run stops at a tag edge and, unhandled, at the byte before the body end.
         while (scan.ch != '<' && scan.ch != '>' && scan.p < nBodyEnd) {
-          switch (kBodyTextBytes[scan.ch]) {
-            case TextByte::kAmpersand:
-              if (IsDecimalDigit(scan.pIn[scan.p])) {
-                // The body end limit of a table serves here too: no ';' before it fails.
-                TableScan reference{scan.pIn, nBodyEnd, scan.p, scan.ch};
-                if (!reference.SkipDigitReference()) return m_nStatus = QUORLIX_HTML_BODY_FAILED;
-                scan.p = reference.p;
-                scan.ch = reference.ch;
-                bTook = true;
-                continue;
-              }
-              [[fallthrough]];
-            case TextByte::kKept:
-            case TextByte::kComma:
-              pOut[j++] = scan.ch;
-              break;
-            case TextByte::kDropped:
-            case TextByte::kTagEdge:
-              break;
-          }
-          scan.Take();
           bTook = true;
+          const TextByte kind = kBodyTextBytes[scan.ch];
+          if (kind == TextByte::kAmpersand && scan.AtDigitReference()) {
+            if (!scan.SkipDigitReference()) return m_nStatus = QUORLIX_HTML_BODY_FAILED;
+            continue;
+          }
+          if (kind != TextByte::kDropped) pOut[j++] = scan.ch;
+          scan.Take();
         }
       }
       // After a run, ch is the first byte it left unhandled; otherwise ch is a

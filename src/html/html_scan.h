@@ -1,5 +1,5 @@
 // Shared pieces of the HTML rendering: the byte classes of text runs, the prefix
-// test on tag texts, and the read position inside a table with its body end limit.
+// test on tag texts, and the read position with its body end limit.
 #pragma once
 
 #include <array>
@@ -46,16 +46,16 @@ inline bool IsDecimalDigit(unsigned char b) { return b >= '0' && b <= '9'; }
 // Exact and case-sensitive, so only upper-case tags are recognised.
 inline bool TagBeginsWith(const CString& strTag, std::string_view pattern) { return strTag.starts_with(pattern); }
 
-// The read position of a table or a row: ch is the byte just taken, p the next
-// one to take. No byte after nLast (the body end's '>') is ever taken: a step
-// that would has failed, and the caller turns that into its status.
-struct TableScan {
+// The read position: ch is the byte just taken, p the next one to take. No byte
+// after nLast (the body end's '>') is ever taken: inside a table a step that would
+// has failed, and the caller turns that into its status.
+struct HtmlScan {
   const unsigned char* pIn;
   std::uint32_t nLast;
   std::uint32_t p;
   unsigned char ch = 0;
 
-  [[nodiscard]] bool Take() {
+  bool Take() {
     if (p > nLast) return false;
     ch = pIn[p++];
     return true;

@@ -111,7 +111,7 @@ bool EndsTable(const CString& strTag) { return TagBeginsWith(strTag, "</TABL"); 
 int CAMFile::ConvertTable(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos) {
   const auto fail = [this] { return m_nStatus = QUORLIX_HTML_TABLE_FAILED; };
   try {
-    TableScan scan{pIn, m_nBodyEnd, nPos};
+    HtmlScan scan{pIn, m_nBodyEnd, nPos};
     std::uint32_t j = nOut;
     if (!scan.Take()) return fail();
     for (;;) {
@@ -119,21 +119,12 @@ int CAMFile::ConvertTable(const unsigned char* pIn, unsigned char* pOut, std::ui
 
       // Text outside rows (blanks, a caption's text) goes straight to the output.
       while (scan.ch != '<' && scan.ch != '>') {
-        switch (kTableTextBytes[scan.ch]) {
-          case TextByte::kAmpersand:
-            if (scan.AtDigitReference()) {
-              if (!scan.SkipDigitReference()) return fail();
-              continue;
-            }
-            [[fallthrough]];
-          case TextByte::kKept:
-          case TextByte::kComma:
-            pOut[j++] = scan.ch;
-            break;
-          case TextByte::kDropped:
-          case TextByte::kTagEdge:
-            break;
+        const TextByte kind = kTableTextBytes[scan.ch];
+        if (kind == TextByte::kAmpersand && scan.AtDigitReference()) {
+          if (!scan.SkipDigitReference()) return fail();
+          continue;
         }
+        if (kind != TextByte::kDropped) pOut[j++] = scan.ch;
         if (!scan.Take()) return fail();
       }
 
@@ -166,7 +157,7 @@ int CAMFile::ConvertTable(const unsigned char* pIn, unsigned char* pOut, std::ui
 int CAMFile::ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos) {
   constexpr int kFailed = QUORLIX_HTML_ROW_FAILED;
   try {
-    TableScan scan{pIn, m_nBodyEnd, nPos};
+    HtmlScan scan{pIn, m_nBodyEnd, nPos};
     RowBuffer row;
     CellMark mark{scan.p, 0};
     bool bQuoted = false;
@@ -243,6 +234,7 @@ int CAMFile::ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint
       m_strTag.clear();
     }
 
+    assert(nOut + row.Length() < m_nOutLen);
     std::memcpy(pOut + nOut, row.Bytes(), row.Length());
     nOut += row.Length();
     nPos = scan.p;

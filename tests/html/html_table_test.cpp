@@ -21,6 +21,7 @@ TEST_F(ConvertTableTest, RowsBecomeCommaSeparatedLines) {
   EXPECT_EQ(Table("<TABLE><TR><TD>a</TD><TD>b</TD></TR><TR><TD>1,000</TD><TD>d</TD></TR></TABLE>"),
             "a,b\r\n\"1,000\",d\r\n\r\n");
   EXPECT_EQ(Table("<TABLE><TR><TD>1,0</TD><TD>x</TD><TD>2,5</TD></TR></TABLE>"), "\"1,0\",x,\"2,5\"\r\n\r\n");
+  EXPECT_EQ(Table("<TABLE><TR><TD>a,b,c</TD></TR></TABLE>"), "\"a,b,c\"\r\n\r\n");  // quoted once
   EXPECT_EQ(Table("<TABLE><TR><TD>say \"hi\"</TD></TR></TABLE>"), "say \"hi\"\r\n\r\n");  // not escaped
 }
 

@@ -19,3 +19,5 @@ int RunCrlf();
 
 void AddDecodeFilingOptions(CLI::App& sub);
 int RunDecodeFiling();
+void AddHtml2textOptions(CLI::App& sub);
+int RunHtml2text();

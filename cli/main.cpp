@@ -10,6 +10,8 @@ constexpr Subcommand kSubcommands[] = {
     {"crlf", "Rewrite a text file with CR LF line ends and printable ASCII only", AddCrlfOptions, RunCrlf},
     {"decode-filing", "Decode an EDGAR filing into text and its Financial Data Schedule", AddDecodeFilingOptions,
      RunDecodeFiling},
+    {"html2text", "Render the body of an HTML page as text, tables as comma-separated lines", AddHtml2textOptions,
+     RunHtml2text},
     {"version", "Print the library's version number", AddVersionOptions, RunVersion},
 };
 

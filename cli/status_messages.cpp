@@ -28,7 +28,7 @@ constexpr StatusMessage kStatusMessages[] = {
     {Export::kHtml, 11, "output name '{out}' must end in .txt or .wri"},
     {Export::kHtml, 12, "input name '{in}' must end in .htm or .html"},
     {Export::kHtml, 13, "no body found in '{in}' (upper-case <BODY> and </BODY> tags, every '<' closed by '>')"},
-    {Export::kHtml, 14, "rendering the body of '{in}' failed (a digit reference without ';')"},
+    {Export::kHtml, 14, "rendering the body of '{in}' failed (a digit reference without ';', or </BODY> before <BODY>)"},
     {Export::kHtml, 15, "a table in '{in}' is not closed before the body ends"},
     {Export::kHtml, 16, "a table row in '{in}' is not closed before the body ends"},
 

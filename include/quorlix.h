@@ -70,8 +70,9 @@ QUORLIX_API int QUORLIX_CALL CvtCRLF(const char* pszInPath, const char* pszOutPa
  *   pszOutPath   text file to create or truncate; its name must end in ".txt" or ".wri"
  *   nTablesOnly  1 writes only the page's tables; any other value the whole body
  *   returns      0, or one of the QUORLIX_HTML_* statuses below.
- *   Only upper-case tags are recognised. The output file is written only when the
- *   whole body rendered; every failure before that leaves it untouched. */
+ *   Only upper-case tags are recognised; the body runs from the last tag beginning
+ *   "<BODY" to the last beginning "</BODY". The output file is written only when
+ *   the whole body rendered; every failure before that leaves it untouched. */
 #define QUORLIX_HTML_INPUT_ERROR 2       /* the input cannot be opened, measured or read */
 #define QUORLIX_HTML_INPUT_NOT_FOUND 3   /* the input file does not exist */
 #define QUORLIX_HTML_OUTPUT_NOT_FOUND 5  /* creating or writing the output failed as file not found */
@@ -81,9 +82,10 @@ QUORLIX_API int QUORLIX_CALL CvtCRLF(const char* pszInPath, const char* pszOutPa
 #define QUORLIX_HTML_OUTPUT_NAME_WRONG 11 /* the output name ends in neither ".txt" nor ".wri" */
 #define QUORLIX_HTML_INPUT_NAME_WRONG 12 /* the input name ends in neither ".htm" nor ".html" */
 #define QUORLIX_HTML_NO_BODY 13          /* no body start or end tag, or a '<' without '>' */
-#define QUORLIX_HTML_BODY_FAILED 14      /* rendering the body failed (unterminated digit reference) */
-#define QUORLIX_HTML_TABLE_FAILED 15     /* a table is left open before the body end */
-#define QUORLIX_HTML_ROW_FAILED 16       /* a table row is left open before the body end */
+#define QUORLIX_HTML_BODY_FAILED 14      /* rendering the body failed: a digit reference ("&1...") without
+                                            ';', or the body end tag before the body start tag */
+#define QUORLIX_HTML_TABLE_FAILED 15     /* a table, or a digit reference in it, is left open at the body end */
+#define QUORLIX_HTML_ROW_FAILED 16       /* a table row, or a digit reference in it, is left open at the body end */
 QUORLIX_API int QUORLIX_CALL CvtHTMLtoText(const char* pszInPath, const char* pszOutPath, int nTablesOnly);
 
 /* ---- CvtDecodeFiling ---- */

@@ -47,4 +47,14 @@ QUORLIX_API int QUORLIX_CALL CvtDecodeFiling(const char* pszFilingPath, const ch
   });
 }
 
+QUORLIX_API int QUORLIX_CALL CvtHTMLtoText(const char* pszInPath, const char* pszOutPath, int nTablesOnly) {
+  // Without memory for the two paths the input cannot be read.
+  return RunExport(QUORLIX_HTML_INPUT_ERROR, [&] {
+    CAMFile doc(OwnedString(pszInPath), OwnedString(pszOutPath), nTablesOnly);
+    const int nLoaded = doc.LoadHtmlInput();
+    if (nLoaded != QUORLIX_OK) return nLoaded;
+    return doc.ConvertHtml();
+  });
+}
+
 }  // extern "C"

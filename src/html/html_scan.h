@@ -1,0 +1,93 @@
+// Shared pieces of the HTML rendering: the byte classes of text runs, the prefix
+// test on tag texts, and the read position with its body end limit.
+#pragma once
+
+#include <array>
+#include <cassert>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "document/byte_filter.h"
+#include "platform/platform_string.h"
+
+// What a text run does with a byte.
+enum class TextByte : std::uint8_t {
+  kDropped,    // consumed, not stored
+  kKept,       // stored
+  kTagEdge,    // '<' or '>': the run stops
+  kAmpersand,  // stored, unless a digit follows: then a digit reference begins
+  kComma,      // row text only: may open a quoted cell
+};
+
+// Built from the shared byte filter; '<', '>' and '&' (and ',' in row text) get
+// their own class. Body text keeps CR and LF; table text drops them, so that a
+// table row stays on one line.
+constexpr std::array<TextByte, 256> MakeTextBytes(bool bKeepLineBreaks, bool bCommaSeparates) {
+  std::array<TextByte, 256> classes{};
+  for (int b = 0; b < 256; ++b) {
+    const ByteKind kind = KindOf(static_cast<unsigned char>(b));
+    const bool bLineBreak = kind == ByteKind::kCr || kind == ByteKind::kLf;
+    if (b == '<' || b == '>') classes[b] = TextByte::kTagEdge;
+    else if (b == '&') classes[b] = TextByte::kAmpersand;
+    else if (b == ',' && bCommaSeparates) classes[b] = TextByte::kComma;
+    else if (kind == ByteKind::kDropped || (bLineBreak && !bKeepLineBreaks)) classes[b] = TextByte::kDropped;
+    else classes[b] = TextByte::kKept;
+  }
+  return classes;
+}
+
+inline constexpr auto kBodyTextBytes = MakeTextBytes(true, false);
+inline constexpr auto kTableTextBytes = MakeTextBytes(false, false);
+inline constexpr auto kRowTextBytes = MakeTextBytes(false, true);
+
+inline bool IsDecimalDigit(unsigned char b) { return b >= '0' && b <= '9'; }
+
+// Exact and case-sensitive, so only upper-case tags are recognised.
+inline bool TagBeginsWith(const CString& strTag, std::string_view pattern) { return strTag.starts_with(pattern); }
+
+// The read position: ch is the byte just taken, p the next one to take. No byte
+// after nLast (the body end's '>') is ever taken: inside a table a step that would
+// has failed, and the caller turns that into its status.
+struct HtmlScan {
+  const unsigned char* pIn;
+  std::uint32_t nLast;
+  std::uint32_t p;
+  unsigned char ch = 0;
+
+  bool Take() {
+    if (p > nLast) return false;
+    ch = pIn[p++];
+    return true;
+  }
+
+  // ch is an '&': a digit reference begins when a digit follows.
+  bool AtDigitReference() const { return p <= nLast && IsDecimalDigit(pIn[p]); }
+
+  // With ch on the '&' of a digit reference: takes up to its ';' and one byte more.
+  [[nodiscard]] bool SkipDigitReference() {
+    const std::uint32_t nFound = Find(';');
+    if (nFound > nLast) return false;
+    p = nFound + 1;
+    ch = ';';
+    return Take();
+  }
+
+  // With ch on a '<': collects the tag text into strTag and stops with ch on its '>'.
+  [[nodiscard]] bool CollectTag(CString& strTag) {
+    const std::uint32_t nFound = Find('>');
+    if (nFound > nLast) return false;
+    strTag.assign(reinterpret_cast<const char*>(pIn) + p - 1, nFound - (p - 1));
+    p = nFound + 1;
+    ch = '>';
+    return true;
+  }
+
+ private:
+  // Index of the first b in [p, nLast], or nLast + 1.
+  std::uint32_t Find(unsigned char b) const {
+    if (p > nLast) return nLast + 1;
+    const void* pFound = std::memchr(pIn + p, b, nLast - p + 1);
+    return pFound ? static_cast<std::uint32_t>(static_cast<const unsigned char*>(pFound) - pIn) : nLast + 1;
+  }
+};

@@ -1,0 +1,245 @@
+// Tables as comma-separated lines: each row becomes one line ended by CR LF, its
+// cells separated by commas, a cell holding a comma enclosed in double quotes,
+// and the table followed by one more CR LF. A row is built in a buffer of its own
+// because a comma found inside a cell sends the reading back to the cell's start,
+// to store the cell again behind an opening quote.
+//
+// Why the output buffer of the body (body end - body start + 1 bytes) is never
+// overrun: every byte written can be charged to a distinct input byte of the
+// body. Text stands for itself; an opening quote for the '>' of the cell or row
+// start tag that set the mark (a mark opens one quote at most); the closing quote
+// and comma of a cell for the '<' and '/' of its end tag; the CR LF of "<BR" for
+// its '<' and 'B'; the LF after a row end for its '<' (CR too, for '/', when the
+// row was empty); the CR LF that a table end tag adds to a row for its '<' and
+// '/', and the table's own CR LF for its 'T' and 'A' when the tag is read twice.
+// A row cut back to its mark drops exactly the bytes charged after the mark.
+#include <cassert>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "document/am_file.h"
+#include "html/html_scan.h"
+#include "quorlix.h"
+
+namespace {
+
+// ---- Row buffer ----
+
+// Starts at 255 bytes and grows by 255 at a time, keeping its content; realloc
+// lets the allocator extend a long row in place instead of copying it each time.
+class RowBuffer {
+ public:
+  static constexpr std::uint32_t kGrowBytes = 255;
+
+  RowBuffer() { Resize(kGrowBytes); }
+
+  void Store(unsigned char b) {
+    if (m_nLen == m_nCapacity) Resize(m_nCapacity + kGrowBytes);
+    m_pBytes.get()[m_nLen++] = b;
+  }
+  void CutBack(std::uint32_t nLen) {
+    assert(nLen <= m_nLen);
+    m_nLen = nLen;
+  }
+  // A row that ends replaces its last byte (the comma after its last cell) by CR.
+  // An empty row has no byte to give, so it stores the whole line end.
+  void EndLine() {
+    if (m_nLen == 0) Store('\r');
+    else m_pBytes.get()[m_nLen - 1] = '\r';
+    Store('\n');
+  }
+  std::uint32_t Length() const { return m_nLen; }
+  const unsigned char* Bytes() const { return m_pBytes.get(); }
+
+ private:
+  struct FreeBytes {
+    void operator()(unsigned char* p) const { std::free(p); }
+  };
+  void Resize(std::uint32_t nCapacity) {
+    void* pGrown = std::realloc(m_pBytes.get(), nCapacity);
+    if (!pGrown) throw std::bad_alloc();
+    (void)m_pBytes.release();
+    m_pBytes.reset(static_cast<unsigned char*>(pGrown));
+    m_nCapacity = nCapacity;
+  }
+
+  std::unique_ptr<unsigned char, FreeBytes> m_pBytes;
+  std::uint32_t m_nCapacity = 0;
+  std::uint32_t m_nLen = 0;
+};
+
+// ---- Tags inside a row ----
+
+enum class RowTag : std::uint8_t { kOther, kLineBreak, kCellStart, kRowEnd, kTableEnd, kCellEnd };
+
+struct RowTagRule {
+  std::string_view pattern;
+  RowTag tag;
+};
+
+// Mutually exclusive prefixes, so their order does not matter. "<TH" also matches
+// a table head group tag, which then marks a cell like a header cell does.
+constexpr RowTagRule kRowTagRules[] = {
+    {"<BR", RowTag::kLineBreak}, {"<TD", RowTag::kCellStart}, {"<TH", RowTag::kCellStart},
+    {"</TR", RowTag::kRowEnd},   {"</TABL", RowTag::kTableEnd}, {"</TD", RowTag::kCellEnd},
+    {"</TH", RowTag::kCellEnd},
+};
+
+RowTag ClassifyRowTag(const CString& strTag) {
+  for (const auto& rule : kRowTagRules)
+    if (TagBeginsWith(strTag, rule.pattern)) return rule.tag;
+  return RowTag::kOther;
+}
+
+// Where a cell's text begins: the read position after its start tag and the row
+// length then. A row starts with a mark on its own first byte.
+struct CellMark {
+  std::uint32_t nPos;
+  std::uint32_t nLen;
+};
+
+bool StartsRow(const CString& strTag) { return TagBeginsWith(strTag, "<TR") || TagBeginsWith(strTag, "<TH"); }
+bool EndsTable(const CString& strTag) { return TagBeginsWith(strTag, "</TABL"); }
+
+}  // namespace
+
+// ---- Table ----
+
+int CAMFile::ConvertTable(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos) {
+  const auto fail = [this] { return m_nStatus = QUORLIX_HTML_TABLE_FAILED; };
+  try {
+    HtmlScan scan{pIn, m_nBodyEnd, nPos};
+    std::uint32_t j = nOut;
+    if (!scan.Take()) return fail();
+    for (;;) {
+      if (scan.ch == '>' && !scan.Take()) return fail();
+
+      // Text outside rows (blanks, a caption's text) goes straight to the output.
+      while (scan.ch != '<' && scan.ch != '>') {
+        const TextByte kind = kTableTextBytes[scan.ch];
+        if (kind == TextByte::kAmpersand && scan.AtDigitReference()) {
+          if (!scan.SkipDigitReference()) return fail();
+          continue;
+        }
+        if (kind != TextByte::kDropped) pOut[j++] = scan.ch;
+        if (!scan.Take()) return fail();
+      }
+
+      if (scan.ch != '<') continue;
+      if (!scan.CollectTag(m_strTag)) return fail();
+      if (StartsRow(m_strTag)) {
+        m_strTag.clear();
+        nOut = j;
+        const int nRowStatus = ConvertRow(pIn, pOut, nOut, scan.p);
+        if (nRowStatus != QUORLIX_OK) return m_nStatus = nRowStatus;
+        j = nOut;
+        if (!scan.Take()) return fail();
+      } else if (EndsTable(m_strTag)) {
+        m_strTag.clear();
+        pOut[j++] = '\r';
+        pOut[j++] = '\n';
+        nOut = j;
+        nPos = scan.p;
+        return QUORLIX_OK;
+      }
+      m_strTag.clear();
+    }
+  } catch (const std::bad_alloc&) {
+    return fail();
+  }
+}
+
+// ---- Row ----
+
+int CAMFile::ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos) {
+  constexpr int kFailed = QUORLIX_HTML_ROW_FAILED;
+  try {
+    HtmlScan scan{pIn, m_nBodyEnd, nPos};
+    RowBuffer row;
+    CellMark mark{scan.p, 0};
+    bool bQuoted = false;
+    // After a cell end tag the mark still names the closed cell; reading that cell
+    // again for a comma between cells would meet the same comma for ever, so such a
+    // comma is plain text.
+    bool bCellClosed = false;
+    if (!scan.Take()) return kFailed;
+
+    for (bool bRowEnded = false; !bRowEnded;) {
+      if (scan.ch == '>' && !scan.Take()) return kFailed;
+
+      while (scan.ch != '<' && scan.ch != '>') {
+        switch (kRowTextBytes[scan.ch]) {
+          case TextByte::kAmpersand:
+            if (scan.AtDigitReference()) {
+              if (!scan.SkipDigitReference()) return kFailed;
+              continue;
+            }
+            row.Store(scan.ch);
+            break;
+          case TextByte::kComma:
+            if (bQuoted || bCellClosed) {
+              row.Store(',');
+              break;
+            }
+            // The cell holds a comma: store it again from its start, behind a quote.
+            row.CutBack(mark.nLen);
+            scan.p = mark.nPos;
+            row.Store('"');
+            bQuoted = true;
+            break;
+          case TextByte::kKept:
+            row.Store(scan.ch);
+            break;
+          case TextByte::kDropped:
+          case TextByte::kTagEdge:
+            break;
+        }
+        if (!scan.Take()) return kFailed;
+      }
+
+      if (scan.ch != '<') continue;
+      if (!scan.CollectTag(m_strTag)) return kFailed;
+      switch (ClassifyRowTag(m_strTag)) {
+        case RowTag::kLineBreak:
+          row.Store('\r');
+          row.Store('\n');
+          break;
+        case RowTag::kCellStart:
+          mark = {scan.p, row.Length()};
+          bCellClosed = false;
+          break;
+        case RowTag::kRowEnd:
+          row.EndLine();
+          bRowEnded = true;
+          break;
+        case RowTag::kTableEnd:
+          // Back onto the tag's '<', so that the table reads its end tag itself.
+          scan.p -= static_cast<std::uint32_t>(m_strTag.size()) + 1;
+          row.Store('\r');
+          row.Store('\n');
+          bRowEnded = true;
+          break;
+        case RowTag::kCellEnd:
+          if (bQuoted) row.Store('"');
+          bQuoted = false;
+          row.Store(',');
+          bCellClosed = true;
+          break;
+        case RowTag::kOther:
+          break;
+      }
+      m_strTag.clear();
+    }
+
+    assert(nOut + row.Length() < m_nOutLen);
+    std::memcpy(pOut + nOut, row.Bytes(), row.Length());
+    nOut += row.Length();
+    nPos = scan.p;
+    return QUORLIX_OK;
+  } catch (const std::bad_alloc&) {
+    return kFailed;
+  }
+}

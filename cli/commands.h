@@ -16,3 +16,6 @@ int RunVersion();
 
 void AddCrlfOptions(CLI::App& sub);
 int RunCrlf();
+
+void AddVerifyOptions(CLI::App& sub);
+int RunVerify();

@@ -8,6 +8,7 @@ namespace {
 
 constexpr Subcommand kSubcommands[] = {
     {"crlf", "Rewrite a text file with CR LF line ends and printable ASCII only", AddCrlfOptions, RunCrlf},
+    {"verify", "Check that each file's contents agree with its suffix", AddVerifyOptions, RunVerify},
     {"version", "Print the library's version number", AddVersionOptions, RunVersion},
 };
 

@@ -39,4 +39,12 @@ QUORLIX_API int QUORLIX_CALL CvtCRLF(const char* pszInPath, const char* pszOutPa
   });
 }
 
+QUORLIX_API int QUORLIX_CALL CvtVerifyFile(const char* pszPath) {
+  return RunExport(QUORLIX_VERIFY_FILE_ERROR, [&] {
+    const CString strPath = OwnedString(pszPath);
+    CAMFile doc(strPath);
+    return doc.VerifyByExtension(strPath);
+  });
+}
+
 }  // extern "C"

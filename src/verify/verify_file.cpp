@@ -5,9 +5,7 @@
 // files are read whole and scanned.
 #include <algorithm>
 #include <array>
-#include <cassert>
 #include <cstdint>
-#include <cstring>
 #include <iterator>
 #include <span>
 #include <string_view>

@@ -21,3 +21,5 @@ void AddDecodeFilingOptions(CLI::App& sub);
 int RunDecodeFiling();
 void AddHtml2textOptions(CLI::App& sub);
 int RunHtml2text();
+void AddVerifyOptions(CLI::App& sub);
+int RunVerify();

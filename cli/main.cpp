@@ -12,6 +12,7 @@ constexpr Subcommand kSubcommands[] = {
      RunDecodeFiling},
     {"html2text", "Render the body of an HTML page as text, tables as comma-separated lines", AddHtml2textOptions,
      RunHtml2text},
+    {"verify", "Check that each file's contents agree with its suffix", AddVerifyOptions, RunVerify},
     {"version", "Print the library's version number", AddVersionOptions, RunVersion},
 };
 

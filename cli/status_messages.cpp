@@ -1,5 +1,6 @@
 #include "status_messages.h"
 
+#include <cctype>
 #include <cstdio>
 #include <iterator>
 
@@ -37,11 +38,12 @@ constexpr StatusMessage kStatusMessages[] = {
     {Export::kFiling, 7, "too many open files"},
     {Export::kFiling, 18, "decoding '{in}' failed: not enough memory"},
 
-    {Export::kVerify, 2, "cannot read '{in}'"},
+    // Verify words follow the file's name on its own line.
+    {Export::kVerify, 2, "cannot be read"},
     {Export::kVerify, 3, "not found"},
     {Export::kVerify, 7, "too many open files"},
     {Export::kVerify, 17, "unknown suffix"},
-    {Export::kVerify, 18, "contents do not match its suffix"},
+    {Export::kVerify, 18, "contents do not match {suffix}"},
 
     {Export::kDelimited, 1, "cannot open input file '{in}'"},
     {Export::kDelimited, 2, "cannot open output file '{out}' (or it is the input file)"},
@@ -51,13 +53,24 @@ constexpr StatusMessage kStatusMessages[] = {
     {Export::kDelimited, 6, "no record of '{in}' holds a field delimiter"},
 };
 
-// Replaces {in}, {out} and {out2} by the call's file names.
+// The suffix of a file's name from its last '.', in lower case: the type it claims.
+std::string SuffixOf(std::string_view strPath) {
+  const std::string_view strName = strPath.substr(strPath.find_last_of('/') + 1);
+  const std::size_t nDot = strName.find_last_of('.');
+  std::string strSuffix(nDot == std::string_view::npos ? std::string_view() : strName.substr(nDot));
+  for (char& c : strSuffix) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return strSuffix;
+}
+
+// Replaces {in}, {out} and {out2} by the call's file names, {suffix} by the input's suffix.
 std::string FillIn(std::string_view strText, const CallFiles& files) {
   struct Placeholder {
     std::string_view strName;
     std::string_view strValue;
   };
-  const Placeholder placeholders[] = {{"{in}", files.strIn}, {"{out}", files.strOut}, {"{out2}", files.strOut2}};
+  const std::string strSuffix = SuffixOf(files.strIn);
+  const Placeholder placeholders[] = {
+      {"{in}", files.strIn}, {"{out}", files.strOut}, {"{out2}", files.strOut2}, {"{suffix}", strSuffix}};
   std::string strResult;
   for (std::size_t i = 0; i < strText.size();) {
     bool bReplaced = false;

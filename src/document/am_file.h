@@ -100,8 +100,13 @@ class CAMFile : public CObject {
   std::uint64_t m_nFilingNext = 0;  // file offset of the next block
 
   // ---- File verification ----
+  // The status of strPath's contents against its suffix: 0 agree, 18 disagree,
+  // 17 no known suffix (the file is not touched), or 2/3/7 for a file error.
   int VerifyByExtension(const CString& strPath);
+  // Runs the content test of a type code (0-15) on m_strInPath; stores and returns the status.
   int VerifyContents(int nTypeCode);
+  // Scan the loaded m_pInBuf for a CR LF pair / a tag opening with "<HTML"; 0 or
+  // 18. Both release m_pInBuf.
   int FindCRLF();
   int FindHtmlTag();
 

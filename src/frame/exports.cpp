@@ -57,4 +57,12 @@ QUORLIX_API int QUORLIX_CALL CvtHTMLtoText(const char* pszInPath, const char* ps
   });
 }
 
+QUORLIX_API int QUORLIX_CALL CvtVerifyFile(const char* pszPath) {
+  return RunExport(QUORLIX_VERIFY_FILE_ERROR, [&] {
+    const CString strPath = OwnedString(pszPath);
+    CAMFile doc(strPath);
+    return doc.VerifyByExtension(strPath);
+  });
+}
+
 }  // extern "C"

@@ -43,6 +43,14 @@ TEST_F(SharedLibraryTest, ConvertsLineEndsEndToEnd) {
   EXPECT_EQ(pfnCrlf(PathOf("absent.txt").c_str(), PathOf("out2.txt").c_str(), 0), QUORLIX_CRLF_INPUT_NOT_FOUND);
 }
 
+TEST_F(SharedLibraryTest, VerifiesEndToEnd) {
+  auto* pfnVerify = Resolve<int(const char*)>("CvtVerifyFile");
+  ASSERT_NE(pfnVerify, nullptr);
+  EXPECT_EQ(pfnVerify(WriteFile("a.gif", "GIF89a").c_str()), QUORLIX_OK);
+  EXPECT_EQ(pfnVerify(WriteFile("a.txt", "no pair\n").c_str()), QUORLIX_VERIFY_MISMATCH);
+  EXPECT_EQ(pfnVerify(nullptr), QUORLIX_VERIFY_UNKNOWN_SUFFIX);
+}
+
 TEST_F(SharedLibraryTest, InternalsAreHidden) {
   EXPECT_EQ(::dlsym(m_hLib, "_ZN7CAMFile9LoadInputEv"), nullptr);
   EXPECT_EQ(::dlsym(m_hLib, "_ZN7CAMFile15ConvertLineEndsEv"), nullptr);

@@ -16,3 +16,6 @@ int RunVersion();
 
 void AddCrlfOptions(CLI::App& sub);
 int RunCrlf();
+
+void AddDelimitedOptions(CLI::App& sub);
+int RunDelimited();

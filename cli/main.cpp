@@ -8,6 +8,8 @@ namespace {
 
 constexpr Subcommand kSubcommands[] = {
     {"crlf", "Rewrite a text file with CR LF line ends and printable ASCII only", AddCrlfOptions, RunCrlf},
+    {"delimited", "Rewrite a delimited file with other record and field delimiters", AddDelimitedOptions,
+     RunDelimited},
     {"version", "Print the library's version number", AddVersionOptions, RunVersion},
 };
 

@@ -22,9 +22,8 @@ for n in range(8192):
     ]
     records.append(b",".join(fields) + b"\r\n")
 block = b"".join(records)
+whole, rest = divmod(size, len(block))
 with open(sys.argv[2], "wb") as out:
-    written = 0
-    while written < size:
-        piece = block[: size - written]
-        out.write(piece)
-        written += len(piece)
+    for _ in range(whole):
+        out.write(block)
+    out.write(block[:rest])

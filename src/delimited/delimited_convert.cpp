@@ -52,7 +52,10 @@ class OutputRuns {
   void Put(const unsigned char* pBytes, std::size_t nCount) {
     if (nCount > kWriteBufferBytes - m_nUsed) {
       Flush();
-      if (nCount >= kWriteBufferBytes) return m_file.Write(pBytes, nCount);
+      if (nCount >= kWriteBufferBytes) {
+        m_file.Write(pBytes, nCount);
+        return;
+      }
     }
     std::memcpy(m_pBuf.get() + m_nUsed, pBytes, nCount);
     m_nUsed += nCount;
@@ -190,12 +193,14 @@ int ConvertDelimitedFile(const CString& strInPath, const CString& strInRecord, c
     nStatus = QUORLIX_DELIMITED_INPUT_ERROR;
   }
   std::optional<CFile> fileOut;
-  try {
-    // Creating the output would truncate the input before a byte of it is read.
-    if (NameSameFile(strInPath, strOutPath)) throw CFileException(CFileException::other);
-    fileOut.emplace(strOutPath, CFile::modeCreate | CFile::modeReadWrite);
-  } catch (const CFileException&) {
-    nStatus = QUORLIX_DELIMITED_OUTPUT_ERROR;
+  if (NameSameFile(strInPath, strOutPath)) {
+    nStatus = QUORLIX_DELIMITED_OUTPUT_ERROR;  // creating it would truncate the input before a byte is read
+  } else {
+    try {
+      fileOut.emplace(strOutPath, CFile::modeCreate | CFile::modeReadWrite);
+    } catch (const CFileException&) {
+      nStatus = QUORLIX_DELIMITED_OUTPUT_ERROR;
+    }
   }
   if (nStatus != QUORLIX_OK) return nStatus;
   return ConvertRecords(*fileIn, *fileOut, delims, nReadBytes);

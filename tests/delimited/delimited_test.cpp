@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <ostream>
 #include <string>
 
 #include "delimited/delimited_convert.h"
@@ -16,7 +17,11 @@ using quorlix_test::ReadFile;
 struct Result {
   int nStatus;
   std::string strOut;
+  bool operator==(const Result&) const = default;
 };
+void PrintTo(const Result& result, std::ostream* pOut) {
+  *pOut << "status " << result.nStatus << ", output " << testing::PrintToString(result.strOut);
+}
 
 class DelimitedTest : public quorlix_test::TempDirTest {
  protected:
@@ -122,21 +127,16 @@ TEST_F(DelimitedTest, NullStringsAreEmptyStrings) {
 // ---- Records and fields ----
 
 TEST_F(DelimitedTest, RewritesRecordsAndFields) {
-  EXPECT_EQ(Csv("a,b,c\r\nd,e,f\r\n").strOut, "a\tb\tc\nd\te\tf\n");
-  EXPECT_EQ(Csv("a,b,c\r\nd,e,f\r\n").nStatus, QUORLIX_OK);
+  EXPECT_EQ(Csv("a,b,c\r\nd,e,f\r\n"), (Result{QUORLIX_OK, "a\tb\tc\nd\te\tf\n"}));
   EXPECT_EQ(Convert("1;2|3;4|", "|", ";", ", ", "\r\n").strOut, "1, 2\r\n3, 4\r\n");
 }
 
 TEST_F(DelimitedTest, EmptyInputGivesNoRecordAndAnEmptyOutput) {
-  const Result result = Csv("");
-  EXPECT_EQ(result.nStatus, QUORLIX_DELIMITED_NO_RECORD);
-  EXPECT_EQ(result.strOut, "");
+  EXPECT_EQ(Csv(""), (Result{QUORLIX_DELIMITED_NO_RECORD, ""}));
 }
 
 TEST_F(DelimitedTest, RecordsWithoutFieldDelimitersAreWrittenWithNoFieldStatus) {
-  const Result result = Csv("one\r\ntwo\r\n");
-  EXPECT_EQ(result.nStatus, QUORLIX_DELIMITED_NO_FIELD);
-  EXPECT_EQ(result.strOut, "one\ntwo\n");
+  EXPECT_EQ(Csv("one\r\ntwo\r\n"), (Result{QUORLIX_DELIMITED_NO_FIELD, "one\ntwo\n"}));
 }
 
 TEST_F(DelimitedTest, EmptyRecordsAndFieldsWriteOnlyTheirDelimiters) {
@@ -146,16 +146,13 @@ TEST_F(DelimitedTest, EmptyRecordsAndFieldsWriteOnlyTheirDelimiters) {
 }
 
 TEST_F(DelimitedTest, FinalRecordWithoutDelimiterIsWritten) {
-  EXPECT_EQ(Csv("a,b\r\nc,d").strOut, "a\tb\nc\td\n");
-  EXPECT_EQ(Csv("a,b\r\nc,d").nStatus, QUORLIX_OK);
+  EXPECT_EQ(Csv("a,b\r\nc,d"), (Result{QUORLIX_OK, "a\tb\nc\td\n"}));
   EXPECT_EQ(Csv("a,b\r\n,").strOut, "a\tb\n\t\n");  // a field delimiter alone is a record
   EXPECT_EQ(Csv("a\r\nb,c").nStatus, QUORLIX_OK);   // its field delimiters count
 }
 
 TEST_F(DelimitedTest, InputWithoutRecordDelimiterIsWrittenAsOneRecordWithNoRecordStatus) {
-  const Result result = Csv("a,b");
-  EXPECT_EQ(result.nStatus, QUORLIX_DELIMITED_NO_RECORD);
-  EXPECT_EQ(result.strOut, "a\tb\n");
+  EXPECT_EQ(Csv("a,b"), (Result{QUORLIX_DELIMITED_NO_RECORD, "a\tb\n"}));
 }
 
 TEST_F(DelimitedTest, MultiByteDelimitersMatchOnlyWhole) {
@@ -174,10 +171,10 @@ TEST_F(DelimitedTest, LongRecordAndLongDelimiters) {
   const std::string strField(100 * 1024, 'x');
   const std::string strRecordDelim(40, '#');
   const std::string strFieldDelim = std::string(39, '#') + "|";  // shares 39 bytes with the record delimiter
-  const Result result = Convert(strField + strFieldDelim + strField + strRecordDelim + "y" + strFieldDelim,
-                                strRecordDelim.c_str(), strFieldDelim.c_str(), std::string(40, '-').c_str(), "\n");
-  EXPECT_EQ(result.nStatus, QUORLIX_OK);
-  EXPECT_EQ(result.strOut, strField + std::string(40, '-') + strField + "\ny" + std::string(40, '-') + "\n");
+  const std::string strOutField(40, '-');
+  EXPECT_EQ(Convert(strField + strFieldDelim + strField + strRecordDelim + "y" + strFieldDelim, strRecordDelim.c_str(),
+                    strFieldDelim.c_str(), strOutField.c_str(), "\n"),
+            (Result{QUORLIX_OK, strField + strOutField + strField + "\ny" + strOutField + "\n"}));
 }
 
 TEST_F(DelimitedTest, NulBytesAreData) {

@@ -23,3 +23,5 @@ void AddHtml2textOptions(CLI::App& sub);
 int RunHtml2text();
 void AddVerifyOptions(CLI::App& sub);
 int RunVerify();
+void AddDelimitedOptions(CLI::App& sub);
+int RunDelimited();

@@ -13,6 +13,8 @@ constexpr Subcommand kSubcommands[] = {
     {"html2text", "Render the body of an HTML page as text, tables as comma-separated lines", AddHtml2textOptions,
      RunHtml2text},
     {"verify", "Check that each file's contents agree with its suffix", AddVerifyOptions, RunVerify},
+    {"delimited", "Rewrite a delimited file with other record and field delimiters", AddDelimitedOptions,
+     RunDelimited},
     {"version", "Print the library's version number", AddVersionOptions, RunVersion},
 };
 

@@ -45,8 +45,8 @@ constexpr StatusMessage kStatusMessages[] = {
     {Export::kVerify, 17, "unknown suffix"},
     {Export::kVerify, 18, "contents do not match {suffix}"},
 
-    {Export::kDelimited, 1, "cannot open input file '{in}'"},
-    {Export::kDelimited, 2, "cannot open output file '{out}' (or it is the input file)"},
+    {Export::kDelimited, 1, "cannot open or read input file '{in}'"},
+    {Export::kDelimited, 2, "cannot open or write output file '{out}' (or it is the input file)"},
     {Export::kDelimited, 3, "the input field delimiter is empty"},
     {Export::kDelimited, 4, "the input record delimiter is empty"},
     {Export::kDelimited, 5, "no record delimiter found in '{in}'"},

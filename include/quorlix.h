@@ -132,9 +132,10 @@ QUORLIX_API int QUORLIX_CALL CvtVerifyFile(const char* pszPath);
  *   The four delimiters are taken in the ANSI code page and matched and written in
  *   the OEM code page. Text after the last record delimiter is written as a final
  *   record. The set-up checks run in the order of the statuses 4, 3, 1, 2 and the
- *   last failing one is returned; both files are opened even when an argument failed. */
-#define QUORLIX_DELIMITED_INPUT_ERROR 1  /* the input cannot be opened */
-#define QUORLIX_DELIMITED_OUTPUT_ERROR 2 /* the output cannot be opened, or names the input */
+ *   last failing one is returned; both files are opened even when an argument failed.
+ *   Records, fields and delimiters may be of any length; NUL bytes are data. */
+#define QUORLIX_DELIMITED_INPUT_ERROR 1  /* the input cannot be opened or read (or no memory) */
+#define QUORLIX_DELIMITED_OUTPUT_ERROR 2 /* the output cannot be opened or written, or names the input */
 #define QUORLIX_DELIMITED_NO_IN_FIELD 3  /* pszInField is empty */
 #define QUORLIX_DELIMITED_NO_IN_RECORD 4 /* pszInRecord is empty */
 #define QUORLIX_DELIMITED_NO_RECORD 5    /* the input holds no record delimiter */

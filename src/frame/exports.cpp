@@ -2,6 +2,7 @@
 // on a document of its own and returns the status; nothing escapes to the host.
 #include "quorlix.h"
 
+#include "delimited/delimited_convert.h"
 #include "document/am_file.h"
 
 static_assert(QUORLIX_CRLF_INPUT_ERROR == kStatusInputError && QUORLIX_CRLF_INPUT_NOT_FOUND == kStatusInputNotFound &&
@@ -62,6 +63,15 @@ QUORLIX_API int QUORLIX_CALL CvtVerifyFile(const char* pszPath) {
     const CString strPath = OwnedString(pszPath);
     CAMFile doc(strPath);
     return doc.VerifyByExtension(strPath);
+  });
+}
+
+QUORLIX_API int QUORLIX_CALL CvtDelimitedFile(const char* pszInPath, const char* pszInRecord,
+                                              const char* pszInField, const char* pszOutPath,
+                                              const char* pszOutField, const char* pszOutRecord) {
+  return RunExport(QUORLIX_DELIMITED_INPUT_ERROR, [&] {
+    return ConvertDelimitedFile(OwnedString(pszInPath), OwnedString(pszInRecord), OwnedString(pszInField),
+                                OwnedString(pszOutPath), OwnedString(pszOutField), OwnedString(pszOutRecord));
   });
 }
 

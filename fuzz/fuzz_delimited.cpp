@@ -1,0 +1,106 @@
+// For random delimiters of 1 to 4 bytes, random input and any read size, the
+// block scan writes exactly what a plain byte-by-byte scan of the whole input
+// writes, and returns the same status.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "delimited/delimited_convert.h"
+#include "fuzz_support.h"
+#include "platform/code_page.h"
+#include "quorlix.h"
+
+namespace {
+
+constexpr std::size_t kMaxInputBytes = 1 << 16;
+
+// The input's first byte holds the four delimiter lengths, two bits each: input
+// record and field delimiters 1 to 4 bytes, output ones 0 to 3. The second byte
+// picks the read size (0: the library's own). The delimiters' bytes follow.
+struct Setup {
+  std::string strInRecord;
+  std::string strInField;
+  std::string strOutField;
+  std::string strOutRecord;
+  std::size_t nReadBytes;
+};
+
+bool StartsWithAt(std::string_view strText, std::size_t i, std::string_view strDelim) {
+  return strText.substr(i).starts_with(strDelim);
+}
+
+// The byte-by-byte model: cut records first, then the fields of each record.
+std::string ConvertByBytes(std::string_view strIn, const Setup& oem, int& nStatus) {
+  bool bRecordDelimiterSeen = false;
+  bool bFieldDelimiterSeen = false;
+  std::string strOut;
+  std::string strRecord;
+  const auto EmitRecord = [&] {
+    std::string strField;
+    for (std::size_t j = 0; j < strRecord.size();) {
+      if (StartsWithAt(strRecord, j, oem.strInField)) {
+        strOut += strField + oem.strOutField;
+        strField.clear();
+        bFieldDelimiterSeen = true;
+        j += oem.strInField.size();
+      } else {
+        strField += strRecord[j++];
+      }
+    }
+    strOut += strField + oem.strOutRecord;
+    strRecord.clear();
+  };
+  for (std::size_t i = 0; i < strIn.size();) {
+    if (StartsWithAt(strIn, i, oem.strInRecord)) {
+      EmitRecord();
+      bRecordDelimiterSeen = true;
+      i += oem.strInRecord.size();
+    } else {
+      strRecord += strIn[i++];
+    }
+  }
+  if (!strRecord.empty()) EmitRecord();
+  nStatus = !bRecordDelimiterSeen ? QUORLIX_DELIMITED_NO_RECORD
+            : !bFieldDelimiterSeen ? QUORLIX_DELIMITED_NO_FIELD
+                                   : QUORLIX_OK;
+  return strOut;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSize) {
+  if (nSize < 2 || nSize > kMaxInputBytes) return 0;
+  const std::string_view strData(reinterpret_cast<const char*>(pData), nSize);
+  const unsigned nLengths = pData[0];
+  const std::size_t nInRecord = 1 + (nLengths & 3), nInField = 1 + ((nLengths >> 2) & 3);
+  const std::size_t nOutField = (nLengths >> 4) & 3, nOutRecord = nLengths >> 6;
+  std::size_t nPos = 2;
+  if (nSize < nPos + nInRecord + nInField + nOutField + nOutRecord) return 0;
+  const auto Take = [&](std::size_t nLen) {
+    const std::string strDelim(strData.substr(nPos, nLen));
+    nPos += nLen;
+    return strDelim;
+  };
+  Setup ansi;
+  ansi.strInRecord = Take(nInRecord);
+  ansi.strInField = Take(nInField);
+  ansi.strOutField = Take(nOutField);
+  ansi.strOutRecord = Take(nOutRecord);
+  ansi.nReadBytes = pData[1] == 0 ? kDelimitedReadBytes : pData[1];
+  const std::string_view strBody = strData.substr(nPos);
+
+  const std::string strIn = quorlix_fuzz::WriteWorkFile("in.txt", strBody.data(), strBody.size());
+  const std::string strOut = quorlix_fuzz::WorkDir() + "/out.txt";
+  const int nStatus = ConvertDelimitedFile(strIn, ansi.strInRecord, ansi.strInField, strOut, ansi.strOutField,
+                                           ansi.strOutRecord, ansi.nReadBytes);
+
+  const Setup oem{AnsiToOem(ansi.strInRecord), AnsiToOem(ansi.strInField), AnsiToOem(ansi.strOutField),
+                  AnsiToOem(ansi.strOutRecord), ansi.nReadBytes};
+  int nExpectedStatus = 0;
+  const std::string strExpected = ConvertByBytes(strBody, oem, nExpectedStatus);
+  if (nStatus != nExpectedStatus) quorlix_fuzz::FailWithInput("status differs from the byte-by-byte scan", pData, nSize);
+  if (quorlix_fuzz::ReadWorkFile(strOut) != strExpected)
+    quorlix_fuzz::FailWithInput("output differs from the byte-by-byte scan", pData, nSize);
+  return 0;
+}

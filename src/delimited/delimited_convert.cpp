@@ -1,0 +1,207 @@
+// Delimited-file conversion. The input is read in large blocks and scanned with
+// memchr for each delimiter's first byte; record delimiters are found first and
+// field delimiters only inside a record, so a field delimiter never reaches into
+// the record delimiter that follows it. Nothing is held per record or field:
+// field bytes go out as soon as no delimiter can begin among them, so only a
+// delimiter cut by the end of a block is carried over to the next.
+#include "delimited/delimited_convert.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "platform/code_page.h"
+#include "platform/file.h"
+#include "quorlix.h"
+
+namespace {
+
+constexpr std::size_t kWriteBufferBytes = std::size_t{1} << 18;
+
+// The four delimiters in their OEM form; both input ones are non-empty.
+struct Delimiters {
+  CString strInRecord;
+  CString strInField;
+  CString strOutField;
+  CString strOutRecord;
+};
+
+// The first whole occurrence of strDelim in [pFrom, pTo), or nullptr.
+const unsigned char* FindDelimiter(const unsigned char* pFrom, const unsigned char* pTo, std::string_view strDelim) {
+  const std::size_t nLen = strDelim.size();
+  assert(nLen > 0);
+  while (static_cast<std::size_t>(pTo - pFrom) >= nLen) {
+    const std::size_t nStarts = static_cast<std::size_t>(pTo - pFrom) - nLen + 1;
+    const auto* pHit = static_cast<const unsigned char*>(std::memchr(pFrom, strDelim[0], nStarts));
+    if (!pHit) return nullptr;
+    if (std::memcmp(pHit + 1, strDelim.data() + 1, nLen - 1) == 0) return pHit;
+    pFrom = pHit + 1;
+  }
+  return nullptr;
+}
+
+// Gathers the output into large writes, so that short fields cost no system call each.
+class OutputRuns {
+ public:
+  explicit OutputRuns(CFile& file)
+      : m_file(file), m_pBuf(std::make_unique_for_overwrite<unsigned char[]>(kWriteBufferBytes)) {}
+
+  void Put(const unsigned char* pBytes, std::size_t nCount) {
+    if (nCount > kWriteBufferBytes - m_nUsed) {
+      Flush();
+      if (nCount >= kWriteBufferBytes) {
+        m_file.Write(pBytes, nCount);
+        return;
+      }
+    }
+    std::memcpy(m_pBuf.get() + m_nUsed, pBytes, nCount);
+    m_nUsed += nCount;
+  }
+  void Put(std::string_view strBytes) { Put(reinterpret_cast<const unsigned char*>(strBytes.data()), strBytes.size()); }
+
+  void Flush() {
+    m_file.Write(m_pBuf.get(), m_nUsed);
+    m_nUsed = 0;
+  }
+
+ private:
+  CFile& m_file;
+  std::unique_ptr<unsigned char[]> m_pBuf;
+  std::size_t m_nUsed = 0;
+};
+
+// The scan over the input, block by block, with what it has seen so far.
+class RecordScan {
+ public:
+  RecordScan(const Delimiters& delims, OutputRuns& out) : m_delims(delims), m_out(out) {}
+
+  // Converts the bytes [pData, pData + nLen) and returns how many it used. Unless
+  // bAtEnd, the last bytes may begin a delimiter that the next block completes;
+  // they stay unused and must be offered again at the front of the next block.
+  std::size_t Take(const unsigned char* pData, std::size_t nLen, bool bAtEnd) {
+    const unsigned char* const pEnd = pData + nLen;
+    const unsigned char* p = pData;
+    while (const unsigned char* pRecordEnd = FindDelimiter(p, pEnd, m_delims.strInRecord)) {
+      TakeFields(p, pRecordEnd, true);
+      EndRecord();
+      m_bRecordDelimiterSeen = true;
+      p = pRecordEnd + m_delims.strInRecord.size();
+    }
+    if (bAtEnd) {
+      TakeFields(p, pEnd, true);
+      if (m_bRecordOpen) EndRecord();  // the bytes after the last record delimiter are a record too
+      return nLen;
+    }
+    const std::size_t nRecordTail = std::min<std::size_t>(pEnd - p, m_delims.strInRecord.size() - 1);
+    return TakeFields(p, pEnd - nRecordTail, false) - pData;
+  }
+
+  int Status() const {
+    if (!m_bRecordDelimiterSeen) return QUORLIX_DELIMITED_NO_RECORD;
+    if (!m_bFieldDelimiterSeen) return QUORLIX_DELIMITED_NO_FIELD;
+    return QUORLIX_OK;
+  }
+
+ private:
+  // Writes the fields of record bytes [p, pTo) and returns where it stopped. When
+  // the record does not end at pTo, a field delimiter may begin in the last bytes
+  // and end after pTo: those bytes are left for the next block.
+  const unsigned char* TakeFields(const unsigned char* p, const unsigned char* pTo, bool bRecordEndsAtTo) {
+    while (const unsigned char* pFieldEnd = FindDelimiter(p, pTo, m_delims.strInField)) {
+      m_out.Put(p, pFieldEnd - p);
+      m_out.Put(m_delims.strOutField);
+      m_bFieldDelimiterSeen = m_bRecordOpen = true;
+      p = pFieldEnd + m_delims.strInField.size();
+    }
+    const std::size_t nFieldTail = bRecordEndsAtTo ? 0 : std::min<std::size_t>(pTo - p, m_delims.strInField.size() - 1);
+    const unsigned char* const pDataEnd = pTo - nFieldTail;
+    if (pDataEnd != p) {
+      m_out.Put(p, pDataEnd - p);
+      m_bRecordOpen = true;
+    }
+    return pDataEnd;
+  }
+
+  void EndRecord() {
+    m_out.Put(m_delims.strOutRecord);
+    m_bRecordOpen = false;
+  }
+
+  const Delimiters& m_delims;
+  OutputRuns& m_out;
+  bool m_bRecordOpen = false;  // bytes or field delimiters since the last record delimiter
+  bool m_bRecordDelimiterSeen = false;
+  bool m_bFieldDelimiterSeen = false;
+};
+
+// Runs the scan from fileIn to fileOut and closes fileOut: 0, 5 or 6, or 1 when
+// the input cannot be read, 2 when the output cannot be written.
+int ConvertRecords(CFile& fileIn, CFile& fileOut, const Delimiters& delims, std::size_t nReadBytes) {
+  // Room for one read after the carried-over bytes, which are shorter than both input delimiters together.
+  const std::size_t nCarryBytes = delims.strInRecord.size() + delims.strInField.size();
+  const auto pBuf = std::make_unique_for_overwrite<unsigned char[]>(nReadBytes + nCarryBytes);
+  OutputRuns out(fileOut);
+  RecordScan scan(delims, out);
+  try {
+    std::size_t nCarried = 0;
+    for (bool bAtEnd = false; !bAtEnd;) {
+      std::size_t nGot = 0;
+      try {
+        nGot = fileIn.Read(pBuf.get() + nCarried, nReadBytes);
+      } catch (const CFileException&) {
+        return QUORLIX_DELIMITED_INPUT_ERROR;
+      }
+      bAtEnd = nGot < nReadBytes;
+      const std::size_t nHeld = nCarried + nGot;
+      const std::size_t nUsed = scan.Take(pBuf.get(), nHeld, bAtEnd);
+      nCarried = nHeld - nUsed;
+      assert(nCarried < nCarryBytes);
+      std::memmove(pBuf.get(), pBuf.get() + nUsed, nCarried);
+    }
+    out.Flush();
+    fileOut.Close();
+  } catch (const CFileException&) {
+    return QUORLIX_DELIMITED_OUTPUT_ERROR;
+  }
+  return scan.Status();
+}
+
+}  // namespace
+
+// Every set-up check runs, in this order, and the last one that fails decides the
+// status; both files are opened even after an empty delimiter.
+int ConvertDelimitedFile(const CString& strInPath, const CString& strInRecord, const CString& strInField,
+                         const CString& strOutPath, const CString& strOutField, const CString& strOutRecord,
+                         std::size_t nReadBytes) {
+  assert(nReadBytes > 0);
+  int nStatus = QUORLIX_OK;
+  Delimiters delims;
+  delims.strInRecord = AnsiToOem(strInRecord);
+  if (delims.strInRecord.empty()) nStatus = QUORLIX_DELIMITED_NO_IN_RECORD;
+  delims.strInField = AnsiToOem(strInField);
+  if (delims.strInField.empty()) nStatus = QUORLIX_DELIMITED_NO_IN_FIELD;
+  delims.strOutRecord = AnsiToOem(strOutRecord);
+  delims.strOutField = AnsiToOem(strOutField);
+
+  std::optional<CFile> fileIn;
+  try {
+    fileIn.emplace(strInPath, CFile::modeRead);
+  } catch (const CFileException&) {
+    nStatus = QUORLIX_DELIMITED_INPUT_ERROR;
+  }
+  std::optional<CFile> fileOut;
+  if (NameSameFile(strInPath, strOutPath)) {
+    nStatus = QUORLIX_DELIMITED_OUTPUT_ERROR;  // creating it would truncate the input before a byte is read
+  } else {
+    try {
+      fileOut.emplace(strOutPath, CFile::modeCreate | CFile::modeReadWrite);
+    } catch (const CFileException&) {
+      nStatus = QUORLIX_DELIMITED_OUTPUT_ERROR;
+    }
+  }
+  if (nStatus != QUORLIX_OK) return nStatus;
+  return ConvertRecords(*fileIn, *fileOut, delims, nReadBytes);
+}

@@ -1,0 +1,33 @@
+# QUORLIX.dll: the six exports by undecorated name and fixed ordinal, the version
+# resource, and no DLL beyond Windows' own (the GCC and C++ runtimes are linked in).
+enable_language(RC)
+
+# The module-definition file lists every export; the DLL is linked with the
+# pending ones left out, since the linker refuses to export an undefined name.
+set(QUORLIX_DEF_SOURCE ${CMAKE_CURRENT_SOURCE_DIR}/frame/quorlix.def)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${QUORLIX_DEF_SOURCE})
+file(STRINGS ${QUORLIX_DEF_SOURCE} QUORLIX_DEF_LINES)
+set(QUORLIX_DEF_TEXT "")
+foreach(line IN LISTS QUORLIX_DEF_LINES)
+  string(REGEX MATCH "^[ \t]*(Cvt[A-Za-z]+)" export_name "${line}")
+  if(export_name AND CMAKE_MATCH_1 IN_LIST QUORLIX_PENDING_EXPORTS)
+    continue()
+  endif()
+  string(APPEND QUORLIX_DEF_TEXT "${line}\n")
+endforeach()
+file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/quorlix.def CONTENT "${QUORLIX_DEF_TEXT}")
+
+target_sources(quorlix PRIVATE
+  ${CMAKE_CURRENT_BINARY_DIR}/quorlix.def
+  ${CMAKE_CURRENT_SOURCE_DIR}/frame/quorlix.rc
+  ${CMAKE_CURRENT_SOURCE_DIR}/frame/dll_main_win32.cpp
+)
+target_include_directories(quorlix PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/frame)
+target_link_libraries(quorlix PRIVATE quorlix_options)
+set_target_properties(quorlix PROPERTIES OUTPUT_NAME QUORLIX PREFIX "" IMPORT_PREFIX "")
+# The .def names are undecorated; the stdcall fixup binds them to the compiler's
+# Name@N symbols without a warning, and only the undecorated names are exported.
+target_link_options(quorlix PRIVATE -static -Wl,--enable-stdcall-fixup -Wl,--kill-at)
+# The resource compiler's includes are not tracked on their own.
+set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/frame/quorlix.rc PROPERTIES
+  OBJECT_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/frame/version.h)

@@ -5,10 +5,10 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
 set(QUORLIX_MINGW_PREFIX i686-w64-mingw32)
-# The win32 thread model needs no threading DLL, so nothing beyond Windows' own
-# libraries has to ship with the DLL; the posix variant is the fallback.
-find_program(CMAKE_C_COMPILER NAMES ${QUORLIX_MINGW_PREFIX}-gcc-win32 ${QUORLIX_MINGW_PREFIX}-gcc REQUIRED)
-find_program(CMAKE_CXX_COMPILER NAMES ${QUORLIX_MINGW_PREFIX}-g++-win32 ${QUORLIX_MINGW_PREFIX}-g++ REQUIRED)
+# The posix thread model gives the C++ library its mutexes (GoogleTest needs
+# them); its threading library is linked in statically like the other runtimes.
+find_program(CMAKE_C_COMPILER NAMES ${QUORLIX_MINGW_PREFIX}-gcc-posix ${QUORLIX_MINGW_PREFIX}-gcc REQUIRED)
+find_program(CMAKE_CXX_COMPILER NAMES ${QUORLIX_MINGW_PREFIX}-g++-posix ${QUORLIX_MINGW_PREFIX}-g++ REQUIRED)
 find_program(CMAKE_RC_COMPILER NAMES ${QUORLIX_MINGW_PREFIX}-windres REQUIRED)
 find_program(CMAKE_OBJDUMP NAMES ${QUORLIX_MINGW_PREFIX}-objdump REQUIRED)
 

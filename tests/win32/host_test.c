@@ -9,7 +9,8 @@
  * own, and checks every result.
  * No case differs between the platforms by design: the file layers of both map
  * their errors onto the same causes, and same-file requests are recognised by
- * file identity on both. A case that ever must differ gets its own list. */
+ * file identity on both. Should a case ever have to differ, it belongs in a case
+ * list of its own with its Windows status written by hand, not in a looser check. */
 #include <windows.h>
 
 #include <stdio.h>

@@ -172,7 +172,9 @@ int ConvertRecords(CFile& fileIn, CFile& fileOut, const Delimiters& delims, std:
 }  // namespace
 
 // Every set-up check runs, in this order, and the last one that fails decides the
-// status; both files are opened even after an empty delimiter.
+// status; both files are opened even after an empty delimiter. Both are opened shared, as
+// the C runtime's streams open them, so a file another program holds open with
+// sharing converts all the same.
 int ConvertDelimitedFile(const CString& strInPath, const CString& strInRecord, const CString& strInField,
                          const CString& strOutPath, const CString& strOutField, const CString& strOutRecord,
                          std::size_t nReadBytes) {
@@ -188,7 +190,7 @@ int ConvertDelimitedFile(const CString& strInPath, const CString& strInRecord, c
 
   std::optional<CFile> fileIn;
   try {
-    fileIn.emplace(strInPath, CFile::modeRead);
+    fileIn.emplace(strInPath, CFile::modeRead | CFile::shareDenyNone);
   } catch (const CFileException&) {
     nStatus = QUORLIX_DELIMITED_INPUT_ERROR;
   }
@@ -197,7 +199,7 @@ int ConvertDelimitedFile(const CString& strInPath, const CString& strInRecord, c
     nStatus = QUORLIX_DELIMITED_OUTPUT_ERROR;  // creating it would truncate the input before a byte is read
   } else {
     try {
-      fileOut.emplace(strOutPath, CFile::modeCreate | CFile::modeReadWrite);
+      fileOut.emplace(strOutPath, CFile::modeCreate | CFile::modeReadWrite | CFile::shareDenyNone);
     } catch (const CFileException&) {
       nStatus = QUORLIX_DELIMITED_OUTPUT_ERROR;
     }

@@ -26,7 +26,15 @@ class CFile {
  public:
   // Open flags, with the platform's values: read-only is 0, and
   // modeCreate | modeReadWrite (4098) creates a file or truncates an existing one.
-  enum OpenFlags : unsigned { modeRead = 0x0000, modeReadWrite = 0x0002, modeCreate = 0x1000 };
+  // A file is held exclusively while open unless shareDenyNone lets others read
+  // and write it meanwhile, as the C runtime's streams do (POSIX never holds a
+  // file exclusively).
+  enum OpenFlags : unsigned {
+    modeRead = 0x0000,
+    modeReadWrite = 0x0002,
+    shareDenyNone = 0x0040,
+    modeCreate = 0x1000,
+  };
 
   CFile() noexcept = default;
   // Opens the file as the flags say; raises CFileException on failure. A directory

@@ -56,9 +56,12 @@ CFile::CFile(const CString& strPath, unsigned nOpenFlags) {
     fd = ::open(strPath.c_str(), nFlags, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) ThrowFromErrno(errno, strPath);
-  m_hFile = fd;
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) ThrowOther();  // the destructor closes fd
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);  // a constructor that throws gets no destructor
+    ThrowOther();
+  }
+  m_hFile = fd;
 }
 
 CFile::~CFile() {

@@ -49,6 +49,16 @@ TEST_F(FileTest, DirectoryIsNotAFile) {
   EXPECT_EQ(CauseOfOpening(m_dir.string(), CFile::modeCreate | CFile::modeReadWrite), CFileException::other);
 }
 
+TEST_F(FileTest, RefusedDirectoryLeavesNoDescriptorOpen) {
+  const auto CountOpenDescriptors = [] {
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return std::distance(begin(fds), end(fds));
+  };
+  const auto nBefore = CountOpenDescriptors();
+  for (int i = 0; i < 8; ++i) CauseOfOpening(m_dir.string(), CFile::modeRead);
+  EXPECT_EQ(CountOpenDescriptors(), nBefore);
+}
+
 TEST_F(FileTest, CreateTruncatesAnExistingFile) {
   const std::string strPath = WriteFile("old.txt", "old contents");
   CFile file(strPath, CFile::modeCreate | CFile::modeReadWrite);

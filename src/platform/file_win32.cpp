@@ -1,0 +1,104 @@
+// Win32 backend of the file layer. Files are opened without sharing unless asked,
+// so a file that one call holds open cannot be opened again until it is closed; causes
+// come from GetLastError, where only a missing file and too many open files are
+// told apart (a missing folder on the way, ERROR_PATH_NOT_FOUND, is "other").
+#include <windows.h>
+
+#include <algorithm>
+
+#include "platform/file.h"
+
+namespace {
+
+CFileException::Cause CauseOf(DWORD dwError) {
+  switch (dwError) {
+    case ERROR_FILE_NOT_FOUND: return CFileException::fileNotFound;
+    case ERROR_TOO_MANY_OPEN_FILES: return CFileException::tooManyOpenFiles;
+    default: return CFileException::other;
+  }
+}
+
+[[noreturn]] void ThrowLastError() { throw CFileException(CauseOf(::GetLastError())); }
+
+HANDLE Handle(std::intptr_t hFile) { return reinterpret_cast<HANDLE>(hFile); }
+
+// ReadFile and WriteFile move at most a DWORD's worth per call.
+constexpr std::size_t kMaxTransferBytes = 0x40000000;
+
+// The volume and index of a file identify it however its name is spelled. The
+// file is opened for no access at all, which a file held open without sharing
+// still allows.
+bool IdentifyFile(const CString& strPath, BY_HANDLE_FILE_INFORMATION& info) {
+  const HANDLE hFile = ::CreateFileA(strPath.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (hFile == INVALID_HANDLE_VALUE) return false;
+  const bool bKnown = ::GetFileInformationByHandle(hFile, &info) != 0;
+  ::CloseHandle(hFile);
+  return bKnown;
+}
+
+}  // namespace
+
+CFile::CFile(const CString& strPath, unsigned nOpenFlags) {
+  const bool bCreate = (nOpenFlags & modeCreate) != 0;
+  const DWORD dwAccess = (nOpenFlags & modeReadWrite) ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
+  const DWORD dwShare = (nOpenFlags & shareDenyNone) ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
+  const HANDLE hFile = ::CreateFileA(strPath.c_str(), dwAccess, dwShare, nullptr,
+                                     bCreate ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (hFile == INVALID_HANDLE_VALUE) ThrowLastError();
+  m_hFile = reinterpret_cast<std::intptr_t>(hFile);
+}
+
+CFile::~CFile() {
+  if (IsOpen()) ::CloseHandle(Handle(m_hFile));
+}
+
+std::uint64_t CFile::GetLength() const {
+  LARGE_INTEGER length;
+  if (!::GetFileSizeEx(Handle(m_hFile), &length)) ThrowLastError();
+  return static_cast<std::uint64_t>(length.QuadPart);
+}
+
+std::size_t CFile::Read(void* pBuf, std::size_t nCount) {
+  auto* pNext = static_cast<unsigned char*>(pBuf);
+  std::size_t nDone = 0;
+  while (nDone < nCount) {
+    DWORD dwGot = 0;
+    const DWORD dwWant = static_cast<DWORD>(std::min(nCount - nDone, kMaxTransferBytes));
+    if (!::ReadFile(Handle(m_hFile), pNext + nDone, dwWant, &dwGot, nullptr)) ThrowLastError();
+    if (dwGot == 0) break;
+    nDone += dwGot;
+  }
+  return nDone;
+}
+
+void CFile::Write(const void* pBuf, std::size_t nCount) {
+  const auto* pNext = static_cast<const unsigned char*>(pBuf);
+  while (nCount > 0) {
+    DWORD dwPut = 0;
+    const DWORD dwWant = static_cast<DWORD>(std::min(nCount, kMaxTransferBytes));
+    if (!::WriteFile(Handle(m_hFile), pNext, dwWant, &dwPut, nullptr)) ThrowLastError();
+    pNext += dwPut;
+    nCount -= dwPut;
+  }
+}
+
+void CFile::SeekToOffset(std::uint64_t nOffset) {
+  LARGE_INTEGER offset;
+  offset.QuadPart = static_cast<LONGLONG>(nOffset);
+  if (!::SetFilePointerEx(Handle(m_hFile), offset, nullptr, FILE_BEGIN)) ThrowLastError();
+}
+
+void CFile::Close() {
+  if (!IsOpen()) return;
+  const HANDLE hFile = Handle(m_hFile);
+  m_hFile = kInvalidHandle;
+  if (!::CloseHandle(hFile)) ThrowLastError();
+}
+
+bool NameSameFile(const CString& strPathA, const CString& strPathB) noexcept {
+  BY_HANDLE_FILE_INFORMATION infoA, infoB;
+  return IdentifyFile(strPathA, infoA) && IdentifyFile(strPathB, infoB) &&
+         infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
+         infoA.nFileIndexHigh == infoB.nFileIndexHigh && infoA.nFileIndexLow == infoB.nFileIndexLow;
+}

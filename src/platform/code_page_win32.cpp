@@ -1,5 +1,7 @@
 // Code-page conversion by the system: the host's own ANSI and OEM code pages.
 #include <windows.h>
+#undef AnsiToOem  // an old alias of CharToOemA in the system headers
+
 
 #include "platform/code_page.h"
 

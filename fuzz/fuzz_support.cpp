@@ -11,7 +11,8 @@ namespace quorlix_fuzz {
 
 const std::string& WorkDir() {
   static const std::string strDir = [] {
-    std::string strTemplate = "/tmp/quorlix-fuzz-XXXXXX";
+    const char* pszTemp = std::getenv("TMPDIR");
+    std::string strTemplate = std::string(pszTemp && *pszTemp ? pszTemp : "/tmp") + "/quorlix-fuzz-XXXXXX";
     if (!::mkdtemp(strTemplate.data())) std::abort();
     return strTemplate;
   }();

@@ -6,8 +6,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-10}
 build=build/fuzz
-work=$(mktemp -d)
+# Memory-backed when the machine has it: the targets write and read files per input.
+work=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
 trap 'rm -rf "$work"' EXIT
+export TMPDIR=$work
 for target in "$build"/fuzz/fuzz_*; do
   [ -x "$target" ] || continue
   name=$(basename "$target")

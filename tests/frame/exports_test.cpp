@@ -51,6 +51,39 @@ TEST_F(SharedLibraryTest, VerifiesEndToEnd) {
   EXPECT_EQ(pfnVerify(nullptr), QUORLIX_VERIFY_UNKNOWN_SUFFIX);
 }
 
+TEST_F(SharedLibraryTest, DecodesFilingEndToEnd) {
+  auto* pfnDecode = Resolve<int(const char*, const char*, const char*)>("CvtDecodeFiling");
+  ASSERT_NE(pfnDecode, nullptr);
+  const std::string strFiling = WriteFile("filing.txt", "<TYPE>EX-27\n<ARTICLE> 5\n<CASH> 1,234\n<EPS-DILUTED> .5\nend");
+  EXPECT_EQ(pfnDecode(strFiling.c_str(), PathOf("text.txt").c_str(), PathOf("schedule.txt").c_str()), QUORLIX_OK);
+  const std::string strSchedule =
+      "Article                              5\r\nCash                             1,234\r\n"
+      "EPS Diluted                         .5\r\n";
+  EXPECT_EQ(quorlix_test::ReadFile(PathOf("schedule.txt")), strSchedule);
+  EXPECT_EQ(quorlix_test::ReadFile(PathOf("text.txt")), strSchedule + "end");
+  EXPECT_EQ(pfnDecode(strFiling.c_str(), strFiling.c_str(), PathOf("s2.txt").c_str()), QUORLIX_FILING_FILE_ERROR);
+}
+
+TEST_F(SharedLibraryTest, ConvertsHtmlEndToEnd) {
+  auto* pfnHtml = Resolve<int(const char*, const char*, int)>("CvtHTMLtoText");
+  ASSERT_NE(pfnHtml, nullptr);
+  const std::string strPage = WriteFile("page.htm", "<BODY>Hi<TABLE><TR><TD>a</TD><TD>b</TD></TR></TABLE></BODY>");
+  EXPECT_EQ(pfnHtml(strPage.c_str(), PathOf("tables.txt").c_str(), 1), QUORLIX_OK);
+  EXPECT_EQ(quorlix_test::ReadFile(PathOf("tables.txt")), "a,b\r\n\r\n");
+  EXPECT_EQ(pfnHtml(strPage.c_str(), PathOf("out.doc").c_str(), 0), QUORLIX_HTML_OUTPUT_NAME_WRONG);
+}
+
+TEST_F(SharedLibraryTest, ConvertsDelimitedEndToEnd) {
+  auto* pfnDelimited =
+      Resolve<int(const char*, const char*, const char*, const char*, const char*, const char*)>("CvtDelimitedFile");
+  ASSERT_NE(pfnDelimited, nullptr);
+  const std::string strIn = WriteFile("in.csv", "a,b\r\nc,d\r\n");
+  EXPECT_EQ(pfnDelimited(strIn.c_str(), "\r\n", ",", PathOf("out.txt").c_str(), "\t", "\n"), QUORLIX_OK);
+  EXPECT_EQ(quorlix_test::ReadFile(PathOf("out.txt")), "a\tb\nc\td\n");
+  EXPECT_EQ(pfnDelimited(strIn.c_str(), nullptr, ",", PathOf("out.txt").c_str(), "\t", "\n"),
+            QUORLIX_DELIMITED_NO_IN_RECORD);
+}
+
 TEST_F(SharedLibraryTest, InternalsAreHidden) {
   EXPECT_EQ(::dlsym(m_hLib, "_ZN7CAMFile9LoadInputEv"), nullptr);
   EXPECT_EQ(::dlsym(m_hLib, "_ZN7CAMFile15ConvertLineEndsEv"), nullptr);

@@ -1,0 +1,21 @@
+# Checks that the shared library's dynamic symbol table defines the six exports
+# and nothing else.
+#   cmake -DNM=nm -DLIBRARY=libquorlix.so -P check_exports.cmake
+cmake_minimum_required(VERSION 3.25)
+set(expected CvtCRLF CvtDLLVersion CvtDecodeFiling CvtDelimitedFile CvtHTMLtoText CvtVerifyFile)
+
+execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "${NM} -D ${LIBRARY} failed")
+endif()
+string(REGEX MATCHALL "[^ \n]+\n" lines "${dump}")
+set(found "")
+foreach(line IN LISTS lines)
+  string(STRIP "${line}" name)
+  list(APPEND found "${name}")
+endforeach()
+list(SORT found)
+list(SORT expected)
+if(NOT found STREQUAL expected)
+  message(FATAL_ERROR "${LIBRARY} exports\n  ${found}\nexpected\n  ${expected}")
+endif()

@@ -1,6 +1,6 @@
 # Shared by the benchmark scripts: timing with hyperfine, peak memory with
 # /usr/bin/time, and one result line per job:
-#   <job> <size>  quorlix <t>s  <tool> <t>s  speedup <r>x  peak-rss <m>x input
+#   <job> <size>  quorlix <t>s  <tool> <t>s  speedup <r>x  peak-rss <MiB> MiB = <m>x input
 # Source it; set QUORLIX to the tool to measure (default: the release build).
 
 set -euo pipefail
@@ -43,6 +43,6 @@ report() {
   t_theirs=$(median_seconds "$theirs")
   rss=$(peak_rss_bytes "$ours")
   size=$(stat -c %s "$input")
-  python3 -c 'import sys; j,l,a,n,b,r,s=sys.argv[1:]; print("%s %s  quorlix %ss  %s %ss  speedup %.1fx  peak-rss %.2fx input" % (j,l,a,n,b,float(b)/float(a),int(r)/int(s)))' \
+  python3 -c 'import sys; j,l,a,n,b,r,s=sys.argv[1:]; print("%s %s  quorlix %ss  %s %ss  speedup %.1fx  peak-rss %.1f MiB = %.2fx input" % (j,l,a,n,b,float(b)/float(a),int(r)/2**20,int(r)/int(s)))' \
     "$job" "$label" "$t_ours" "$name" "$t_theirs" "$rss" "$size"
 }

@@ -62,6 +62,23 @@ class OutputRuns {
   }
   void Put(std::string_view strBytes) { Put(reinterpret_cast<const unsigned char*>(strBytes.data()), strBytes.size()); }
 
+  // Puts the bytes with every chFrom replaced by chTo; true when there was one.
+  bool PutReplacing(const unsigned char* pBytes, std::size_t nCount, unsigned char chFrom, unsigned char chTo) {
+    bool bReplaced = false;
+    while (nCount > 0) {
+      if (m_nUsed == kWriteBufferBytes) Flush();
+      const std::size_t nChunk = std::min(nCount, kWriteBufferBytes - m_nUsed);
+      unsigned char* const pOut = m_pBuf.get() + m_nUsed;
+      // A plain indexed loop, so that the compiler runs it over whole vectors.
+      for (std::size_t i = 0; i < nChunk; ++i) pOut[i] = pBytes[i] == chFrom ? chTo : pBytes[i];
+      bReplaced = bReplaced || std::memchr(pBytes, chFrom, nChunk) != nullptr;
+      m_nUsed += nChunk;
+      pBytes += nChunk;
+      nCount -= nChunk;
+    }
+    return bReplaced;
+  }
+
   void Flush() {
     m_file.Write(m_pBuf.get(), m_nUsed);
     m_nUsed = 0;
@@ -76,7 +93,10 @@ class OutputRuns {
 // The scan over the input, block by block, with what it has seen so far.
 class RecordScan {
  public:
-  RecordScan(const Delimiters& delims, OutputRuns& out) : m_delims(delims), m_out(out) {}
+  RecordScan(const Delimiters& delims, OutputRuns& out)
+      : m_delims(delims),
+        m_out(out),
+        m_bByteForByte(delims.strInField.size() == 1 && delims.strOutField.size() == 1) {}
 
   // Converts the bytes [pData, pData + nLen) and returns how many it used. Unless
   // bAtEnd, the last bytes may begin a delimiter that the next block completes;
@@ -110,6 +130,15 @@ class RecordScan {
   // the record does not end at pTo, a field delimiter may begin in the last bytes
   // and end after pTo: those bytes are left for the next block.
   const unsigned char* TakeFields(const unsigned char* p, const unsigned char* pTo, bool bRecordEndsAtTo) {
+    if (m_bByteForByte) {
+      // One byte for one: the record goes out whole with its field delimiters replaced.
+      if (p == pTo) return pTo;
+      const auto chInField = static_cast<unsigned char>(m_delims.strInField[0]);
+      const auto chOutField = static_cast<unsigned char>(m_delims.strOutField[0]);
+      if (m_out.PutReplacing(p, pTo - p, chInField, chOutField)) m_bFieldDelimiterSeen = true;
+      m_bRecordOpen = true;
+      return pTo;
+    }
     while (const unsigned char* pFieldEnd = FindDelimiter(p, pTo, m_delims.strInField)) {
       m_out.Put(p, pFieldEnd - p);
       m_out.Put(m_delims.strOutField);
@@ -132,6 +161,7 @@ class RecordScan {
 
   const Delimiters& m_delims;
   OutputRuns& m_out;
+  const bool m_bByteForByte;  // one-byte field delimiter in and out: the common case, done in bulk
   bool m_bRecordOpen = false;  // bytes or field delimiters since the last record delimiter
   bool m_bRecordDelimiterSeen = false;
   bool m_bFieldDelimiterSeen = false;

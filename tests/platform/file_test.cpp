@@ -6,6 +6,7 @@
 
 #include "platform/archive.h"
 #include "platform/file.h"
+#include "platform/cause_of_opening.h"
 #include "test_support.h"
 
 namespace {
@@ -13,16 +14,6 @@ namespace {
 using quorlix_test::ReadFile;
 
 class FileTest : public quorlix_test::TempDirTest {};
-
-CFileException::Cause CauseOfOpening(const std::string& strPath, unsigned nFlags) {
-  try {
-    CFile file(strPath, nFlags);
-  } catch (const CFileException& e) {
-    return e.GetCause();
-  }
-  ADD_FAILURE() << "opening " << strPath << " succeeded";
-  return CFileException::other;
-}
 
 TEST_F(FileTest, MissingFileInExistingFolderIsFileNotFound) {
   EXPECT_EQ(CauseOfOpening(PathOf("absent.txt"), CFile::modeRead), CFileException::fileNotFound);

@@ -276,7 +276,7 @@ TEST_F(VerifyTest, HtmlUnterminatedTagAtTheEndIsNoTag) {
 }
 
 TEST_F(VerifyTest, RealPageAgrees) {
-  const std::string strPage = quorlix_test::ReadFile((quorlix_test::DataDir() / "verify/edgar_ex21_2012_subsidiaries.htm").string());
+  const std::string strPage = quorlix_test::ReadFile((quorlix_test::DataDir() / "html/edgar_ex21_2012_subsidiaries.htm").string());
   EXPECT_EQ(Verify("page.htm", strPage), QUORLIX_OK);
   EXPECT_EQ(Verify("page.html", strPage), QUORLIX_OK);
   EXPECT_EQ(Verify("page.txt", strPage), QUORLIX_VERIFY_MISMATCH);  // LF only

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/file.h"
+#include "platform/cause_of_opening.h"
 
 namespace {
 
@@ -34,16 +35,6 @@ class FileWin32Test : public ::testing::Test {
 
   std::filesystem::path m_dir;
 };
-
-CFileException::Cause CauseOfOpening(const std::string& strPath, unsigned nFlags) {
-  try {
-    CFile file(strPath, nFlags);
-  } catch (const CFileException& e) {
-    return e.GetCause();
-  }
-  ADD_FAILURE() << "opening " << strPath << " succeeded";
-  return CFileException::other;
-}
 
 TEST_F(FileWin32Test, MissingFileIsFileNotFound) {
   EXPECT_EQ(CauseOfOpening(PathOf("absent.txt"), CFile::modeRead), CFileException::fileNotFound);

@@ -6,9 +6,12 @@
 set -euo pipefail
 BENCH_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 ROOT=$(cd "$BENCH_DIR/.." && pwd)
-# Inputs and outputs live in memory when possible, so that the figures compare
-# the tools rather than the disk both of them write to.
-if [ -z "${BENCH_WORK:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then BENCH_WORK=/dev/shm/quorlix-bench; fi
+# Inputs and outputs live in memory when there is room (2 GiB free), so that the
+# figures compare the tools rather than the disk both of them write to.
+if [ -z "${BENCH_WORK:-}" ] && [ -w /dev/shm ] &&
+  [ "$(df --output=avail -k /dev/shm 2>/dev/null | tail -n 1)" -ge $((2 * 1024 * 1024)) ]; then
+  BENCH_WORK=/dev/shm/quorlix-bench
+fi
 WORK=${BENCH_WORK:-$BENCH_DIR/work}
 QUORLIX=${QUORLIX:-$ROOT/build/release/cli/quorlix}
 RUNS=${BENCH_RUNS:-5}

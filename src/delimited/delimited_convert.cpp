@@ -13,13 +13,12 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/archive.h"
 #include "platform/code_page.h"
 #include "platform/file.h"
 #include "quorlix.h"
 
 namespace {
-
-constexpr std::size_t kWriteBufferBytes = std::size_t{1} << 18;
 
 // The four delimiters in their OEM form; both input ones are non-empty.
 struct Delimiters {
@@ -43,57 +42,33 @@ const unsigned char* FindDelimiter(const unsigned char* pFrom, const unsigned ch
   return nullptr;
 }
 
-// Gathers the output into large writes, so that short fields cost no system call each.
-class OutputRuns {
- public:
-  explicit OutputRuns(CFile& file)
-      : m_file(file), m_pBuf(std::make_unique_for_overwrite<unsigned char[]>(kWriteBufferBytes)) {}
+// The output goes through an archive, so that short fields cost no system call each.
+void Put(CArchive& ar, std::string_view strBytes) { ar.Write(strBytes.data(), strBytes.size()); }
 
-  void Put(const unsigned char* pBytes, std::size_t nCount) {
-    if (nCount > kWriteBufferBytes - m_nUsed) {
-      Flush();
-      if (nCount >= kWriteBufferBytes) {
-        m_file.Write(pBytes, nCount);
-        return;
-      }
-    }
-    std::memcpy(m_pBuf.get() + m_nUsed, pBytes, nCount);
-    m_nUsed += nCount;
+// Puts the bytes with every chFrom replaced by chTo; true when there was one.
+bool PutReplacing(CArchive& ar, const unsigned char* pBytes, std::size_t nCount, unsigned char chFrom,
+                  unsigned char chTo) {
+  const bool bReplacing = std::memchr(pBytes, chFrom, nCount) != nullptr;
+  if (!bReplacing) {
+    ar.Write(pBytes, nCount);
+    return false;
   }
-  void Put(std::string_view strBytes) { Put(reinterpret_cast<const unsigned char*>(strBytes.data()), strBytes.size()); }
-
-  // Puts the bytes with every chFrom replaced by chTo; true when there was one.
-  bool PutReplacing(const unsigned char* pBytes, std::size_t nCount, unsigned char chFrom, unsigned char chTo) {
-    bool bReplaced = false;
-    while (nCount > 0) {
-      if (m_nUsed == kWriteBufferBytes) Flush();
-      const std::size_t nChunk = std::min(nCount, kWriteBufferBytes - m_nUsed);
-      unsigned char* const pOut = m_pBuf.get() + m_nUsed;
-      // A plain indexed loop, so that the compiler runs it over whole vectors.
-      for (std::size_t i = 0; i < nChunk; ++i) pOut[i] = pBytes[i] == chFrom ? chTo : pBytes[i];
-      bReplaced = bReplaced || std::memchr(pBytes, chFrom, nChunk) != nullptr;
-      m_nUsed += nChunk;
-      pBytes += nChunk;
-      nCount -= nChunk;
-    }
-    return bReplaced;
+  unsigned char chunk[CArchive::kArchiveBufferBytes];
+  while (nCount > 0) {
+    const std::size_t nChunk = std::min(nCount, sizeof chunk);
+    // A plain indexed loop, so that the compiler runs it over whole vectors.
+    for (std::size_t i = 0; i < nChunk; ++i) chunk[i] = pBytes[i] == chFrom ? chTo : pBytes[i];
+    ar.Write(chunk, nChunk);
+    pBytes += nChunk;
+    nCount -= nChunk;
   }
-
-  void Flush() {
-    m_file.Write(m_pBuf.get(), m_nUsed);
-    m_nUsed = 0;
-  }
-
- private:
-  CFile& m_file;
-  std::unique_ptr<unsigned char[]> m_pBuf;
-  std::size_t m_nUsed = 0;
-};
+  return true;
+}
 
 // The scan over the input, block by block, with what it has seen so far.
 class RecordScan {
  public:
-  RecordScan(const Delimiters& delims, OutputRuns& out)
+  RecordScan(const Delimiters& delims, CArchive& out)
       : m_delims(delims),
         m_out(out),
         m_bByteForByte(delims.strInField.size() == 1 && delims.strOutField.size() == 1) {}
@@ -135,32 +110,32 @@ class RecordScan {
       if (p == pTo) return pTo;
       const auto chInField = static_cast<unsigned char>(m_delims.strInField[0]);
       const auto chOutField = static_cast<unsigned char>(m_delims.strOutField[0]);
-      if (m_out.PutReplacing(p, pTo - p, chInField, chOutField)) m_bFieldDelimiterSeen = true;
+      if (PutReplacing(m_out, p, pTo - p, chInField, chOutField)) m_bFieldDelimiterSeen = true;
       m_bRecordOpen = true;
       return pTo;
     }
     while (const unsigned char* pFieldEnd = FindDelimiter(p, pTo, m_delims.strInField)) {
-      m_out.Put(p, pFieldEnd - p);
-      m_out.Put(m_delims.strOutField);
+      m_out.Write(p, pFieldEnd - p);
+      Put(m_out, m_delims.strOutField);
       m_bFieldDelimiterSeen = m_bRecordOpen = true;
       p = pFieldEnd + m_delims.strInField.size();
     }
     const std::size_t nFieldTail = bRecordEndsAtTo ? 0 : std::min<std::size_t>(pTo - p, m_delims.strInField.size() - 1);
     const unsigned char* const pDataEnd = pTo - nFieldTail;
     if (pDataEnd != p) {
-      m_out.Put(p, pDataEnd - p);
+      m_out.Write(p, pDataEnd - p);
       m_bRecordOpen = true;
     }
     return pDataEnd;
   }
 
   void EndRecord() {
-    m_out.Put(m_delims.strOutRecord);
+    Put(m_out, m_delims.strOutRecord);
     m_bRecordOpen = false;
   }
 
   const Delimiters& m_delims;
-  OutputRuns& m_out;
+  CArchive& m_out;
   const bool m_bByteForByte;  // one-byte field delimiter in and out: the common case, done in bulk
   bool m_bRecordOpen = false;  // bytes or field delimiters since the last record delimiter
   bool m_bRecordDelimiterSeen = false;
@@ -173,7 +148,7 @@ int ConvertRecords(CFile& fileIn, CFile& fileOut, const Delimiters& delims, std:
   // Room for one read after the carried-over bytes, which are shorter than both input delimiters together.
   const std::size_t nCarryBytes = delims.strInRecord.size() + delims.strInField.size();
   const auto pBuf = std::make_unique_for_overwrite<unsigned char[]>(nReadBytes + nCarryBytes);
-  OutputRuns out(fileOut);
+  CArchive out(fileOut, CArchive::store);
   RecordScan scan(delims, out);
   try {
     std::size_t nCarried = 0;
@@ -191,7 +166,7 @@ int ConvertRecords(CFile& fileIn, CFile& fileOut, const Delimiters& delims, std:
       assert(nCarried < nCarryBytes);
       std::memmove(pBuf.get(), pBuf.get() + nUsed, nCarried);
     }
-    out.Flush();
+    out.Close();
     fileOut.Close();
   } catch (const CFileException&) {
     return QUORLIX_DELIMITED_OUTPUT_ERROR;

@@ -70,8 +70,8 @@ class CAMFile : public CObject {
 
   // ---- Shared file steps ----
   // Reads m_strInPath whole into a new m_pInBuf: kStatusOk, or kStatusInputNotFound,
-  // kStatusTooManyFiles, kStatusInputError (any other failure, a file of 4 GiB or
-  // more included).
+  // kStatusTooManyFiles, kStatusInputError (any other failure, no memory and a file
+  // of 4 GiB or more included).
   int LoadInput();
   // Writes m_nOutLen bytes of m_pOutBuf to a created or truncated m_strOutPath and
   // releases the buffer: kStatusOk, or kStatusOutputNotFound, kStatusTooManyFiles,

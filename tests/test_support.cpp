@@ -1,13 +1,17 @@
 #include "test_support.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
-#include <cstdlib>
-
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace quorlix_test {
 
@@ -43,35 +47,66 @@ bool FileExists(const std::string& strPath) { return std::filesystem::exists(str
 
 std::filesystem::path DataDir() { return QUORLIX_TEST_DATA_DIR; }
 
-ToolRun RunTool(const std::vector<std::string>& args) {
-  char szOut[] = "/tmp/quorlix-tool-out-XXXXXX";
-  char szErr[] = "/tmp/quorlix-tool-err-XXXXXX";
-  const int fdOut = ::mkstemp(szOut);
-  const int fdErr = ::mkstemp(szErr);
-  if (fdOut < 0 || fdErr < 0) throw std::runtime_error("mkstemp failed");
+ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::string>& args) {
+  std::string outPath = (folder / "tool-stdout-XXXXXX").string();
+  std::string errPath = (folder / "tool-stderr-XXXXXX").string();
+  const int outFd = ::mkstemp(outPath.data());
+  const int errFd = ::mkstemp(errPath.data());
+  if (outFd < 0 || errFd < 0) throw std::runtime_error("mkstemp failed in " + folder.string());
 
   std::vector<char*> argv;
-  std::string strTool = QUORLIX_TOOL;
-  argv.push_back(strTool.data());
-  std::vector<std::string> argsCopy = args;
-  for (auto& strArg : argsCopy) argv.push_back(strArg.data());
+  std::string tool = QUORLIX_TOOL;
+  argv.push_back(tool.data());
+  std::vector<std::string> ownedArgs = args;
+  for (auto& arg : ownedArgs) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
   const pid_t pid = ::fork();
   if (pid == 0) {
-    ::dup2(fdOut, STDOUT_FILENO);
-    ::dup2(fdErr, STDERR_FILENO);
+    ::dup2(outFd, STDOUT_FILENO);
+    ::dup2(errFd, STDERR_FILENO);
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
-  int nWaitStatus = 0;
-  ::waitpid(pid, &nWaitStatus, 0);
-  ::close(fdOut);
-  ::close(fdErr);
-  ToolRun run{WIFEXITED(nWaitStatus) ? WEXITSTATUS(nWaitStatus) : -1, ReadFile(szOut), ReadFile(szErr)};
-  ::unlink(szOut);
-  ::unlink(szErr);
+  int waitStatus = 0;
+  ::waitpid(pid, &waitStatus, 0);
+  ::close(outFd);
+  ::close(errFd);
+  ToolRun run{WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1, ReadFile(outPath), ReadFile(errPath)};
+  ::unlink(outPath.c_str());
+  ::unlink(errPath.c_str());
   return run;
+}
+
+int StatusWithDescriptorsLeft(int left, const std::function<void()>& warmUp, const std::function<int()>& call) {
+  std::fflush(nullptr);  // else the child would write the parent's buffered output again
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    try {
+      warmUp();
+      // A small limit, every descriptor under it taken, then the last `left` of them given back.
+      rlimit limit{};
+      if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(kNoDescriptorsSetUpFailed);
+      limit.rlim_cur = std::min<rlim_t>(limit.rlim_cur, 256);
+      if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(kNoDescriptorsSetUpFailed);
+      std::vector<int> taken;
+      for (int fd; (fd = ::dup(STDERR_FILENO)) >= 0;) taken.push_back(fd);
+      if (errno != EMFILE || static_cast<int>(taken.size()) < left) ::_exit(kNoDescriptorsSetUpFailed);
+      for (int i = 0; i < left; ++i) {
+        ::close(taken.back());
+        taken.pop_back();
+      }
+      ::_exit(call());  // _exit: static destructors would want descriptors too
+    } catch (...) {
+      ::_exit(kNoDescriptorsSetUpFailed);
+    }
+  }
+  int waitStatus = 0;
+  while (::waitpid(pid, &waitStatus, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
 }
 
 }  // namespace quorlix_test

@@ -1,14 +1,27 @@
-// Helpers shared by the test files: a fresh folder per test and whole-file I/O.
+// Helpers shared by the test files: a fresh folder per test, whole-file I/O, the
+// built tool run as a user runs it, and a process without free file descriptors.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace quorlix_test {
+
+// What one run of the built quorlix tool printed, and its exit status.
+struct ToolRun {
+  int nExitStatus;
+  std::string strOut;
+  std::string strErr;
+};
+
+// Runs the built quorlix tool with these arguments. What it prints is caught in
+// files made in folder and removed afterwards.
+ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::string>& args);
 
 // Each test works in a folder of its own, removed when the test ends.
 class TempDirTest : public ::testing::Test {
@@ -20,6 +33,9 @@ class TempDirTest : public ::testing::Test {
   std::string PathOf(std::string_view strName) const;
   // Writes bytes to a file in the test's folder and returns its path.
   std::string WriteFile(std::string_view strName, std::string_view bytes) const;
+  // Runs the built tool, catching its output in the test's folder, so that tests
+  // running in parallel cannot mix up what their tools printed.
+  ToolRun RunTool(const std::vector<std::string>& args) const { return quorlix_test::RunTool(m_dir, args); }
 
   std::filesystem::path m_dir;
 };
@@ -30,12 +46,17 @@ bool FileExists(const std::string& strPath);
 // The folder of checked-in test inputs.
 std::filesystem::path DataDir();
 
-// Runs the built quorlix tool with these arguments and collects what it printed.
-struct ToolRun {
-  int nExitStatus;
-  std::string strOut;
-  std::string strErr;
-};
-ToolRun RunTool(const std::vector<std::string>& args);
+// What StatusWithDescriptorsLeft gives when its child process could not take
+// the descriptors away.
+inline constexpr int kNoDescriptorsSetUpFailed = 255;
+
+// Runs call() in a child process in which only `left` more files can be open at
+// once, so that opening one file more fails with too many open files, and returns
+// the status call() gave; kNoDescriptorsSetUpFailed when the limit could not be
+// set up, -1 when the child did not exit by itself. The test's own process keeps
+// its descriptors. warmUp() runs in the child first, while descriptors remain: a
+// sanitized build opens descriptors the first time it checks a type, so warmUp()
+// should meet every type that call() meets, the exceptions of its failures too.
+int StatusWithDescriptorsLeft(int left, const std::function<void()>& warmUp, const std::function<int()>& call);
 
 }  // namespace quorlix_test

@@ -142,8 +142,9 @@ class RecordScan {
   bool m_bFieldDelimiterSeen = false;
 };
 
-// Runs the scan from fileIn to fileOut and closes fileOut: 0, 5 or 6, or 1 when
-// the input cannot be read, 2 when the output cannot be written.
+// Runs the scan from fileIn to fileOut and closes fileOut: the scan's status
+// (QUORLIX_OK, NO_RECORD or NO_FIELD), or INPUT_ERROR when the input cannot be
+// read, OUTPUT_ERROR when the output cannot be written.
 int ConvertRecords(CFile& fileIn, CFile& fileOut, const Delimiters& delims, std::size_t nReadBytes) {
   // Room for one read after the carried-over bytes, which are shorter than both input delimiters together.
   const std::size_t nCarryBytes = delims.strInRecord.size() + delims.strInField.size();

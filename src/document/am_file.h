@@ -13,17 +13,32 @@
 #include "platform/file.h"
 #include "platform/object.h"
 #include "platform/platform_string.h"
+#include "quorlix.h"
 
 struct FilingCopyFlags;
 struct FilingStream;
 
-// Statuses of the shared file steps; each export documents them in quorlix.h.
-inline constexpr int kStatusOk = 0;
-inline constexpr int kStatusInputError = 2;
-inline constexpr int kStatusInputNotFound = 3;
-inline constexpr int kStatusOutputNotFound = 5;
-inline constexpr int kStatusOutputError = 6;
-inline constexpr int kStatusTooManyFiles = 7;
+// Statuses of the shared file steps. Each stands for the public statuses of the
+// exports that give it unchanged, asserted below, so that quorlix.h stays the one
+// place where a status has a number.
+inline constexpr int kStatusOk = QUORLIX_OK;
+inline constexpr int kStatusInputError = QUORLIX_CRLF_INPUT_ERROR;
+inline constexpr int kStatusInputNotFound = QUORLIX_CRLF_INPUT_NOT_FOUND;
+inline constexpr int kStatusOutputNotFound = QUORLIX_CRLF_OUTPUT_NOT_FOUND;
+inline constexpr int kStatusOutputError = QUORLIX_CRLF_OUTPUT_ERROR;
+inline constexpr int kStatusTooManyFiles = QUORLIX_CRLF_TOO_MANY_FILES;
+
+static_assert(kStatusInputError == QUORLIX_CRLF_INPUT_ERROR && kStatusInputError == QUORLIX_HTML_INPUT_ERROR &&
+              kStatusInputError == QUORLIX_VERIFY_FILE_ERROR);
+static_assert(kStatusInputNotFound == QUORLIX_CRLF_INPUT_NOT_FOUND &&
+              kStatusInputNotFound == QUORLIX_HTML_INPUT_NOT_FOUND &&
+              kStatusInputNotFound == QUORLIX_VERIFY_NOT_FOUND);
+static_assert(kStatusOutputNotFound == QUORLIX_CRLF_OUTPUT_NOT_FOUND &&
+              kStatusOutputNotFound == QUORLIX_HTML_OUTPUT_NOT_FOUND);
+static_assert(kStatusOutputError == QUORLIX_CRLF_OUTPUT_ERROR && kStatusOutputError == QUORLIX_HTML_OUTPUT_ERROR);
+static_assert(kStatusTooManyFiles == QUORLIX_CRLF_TOO_MANY_FILES &&
+              kStatusTooManyFiles == QUORLIX_HTML_TOO_MANY_FILES &&
+              kStatusTooManyFiles == QUORLIX_VERIFY_TOO_MANY_FILES);
 
 // How one step turns the cause of a file failure into its status.
 struct FileStatusMap {
@@ -54,11 +69,13 @@ class CAMFile : public CObject {
   const CRuntimeClass* GetRuntimeClass() const override;
 
   // ---- Shared file steps ----
-  // Reads m_strInPath whole into a new m_pInBuf: 0, or 3 (not found), 7 (too many
-  // open files), 2 (any other failure, a file of 4 GiB or more included).
+  // Reads m_strInPath whole into a new m_pInBuf: kStatusOk, or kStatusInputNotFound,
+  // kStatusTooManyFiles, kStatusInputError (any other failure, no memory and a file
+  // of 4 GiB or more included).
   int LoadInput();
   // Writes m_nOutLen bytes of m_pOutBuf to a created or truncated m_strOutPath and
-  // releases the buffer: 0, or 5 (not found), 7 (too many open files), 6 (other).
+  // releases the buffer: kStatusOk, or kStatusOutputNotFound, kStatusTooManyFiles,
+  // kStatusOutputError (any other failure).
   int SaveOutput();
   // Loading fills m_pInBuf with m_nInLen bytes; storing writes m_nOutLen bytes of
   // m_pOutBuf and then releases it. Nothing but the bytes is read or written.
@@ -69,6 +86,9 @@ class CAMFile : public CObject {
   int ConvertLineEndsSkipBlank();
 
   // ---- HTML to text ----
+  // Both names right: kHtmlNamesRight, which the load then replaces, so no export
+  // returns it. Otherwise the QUORLIX_HTML_*_WRONG status that says which is wrong.
+  static constexpr int kHtmlNamesRight = 9;
   int CheckHtmlNames(const CString& strInPath, const CString& strOutPath);
   int LoadHtmlInput();
   int ConvertHtml();
@@ -78,43 +98,49 @@ class CAMFile : public CObject {
 
   // ---- Filing decoder ----
   // Decodes the filing m_strInPath into the text output m_strOutPath and the
-  // schedule output m_strOutPath2, block by block as one stream: 0, or 2 (a file
-  // error, an output that is the filing, both outputs one file), 3, 7, 18.
+  // schedule output m_strOutPath2, block by block as one stream: QUORLIX_OK or a
+  // QUORLIX_FILING_* status; FILE_ERROR also for an output that is the filing and
+  // for both outputs in one file.
   int DecodeFiling();
   // Reads the next block of the open filing into m_pInBuf (m_nBlockLen bytes).
   int ReadBlock(CFile& fileIn);
   // Decodes nLen bytes of m_pInBuf onto the stream; bEndsFiling also writes the
-  // line left open at the end. 0, or 2, 3, 7 (writing failed), 18 (no memory).
+  // line left open at the end. QUORLIX_OK, a file status of QUORLIX_FILING_* when
+  // writing failed, or QUORLIX_FILING_DECODE_FAILED (no memory).
   int DecodeBlock(FilingStream& stream, std::uint32_t nLen, bool bEndsFiling);
   // The line end: classifies stream.strLine by its tag, writes it, empties it.
   void EndFilingLine(FilingStream& stream);
   // Looks strTag (in capitals) up in the filing tag table and applies its action
   // to strLine and the flags; strLine becomes "<NUL>" when the line is dropped.
-  int ClassifyFilingTag(const CString& strTag, CString& strLine, FilingCopyFlags& flags);
+  void ClassifyFilingTag(const CString& strTag, CString& strLine, FilingCopyFlags& flags);
   // A schedule row: the label in 20 columns, then the value (with its line end)
   // right-aligned in 20 columns, or 21 when it holds a ')'.
   CString FormatScheduleRow(CString strLabel, CString strValue);
-  // Where the block reading stands, in 64 bits so that no filing is too large;
-  // m_nInLen and m_nBlockPos mirror them, saturated at their 32-bit limit.
-  std::uint64_t m_nFilingLeft = 0;  // bytes of the filing not yet read
-  std::uint64_t m_nFilingNext = 0;  // file offset of the next block
 
   // ---- File verification ----
-  // The status of strPath's contents against its suffix: 0 agree, 18 disagree,
-  // 17 no known suffix (the file is not touched), or 2/3/7 for a file error.
+  // The status of strPath's contents against its suffix: QUORLIX_OK when they agree,
+  // QUORLIX_VERIFY_MISMATCH when not, QUORLIX_VERIFY_UNKNOWN_SUFFIX (the file is not
+  // touched), or the status of a file error.
   int VerifyByExtension(const CString& strPath);
   // Runs the content test of a type code (0-15) on m_strInPath; stores and returns the status.
   int VerifyContents(int nTypeCode);
-  // Scan the loaded m_pInBuf for a CR LF pair / a tag opening with "<HTML"; 0 or
-  // 18. Both release m_pInBuf.
+  // Scan the loaded m_pInBuf for a CR LF pair / a tag opening with "<HTML":
+  // QUORLIX_OK or QUORLIX_VERIFY_MISMATCH. Both release m_pInBuf.
   int FindCRLF();
   int FindHtmlTag();
 
   // ---- Fields, in their declared order ----
   // Numbers start at 0 whatever the constructor, so no flow can read an unset one.
+  // Some fields keep the object's shape only: they are set, but no routine reads
+  // them. These are m_strTableTag, m_strTableEndTag, m_strRowTag, m_strRowEndTag,
+  // m_nBlockPos, and m_nInLen while a filing is decoded (the 64-bit block below
+  // drives the reading). m_strCellTag and m_strCellEndTag are read by no routine
+  // either: the table's tag rules write "<TD" and "</TD" out, because the same
+  // rules hold the header cell tags, which have no field, and are fixed at compile
+  // time.
   ByteBuffer m_pInBuf;          // the input (its length lives in m_nInLen), or the filing block being decoded
   ByteBuffer m_pOutBuf;         // the output of a conversion routine
-  std::uint32_t m_nInLen = 0;       // bytes in m_pInBuf; filing: bytes not yet read
+  std::uint32_t m_nInLen = 0;       // bytes in m_pInBuf; filing: bytes not yet read, saturated
   CString m_strInPath;
   CString m_strOutPath;         // output; filing: the text output
   CString m_strOutPath2;        // filing: the schedule output
@@ -123,8 +149,8 @@ class CAMFile : public CObject {
   std::uint32_t m_nBodyEnd = 0;     // index of the '>' of the last body end tag; 0 = none
   std::uint32_t m_nOutLen = 0;      // bytes of m_pOutBuf to write
   std::uint32_t m_nBlockLen = 0;    // filing: bytes in the block in m_pInBuf
-  std::uint32_t m_nBlockPos = 0;    // filing: file offset of the next block
-  std::int32_t m_nStatus = 0;       // status of the last step; 0 = success
+  std::uint32_t m_nBlockPos = 0;    // filing: file offset of the next block, saturated
+  std::int32_t m_nStatus = kStatusOk;  // status of the last step
   std::int32_t m_bTablesOnly = 0;   // HTML: 1 = only tables produce output
   CString m_strBodyTag;         // "<BODY>"
   CString m_strBodyEndTag;      // "</BODY>"
@@ -135,4 +161,10 @@ class CAMFile : public CObject {
   CString m_strRowEndTag;       // "</TR>"
   CString m_strCellTag;         // "<TD>"
   CString m_strCellEndTag;      // "</TD>"
+
+  // ---- Filing reading position, in 64 bits ----
+  // Not among the fields above: a filing may be larger than their 32 bits can
+  // count. m_nInLen and m_nBlockPos mirror these, saturated at their 32-bit limit.
+  std::uint64_t m_nFilingLeft = 0;  // bytes of the filing not yet read
+  std::uint64_t m_nFilingNext = 0;  // file offset of the next block
 };

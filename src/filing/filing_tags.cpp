@@ -131,11 +131,11 @@ constexpr std::size_t kValueColumns = 20;
 
 }  // namespace
 
-int CAMFile::ClassifyFilingTag(const CString& strTag, CString& strLine, FilingCopyFlags& flags) {
+void CAMFile::ClassifyFilingTag(const CString& strTag, CString& strLine, FilingCopyFlags& flags) {
   const FilingTag* pTag = FindFilingTag(strTag);
   if (!pTag) {
     flags.bEmitTag = true;
-    return 0;
+    return;
   }
   switch (pTag->effect) {
     case kNone: break;
@@ -153,7 +153,6 @@ int CAMFile::ClassifyFilingTag(const CString& strTag, CString& strLine, FilingCo
     case kKeepRemainder: break;
     case kScheduleRow: strLine = FormatScheduleRow(CString(pTag->strLabel), strLine); break;
   }
-  return 0;
 }
 
 // The value keeps the line end that closed it in the filing, so the end sits in

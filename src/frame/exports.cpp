@@ -5,10 +5,6 @@
 #include "delimited/delimited_convert.h"
 #include "document/am_file.h"
 
-static_assert(QUORLIX_CRLF_INPUT_ERROR == kStatusInputError && QUORLIX_CRLF_INPUT_NOT_FOUND == kStatusInputNotFound &&
-              QUORLIX_CRLF_OUTPUT_NOT_FOUND == kStatusOutputNotFound && QUORLIX_CRLF_OUTPUT_ERROR == kStatusOutputError &&
-              QUORLIX_CRLF_TOO_MANY_FILES == kStatusTooManyFiles);
-
 namespace {
 
 // The host may pass a null pointer for a string; it stands for the empty string.

@@ -13,9 +13,6 @@
 
 namespace {
 
-// The name check's result when both names are right; the load replaces it.
-constexpr int kHtmlNamesRight = 9;
-
 constexpr std::string_view kInputSuffixes[] = {".htm", ".html"};
 constexpr std::string_view kOutputSuffixes[] = {".txt", ".wri"};
 

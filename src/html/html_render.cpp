@@ -15,8 +15,9 @@
 namespace {
 
 // With ch on a '<': collects the tag text into strTag, up to its '>' or, when none
-// stands before the body end, up to the byte before the body end.
-void CollectBodyTag(HtmlScan& scan, CString& strTag) {
+// stands before the body end, up to the byte before the body end. Unlike the
+// table's HtmlScan::CollectClosedTag it never fails.
+void CollectTagCutAtBodyEnd(HtmlScan& scan, CString& strTag) {
   const std::uint32_t nFrom = scan.p - 1;
   const void* pFound = std::memchr(scan.pIn + scan.p, '>', scan.nLast - scan.p);
   const std::uint32_t nStop =
@@ -47,7 +48,7 @@ int CAMFile::RenderBody() {
 
     while (scan.p < nBodyEnd) {
       if (scan.ch == '<') {
-        CollectBodyTag(scan, m_strTag);
+        CollectTagCutAtBodyEnd(scan, m_strTag);
         if (TagBeginsWith(m_strTag, "<TABLE")) {
           m_strTag.clear();
           const int nTableStatus = ConvertTable(scan.pIn, pOut, j, scan.p);

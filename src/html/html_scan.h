@@ -3,7 +3,6 @@
 #pragma once
 
 #include <array>
-#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -73,8 +72,11 @@ struct HtmlScan {
     return Take();
   }
 
-  // With ch on a '<': collects the tag text into strTag and stops with ch on its '>'.
-  [[nodiscard]] bool CollectTag(CString& strTag) {
+  // With ch on a '<': collects the tag text into strTag and stops with ch on its
+  // '>'. Inside a table a tag must close before the body end, so a '<' without a
+  // '>' fails here; the body's own collector (in the rendering) instead cuts such
+  // a tag off before the body end and goes on.
+  [[nodiscard]] bool CollectClosedTag(CString& strTag) {
     const std::uint32_t nFound = Find('>');
     if (nFound > nLast) return false;
     strTag.assign(reinterpret_cast<const char*>(pIn) + p - 1, nFound - (p - 1));

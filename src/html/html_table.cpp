@@ -19,6 +19,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string_view>
 
 #include "document/am_file.h"
 #include "html/html_scan.h"
@@ -71,27 +72,55 @@ class RowBuffer {
   std::uint32_t m_nLen = 0;
 };
 
-// ---- Tags inside a row ----
+// ---- Tags of a table ----
 
-enum class RowTag : std::uint8_t { kOther, kLineBreak, kCellStart, kRowEnd, kTableEnd, kCellEnd };
+enum class TableTag : std::uint8_t { kOther, kRowStart, kLineBreak, kCellStart, kRowEnd, kTableEnd, kCellEnd };
 
-struct RowTagRule {
+// What a tag beginning with the pattern does between rows and inside a row.
+struct TableTagRule {
   std::string_view pattern;
-  RowTag tag;
+  TableTag betweenRows;
+  TableTag insideRow;
 };
 
-// Mutually exclusive prefixes, so their order does not matter. "<TH" also matches
-// a table head group tag, which then marks a cell like a header cell does.
-constexpr RowTagRule kRowTagRules[] = {
-    {"<BR", RowTag::kLineBreak}, {"<TD", RowTag::kCellStart}, {"<TH", RowTag::kCellStart},
-    {"</TR", RowTag::kRowEnd},   {"</TABL", RowTag::kTableEnd}, {"</TD", RowTag::kCellEnd},
-    {"</TH", RowTag::kCellEnd},
+// "<TH" also matches a table head group tag, which then acts as a header cell
+// tag does: between rows it starts a row, inside one it marks a cell. The cell
+// patterns are those of m_strCellTag and m_strCellEndTag, written out because
+// the header cell tags that share their rows have no field.
+constexpr TableTagRule kTableTagRules[] = {
+    {"<TR", TableTag::kRowStart, TableTag::kOther},
+    {"<TH", TableTag::kRowStart, TableTag::kCellStart},
+    {"<TD", TableTag::kOther, TableTag::kCellStart},
+    {"<BR", TableTag::kOther, TableTag::kLineBreak},
+    {"</TD", TableTag::kOther, TableTag::kCellEnd},
+    {"</TH", TableTag::kOther, TableTag::kCellEnd},
+    {"</TR", TableTag::kOther, TableTag::kRowEnd},
+    {"</TABL", TableTag::kTableEnd, TableTag::kTableEnd},
 };
 
-RowTag ClassifyRowTag(const CString& strTag) {
-  for (const auto& rule : kRowTagRules)
-    if (TagBeginsWith(strTag, rule.pattern)) return rule.tag;
-  return RowTag::kOther;
+// No pattern begins another, so a tag matches one rule at most and the order of
+// the rows does not matter.
+static_assert([] {
+  for (const auto& a : kTableTagRules)
+    for (const auto& b : kTableTagRules)
+      if (&a != &b && a.pattern.starts_with(b.pattern)) return false;
+  return true;
+}());
+
+const TableTagRule* FindTableTagRule(const CString& tag) {
+  for (const auto& rule : kTableTagRules)
+    if (TagBeginsWith(tag, rule.pattern)) return &rule;
+  return nullptr;
+}
+
+TableTag TagBetweenRows(const CString& tag) {
+  const TableTagRule* const rule = FindTableTagRule(tag);
+  return rule ? rule->betweenRows : TableTag::kOther;
+}
+
+TableTag TagInsideRow(const CString& tag) {
+  const TableTagRule* const rule = FindTableTagRule(tag);
+  return rule ? rule->insideRow : TableTag::kOther;
 }
 
 // Where a cell's text begins: the read position after its start tag and the row
@@ -101,61 +130,55 @@ struct CellMark {
   std::uint32_t nLen;
 };
 
-bool StartsRow(const CString& strTag) { return TagBeginsWith(strTag, "<TR") || TagBeginsWith(strTag, "<TH"); }
-bool EndsTable(const CString& strTag) { return TagBeginsWith(strTag, "</TABL"); }
-
 }  // namespace
 
 // ---- Table ----
 
 int CAMFile::ConvertTable(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos) {
-  const auto fail = [this] { return m_nStatus = QUORLIX_HTML_TABLE_FAILED; };
   try {
     HtmlScan scan{pIn, m_nBodyEnd, nPos};
     std::uint32_t j = nOut;
-    if (!scan.Take()) return fail();
+    if (!scan.Take()) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
     for (;;) {
-      if (scan.ch == '>' && !scan.Take()) return fail();
+      if (scan.ch == '>' && !scan.Take()) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
 
       // Text outside rows (blanks, a caption's text) goes straight to the output.
       while (scan.ch != '<' && scan.ch != '>') {
         const TextByte kind = kTableTextBytes[scan.ch];
         if (kind == TextByte::kAmpersand && scan.AtDigitReference()) {
-          if (!scan.SkipDigitReference()) return fail();
+          if (!scan.SkipDigitReference()) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
           continue;
         }
         if (kind != TextByte::kDropped) pOut[j++] = scan.ch;
-        if (!scan.Take()) return fail();
+        if (!scan.Take()) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
       }
 
       if (scan.ch != '<') continue;
-      if (!scan.CollectTag(m_strTag)) return fail();
-      if (StartsRow(m_strTag)) {
-        m_strTag.clear();
+      if (!scan.CollectClosedTag(m_strTag)) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
+      const TableTag tag = TagBetweenRows(m_strTag);
+      m_strTag.clear();
+      if (tag == TableTag::kRowStart) {
         nOut = j;
         const int nRowStatus = ConvertRow(pIn, pOut, nOut, scan.p);
         if (nRowStatus != QUORLIX_OK) return m_nStatus = nRowStatus;
         j = nOut;
-        if (!scan.Take()) return fail();
-      } else if (EndsTable(m_strTag)) {
-        m_strTag.clear();
+        if (!scan.Take()) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
+      } else if (tag == TableTag::kTableEnd) {
         pOut[j++] = '\r';
         pOut[j++] = '\n';
         nOut = j;
         nPos = scan.p;
         return QUORLIX_OK;
       }
-      m_strTag.clear();
     }
   } catch (const std::bad_alloc&) {
-    return fail();
+    return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
   }
 }
 
 // ---- Row ----
 
 int CAMFile::ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos) {
-  constexpr int kFailed = QUORLIX_HTML_ROW_FAILED;
   try {
     HtmlScan scan{pIn, m_nBodyEnd, nPos};
     RowBuffer row;
@@ -165,16 +188,16 @@ int CAMFile::ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint
     // again for a comma between cells would meet the same comma for ever, so such a
     // comma is plain text.
     bool bCellClosed = false;
-    if (!scan.Take()) return kFailed;
+    if (!scan.Take()) return m_nStatus = QUORLIX_HTML_ROW_FAILED;
 
     for (bool bRowEnded = false; !bRowEnded;) {
-      if (scan.ch == '>' && !scan.Take()) return kFailed;
+      if (scan.ch == '>' && !scan.Take()) return m_nStatus = QUORLIX_HTML_ROW_FAILED;
 
       while (scan.ch != '<' && scan.ch != '>') {
         switch (kRowTextBytes[scan.ch]) {
           case TextByte::kAmpersand:
             if (scan.AtDigitReference()) {
-              if (!scan.SkipDigitReference()) return kFailed;
+              if (!scan.SkipDigitReference()) return m_nStatus = QUORLIX_HTML_ROW_FAILED;
               continue;
             }
             row.Store(scan.ch);
@@ -197,38 +220,39 @@ int CAMFile::ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint
           case TextByte::kTagEdge:
             break;
         }
-        if (!scan.Take()) return kFailed;
+        if (!scan.Take()) return m_nStatus = QUORLIX_HTML_ROW_FAILED;
       }
 
       if (scan.ch != '<') continue;
-      if (!scan.CollectTag(m_strTag)) return kFailed;
-      switch (ClassifyRowTag(m_strTag)) {
-        case RowTag::kLineBreak:
+      if (!scan.CollectClosedTag(m_strTag)) return m_nStatus = QUORLIX_HTML_ROW_FAILED;
+      switch (TagInsideRow(m_strTag)) {
+        case TableTag::kLineBreak:
           row.Store('\r');
           row.Store('\n');
           break;
-        case RowTag::kCellStart:
+        case TableTag::kCellStart:
           mark = {scan.p, row.Length()};
           bCellClosed = false;
           break;
-        case RowTag::kRowEnd:
+        case TableTag::kRowEnd:
           row.EndLine();
           bRowEnded = true;
           break;
-        case RowTag::kTableEnd:
+        case TableTag::kTableEnd:
           // Back onto the tag's '<', so that the table reads its end tag itself.
           scan.p -= static_cast<std::uint32_t>(m_strTag.size()) + 1;
           row.Store('\r');
           row.Store('\n');
           bRowEnded = true;
           break;
-        case RowTag::kCellEnd:
+        case TableTag::kCellEnd:
           if (bQuoted) row.Store('"');
           bQuoted = false;
           row.Store(',');
           bCellClosed = true;
           break;
-        case RowTag::kOther:
+        case TableTag::kRowStart:
+        case TableTag::kOther:
           break;
       }
       m_strTag.clear();
@@ -240,6 +264,6 @@ int CAMFile::ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint
     nPos = scan.p;
     return QUORLIX_OK;
   } catch (const std::bad_alloc&) {
-    return kFailed;
+    return m_nStatus = QUORLIX_HTML_ROW_FAILED;
   }
 }

@@ -13,9 +13,6 @@
 #include "document/am_file.h"
 #include "quorlix.h"
 
-static_assert(QUORLIX_VERIFY_FILE_ERROR == kStatusInputError && QUORLIX_VERIFY_NOT_FOUND == kStatusInputNotFound &&
-              QUORLIX_VERIFY_TOO_MANY_FILES == kStatusTooManyFiles);
-
 namespace {
 
 using namespace std::string_view_literals;
@@ -31,20 +28,17 @@ enum TypeCode : int {
 
 struct SuffixRow {
   std::string_view strSuffix;
-  std::size_t nCompared;  // characters taken from the end of the path
   TypeCode nTypeCode;
 };
 
 // Tested in this order; the first row that matches decides.
 constexpr SuffixRow kSuffixes[] = {
-    {".bmp", 4, kTypeBmp}, {".gif", 4, kTypeGif}, {".jpg", 4, kTypeJpg}, {".pcx", 4, kTypePcx},
-    {".tif", 4, kTypeTif}, {".wmf", 4, kTypeWmf}, {".pct", 4, kTypePct}, {".ico", 4, kTypeIco},
-    {".mid", 4, kTypeMid}, {".wav", 4, kTypeWav}, {".ra", 3, kTypeRa},   {".avi", 4, kTypeAvi},
-    {".mov", 4, kTypeMov}, {".mpg", 4, kTypeMpg}, {".txt", 4, kTypeTxt}, {".htm", 4, kTypeHtml},
-    {".html", 5, kTypeHtml},
+    {".bmp", kTypeBmp}, {".gif", kTypeGif}, {".jpg", kTypeJpg}, {".pcx", kTypePcx}, {".tif", kTypeTif},
+    {".wmf", kTypeWmf}, {".pct", kTypePct}, {".ico", kTypeIco}, {".mid", kTypeMid}, {".wav", kTypeWav},
+    {".ra", kTypeRa},   {".avi", kTypeAvi}, {".mov", kTypeMov}, {".mpg", kTypeMpg}, {".txt", kTypeTxt},
+    {".htm", kTypeHtml}, {".html", kTypeHtml},
 };
 static_assert(std::size(kSuffixes) == 17);
-static_assert(std::ranges::all_of(kSuffixes, [](const SuffixRow& row) { return row.nCompared == row.strSuffix.size(); }));
 
 constexpr unsigned char LowerAscii(unsigned char b) { return b >= 'A' && b <= 'Z' ? static_cast<unsigned char>(b + 32) : b; }
 
@@ -127,7 +121,7 @@ static_assert(std::ranges::all_of(kContentTests, [](const ContentTest& test) {
 }));
 
 // Reads at most test.nReadBytes from the start of the file and checks the
-// signatures: 0, 18, or the status of a file error.
+// signatures: QUORLIX_OK, QUORLIX_VERIFY_MISMATCH, or the status of a file error.
 int TestPrefix(const CString& strPath, const ContentTest& test) {
   try {
     std::array<unsigned char, kMaxPrefixBytes> buf;
@@ -150,8 +144,10 @@ constexpr std::size_t kHtmlPatternBytes = 5;  // "<HTML" of "<HTML>": attributes
 
 int CAMFile::VerifyByExtension(const CString& strPath) {
   const std::string_view strName = strPath;
+  // The suffix is compared with as many characters from the end of the path as it has.
   for (const auto& row : kSuffixes)
-    if (strName.size() >= row.nCompared && EqualIgnoringCase(strName.substr(strName.size() - row.nCompared), row.strSuffix))
+    if (strName.size() >= row.strSuffix.size() &&
+        EqualIgnoringCase(strName.substr(strName.size() - row.strSuffix.size()), row.strSuffix))
       return VerifyContents(row.nTypeCode);
   return QUORLIX_VERIFY_UNKNOWN_SUFFIX;
 }

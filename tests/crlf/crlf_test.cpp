@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "quorlix.h"
@@ -110,10 +111,18 @@ TEST_F(CrlfTest, MissingInputCreatesNoOutput) {
   EXPECT_FALSE(FileExists(PathOf("out.txt")));
 }
 
-TEST_F(CrlfTest, OutputFailuresKeepTheirStatus) {
+TEST_F(CrlfTest, BadOutputPathAndFullDiskGiveOutputError) {
   const std::string strIn = WriteFile("in.txt", "x\n");
   EXPECT_EQ(CvtCRLF(strIn.c_str(), PathOf("no-folder/out.txt").c_str(), 0), QUORLIX_CRLF_OUTPUT_ERROR);
   EXPECT_EQ(CvtCRLF(strIn.c_str(), "/dev/full", 1), QUORLIX_CRLF_OUTPUT_ERROR);
+}
+
+// The link's own folder exists, so creating the file it names fails as not found.
+TEST_F(CrlfTest, OutputLinkIntoAMissingFolderGivesOutputNotFound) {
+  const std::string in = WriteFile("in.txt", "x\n");
+  std::filesystem::create_symlink(PathOf("no-folder/out.txt"), PathOf("link.txt"));
+  EXPECT_EQ(CvtCRLF(in.c_str(), PathOf("link.txt").c_str(), 0), QUORLIX_CRLF_OUTPUT_NOT_FOUND);
+  EXPECT_FALSE(FileExists(PathOf("no-folder")));
 }
 
 TEST_F(CrlfTest, NullPathsAreEmptyPathsAndBadPaths) {

@@ -167,7 +167,7 @@ TEST_F(DelimitedTest, FieldDelimiterNeverReachesIntoTheRecordDelimiter) {
   EXPECT_EQ(Convert("a,\r,\r\n", "\r\n", ",\r").strOut, "a\t,\n");
 }
 
-TEST_F(DelimitedTest, LongRecordAndLongDelimiters) {
+TEST_F(DelimitedTest, LongRecordsAndDelimitersSharingAPrefixConvertWhole) {
   const std::string strField(100 * 1024, 'x');
   const std::string strRecordDelim(40, '#');
   const std::string strFieldDelim = std::string(39, '#') + "|";  // shares 39 bytes with the record delimiter

@@ -15,6 +15,7 @@ namespace {
 using quorlix_test::DataDir;
 using quorlix_test::FileExists;
 using quorlix_test::ReadFile;
+using quorlix_test::StatusWithDescriptorsLeft;
 
 std::string Blanks(std::size_t n) { return std::string(n, ' '); }
 
@@ -158,7 +159,7 @@ TEST_F(FilingTest, EveryScheduleIsCopiedWhole) {
 
 // ---- Blocks ----
 
-TEST_F(FilingTest, FilingOfOneFullBlock) {
+TEST_F(FilingTest, FilingOfExactlyOneBlockIsDecodedWhole) {
   const std::string strLine(kFilingBlockBytes - 1, 'a');
   EXPECT_EQ(Text(strLine + "\n"), strLine + "\r\n");
 }
@@ -168,7 +169,7 @@ TEST_F(FilingTest, LineCrossingTheFirstBoundaryIsWhole) {
   EXPECT_EQ(Text(strLine + "\n"), strLine + "\r\n");
 }
 
-TEST_F(FilingTest, LineEndsSplitByTheBoundary) {
+TEST_F(FilingTest, LineEndsSplitByTheBoundaryDecodeAsIfWhole) {
   const std::string strLine(kFilingBlockBytes - 1, 'a');  // the CR is the first block's last byte
   EXPECT_EQ(Text(strLine + "\r\nb"), strLine + "\r\nb");
   EXPECT_EQ(Text(strLine + "\r\rb"), strLine + "\rb");
@@ -221,6 +222,22 @@ TEST_F(FilingTest, OutputInMissingFolderIsAFileError) {
   EXPECT_EQ(CvtDecodeFiling(strIn.c_str(), PathOf("text.txt").c_str(), PathOf("no/schedule.txt").c_str()),
             QUORLIX_FILING_FILE_ERROR);
   EXPECT_EQ(ReadFile(PathOf("text.txt")), "");
+}
+
+// The filing, the text output and the schedule output are open at once; whichever
+// of them finds no descriptor left, the status is the same.
+TEST_F(FilingTest, TooManyOpenFilesGivesTooManyFilesOnEachOfTheThreeFiles) {
+  const std::string filing = WriteFile("filing.txt", "<ARTICLE> 5\n");
+  const std::string text = PathOf("text.txt");
+  const std::string schedule = PathOf("schedule.txt");
+  const auto decode = [&] { return CvtDecodeFiling(filing.c_str(), text.c_str(), schedule.c_str()); };
+  const auto warmUp = [&] {
+    decode();
+    CvtDecodeFiling(PathOf("absent.txt").c_str(), text.c_str(), schedule.c_str());
+  };
+  for (int left = 0; left < 3; ++left)
+    EXPECT_EQ(StatusWithDescriptorsLeft(left, warmUp, decode), QUORLIX_FILING_TOO_MANY_FILES) << left << " left";
+  EXPECT_EQ(StatusWithDescriptorsLeft(3, warmUp, decode), QUORLIX_OK);  // three are enough
 }
 
 TEST_F(FilingTest, OutputThatIsTheFilingIsRefusedBeforeAnythingIsCreated) {

@@ -42,7 +42,7 @@ TEST_F(ScheduleRowTest, EmptyValueGivesBlankColumnsWithoutLineEnd) {
   EXPECT_EQ(Row("Cash", ""), "Cash" + Blanks(16) + Blanks(20));
 }
 
-TEST_F(ScheduleRowTest, BlanksAroundTheValue) {
+TEST_F(ScheduleRowTest, TrailingBlanksStayInTheValueAndLeadingOnesGo) {
   EXPECT_EQ(Row("Cash", "1,234  \r\n"), "Cash" + Blanks(16) + Blanks(11) + "1,234  \r\n");  // pushed left
   EXPECT_EQ(Row("Cash", "   5\r\n"), Row("Cash", "5\r\n"));                                   // leading ones go
 }

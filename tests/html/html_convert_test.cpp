@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 
 #include "document/am_file.h"
@@ -21,10 +22,17 @@ TEST(CheckHtmlNames, GivesAllFourResultsByExactSuffix) {
     int nExpected;
   };
   const Case cases[] = {
-      {"a.htm", "a.txt", 9},  {"a.html", "a.wri", 9}, {".htm", ".txt", 9},  // the suffix alone is a name
-      {"a.HTM", "a.txt", 12}, {"a.htmx", "a.txt", 12}, {"htm", "a.txt", 12},
-      {"a.htm", "a.TXT", 11}, {"a.html", "a.text", 11}, {"a.htm", "", 11},
-      {"a.doc", "a.doc", 10}, {"", "", 10},
+      {"a.htm", "a.txt", CAMFile::kHtmlNamesRight},
+      {"a.html", "a.wri", CAMFile::kHtmlNamesRight},
+      {".htm", ".txt", CAMFile::kHtmlNamesRight},  // the suffix alone is a name
+      {"a.HTM", "a.txt", QUORLIX_HTML_INPUT_NAME_WRONG},
+      {"a.htmx", "a.txt", QUORLIX_HTML_INPUT_NAME_WRONG},
+      {"htm", "a.txt", QUORLIX_HTML_INPUT_NAME_WRONG},
+      {"a.htm", "a.TXT", QUORLIX_HTML_OUTPUT_NAME_WRONG},
+      {"a.html", "a.text", QUORLIX_HTML_OUTPUT_NAME_WRONG},
+      {"a.htm", "", QUORLIX_HTML_OUTPUT_NAME_WRONG},
+      {"a.doc", "a.doc", QUORLIX_HTML_BOTH_NAMES_WRONG},
+      {"", "", QUORLIX_HTML_BOTH_NAMES_WRONG},
   };
   for (const auto& c : cases) {
     CAMFile doc(c.pszIn, c.pszOut, 0);
@@ -42,12 +50,20 @@ TEST_F(HtmlConvertTest, NamesAreCheckedBeforeTheInputIsOpened) {
   EXPECT_FALSE(FileExists(PathOf("out.txt")));
 }
 
-TEST_F(HtmlConvertTest, FileErrorsKeepTheirStatus) {
+TEST_F(HtmlConvertTest, BadPathsGiveTheirSidesFileErrorAndNullNamesAreBothWrong) {
   const std::string strIn = WriteFile("page.htm", "<BODY>x</BODY>");
   EXPECT_EQ(CvtHTMLtoText(strIn.c_str(), PathOf("no-folder/out.txt").c_str(), 0), QUORLIX_HTML_OUTPUT_ERROR);
   std::filesystem::create_directory(PathOf("folder.htm"));
   EXPECT_EQ(CvtHTMLtoText(PathOf("folder.htm").c_str(), PathOf("out.txt").c_str(), 0), QUORLIX_HTML_INPUT_ERROR);
   EXPECT_EQ(CvtHTMLtoText(nullptr, nullptr, 0), QUORLIX_HTML_BOTH_NAMES_WRONG);
+}
+
+// The link's own folder exists, so creating the file it names fails as not found.
+TEST_F(HtmlConvertTest, OutputLinkIntoAMissingFolderGivesOutputNotFound) {
+  const std::string in = WriteFile("page.htm", "<BODY>x</BODY>");
+  std::filesystem::create_symlink(PathOf("no-folder/out.txt"), PathOf("link.txt"));
+  EXPECT_EQ(CvtHTMLtoText(in.c_str(), PathOf("link.txt").c_str(), 0), QUORLIX_HTML_OUTPUT_NOT_FOUND);
+  EXPECT_FALSE(FileExists(PathOf("no-folder")));
 }
 
 // ---- Body search ----

@@ -1,5 +1,5 @@
-# The licence and the Debian package. Configured with prefix /usr (the deb preset),
-# "cpack --preset deb" writes quorlix_<version>_<arch>.deb.
+# The Debian package and the test that installs the build. Configured with prefix
+# /usr (the deb preset), "cpack --preset deb" writes quorlix_<version>_<arch>.deb.
 set(QUORLIX_MAINTAINER "The Quorlix authors <maintainers@quorlix.example>" CACHE STRING
     "Maintainer of the Debian package, as \"Name <address>\"")
 

@@ -13,8 +13,9 @@ root=$work/root
 
 DESTDIR=$root cmake --install "$build" >/dev/null
 library=$root$prefix/$libdir/libquorlix.so.1
-readelf -d "$library" | grep -q 'Library soname: \[libquorlix.so.1\]' ||
-  { echo "FAIL: $library has no soname libquorlix.so.1" >&2; readelf -d "$library" >&2; exit 1; }
+dynamic=$(readelf -d "$library")
+grep -q 'Library soname: \[libquorlix.so.1\]' <<<"$dynamic" ||
+  { echo "FAIL: $library has no soname libquorlix.so.1" >&2; echo "$dynamic" >&2; exit 1; }
 test -L "$root$prefix/$libdir/libquorlix.so" || { echo "FAIL: no development link libquorlix.so" >&2; exit 1; }
 # Relocatable: nothing in the CMake package names the build machine's folders.
 if grep -rlF -e "$source_dir" -e "$(cd "$build" && pwd)" "$root$prefix/$libdir/cmake/quorlix"; then

@@ -8,15 +8,14 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
   endif()
 endif()
 
-if(QUORLIX_SANITIZE)
-  set(QUORLIX_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+# AddressSanitizer and UndefinedBehaviorSanitizer, stopping at the first report;
+# the sanitizer build and the fuzz build both use them.
+set(QUORLIX_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+if(QUORLIX_SANITIZE OR QUORLIX_BUILD_FUZZERS)
   add_compile_options(${QUORLIX_SANITIZER_FLAGS})
   add_link_options(${QUORLIX_SANITIZER_FLAGS})
 endif()
-
 if(QUORLIX_BUILD_FUZZERS)
   # Coverage for libFuzzer everywhere; the fuzz targets themselves add its main.
-  set(QUORLIX_FUZZ_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
-  add_compile_options(-fsanitize=fuzzer-no-link ${QUORLIX_FUZZ_FLAGS})
-  add_link_options(${QUORLIX_FUZZ_FLAGS})
+  add_compile_options(-fsanitize=fuzzer-no-link)
 endif()

@@ -4,7 +4,9 @@
 #ifndef QUORLIX_VERSION_H
 #define QUORLIX_VERSION_H
 
-/* Fixed file and product version 1.0.0.1. */
+/* Fixed file and product version 1.0.0.1. These numbers and strings are literal and
+ * do not follow the product version in CMakeLists.txt: Windows hosts read them to
+ * recognise the DLL, and they have always read exactly these. */
 #define QUORLIX_VERSION_MAJOR 1
 #define QUORLIX_VERSION_MINOR 0
 #define QUORLIX_VERSION_BUILD 0

@@ -135,7 +135,11 @@ void CFile::ReserveLength(std::uint64_t nLength) {
       nResult = ::fallocate(fd, 0, 0, static_cast<off_t>(nLength));
     } while (nResult != 0 && errno == EINTR);
     // A file system that cannot reserve (EOPNOTSUPP) is overwritten as before, unprotected.
-    if (nResult != 0 && errno != EOPNOTSUPP) ThrowOther();
+    if (nResult != 0 && errno != EOPNOTSUPP) {
+      // Some file systems grow the file as they allocate; the old length comes back.
+      [[maybe_unused]] const int nRestored = ::ftruncate(fd, st.st_size);
+      ThrowOther();
+    }
   }
   SeekToOffset(0);
 }

@@ -182,6 +182,7 @@ TEST_F(SpecialOutputTest, FifoWhoseReaderLeavesEarlyIsTheOutputError) {
     if (fdRead < 0) return 100;
     const pid_t reader = ::fork();
     if (reader == 0) {
+      ::alarm(kBoundSeconds);  // alarms are not inherited: the reader needs a bound of its own
       char buf[16];
       while (::read(fdRead, buf, sizeof buf) <= 0) ::usleep(1000);  // no writer yet, or nothing written yet
       ::_exit(0);

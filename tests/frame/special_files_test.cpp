@@ -123,6 +123,49 @@ TEST_F(SpecialFileTest, ProcFileConvertsItsContent) {
   EXPECT_TRUE(ReadFile(strOut).starts_with("Name=")) << ReadFile(strOut);
 }
 
+// A /proc file longer than the filing decoder's block and the first load buffer:
+// the command line of a shell started with two long arguments, which waits on a
+// pipe until the test is done. Both conversions must read it exactly as they
+// read a regular copy of it.
+TEST_F(SpecialFileTest, LongProcFileConvertsAsItsCopyDoes) {
+  std::string strArg;
+  for (int i = 0; strArg.size() < 100 * 1024; ++i) strArg += "<LINE> " + std::to_string(i) + " of a command line\n";
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(fds[0], STDIN_FILENO);
+    ::close(fds[1]);
+    ::execl("/bin/sh", "sh", "-c", "read line", "sh", strArg.c_str(), strArg.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(fds[0]);
+  m_fdPipeWrite = fds[1];  // closed at the end of the test, which lets the shell go
+  const std::string strProc = "/proc/" + std::to_string(pid) + "/cmdline";
+  std::string strBytes;
+  for (int nTry = 0; nTry < 500 && strBytes.size() < 2 * strArg.size(); ++nTry) {
+    ::usleep(10000);  // until the shell runs
+    strBytes = ReadFile(strProc);
+  }
+  ASSERT_GT(strBytes.size(), 2 * strArg.size());
+  const std::string strCopy = WriteFile("copy.txt", strBytes);
+
+  const auto convertBoth = [&](const std::function<int(const std::string&, const std::string&)>& convert) {
+    EXPECT_EQ(convert(strProc, PathOf("from_proc.txt")), QUORLIX_OK);
+    EXPECT_EQ(convert(strCopy, PathOf("from_copy.txt")), QUORLIX_OK);
+    EXPECT_TRUE(ReadFile(PathOf("from_proc.txt")) == ReadFile(PathOf("from_copy.txt")));
+  };
+  convertBoth([](const std::string& strIn, const std::string& strOut) {
+    return CvtCRLF(strIn.c_str(), strOut.c_str(), 0);
+  });
+  convertBoth([&](const std::string& strIn, const std::string& strOut) {
+    return CvtDecodeFiling(strIn.c_str(), strOut.c_str(), PathOf("schedule.txt").c_str());
+  });
+  ::close(m_fdPipeWrite);
+  m_fdPipeWrite = -1;
+  ::waitpid(pid, nullptr, 0);
+}
+
 // What the shell opens for "< file" is a regular file, however it is named.
 TEST_F(SpecialFileTest, StandardInputFromARegularFileConverts) {
   const std::string strIn = WriteFile("in.txt", "a\nb");

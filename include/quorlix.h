@@ -12,6 +12,30 @@
  * may run at once from several threads. A null pointer in place of a string is
  * taken as the empty string; an empty path is a bad path.
  *
+ * Files. An input must be a regular file: a pipe, FIFO, device, socket (on
+ * Windows anything that is not a disk file: NUL, CON, pipes) is refused with the
+ * export's input error, without waiting for a writer, as a folder is. A regular
+ * file that measures 0 bytes but holds data (Linux /proc files) is read to its
+ * end. On POSIX systems outputs are opened write-only and never wait: a FIFO
+ * without a reader is the export's output error at once. A reader that goes away
+ * raises SIGPIPE, which the library leaves to its host; a host that ignores it
+ * gets the output error. Outputs are created or truncated, except an output that
+ * is the export's input, by whatever name (see "In place" below).
+ *
+ * In place. CvtCRLF, and CvtHTMLtoText through a link, may write their output
+ * over their input. The same file is then overwritten and cut to its new length:
+ * its links, owner, permissions and extended attributes stay as they are. Before
+ * a byte changes, the new length is checked against the process's file size limit
+ * (RLIMIT_FSIZE; the old length too) and reserved on the file system; when either
+ * fails, the output error is returned with the file untouched. The reservation
+ * holds on file systems that overwrite in place (ext4, xfs, tmpfs, NTFS). Where a
+ * file system cannot reserve, the file is overwritten without that guarantee; on
+ * copy-on-write file systems (btrfs, ZFS) even overwriting needs new space, so
+ * running out of it part-way can leave a partly converted file.
+ *
+ * No memory. The library reports running out of memory with the statuses of
+ * other failures; each export lists those statuses under "No memory".
+ *
  * On 32-bit Windows the exports use the standard call convention (the callee
  * removes its arguments) and are exported by undecorated name from QUORLIX.dll.
  * Elsewhere they are plain C functions of libquorlix.
@@ -49,18 +73,24 @@ QUORLIX_API int QUORLIX_CALL CvtDLLVersion(void);
 
 /* CvtCRLF: rewrite a text file with CR LF line ends, keeping printable ASCII only.
  *   pszInPath   file to read, whole
- *   pszOutPath  file to create or truncate; may name the input, which is then replaced
+ *   pszOutPath  file to create or truncate; may name the input, which is then
+ *               converted in place (see "In place" above)
  *   nMode       1 also drops empty lines; any other value keeps them
  *   returns     0, or one of the QUORLIX_CRLF_* statuses below.
  *   Every line break (CR LF, lone LF, lone CR) becomes CR LF; every byte other
  *   than 0x20-0x7E, CR and LF (tabs included) is removed. The output file is
- *   created only after the input has been read and converted. */
-#define QUORLIX_CRLF_INPUT_ERROR 2       /* the input cannot be opened, measured or read */
+ *   created only after the input has been read and converted. The converted text
+ *   may be twice the input, in a 32-bit length: an input of 2 GiB up to 4 GiB
+ *   gives 18 as measured, before it is read; one of 4 GiB or more gives 2.
+ *   No memory: 2 (for the input) and 18 (for the output). */
+#define QUORLIX_CRLF_INPUT_ERROR 2       /* the input cannot be opened, measured or read, is no regular
+                                            file, or there is no memory for it */
 #define QUORLIX_CRLF_INPUT_NOT_FOUND 3   /* the input file does not exist */
 #define QUORLIX_CRLF_OUTPUT_NOT_FOUND 5  /* creating or writing the output failed as file not found */
 #define QUORLIX_CRLF_OUTPUT_ERROR 6      /* the output cannot be created, written, flushed or closed */
 #define QUORLIX_CRLF_TOO_MANY_FILES 7    /* too many open files, on either side */
-#define QUORLIX_CRLF_PASS_FAILED 18      /* the conversion pass failed (no memory for the output) */
+#define QUORLIX_CRLF_PASS_FAILED 18      /* the conversion pass failed: no memory for the output, or an
+                                            input of 2 GiB or more */
 QUORLIX_API int QUORLIX_CALL CvtCRLF(const char* pszInPath, const char* pszOutPath, int nMode);
 
 /* ---- CvtHTMLtoText ---- */
@@ -72,8 +102,10 @@ QUORLIX_API int QUORLIX_CALL CvtCRLF(const char* pszInPath, const char* pszOutPa
  *   returns      0, or one of the QUORLIX_HTML_* statuses below.
  *   Only upper-case tags are recognised; the body runs from the last tag beginning
  *   "<BODY" to the last beginning "</BODY". The output file is written only when
- *   the whole body rendered; every failure before that leaves it untouched. */
-#define QUORLIX_HTML_INPUT_ERROR 2       /* the input cannot be opened, measured or read */
+ *   the whole body rendered; every failure before that leaves it untouched.
+ *   No memory: 2 (for the page), 13 (the tag scan), 14, 15 and 16 (rendering). */
+#define QUORLIX_HTML_INPUT_ERROR 2       /* the input cannot be opened, measured or read, is no regular
+                                            file, or there is no memory for it */
 #define QUORLIX_HTML_INPUT_NOT_FOUND 3   /* the input file does not exist */
 #define QUORLIX_HTML_OUTPUT_NOT_FOUND 5  /* creating or writing the output failed as file not found */
 #define QUORLIX_HTML_OUTPUT_ERROR 6      /* the output cannot be created, written, flushed or closed */
@@ -81,11 +113,13 @@ QUORLIX_API int QUORLIX_CALL CvtCRLF(const char* pszInPath, const char* pszOutPa
 #define QUORLIX_HTML_BOTH_NAMES_WRONG 10 /* neither name has its suffix; no file is opened */
 #define QUORLIX_HTML_OUTPUT_NAME_WRONG 11 /* the output name ends in neither ".txt" nor ".wri" */
 #define QUORLIX_HTML_INPUT_NAME_WRONG 12 /* the input name ends in neither ".htm" nor ".html" */
-#define QUORLIX_HTML_NO_BODY 13          /* no body start or end tag, or a '<' without '>' */
+#define QUORLIX_HTML_NO_BODY 13          /* no body start or end tag, or a '<' without '>' (or no memory) */
 #define QUORLIX_HTML_BODY_FAILED 14      /* rendering the body failed: a digit reference ("&1...") without
-                                            ';', or the body end tag before the body start tag */
-#define QUORLIX_HTML_TABLE_FAILED 15     /* a table, or a digit reference in it, is left open at the body end */
-#define QUORLIX_HTML_ROW_FAILED 16       /* a table row, or a digit reference in it, is left open at the body end */
+                                            ';', or the body end tag before the body start tag (or no memory) */
+#define QUORLIX_HTML_TABLE_FAILED 15     /* a table, or a digit reference in it, is left open at the body end
+                                            (or no memory) */
+#define QUORLIX_HTML_ROW_FAILED 16       /* a table row, or a digit reference in it, is left open at the body end
+                                            (or no memory) */
 QUORLIX_API int QUORLIX_CALL CvtHTMLtoText(const char* pszInPath, const char* pszOutPath, int nTablesOnly);
 
 /* ---- CvtDecodeFiling ---- */
@@ -95,9 +129,12 @@ QUORLIX_API int QUORLIX_CALL CvtHTMLtoText(const char* pszInPath, const char* ps
  *   pszTextPath      text output to create or truncate: the filing as readable text
  *   pszSchedulePath  schedule output to create or truncate: the schedule rows only
  *   returns          0, or one of the QUORLIX_FILING_* statuses below.
- *   Files of any size are decoded in one pass with bounded memory. An output that
- *   names the filing itself is refused before anything is created. */
-#define QUORLIX_FILING_FILE_ERROR 2      /* a file error on any of the three files (bad path, disk full, same file) */
+ *   Files of any size are decoded in one pass. Memory: one block of the filing
+ *   (64 KiB) plus the longest line, which is held whole. An output that names the
+ *   filing itself is refused before anything is created.
+ *   No memory: 18. */
+#define QUORLIX_FILING_FILE_ERROR 2      /* a file error on any of the three files (bad path, disk full, same
+                                            file, a filing that is no regular file) */
 #define QUORLIX_FILING_NOT_FOUND 3       /* a file was not found */
 #define QUORLIX_FILING_TOO_MANY_FILES 7  /* too many open files */
 #define QUORLIX_FILING_DECODE_FAILED 18  /* a failure other than a file error (no memory) */
@@ -111,8 +148,9 @@ QUORLIX_API int QUORLIX_CALL CvtDecodeFiling(const char* pszFilingPath, const ch
  *            .tif .wmf .pct .ico .mid .wav .ra .avi .mov .mpg .txt .htm .html
  *   returns  0, or one of the QUORLIX_VERIFY_* statuses below.
  *   Only .txt, .htm and .html files are read whole; other types read at most 128
- *   bytes; .pct passes without the file being opened. */
-#define QUORLIX_VERIFY_FILE_ERROR 2      /* the file cannot be opened or read */
+ *   bytes; .pct passes without the file being opened.
+ *   No memory: 2 (a file read whole). */
+#define QUORLIX_VERIFY_FILE_ERROR 2      /* the file cannot be opened or read, or is no regular file */
 #define QUORLIX_VERIFY_NOT_FOUND 3       /* the file does not exist */
 #define QUORLIX_VERIFY_TOO_MANY_FILES 7  /* too many open files */
 #define QUORLIX_VERIFY_UNKNOWN_SUFFIX 17 /* the suffix is none of the above; the file is not opened */
@@ -133,8 +171,10 @@ QUORLIX_API int QUORLIX_CALL CvtVerifyFile(const char* pszPath);
  *   the OEM code page. Text after the last record delimiter is written as a final
  *   record. The set-up checks run in the order of the statuses 4, 3, 1, 2 and the
  *   last failing one is returned; both files are opened even when an argument failed.
- *   Records, fields and delimiters may be of any length; NUL bytes are data. */
-#define QUORLIX_DELIMITED_INPUT_ERROR 1  /* the input cannot be opened or read (or no memory) */
+ *   Records, fields and delimiters may be of any length; NUL bytes are data. An
+ *   input that is no regular file gives 1, and the output is created all the same.
+ *   No memory: 1. */
+#define QUORLIX_DELIMITED_INPUT_ERROR 1  /* the input cannot be opened or read, is no regular file (or no memory) */
 #define QUORLIX_DELIMITED_OUTPUT_ERROR 2 /* the output cannot be opened or written, or names the input */
 #define QUORLIX_DELIMITED_NO_IN_FIELD 3  /* pszInField is empty */
 #define QUORLIX_DELIMITED_NO_IN_RECORD 4 /* pszInRecord is empty */

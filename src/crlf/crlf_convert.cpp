@@ -99,6 +99,9 @@ std::uint32_t ConvertNonEmptyLines(const unsigned char* pIn, std::uint32_t nLen,
 
 }  // namespace
 
+// The length is checked as measured, so an input the pass cannot take costs no load.
+int CAMFile::LoadLineEndInput() { return LoadInput(kLongestLineEndInputBytes, QUORLIX_CRLF_PASS_FAILED); }
+
 int CAMFile::ConvertLineEnds() { return RunLineEndPass(*this, ConvertAllLines); }
 
 int CAMFile::ConvertLineEndsSkipBlank() { return RunLineEndPass(*this, ConvertNonEmptyLines); }

@@ -180,7 +180,9 @@ int ConvertRecords(CFile& fileIn, CFile& fileOut, const Delimiters& delims, std:
 // Every set-up check runs, in this order, and the last one that fails decides the
 // status; both files are opened even after an empty delimiter. Both are opened shared, as
 // the C runtime's streams open them, so a file another program holds open with
-// sharing converts all the same.
+// sharing converts all the same, and the output write-only, as a stream opened "wb"
+// is. An input that is not a regular file is refused as unreadable: /dev/zero
+// would never end.
 int ConvertDelimitedFile(const CString& strInPath, const CString& strInRecord, const CString& strInField,
                          const CString& strOutPath, const CString& strOutField, const CString& strOutRecord,
                          std::size_t nReadBytes) {
@@ -205,7 +207,7 @@ int ConvertDelimitedFile(const CString& strInPath, const CString& strInRecord, c
     nStatus = QUORLIX_DELIMITED_OUTPUT_ERROR;  // creating it would truncate the input before a byte is read
   } else {
     try {
-      fileOut.emplace(strOutPath, CFile::modeCreate | CFile::modeReadWrite | CFile::shareDenyNone);
+      fileOut.emplace(strOutPath, CFile::modeCreate | CFile::modeWrite | CFile::shareDenyNone);
     } catch (const CFileException&) {
       nStatus = QUORLIX_DELIMITED_OUTPUT_ERROR;
     }

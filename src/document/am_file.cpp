@@ -1,11 +1,43 @@
 #include "document/am_file.h"
 
+#include <algorithm>
+#include <cstring>
 #include <limits>
 #include <new>
 
 namespace {
 
 std::unique_ptr<CObject> CreateAMFile() { return std::make_unique<CAMFile>(); }
+
+// The first buffer for a file that measures 0; it doubles as the file goes on.
+constexpr std::size_t kUnmeasuredFirstBytes = 64 * 1024;
+constexpr std::uint64_t kLongestInputBytes = std::numeric_limits<std::uint32_t>::max();
+
+// Reads a file that measured 0 until its end: /proc files measure 0 and hold
+// data. One byte more than the longest input is asked for, so that a file too
+// long for the 32-bit length is refused, never cut short.
+ByteBuffer ReadUntilEnd(CFile& file, std::uint32_t& nLen) {
+  ByteBuffer pBuf;
+  std::uint64_t nCapacity = 0;
+  std::uint64_t nHeld = 0;
+  for (;;) {
+    if (nHeld == nCapacity) {
+      const std::uint64_t nGrown = std::min(std::max<std::uint64_t>(2 * nCapacity, kUnmeasuredFirstBytes),
+                                            kLongestInputBytes + 1);
+      if (nGrown > std::numeric_limits<std::size_t>::max()) throw std::bad_alloc();
+      ByteBuffer pGrown = AllocateByteBuffer(static_cast<std::size_t>(nGrown));
+      if (nHeld > 0) std::memcpy(pGrown.get(), pBuf.get(), static_cast<std::size_t>(nHeld));
+      pBuf = std::move(pGrown);
+      nCapacity = nGrown;
+    }
+    const std::size_t nGot = file.Read(pBuf.get() + nHeld, static_cast<std::size_t>(nCapacity - nHeld));
+    if (nGot == 0) break;
+    nHeld += nGot;
+    if (nHeld > kLongestInputBytes) throw CFileException(CFileException::other);
+  }
+  nLen = static_cast<std::uint32_t>(nHeld);
+  return pBuf;
+}
 
 }  // namespace
 
@@ -54,35 +86,52 @@ CAMFile::~CAMFile() = default;
 
 // ---- Shared file steps ----
 
-int CAMFile::LoadInput() {
+int CAMFile::LoadInput(std::uint32_t nLongestBytes, int nTooLongStatus) {
   m_nInLen = 0;
   try {
     CFile file(m_strInPath, CFile::modeRead);
     const std::uint64_t nLength = file.GetLength();
     // The buffer length is a 32-bit field: a larger file is refused, never cut short.
-    if (nLength > std::numeric_limits<std::uint32_t>::max()) return m_nStatus = kStatusInputError;
-    m_nInLen = static_cast<std::uint32_t>(nLength);
-    m_pInBuf = AllocateByteBuffer(m_nInLen);
-    CArchive ar(file, CArchive::load);
-    Serialize(ar);
+    if (nLength > kLongestInputBytes) return m_nStatus = kStatusInputError;
+    if (nLength > nLongestBytes) return m_nStatus = nTooLongStatus;
+    if (nLength == 0) {
+      m_pInBuf = ReadUntilEnd(file, m_nInLen);
+    } else {
+      m_nInLen = static_cast<std::uint32_t>(nLength);
+      m_pInBuf = AllocateByteBuffer(m_nInLen);
+      CArchive ar(file, CArchive::load);
+      Serialize(ar);
+    }
     file.Close();
     m_nStatus = kStatusOk;
   } catch (const CFileException& e) {
     m_pInBuf.reset();
+    m_nInLen = 0;
     m_nStatus = StatusFromFileException(e, kInputFileStatuses);
   } catch (const std::bad_alloc&) {
+    m_nInLen = 0;
     m_nStatus = kStatusInputError;
   }
   return m_nStatus;
 }
 
+// An output that is the input, by whatever name, is overwritten in place: the
+// same file keeps its links, owner, permissions and extended attributes. Its
+// new length is reserved before a byte changes, so running out of space or into
+// the size limit fails with the file as it was. Any other output is created or
+// truncated.
 int CAMFile::SaveOutput() {
   try {
-    CFile file(m_strOutPath, CFile::modeCreate | CFile::modeReadWrite);
+    const bool bInPlace = NameSameFile(m_strInPath, m_strOutPath);
+    CFile file(m_strOutPath, bInPlace ? CFile::modeCreate | CFile::modeNoTruncate | CFile::modeReadWrite
+                                      : CFile::modeCreate | CFile::modeOutput);
+    if (bInPlace) file.ReserveLength(m_nOutLen);
     CArchive ar(file, CArchive::store);
+    const std::uint32_t nOutLen = m_nOutLen;
     Serialize(ar);
     m_nStatus = kStatusOk;
     ar.Close();
+    if (bInPlace) file.SetLength(nOutLen);
     file.Close();
   } catch (const CFileException& e) {
     m_pOutBuf.reset();

@@ -70,18 +70,26 @@ class CAMFile : public CObject {
 
   // ---- Shared file steps ----
   // Reads m_strInPath whole into a new m_pInBuf: kStatusOk, or kStatusInputNotFound,
-  // kStatusTooManyFiles, kStatusInputError (any other failure, no memory and a file
-  // of 4 GiB or more included).
-  int LoadInput();
-  // Writes m_nOutLen bytes of m_pOutBuf to a created or truncated m_strOutPath and
-  // releases the buffer: kStatusOk, or kStatusOutputNotFound, kStatusTooManyFiles,
-  // kStatusOutputError (any other failure).
+  // kStatusTooManyFiles, kStatusInputError (any other failure: no memory, a file that
+  // is not a regular file, a file of 4 GiB or more). A file that measures more than
+  // nLongestBytes (and less than 4 GiB) gives nTooLongStatus before a byte is read.
+  // A file that measures 0 is read until its end, as /proc files must be.
+  int LoadInput(std::uint32_t nLongestBytes = 0xFFFFFFFF, int nTooLongStatus = kStatusInputError);
+  // Writes m_nOutLen bytes of m_pOutBuf to m_strOutPath and releases the buffer:
+  // kStatusOk, or kStatusOutputNotFound, kStatusTooManyFiles, kStatusOutputError
+  // (any other failure). The output is created or truncated, unless it is the
+  // input: then the same file is overwritten in place, after its new length was
+  // reserved (see CFile::ReserveLength).
   int SaveOutput();
   // Loading fills m_pInBuf with m_nInLen bytes; storing writes m_nOutLen bytes of
   // m_pOutBuf and then releases it. Nothing but the bytes is read or written.
   void Serialize(CArchive& ar) override;
 
   // ---- Line endings ----
+  // The output buffer is twice the input, and its length a 32-bit field.
+  static constexpr std::uint32_t kLongestLineEndInputBytes = 0x7FFFFFFF;
+  // LoadInput, but an input too long for the pass gives 18 before it is read.
+  int LoadLineEndInput();
   int ConvertLineEnds();
   int ConvertLineEndsSkipBlank();
 

@@ -64,6 +64,9 @@ bool IsDropMarker(std::string_view strLine) {
 
 void WriteTo(CArchive& ar, const CString& str) { ar.Write(str.data(), str.size()); }
 
+// What is left to read of a filing that measured 0, until a short read ends it.
+constexpr std::uint64_t kUnmeasuredFilingBytes = std::numeric_limits<std::uint64_t>::max();
+
 // The 32-bit fields mirror the 64-bit reading position as far as they can.
 std::uint32_t Saturated32(std::uint64_t n) {
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(n, std::numeric_limits<std::uint32_t>::max()));
@@ -80,6 +83,8 @@ int CAMFile::DecodeFiling() {
   try {
     CFile fileIn(m_strInPath, CFile::modeRead);
     m_nFilingLeft = fileIn.GetLength();
+    // A filing that measures 0 may still hold data (/proc files): it is read until its end.
+    if (m_nFilingLeft == 0) m_nFilingLeft = kUnmeasuredFilingBytes;
     m_nInLen = Saturated32(m_nFilingLeft);
     // Creating an output truncates it; the file layer does not lock the filing,
     // so an output that is the filing, by whatever name, is refused here.
@@ -87,21 +92,19 @@ int CAMFile::DecodeFiling() {
       return m_nStatus = QUORLIX_FILING_FILE_ERROR;
     m_pInBuf = AllocateByteBuffer(std::min<std::uint64_t>(m_nFilingLeft, kFilingBlockBytes));
 
-    // A filing of one block is read before the outputs exist, so a failed read creates nothing.
-    const bool bWhole = m_nFilingLeft <= kFilingBlockBytes;
-    if (bWhole && ReadBlock(fileIn) != kStatusOk) return m_nStatus;
-    CFile fileText(m_strOutPath, CFile::modeCreate | CFile::modeReadWrite);
+    // A filing of one block is read before the outputs exist, so a failed read
+    // creates nothing; so is the first block of one that measured 0.
+    const bool bFirstBlockEarly = m_nFilingLeft <= kFilingBlockBytes || m_nFilingLeft == kUnmeasuredFilingBytes;
+    if (bFirstBlockEarly && ReadBlock(fileIn) != kStatusOk) return m_nStatus;
+    CFile fileText(m_strOutPath, CFile::modeCreate | CFile::modeOutput);
     // Two outputs in one file would overwrite each other.
     if (NameSameFile(m_strOutPath, m_strOutPath2)) return m_nStatus = QUORLIX_FILING_FILE_ERROR;
-    CFile fileSchedule(m_strOutPath2, CFile::modeCreate | CFile::modeReadWrite);
+    CFile fileSchedule(m_strOutPath2, CFile::modeCreate | CFile::modeOutput);
 
     FilingStream stream(fileText, fileSchedule);
-    if (bWhole) {
-      DecodeBlock(stream, m_nBlockLen, true);
-    } else {
-      while (m_nFilingLeft > 0 && ReadBlock(fileIn) == kStatusOk &&
-             DecodeBlock(stream, m_nBlockLen, m_nFilingLeft == 0) == kStatusOk) {
-      }
+    if (bFirstBlockEarly) DecodeBlock(stream, m_nBlockLen, m_nFilingLeft == 0);
+    while (m_nStatus == kStatusOk && m_nFilingLeft > 0 && ReadBlock(fileIn) == kStatusOk &&
+           DecodeBlock(stream, m_nBlockLen, m_nFilingLeft == 0) == kStatusOk) {
     }
     // Also after a failure, the lines decoded before it reach the outputs.
     stream.Close();
@@ -119,14 +122,23 @@ int CAMFile::DecodeFiling() {
 }
 
 // m_pInBuf holds the first block, the largest, so every later block fits it too.
+// A filing that measured 0 is read one whole block at a time until a short read
+// ends it; the others must deliver exactly their measured length.
 int CAMFile::ReadBlock(CFile& fileIn) {
   try {
+    const bool bMeasured = m_nFilingLeft != kUnmeasuredFilingBytes;
     m_nBlockLen = static_cast<std::uint32_t>(std::min<std::uint64_t>(m_nFilingLeft, kFilingBlockBytes));
     if (m_nBlockLen == 0) return m_nStatus = kStatusOk;
-    fileIn.SeekToOffset(m_nFilingNext);
-    // A filing that ends before its measured length was changed under us.
-    if (fileIn.Read(m_pInBuf.get(), m_nBlockLen) != m_nBlockLen) return m_nStatus = QUORLIX_FILING_FILE_ERROR;
-    m_nFilingLeft -= m_nBlockLen;
+    if (bMeasured) fileIn.SeekToOffset(m_nFilingNext);
+    const std::size_t nGot = fileIn.Read(m_pInBuf.get(), m_nBlockLen);
+    if (bMeasured) {
+      // A filing that ends before its measured length was changed under us.
+      if (nGot != m_nBlockLen) return m_nStatus = QUORLIX_FILING_FILE_ERROR;
+      m_nFilingLeft -= m_nBlockLen;
+    } else if (nGot < m_nBlockLen) {
+      m_nBlockLen = static_cast<std::uint32_t>(nGot);
+      m_nFilingLeft = 0;
+    }
     m_nFilingNext += m_nBlockLen;
     m_nInLen = Saturated32(m_nFilingLeft);
     m_nBlockPos = Saturated32(m_nFilingNext);

@@ -25,26 +25,39 @@ class CFileException : public std::exception {
 class CFile {
  public:
   // Open flags, with the platform's values: read-only is 0, and
-  // modeCreate | modeReadWrite (4098) creates a file or truncates an existing one.
+  // modeCreate | modeReadWrite (4098) creates a file or truncates an existing one;
+  // modeNoTruncate keeps the bytes of an existing file that modeCreate opens.
   // A file is held exclusively while open unless shareDenyNone lets others read
   // and write it meanwhile, as the C runtime's streams do (POSIX never holds a
   // file exclusively).
   enum OpenFlags : unsigned {
     modeRead = 0x0000,
+    modeWrite = 0x0001,
     modeReadWrite = 0x0002,
     shareDenyNone = 0x0040,
     modeCreate = 0x1000,
+    modeNoTruncate = 0x2000,
   };
+  // The access with which a conversion opens a new output: write-only on POSIX,
+  // so that the process never holds the read end of a pipe it writes into;
+  // read-write on Windows, as the original interface opens its outputs.
+  static const unsigned modeOutput;
 
   CFile() noexcept = default;
   // Opens the file as the flags say; raises CFileException on failure. A directory
-  // is not a file: opening one fails with cause other.
+  // is not a file: opening one fails with cause other. A file opened for reading
+  // only must be a regular file (a disk file on Windows): a pipe, FIFO, device or
+  // socket is refused with cause other, so that no read can wait for a writer or
+  // run without end. No opening waits: a FIFO without a reader or writer fails
+  // at once.
   CFile(const CString& strPath, unsigned nOpenFlags);
   CFile(const CFile&) = delete;
   CFile& operator=(const CFile&) = delete;
   ~CFile();  // closes a file still open, ignoring errors
 
   bool IsOpen() const noexcept { return m_hFile != kInvalidHandle; }
+  // The measured length. Some regular files measure 0 and still hold data
+  // (POSIX /proc files): a caller that finds 0 reads until the end of file.
   std::uint64_t GetLength() const;
   // Reads up to nCount bytes; fewer only at end of file. Raises on a read error.
   std::size_t Read(void* pBuf, std::size_t nCount);
@@ -52,6 +65,16 @@ class CFile {
   void Write(const void* pBuf, std::size_t nCount);
   // Moves to nOffset bytes from the start of the file.
   void SeekToOffset(std::uint64_t nOffset);
+  // Before a file is overwritten in place: makes sure that it can hold nLength
+  // bytes, so that writing them cannot fail for want of space or a size limit,
+  // and raises (cause other) with the file unchanged when it cannot. POSIX:
+  // refused when the old or the new length exceeds the process's file size limit,
+  // then the space is reserved with fallocate; where the file system cannot
+  // reserve, nothing is promised and no error is raised. Windows: the file is
+  // extended to nLength bytes. The file position is left at the start.
+  void ReserveLength(std::uint64_t nLength);
+  // Cuts or extends the file to nLength bytes.
+  void SetLength(std::uint64_t nLength);
   // Closes the file; raises when the platform reports a failure (a late write error).
   void Close();
 

@@ -2,10 +2,17 @@
 // tells its failures apart, so that statuses are the same on both platforms:
 // a missing file in an existing folder is "file not found", while a missing
 // folder on the way (or a non-folder used as one) is a bad path, cause other.
+//
+// Every file is opened non-blocking and the descriptor is examined before the
+// mode goes back to blocking: a FIFO without a writer or reader fails or is refused
+// at once instead of holding the call for ever, and what the descriptor is, not
+// what the path named a moment earlier, decides.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/file.h"
@@ -46,18 +53,24 @@ int Fd(std::intptr_t hFile) { return static_cast<int>(hFile); }
 
 }  // namespace
 
+const unsigned CFile::modeOutput = CFile::modeWrite;
+
 CFile::CFile(const CString& strPath, unsigned nOpenFlags) {
   if (strPath.empty()) ThrowOther();  // an empty name is a bad path, not a missing file
   const bool bCreate = (nOpenFlags & modeCreate) != 0;
-  const int nAccess = (nOpenFlags & modeReadWrite) ? O_RDWR : O_RDONLY;
-  const int nFlags = nAccess | O_CLOEXEC | (bCreate ? O_CREAT | O_TRUNC : 0);
+  const bool bTruncate = bCreate && (nOpenFlags & modeNoTruncate) == 0;
+  const bool bReadOnly = (nOpenFlags & (modeWrite | modeReadWrite)) == 0;
+  const int nAccess = (nOpenFlags & modeReadWrite) ? O_RDWR : (nOpenFlags & modeWrite) ? O_WRONLY : O_RDONLY;
+  const int nFlags = nAccess | O_CLOEXEC | O_NONBLOCK | (bCreate ? O_CREAT : 0) | (bTruncate ? O_TRUNC : 0);
   int fd;
   do {
     fd = ::open(strPath.c_str(), nFlags, 0666);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) ThrowFromErrno(errno, strPath);
+  if (fd < 0) ThrowFromErrno(errno, strPath);  // a FIFO without a reader: ENXIO, cause other
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  const bool bRefused = ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || (bReadOnly && !S_ISREG(st.st_mode));
+  const int nStatusFlags = bRefused ? -1 : ::fcntl(fd, F_GETFL);
+  if (nStatusFlags < 0 || ::fcntl(fd, F_SETFL, nStatusFlags & ~O_NONBLOCK) != 0) {
     ::close(fd);  // a constructor that throws gets no destructor
     ThrowOther();
   }
@@ -104,6 +117,39 @@ void CFile::Write(const void* pBuf, std::size_t nCount) {
 
 void CFile::SeekToOffset(std::uint64_t nOffset) {
   if (::lseek(Fd(m_hFile), static_cast<off_t>(nOffset), SEEK_SET) < 0) ThrowOther();
+}
+
+// The size limit is checked first because a write past it would not fail
+// cleanly: it raises SIGXFSZ, which ends a process that does not ignore it.
+void CFile::ReserveLength(std::uint64_t nLength) {
+  const int fd = Fd(m_hFile);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) ThrowOther();
+  const std::uint64_t nLargest = std::max(static_cast<std::uint64_t>(st.st_size), nLength);
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && nLargest > limit.rlim_cur)
+    ThrowOther();
+  if (nLength > 0) {
+    int nResult;
+    do {
+      nResult = ::fallocate(fd, 0, 0, static_cast<off_t>(nLength));
+    } while (nResult != 0 && errno == EINTR);
+    // A file system that cannot reserve (EOPNOTSUPP) is overwritten as before, unprotected.
+    if (nResult != 0 && errno != EOPNOTSUPP) {
+      // Some file systems grow the file as they allocate; the old length comes back.
+      [[maybe_unused]] const int nRestored = ::ftruncate(fd, st.st_size);
+      ThrowOther();
+    }
+  }
+  SeekToOffset(0);
+}
+
+void CFile::SetLength(std::uint64_t nLength) {
+  int nResult;
+  do {
+    nResult = ::ftruncate(Fd(m_hFile), static_cast<off_t>(nLength));
+  } while (nResult != 0 && errno == EINTR);
+  if (nResult != 0) ThrowOther();
 }
 
 void CFile::Close() {

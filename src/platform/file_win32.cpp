@@ -39,13 +39,26 @@ bool IdentifyFile(const CString& strPath, BY_HANDLE_FILE_INFORMATION& info) {
 
 }  // namespace
 
+const unsigned CFile::modeOutput = CFile::modeReadWrite;
+
 CFile::CFile(const CString& strPath, unsigned nOpenFlags) {
   const bool bCreate = (nOpenFlags & modeCreate) != 0;
-  const DWORD dwAccess = (nOpenFlags & modeReadWrite) ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
+  const bool bReadOnly = (nOpenFlags & (modeWrite | modeReadWrite)) == 0;
+  const DWORD dwAccess = (nOpenFlags & modeReadWrite) ? GENERIC_READ | GENERIC_WRITE
+                         : (nOpenFlags & modeWrite)   ? GENERIC_WRITE
+                                                      : GENERIC_READ;
   const DWORD dwShare = (nOpenFlags & shareDenyNone) ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
-  const HANDLE hFile = ::CreateFileA(strPath.c_str(), dwAccess, dwShare, nullptr,
-                                     bCreate ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const DWORD dwDisposition = !bCreate                          ? OPEN_EXISTING
+                              : (nOpenFlags & modeNoTruncate) ? OPEN_ALWAYS
+                                                              : CREATE_ALWAYS;
+  const HANDLE hFile =
+      ::CreateFileA(strPath.c_str(), dwAccess, dwShare, nullptr, dwDisposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (hFile == INVALID_HANDLE_VALUE) ThrowLastError();
+  // NUL, CON and pipes are no input: they measure nothing or never end.
+  if (bReadOnly && ::GetFileType(hFile) != FILE_TYPE_DISK) {
+    ::CloseHandle(hFile);
+    throw CFileException(CFileException::other);
+  }
   m_hFile = reinterpret_cast<std::intptr_t>(hFile);
 }
 
@@ -87,6 +100,19 @@ void CFile::SeekToOffset(std::uint64_t nOffset) {
   LARGE_INTEGER offset;
   offset.QuadPart = static_cast<LONGLONG>(nOffset);
   if (!::SetFilePointerEx(Handle(m_hFile), offset, nullptr, FILE_BEGIN)) ThrowLastError();
+}
+
+// Extending first claims the space, so a full disk fails here and not part-way
+// through the overwrite. A shorter new length needs no room: the file is cut
+// after the overwrite.
+void CFile::ReserveLength(std::uint64_t nLength) {
+  if (nLength > GetLength()) SetLength(nLength);
+  SeekToOffset(0);
+}
+
+void CFile::SetLength(std::uint64_t nLength) {
+  SeekToOffset(nLength);
+  if (!::SetEndOfFile(Handle(m_hFile))) ThrowLastError();
 }
 
 void CFile::Close() {

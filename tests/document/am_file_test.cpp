@@ -37,6 +37,21 @@ TEST_F(LoadInputTest, EmptyFileLoadsWithLengthZero) {
   EXPECT_EQ(m_doc->m_nInLen, 0u);
 }
 
+TEST_F(LoadInputTest, FileThatMeasuresZeroIsReadToItsEnd) {
+  ASSERT_EQ(Load("/proc/self/status"), 0);
+  const std::string strText(reinterpret_cast<const char*>(m_doc->m_pInBuf.get()), m_doc->m_nInLen);
+  EXPECT_TRUE(strText.starts_with("Name:")) << strText;
+  EXPECT_TRUE(strText.ends_with("\n")) << strText;
+}
+
+TEST_F(LoadInputTest, FileLongerThanTheCallerTakesGivesItsStatusUnread) {
+  m_doc = std::make_unique<CAMFile>(WriteFile("in.txt", "abcd"), PathOf("out.txt"));
+  EXPECT_EQ(m_doc->LoadInput(3, 42), 42);
+  EXPECT_EQ(m_doc->m_pInBuf, nullptr);
+  EXPECT_EQ(m_doc->m_nInLen, 0u);
+  EXPECT_EQ(m_doc->LoadInput(4, 42), 0);
+}
+
 TEST_F(LoadInputTest, MissingFileIsNotFound) {
   EXPECT_EQ(Load(PathOf("absent.txt")), kStatusInputNotFound);
   EXPECT_EQ(m_doc->m_nStatus, kStatusInputNotFound);

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -48,6 +49,30 @@ TEST_F(FileTest, RefusedDirectoryLeavesNoDescriptorOpen) {
   const auto nBefore = CountOpenDescriptors();
   for (int i = 0; i < 8; ++i) CauseOfOpening(m_dir.string(), CFile::modeRead);
   EXPECT_EQ(CountOpenDescriptors(), nBefore);
+}
+
+// Reading wants a regular file; writing takes devices and FIFOs, but never
+// waits for a FIFO's reader.
+TEST_F(FileTest, OnlyRegularFilesAreReadAndNoOpeningWaits) {
+  ASSERT_EQ(::mkfifo(PathOf("fifo").c_str(), 0600), 0);
+  for (const std::string& strPath : {std::string("/dev/zero"), std::string("/dev/null"), PathOf("fifo")})
+    EXPECT_EQ(CauseOfOpening(strPath, CFile::modeRead), CFileException::other) << strPath;
+  EXPECT_EQ(CauseOfOpening(PathOf("fifo"), CFile::modeCreate | CFile::modeWrite), CFileException::other);
+  CFile fileNull("/dev/null", CFile::modeCreate | CFile::modeOutput);
+  fileNull.Write("abc", 3);
+  fileNull.Close();
+}
+
+TEST_F(FileTest, InPlaceOpeningReservesAndCutsWithoutLosingBytes) {
+  const std::string strPath = WriteFile("digits.txt", "0123456789");
+  CFile file(strPath, CFile::modeCreate | CFile::modeNoTruncate | CFile::modeReadWrite);
+  EXPECT_EQ(file.GetLength(), 10u);
+  file.ReserveLength(4000);
+  EXPECT_GE(file.GetLength(), 10u);
+  file.Write("ab", 2);  // the reservation leaves the position at the start
+  file.SetLength(4);
+  file.Close();
+  EXPECT_EQ(ReadFile(strPath), "ab23");
 }
 
 TEST_F(FileTest, CreateTruncatesAnExistingFile) {

@@ -6,7 +6,8 @@
  *   host_test cases   CASES DATA_DIR EXPECTED_DIR WORK_DIR
  *   host_test threads CASES DATA_DIR EXPECTED_DIR WORK_DIR
  * "threads" runs the cases from several threads at once, each in a folder of its
- * own, and checks every result.
+ * own, and checks every result. "cases" also gives every reading export inputs
+ * that are not disk files (NUL, CON, a named pipe), which each must refuse.
  * No case differs between the platforms by design: the file layers of both map
  * their errors onto the same causes, and same-file requests are recognised by
  * file identity on both. Should a case ever have to differ, it belongs in a case
@@ -145,6 +146,83 @@ static void CheckVersionResource(HMODULE hModule) {
   CheckVersionString(info, "ProductVersion", QUORLIX_PRODUCT_VERSION_TEXT);
 }
 
+/* ---- Inputs that are not disk files ---- */
+
+static const ExportInfo* FindExport(const char* pszName) {
+  for (int i = 0; i < kExportCount; ++i)
+    if (strcmp(g_exports[i].pszName, pszName) == 0) return &g_exports[i];
+  return NULL;
+}
+
+static int FileExists(const char* pszPath) { return GetFileAttributesA(pszPath) != INVALID_FILE_ATTRIBUTES; }
+
+/* Every reading export refuses pszInput with its input error and without waiting
+ * for it; only the delimited conversion, whose set-up opens both files whatever
+ * failed, leaves an output. Names that a name check wants (".htm") are given only
+ * when bNamed. A pipe gets a server instance of its own for each call, so every
+ * opening finds one free. */
+static void CheckRefusedInput(Dll* pDll, const char* pszInput, int bNamed, int bPipe, const char* pszDir) {
+  char szOut[MAX_PATH], szSchedule[MAX_PATH];
+  snprintf(szOut, sizeof szOut, "%s\\out.txt", pszDir);
+  snprintf(szSchedule, sizeof szSchedule, "%s\\schedule.txt", pszDir);
+  const intptr_t in = (intptr_t)pszInput, out = (intptr_t)szOut, schedule = (intptr_t)szSchedule;
+  const struct {
+    const char* pszExport;
+    intptr_t args[CASE_MAX_ARGS];
+    int nExpected;
+    int bNeedsName;
+    int bLeavesOutput;
+  } calls[] = {
+      {"CvtCRLF", {in, out, 0}, QUORLIX_CRLF_INPUT_ERROR, 0, 0},
+      {"CvtDecodeFiling", {in, out, schedule}, QUORLIX_FILING_FILE_ERROR, 0, 0},
+      {"CvtDelimitedFile", {in, (intptr_t)"\r\n", (intptr_t)",", out, (intptr_t)"\t", (intptr_t)"\n"},
+       QUORLIX_DELIMITED_INPUT_ERROR, 0, 1},
+      {"CvtHTMLtoText", {in, out, 0}, QUORLIX_HTML_INPUT_ERROR, 1, 0},
+      {"CvtVerifyFile", {in}, QUORLIX_VERIFY_FILE_ERROR, 1, 0},
+  };
+  for (size_t i = 0; i < sizeof calls / sizeof calls[0]; ++i) {
+    if (calls[i].bNeedsName && !bNamed) continue;
+    const ExportInfo* pExport = FindExport(calls[i].pszExport);
+    char szWhat[MAX_PATH + 64], szError[CASE_MAX_ERROR];
+    int nStatus;
+    snprintf(szWhat, sizeof szWhat, "%s on %s", calls[i].pszExport, pszInput);
+    if (!pExport || !pDll->apfn[pExport - g_exports]) continue; /* reported as missing */
+    DeleteFileA(szOut);
+    DeleteFileA(szSchedule);
+    const HANDLE hPipe = bPipe ? CreateNamedPipeA(pszInput, PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT,
+                                                  PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, NULL)
+                               : NULL;
+    if (hPipe == INVALID_HANDLE_VALUE) {
+      Fail(szWhat, "CreateNamedPipeA failed");
+      continue;
+    }
+    if (!CallExport(pDll, pExport, calls[i].args, &nStatus, szError)) {
+      Fail(szWhat, szError);
+    } else if (nStatus != calls[i].nExpected) {
+      snprintf(szError, sizeof szError, "status %d, expected %d", nStatus, calls[i].nExpected);
+      Fail(szWhat, szError);
+    } else if (FileExists(szOut) != calls[i].bLeavesOutput || FileExists(szSchedule)) {
+      Fail(szWhat, calls[i].bLeavesOutput ? "no output was created" : "an output was created");
+    } else {
+      printf("ok %s: status %d\n", szWhat, nStatus);
+    }
+    if (hPipe) CloseHandle(hPipe);
+  }
+}
+
+static void CheckSpecialInputs(Dll* pDll, const char* pszWorkDir) {
+  char szDir[MAX_PATH], szPipe[64];
+  snprintf(szDir, sizeof szDir, "%s\\special_inputs", pszWorkDir);
+  if (!MakeFolder(szDir)) {
+    Fail(szDir, "cannot create the folder");
+    return;
+  }
+  CheckRefusedInput(pDll, "NUL", 0, 0, szDir);
+  CheckRefusedInput(pDll, "CON", 0, 0, szDir);
+  snprintf(szPipe, sizeof szPipe, "\\\\.\\pipe\\quorlix-host-%lu.htm", (unsigned long)GetCurrentProcessId());
+  CheckRefusedInput(pDll, szPipe, 1, 1, szDir);
+}
+
 /* ---- The cases ---- */
 
 typedef struct CaseRun {
@@ -227,8 +305,12 @@ int main(int argc, char** argv) {
   CaseRun run = {&dll, cases, nCases, argv[3], argv[4], "", 1, 0};
   snprintf(run.szWorkDir, sizeof run.szWorkDir, "%s", argv[5]);
   if (!MakeFolder(run.szWorkDir)) Fail(run.szWorkDir, "cannot create the work folder");
-  if (bThreads) RunCasesInThreads(&run);
-  else RunCases(&run);
+  if (bThreads) {
+    RunCasesInThreads(&run);
+  } else {
+    RunCases(&run);
+    CheckSpecialInputs(&dll, run.szWorkDir);
+  }
 
   CheckVersionNumber(&dll); /* still 103 after the conversions */
   if (!FreeLibrary(dll.hModule)) Fail("FreeLibrary", "failed");

@@ -332,12 +332,11 @@ static void CheckErrorCauseAfterAllocation(const Folder* pFolder) {
 
 /* ---- Code pages ---- */
 
-/* The delimiters follow the system's ANSI and OEM code pages. The Western pair
- * 1252/437 is the one the test environment pins; Cyrillic 1251/866 is the second
- * pair, with its own bytes: "\xE9" is one letter in 1251 and 0xA9 in 866, "\xFC"
- * is 0xEC. Under 1252/437 the same argument bytes give 0x82 and 0x81. */
-static void CheckDelimitersInCodePages(const Folder* pFolder, UINT nAnsi, UINT nOem, const char* pszIn,
-                                       const char* pszOut) {
+/* The delimiters follow the system's ANSI and OEM code pages, as the system
+ * converts them: the field delimiter and the field separator are given in ANSI
+ * and matched and written in OEM. */
+static void CheckDelimitersInCodePages(const Folder* pFolder, UINT nAnsi, UINT nOem, const char* pszInField,
+                                       const char* pszOutField, const char* pszIn, const char* pszOut) {
   char szIn[MAX_PATH], szOut[MAX_PATH], szDetail[64];
   if (GetACP() != nAnsi || GetOEMCP() != nOem) {
     snprintf(szDetail, sizeof szDetail, "ANSI %u and OEM %u, expected %u and %u", GetACP(), GetOEMCP(), nAnsi, nOem);
@@ -346,18 +345,29 @@ static void CheckDelimitersInCodePages(const Folder* pFolder, UINT nAnsi, UINT n
   }
   WriteBytes(pFolder, "in.txt", pszIn);
   const int nStatus = Call(pFolder, kDelimited, (intptr_t)PathIn(pFolder, "in.txt", szIn), (intptr_t) "\r\n",
-                           (intptr_t) "\xE9\xE9", (intptr_t)PathIn(pFolder, "out.txt", szOut), (intptr_t) "\xFC",
+                           (intptr_t)pszInField, (intptr_t)PathIn(pFolder, "out.txt", szOut), (intptr_t)pszOutField,
                            (intptr_t) "\r\n");
   ExpectStatus(pFolder, "CvtDelimitedFile", nStatus, QUORLIX_OK);
   ExpectBytes(pFolder, "out.txt", pszOut);
 }
 
+/* The pair the test environment pins, 1252/437: e-acute is 0x82 in OEM and
+ * u-umlaut 0x81. */
 static void CheckWesternCodePages(const Folder* pFolder) {
-  CheckDelimitersInCodePages(pFolder, 1252, 437, "a\x82\x82" "b\r\n", "a\x81" "b\r\n");
+  CheckDelimitersInCodePages(pFolder, 1252, 437, "\xE9\xE9", "\xFC", "a\x82\x82" "b\r\n", "a\x81" "b\r\n");
 }
 
+/* The same argument bytes under the Cyrillic pair 1251/866 are two other letters:
+ * 0xE9 is short i, 0xA9 in OEM; 0xFC is the soft sign, 0xEC. */
 static void CheckCyrillicCodePages(const Folder* pFolder) {
-  CheckDelimitersInCodePages(pFolder, 1251, 866, "a\xA9\xA9" "b\r\n", "a\xEC" "b\r\n");
+  CheckDelimitersInCodePages(pFolder, 1251, 866, "\xE9\xE9", "\xFC", "a\xA9\xA9" "b\r\n", "a\xEC" "b\r\n");
+}
+
+/* Under Shift JIS (932 for both) a lone lead byte is no character: the system
+ * makes it the two-byte middle dot 0x81 0x45, longer than the argument. The
+ * separator is written at the length the conversion reports. */
+static void CheckJapaneseCodePages(const Folder* pFolder) {
+  CheckDelimitersInCodePages(pFolder, 932, 932, ",", "\x82", "a,b\r\n", "a\x81\x45" "b\r\n");
 }
 
 /* ---- The case table ---- */
@@ -379,6 +389,7 @@ static const WindowsCase kWindowsCases[] = {
     {"error_cause_after_allocation", CheckErrorCauseAfterAllocation},
     {"western_code_pages", CheckWesternCodePages},
     {"cyrillic_code_pages", CheckCyrillicCodePages},
+    {"japanese_code_pages", CheckJapaneseCodePages},
 };
 
 int RunWindowsCase(Dll* pDll, const char* pszCase, const char* pszWorkDir) {

@@ -11,9 +11,9 @@ target_include_directories(quorlix PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_C
 target_link_libraries(quorlix PRIVATE quorlix_options)
 set_target_properties(quorlix PROPERTIES OUTPUT_NAME QUORLIX PREFIX "" IMPORT_PREFIX "")
 # The .def names are undecorated: the stdcall fixup binds them to the compiler's
-# Name@N symbols (quietly, being asked for), and --kill-at keeps the decorations
-# out of the import library's DLL names too. -static links the GCC, C++ and
-# threading runtimes in, so the DLL needs nothing beyond Windows' own libraries.
+# Name@N symbols (quietly, being asked for). The linker's import library is
+# replaced after the link (below). -static links the GCC, C++ and threading
+# runtimes in, so the DLL needs nothing beyond Windows' own libraries.
 target_link_options(quorlix PRIVATE -static -Wl,--enable-stdcall-fixup -Wl,--kill-at)
 # The resource compiler's includes are not tracked on their own.
 set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/frame/quorlix.rc PROPERTIES

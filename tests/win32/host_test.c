@@ -6,11 +6,8 @@
  * native build recorded.
  *   host_test cases   CASES DATA_DIR EXPECTED_DIR WORK_DIR
  *   host_test threads CASES DATA_DIR EXPECTED_DIR WORK_DIR
- *   host_test windows CASE WORK_DIR
  * "threads" runs the cases from several threads at once, each in a folder of its
- * own, and checks every result. "windows" runs one of the cases that only Windows
- * has (files held open, drive and \\?\ paths, ...), whose expectations are
- * written by hand in host_windows_cases.c.
+ * own, and checks every result.
  * No case differs between the platforms by design: the file layers of both map
  * their errors onto the same causes, and same-file requests are recognised by
  * file identity on both. Should a case ever have to differ, it belongs in a case
@@ -229,6 +226,9 @@ static void RunCasesInThreads(const CaseRun* pTemplate) {
   printf("%d threads ran every case %d times\n", kThreadCount, kThreadRounds);
 }
 
+/*   host_test windows CASE WORK_DIR
+ * runs one of the cases that only Windows has (files held open, drive-letter and
+ * \\?\ paths, ...), whose expectations are written by hand in host_windows_cases.c. */
 static int RunWindowsCaseMain(const char* pszCase, const char* pszWorkDir) {
   Dll dll = {LoadLibraryA("QUORLIX.dll"), {0}};
   if (!dll.hModule) {

@@ -246,7 +246,7 @@ static void CheckReadOnlyOutputs(const Folder* pFolder) {
   if (hProbe != INVALID_HANDLE_VALUE) {
     CloseHandle(hProbe);
     for (int i = 0; i < 4; ++i) SetFileAttributesA(PathIn(pFolder, apszOutputs[i], szPath), FILE_ATTRIBUTE_NORMAL);
-    Skip("a read-only file can be written here (Wine run by root)");
+    Skip("a read-only file can be written here (root with its override of file permissions)");
     return;
   }
   const Statuses s = CallEveryExport(pFolder, pFolder->szPath);

@@ -3,23 +3,5 @@
 # run under Wine (packages wine, wine32, wine64).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(QUORLIX_MINGW_PREFIX i686-w64-mingw32)
-# The posix thread model gives the C++ library its mutexes (GoogleTest needs
-# them); its threading library is linked in statically like the other runtimes.
-find_program(CMAKE_C_COMPILER NAMES ${QUORLIX_MINGW_PREFIX}-gcc-posix ${QUORLIX_MINGW_PREFIX}-gcc REQUIRED)
-find_program(CMAKE_CXX_COMPILER NAMES ${QUORLIX_MINGW_PREFIX}-g++-posix ${QUORLIX_MINGW_PREFIX}-g++ REQUIRED)
-find_program(CMAKE_RC_COMPILER NAMES ${QUORLIX_MINGW_PREFIX}-windres REQUIRED)
-find_program(CMAKE_OBJDUMP NAMES ${QUORLIX_MINGW_PREFIX}-objdump REQUIRED)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${QUORLIX_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Tests of Windows programs run under Wine.
-find_program(QUORLIX_WINE NAMES wine)
-if(QUORLIX_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${QUORLIX_WINE})
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/mingw_common.cmake)

@@ -7,6 +7,7 @@
 
 #include "platform/platform_string.h"
 
-// The OEM form of an ANSI string, one byte for each byte. A character that the OEM
-// set lacks becomes '?'.
+// The OEM form of an ANSI string. With single-byte code pages it has one byte for
+// each byte; where a code page has multi-byte characters the lengths may differ.
+// A character that the OEM set lacks becomes '?' (Windows may pick a look-alike).
 CString AnsiToOem(std::string_view strAnsi);

@@ -5,8 +5,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/file.h"
+#include "platform/file_identity_win32.h"
 
 namespace {
 
@@ -18,23 +20,40 @@ CFileException::Cause CauseOf(DWORD dwError) {
   }
 }
 
-[[noreturn]] void ThrowLastError() { throw CFileException(CauseOf(::GetLastError())); }
+// The cause is read before the exception object exists: allocating it may go
+// through a heap that sets the last error of its own.
+[[noreturn]] void ThrowLastError() {
+  const DWORD dwError = ::GetLastError();
+  throw CFileException(CauseOf(dwError));
+}
 
 HANDLE Handle(std::intptr_t hFile) { return reinterpret_cast<HANDLE>(hFile); }
 
 // ReadFile and WriteFile move at most a DWORD's worth per call.
 constexpr std::size_t kMaxTransferBytes = 0x40000000;
 
-// The volume and index of a file identify it however its name is spelled. The
+// The identifiers of a file, which identify it however its name is spelled. The
 // file is opened for no access at all, which a file held open without sharing
-// still allows.
-bool IdentifyFile(const CString& strPath, BY_HANDLE_FILE_INFORMATION& info) {
+// still allows. The 128-bit identifier is asked for where the system offers it.
+bool IdentifyFile(const CString& strPath, FileIdentity& identity) {
   const HANDLE hFile = ::CreateFileA(strPath.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (hFile == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
   const bool bKnown = ::GetFileInformationByHandle(hFile, &info) != 0;
+  FILE_ID_INFO idInfo;
+  identity = FileIdentity{};
+  identity.bHasFileId = ::GetFileInformationByHandleEx(hFile, FileIdInfo, &idInfo, sizeof idInfo) != 0;
   ::CloseHandle(hFile);
-  return bKnown;
+  if (!bKnown) return false;
+  identity.nVolumeSerial = info.dwVolumeSerialNumber;
+  identity.nFileIndex = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  if (identity.bHasFileId) {
+    static_assert(sizeof idInfo.FileId.Identifier == sizeof identity.fileId);
+    identity.nIdVolumeSerial = idInfo.VolumeSerialNumber;
+    std::memcpy(identity.fileId, idInfo.FileId.Identifier, sizeof identity.fileId);
+  }
+  return true;
 }
 
 }  // namespace
@@ -91,6 +110,8 @@ void CFile::Write(const void* pBuf, std::size_t nCount) {
     DWORD dwPut = 0;
     const DWORD dwWant = static_cast<DWORD>(std::min(nCount, kMaxTransferBytes));
     if (!::WriteFile(Handle(m_hFile), pNext, dwWant, &dwPut, nullptr)) ThrowLastError();
+    // Some devices and pipes report success with nothing written; trying again would never end.
+    if (dwPut == 0) throw CFileException(CFileException::other);
     pNext += dwPut;
     nCount -= dwPut;
   }
@@ -122,9 +143,20 @@ void CFile::Close() {
   if (!::CloseHandle(hFile)) ThrowLastError();
 }
 
+// On ReFS the 64-bit index is not unique, so the 128-bit identifier decides
+// whenever both files have one. Some network redirectors report zeros: an
+// identifier of zeros is unknown, and an unknown file is never the same.
+bool IsSameFileIdentity(const FileIdentity& a, const FileIdentity& b) noexcept {
+  if (a.bHasFileId && b.bHasFileId) {
+    constexpr unsigned char kUnknownId[sizeof a.fileId] = {};
+    return a.nIdVolumeSerial == b.nIdVolumeSerial && std::memcmp(a.fileId, b.fileId, sizeof a.fileId) == 0 &&
+           std::memcmp(a.fileId, kUnknownId, sizeof a.fileId) != 0;
+  }
+  return a.nVolumeSerial == b.nVolumeSerial && a.nFileIndex == b.nFileIndex && a.nFileIndex != 0;
+}
+
 bool NameSameFile(const CString& strPathA, const CString& strPathB) noexcept {
-  BY_HANDLE_FILE_INFORMATION infoA, infoB;
-  return IdentifyFile(strPathA, infoA) && IdentifyFile(strPathB, infoB) &&
-         infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
-         infoA.nFileIndexHigh == infoB.nFileIndexHigh && infoA.nFileIndexLow == infoB.nFileIndexLow;
+  FileIdentity identityA, identityB;
+  return IdentifyFile(strPathA, identityA) && IdentifyFile(strPathB, identityB) &&
+         IsSameFileIdentity(identityA, identityB);
 }

@@ -9,8 +9,10 @@
 #include <fstream>
 #include <string>
 
-#include "platform/file.h"
+#include "import_patch.h"
 #include "platform/cause_of_opening.h"
+#include "platform/file.h"
+#include "platform/file_identity_win32.h"
 
 namespace {
 
@@ -109,6 +111,99 @@ TEST_F(FileWin32Test, NameSameFileSeesThroughSpellings) {
   // A file that a call holds open without sharing is still recognised.
   CFile held(strPath, CFile::modeRead);
   EXPECT_TRUE(NameSameFile(strSlashes, strPath));
+}
+
+// ---- Same-file identity, with identifiers no local volume hands out ----
+
+FileIdentity IndexOnly(std::uint32_t nVolume, std::uint64_t nIndex) {
+  FileIdentity identity;
+  identity.nVolumeSerial = nVolume;
+  identity.nFileIndex = nIndex;
+  return identity;
+}
+
+FileIdentity WithFileId(std::uint32_t nVolume, std::uint64_t nIndex, unsigned char chIdByte) {
+  FileIdentity identity = IndexOnly(nVolume, nIndex);
+  identity.bHasFileId = true;
+  identity.nIdVolumeSerial = nVolume;
+  std::fill(std::begin(identity.fileId), std::end(identity.fileId), chIdByte);
+  return identity;
+}
+
+TEST(FileIdentityWin32, The128BitIdentifierDecidesWhenBothHaveOne) {
+  EXPECT_TRUE(IsSameFileIdentity(WithFileId(7, 42, 0x5A), WithFileId(7, 42, 0x5A)));
+  // ReFS: one 64-bit index for two files that the 128-bit identifiers tell apart.
+  EXPECT_FALSE(IsSameFileIdentity(WithFileId(7, 42, 0x5A), WithFileId(7, 42, 0x5B)));
+  // The identifier is what counts, not the index beside it.
+  EXPECT_TRUE(IsSameFileIdentity(WithFileId(7, 1, 0x5A), WithFileId(7, 2, 0x5A)));
+  EXPECT_FALSE(IsSameFileIdentity(WithFileId(7, 42, 0x5A), WithFileId(8, 42, 0x5A)));
+}
+
+TEST(FileIdentityWin32, ZerosAreUnknownAndNeverTheSame) {
+  EXPECT_FALSE(IsSameFileIdentity(WithFileId(7, 42, 0), WithFileId(7, 42, 0)));
+  EXPECT_FALSE(IsSameFileIdentity(IndexOnly(7, 0), IndexOnly(7, 0)));  // a redirector that reports no index
+}
+
+TEST(FileIdentityWin32, TheIndexDecidesWithoutTwoIdentifiers) {
+  EXPECT_TRUE(IsSameFileIdentity(IndexOnly(7, 42), IndexOnly(7, 42)));
+  EXPECT_FALSE(IsSameFileIdentity(IndexOnly(7, 42), IndexOnly(7, 43)));
+  EXPECT_FALSE(IsSameFileIdentity(IndexOnly(7, 42), IndexOnly(8, 42)));
+  EXPECT_TRUE(IsSameFileIdentity(WithFileId(7, 42, 0x5A), IndexOnly(7, 42)));
+}
+
+// ---- System calls that misbehave, through this program's import table ----
+
+// Restores the patched import when the test ends, however it ends.
+class ImportPatch {
+ public:
+  ImportPatch(const char* pszDll, const char* pszName, void* pfnNew)
+      : m_pszDll(pszDll), m_pszName(pszName), m_pfnOld(PatchImport(::GetModuleHandleA(nullptr), pszDll, pszName, pfnNew)) {}
+  ~ImportPatch() {
+    if (m_pfnOld) PatchImport(::GetModuleHandleA(nullptr), m_pszDll, m_pszName, m_pfnOld);
+  }
+  ImportPatch(const ImportPatch&) = delete;
+  ImportPatch& operator=(const ImportPatch&) = delete;
+  void* Old() const { return m_pfnOld; }
+
+ private:
+  const char* m_pszDll;
+  const char* m_pszName;
+  void* m_pfnOld;
+};
+
+using MallocFn = void*(__cdecl*)(std::size_t);
+MallocFn g_pfnMalloc = nullptr;
+
+// A heap that leaves a last error of its own behind, as debug heaps and verifiers may.
+void* __cdecl MallocSettingLastError(std::size_t nBytes) {
+  void* p = g_pfnMalloc(nBytes);
+  ::SetLastError(ERROR_ACCESS_DENIED);
+  return p;
+}
+
+TEST_F(FileWin32Test, CauseIsReadBeforeTheExceptionIsAllocated) {
+  const ImportPatch patch("msvcrt.dll", "malloc", reinterpret_cast<void*>(MallocSettingLastError));
+  g_pfnMalloc = reinterpret_cast<MallocFn>(patch.Old());
+  ASSERT_NE(g_pfnMalloc, nullptr) << "malloc is not imported from msvcrt.dll";
+  EXPECT_EQ(CauseOfOpening(PathOf("absent.txt"), CFile::modeRead), CFileException::fileNotFound);
+}
+
+BOOL WINAPI WriteNothing(HANDLE, LPCVOID, DWORD, LPDWORD pdwPut, LPOVERLAPPED) {
+  if (pdwPut) *pdwPut = 0;
+  return TRUE;
+}
+
+// Trying again after a write that took nothing would never end.
+TEST_F(FileWin32Test, WriteThatTakesNothingFails) {
+  CFile file(PathOf("out.txt"), kCreate);
+  const ImportPatch patch("kernel32.dll", "WriteFile", reinterpret_cast<void*>(WriteNothing));
+  ASSERT_NE(patch.Old(), nullptr) << "WriteFile is not imported from kernel32.dll";
+  try {
+    file.Write("abc", 3);
+    ADD_FAILURE() << "the write succeeded";
+  } catch (const CFileException& e) {
+    EXPECT_EQ(e.GetCause(), CFileException::other);
+  }
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Delimited-file conversion. The input is read in large blocks and scanned with
-// memchr for each delimiter's first byte; record delimiters are found first and
+// Delimited-file conversion. The input is read in large blocks and searched for
+// each delimiter in linear time (delimited_search.h); record delimiters are found first and
 // field delimiters only inside a record, so a field delimiter never reaches into
 // the record delimiter that follows it. Nothing is held per record or field:
 // field bytes go out as soon as no delimiter can begin among them, so only a
@@ -13,6 +13,7 @@
 #include <optional>
 #include <string_view>
 
+#include "delimited/delimited_search.h"
 #include "platform/archive.h"
 #include "platform/code_page.h"
 #include "platform/file.h"
@@ -27,20 +28,6 @@ struct Delimiters {
   CString strOutField;
   CString strOutRecord;
 };
-
-// The first whole occurrence of strDelim in [pFrom, pTo), or nullptr.
-const unsigned char* FindDelimiter(const unsigned char* pFrom, const unsigned char* pTo, std::string_view strDelim) {
-  const std::size_t nLen = strDelim.size();
-  assert(nLen > 0);
-  while (static_cast<std::size_t>(pTo - pFrom) >= nLen) {
-    const std::size_t nStarts = static_cast<std::size_t>(pTo - pFrom) - nLen + 1;
-    const auto* pHit = static_cast<const unsigned char*>(std::memchr(pFrom, strDelim[0], nStarts));
-    if (!pHit) return nullptr;
-    if (std::memcmp(pHit + 1, strDelim.data() + 1, nLen - 1) == 0) return pHit;
-    pFrom = pHit + 1;
-  }
-  return nullptr;
-}
 
 // The output goes through an archive, so that short fields cost no system call each.
 void Put(CArchive& ar, std::string_view strBytes) { ar.Write(strBytes.data(), strBytes.size()); }
@@ -70,6 +57,8 @@ class RecordScan {
  public:
   RecordScan(const Delimiters& delims, CArchive& out)
       : m_delims(delims),
+        m_recordSearch(delims.strInRecord),
+        m_fieldSearch(delims.strInField),
         m_out(out),
         m_bByteForByte(delims.strInField.size() == 1 && delims.strOutField.size() == 1) {}
 
@@ -79,7 +68,7 @@ class RecordScan {
   std::size_t Take(const unsigned char* pData, std::size_t nLen, bool bAtEnd) {
     const unsigned char* const pEnd = pData + nLen;
     const unsigned char* p = pData;
-    while (const unsigned char* pRecordEnd = FindDelimiter(p, pEnd, m_delims.strInRecord)) {
+    while (const unsigned char* pRecordEnd = m_recordSearch.Find(p, pEnd)) {
       TakeFields(p, pRecordEnd, true);
       EndRecord();
       m_bRecordDelimiterSeen = true;
@@ -114,7 +103,7 @@ class RecordScan {
       m_bRecordOpen = true;
       return pTo;
     }
-    while (const unsigned char* pFieldEnd = FindDelimiter(p, pTo, m_delims.strInField)) {
+    while (const unsigned char* pFieldEnd = m_fieldSearch.Find(p, pTo)) {
       m_out.Write(p, pFieldEnd - p);
       Put(m_out, m_delims.strOutField);
       m_bFieldDelimiterSeen = m_bRecordOpen = true;
@@ -135,6 +124,8 @@ class RecordScan {
   }
 
   const Delimiters& m_delims;
+  const DelimiterSearch m_recordSearch;
+  const DelimiterSearch m_fieldSearch;
   CArchive& m_out;
   const bool m_bByteForByte;  // one-byte field delimiter in and out: the common case, done in bulk
   bool m_bRecordOpen = false;  // bytes or field delimiters since the last record delimiter

@@ -18,10 +18,10 @@ class DelimiterSearch {
 
   std::size_t Size() const { return m_strDelim.size(); }
   // Delimiters longer than this are found by the C library's memmem where it is
-  // known to be linear (glibc's two-way search) and the vector scanner is in use.
-  // Shorter ones, the usual CR LF or comma, are found faster by the search below,
-  // which memchr leads.
-  static constexpr std::size_t kShortDelimiterBytes = 16;
+  // known to be linear (glibc's two-way search, which it uses from this length on)
+  // and the vector scanner is in use. Shorter ones, the usual CR LF or comma, are
+  // found faster by the search below, which memchr leads.
+  static constexpr std::size_t kShortDelimiterBytes = 256;
 
   // The first whole occurrence of the delimiter in [pFrom, pTo), or nullptr.
   const unsigned char* Find(const unsigned char* pFrom, const unsigned char* pTo) const;

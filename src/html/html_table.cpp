@@ -13,12 +13,14 @@
 // row was empty); the CR LF that a table end tag adds to a row for its '<' and
 // '/', and the table's own CR LF for its 'T' and 'A' when the tag is read twice.
 // A row cut back to its mark drops exactly the bytes charged after the mark.
+#include <algorithm>
 #include <cassert>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string_view>
 
 #include "document/am_file.h"
 #include "html/html_scan.h"
@@ -39,6 +41,11 @@ class RowBuffer {
   void Store(unsigned char b) {
     if (m_nLen == m_nCapacity) Resize(m_nCapacity + kGrowBytes);
     m_pBytes.get()[m_nLen++] = b;
+  }
+  void Append(const unsigned char* pBytes, std::uint32_t nCount) {
+    while (m_nCapacity - m_nLen < nCount) Resize(m_nCapacity + kGrowBytes);
+    if (nCount > 0) std::memcpy(m_pBytes.get() + m_nLen, pBytes, nCount);
+    m_nLen += nCount;
   }
   void CutBack(std::uint32_t nLen) {
     assert(nLen <= m_nLen);
@@ -88,9 +95,17 @@ constexpr RowTagRule kRowTagRules[] = {
     {"</TH", RowTag::kCellEnd},
 };
 
-RowTag ClassifyRowTag(const CString& strTag) {
+// Every pattern is three bytes or more, and their second and third bytes set
+// them apart well enough that a tag is compared whole with one rule at most.
+constexpr bool kRowTagPatternsHaveThreeBytes =
+    std::ranges::all_of(kRowTagRules, [](const RowTagRule& rule) { return rule.pattern.size() >= 3; });
+static_assert(kRowTagPatternsHaveThreeBytes);
+
+RowTag ClassifyRowTag(std::string_view strTag) {
+  if (strTag.size() < 3) return RowTag::kOther;
   for (const auto& rule : kRowTagRules)
-    if (TagBeginsWith(strTag, rule.pattern)) return rule.tag;
+    if (rule.pattern[1] == strTag[1] && rule.pattern[2] == strTag[2] && TagBeginsWith(strTag, rule.pattern))
+      return rule.tag;
   return RowTag::kOther;
 }
 
@@ -101,8 +116,8 @@ struct CellMark {
   std::uint32_t nLen;
 };
 
-bool StartsRow(const CString& strTag) { return TagBeginsWith(strTag, "<TR") || TagBeginsWith(strTag, "<TH"); }
-bool EndsTable(const CString& strTag) { return TagBeginsWith(strTag, "</TABL"); }
+bool StartsRow(std::string_view strTag) { return TagBeginsWith(strTag, "<TR") || TagBeginsWith(strTag, "<TH"); }
+bool EndsTable(std::string_view strTag) { return TagBeginsWith(strTag, "</TABL"); }
 
 }  // namespace
 
@@ -129,23 +144,21 @@ int CAMFile::ConvertTable(const unsigned char* pIn, unsigned char* pOut, std::ui
       }
 
       if (scan.ch != '<') continue;
-      if (!scan.CollectTag(m_strTag)) return fail();
-      if (StartsRow(m_strTag)) {
-        m_strTag.clear();
+      std::string_view tag;
+      if (!scan.CollectTag(tag)) return fail();
+      if (StartsRow(tag)) {
         nOut = j;
         const int nRowStatus = ConvertRow(pIn, pOut, nOut, scan.p);
         if (nRowStatus != QUORLIX_OK) return m_nStatus = nRowStatus;
         j = nOut;
         if (!scan.Take()) return fail();
-      } else if (EndsTable(m_strTag)) {
-        m_strTag.clear();
+      } else if (EndsTable(tag)) {
         pOut[j++] = '\r';
         pOut[j++] = '\n';
         nOut = j;
         nPos = scan.p;
         return QUORLIX_OK;
       }
-      m_strTag.clear();
     }
   } catch (const std::bad_alloc&) {
     return fail();
@@ -190,9 +203,16 @@ int CAMFile::ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint
             row.Store('"');
             bQuoted = true;
             break;
-          case TextByte::kKept:
+          case TextByte::kKept: {
+            // The kept bytes that follow are stored with it at once; the next
+            // step takes the byte after them, as it would have byte by byte.
+            std::uint32_t nRunEnd = scan.p;
+            while (nRunEnd <= scan.nLast && kRowTextBytes[scan.pIn[nRunEnd]] == TextByte::kKept) ++nRunEnd;
             row.Store(scan.ch);
+            row.Append(scan.pIn + scan.p, nRunEnd - scan.p);
+            scan.p = nRunEnd;
             break;
+          }
           case TextByte::kDropped:
           case TextByte::kTagEdge:
             break;
@@ -201,8 +221,9 @@ int CAMFile::ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint
       }
 
       if (scan.ch != '<') continue;
-      if (!scan.CollectTag(m_strTag)) return kFailed;
-      switch (ClassifyRowTag(m_strTag)) {
+      std::string_view tag;
+      if (!scan.CollectTag(tag)) return kFailed;
+      switch (ClassifyRowTag(tag)) {
         case RowTag::kLineBreak:
           row.Store('\r');
           row.Store('\n');
@@ -217,7 +238,7 @@ int CAMFile::ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint
           break;
         case RowTag::kTableEnd:
           // Back onto the tag's '<', so that the table reads its end tag itself.
-          scan.p -= static_cast<std::uint32_t>(m_strTag.size()) + 1;
+          scan.p -= static_cast<std::uint32_t>(tag.size()) + 1;
           row.Store('\r');
           row.Store('\n');
           bRowEnded = true;
@@ -231,7 +252,6 @@ int CAMFile::ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint
         case RowTag::kOther:
           break;
       }
-      m_strTag.clear();
     }
 
     assert(nOut + row.Length() < m_nOutLen);

@@ -100,7 +100,7 @@ void CheckPassAgainstTwin(const std::uint8_t* pData, std::size_t nSize, const st
                                                           pScratch.get()) != nWritten)
       quorlix_fuzz::FailWithInput("the measured output length differs from the output", pData, nSize);
   }
-  SetVectorScanEnabled(true);
+  ResetVectorScanEnabled();
 }
 
 }  // namespace

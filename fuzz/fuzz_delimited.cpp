@@ -91,7 +91,7 @@ void CheckLongDelimiterSearch(std::string_view strBody, const std::string& strDe
       nExpected = strBody.find(strLong, nHit + 1);
     }
   }
-  SetVectorScanEnabled(true);
+  ResetVectorScanEnabled();
 }
 
 }  // namespace
@@ -132,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
     if (quorlix_fuzz::ReadWorkFile(strOut) != strExpected)
       quorlix_fuzz::FailWithInput("output differs from the byte-by-byte scan", pData, nSize);
   }
-  SetVectorScanEnabled(true);
+  ResetVectorScanEnabled();
   CheckLongDelimiterSearch(strBody, oem.strInRecord, pData, nSize);
   return 0;
 }

@@ -110,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
       nPos += nLen;
     } while (nPos < nFiling);
   });
-  SetVectorScanEnabled(true);
+  ResetVectorScanEnabled();
   const Outputs twin = DecodeWith([&](CAMFile& doc, FilingStream& stream) {
     DecodeByteByByte(doc, stream, pFiling, nFiling);
   });

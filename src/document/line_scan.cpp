@@ -20,9 +20,14 @@ bool HasVectorScan() noexcept {
 #endif
 }
 
+bool OwnVectorScanChoice() noexcept {
+  static const bool bOwnChoice = HasVectorScan() && !IsPortableScanRequested();
+  return bOwnChoice;
+}
+
 // Decided on first use; reads of a relaxed atomic cost no more than of a plain bool.
 std::atomic<bool>& VectorScanChoice() noexcept {
-  static std::atomic<bool> bChoice{HasVectorScan() && !IsPortableScanRequested()};
+  static std::atomic<bool> bChoice{OwnVectorScanChoice()};
   return bChoice;
 }
 
@@ -47,3 +52,5 @@ bool IsVectorScanEnabled() noexcept { return VectorScanChoice().load(std::memory
 void SetVectorScanEnabled(bool bEnabled) noexcept {
   VectorScanChoice().store(bEnabled && HasVectorScan(), std::memory_order_relaxed);
 }
+
+void ResetVectorScanEnabled() noexcept { VectorScanChoice().store(OwnVectorScanChoice(), std::memory_order_relaxed); }

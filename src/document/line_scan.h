@@ -30,6 +30,8 @@ bool IsVectorScanEnabled() noexcept;
 // For tests and fuzz targets, which run every conversion through both scanners:
 // true selects the vector scanner where the processor can run it, false the portable one.
 void SetVectorScanEnabled(bool bEnabled) noexcept;
+// Back to the process's own choice, the one IsVectorScanEnabled made first.
+void ResetVectorScanEnabled() noexcept;
 
 inline constexpr bool IsLineByte(unsigned char b) { return b >= 0x20 && b <= 0x7E; }
 

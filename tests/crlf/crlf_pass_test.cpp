@@ -21,7 +21,7 @@ std::string RunPass(const std::string& input, bool bSkipBlank, bool bVector, std
       [&](const unsigned char* pBytes, std::size_t nCount) { out.append(pBytes, pBytes + nCount); });
   EXPECT_EQ(nWritten, out.size());
   EXPECT_EQ(MeasureLineEndOutput(pIn, nLen, bSkipBlank, nPieceBytes, scratch.data()), out.size());
-  SetVectorScanEnabled(true);
+  ResetVectorScanEnabled();
   return out;
 }
 

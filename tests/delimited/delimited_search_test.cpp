@@ -43,7 +43,7 @@ void ExpectEveryWayFinds(std::string_view text, std::string_view delim) {
     EXPECT_EQ(Occurrences(text, [&](auto p, auto pEnd) { return search.Find(p, pEnd); }), expected)
         << testing::PrintToString(std::string(delim)) << " vector " << bVector;
   }
-  SetVectorScanEnabled(true);
+  ResetVectorScanEnabled();
   EXPECT_EQ(Occurrences(text, [&](auto p, auto pEnd) { return search.FindPortable(p, pEnd); }), expected);
 }
 
@@ -86,7 +86,7 @@ TEST_F(LongDelimiterTest, ReadSizeDoesNotChangeTheOutput) {
       EXPECT_EQ(quorlix_test::ReadFile(strOut), expected) << n << " vector " << bVector;
     }
   }
-  SetVectorScanEnabled(true);
+  ResetVectorScanEnabled();
 }
 
 }  // namespace

@@ -20,7 +20,9 @@ constexpr std::size_t kMaxInputBytes = 1 << 16;
 
 // The input's first byte holds the four delimiter lengths, two bits each: input
 // record and field delimiters 1 to 4 bytes, output ones 0 to 3. The second byte
-// picks the read size (0: the library's own). The delimiters' bytes follow.
+// picks the read size in its low seven bits (0: the library's own); its top bit
+// makes the output record delimiter the input one, the common case of a
+// conversion that changes fields only. The delimiters' bytes follow.
 struct Setup {
   std::string strInRecord;
   std::string strInField;
@@ -114,7 +116,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
   ansi.strInField = Take(nInField);
   ansi.strOutField = Take(nOutField);
   ansi.strOutRecord = Take(nOutRecord);
-  ansi.nReadBytes = pData[1] == 0 ? kDelimitedReadBytes : pData[1];
+  if (pData[1] & 0x80) ansi.strOutRecord = ansi.strInRecord;
+  ansi.nReadBytes = (pData[1] & 0x7F) == 0 ? kDelimitedReadBytes : (pData[1] & 0x7F);
   const std::string_view strBody = strData.substr(nPos);
 
   const std::string strIn = quorlix_fuzz::WriteWorkFile("in.txt", strBody.data(), strBody.size());

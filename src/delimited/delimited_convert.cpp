@@ -60,7 +60,9 @@ class RecordScan {
         m_recordSearch(delims.strInRecord),
         m_fieldSearch(delims.strInField),
         m_out(out),
-        m_bByteForByte(delims.strInField.size() == 1 && delims.strOutField.size() == 1) {}
+        m_bByteForByte(delims.strInField.size() == 1 && delims.strOutField.size() == 1),
+        m_bRecordsPassThrough(m_bByteForByte && delims.strOutRecord == delims.strInRecord &&
+                              delims.strInRecord.find(delims.strInField[0]) == CString::npos) {}
 
   // Converts the bytes [pData, pData + nLen) and returns how many it used. Unless
   // bAtEnd, the last bytes may begin a delimiter that the next block completes;
@@ -68,6 +70,18 @@ class RecordScan {
   std::size_t Take(const unsigned char* pData, std::size_t nLen, bool bAtEnd) {
     const unsigned char* const pEnd = pData + nLen;
     const unsigned char* p = pData;
+    if (m_bRecordsPassThrough) {
+      // Each record with its delimiter becomes the record with field delimiters
+      // replaced and the same delimiter: the records found go out in one piece.
+      while (const unsigned char* pRecordEnd = m_recordSearch.Find(p, pEnd)) {
+        m_bRecordDelimiterSeen = true;
+        m_bRecordOpen = false;
+        p = pRecordEnd + m_delims.strInRecord.size();
+      }
+      if (p != pData && PutReplacing(m_out, pData, static_cast<std::size_t>(p - pData), FieldByte(m_delims.strInField),
+                                     FieldByte(m_delims.strOutField)))
+        m_bFieldDelimiterSeen = true;
+    }
     while (const unsigned char* pRecordEnd = m_recordSearch.Find(p, pEnd)) {
       TakeFields(p, pRecordEnd, true);
       EndRecord();
@@ -97,9 +111,8 @@ class RecordScan {
     if (m_bByteForByte) {
       // One byte for one: the record goes out whole with its field delimiters replaced.
       if (p == pTo) return pTo;
-      const auto chInField = static_cast<unsigned char>(m_delims.strInField[0]);
-      const auto chOutField = static_cast<unsigned char>(m_delims.strOutField[0]);
-      if (PutReplacing(m_out, p, pTo - p, chInField, chOutField)) m_bFieldDelimiterSeen = true;
+      if (PutReplacing(m_out, p, pTo - p, FieldByte(m_delims.strInField), FieldByte(m_delims.strOutField)))
+        m_bFieldDelimiterSeen = true;
       m_bRecordOpen = true;
       return pTo;
     }
@@ -118,6 +131,8 @@ class RecordScan {
     return pDataEnd;
   }
 
+  static unsigned char FieldByte(const CString& strField) { return static_cast<unsigned char>(strField[0]); }
+
   void EndRecord() {
     Put(m_out, m_delims.strOutRecord);
     m_bRecordOpen = false;
@@ -128,6 +143,9 @@ class RecordScan {
   const DelimiterSearch m_fieldSearch;
   CArchive& m_out;
   const bool m_bByteForByte;  // one-byte field delimiter in and out: the common case, done in bulk
+  // Byte for byte, and the record delimiter goes out as it came in and holds no
+  // field delimiter: whole runs of records are written at once.
+  const bool m_bRecordsPassThrough;
   bool m_bRecordOpen = false;  // bytes or field delimiters since the last record delimiter
   bool m_bRecordDelimiterSeen = false;
   bool m_bFieldDelimiterSeen = false;

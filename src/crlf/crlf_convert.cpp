@@ -1,9 +1,8 @@
 // Line-ending conversion: every line break (CR LF, lone CR, lone LF) becomes
 // CR LF and only kept bytes survive. The input is converted a piece at a time
 // into a buffer of twice the piece's size, which no input byte can overflow: the
-// worst case is a lone CR or LF, which becomes two bytes. A first pass counts the
-// output, because an output that is the input is reserved at its new length
-// before a byte of it is written; the second one writes it.
+// worst case is a lone CR or LF, which becomes two bytes. Each piece is written
+// as soon as it is made.
 #include <algorithm>
 #include <cassert>
 #include <cstdint>
@@ -34,7 +33,10 @@ class LineEndPass {
   // and each of those could have produced two: the bound holds for its stores too.
   std::size_t Convert(std::uint32_t i, const std::uint32_t iEnd, unsigned char* const pOut) {
     std::size_t j = 0;
-    if constexpr (Scan::kHasBlocks && !bSkipBlank) ConvertBlocks(i, iEnd, pOut, j);
+    if constexpr (!bSkipBlank) {
+      if constexpr (Scan::kHasBlocks) ConvertBlocks(i, iEnd, pOut, j);
+      else return ConvertBytes(i, iEnd, pOut);
+    }
     while (i < iEnd) {
       const std::size_t nRun = Scan::CopyRun(m_pIn + i, iEnd - i, pOut + j);
       if constexpr (bSkipBlank) {
@@ -63,6 +65,28 @@ class LineEndPass {
         }
       }
       ++i;  // a dropped byte adds nothing
+    }
+    return j;
+  }
+
+  // Plain mode without blocks: text bytes are stored unconditionally and counted
+  // only when kept, so the common case has no branch that depends on the data;
+  // only CR and LF branch.
+  std::size_t ConvertBytes(std::uint32_t i, const std::uint32_t iEnd, unsigned char* const pOut) {
+    std::size_t j = 0;
+    for (; i < iEnd; ++i) {
+      const unsigned char b = m_pIn[i];
+      const ByteKind kind = KindOf(b);
+      if (kind <= ByteKind::kSpace) {
+        pOut[j] = b;
+        j += kind != ByteKind::kDropped;
+      } else if (kind == ByteKind::kLf) {
+        if (!FollowsCr(i)) pOut[j++] = '\r';
+        pOut[j++] = '\n';
+      } else {
+        pOut[j++] = '\r';
+        if (!PrecedesLf(i)) pOut[j++] = '\n';
+      }
     }
     return j;
   }
@@ -157,19 +181,25 @@ void StoreLineEnds(CAMFile& doc, CArchive& ar) {
   const std::uint64_t nWritten =
       ConvertLineEndPieces(doc.m_pInBuf.get(), doc.m_nInLen, bSkipBlank, kLineEndPieceBytes, doc.m_pOutBuf.get(),
                            [&ar](const unsigned char* pBytes, std::size_t nCount) { ar.Write(pBytes, nCount); });
-  assert(nWritten == doc.m_nOutLen);
-  (void)nWritten;
+  assert(nWritten <= doc.m_nOutLen);
+  doc.m_nOutLen = static_cast<std::uint32_t>(nWritten);
 }
 
-// Measures the output, then saves it; the input is released only after.
+// Saves the output, made as it is written; the input is released only after.
 template <bool bSkipBlank>
 int RunLineEndPass(CAMFile& doc) {
   try {
     const std::uint64_t nCapacity = 2 * std::uint64_t{doc.m_nInLen};
     if (nCapacity > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();  // a doubled length that does not fit
     doc.m_pOutBuf = AllocateByteBuffer(2 * kLineEndPieceBytes);
-    doc.m_nOutLen = static_cast<std::uint32_t>(MeasureLineEndOutput(doc.m_pInBuf.get(), doc.m_nInLen, bSkipBlank,
-                                                                    kLineEndPieceBytes, doc.m_pOutBuf.get()));
+    // An output that is the input is reserved at its new length before a byte of
+    // it changes, so that length is measured first, by a pass of its own. Any
+    // other output is created or truncated and needs no length: m_nOutLen holds
+    // the bound, which the pass cannot exceed.
+    doc.m_nOutLen = NameSameFile(doc.m_strInPath, doc.m_strOutPath)
+                        ? static_cast<std::uint32_t>(MeasureLineEndOutput(doc.m_pInBuf.get(), doc.m_nInLen, bSkipBlank,
+                                                                          kLineEndPieceBytes, doc.m_pOutBuf.get()))
+                        : static_cast<std::uint32_t>(nCapacity);
   } catch (...) {
     doc.m_pInBuf.reset();
     doc.m_pOutBuf.reset();

@@ -37,6 +37,7 @@ inline constexpr bool IsLineByte(unsigned char b) { return b >= 0x20 && b <= 0x7
 
 // Both scanners give:
 //   SkipRun(p, n)        the length of the run of line bytes at the start of [p, p + n)
+//   SkipRunWatching(p, n, ch, bSeen)  the same, and sets bSeen when ch is in the run
 //   CopyRun(p, n, pOut)  the same length, with the run copied to pOut. It may store
 //                        up to kSlackBytes bytes past the run (never past n bytes
 //                        from pOut), so the caller keeps room for n bytes at pOut.
@@ -63,6 +64,22 @@ struct PortableLineScan {
       if (HasNonLineByte(x)) break;
     }
     while (k < n && IsLineByte(p[k])) ++k;
+    return k;
+  }
+
+  // SkipRun that also tells whether the run holds the byte chWatched.
+  static std::size_t SkipRunWatching(const unsigned char* p, std::size_t n, unsigned char chWatched,
+                                     bool& bWatchedSeen) {
+    constexpr std::uint64_t kEachByte = 0x0101010101010101;
+    std::size_t k = 0;
+    for (std::uint64_t x; n - k >= kWordBytes; k += kWordBytes) {
+      std::memcpy(&x, p + k, sizeof x);
+      if (HasNonLineByte(x)) break;
+      const std::uint64_t y = x ^ (kEachByte * chWatched);  // a zero byte where x holds chWatched
+      if ((y - kEachByte) & ~y & (kEachByte * 0x80)) bWatchedSeen = true;
+    }
+    for (; k < n && IsLineByte(p[k]); ++k)
+      if (p[k] == chWatched) bWatchedSeen = true;
     return k;
   }
 
@@ -143,6 +160,26 @@ struct VectorLineScan {
       if (nMask != 0xFFFF) return k + static_cast<std::size_t>(__builtin_ctz(~nMask));
     }
     while (k < n && IsLineByte(p[k])) ++k;
+    return k;
+  }
+
+  QUORLIX_VECTOR_TARGET static std::size_t SkipRunWatching(const unsigned char* p, std::size_t n,
+                                                           unsigned char chWatched, bool& bWatchedSeen) {
+    const __m128i vWatched = _mm_set1_epi8(static_cast<char>(chWatched));
+    std::size_t k = 0;
+    for (; n - k >= kBlockBytes; k += kBlockBytes) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+      const unsigned nMask = LineByteMask(v);
+      const auto nWatched = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vWatched)));
+      if (nMask != 0xFFFF) {
+        const auto nRun = static_cast<unsigned>(__builtin_ctz(~nMask));
+        if (nWatched & ((1u << nRun) - 1)) bWatchedSeen = true;
+        return k + nRun;
+      }
+      if (nWatched) bWatchedSeen = true;
+    }
+    for (; k < n && IsLineByte(p[k]); ++k)
+      if (p[k] == chWatched) bWatchedSeen = true;
     return k;
   }
 

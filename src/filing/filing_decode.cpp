@@ -115,29 +115,44 @@ int CAMFile::ReadBlock(CFile& fileIn) {
 int CAMFile::DecodeBlock(FilingStream& stream, std::uint32_t nLen, bool bEndsFiling) {
   try {
     CString& strLine = stream.strLine;
+    // After an append to a line with no '>' so far, the line still has none
+    // unless the appended bytes held one.
+    const auto noteAppended = [&](std::size_t nSizeBefore, bool bGtAppended) {
+      if (stream.nLineBytesWithoutGt == nSizeBefore && !bGtAppended) stream.nLineBytesWithoutGt = strLine.size();
+    };
     // The byte after a CR: an LF completes the line end; after the line end any
     // other byte goes on as usual, except that a CR is dropped, not a line end.
     const auto takeByteAfterCr = [&](unsigned char b) {
-      if (b == '\n') strLine += '\n';
+      if (b == '\n') {
+        const std::size_t nSizeBefore = strLine.size();
+        strLine += '\n';
+        noteAppended(nSizeBefore, false);
+      }
       EndFilingLine(stream);
       if (IsLineByte(b)) {
+        const std::size_t nSizeBefore = strLine.size();
         strLine += static_cast<char>(b);
+        noteAppended(nSizeBefore, b == '>');
         stream.chPrev = b;
       }
     };
 
     const unsigned char* p = m_pInBuf.get();
     const unsigned char* const pEnd = p + nLen;
-    const auto skipLineBytes = IsVectorScanEnabled() ? &VectorLineScan::SkipRun : &PortableLineScan::SkipRun;
+    const auto skipLineBytes =
+        IsVectorScanEnabled() ? &VectorLineScan::SkipRunWatching : &PortableLineScan::SkipRunWatching;
     if (stream.bCrPending && p < pEnd) {
       stream.bCrPending = false;
       takeByteAfterCr(*p++);
     }
     while (p < pEnd) {
       const unsigned char* const pRun = p;
-      p += skipLineBytes(p, static_cast<std::size_t>(pEnd - p));
+      bool bGtInRun = false;
+      p += skipLineBytes(p, static_cast<std::size_t>(pEnd - p), '>', bGtInRun);
       if (p != pRun) {
+        const std::size_t nSizeBefore = strLine.size();
         strLine.append(reinterpret_cast<const char*>(pRun), static_cast<std::size_t>(p - pRun));
+        noteAppended(nSizeBefore, bGtInRun);
         stream.chPrev = p[-1];
         if (p == pEnd) break;
       }
@@ -151,7 +166,9 @@ int CAMFile::DecodeBlock(FilingStream& stream, std::uint32_t nLen, bool bEndsFil
         }
         takeByteAfterCr(*p++);
       } else if (b == '\n' && stream.chPrev != '\r') {
+        const std::size_t nSizeBefore = strLine.size();
         strLine += "\r\n";
+        noteAppended(nSizeBefore, false);
         EndFilingLine(stream);
       }
       // Any other byte, and an LF that a CR already ended, adds nothing.
@@ -178,7 +195,9 @@ int CAMFile::DecodeBlock(FilingStream& stream, std::uint32_t nLen, bool bEndsFil
 void CAMFile::EndFilingLine(FilingStream& stream) {
   CString& strLine = stream.strLine;
   FilingCopyFlags& flags = stream.flags;
-  if (const std::size_t nClose = strLine.find('>'); nClose != CString::npos) {
+  const std::size_t nGtFrom = std::min(stream.nLineBytesWithoutGt, strLine.size());
+  stream.nLineBytesWithoutGt = 0;  // the line is emptied below, whatever it holds
+  if (const std::size_t nClose = strLine.find('>', nGtFrom); nClose != CString::npos) {
     const std::size_t nOpen = strLine.find_first_not_of(kFilingBlanks);
     stream.strTag.assign(strLine, nOpen, nClose + 1 - nOpen);
     std::ranges::transform(stream.strTag, stream.strTag.begin(), ToUpperAscii);

@@ -52,6 +52,19 @@ bool PutReplacing(CArchive& ar, const unsigned char* pBytes, std::size_t nCount,
   return true;
 }
 
+// Replaces every chFrom by chTo in place; true when there was one. A plain
+// indexed loop without early exit, so that the compiler runs it over whole vectors.
+bool ReplaceInPlace(unsigned char* pBytes, std::size_t nCount, unsigned char chFrom, unsigned char chTo) {
+  unsigned char nSeen = 0;
+  for (std::size_t i = 0; i < nCount; ++i) {
+    const unsigned char b = pBytes[i];
+    const unsigned char nHit = b == chFrom;
+    nSeen |= nHit;
+    pBytes[i] = nHit ? chTo : b;
+  }
+  return nSeen != 0;
+}
+
 // The scan over the input, block by block, with what it has seen so far.
 class RecordScan {
  public:
@@ -67,7 +80,8 @@ class RecordScan {
   // Converts the bytes [pData, pData + nLen) and returns how many it used. Unless
   // bAtEnd, the last bytes may begin a delimiter that the next block completes;
   // they stay unused and must be offered again at the front of the next block.
-  std::size_t Take(const unsigned char* pData, std::size_t nLen, bool bAtEnd) {
+  // Used bytes may be changed in place.
+  std::size_t Take(unsigned char* pData, std::size_t nLen, bool bAtEnd) {
     const unsigned char* const pEnd = pData + nLen;
     const unsigned char* p = pData;
     if (m_bRecordsPassThrough) {
@@ -78,9 +92,11 @@ class RecordScan {
         m_bRecordOpen = false;
         p = pRecordEnd + m_delims.strInRecord.size();
       }
-      if (p != pData && PutReplacing(m_out, pData, static_cast<std::size_t>(p - pData), FieldByte(m_delims.strInField),
-                                     FieldByte(m_delims.strOutField)))
+      // Replaced where they are, those bytes go out in one write, straight from the block.
+      const auto nRecordBytes = static_cast<std::size_t>(p - pData);
+      if (ReplaceInPlace(pData, nRecordBytes, FieldByte(m_delims.strInField), FieldByte(m_delims.strOutField)))
         m_bFieldDelimiterSeen = true;
+      m_out.Write(pData, nRecordBytes);
     }
     while (const unsigned char* pRecordEnd = m_recordSearch.Find(p, pEnd)) {
       TakeFields(p, pRecordEnd, true);

@@ -51,7 +51,8 @@ def draw(jobs, path):
     ax.set_ylabel("MiB/s (higher is better)")
     ax.set_yscale("log")
     ax.set_title("Throughput per job, files in memory, median of runs")
-    ax.legend(fontsize=8)
+    ax.set_ylim(top=ax.get_ylim()[1] * 6)  # room for the legend above the bars
+    ax.legend(fontsize=8, ncol=3, loc="upper center")
     fig.tight_layout()
     fig.savefig(path, dpi=110)
 

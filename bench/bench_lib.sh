@@ -1,6 +1,8 @@
 # Shared by the benchmark scripts: timing with hyperfine, peak memory with
 # /usr/bin/time, and one result line per job:
-#   <job> <size>  quorlix <t>s  <tool> <t>s  speedup <r>x  peak-rss <MiB> MiB = <m>x input
+#   <job> <size>  quorlix <t>s  <tool> <t>s  speedup <r>x  cat <t>s  vs-cat <c>x  peak-rss <MiB> MiB = <m>x input
+# cat is the physical reference: `cat IN > OUT` reads the input and writes it out
+# again in user space, timed in the same run; vs-cat is quorlix's time over cat's.
 # Source it; set QUORLIX to the tool to measure (default: the release build).
 
 set -euo pipefail
@@ -38,14 +40,20 @@ peak_rss_bytes() {
   echo $((kib * 1024))
 }
 
+# Median time of `cat INPUT > a new file`.
+cat_seconds() {
+  median_seconds "rm -f '$WORK/cat_out'; cat '$1' > '$WORK/cat_out'"
+}
+
 # report JOB SIZE_LABEL INPUT_FILE QUORLIX_COMMAND TOOL_NAME TOOL_COMMAND
 report() {
   local job=$1 label=$2 input=$3 ours=$4 name=$5 theirs=$6
-  local t_ours t_theirs rss size
+  local t_ours t_theirs t_cat rss size
+  t_cat=$(cat_seconds "$input")
   t_ours=$(median_seconds "$ours")
   t_theirs=$(median_seconds "$theirs")
   rss=$(peak_rss_bytes "$ours")
   size=$(stat -c %s "$input")
-  python3 -c 'import sys; j,l,a,n,b,r,s=sys.argv[1:]; print("%s %s  quorlix %ss  %s %ss  speedup %.1fx  peak-rss %.1f MiB = %.2fx input" % (j,l,a,n,b,float(b)/float(a),int(r)/2**20,int(r)/int(s)))' \
-    "$job" "$label" "$t_ours" "$name" "$t_theirs" "$rss" "$size"
+  python3 -c 'import sys; j,l,a,n,b,c,r,s=sys.argv[1:]; print("%s %s  quorlix %ss  %s %ss  speedup %.1fx  cat %ss  vs-cat %.1fx  peak-rss %.1f MiB = %.2fx input" % (j,l,a,n,b,float(b)/float(a),c,float(a)/float(c),int(r)/2**20,int(r)/int(s)))' \
+    "$job" "$label" "$t_ours" "$name" "$t_theirs" "$t_cat" "$rss" "$size"
 }

@@ -20,9 +20,10 @@ for out in verify_out.txt file_out.txt; do
 done
 disagree=$(grep -vc ': ok$' "$WORK/verify_out.txt" || true)
 
+t_cat=$(median_seconds "$one_process cat >'$WORK/cat_out'")
 t_ours=$(median_seconds "$ours")
 t_theirs=$(median_seconds "$theirs")
 rss=$(peak_rss_bytes "$ours")
 bytes=$(du -sb --exclude=list.txt "$folder" | cut -f1)
-python3 -c 'import sys; c,d,b,a,t,r=sys.argv[1:]; print("verify %s files (%d disagree, %.1f MiB)  quorlix %ss  file %ss  speedup %.1fx  peak-rss %.1f MiB" % (c,int(d),int(b)/2**20,a,t,float(t)/float(a),int(r)/2**20))' \
-  "$count" "$disagree" "$bytes" "$t_ours" "$t_theirs" "$rss"
+python3 -c 'import sys; c,d,b,a,t,k,r=sys.argv[1:]; print("verify %s files (%d disagree, %.1f MiB)  quorlix %ss  file %ss  speedup %.1fx  cat %ss  vs-cat %.1fx  peak-rss %.1f MiB" % (c,int(d),int(b)/2**20,a,t,float(t)/float(a),k,float(a)/float(k),int(r)/2**20))' \
+  "$count" "$disagree" "$bytes" "$t_ours" "$t_theirs" "$t_cat" "$rss"

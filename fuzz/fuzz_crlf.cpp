@@ -1,12 +1,19 @@
 // No input crashes the load step or either line-ending pass, and every output
 // holds only kept bytes with each CR directly followed by LF and each LF directly
-// preceded by CR; the skip-blank output has no empty line.
+// preceded by CR; the skip-blank output has no empty line. The pass, with either
+// scanner and cut into pieces anywhere, writes exactly what a byte-by-byte twin of
+// the rules writes, and its measured length is the length it writes.
+// The first input byte seeds the piece lengths; the rest is the text.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <random>
 #include <string>
 
+#include "crlf/crlf_pass.h"
 #include "document/am_file.h"
 #include "document/byte_filter.h"
+#include "document/line_scan.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -36,6 +43,66 @@ std::string Convert(const std::string& strIn, bool bSkipBlank) {
   return quorlix_fuzz::ReadWorkFile(strOut);
 }
 
+// The rules read literally, one byte at a time: a line break is CR LF, a lone CR
+// or a lone LF, judged on the raw bytes; in skip-blank mode a break is written
+// only after a line holding a visible byte.
+std::string ConvertByteByByte(const std::uint8_t* pIn, std::size_t nLen, bool bSkipBlank) {
+  std::string out;
+  bool bLineEmpty = true;
+  for (std::size_t i = 0; i < nLen; ++i) {
+    const unsigned char b = pIn[i];
+    const bool bAfterCr = i > 0 && pIn[i - 1] == '\r';
+    const bool bBeforeLf = i + 1 < nLen && pIn[i + 1] == '\n';
+    switch (KindOf(b)) {
+      case ByteKind::kVisible:
+        bLineEmpty = false;
+        out += static_cast<char>(b);
+        break;
+      case ByteKind::kSpace:
+        out += ' ';
+        break;
+      case ByteKind::kLf:
+        if (bSkipBlank && bLineEmpty) break;
+        out += bAfterCr ? "\n" : "\r\n";
+        bLineEmpty = true;
+        break;
+      case ByteKind::kCr:
+        if (bSkipBlank && bLineEmpty) break;
+        out += '\r';
+        if (bBeforeLf) break;  // the LF completes the pair and ends the line
+        out += '\n';
+        bLineEmpty = true;
+        break;
+      case ByteKind::kDropped:
+        break;
+    }
+  }
+  return out;
+}
+
+void CheckPassAgainstTwin(const std::uint8_t* pData, std::size_t nSize, const std::uint8_t* pText, std::size_t nText,
+                          bool bSkipBlank) {
+  const std::string strTwin = ConvertByteByByte(pText, nText, bSkipBlank);
+  // An exact copy, so that a read past the text's end is caught by the sanitizer.
+  const auto pIn = std::make_unique<unsigned char[]>(nText + 1);
+  std::copy(pText, pText + nText, pIn.get());
+  std::minstd_rand rng(pData[0] + 1);
+  for (const bool bVector : {true, false}) {
+    SetVectorScanEnabled(bVector);
+    const std::size_t nPiece = 1 + rng() % (nText + 40);
+    const auto pScratch = std::make_unique<unsigned char[]>(2 * nPiece);
+    std::string strOut;
+    const std::uint64_t nWritten =
+        ConvertLineEndPieces(pIn.get(), static_cast<std::uint32_t>(nText), bSkipBlank, nPiece, pScratch.get(),
+                             [&](const unsigned char* pBytes, std::size_t nCount) { strOut.append(pBytes, pBytes + nCount); });
+    if (strOut != strTwin) quorlix_fuzz::FailWithInput("the line-ending pass differs from its byte-by-byte twin", pData, nSize);
+    if (nWritten != strOut.size() || MeasureLineEndOutput(pIn.get(), static_cast<std::uint32_t>(nText), bSkipBlank, nPiece,
+                                                          pScratch.get()) != nWritten)
+      quorlix_fuzz::FailWithInput("the measured output length differs from the output", pData, nSize);
+  }
+  ResetVectorScanEnabled();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSize) {
@@ -48,5 +115,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
   const std::string skipBlank = Convert(strIn, true);
   if (!HasOnlyCrLfBreaks(skipBlank)) quorlix_fuzz::FailWithInput("skip-blank output breaks the CR LF rule", pData, nSize);
   if (HasEmptyLine(skipBlank)) quorlix_fuzz::FailWithInput("skip-blank output holds an empty line", pData, nSize);
+
+  if (nSize > 0) {
+    CheckPassAgainstTwin(pData, nSize, pData + 1, nSize - 1, false);
+    CheckPassAgainstTwin(pData, nSize, pData + 1, nSize - 1, true);
+  }
   return 0;
 }

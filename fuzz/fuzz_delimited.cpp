@@ -1,12 +1,15 @@
 // For random delimiters of 1 to 4 bytes, random input and any read size, the
 // block scan writes exactly what a plain byte-by-byte scan of the whole input
-// writes, and returns the same status.
+// writes, and returns the same status, with either scanner. Both ways of finding
+// a long delimiter find what a plain search finds.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "delimited/delimited_convert.h"
+#include "delimited/delimited_search.h"
+#include "document/line_scan.h"
 #include "fuzz_support.h"
 #include "platform/code_page.h"
 #include "quorlix.h"
@@ -17,7 +20,9 @@ constexpr std::size_t kMaxInputBytes = 1 << 16;
 
 // The input's first byte holds the four delimiter lengths, two bits each: input
 // record and field delimiters 1 to 4 bytes, output ones 0 to 3. The second byte
-// picks the read size (0: the library's own). The delimiters' bytes follow.
+// picks the read size in its low seven bits (0: the library's own); its top bit
+// makes the output record delimiter the input one, the common case of a
+// conversion that changes fields only. The delimiters' bytes follow.
 struct Setup {
   std::string strInRecord;
   std::string strInField;
@@ -67,6 +72,30 @@ std::string ConvertByBytes(std::string_view strIn, const Setup& oem, int& nStatu
   return strOut;
 }
 
+// The delimiter repeated past the short limit, so that the C library's search is
+// used, found by every way in the body as often as a plain search finds it.
+void CheckLongDelimiterSearch(std::string_view strBody, const std::string& strDelim, const std::uint8_t* pData,
+                              std::size_t nSize) {
+  std::string strLong;
+  while (strLong.size() <= DelimiterSearch::kShortDelimiterBytes) strLong += strDelim;
+  const DelimiterSearch search(strLong);
+  const auto* const pBegin = reinterpret_cast<const unsigned char*>(strBody.data());
+  const auto* const pEnd = pBegin + strBody.size();
+  for (const bool bVector : {true, false}) {
+    SetVectorScanEnabled(bVector);
+    std::size_t nExpected = strBody.find(strLong);
+    for (const unsigned char* p = pBegin;; ++p) {
+      const unsigned char* pHit = search.Find(p, pEnd);
+      const std::size_t nHit = pHit ? static_cast<std::size_t>(pHit - pBegin) : std::string_view::npos;
+      if (nHit != nExpected) quorlix_fuzz::FailWithInput("the long delimiter search differs from a plain one", pData, nSize);
+      if (!pHit) break;
+      p = pHit;
+      nExpected = strBody.find(strLong, nHit + 1);
+    }
+  }
+  ResetVectorScanEnabled();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSize) {
@@ -87,20 +116,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
   ansi.strInField = Take(nInField);
   ansi.strOutField = Take(nOutField);
   ansi.strOutRecord = Take(nOutRecord);
-  ansi.nReadBytes = pData[1] == 0 ? kDelimitedReadBytes : pData[1];
+  if (pData[1] & 0x80) ansi.strOutRecord = ansi.strInRecord;
+  ansi.nReadBytes = (pData[1] & 0x7F) == 0 ? kDelimitedReadBytes : (pData[1] & 0x7F);
   const std::string_view strBody = strData.substr(nPos);
 
   const std::string strIn = quorlix_fuzz::WriteWorkFile("in.txt", strBody.data(), strBody.size());
   const std::string strOut = quorlix_fuzz::WorkDir() + "/out.txt";
-  const int nStatus = ConvertDelimitedFile(strIn, ansi.strInRecord, ansi.strInField, strOut, ansi.strOutField,
-                                           ansi.strOutRecord, ansi.nReadBytes);
-
   const Setup oem{AnsiToOem(ansi.strInRecord), AnsiToOem(ansi.strInField), AnsiToOem(ansi.strOutField),
                   AnsiToOem(ansi.strOutRecord), ansi.nReadBytes};
   int nExpectedStatus = 0;
   const std::string strExpected = ConvertByBytes(strBody, oem, nExpectedStatus);
-  if (nStatus != nExpectedStatus) quorlix_fuzz::FailWithInput("status differs from the byte-by-byte scan", pData, nSize);
-  if (quorlix_fuzz::ReadWorkFile(strOut) != strExpected)
-    quorlix_fuzz::FailWithInput("output differs from the byte-by-byte scan", pData, nSize);
+
+  for (const bool bVector : {true, false}) {
+    SetVectorScanEnabled(bVector);
+    const int nStatus = ConvertDelimitedFile(strIn, ansi.strInRecord, ansi.strInField, strOut, ansi.strOutField,
+                                             ansi.strOutRecord, ansi.nReadBytes);
+    if (nStatus != nExpectedStatus) quorlix_fuzz::FailWithInput("status differs from the byte-by-byte scan", pData, nSize);
+    if (quorlix_fuzz::ReadWorkFile(strOut) != strExpected)
+      quorlix_fuzz::FailWithInput("output differs from the byte-by-byte scan", pData, nSize);
+  }
+  ResetVectorScanEnabled();
+  CheckLongDelimiterSearch(strBody, oem.strInRecord, pData, nSize);
   return 0;
 }

@@ -1,6 +1,7 @@
 // A filing fed to the decoder in blocks split at arbitrary places decodes exactly
 // as it does in one block, and both agree with a byte-by-byte twin of the line
-// assembly; every output byte is printable ASCII, CR or LF.
+// assembly; every output byte is printable ASCII, CR or LF. The whole filing is
+// decoded with the vector scanner, the blocks with the portable one.
 // The first input byte seeds the block lengths; the rest is the filing.
 #include <algorithm>
 #include <cstddef>
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "document/am_file.h"
+#include "document/line_scan.h"
 #include "filing/filing_stream.h"
 #include "fuzz_support.h"
 
@@ -98,6 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
   const Outputs whole = DecodeWith([&](CAMFile& doc, FilingStream& stream) {
     DecodeOneBlock(doc, stream, pFiling, nFiling, true);
   });
+  SetVectorScanEnabled(false);
   const Outputs inBlocks = DecodeWith([&](CAMFile& doc, FilingStream& stream) {
     std::minstd_rand rng(nSeed + 1);
     std::size_t nPos = 0;
@@ -107,6 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
       nPos += nLen;
     } while (nPos < nFiling);
   });
+  ResetVectorScanEnabled();
   const Outputs twin = DecodeWith([&](CAMFile& doc, FilingStream& stream) {
     DecodeByteByByte(doc, stream, pFiling, nFiling);
   });

@@ -1,100 +1,217 @@
-// Line-ending conversion: every line break (CR LF, lone LF, lone CR) becomes
-// CR LF and only kept bytes survive. One pass from the input buffer into an
-// output buffer of twice the input's size, which no input byte can overflow:
-// the worst case is a lone CR or LF, which becomes two bytes.
+// Line-ending conversion: every line break (CR LF, lone CR, lone LF) becomes
+// CR LF and only kept bytes survive. The input is converted a piece at a time
+// into a buffer of twice the piece's size, which no input byte can overflow: the
+// worst case is a lone CR or LF, which becomes two bytes. Each piece is written
+// as soon as it is made.
+#include <algorithm>
 #include <cassert>
 #include <cstdint>
 #include <limits>
 #include <new>
 
+#include "crlf/crlf_pass.h"
 #include "document/am_file.h"
 #include "document/byte_filter.h"
+#include "document/line_scan.h"
 #include "quorlix.h"
 
 namespace {
 
-// Allocates the output, runs the pass, releases the input and saves the output.
-// PassFn(in, nIn, out) returns the number of bytes written to out.
-template <typename PassFn>
-int RunLineEndPass(CAMFile& doc, PassFn pass) {
+// ---- The pass ----
+
+// Converts input [i, iEnd) of the whole input pIn, nLen bytes. Runs of line bytes
+// are copied by the scanner; only CR, LF and dropped bytes are taken one at a
+// time. The neighbour tests look at the raw input, dropped bytes included, and
+// across piece boundaries.
+template <typename Scan, bool bSkipBlank>
+class LineEndPass {
+ public:
+  LineEndPass(const unsigned char* pIn, std::uint32_t nLen) : m_pIn(pIn), m_nLen(nLen) {}
+
+  // Returns the bytes written to pOut, at most 2 * (iEnd - i). The scanner may
+  // store ahead of a run, but never more bytes than the input left in the piece,
+  // and each of those could have produced two: the bound holds for its stores too.
+  std::size_t Convert(std::uint32_t i, const std::uint32_t iEnd, unsigned char* const pOut) {
+    std::size_t j = 0;
+    if constexpr (!bSkipBlank) {
+      if constexpr (Scan::kHasBlocks) ConvertBlocks(i, iEnd, pOut, j);
+      else return ConvertBytes(i, iEnd, pOut);
+    }
+    while (i < iEnd) {
+      const std::size_t nRun = Scan::CopyRun(m_pIn + i, iEnd - i, pOut + j);
+      if constexpr (bSkipBlank) {
+        // Spaces never clear bLineEmpty, so a line of spaces alone loses its
+        // break and its spaces lead the next line.
+        for (std::size_t k = 0; m_bLineEmpty && k < nRun; ++k) m_bLineEmpty = m_pIn[i + k] == ' ';
+      }
+      i += static_cast<std::uint32_t>(nRun);
+      j += nRun;
+      if (i == iEnd) break;
+      const ByteKind kind = KindOf(m_pIn[i]);
+      if (kind == ByteKind::kLf) {
+        if (!bSkipBlank || !m_bLineEmpty) {
+          if (!FollowsCr(i)) pOut[j++] = '\r';
+          pOut[j++] = '\n';
+          m_bLineEmpty = true;
+        }
+      } else if (kind == ByteKind::kCr) {
+        // In skip-blank mode a CR LF pair ends the line at its LF.
+        if (!bSkipBlank || !m_bLineEmpty) {
+          pOut[j++] = '\r';
+          if (!PrecedesLf(i)) {
+            pOut[j++] = '\n';
+            m_bLineEmpty = true;
+          }
+        }
+      }
+      ++i;  // a dropped byte adds nothing
+    }
+    return j;
+  }
+
+  // Plain mode without blocks: text bytes are stored unconditionally and counted
+  // only when kept, so the common case has no branch that depends on the data;
+  // only CR and LF branch.
+  std::size_t ConvertBytes(std::uint32_t i, const std::uint32_t iEnd, unsigned char* const pOut) {
+    std::size_t j = 0;
+    for (; i < iEnd; ++i) {
+      const unsigned char b = m_pIn[i];
+      const ByteKind kind = KindOf(b);
+      if (kind <= ByteKind::kSpace) {
+        pOut[j] = b;
+        j += kind != ByteKind::kDropped;
+      } else if (kind == ByteKind::kLf) {
+        if (!FollowsCr(i)) pOut[j++] = '\r';
+        pOut[j++] = '\n';
+      } else {
+        pOut[j++] = '\r';
+        if (!PrecedesLf(i)) pOut[j++] = '\n';
+      }
+    }
+    return j;
+  }
+
+  // Whole blocks while they last, in plain mode: the line bytes of a block are
+  // gathered and stored at once, up to its first line break, which is then
+  // converted alone; the next block starts after it.
+  QUORLIX_VECTOR_TARGET void ConvertBlocks(std::uint32_t& i, const std::uint32_t iEnd, unsigned char* const pOut, std::size_t& j) {
+    while (iEnd - i >= Scan::kBlockBytes) {
+      const auto kinds = Scan::Classify(m_pIn + i);
+      const unsigned nBreaks = kinds.nCr | kinds.nLf;
+      if (nBreaks == 0) {
+        j += Scan::StoreSelected(m_pIn + i, kinds.nLine, pOut + j);
+        i += Scan::kBlockBytes;
+        continue;
+      }
+      const auto nBefore = static_cast<unsigned>(__builtin_ctz(nBreaks));
+      j += Scan::StoreSelected(m_pIn + i, kinds.nLine & ((1u << nBefore) - 1), pOut + j);
+      i += nBefore;
+      if (m_pIn[i] == '\n') {
+        if (!FollowsCr(i)) pOut[j++] = '\r';
+        pOut[j++] = '\n';
+      } else {
+        pOut[j++] = '\r';
+        if (!PrecedesLf(i)) pOut[j++] = '\n';
+      }
+      ++i;
+    }
+  }
+
+ private:
+  bool FollowsCr(std::uint32_t i) const { return i > 0 && m_pIn[i - 1] == '\r'; }
+  bool PrecedesLf(std::uint32_t i) const { return i + 1 < m_nLen && m_pIn[i + 1] == '\n'; }
+
+  const unsigned char* const m_pIn;
+  const std::uint32_t m_nLen;
+  bool m_bLineEmpty = true;  // skip-blank: no visible byte since the last line break written
+};
+
+// The plain output's length without writing it: every line byte stays, and every
+// CR and LF becomes two bytes, except that a CR LF pair is two in all.
+template <typename Scan>
+QUORLIX_VECTOR_TARGET std::uint64_t MeasurePlainBlocks(const unsigned char* pIn, std::uint32_t nLen, std::uint32_t& i) {
+  std::uint64_t nOut = 0;
+  unsigned nCrBefore = 0;  // the last byte of the previous block is a CR
+  for (; nLen - i >= Scan::kBlockBytes; i += Scan::kBlockBytes) {
+    const auto kinds = Scan::Classify(pIn + i);
+    const unsigned nLfAfterCr = kinds.nLf & ((kinds.nCr << 1) | nCrBefore);
+    nOut += Scan::CountBits(kinds.nLine) + 2 * Scan::CountBits(kinds.nCr | kinds.nLf) - 2 * Scan::CountBits(nLfAfterCr);
+    nCrBefore = (kinds.nCr >> (Scan::kBlockBytes - 1)) & 1;
+  }
+  return nOut;
+}
+
+template <typename Scan>
+std::uint64_t MeasurePlainOutput(const unsigned char* pIn, std::uint32_t nLen) {
+  std::uint64_t nOut = 0;
+  std::uint32_t i = 0;
+  if constexpr (Scan::kHasBlocks) nOut = MeasurePlainBlocks<Scan>(pIn, nLen, i);
+  for (; i < nLen; ++i) {
+    const ByteKind kind = KindOf(pIn[i]);
+    if (kind == ByteKind::kVisible || kind == ByteKind::kSpace) nOut += 1;
+    else if (kind == ByteKind::kCr) nOut += 2;
+    else if (kind == ByteKind::kLf) nOut += i > 0 && pIn[i - 1] == '\r' ? 0 : 2;
+  }
+  return nOut;
+}
+
+template <typename Scan, bool bSkipBlank>
+std::uint64_t ConvertAllPieces(const unsigned char* pIn, std::uint32_t nLen, std::size_t nPieceBytes,
+                               unsigned char* pScratch,
+                               const std::function<void(const unsigned char*, std::size_t)>& put) {
+  LineEndPass<Scan, bSkipBlank> pass(pIn, nLen);
+  std::uint64_t nWritten = 0;
+  for (std::uint32_t i = 0; i < nLen;) {
+    const auto iEnd = static_cast<std::uint32_t>(std::min<std::uint64_t>(nLen, i + std::uint64_t{nPieceBytes}));
+    const std::size_t nOut = pass.Convert(i, iEnd, pScratch);
+    assert(nOut <= 2 * std::size_t{iEnd - i});
+    if (nOut > 0) put(pScratch, nOut);
+    nWritten += nOut;
+    i = iEnd;
+  }
+  return nWritten;
+}
+
+// ---- The document's steps ----
+
+// Storing the output: the pass again, each piece straight to the archive. The
+// input stays loaded until the output is written.
+template <bool bSkipBlank>
+void StoreLineEnds(CAMFile& doc, CArchive& ar) {
+  const std::uint64_t nWritten =
+      ConvertLineEndPieces(doc.m_pInBuf.get(), doc.m_nInLen, bSkipBlank, kLineEndPieceBytes, doc.m_pOutBuf.get(),
+                           [&ar](const unsigned char* pBytes, std::size_t nCount) { ar.Write(pBytes, nCount); });
+  assert(nWritten <= doc.m_nOutLen);
+  doc.m_nOutLen = static_cast<std::uint32_t>(nWritten);
+}
+
+// Saves the output, made as it is written; the input is released only after.
+template <bool bSkipBlank>
+int RunLineEndPass(CAMFile& doc) {
   try {
     const std::uint64_t nCapacity = 2 * std::uint64_t{doc.m_nInLen};
     if (nCapacity > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();  // a doubled length that does not fit
-    doc.m_pOutBuf = AllocateByteBuffer(nCapacity);
-    const std::uint32_t nWritten = pass(doc.m_pInBuf.get(), doc.m_nInLen, doc.m_pOutBuf.get());
-    assert(nWritten <= nCapacity);
-    doc.m_nOutLen = nWritten;
+    doc.m_pOutBuf = AllocateByteBuffer(2 * kLineEndPieceBytes);
+    // An output that is the input is reserved at its new length before a byte of
+    // it changes, so that length is measured first, by a pass of its own. Any
+    // other output is created or truncated and needs no length: m_nOutLen holds
+    // the bound, which the pass cannot exceed.
+    doc.m_nOutLen = NameSameFile(doc.m_strInPath, doc.m_strOutPath)
+                        ? static_cast<std::uint32_t>(MeasureLineEndOutput(doc.m_pInBuf.get(), doc.m_nInLen, bSkipBlank,
+                                                                          kLineEndPieceBytes, doc.m_pOutBuf.get()))
+                        : static_cast<std::uint32_t>(nCapacity);
   } catch (...) {
     doc.m_pInBuf.reset();
     doc.m_pOutBuf.reset();
     return doc.m_nStatus = QUORLIX_CRLF_PASS_FAILED;
   }
   doc.m_nStatus = QUORLIX_OK;
+  doc.m_pfnStoreOutput = &StoreLineEnds<bSkipBlank>;
+  const int nStatus = doc.SaveOutput();
+  doc.m_pfnStoreOutput = nullptr;
   doc.m_pInBuf.reset();
-  return doc.SaveOutput();
-}
-
-// The neighbour tests look at raw input bytes, dropped ones included.
-bool FollowsCr(const unsigned char* pIn, std::uint32_t i) { return i > 0 && pIn[i - 1] == '\r'; }
-bool PrecedesLf(const unsigned char* pIn, std::uint32_t nLen, std::uint32_t i) {
-  return i + 1 < nLen && pIn[i + 1] == '\n';
-}
-
-// Text bytes are stored unconditionally and counted only when kept, so the
-// common case has no branch that depends on the data; only CR and LF branch.
-std::uint32_t ConvertAllLines(const unsigned char* pIn, std::uint32_t nLen, unsigned char* pOut) {
-  std::uint32_t j = 0;
-  for (std::uint32_t i = 0; i < nLen; ++i) {
-    const unsigned char b = pIn[i];
-    const ByteKind kind = KindOf(b);
-    if (kind <= ByteKind::kSpace) {
-      pOut[j] = b;
-      j += kind != ByteKind::kDropped;
-    } else if (kind == ByteKind::kLf) {
-      if (!FollowsCr(pIn, i)) pOut[j++] = '\r';
-      pOut[j++] = '\n';
-    } else {
-      pOut[j++] = '\r';
-      if (!PrecedesLf(pIn, nLen, i)) pOut[j++] = '\n';
-    }
-  }
-  return j;
-}
-
-// A line break is written only after a line that holds a visible character, so
-// empty lines vanish; spaces never clear bLineEmpty, so a line of spaces alone
-// loses its break and its spaces lead the next line.
-std::uint32_t ConvertNonEmptyLines(const unsigned char* pIn, std::uint32_t nLen, unsigned char* pOut) {
-  std::uint32_t j = 0;
-  bool bLineEmpty = true;
-  for (std::uint32_t i = 0; i < nLen; ++i) {
-    const unsigned char b = pIn[i];
-    switch (KindOf(b)) {
-      case ByteKind::kVisible:
-        bLineEmpty = false;
-        pOut[j++] = b;
-        break;
-      case ByteKind::kSpace:
-        pOut[j++] = b;
-        break;
-      case ByteKind::kLf:
-        if (bLineEmpty) break;
-        if (!FollowsCr(pIn, i)) pOut[j++] = '\r';
-        pOut[j++] = '\n';
-        bLineEmpty = true;
-        break;
-      case ByteKind::kCr:
-        if (bLineEmpty) break;
-        pOut[j++] = '\r';
-        if (PrecedesLf(pIn, nLen, i)) break;  // the LF completes the pair and ends the line
-        pOut[j++] = '\n';
-        bLineEmpty = true;
-        break;
-      case ByteKind::kDropped:
-        break;
-    }
-  }
-  return j;
+  doc.m_pOutBuf.reset();
+  return nStatus;
 }
 
 }  // namespace
@@ -102,6 +219,24 @@ std::uint32_t ConvertNonEmptyLines(const unsigned char* pIn, std::uint32_t nLen,
 // The length is checked as measured, so an input the pass cannot take costs no load.
 int CAMFile::LoadLineEndInput() { return LoadInput(kLongestLineEndInputBytes, QUORLIX_CRLF_PASS_FAILED); }
 
-int CAMFile::ConvertLineEnds() { return RunLineEndPass(*this, ConvertAllLines); }
+std::uint64_t ConvertLineEndPieces(const unsigned char* pIn, std::uint32_t nLen, bool bSkipBlank,
+                                   std::size_t nPieceBytes, unsigned char* pScratch,
+                                   const std::function<void(const unsigned char*, std::size_t)>& put) {
+  assert(nPieceBytes > 0);
+  return WithLineScan([&]<typename Scan>() {
+    return bSkipBlank ? ConvertAllPieces<Scan, true>(pIn, nLen, nPieceBytes, pScratch, put)
+                      : ConvertAllPieces<Scan, false>(pIn, nLen, nPieceBytes, pScratch, put);
+  });
+}
 
-int CAMFile::ConvertLineEndsSkipBlank() { return RunLineEndPass(*this, ConvertNonEmptyLines); }
+// The skip-blank output is measured by converting it into the scratch buffer.
+std::uint64_t MeasureLineEndOutput(const unsigned char* pIn, std::uint32_t nLen, bool bSkipBlank,
+                                   std::size_t nPieceBytes, unsigned char* pScratch) {
+  if (bSkipBlank)
+    return ConvertLineEndPieces(pIn, nLen, true, nPieceBytes, pScratch, [](const unsigned char*, std::size_t) {});
+  return WithLineScan([&]<typename Scan>() { return MeasurePlainOutput<Scan>(pIn, nLen); });
+}
+
+int CAMFile::ConvertLineEnds() { return RunLineEndPass<false>(*this); }
+
+int CAMFile::ConvertLineEndsSkipBlank() { return RunLineEndPass<true>(*this); }

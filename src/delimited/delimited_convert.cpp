@@ -1,5 +1,5 @@
-// Delimited-file conversion. The input is read in large blocks and scanned with
-// memchr for each delimiter's first byte; record delimiters are found first and
+// Delimited-file conversion. The input is read in large blocks and searched for
+// each delimiter in linear time (delimited_search.h); record delimiters are found first and
 // field delimiters only inside a record, so a field delimiter never reaches into
 // the record delimiter that follows it. Nothing is held per record or field:
 // field bytes go out as soon as no delimiter can begin among them, so only a
@@ -13,6 +13,7 @@
 #include <optional>
 #include <string_view>
 
+#include "delimited/delimited_search.h"
 #include "platform/archive.h"
 #include "platform/code_page.h"
 #include "platform/file.h"
@@ -27,20 +28,6 @@ struct Delimiters {
   CString strOutField;
   CString strOutRecord;
 };
-
-// The first whole occurrence of strDelim in [pFrom, pTo), or nullptr.
-const unsigned char* FindDelimiter(const unsigned char* pFrom, const unsigned char* pTo, std::string_view strDelim) {
-  const std::size_t nLen = strDelim.size();
-  assert(nLen > 0);
-  while (static_cast<std::size_t>(pTo - pFrom) >= nLen) {
-    const std::size_t nStarts = static_cast<std::size_t>(pTo - pFrom) - nLen + 1;
-    const auto* pHit = static_cast<const unsigned char*>(std::memchr(pFrom, strDelim[0], nStarts));
-    if (!pHit) return nullptr;
-    if (std::memcmp(pHit + 1, strDelim.data() + 1, nLen - 1) == 0) return pHit;
-    pFrom = pHit + 1;
-  }
-  return nullptr;
-}
 
 // The output goes through an archive, so that short fields cost no system call each.
 void Put(CArchive& ar, std::string_view strBytes) { ar.Write(strBytes.data(), strBytes.size()); }
@@ -65,21 +52,53 @@ bool PutReplacing(CArchive& ar, const unsigned char* pBytes, std::size_t nCount,
   return true;
 }
 
+// Replaces every chFrom by chTo in place; true when there was one. A plain
+// indexed loop without early exit, so that the compiler runs it over whole vectors.
+bool ReplaceInPlace(unsigned char* pBytes, std::size_t nCount, unsigned char chFrom, unsigned char chTo) {
+  unsigned char nSeen = 0;
+  for (std::size_t i = 0; i < nCount; ++i) {
+    const unsigned char b = pBytes[i];
+    const unsigned char nHit = b == chFrom;
+    nSeen |= nHit;
+    pBytes[i] = nHit ? chTo : b;
+  }
+  return nSeen != 0;
+}
+
 // The scan over the input, block by block, with what it has seen so far.
 class RecordScan {
  public:
   RecordScan(const Delimiters& delims, CArchive& out)
       : m_delims(delims),
+        m_recordSearch(delims.strInRecord),
+        m_fieldSearch(delims.strInField),
         m_out(out),
-        m_bByteForByte(delims.strInField.size() == 1 && delims.strOutField.size() == 1) {}
+        m_bByteForByte(delims.strInField.size() == 1 && delims.strOutField.size() == 1),
+        m_bRecordsPassThrough(m_bByteForByte && delims.strOutRecord == delims.strInRecord &&
+                              delims.strInRecord.find(delims.strInField[0]) == CString::npos) {}
 
   // Converts the bytes [pData, pData + nLen) and returns how many it used. Unless
   // bAtEnd, the last bytes may begin a delimiter that the next block completes;
   // they stay unused and must be offered again at the front of the next block.
-  std::size_t Take(const unsigned char* pData, std::size_t nLen, bool bAtEnd) {
+  // Used bytes may be changed in place.
+  std::size_t Take(unsigned char* pData, std::size_t nLen, bool bAtEnd) {
     const unsigned char* const pEnd = pData + nLen;
     const unsigned char* p = pData;
-    while (const unsigned char* pRecordEnd = FindDelimiter(p, pEnd, m_delims.strInRecord)) {
+    if (m_bRecordsPassThrough) {
+      // Each record with its delimiter becomes the record with field delimiters
+      // replaced and the same delimiter: the records found go out in one piece.
+      while (const unsigned char* pRecordEnd = m_recordSearch.Find(p, pEnd)) {
+        m_bRecordDelimiterSeen = true;
+        m_bRecordOpen = false;
+        p = pRecordEnd + m_delims.strInRecord.size();
+      }
+      // Replaced where they are, those bytes go out in one write, straight from the block.
+      const auto nRecordBytes = static_cast<std::size_t>(p - pData);
+      if (ReplaceInPlace(pData, nRecordBytes, FieldByte(m_delims.strInField), FieldByte(m_delims.strOutField)))
+        m_bFieldDelimiterSeen = true;
+      m_out.Write(pData, nRecordBytes);
+    }
+    while (const unsigned char* pRecordEnd = m_recordSearch.Find(p, pEnd)) {
       TakeFields(p, pRecordEnd, true);
       EndRecord();
       m_bRecordDelimiterSeen = true;
@@ -108,13 +127,12 @@ class RecordScan {
     if (m_bByteForByte) {
       // One byte for one: the record goes out whole with its field delimiters replaced.
       if (p == pTo) return pTo;
-      const auto chInField = static_cast<unsigned char>(m_delims.strInField[0]);
-      const auto chOutField = static_cast<unsigned char>(m_delims.strOutField[0]);
-      if (PutReplacing(m_out, p, pTo - p, chInField, chOutField)) m_bFieldDelimiterSeen = true;
+      if (PutReplacing(m_out, p, pTo - p, FieldByte(m_delims.strInField), FieldByte(m_delims.strOutField)))
+        m_bFieldDelimiterSeen = true;
       m_bRecordOpen = true;
       return pTo;
     }
-    while (const unsigned char* pFieldEnd = FindDelimiter(p, pTo, m_delims.strInField)) {
+    while (const unsigned char* pFieldEnd = m_fieldSearch.Find(p, pTo)) {
       m_out.Write(p, pFieldEnd - p);
       Put(m_out, m_delims.strOutField);
       m_bFieldDelimiterSeen = m_bRecordOpen = true;
@@ -129,14 +147,21 @@ class RecordScan {
     return pDataEnd;
   }
 
+  static unsigned char FieldByte(const CString& strField) { return static_cast<unsigned char>(strField[0]); }
+
   void EndRecord() {
     Put(m_out, m_delims.strOutRecord);
     m_bRecordOpen = false;
   }
 
   const Delimiters& m_delims;
+  const DelimiterSearch m_recordSearch;
+  const DelimiterSearch m_fieldSearch;
   CArchive& m_out;
   const bool m_bByteForByte;  // one-byte field delimiter in and out: the common case, done in bulk
+  // Byte for byte, and the record delimiter goes out as it came in and holds no
+  // field delimiter: whole runs of records are written at once.
+  const bool m_bRecordsPassThrough;
   bool m_bRecordOpen = false;  // bytes or field delimiters since the last record delimiter
   bool m_bRecordDelimiterSeen = false;
   bool m_bFieldDelimiterSeen = false;

@@ -145,7 +145,8 @@ void CAMFile::Serialize(CArchive& ar) {
     // A file that ends before its measured length was changed under us.
     if (ar.Read(m_pInBuf.get(), m_nInLen) != m_nInLen) throw CFileException(CFileException::other);
   } else {
-    ar.Write(m_pOutBuf.get(), m_nOutLen);
+    if (m_pfnStoreOutput) m_pfnStoreOutput(*this, ar);
+    else ar.Write(m_pOutBuf.get(), m_nOutLen);
     m_pOutBuf.reset();
   }
 }

@@ -84,6 +84,9 @@ class CAMFile : public CObject {
   // Loading fills m_pInBuf with m_nInLen bytes; storing writes m_nOutLen bytes of
   // m_pOutBuf and then releases it. Nothing but the bytes is read or written.
   void Serialize(CArchive& ar) override;
+  // When set, storing calls it instead of writing m_pOutBuf: a conversion that
+  // writes its output as it makes it, m_nOutLen bytes in all, the buffer its scratch.
+  void (*m_pfnStoreOutput)(CAMFile& doc, CArchive& ar) = nullptr;
 
   // ---- Line endings ----
   // The output buffer is twice the input, and its length a 32-bit field.

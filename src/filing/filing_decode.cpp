@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "document/am_file.h"
-#include "document/byte_filter.h"
+#include "document/line_scan.h"
 #include "filing/filing_stream.h"
 #include "quorlix.h"
 
@@ -22,39 +22,9 @@ namespace {
 constexpr FileStatusMap kFilingFileStatuses{QUORLIX_FILING_NOT_FOUND, QUORLIX_FILING_TOO_MANY_FILES,
                                             QUORLIX_FILING_FILE_ERROR};
 
-// The bytes a line is made of: the kept bytes of the shared filter less CR and LF,
-// that is 0x20-0x7E.
-constexpr std::array<bool, 256> kLineBytes = [] {
-  std::array<bool, 256> table{};
-  for (int b = 0; b < 256; ++b)
-    table[b] = KindOf(static_cast<unsigned char>(b)) == ByteKind::kVisible ||
-               KindOf(static_cast<unsigned char>(b)) == ByteKind::kSpace;
-  return table;
-}();
-
-bool IsLineByte(unsigned char b) { return kLineBytes[b]; }
-
-// True when any of the eight bytes of x lies outside 0x20-0x7E. A borrow or carry
-// between bytes can only start at a byte that is itself outside, so the answer
-// for the word is exact even where the per-byte bits are not.
-bool HasNonLineByte(std::uint64_t x) {
-  constexpr std::uint64_t kEachByte = 0x0101010101010101;
-  constexpr std::uint64_t kHighBits = kEachByte * 0x80;
-  const std::uint64_t nBelow = (x - kEachByte * 0x20) & ~x & kHighBits;  // 0x00-0x1F
-  const std::uint64_t nAbove = ((x + kEachByte) | x) & kHighBits;         // 0x7F-0xFF
-  return (nBelow | nAbove) != 0;
-}
-
-// The first byte at or after p that is not a line byte. Text is mostly long runs
-// of line bytes, so they are passed over eight at a time.
-const unsigned char* SkipLineBytes(const unsigned char* p, const unsigned char* pEnd) {
-  for (std::uint64_t x; pEnd - p >= 8; p += 8) {
-    std::memcpy(&x, p, sizeof x);
-    if (HasNonLineByte(x)) break;
-  }
-  while (p < pEnd && IsLineByte(*p)) ++p;
-  return p;
-}
+// The bytes a line is made of are the kept bytes of the shared filter less CR
+// and LF, that is 0x20-0x7E: the line bytes of document/line_scan.h, whose
+// scanners pass over their runs many at a time.
 
 char ToUpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -157,28 +127,44 @@ int CAMFile::ReadBlock(CFile& fileIn) {
 int CAMFile::DecodeBlock(FilingStream& stream, std::uint32_t nLen, bool bEndsFiling) {
   try {
     CString& strLine = stream.strLine;
+    // After an append to a line with no '>' so far, the line still has none
+    // unless the appended bytes held one.
+    const auto noteAppended = [&](std::size_t nSizeBefore, bool bGtAppended) {
+      if (stream.nLineBytesWithoutGt == nSizeBefore && !bGtAppended) stream.nLineBytesWithoutGt = strLine.size();
+    };
     // The byte after a CR: an LF completes the line end; after the line end any
     // other byte goes on as usual, except that a CR is dropped, not a line end.
     const auto takeByteAfterCr = [&](unsigned char b) {
-      if (b == '\n') strLine += '\n';
+      if (b == '\n') {
+        const std::size_t nSizeBefore = strLine.size();
+        strLine += '\n';
+        noteAppended(nSizeBefore, false);
+      }
       EndFilingLine(stream);
       if (IsLineByte(b)) {
+        const std::size_t nSizeBefore = strLine.size();
         strLine += static_cast<char>(b);
+        noteAppended(nSizeBefore, b == '>');
         stream.chPrev = b;
       }
     };
 
     const unsigned char* p = m_pInBuf.get();
     const unsigned char* const pEnd = p + nLen;
+    const auto skipLineBytes =
+        IsVectorScanEnabled() ? &VectorLineScan::SkipRunWatching : &PortableLineScan::SkipRunWatching;
     if (stream.bCrPending && p < pEnd) {
       stream.bCrPending = false;
       takeByteAfterCr(*p++);
     }
     while (p < pEnd) {
       const unsigned char* const pRun = p;
-      p = SkipLineBytes(p, pEnd);
+      bool bGtInRun = false;
+      p += skipLineBytes(p, static_cast<std::size_t>(pEnd - p), '>', bGtInRun);
       if (p != pRun) {
+        const std::size_t nSizeBefore = strLine.size();
         strLine.append(reinterpret_cast<const char*>(pRun), static_cast<std::size_t>(p - pRun));
+        noteAppended(nSizeBefore, bGtInRun);
         stream.chPrev = p[-1];
         if (p == pEnd) break;
       }
@@ -192,7 +178,9 @@ int CAMFile::DecodeBlock(FilingStream& stream, std::uint32_t nLen, bool bEndsFil
         }
         takeByteAfterCr(*p++);
       } else if (b == '\n' && stream.chPrev != '\r') {
+        const std::size_t nSizeBefore = strLine.size();
         strLine += "\r\n";
+        noteAppended(nSizeBefore, false);
         EndFilingLine(stream);
       }
       // Any other byte, and an LF that a CR already ended, adds nothing.
@@ -219,7 +207,9 @@ int CAMFile::DecodeBlock(FilingStream& stream, std::uint32_t nLen, bool bEndsFil
 void CAMFile::EndFilingLine(FilingStream& stream) {
   CString& strLine = stream.strLine;
   FilingCopyFlags& flags = stream.flags;
-  if (const std::size_t nClose = strLine.find('>'); nClose != CString::npos) {
+  const std::size_t nGtFrom = std::min(stream.nLineBytesWithoutGt, strLine.size());
+  stream.nLineBytesWithoutGt = 0;  // the line is emptied below, whatever it holds
+  if (const std::size_t nClose = strLine.find('>', nGtFrom); nClose != CString::npos) {
     const std::size_t nOpen = strLine.find_first_not_of(kFilingBlanks);
     stream.strTag.assign(strLine, nOpen, nClose + 1 - nOpen);
     std::ranges::transform(stream.strTag, stream.strTag.begin(), ToUpperAscii);

@@ -42,6 +42,9 @@ struct FilingStream {
   CArchive arText;
   CArchive arSchedule;
   CString strLine;  // the line being assembled; after its tag is cut off, the remainder
+  // The first bytes of strLine known to hold no '>', so that the line end looks
+  // for its tag only in the rest; 0 (nothing known) is always right.
+  std::size_t nLineBytesWithoutGt = 0;
   CString strTag;   // the tag of the latest line that held a '>', in capitals
   // The byte before the current one, as far as line ends care: CR after a CR, a
   // byte added to the line after that byte; an LF or a dropped byte leaves it.

@@ -53,10 +53,10 @@ int CAMFile::ConvertHtml() {
       const void* pGt = std::memchr(pIn + i, '>', m_nInLen - i);
       if (!pGt) return m_nStatus = QUORLIX_HTML_NO_BODY;
       const auto nGt = static_cast<std::uint32_t>(static_cast<const unsigned char*>(pGt) - pIn);
-      m_strTag.assign(reinterpret_cast<const char*>(pIn) + i, nGt - i);
-      if (TagBeginsWith(m_strTag, bodyStartPattern)) m_nBodyStart = nGt;
-      if (TagBeginsWith(m_strTag, bodyEndPattern)) m_nBodyEnd = nGt;
-      m_strTag.clear();
+      // The tag is compared where it stands, not copied.
+      const std::string_view tag(reinterpret_cast<const char*>(pIn) + i, nGt - i);
+      if (TagBeginsWith(tag, bodyStartPattern)) m_nBodyStart = nGt;
+      if (TagBeginsWith(tag, bodyEndPattern)) m_nBodyEnd = nGt;
       i = nGt;
     }
   } catch (const std::bad_alloc&) {

@@ -42,8 +42,11 @@ inline constexpr auto kRowTextBytes = MakeTextBytes(false, true);
 
 inline bool IsDecimalDigit(unsigned char b) { return b >= '0' && b <= '9'; }
 
-// Exact and case-sensitive, so only upper-case tags are recognised.
-inline bool TagBeginsWith(const CString& strTag, std::string_view pattern) { return strTag.starts_with(pattern); }
+// Exact and case-sensitive, so only upper-case tags are recognised. Most tags
+// differ from a pattern in their second byte, which is looked at first.
+inline bool TagBeginsWith(std::string_view tag, std::string_view pattern) {
+  return tag.size() >= pattern.size() && (pattern.size() < 2 || tag[1] == pattern[1]) && tag.starts_with(pattern);
+}
 
 // The read position: ch is the byte just taken, p the next one to take. No byte
 // after nLast (the body end's '>') is ever taken: inside a table a step that would
@@ -72,14 +75,14 @@ struct HtmlScan {
     return Take();
   }
 
-  // With ch on a '<': collects the tag text into strTag and stops with ch on its
-  // '>'. Inside a table a tag must close before the body end, so a '<' without a
-  // '>' fails here; the body's own collector (in the rendering) instead cuts such
-  // a tag off before the body end and goes on.
-  [[nodiscard]] bool CollectClosedTag(CString& strTag) {
+  // With ch on a '<': sets tag to the tag text, where it stands in the input, and
+  // stops with ch on its '>'. Inside a table a tag must close before the body end,
+  // so a '<' without a '>' fails here; the body's own collector (in the rendering)
+  // instead cuts such a tag off before the body end and goes on.
+  [[nodiscard]] bool CollectClosedTag(std::string_view& tag) {
     const std::uint32_t nFound = Find('>');
     if (nFound > nLast) return false;
-    strTag.assign(reinterpret_cast<const char*>(pIn) + p - 1, nFound - (p - 1));
+    tag = std::string_view(reinterpret_cast<const char*>(pIn) + p - 1, nFound - (p - 1));
     p = nFound + 1;
     ch = '>';
     return true;

@@ -13,6 +13,7 @@
 // row was empty); the CR LF that a table end tag adds to a row for its '<' and
 // '/', and the table's own CR LF for its 'T' and 'A' when the tag is read twice.
 // A row cut back to its mark drops exactly the bytes charged after the mark.
+#include <algorithm>
 #include <cassert>
 #include <cstdint>
 #include <cstdlib>
@@ -40,6 +41,11 @@ class RowBuffer {
   void Store(unsigned char b) {
     if (m_nLen == m_nCapacity) Resize(m_nCapacity + kGrowBytes);
     m_pBytes.get()[m_nLen++] = b;
+  }
+  void Append(const unsigned char* pBytes, std::uint32_t nCount) {
+    while (m_nCapacity - m_nLen < nCount) Resize(m_nCapacity + kGrowBytes);
+    if (nCount > 0) std::memcpy(m_pBytes.get() + m_nLen, pBytes, nCount);
+    m_nLen += nCount;
   }
   void CutBack(std::uint32_t nLen) {
     assert(nLen <= m_nLen);
@@ -99,26 +105,30 @@ constexpr TableTagRule kTableTagRules[] = {
 };
 
 // No pattern begins another, so a tag matches one rule at most and the order of
-// the rows does not matter.
+// the rows does not matter. Every pattern is three bytes or more, so its second
+// and third bytes rule out most rules before a whole comparison.
 static_assert([] {
-  for (const auto& a : kTableTagRules)
+  for (const auto& a : kTableTagRules) {
+    if (a.pattern.size() < 3) return false;
     for (const auto& b : kTableTagRules)
       if (&a != &b && a.pattern.starts_with(b.pattern)) return false;
+  }
   return true;
 }());
 
-const TableTagRule* FindTableTagRule(const CString& tag) {
+const TableTagRule* FindTableTagRule(std::string_view tag) {
+  if (tag.size() < 3) return nullptr;
   for (const auto& rule : kTableTagRules)
-    if (TagBeginsWith(tag, rule.pattern)) return &rule;
+    if (rule.pattern[1] == tag[1] && rule.pattern[2] == tag[2] && TagBeginsWith(tag, rule.pattern)) return &rule;
   return nullptr;
 }
 
-TableTag TagBetweenRows(const CString& tag) {
+TableTag TagBetweenRows(std::string_view tag) {
   const TableTagRule* const rule = FindTableTagRule(tag);
   return rule ? rule->betweenRows : TableTag::kOther;
 }
 
-TableTag TagInsideRow(const CString& tag) {
+TableTag TagInsideRow(std::string_view tag) {
   const TableTagRule* const rule = FindTableTagRule(tag);
   return rule ? rule->insideRow : TableTag::kOther;
 }
@@ -154,16 +164,16 @@ int CAMFile::ConvertTable(const unsigned char* pIn, unsigned char* pOut, std::ui
       }
 
       if (scan.ch != '<') continue;
-      if (!scan.CollectClosedTag(m_strTag)) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
-      const TableTag tag = TagBetweenRows(m_strTag);
-      m_strTag.clear();
-      if (tag == TableTag::kRowStart) {
+      std::string_view tag;
+      if (!scan.CollectClosedTag(tag)) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
+      const TableTag tableTag = TagBetweenRows(tag);
+      if (tableTag == TableTag::kRowStart) {
         nOut = j;
         const int nRowStatus = ConvertRow(pIn, pOut, nOut, scan.p);
         if (nRowStatus != QUORLIX_OK) return m_nStatus = nRowStatus;
         j = nOut;
         if (!scan.Take()) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
-      } else if (tag == TableTag::kTableEnd) {
+      } else if (tableTag == TableTag::kTableEnd) {
         pOut[j++] = '\r';
         pOut[j++] = '\n';
         nOut = j;
@@ -213,9 +223,16 @@ int CAMFile::ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint
             row.Store('"');
             bQuoted = true;
             break;
-          case TextByte::kKept:
+          case TextByte::kKept: {
+            // The kept bytes that follow are stored with it at once; the next
+            // step takes the byte after them, as it would have byte by byte.
+            std::uint32_t nRunEnd = scan.p;
+            while (nRunEnd <= scan.nLast && kRowTextBytes[scan.pIn[nRunEnd]] == TextByte::kKept) ++nRunEnd;
             row.Store(scan.ch);
+            row.Append(scan.pIn + scan.p, nRunEnd - scan.p);
+            scan.p = nRunEnd;
             break;
+          }
           case TextByte::kDropped:
           case TextByte::kTagEdge:
             break;
@@ -224,8 +241,9 @@ int CAMFile::ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint
       }
 
       if (scan.ch != '<') continue;
-      if (!scan.CollectClosedTag(m_strTag)) return m_nStatus = QUORLIX_HTML_ROW_FAILED;
-      switch (TagInsideRow(m_strTag)) {
+      std::string_view tag;
+      if (!scan.CollectClosedTag(tag)) return m_nStatus = QUORLIX_HTML_ROW_FAILED;
+      switch (TagInsideRow(tag)) {
         case TableTag::kLineBreak:
           row.Store('\r');
           row.Store('\n');
@@ -240,7 +258,7 @@ int CAMFile::ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint
           break;
         case TableTag::kTableEnd:
           // Back onto the tag's '<', so that the table reads its end tag itself.
-          scan.p -= static_cast<std::uint32_t>(m_strTag.size()) + 1;
+          scan.p -= static_cast<std::uint32_t>(tag.size()) + 1;
           row.Store('\r');
           row.Store('\n');
           bRowEnded = true;
@@ -255,7 +273,6 @@ int CAMFile::ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint
         case TableTag::kOther:
           break;
       }
-      m_strTag.clear();
     }
 
     assert(nOut + row.Length() < m_nOutLen);

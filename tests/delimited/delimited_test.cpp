@@ -201,4 +201,31 @@ TEST_F(DelimitedTest, ReadSizeDoesNotChangeTheOutput) {
   for (std::size_t n = 1; n <= input.size() + 1; ++n) EXPECT_EQ(Run(n), strWhole) << n;
 }
 
+// A record delimiter that goes out as it came in lets whole runs of records out
+// at once: the same bytes as record by record, at every read size, an open last
+// record and a delimiter that overlaps itself included.
+TEST_F(DelimitedTest, SameRecordDelimiterOutGivesTheBytesOfRecordByRecord) {
+  struct Case {
+    std::string input;
+    const char* pszRecord;
+    std::string expected;
+    int nStatus;
+  };
+  const Case cases[] = {
+      {"a,b\r\n\r\nc,,d\r\ne", "\r\n", "a\tb\r\n\r\nc\t\td\r\ne\r\n", QUORLIX_OK},
+      {"x,y\r\n", "\r\n", "x\ty\r\n", QUORLIX_OK},
+      {"aaa,aaaa", "aa", "aaa\taaaa", QUORLIX_OK},  // records "", "a,", "" and nothing open at the end
+      {"aaa,aaa", "aa", "aaa\taaaaa", QUORLIX_OK},  // the last "a" is an open record: "aa" is added
+      {"no records, one field", ";", "no records\t one field;", QUORLIX_DELIMITED_NO_RECORD},
+      {"a;b;", ";", "a;b;", QUORLIX_DELIMITED_NO_FIELD},
+  };
+  for (const auto& c : cases) {
+    const std::string strIn = WriteFile("in.txt", c.input);
+    for (std::size_t n = 1; n <= c.input.size() + 1; ++n) {
+      const int nStatus = ConvertDelimitedFile(strIn, c.pszRecord, ",", PathOf("out.txt"), "\t", c.pszRecord, n);
+      EXPECT_EQ((Result{nStatus, ReadFile(PathOf("out.txt"))}), (Result{c.nStatus, c.expected})) << c.input << " " << n;
+    }
+  }
+}
+
 }  // namespace

@@ -1,0 +1,24 @@
+// The line-ending pass on its own, apart from files: the input whole in memory,
+// the output handed out a piece at a time, so that no output buffer of the whole
+// file's size is ever filled.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+// Input bytes converted per piece; a piece of output is at most twice as long.
+inline constexpr std::size_t kLineEndPieceBytes = std::size_t{1} << 16;
+
+// Converts the nLen bytes at pIn (every line break becomes CR LF, only kept bytes
+// survive; bSkipBlank also drops empty lines), nPieceBytes (at least 1) of input
+// at a time, and calls put(bytes, count) with each piece of output, in order.
+// pScratch holds 2 * nPieceBytes bytes. Returns the output's length.
+std::uint64_t ConvertLineEndPieces(const unsigned char* pIn, std::uint32_t nLen, bool bSkipBlank,
+                                   std::size_t nPieceBytes, unsigned char* pScratch,
+                                   const std::function<void(const unsigned char*, std::size_t)>& put);
+
+// The length ConvertLineEndPieces gives, without handing anything out; the
+// arguments as there.
+std::uint64_t MeasureLineEndOutput(const unsigned char* pIn, std::uint32_t nLen, bool bSkipBlank,
+                                   std::size_t nPieceBytes, unsigned char* pScratch);

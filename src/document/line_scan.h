@@ -1,0 +1,212 @@
+// Runs of line bytes (0x20-0x7E: the bytes that pass the byte filter and need no
+// further look) found and copied many at a time. The text conversions spend most
+// of their time in such runs; only the byte that ends a run is looked at alone.
+//
+// Two scanners with one interface: a portable one, eight bytes at a time in a
+// 64-bit word, and a vector one, sixteen at a time, on x86 processors with SSSE3
+// and POPCNT (the processor is asked at run time, so the 32-bit library still
+// runs on any i686). The choice is made once per process; QUORLIX_PORTABLE=1 in
+// the environment forces the portable scanner, so that both can be tested on one
+// machine.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__i386__) || defined(__x86_64__)
+#include <tmmintrin.h>
+#define QUORLIX_HAS_VECTOR_SCAN 1
+#define QUORLIX_VECTOR_TARGET __attribute__((target("ssse3,popcnt")))
+#else
+#define QUORLIX_VECTOR_TARGET
+#endif
+// A loop over blocks (used with the vector scanner only) carries
+// QUORLIX_VECTOR_TARGET too, so that the scanner's steps are inlined into it.
+
+// True when the vector scanner is in use: the processor can run it and
+// QUORLIX_PORTABLE does not ask for the portable one.
+bool IsVectorScanEnabled() noexcept;
+// For tests and fuzz targets, which run every conversion through both scanners:
+// true selects the vector scanner where the processor can run it, false the portable one.
+void SetVectorScanEnabled(bool bEnabled) noexcept;
+// Back to the process's own choice, the one IsVectorScanEnabled made first.
+void ResetVectorScanEnabled() noexcept;
+
+inline constexpr bool IsLineByte(unsigned char b) { return b >= 0x20 && b <= 0x7E; }
+
+// Both scanners give:
+//   SkipRun(p, n)        the length of the run of line bytes at the start of [p, p + n)
+//   SkipRunWatching(p, n, ch, bSeen)  the same, and sets bSeen when ch is in the run
+//   CopyRun(p, n, pOut)  the same length, with the run copied to pOut. It may store
+//                        up to kSlackBytes bytes past the run (never past n bytes
+//                        from pOut), so the caller keeps room for n bytes at pOut.
+
+struct PortableLineScan {
+  static constexpr bool kHasBlocks = false;
+  static constexpr std::size_t kWordBytes = 8;
+
+  // True when any of the eight bytes of x lies outside 0x20-0x7E. A borrow or carry
+  // between bytes can only start at a byte that is itself outside, so the answer
+  // for the word is exact even where the per-byte bits are not.
+  static constexpr bool HasNonLineByte(std::uint64_t x) {
+    constexpr std::uint64_t kEachByte = 0x0101010101010101;
+    constexpr std::uint64_t kHighBits = kEachByte * 0x80;
+    const std::uint64_t nBelow = (x - kEachByte * 0x20) & ~x & kHighBits;  // 0x00-0x1F
+    const std::uint64_t nAbove = ((x + kEachByte) | x) & kHighBits;         // 0x7F-0xFF
+    return (nBelow | nAbove) != 0;
+  }
+
+  static std::size_t SkipRun(const unsigned char* p, std::size_t n) {
+    std::size_t k = 0;
+    for (std::uint64_t x; n - k >= kWordBytes; k += kWordBytes) {
+      std::memcpy(&x, p + k, sizeof x);
+      if (HasNonLineByte(x)) break;
+    }
+    while (k < n && IsLineByte(p[k])) ++k;
+    return k;
+  }
+
+  // SkipRun that also tells whether the run holds the byte chWatched.
+  static std::size_t SkipRunWatching(const unsigned char* p, std::size_t n, unsigned char chWatched,
+                                     bool& bWatchedSeen) {
+    constexpr std::uint64_t kEachByte = 0x0101010101010101;
+    std::size_t k = 0;
+    for (std::uint64_t x; n - k >= kWordBytes; k += kWordBytes) {
+      std::memcpy(&x, p + k, sizeof x);
+      if (HasNonLineByte(x)) break;
+      const std::uint64_t y = x ^ (kEachByte * chWatched);  // a zero byte where x holds chWatched
+      if ((y - kEachByte) & ~y & (kEachByte * 0x80)) bWatchedSeen = true;
+    }
+    for (; k < n && IsLineByte(p[k]); ++k)
+      if (p[k] == chWatched) bWatchedSeen = true;
+    return k;
+  }
+
+  static std::size_t CopyRun(const unsigned char* p, std::size_t n, unsigned char* pOut) {
+    std::size_t k = 0;
+    for (std::uint64_t x; n - k >= kWordBytes; k += kWordBytes) {
+      std::memcpy(&x, p + k, sizeof x);
+      std::memcpy(pOut + k, &x, sizeof x);
+      if (HasNonLineByte(x)) break;
+    }
+    while (k < n && IsLineByte(p[k])) {
+      pOut[k] = p[k];
+      ++k;
+    }
+    return k;
+  }
+};
+
+#ifdef QUORLIX_HAS_VECTOR_SCAN
+// The byte shuffle controls that gather the bytes an 8-bit mask selects to the
+// front of eight, in order; the places after them get zero.
+struct CompactionTable {
+  alignas(16) unsigned char indices[256][8];
+};
+extern const CompactionTable kCompactionTable;
+
+struct VectorLineScan {
+  // Beyond the run scans, the vector scanner classifies whole blocks: one bit per
+  // byte of sixteen, for line bytes, CRs and LFs.
+  static constexpr bool kHasBlocks = true;
+  static constexpr std::size_t kBlockBytes = 16;
+
+  struct BlockKinds {
+    unsigned nLine;
+    unsigned nCr;
+    unsigned nLf;
+  };
+
+  // As signed bytes, 0x80-0xFF are negative, so two signed comparisons bound 0x20-0x7E.
+  QUORLIX_VECTOR_TARGET static unsigned LineByteMask(__m128i v) {
+    const __m128i vAbove = _mm_cmpgt_epi8(v, _mm_set1_epi8(0x1F));
+    const __m128i vBelow = _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(vAbove, vBelow)));
+  }
+
+  QUORLIX_VECTOR_TARGET static BlockKinds Classify(const unsigned char* p) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    return {LineByteMask(v), static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')))),
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))))};
+  }
+
+  QUORLIX_VECTOR_TARGET static unsigned CountBits(unsigned nMask) {
+    return static_cast<unsigned>(__builtin_popcount(nMask));
+  }
+
+  // Stores the bytes of the block at p that nMask selects, in order, at pOut and
+  // returns their number. Up to sixteen bytes at pOut are written whatever it returns.
+  QUORLIX_VECTOR_TARGET static std::size_t StoreSelected(const unsigned char* p, unsigned nMask, unsigned char* pOut) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const unsigned nLow = nMask & 0xFF;
+    const unsigned nHigh = nMask >> 8;
+    // The high half's indices point eight places on; the zeroing ones keep their top bit.
+    const __m128i vControl = _mm_add_epi8(
+        _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(kCompactionTable.indices[nLow])),
+                           _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kCompactionTable.indices[nHigh]))),
+        _mm_set_epi8(8, 8, 8, 8, 8, 8, 8, 8, 0, 0, 0, 0, 0, 0, 0, 0));
+    const __m128i vPacked = _mm_shuffle_epi8(v, vControl);
+    const std::size_t nLowCount = CountBits(nLow);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(pOut), vPacked);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(pOut + nLowCount), _mm_unpackhi_epi64(vPacked, vPacked));
+    return nLowCount + CountBits(nHigh);
+  }
+
+  QUORLIX_VECTOR_TARGET static std::size_t SkipRun(const unsigned char* p, std::size_t n) {
+    std::size_t k = 0;
+    for (; n - k >= kBlockBytes; k += kBlockBytes) {
+      const unsigned nMask = LineByteMask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k)));
+      if (nMask != 0xFFFF) return k + static_cast<std::size_t>(__builtin_ctz(~nMask));
+    }
+    while (k < n && IsLineByte(p[k])) ++k;
+    return k;
+  }
+
+  QUORLIX_VECTOR_TARGET static std::size_t SkipRunWatching(const unsigned char* p, std::size_t n,
+                                                           unsigned char chWatched, bool& bWatchedSeen) {
+    const __m128i vWatched = _mm_set1_epi8(static_cast<char>(chWatched));
+    std::size_t k = 0;
+    for (; n - k >= kBlockBytes; k += kBlockBytes) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+      const unsigned nMask = LineByteMask(v);
+      const auto nWatched = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vWatched)));
+      if (nMask != 0xFFFF) {
+        const auto nRun = static_cast<unsigned>(__builtin_ctz(~nMask));
+        if (nWatched & ((1u << nRun) - 1)) bWatchedSeen = true;
+        return k + nRun;
+      }
+      if (nWatched) bWatchedSeen = true;
+    }
+    for (; k < n && IsLineByte(p[k]); ++k)
+      if (p[k] == chWatched) bWatchedSeen = true;
+    return k;
+  }
+
+  QUORLIX_VECTOR_TARGET static std::size_t CopyRun(const unsigned char* p, std::size_t n, unsigned char* pOut) {
+    std::size_t k = 0;
+    for (; n - k >= kBlockBytes; k += kBlockBytes) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(pOut + k), v);
+      const unsigned nMask = LineByteMask(v);
+      if (nMask != 0xFFFF) return k + static_cast<std::size_t>(__builtin_ctz(~nMask));
+    }
+    while (k < n && IsLineByte(p[k])) {
+      pOut[k] = p[k];
+      ++k;
+    }
+    return k;
+  }
+};
+#else
+using VectorLineScan = PortableLineScan;
+#endif
+
+// Runs fn with the scanner in use as its template argument: fn.template
+// operator()<Scan>() is instantiated for both, so each loop is compiled with its
+// scanner inlined.
+template <typename Fn>
+decltype(auto) WithLineScan(Fn&& fn) {
+  if (IsVectorScanEnabled()) return fn.template operator()<VectorLineScan>();
+  return fn.template operator()<PortableLineScan>();
+}

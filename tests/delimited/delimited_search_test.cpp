@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+
+#include "delimited/delimited_convert.h"
+#include "delimited/delimited_search.h"
+#include "document/line_scan.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+// Offsets of the non-overlapping whole occurrences, each search going on after
+// the previous delimiter, as the conversion cuts records.
+template <typename FindFn>
+std::string Occurrences(std::string_view text, FindFn find) {
+  const auto* const pBegin = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* const pEnd = pBegin + text.size();
+  std::string offsets;
+  for (const unsigned char* p = pBegin; const unsigned char* pHit = find(p, pEnd);) {
+    offsets += std::to_string(pHit - pBegin) + " ";
+    p = pHit + 1;
+  }
+  return offsets;
+}
+
+std::string Expected(std::string_view text, std::string_view delim) {
+  std::string offsets;
+  for (std::size_t n = text.find(delim); n != std::string_view::npos; n = text.find(delim, n + 1))
+    offsets += std::to_string(n) + " ";
+  return offsets;
+}
+
+// Every way of finding a delimiter gives the first whole occurrence: the C
+// library's, the memchr-led one, with the vector scanner or without.
+void ExpectEveryWayFinds(std::string_view text, std::string_view delim) {
+  const DelimiterSearch search(delim);
+  const std::string expected = Expected(text, delim);
+  for (const bool bVector : {true, false}) {
+    SetVectorScanEnabled(bVector);
+    EXPECT_EQ(Occurrences(text, [&](auto p, auto pEnd) { return search.Find(p, pEnd); }), expected)
+        << testing::PrintToString(std::string(delim)) << " vector " << bVector;
+  }
+  ResetVectorScanEnabled();
+  EXPECT_EQ(Occurrences(text, [&](auto p, auto pEnd) { return search.FindPortable(p, pEnd); }), expected);
+}
+
+TEST(DelimiterSearch, FindsWholeOccurrencesAfterPartialMatches) {
+  ExpectEveryWayFinds("a\rb\r\n\r\r\n", "\r\n");
+  ExpectEveryWayFinds("aaab aab ab", "aab");         // a match that fails one byte late
+  ExpectEveryWayFinds("abababab abacabab", "abab");  // a delimiter that overlaps itself
+  ExpectEveryWayFinds("x\0y\0\0z"s, "\0\0"s);
+  ExpectEveryWayFinds("\xE9\xE9\x80\xE9\x80", "\xE9\x80");
+  ExpectEveryWayFinds("ends with the delimiter;;", ";;");
+  ExpectEveryWayFinds("ab", "abc");  // longer than the text
+}
+
+TEST(DelimiterSearch, LongDelimitersOfRepeatedBytes) {
+  const std::string a1000(1000, 'a');
+  const std::string text = std::string(5000, 'a') + "b" + a1000 + "b" + std::string(3000, 'a');
+  ExpectEveryWayFinds(text, a1000 + "b");
+  ExpectEveryWayFinds(text, "b" + a1000);
+  ExpectEveryWayFinds(text, std::string(20, 'a') + "c");  // never there
+  ExpectEveryWayFinds(text + "aab" + text, std::string(DelimiterSearch::kShortDelimiterBytes, 'a') + "b");
+}
+
+class LongDelimiterTest : public quorlix_test::TempDirTest {};
+
+// Delimiters long enough for the C library's search, cut by the end of a read
+// anywhere: the output of a single read, with either scanner.
+TEST_F(LongDelimiterTest, ReadSizeDoesNotChangeTheOutput) {
+  constexpr std::size_t kLong = DelimiterSearch::kShortDelimiterBytes;
+  const std::string strRecord = std::string(kLong, 'a') + "b";
+  const std::string strField = "b" + std::string(kLong, 'a');
+  const std::string input = "x" + strRecord + std::string(19, 'a') + strRecord + "y" + strField + "z" + strRecord +
+                            std::string(25, 'a');
+  const std::string strIn = WriteFile("in.txt", input);
+  const std::string strOut = PathOf("out.txt");
+  const std::string expected = "x|" + std::string(19, 'a') + "|y+z|" + std::string(25, 'a') + "|";
+  for (const bool bVector : {true, false}) {
+    SetVectorScanEnabled(bVector);
+    for (std::size_t n = 1; n <= input.size() + 1; n += 7) {
+      EXPECT_EQ(ConvertDelimitedFile(strIn, strRecord, strField, strOut, "+", "|", n), 0);
+      EXPECT_EQ(quorlix_test::ReadFile(strOut), expected) << n << " vector " << bVector;
+    }
+  }
+  ResetVectorScanEnabled();
+}
+
+}  // namespace

@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "document/byte_filter.h"
+#include "document/line_scan.h"
+
+namespace {
+
+bool IsPlainLineByte(int b) { return b >= 0x20 && b <= 0x7E; }
+
+// Whether this processor can run the vector scanner, whatever the environment asks.
+bool CanRunVectorScan() {
+  SetVectorScanEnabled(true);
+  const bool bCan = IsVectorScanEnabled();
+  ResetVectorScanEnabled();
+  return bCan;
+}
+
+// Every byte value at every place of a block, for both scanners: the run ends
+// exactly at the first byte outside 0x20-0x7E, and the copy holds the run.
+template <typename Scan>
+void ExpectRunsEndAtTheFirstNonLineByte() {
+  for (int b = 0; b < 256; ++b) {
+    for (std::size_t nAt = 0; nAt < 40; ++nAt) {
+      std::string text(48, 'x');
+      text[nAt] = static_cast<char>(b);
+      const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+      const std::size_t nExpected = IsPlainLineByte(b) ? text.size() : nAt;
+      ASSERT_EQ(Scan::SkipRun(p, text.size()), nExpected) << b << " at " << nAt;
+      std::vector<unsigned char> out(text.size());
+      ASSERT_EQ(Scan::CopyRun(p, text.size(), out.data()), nExpected) << b << " at " << nAt;
+      EXPECT_EQ(std::string_view(reinterpret_cast<const char*>(out.data()), nExpected), text.substr(0, nExpected));
+    }
+  }
+}
+
+TEST(LineScan, RunsEndAtTheFirstNonLineByteWithEitherScanner) {
+  ExpectRunsEndAtTheFirstNonLineByte<PortableLineScan>();
+  if (CanRunVectorScan()) ExpectRunsEndAtTheFirstNonLineByte<VectorLineScan>();
+}
+
+TEST(LineScan, LineBytesAreTheKeptBytesLessCrAndLf) {
+  for (int b = 0; b < 256; ++b) {
+    const auto ch = static_cast<unsigned char>(b);
+    EXPECT_EQ(IsLineByte(ch), IsKeptByte(ch) && ch != '\r' && ch != '\n') << b;
+  }
+}
+
+#ifdef QUORLIX_HAS_VECTOR_SCAN
+TEST(LineScan, BlocksAreClassifiedAndTheirSelectedBytesGathered) {
+  if (!CanRunVectorScan()) GTEST_SKIP() << "this processor cannot run the vector scanner";
+  std::string block(16, '\0');
+  for (int nFirst = 0; nFirst < 256; nFirst += 16) {
+    for (int k = 0; k < 16; ++k) block[k] = static_cast<char>(nFirst + k);
+    const auto* p = reinterpret_cast<const unsigned char*>(block.data());
+    const VectorLineScan::BlockKinds kinds = VectorLineScan::Classify(p);
+    std::string expected;
+    for (int k = 0; k < 16; ++k) {
+      const int b = nFirst + k;
+      EXPECT_EQ((kinds.nLine >> k) & 1, IsPlainLineByte(b) ? 1u : 0u) << b;
+      EXPECT_EQ((kinds.nCr >> k) & 1, b == '\r' ? 1u : 0u) << b;
+      EXPECT_EQ((kinds.nLf >> k) & 1, b == '\n' ? 1u : 0u) << b;
+    }
+    // Odd places only: the gathering works across both halves of the block.
+    for (int k = 1; k < 16; k += 2) expected += block[k];
+    unsigned char out[16];
+    ASSERT_EQ(VectorLineScan::StoreSelected(p, 0xAAAA, out), 8u);
+    EXPECT_EQ(std::string_view(reinterpret_cast<const char*>(out), 8), expected);
+  }
+}
+#endif
+
+// Meaningful in the suite's run under QUORLIX_PORTABLE=1.
+TEST(LineScan, PortableScannerWhenTheEnvironmentAsksForIt) {
+  ResetVectorScanEnabled();
+  const char* psz = std::getenv("QUORLIX_PORTABLE");
+  if (psz && std::string_view(psz) == "1") {
+    EXPECT_FALSE(IsVectorScanEnabled());
+  }
+}
+
+}  // namespace

@@ -127,11 +127,12 @@ int CAMFile::SaveOutput() {
                                       : CFile::modeCreate | CFile::modeOutput);
     if (bInPlace) file.ReserveLength(m_nOutLen);
     CArchive ar(file, CArchive::store);
-    const std::uint32_t nOutLen = m_nOutLen;
     Serialize(ar);
     m_nStatus = kStatusOk;
     ar.Close();
-    if (bInPlace) file.SetLength(nOutLen);
+    // A store routine that writes as it converts leaves the exact length in
+    // m_nOutLen, which may be less than the length reserved.
+    if (bInPlace) file.SetLength(m_nOutLen);
     file.Close();
   } catch (const CFileException& e) {
     m_pOutBuf.reset();

@@ -21,6 +21,7 @@
 
 #include "exit_codes.h"
 #include "interrupts.h"
+#include "quorlix.h"
 
 namespace {
 
@@ -383,7 +384,7 @@ class BatchRun {
   std::size_t m_failed = 0;
   std::size_t m_skipped = 0;
   std::uint64_t m_bytes = 0;
-  int m_firstFailure = 0;
+  int m_firstFailure = QUORLIX_OK;
 };
 
 std::string BatchRun::OutputsText(const Input& input) const {
@@ -446,7 +447,7 @@ void BatchRun::Convert(std::size_t index) {
       input.status = m_job.pfnConvert(path, temporary[0].c_str(), names.count > 1 ? temporary[1].c_str() : nullptr);
     }
     const bool complete =
-        ready && (input.status == 0 || input.status == m_job.nKeptStatus1 || input.status == m_job.nKeptStatus2);
+        ready && (input.status == QUORLIX_OK || input.status == m_job.nKeptStatus1 || input.status == m_job.nKeptStatus2);
     int renamed = 0;
     if (complete) {
       while (renamed < names.count && ::rename(temporary[renamed].c_str(), names.paths[renamed].c_str()) == 0) {
@@ -526,13 +527,13 @@ void BatchRun::Emit(std::size_t index) {
       m_bytes += input.bytesIn;
       status = std::to_string(input.status);
       const OutputNames names = NameOutputs(m_job, m_options.outDir, m_list.RelativeOf(input));
-      meaning = input.status == 0 ? "ok" : DescribeStatus(m_job.which, input.status, {path, names.paths[0], names.paths[1]});
-      if (input.status == 0) {
+      meaning = input.status == QUORLIX_OK ? "ok" : DescribeStatus(m_job.which, input.status, {path, names.paths[0], names.paths[1]});
+      if (input.status == QUORLIX_OK) {
         ++m_converted;
         if (verify && !m_options.quiet) std::printf("%s: ok\n", EscapeName(path).c_str());
       } else {
         ++m_failed;
-        if (m_firstFailure == 0) m_firstFailure = input.status;
+        if (m_firstFailure == QUORLIX_OK) m_firstFailure = input.status;
         if (verify) {
           std::printf("%s: %s (status %d)\n", EscapeName(path).c_str(), meaning.c_str(), input.status);
         } else {
@@ -672,6 +673,8 @@ bool AsksForBatch(const BatchOptions& options) {
 
 int RunBatch(const BatchJob& job, const BatchOptions& options, const std::vector<std::string>& inputs) {
   if (options.nullSeparated && options.listFiles.empty()) return ReportUsageError("-0 needs -T");
+  for (const auto& path : inputs)
+    if (path == "-") return ReportUsageError("'-' is no input in batch mode; -T - reads the inputs' paths from standard input");
   InputList list;
   {
     InputCollector collector(list, options.outDir);

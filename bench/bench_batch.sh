@@ -3,11 +3,11 @@
 # process per file (xargs -n 1), the cost of drawing progress, and peak memory as
 # the number of inputs grows. The filings are cut from the real sample filings
 # (fixed seed): the header, a slice of the 10-Q text and the whole EX-27 schedule.
-# Usage: bench/bench_batch.sh [COUNT]   (BENCH_RUNS runs per median, default 3)
+# Usage: bench/bench_batch.sh [COUNT]   (BENCH_RUNS runs per median, default 5)
 BENCH_WORK=${BENCH_WORK:-/dev/shm/quorlix-bench-batch}
-BENCH_RUNS=${BENCH_RUNS:-3}
+BENCH_RUNS=${BENCH_RUNS:-5}
 source "$(dirname "$0")/bench_lib.sh"
-require_tools hyperfine xargs python3
+require_tools xargs python3
 count=${1:-20000}
 
 # make_filings COUNT FOLDER: COUNT filings in sub-folders of 1,000.
@@ -37,11 +37,26 @@ open(os.path.join(folder, ".complete"), "w").close()
 PY
 }
 
-# Median seconds of a command, each run into an empty output folder.
-median_fresh() {
-  local json="$WORK/hyperfine.json"
-  hyperfine --runs "$RUNS" --style none --prepare "rm -rf '$WORK/out'" --export-json "$json" "$1" >/dev/null
-  python3 -c 'import json,sys; print("%.3f" % json.load(open(sys.argv[1]))["results"][0]["median"])' "$json"
+# Wall seconds of one run into an empty output folder.
+seconds_once() {
+  rm -rf "$WORK/out"
+  local start end
+  start=$(date +%s.%N)
+  bash -c "$1" >/dev/null
+  end=$(date +%s.%N)
+  python3 -c 'import sys; print("%.3f" % (float(sys.argv[2]) - float(sys.argv[1])))' "$start" "$end"
+}
+
+# Medians of two commands run in turns, so that a machine shared with other work
+# slows both alike; prints "<median A> <median B>".
+paired_medians() {
+  local a=() b=()
+  for _ in $(seq "$RUNS"); do
+    a+=("$(seconds_once "$1")")
+    b+=("$(seconds_once "$2")")
+  done
+  python3 -c 'import statistics,sys; n=int(sys.argv[1]); v=list(map(float,sys.argv[2:])); print("%.3f %.3f" % (statistics.median(v[:n]), statistics.median(v[n:])))' \
+    "$RUNS" "${a[@]}" "${b[@]}"
 }
 
 inputs="$WORK/filings_$count"
@@ -50,13 +65,15 @@ bytes=$(du -sb --exclude=.complete "$inputs" | cut -f1)
 label="$count filings $(python3 -c "print('%.0fMiB' % ($bytes / 2**20))")"
 batch="'$QUORLIX' decode-filing -q -o '$WORK/out'"
 
-t_j2=$(median_fresh "$batch -j 2 '$inputs'")
-t_j1=$(median_fresh "$batch -j 1 '$inputs'")
-t_xargs=$(median_fresh "cd '$inputs' && find . -name '*.txt' | sort | xargs -n 1 '$QUORLIX' decode-filing -q -j 1 -o '$WORK/out'")
-t_progress=$(median_fresh "'$QUORLIX' decode-filing -j 2 --progress -o '$WORK/out' '$inputs' 2>/dev/null")
-t_plain=$(median_fresh "'$QUORLIX' decode-filing -j 2 --no-progress -o '$WORK/out' '$inputs' 2>/dev/null")
+read -r t_j2 t_j1 < <(paired_medians "$batch -j 2 '$inputs'" "$batch -j 1 '$inputs'")
+# One process per file takes minutes: one run of it against one of -j 1.
+read -r t_xargs t_j1_once < <(RUNS=1 paired_medians \
+  "cd '$inputs' && find . -name '*.txt' | sort | xargs -n 1 '$QUORLIX' decode-filing -q -j 1 -o '$WORK/out'" \
+  "$batch -j 1 '$inputs'")
+read -r t_progress t_plain < <(paired_medians "'$QUORLIX' decode-filing -j 2 --progress -o '$WORK/out' '$inputs' 2>/dev/null" \
+  "'$QUORLIX' decode-filing -j 2 --no-progress -o '$WORK/out' '$inputs' 2>/dev/null")
 python3 -c 'import sys; l,a,b=sys.argv[1:]; print("batch %s  -j2 %ss  -j1 %ss  speedup %.2fx" % (l,a,b,float(b)/float(a)))' "$label" "$t_j2" "$t_j1"
-python3 -c 'import sys; l,a,b=sys.argv[1:]; print("batch %s  -j1 %ss  xargs-n1 %ss  speedup %.1fx" % (l,a,b,float(b)/float(a)))' "$label" "$t_j1" "$t_xargs"
+python3 -c 'import sys; l,a,b=sys.argv[1:]; print("batch %s  -j1 %ss  xargs-n1 %ss  speedup %.1fx" % (l,a,b,float(b)/float(a)))' "$label" "$t_j1_once" "$t_xargs"
 python3 -c 'import sys; l,a,b=sys.argv[1:]; print("batch %s  --progress %ss  --no-progress %ss  overhead %+.1f%%" % (l,a,b,(float(a)/float(b)-1)*100))' "$label" "$t_progress" "$t_plain"
 
 # Peak memory at 10,000 and 100,000 inputs (small filings, -j 2); the growth

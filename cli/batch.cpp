@@ -528,6 +528,8 @@ void BatchRun::Emit(std::size_t index) {
       status = std::to_string(input.status);
       const OutputNames names = NameOutputs(m_job, m_options.outDir, m_list.RelativeOf(input));
       meaning = input.status == QUORLIX_OK ? "ok" : DescribeStatus(m_job.which, input.status, {path, names.paths[0], names.paths[1]});
+      // Lines on a terminal must not run into the progress line.
+      if (verify) ClearProgress();
       if (input.status == QUORLIX_OK) {
         ++m_converted;
         if (verify && !m_options.quiet) std::printf("%s: ok\n", EscapeName(path).c_str());

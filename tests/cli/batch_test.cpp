@@ -201,6 +201,23 @@ TEST_F(BatchTest, InterruptFinishesWhatIsInFlightAndEndsBySigint) {
   EXPECT_EQ(static_cast<std::size_t>(std::count(report.begin(), report.end(), '\n')), outputs.size() + 1);
 }
 
+TEST_F(BatchTest, SecondInterruptEndsAtOnceWithoutPartialOutputs) {
+  constexpr int kFiles = 2000;
+  const std::string text = std::string(4095, 'x') + "\n";
+  for (int i = 0; i < kFiles; ++i) WriteTree("in/" + std::to_string(i / 500) + "/f" + std::to_string(i) + ".txt", text);
+  const pid_t pid = StartTool({"crlf", "-j", "2", "-o", "out", "in"}, {});
+  while (!FileExists(PathOf("out/0/f0.txt"))) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ::kill(pid, SIGINT);
+  ::kill(pid, SIGINT);
+  EXPECT_EQ(FinishTool(pid).signal, SIGINT);
+  const std::string converted = ReadFile(PathOf("out/0/f0.txt"));
+  EXPECT_EQ(converted.size(), text.size() + 1);
+  for (const auto& file : ListFiles(PathOf("out")))
+    if (file.find(".quorlix-") == std::string::npos) {
+      ASSERT_EQ(ReadFile(PathOf("out/" + file)), converted) << file;
+    }
+}
+
 TEST_F(BatchTest, ReportThatCannotBeWrittenExits74) {
   WriteTree("in/a.txt", "a\n");
   const auto run = RunTool({"crlf", "-o", "out", "in", "--report", "missing/report.csv"});

@@ -186,7 +186,7 @@ TEST_F(BatchTest, ResumeSkipsExactlyTheInputsWithNewerOutputs) {
 }
 
 TEST_F(BatchTest, InterruptFinishesWhatIsInFlightAndEndsBySigint) {
-  constexpr int kFiles = 20000;
+  constexpr int kFiles = 5000;
   for (int i = 0; i < kFiles; ++i) WriteTree("in/" + std::to_string(i / 1000) + "/f" + std::to_string(i) + ".txt", "line\n");
   const pid_t pid = StartTool({"crlf", "-j", "2", "-o", "out", "in", "--report", "report.csv"}, {});
   while (!FileExists(PathOf("out/0/f0.txt"))) std::this_thread::sleep_for(std::chrono::milliseconds(1));

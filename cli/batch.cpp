@@ -675,6 +675,7 @@ bool AsksForBatch(const BatchOptions& options) {
 
 int RunBatch(const BatchJob& job, const BatchOptions& options, const std::vector<std::string>& inputs) {
   if (options.nullSeparated && options.listFiles.empty()) return ReportUsageError("-0 needs -T");
+  if (inputs.empty() && options.listFiles.empty()) return ReportUsageError("no inputs: name files or folders, or -T FILE");
   for (const auto& path : inputs)
     if (path == "-") return ReportUsageError("'-' is no input in batch mode; -T - reads the inputs' paths from standard input");
   InputList list;

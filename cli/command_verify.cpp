@@ -5,7 +5,6 @@
 
 #include "batch.h"
 #include "commands.h"
-#include "exit_codes.h"
 #include "quorlix.h"
 
 namespace {
@@ -36,7 +35,6 @@ void AddVerifyOptions(CLI::App& sub) {
 // failing file's status. Named files alone are checked as they always were,
 // without a summary; folders and the batch options add one.
 int RunVerify() {
-  if (g_args.files.empty() && g_args.batch.listFiles.empty()) return ReportUsageError("verify needs FILE...");
   bool folderNamed = false;
   for (const auto& file : g_args.files) folderNamed = folderNamed || IsFolder(file);
   g_args.batch.showSummary = folderNamed || AsksForBatch(g_args.batch);

@@ -23,6 +23,8 @@ TEST_F(MainTest, UsageErrorsExit64WithOneLine) {
       {"crlf", "-j", "0", "-o", "out", "a"},
       {"crlf", "-j", "2", "a", "b"},
       {"crlf", "-o"},
+      {"crlf", "-o", "out"},
+      {"crlf", "-o", "out", "-"},
       {"decode-filing", "f", "-", "-"},
       {"verify"},
       {"verify", "-0", "a"},

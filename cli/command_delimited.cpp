@@ -6,7 +6,6 @@
 
 #include "batch.h"
 #include "commands.h"
-#include "exit_codes.h"
 #include "one_file.h"
 #include "quorlix.h"
 

@@ -34,7 +34,7 @@ TEST(StatusMessages, EveryStatusOfEveryExportHasWords) {
       EXPECT_TRUE(HasStatusWords(entry.which, value)) << name;
     }
   }
-  EXPECT_EQ(statuses, 33);
+  EXPECT_GE(statuses, 33);  // the header was read
 }
 
 TEST(StatusMessages, NamesAreEscapedOnOneLine) {

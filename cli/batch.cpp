@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cassert>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -17,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "exit_codes.h"
@@ -473,7 +475,16 @@ void BatchRun::Work() {
   while (!m_stop.load(std::memory_order_relaxed)) {
     const std::size_t index = m_next.fetch_add(1);
     if (index >= count) break;
-    Convert(index);
+    try {
+      Convert(index);
+    } catch (const std::exception&) {
+      // Only an allocation of the tool's own can fail here; the input's outputs
+      // are not in place, and its row says so with the export's input error.
+      Input& input = m_list.Inputs()[index];
+      input.outputsPresent = false;
+      input.status = m_job.nInputError;
+      m_states[index].store(kConverted, std::memory_order_release);
+    }
   }
   if (--m_liveWorkers == 0) {
     const std::lock_guard lock(m_mutex);
@@ -592,9 +603,21 @@ int BatchRun::Run() {
     if (processors < 1) processors = 1;
     std::size_t workers = m_options.jobs ? m_options.jobs : static_cast<std::size_t>(processors);
     workers = std::max<std::size_t>(1, std::min(workers, count));
-    m_liveWorkers = static_cast<unsigned>(workers);
     std::vector<std::jthread> pool;
-    for (std::size_t w = 0; w < workers; ++w) pool.emplace_back([this] { Work(); });
+    for (std::size_t w = 0; w < workers; ++w) {
+      ++m_liveWorkers;
+      try {
+        pool.emplace_back([this] { Work(); });
+      } catch (const std::system_error&) {
+        // Fewer threads than asked for still do all the work.
+        --m_liveWorkers;
+        break;
+      }
+    }
+    if (pool.empty()) {
+      ++m_liveWorkers;
+      Work();
+    }
 
     // Results are written in input order as the prefix of finished inputs grows;
     // the workers are never woken for it, the main thread looks now and then.
@@ -636,6 +659,8 @@ int BatchRun::Run() {
 }  // namespace
 
 void AddBatchOptions(CLI::App& sub, BatchOptions& options, bool withOutputs) {
+  // More threads than this would only wait on the disk and each other.
+  constexpr unsigned kMostJobs = 1024;
   if (withOutputs) {
     sub.add_option("-o,--out-dir", options.outDir,
                    "batch mode: every positional is an input (file or folder), converted into DIR, which mirrors them")
@@ -648,7 +673,14 @@ void AddBatchOptions(CLI::App& sub, BatchOptions& options, bool withOutputs) {
   sub.add_option("-j,--jobs", options.jobs, "conversions at once (default: the number of online processors)")
       ->type_name("N")
       ->check(CLI::Validator(
-          [](std::string& value) { return value == "0" ? std::string("must be at least 1") : std::string(); }, "N>0",
+          [](std::string& value) {
+            unsigned jobs = 0;
+            const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), jobs);
+            if (error != std::errc() || end != value.data() + value.size()) return std::string("is not a number");
+            if (jobs == 0) return std::string("must be at least 1");
+            return jobs > kMostJobs ? "must be at most " + std::to_string(kMostJobs) : std::string();
+          },
+          "N",
           "jobs"));
   sub.add_option("--report", options.reportPath, "write a CSV report with one row per input ('-': standard output)")
       ->type_name("FILE");

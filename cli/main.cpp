@@ -78,6 +78,12 @@ int main(int argc, char** argv) {
     if (argc == 1) return ReportUsageError("a subcommand is required (quorlix --help lists them)");
     return ReportUsageError(e.what());
   }
-  for (const auto& command : kSubcommands)
-    if (app.got_subcommand(command.pszName)) return command.pfnRun();
+  try {
+    for (const auto& command : kSubcommands)
+      if (app.got_subcommand(command.pszName)) return command.pfnRun();
+  } catch (const std::exception& e) {
+    // The tool's own work ran out of a resource (memory, threads).
+    std::fprintf(stderr, "quorlix: %s\n", OneLine(e.what()).c_str());
+    return kExitOsError;
+  }
 }

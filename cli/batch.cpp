@@ -351,7 +351,8 @@ class BatchRun {
   int Run();
 
  private:
-  void Work();
+  bool TakeInput(std::size_t worker, std::size_t& index);
+  void Work(std::size_t worker);
   void Convert(std::size_t index);
   void Emit(std::size_t index);
   void DrawProgress(bool force);
@@ -368,7 +369,20 @@ class BatchRun {
   const BatchOptions& m_options;
   InputList& m_list;
   std::vector<std::atomic<std::uint8_t>> m_states;
-  std::atomic<std::size_t> m_next{0};
+  // Work is handed out as ranges of consecutive inputs, one per worker; a worker
+  // whose range is done takes the second half of the largest range left. The
+  // workers so stay in different folders: in one folder, the file system makes
+  // them take turns at the folder's lock for every file created or renamed.
+  struct Range {
+    std::size_t next;
+    std::size_t end;
+  };
+  std::vector<Range> m_ranges;
+  std::mutex m_rangeMutex;
+  // Shown by the progress line, ahead of the results written in input order.
+  std::atomic<std::size_t> m_doneInputs{0};
+  std::atomic<std::size_t> m_doneFailures{0};
+  std::atomic<std::uint64_t> m_doneBytes{0};
   std::atomic<bool> m_stop{false};
   std::atomic<unsigned> m_liveWorkers{0};
   std::mutex m_mutex;
@@ -470,11 +484,24 @@ void BatchRun::Convert(std::size_t index) {
   m_states[index].store(kConverted, std::memory_order_release);
 }
 
-void BatchRun::Work() {
-  const std::size_t count = m_list.Inputs().size();
-  while (!m_stop.load(std::memory_order_relaxed)) {
-    const std::size_t index = m_next.fetch_add(1);
-    if (index >= count) break;
+bool BatchRun::TakeInput(std::size_t worker, std::size_t& index) {
+  const std::lock_guard lock(m_rangeMutex);
+  Range& own = m_ranges[worker];
+  if (own.next == own.end) {
+    Range& largest = *std::ranges::max_element(m_ranges, {}, [](const Range& r) { return r.end - r.next; });
+    const std::size_t left = largest.end - largest.next;
+    if (left == 0) return false;
+    const std::size_t taken = std::max<std::size_t>(1, left / 2);
+    own = {largest.end - taken, largest.end};
+    largest.end -= taken;
+  }
+  index = own.next++;
+  return true;
+}
+
+void BatchRun::Work(std::size_t worker) {
+  std::size_t index = 0;
+  while (!m_stop.load(std::memory_order_relaxed) && TakeInput(worker, index)) {
     try {
       Convert(index);
     } catch (const std::exception&) {
@@ -485,6 +512,10 @@ void BatchRun::Work() {
       input.status = m_job.nInputError;
       m_states[index].store(kConverted, std::memory_order_release);
     }
+    const Input& input = m_list.Inputs()[index];
+    m_doneBytes += input.bytesIn;
+    if (input.status != QUORLIX_OK) ++m_doneFailures;
+    ++m_doneInputs;
   }
   if (--m_liveWorkers == 0) {
     const std::lock_guard lock(m_mutex);
@@ -504,12 +535,12 @@ void BatchRun::DrawProgress(bool force) {
   m_lastDraw = now;
   const double elapsed = std::chrono::duration<double>(now - m_start).count();
   const std::size_t total = m_list.Inputs().size();
-  const double rate = elapsed > 0 ? static_cast<double>(m_bytes) / (1024.0 * 1024.0) / elapsed : 0;
+  const std::size_t done = m_doneInputs;
+  const double rate = elapsed > 0 ? static_cast<double>(m_doneBytes) / (1024.0 * 1024.0) / elapsed : 0;
   const std::string left =
-      m_emitted > 0 ? FormatDuration(elapsed * static_cast<double>(total - m_emitted) / static_cast<double>(m_emitted))
-                    : std::string("?");
-  std::fprintf(stderr, "\r\x1b[Kquorlix: %zu/%zu files, %zu failed, %.1f MiB/s, %s elapsed, %s left", m_emitted, total,
-               m_failed, rate, FormatDuration(elapsed).c_str(), left.c_str());
+      done > 0 ? FormatDuration(elapsed * static_cast<double>(total - done) / static_cast<double>(done)) : std::string("?");
+  std::fprintf(stderr, "\r\x1b[Kquorlix: %zu/%zu files, %zu failed, %.1f MiB/s, %s elapsed, %s left", done, total,
+               m_doneFailures.load(), rate, FormatDuration(elapsed).c_str(), left.c_str());
   std::fflush(stderr);
   m_progressShown = true;
 }
@@ -603,11 +634,12 @@ int BatchRun::Run() {
     if (processors < 1) processors = 1;
     std::size_t workers = m_options.jobs ? m_options.jobs : static_cast<std::size_t>(processors);
     workers = std::max<std::size_t>(1, std::min(workers, count));
+    for (std::size_t w = 0; w < workers; ++w) m_ranges.push_back({count * w / workers, count * (w + 1) / workers});
     std::vector<std::jthread> pool;
     for (std::size_t w = 0; w < workers; ++w) {
       ++m_liveWorkers;
       try {
-        pool.emplace_back([this] { Work(); });
+        pool.emplace_back([this, w] { Work(w); });
       } catch (const std::system_error&) {
         // Fewer threads than asked for still do all the work.
         --m_liveWorkers;
@@ -616,7 +648,7 @@ int BatchRun::Run() {
     }
     if (pool.empty()) {
       ++m_liveWorkers;
-      Work();
+      Work(0);
     }
 
     // Results are written in input order as the prefix of finished inputs grows;
@@ -632,7 +664,9 @@ int BatchRun::Run() {
       if (m_liveWorkers == 0) break;
     }
   }
-  while (m_emitted < count && m_states[m_emitted].load(std::memory_order_acquire) != kPending) Emit(m_emitted++);
+  // After an interrupt, the inputs done beyond the first one not started.
+  for (; m_emitted < count; ++m_emitted)
+    if (m_states[m_emitted].load(std::memory_order_acquire) != kPending) Emit(m_emitted);
   if (m_showProgress) DrawProgress(true);
   ClearProgress();
 

@@ -714,7 +714,7 @@ void AddBatchOptions(CLI::App& sub, BatchOptions& options, bool withOutputs) {
             if (jobs == 0) return std::string("must be at least 1");
             return jobs > kMostJobs ? "must be at most " + std::to_string(kMostJobs) : std::string();
           },
-          "N",
+          "",
           "jobs"));
   sub.add_option("--report", options.reportPath, "write a CSV report with one row per input ('-': standard output)")
       ->type_name("FILE");

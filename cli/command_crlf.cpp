@@ -1,24 +1,40 @@
 #include <string>
+#include <vector>
 
+#include "batch.h"
 #include "commands.h"
+#include "one_file.h"
 #include "quorlix.h"
-#include "status_messages.h"
 
 namespace {
 struct CrlfArgs {
-  std::string strIn;
-  std::string strOut;
+  std::vector<std::string> paths;
   bool bSkipBlank = false;
+  BatchOptions batch;
 } g_args;
+
+int ConvertCrlf(const char* input, const char* output, const char*) {
+  return CvtCRLF(input, output, g_args.bSkipBlank ? 1 : 0);
+}
+
+constexpr BatchJob kCrlfJob{Export::kCrlf,
+                            NameOutputAsInput,
+                            ConvertCrlf,
+                            QUORLIX_CRLF_INPUT_ERROR,
+                            QUORLIX_CRLF_OUTPUT_ERROR,
+                            kNoKeptStatus,
+                            kNoKeptStatus};
 }  // namespace
 
 void AddCrlfOptions(CLI::App& sub) {
   sub.add_flag("--skip-blank", g_args.bSkipBlank, "also remove empty lines");
-  sub.add_option("INPUT", g_args.strIn, "text file to read")->required();
-  sub.add_option("OUTPUT", g_args.strOut, "file to create or replace (may be INPUT)")->required();
+  sub.add_option("PATHS", g_args.paths,
+                 "INPUT OUTPUT ('-' for standard input or output; OUTPUT may be INPUT), or with -o the inputs");
+  AddBatchOptions(sub, g_args.batch, true);
 }
 
 int RunCrlf() {
-  const int nStatus = CvtCRLF(g_args.strIn.c_str(), g_args.strOut.c_str(), g_args.bSkipBlank ? 1 : 0);
-  return ReportStatus(Export::kCrlf, nStatus, {g_args.strIn, g_args.strOut, {}});
+  if (!g_args.batch.outDir.empty()) return RunBatch(kCrlfJob, g_args.batch, g_args.paths);
+  if (const int usage = CheckOneFileForm(g_args.batch, g_args.paths, "INPUT OUTPUT"); usage) return usage;
+  return RunOneFile(kCrlfJob, {g_args.paths[0], g_args.paths[1], {}, ".txt", ".txt"});
 }

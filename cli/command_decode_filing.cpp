@@ -1,24 +1,51 @@
 #include <string>
+#include <vector>
 
+#include "batch.h"
 #include "commands.h"
+#include "exit_codes.h"
+#include "one_file.h"
 #include "quorlix.h"
-#include "status_messages.h"
 
 namespace {
 struct DecodeFilingArgs {
-  std::string strFiling;
-  std::string strText;
-  std::string strSchedule;
+  std::vector<std::string> paths;
+  BatchOptions batch;
 } g_args;
+
+int ConvertFiling(const char* filing, const char* text, const char* schedule) {
+  return CvtDecodeFiling(filing, text, schedule);
+}
+
+// A filing's text goes to <stem>.txt and its schedule to <stem>.fds.txt.
+int NameFilingOutputs(std::string_view relPath, std::string outputs[2]) {
+  const std::string stem(StemOf(relPath));
+  outputs[0] = stem + ".txt";
+  outputs[1] = stem + ".fds.txt";
+  return 2;
+}
+
+constexpr BatchJob kFilingJob{Export::kFiling,
+                              NameFilingOutputs,
+                              ConvertFiling,
+                              QUORLIX_FILING_FILE_ERROR,
+                              QUORLIX_FILING_FILE_ERROR,
+                              kNoKeptStatus,
+                              kNoKeptStatus};
 }  // namespace
 
 void AddDecodeFilingOptions(CLI::App& sub) {
-  sub.add_option("FILING", g_args.strFiling, "EDGAR filing to read")->required();
-  sub.add_option("TEXT_OUT", g_args.strText, "file to create or replace with the filing as text")->required();
-  sub.add_option("SCHEDULE_OUT", g_args.strSchedule, "file to create or replace with the schedule rows")->required();
+  sub.add_option("PATHS", g_args.paths,
+                 "FILING TEXT_OUT SCHEDULE_OUT ('-' for standard input, or standard output for one of the outputs), "
+                 "or with -o the inputs");
+  AddBatchOptions(sub, g_args.batch, true);
 }
 
 int RunDecodeFiling() {
-  const int nStatus = CvtDecodeFiling(g_args.strFiling.c_str(), g_args.strText.c_str(), g_args.strSchedule.c_str());
-  return ReportStatus(Export::kFiling, nStatus, {g_args.strFiling, g_args.strText, g_args.strSchedule});
+  if (!g_args.batch.outDir.empty()) return RunBatch(kFilingJob, g_args.batch, g_args.paths);
+  if (const int usage = CheckOneFileForm(g_args.batch, g_args.paths, "FILING TEXT_OUT SCHEDULE_OUT"); usage)
+    return usage;
+  if (g_args.paths[1] == "-" && g_args.paths[2] == "-")
+    return ReportUsageError("at most one of TEXT_OUT and SCHEDULE_OUT can be '-'");
+  return RunOneFile(kFilingJob, {g_args.paths[0], g_args.paths[1], g_args.paths[2], ".txt", ".txt"});
 }

@@ -2,16 +2,18 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "batch.h"
 #include "commands.h"
+#include "one_file.h"
 #include "quorlix.h"
-#include "status_messages.h"
 
 namespace {
 
 struct DelimitedArgs {
-  std::string strIn;
-  std::string strOut;
+  std::vector<std::string> paths;
+  BatchOptions batch;
   std::string strInRecord = "\r\n";
   std::string strInField = ",";
   std::string strOutField = "\t";
@@ -67,21 +69,36 @@ void AddDelimiterOption(CLI::App& sub, const char* pszName, std::string& strValu
       ->transform(CLI::Validator(Unescape, "", "escapes"));
 }
 
+int ConvertDelimited(const char* input, const char* output, const char*) {
+  return CvtDelimitedFile(input, g_args.strInRecord.c_str(), g_args.strInField.c_str(), output,
+                          g_args.strOutField.c_str(), g_args.strOutRecord.c_str());
+}
+
+// The statuses that say what the input lacked come with a complete output.
+constexpr BatchJob kDelimitedJob{Export::kDelimited,
+                                 NameOutputAsInput,
+                                 ConvertDelimited,
+                                 QUORLIX_DELIMITED_INPUT_ERROR,
+                                 QUORLIX_DELIMITED_OUTPUT_ERROR,
+                                 QUORLIX_DELIMITED_NO_RECORD,
+                                 QUORLIX_DELIMITED_NO_FIELD};
+
 }  // namespace
 
 void AddDelimitedOptions(CLI::App& sub) {
-  sub.add_option("INPUT", g_args.strIn, "delimited file to read")->required();
-  sub.add_option("OUTPUT", g_args.strOut, "file to create or replace (not INPUT)")->required();
+  sub.add_option("PATHS", g_args.paths,
+                 "INPUT OUTPUT ('-' for standard input or output; OUTPUT not INPUT), or with -o the inputs");
   AddDelimiterOption(sub, "--in-record", g_args.strInRecord, "\\r\\n", "record delimiter of INPUT");
   AddDelimiterOption(sub, "--in-field", g_args.strInField, ",", "field delimiter of INPUT");
   AddDelimiterOption(sub, "--out-field", g_args.strOutField, "\\t", "written after each field but a record's last");
   AddDelimiterOption(sub, "--out-record", g_args.strOutRecord, "\\r\\n", "written after each record's last field");
   sub.footer("Delimiters take the escapes \\t \\r \\n \\\\ and \\xHH; bytes above 0x7F are read as\n"
                "Windows-1252 and matched and written in code page 437.");
+  AddBatchOptions(sub, g_args.batch, true);
 }
 
 int RunDelimited() {
-  const int nStatus = CvtDelimitedFile(g_args.strIn.c_str(), g_args.strInRecord.c_str(), g_args.strInField.c_str(),
-                                       g_args.strOut.c_str(), g_args.strOutField.c_str(), g_args.strOutRecord.c_str());
-  return ReportStatus(Export::kDelimited, nStatus, {g_args.strIn, g_args.strOut, {}});
+  if (!g_args.batch.outDir.empty()) return RunBatch(kDelimitedJob, g_args.batch, g_args.paths);
+  if (const int usage = CheckOneFileForm(g_args.batch, g_args.paths, "INPUT OUTPUT"); usage) return usage;
+  return RunOneFile(kDelimitedJob, {g_args.paths[0], g_args.paths[1], {}, ".txt", ".txt"});
 }

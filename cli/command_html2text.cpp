@@ -1,24 +1,46 @@
 #include <string>
+#include <vector>
 
+#include "batch.h"
 #include "commands.h"
+#include "one_file.h"
 #include "quorlix.h"
-#include "status_messages.h"
 
 namespace {
 struct Html2textArgs {
-  std::string strIn;
-  std::string strOut;
+  std::vector<std::string> paths;
   bool bTablesOnly = false;
+  BatchOptions batch;
 } g_args;
+
+int ConvertHtml(const char* input, const char* output, const char*) {
+  return CvtHTMLtoText(input, output, g_args.bTablesOnly ? 1 : 0);
+}
+
+// A page's text takes the page's name with its suffix replaced by ".txt".
+int NameTextOutput(std::string_view relPath, std::string outputs[2]) {
+  outputs[0] = std::string(StemOf(relPath)) + ".txt";
+  return 1;
+}
+
+constexpr BatchJob kHtmlJob{Export::kHtml,
+                            NameTextOutput,
+                            ConvertHtml,
+                            QUORLIX_HTML_INPUT_ERROR,
+                            QUORLIX_HTML_OUTPUT_ERROR,
+                            kNoKeptStatus,
+                            kNoKeptStatus};
 }  // namespace
 
 void AddHtml2textOptions(CLI::App& sub) {
   sub.add_flag("--tables-only", g_args.bTablesOnly, "write only the page's tables");
-  sub.add_option("INPUT", g_args.strIn, "HTML page to read (.htm or .html)")->required();
-  sub.add_option("OUTPUT", g_args.strOut, "text file to create or replace (.txt or .wri)")->required();
+  sub.add_option("PATHS", g_args.paths,
+                 "INPUT.htm OUTPUT.txt ('-' for standard input or output), or with -o the inputs");
+  AddBatchOptions(sub, g_args.batch, true);
 }
 
 int RunHtml2text() {
-  const int nStatus = CvtHTMLtoText(g_args.strIn.c_str(), g_args.strOut.c_str(), g_args.bTablesOnly ? 1 : 0);
-  return ReportStatus(Export::kHtml, nStatus, {g_args.strIn, g_args.strOut, {}});
+  if (!g_args.batch.outDir.empty()) return RunBatch(kHtmlJob, g_args.batch, g_args.paths);
+  if (const int usage = CheckOneFileForm(g_args.batch, g_args.paths, "INPUT OUTPUT"); usage) return usage;
+  return RunOneFile(kHtmlJob, {g_args.paths[0], g_args.paths[1], {}, ".htm", ".txt"});
 }

@@ -1,35 +1,42 @@
-#include <cstdio>
+#include <sys/stat.h>
+
 #include <string>
 #include <vector>
 
+#include "batch.h"
 #include "commands.h"
 #include "quorlix.h"
-#include "status_messages.h"
 
 namespace {
 struct VerifyArgs {
   std::vector<std::string> files;
-  bool bQuiet = false;
+  BatchOptions batch;
 } g_args;
+
+int VerifyOne(const char* path, const char*, const char*) { return CvtVerifyFile(path); }
+
+constexpr BatchJob kVerifyJob{Export::kVerify,           nullptr,       VerifyOne, QUORLIX_VERIFY_FILE_ERROR,
+                              QUORLIX_VERIFY_FILE_ERROR, kNoKeptStatus, kNoKeptStatus};
+
+bool IsFolder(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
 }  // namespace
 
 void AddVerifyOptions(CLI::App& sub) {
-  sub.add_flag("-q,--quiet", g_args.bQuiet, "print only the files that do not agree");
-  sub.add_option("FILE", g_args.files, "files to check")->required();
+  sub.add_option("FILE", g_args.files, "files to check, or folders whose files are checked");
+  AddBatchOptions(sub, g_args.batch, false);
+  // -q also keeps the lines of the files that agree off standard output.
+  sub.get_option("-q")->description("print only the files that do not agree; no progress and no summary");
 }
 
-// One line per file on stdout; the exit status is the first failing file's status.
+// One line per file on stdout, in input order; the exit status is the first
+// failing file's status. Named files alone are checked as they always were,
+// without a summary; folders and the batch options add one.
 int RunVerify() {
-  int nFirstFailure = QUORLIX_OK;
-  for (const auto& strFile : g_args.files) {
-    const int nStatus = CvtVerifyFile(strFile.c_str());
-    if (nStatus == QUORLIX_OK) {
-      if (!g_args.bQuiet) std::printf("%s: ok\n", strFile.c_str());
-      continue;
-    }
-    std::printf("%s: %s (status %d)\n", strFile.c_str(), DescribeStatus(Export::kVerify, nStatus, {strFile, {}, {}}).c_str(),
-                nStatus);
-    if (nFirstFailure == QUORLIX_OK) nFirstFailure = nStatus;
-  }
-  return nFirstFailure;
+  bool folderNamed = false;
+  for (const auto& file : g_args.files) folderNamed = folderNamed || IsFolder(file);
+  g_args.batch.showSummary = folderNamed || AsksForBatch(g_args.batch);
+  return RunBatch(kVerifyJob, g_args.batch, g_args.files);
 }

@@ -1,8 +1,20 @@
 // quorlix: the command-line tool over the library's exports. Its exit status is
-// the export's status; a failure prints one line on stderr.
+// the export's status; a failure prints one line on stderr, and a command line
+// the tool cannot use exits with kExitUsage and one line naming the problem.
 #include <CLI/CLI.hpp>
 
+#include <csignal>
+#include <cstdio>
+#include <string>
+
 #include "commands.h"
+#include "exit_codes.h"
+#include "quorlix.h"
+#include "status_messages.h"
+
+#ifndef QUORLIX_PRODUCT_VERSION
+#error "the build defines QUORLIX_PRODUCT_VERSION"
+#endif
 
 namespace {
 
@@ -18,19 +30,60 @@ constexpr Subcommand kSubcommands[] = {
     {"version", "Print the library's version number", AddVersionOptions, RunVersion},
 };
 
+bool IsSubcommand(std::string_view name) {
+  for (const auto& command : kSubcommands)
+    if (name == command.pszName) return true;
+  return false;
+}
+
+// The parser's words for a failed parse, on one line and with control bytes escaped.
+std::string OneLine(std::string_view text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.remove_suffix(1);
+  std::string line;
+  for (const char c : text) {
+    if (c == '\n') line += "; ";
+    else if (c == '\\') line += c;
+    else line += EscapeName(std::string_view(&c, 1));
+  }
+  return line;
+}
+
 }  // namespace
 
+int ReportUsageError(std::string_view problem) {
+  std::fprintf(stderr, "quorlix: %s\n", OneLine(problem).c_str());
+  return kExitUsage;
+}
+
 int main(int argc, char** argv) {
+  // A write past the file size limit then fails with EFBIG, which the export
+  // reports as its output error, instead of killing the tool before it can say so.
+  std::signal(SIGXFSZ, SIG_IGN);
+
   CLI::App app{"quorlix: convert and check files", "quorlix"};
   app.require_subcommand(1);
+  app.set_version_flag("-V,--version",
+                       std::string("quorlix ") + QUORLIX_PRODUCT_VERSION + " (library " +
+                           std::to_string(CvtDLLVersion()) + ")",
+                       "Print the tool's and the library's versions and exit");
   for (const auto& command : kSubcommands) command.pfnAddOptions(*app.add_subcommand(command.pszName, command.pszHelp));
 
+  // The parser would call a word it does not know an extra argument; name it.
+  if (argc > 1 && argv[1][0] != '-' && !IsSubcommand(argv[1]))
+    return ReportUsageError(std::string("unknown subcommand '") + EscapeName(argv[1]) + "' (quorlix --help lists them)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    return app.exit(e);
+    if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(e);
+    if (argc == 1) return ReportUsageError("a subcommand is required (quorlix --help lists them)");
+    return ReportUsageError(e.what());
   }
-  for (const auto& command : kSubcommands)
-    if (app.got_subcommand(command.pszName)) return command.pfnRun();
-  return 1;
+  try {
+    for (const auto& command : kSubcommands)
+      if (app.got_subcommand(command.pszName)) return command.pfnRun();
+  } catch (const std::exception& e) {
+    // The tool's own work ran out of a resource (memory, threads).
+    std::fprintf(stderr, "quorlix: %s\n", OneLine(e.what()).c_str());
+    return kExitOsError;
+  }
 }

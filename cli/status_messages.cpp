@@ -1,8 +1,12 @@
 #include "status_messages.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cstdio>
 #include <iterator>
+
+#include "quorlix.h"
 
 namespace {
 
@@ -13,44 +17,60 @@ struct StatusMessage {
 };
 
 constexpr StatusMessage kStatusMessages[] = {
-    {Export::kCrlf, 2, "cannot read input file '{in}'"},
-    {Export::kCrlf, 3, "input file '{in}' not found"},
-    {Export::kCrlf, 5, "cannot create output file '{out}': not found"},
-    {Export::kCrlf, 6, "cannot create or write output file '{out}'"},
-    {Export::kCrlf, 7, "too many open files"},
-    {Export::kCrlf, 18, "converting '{in}' failed: not enough memory"},
+    {Export::kCrlf, QUORLIX_CRLF_INPUT_ERROR, "cannot read input file '{in}' (or not enough memory)"},
+    {Export::kCrlf, QUORLIX_CRLF_INPUT_NOT_FOUND, "input file '{in}' not found"},
+    {Export::kCrlf, QUORLIX_CRLF_OUTPUT_NOT_FOUND, "cannot create output file '{out}': not found"},
+    {Export::kCrlf, QUORLIX_CRLF_OUTPUT_ERROR, "cannot create or write output file '{out}'"},
+    {Export::kCrlf, QUORLIX_CRLF_TOO_MANY_FILES, "too many open files"},
+    {Export::kCrlf, QUORLIX_CRLF_PASS_FAILED, "converting '{in}' failed: not enough memory"},
 
-    {Export::kHtml, 2, "cannot read input file '{in}'"},
-    {Export::kHtml, 3, "input file '{in}' not found"},
-    {Export::kHtml, 5, "cannot create output file '{out}': not found"},
-    {Export::kHtml, 6, "cannot create or write output file '{out}'"},
-    {Export::kHtml, 7, "too many open files"},
-    {Export::kHtml, 10, "input name '{in}' must end in .htm or .html, and output name '{out}' in .txt or .wri"},
-    {Export::kHtml, 11, "output name '{out}' must end in .txt or .wri"},
-    {Export::kHtml, 12, "input name '{in}' must end in .htm or .html"},
-    {Export::kHtml, 13, "no body found in '{in}' (upper-case <BODY> and </BODY> tags, every '<' closed by '>')"},
-    {Export::kHtml, 14, "rendering the body of '{in}' failed (a digit reference without ';', or </BODY> before <BODY>)"},
-    {Export::kHtml, 15, "a table in '{in}' is not closed before the body ends"},
-    {Export::kHtml, 16, "a table row in '{in}' is not closed before the body ends"},
+    {Export::kHtml, QUORLIX_HTML_INPUT_ERROR, "cannot read input file '{in}' (or not enough memory)"},
+    {Export::kHtml, QUORLIX_HTML_INPUT_NOT_FOUND, "input file '{in}' not found"},
+    {Export::kHtml, QUORLIX_HTML_OUTPUT_NOT_FOUND, "cannot create output file '{out}': not found"},
+    {Export::kHtml, QUORLIX_HTML_OUTPUT_ERROR, "cannot create or write output file '{out}'"},
+    {Export::kHtml, QUORLIX_HTML_TOO_MANY_FILES, "too many open files"},
+    {Export::kHtml, QUORLIX_HTML_BOTH_NAMES_WRONG, "input name '{in}' must end in .htm or .html, and output name '{out}' in .txt or .wri"},
+    {Export::kHtml, QUORLIX_HTML_OUTPUT_NAME_WRONG, "output name '{out}' must end in .txt or .wri"},
+    {Export::kHtml, QUORLIX_HTML_INPUT_NAME_WRONG, "input name '{in}' must end in .htm or .html"},
+    {Export::kHtml, QUORLIX_HTML_NO_BODY, "no body found in '{in}' (upper-case <BODY> and </BODY> tags, every '<' closed by '>'), or not enough memory"},
+    {Export::kHtml, QUORLIX_HTML_BODY_FAILED, "rendering the body of '{in}' failed (a digit reference without ';', </BODY> before <BODY>, or not enough memory)"},
+    {Export::kHtml, QUORLIX_HTML_TABLE_FAILED, "a table in '{in}' is not closed before the body ends, or not enough memory"},
+    {Export::kHtml, QUORLIX_HTML_ROW_FAILED, "a table row in '{in}' is not closed before the body ends, or not enough memory"},
 
-    {Export::kFiling, 2, "file error on '{in}', '{out}' or '{out2}' (bad path, disk full, an output naming the filing, or both outputs one file)"},
-    {Export::kFiling, 3, "filing '{in}' not found"},
-    {Export::kFiling, 7, "too many open files"},
-    {Export::kFiling, 18, "decoding '{in}' failed: not enough memory"},
+    {Export::kFiling, QUORLIX_FILING_FILE_ERROR, "file error on '{in}', '{out}' or '{out2}' (bad path, disk full, an output naming the filing, or both outputs one file)"},
+    {Export::kFiling, QUORLIX_FILING_NOT_FOUND, "filing '{in}' not found"},
+    {Export::kFiling, QUORLIX_FILING_TOO_MANY_FILES, "too many open files"},
+    {Export::kFiling, QUORLIX_FILING_DECODE_FAILED, "decoding '{in}' failed: not enough memory"},
 
     // Verify words follow the file's name on its own line.
-    {Export::kVerify, 2, "cannot be read"},
-    {Export::kVerify, 3, "not found"},
-    {Export::kVerify, 7, "too many open files"},
-    {Export::kVerify, 17, "unknown suffix"},
-    {Export::kVerify, 18, "contents do not match {suffix}"},
+    {Export::kVerify, QUORLIX_VERIFY_FILE_ERROR, "cannot be read (or not enough memory)"},
+    {Export::kVerify, QUORLIX_VERIFY_NOT_FOUND, "not found"},
+    {Export::kVerify, QUORLIX_VERIFY_TOO_MANY_FILES, "too many open files"},
+    {Export::kVerify, QUORLIX_VERIFY_UNKNOWN_SUFFIX, "unknown suffix"},
+    {Export::kVerify, QUORLIX_VERIFY_MISMATCH, "contents do not match {suffix}{memory}"},
 
-    {Export::kDelimited, 1, "cannot open or read input file '{in}'"},
-    {Export::kDelimited, 2, "cannot open or write output file '{out}' (or it is the input file)"},
-    {Export::kDelimited, 3, "the input field delimiter is empty"},
-    {Export::kDelimited, 4, "the input record delimiter is empty"},
-    {Export::kDelimited, 5, "no record delimiter found in '{in}'"},
-    {Export::kDelimited, 6, "no record of '{in}' holds a field delimiter"},
+    {Export::kDelimited, QUORLIX_DELIMITED_INPUT_ERROR, "cannot open or read input file '{in}' (or not enough memory)"},
+    {Export::kDelimited, QUORLIX_DELIMITED_OUTPUT_ERROR, "cannot open or write output file '{out}' (or it is the input file)"},
+    {Export::kDelimited, QUORLIX_DELIMITED_NO_IN_FIELD, "the input field delimiter is empty"},
+    {Export::kDelimited, QUORLIX_DELIMITED_NO_IN_RECORD, "the input record delimiter is empty"},
+    {Export::kDelimited, QUORLIX_DELIMITED_NO_RECORD, "no record delimiter found in '{in}'"},
+    {Export::kDelimited, QUORLIX_DELIMITED_NO_FIELD, "no record of '{in}' holds a field delimiter"},
+};
+
+// The input error of each export: when its input exists but is neither a regular
+// file nor a folder, that is the cause, and these words say so.
+struct InputErrorWords {
+  Export which;
+  int nStatus;
+  std::string_view strText;
+};
+
+constexpr InputErrorWords kNotRegularWords[] = {
+    {Export::kCrlf, QUORLIX_CRLF_INPUT_ERROR, "input file '{in}' is not a regular file"},
+    {Export::kHtml, QUORLIX_HTML_INPUT_ERROR, "input file '{in}' is not a regular file"},
+    {Export::kFiling, QUORLIX_FILING_FILE_ERROR, "filing '{in}' is not a regular file"},
+    {Export::kVerify, QUORLIX_VERIFY_FILE_ERROR, "not a regular file"},
+    {Export::kDelimited, QUORLIX_DELIMITED_INPUT_ERROR, "input file '{in}' is not a regular file"},
 };
 
 // The suffix of a file's name from its last '.', in lower case: the type it claims.
@@ -62,15 +82,28 @@ std::string SuffixOf(std::string_view strPath) {
   return strSuffix;
 }
 
-// Replaces {in}, {out} and {out2} by the call's file names, {suffix} by the input's suffix.
+// Only the text types are read whole by the verification, so only their
+// mismatch can also be a failed allocation.
+std::string_view MemoryNoteFor(std::string_view suffix) {
+  constexpr std::string_view kWholeRead[] = {".txt", ".htm", ".html"};
+  for (const auto type : kWholeRead)
+    if (suffix == type) return " (or not enough memory)";
+  return {};
+}
+
+// Replaces {in}, {out} and {out2} by the call's file names (escaped), {suffix} by
+// the input's suffix and {memory} by the note that the status can mean no memory.
 std::string FillIn(std::string_view strText, const CallFiles& files) {
   struct Placeholder {
     std::string_view strName;
-    std::string_view strValue;
+    std::string strValue;
   };
-  const std::string strSuffix = SuffixOf(files.strIn);
-  const Placeholder placeholders[] = {
-      {"{in}", files.strIn}, {"{out}", files.strOut}, {"{out2}", files.strOut2}, {"{suffix}", strSuffix}};
+  const std::string suffix = SuffixOf(files.strIn);
+  const Placeholder placeholders[] = {{"{in}", EscapeName(files.strIn)},
+                                      {"{out}", EscapeName(files.strOut)},
+                                      {"{out2}", EscapeName(files.strOut2)},
+                                      {"{suffix}", EscapeName(suffix)},
+                                      {"{memory}", std::string(MemoryNoteFor(suffix))}};
   std::string strResult;
   for (std::size_t i = 0; i < strText.size();) {
     bool bReplaced = false;
@@ -87,9 +120,50 @@ std::string FillIn(std::string_view strText, const CallFiles& files) {
   return strResult;
 }
 
+// True when the path exists and is something other than a regular file or a folder
+// (a pipe, FIFO, device or socket), which every export refuses as input.
+bool IsSpecialFile(std::string_view path) {
+  struct stat info {};
+  if (::stat(std::string(path).c_str(), &info) != 0) return false;
+  return !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+}
+
 }  // namespace
 
+std::string EscapeName(std::string_view name) {
+  constexpr char kHexDigits[] = "0123456789abcdef";
+  std::string escaped;
+  escaped.reserve(name.size());
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    switch (byte) {
+      case '\\': escaped += "\\\\"; break;
+      case '\n': escaped += "\\n"; break;
+      case '\r': escaped += "\\r"; break;
+      case '\t': escaped += "\\t"; break;
+      default:
+        if (byte < 0x20 || byte == 0x7F) {
+          escaped += "\\x";
+          escaped += kHexDigits[byte >> 4];
+          escaped += kHexDigits[byte & 0xF];
+        } else {
+          escaped += c;
+        }
+    }
+  }
+  return escaped;
+}
+
+bool HasStatusWords(Export which, int status) {
+  for (const auto& message : kStatusMessages)
+    if (message.which == which && message.nStatus == status) return true;
+  return false;
+}
+
 std::string DescribeStatus(Export which, int nStatus, const CallFiles& files) {
+  for (const auto& words : kNotRegularWords)
+    if (words.which == which && words.nStatus == nStatus && IsSpecialFile(files.strIn))
+      return FillIn(words.strText, files);
   for (const auto& message : kStatusMessages)
     if (message.which == which && message.nStatus == nStatus) return FillIn(message.strText, files);
   return "failed";

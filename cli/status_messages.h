@@ -1,4 +1,5 @@
-// The tool's words for every status of every export, in one table.
+// The tool's words for every status of every export, in one table, and the
+// escaping that keeps a file's name on one line of a message.
 #pragma once
 
 #include <string>
@@ -14,7 +15,15 @@ struct CallFiles {
   std::string_view strOut2;
 };
 
-// The words for a status, without the tool's name or the number.
+// Bytes below 0x20, 0x7F and the backslash as C escapes (\n, \t, \x1b, \\), so a
+// name cannot forge a line of its own; bytes of 0x80 and above stay as they are.
+std::string EscapeName(std::string_view name);
+
+// True when the table holds words for this status of this export.
+bool HasStatusWords(Export which, int status);
+
+// The words for a status, without the tool's name or the number; the names in
+// them are escaped.
 std::string DescribeStatus(Export which, int nStatus, const CallFiles& files);
 
 // Prints "quorlix: <words> (status N)" on stderr when nStatus is not 0; returns nStatus.

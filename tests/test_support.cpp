@@ -47,37 +47,6 @@ bool FileExists(const std::string& strPath) { return std::filesystem::exists(str
 
 std::filesystem::path DataDir() { return QUORLIX_TEST_DATA_DIR; }
 
-ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::string>& args) {
-  std::string outPath = (folder / "tool-stdout-XXXXXX").string();
-  std::string errPath = (folder / "tool-stderr-XXXXXX").string();
-  const int outFd = ::mkstemp(outPath.data());
-  const int errFd = ::mkstemp(errPath.data());
-  if (outFd < 0 || errFd < 0) throw std::runtime_error("mkstemp failed in " + folder.string());
-
-  std::vector<char*> argv;
-  std::string tool = QUORLIX_TOOL;
-  argv.push_back(tool.data());
-  std::vector<std::string> ownedArgs = args;
-  for (auto& arg : ownedArgs) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(outFd, STDOUT_FILENO);
-    ::dup2(errFd, STDERR_FILENO);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  int waitStatus = 0;
-  ::waitpid(pid, &waitStatus, 0);
-  ::close(outFd);
-  ::close(errFd);
-  ToolRun run{WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1, ReadFile(outPath), ReadFile(errPath)};
-  ::unlink(outPath.c_str());
-  ::unlink(errPath.c_str());
-  return run;
-}
-
 int StatusWithDescriptorsLeft(int left, const std::function<void()>& warmUp, const std::function<int()>& call) {
   std::fflush(nullptr);  // else the child would write the parent's buffered output again
   const pid_t pid = ::fork();

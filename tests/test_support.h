@@ -12,17 +12,6 @@
 
 namespace quorlix_test {
 
-// What one run of the built quorlix tool printed, and its exit status.
-struct ToolRun {
-  int nExitStatus;
-  std::string strOut;
-  std::string strErr;
-};
-
-// Runs the built quorlix tool with these arguments. What it prints is caught in
-// files made in folder and removed afterwards.
-ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::string>& args);
-
 // Each test works in a folder of its own, removed when the test ends.
 class TempDirTest : public ::testing::Test {
  protected:
@@ -33,9 +22,6 @@ class TempDirTest : public ::testing::Test {
   std::string PathOf(std::string_view strName) const;
   // Writes bytes to a file in the test's folder and returns its path.
   std::string WriteFile(std::string_view strName, std::string_view bytes) const;
-  // Runs the built tool, catching its output in the test's folder, so that tests
-  // running in parallel cannot mix up what their tools printed.
-  ToolRun RunTool(const std::vector<std::string>& args) const { return quorlix_test::RunTool(m_dir, args); }
 
   std::filesystem::path m_dir;
 };

@@ -1,28 +1,36 @@
 #include <gtest/gtest.h>
 
-#include "test_support.h"
+#include "tool_test.h"
 
 namespace {
 
 using quorlix_test::ReadFile;
-using quorlix_test::RunTool;
 
-class Html2textCliTest : public quorlix_test::TempDirTest {};
+class CommandHtml2textTest : public quorlix_test::ToolTest {};
 
-TEST_F(Html2textCliTest, TablesOnlyWritesTheTablesAndSaysNothing) {
+TEST_F(CommandHtml2textTest, TablesOnlyWritesTheTablesAndSaysNothing) {
   const std::string strIn = WriteFile("page.htm", "<BODY>x<TABLE><TR><TD>a</TD><TD>b</TD></TR></TABLE></BODY>");
   const auto run = RunTool({"html2text", "--tables-only", strIn, PathOf("page.txt")});
-  EXPECT_EQ(run.nExitStatus, 0);
-  EXPECT_EQ(run.strErr, "");
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.err, "");
   EXPECT_EQ(ReadFile(PathOf("page.txt")), "a,b\r\n\r\n");
 }
 
-TEST_F(Html2textCliTest, FailureExitsWithItsStatusAndOneLine) {
+TEST_F(CommandHtml2textTest, FailureExitsWithItsStatusAndOneLine) {
   const std::string strIn = WriteFile("page.htm", "<body>x</body>");
   const auto run = RunTool({"html2text", strIn, PathOf("page.txt")});
-  EXPECT_EQ(run.nExitStatus, 13);
-  EXPECT_EQ(run.strErr, "quorlix: no body found in '" + strIn +
-                            "' (upper-case <BODY> and </BODY> tags, every '<' closed by '>') (status 13)\n");
+  EXPECT_EQ(run.exitStatus, 13);
+  EXPECT_EQ(run.err, "quorlix: no body found in '" + strIn +
+                            "' (upper-case <BODY> and </BODY> tags, every '<' closed by '>'), or not enough memory (status 13)\n");
+}
+
+TEST_F(CommandHtml2textTest, StandardInputAndOutputGoThroughFilesWithTheCheckedSuffixes) {
+  const auto run = RunTool({"html2text", "-", "-"}, WithInput("<BODY>hi</BODY>"));
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(run.out, "hi");
+  const auto failed = RunTool({"html2text", "-", "-"}, WithInput("<body>"));
+  EXPECT_EQ(failed.exitStatus, 13);
+  EXPECT_EQ(failed.out, "");
 }
 
 }  // namespace

@@ -1,0 +1,116 @@
+#include "one_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <optional>
+
+#include "exit_codes.h"
+#include "interrupts.h"
+#include "quorlix.h"
+
+namespace {
+
+constexpr std::size_t kCopyBufferBytes = 64 * 1024;
+
+bool WriteAll(int fd, const char* bytes, std::size_t length) {
+  while (length > 0) {
+    const ssize_t written = ::write(fd, bytes, length);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes += written;
+    length -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+bool CopyAll(int from, int to) {
+  char buffer[kCopyBufferBytes];
+  for (;;) {
+    const ssize_t got = ::read(from, buffer, sizeof buffer);
+    if (got == 0) return true;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (!WriteAll(to, buffer, static_cast<std::size_t>(got))) return false;
+  }
+}
+
+// The temporary files standing for "-", removed when the call ends.
+class StandInFiles {
+ public:
+  ~StandInFiles() {
+    for (const auto& path : m_paths) RemoveTempFile(path);
+  }
+
+  // A new empty file in the temporary folder whose name ends in suffix, or "".
+  std::string Create(const char* suffix, int& fd) {
+    if (!m_watch) {
+      // A reader that goes away gives EPIPE, the output error, not a silent death
+      // that would leave the temporary files behind.
+      std::signal(SIGPIPE, SIG_IGN);
+      m_watch.emplace(SignalWatch::Mode::kEndAtOnce, [](int) {});
+    }
+    const char* folder = std::getenv("TMPDIR");
+    std::string path = std::string(folder && *folder ? folder : "/tmp") + "/quorlix-XXXXXX" + suffix;
+    fd = ::mkstemps(path.data(), static_cast<int>(std::string_view(suffix).size()));
+    if (fd < 0) return {};
+    RegisterTempFile(path);
+    m_paths.push_back(path);
+    return path;
+  }
+
+ private:
+  std::optional<SignalWatch> m_watch;
+  std::vector<std::string> m_paths;
+};
+
+}  // namespace
+
+int RunOneFile(const BatchJob& job, const OneFileCall& call) {
+  StandInFiles standIns;
+  std::string input = call.input;
+  std::string outputs[2] = {call.output, call.output2};
+  int stdoutSlot = -1;
+
+  if (input == "-") {
+    int fd = -1;
+    input = standIns.Create(call.inputSuffix, fd);
+    const bool copied = !input.empty() && CopyAll(STDIN_FILENO, fd);
+    if (fd >= 0 && ::close(fd) != 0) return ReportStatus(job.which, job.nInputError, {call.input, call.output, call.output2});
+    if (!copied) return ReportStatus(job.which, job.nInputError, {call.input, call.output, call.output2});
+  }
+  for (int k = 0; k < 2; ++k) {
+    if (outputs[k] != "-") continue;
+    int fd = -1;
+    outputs[k] = standIns.Create(call.outputSuffix, fd);
+    if (fd >= 0) ::close(fd);
+    if (outputs[k].empty()) return ReportStatus(job.which, job.nOutputError, {call.input, call.output, call.output2});
+    stdoutSlot = k;
+  }
+
+  int status = job.pfnConvert(input.c_str(), outputs[0].c_str(), call.output2.empty() ? nullptr : outputs[1].c_str());
+  const bool complete = status == QUORLIX_OK || status == job.nKeptStatus1 || status == job.nKeptStatus2;
+  if (stdoutSlot >= 0 && complete) {
+    const int fd = ::open(outputs[stdoutSlot].c_str(), O_RDONLY | O_CLOEXEC);
+    const bool copied = fd >= 0 && CopyAll(fd, STDOUT_FILENO);
+    if (fd >= 0) ::close(fd);
+    if (!copied) status = job.nOutputError;
+  }
+  return ReportStatus(job.which, status, {call.input, call.output, call.output2});
+}
+
+int CheckOneFileForm(const BatchOptions& batch, const std::vector<std::string>& paths, std::string_view form) {
+  if (AsksForBatch(batch)) return ReportUsageError("-T, -0, -j, --report, --resume and --progress need -o OUT_DIR");
+  const auto expected = static_cast<std::size_t>(std::ranges::count(form, ' ') + 1);
+  if (paths.size() == expected) return 0;
+  return ReportUsageError("expected " + std::string(form) + " (or -o OUT_DIR and inputs), got " +
+                          std::to_string(paths.size()) + (paths.size() == 1 ? " path" : " paths"));
+}

@@ -1,0 +1,63 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+
+#include "tool_test.h"
+
+namespace {
+
+using quorlix_test::ReadFile;
+
+class CommandCrlfTest : public quorlix_test::ToolTest {};
+
+TEST_F(CommandCrlfTest, ConvertsAndSaysNothing) {
+  const std::string in = WriteFile("in.txt", "a\n\n\nb\n");
+  const auto run = RunTool({"crlf", "--skip-blank", in, PathOf("out.txt")});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(ReadFile(PathOf("out.txt")), "a\r\nb\r\n");
+}
+
+TEST_F(CommandCrlfTest, MissingInputExitsWithItsStatusAndOneLine) {
+  const std::string in = PathOf("a.txt");
+  const auto run = RunTool({"crlf", in, PathOf("out.txt")});
+  EXPECT_EQ(run.exitStatus, 3);
+  EXPECT_EQ(run.err, "quorlix: input file '" + in + "' not found (status 3)\n");
+}
+
+TEST_F(CommandCrlfTest, NamesWithControlBytesOrBackslashesComeOutEscaped) {
+  // A newline in a name must not forge a line of its own on stderr.
+  const auto run = RunTool({"crlf", "gone\nquorlix: all files converted (status 0)", "o.txt"});
+  EXPECT_EQ(run.exitStatus, 3);
+  EXPECT_EQ(run.err, "quorlix: input file 'gone\\nquorlix: all files converted (status 0)' not found (status 3)\n");
+  const auto slash = RunTool({"crlf", "a\\b\x1b\t\xc3\xa9", "o.txt"});
+  EXPECT_EQ(slash.err, "quorlix: input file 'a\\\\b\\x1b\\t\xc3\xa9' not found (status 3)\n");
+}
+
+TEST_F(CommandCrlfTest, StandardInputAndOutputStandForFiles) {
+  WriteFile("earlier.txt", "kept\r\n");
+  Setup setup;
+  setup.input = "x\ny\n";
+  setup.appendOutTo = PathOf("earlier.txt");
+  const auto run = RunTool({"crlf", "-", "-"}, setup);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(ReadFile(PathOf("earlier.txt")), "kept\r\nx\r\ny\r\n");  // a >> target keeps what it held
+
+  const auto toFile = RunTool({"crlf", "-", PathOf("o.txt")}, WithInput("z\n"));
+  EXPECT_EQ(toFile.exitStatus, 0);
+  EXPECT_EQ(ReadFile(PathOf("o.txt")), "z\r\n");
+  const auto fromFile = RunTool({"crlf", PathOf("o.txt"), "-"});
+  EXPECT_EQ(fromFile.out, "z\r\n");
+}
+
+TEST_F(CommandCrlfTest, FileSizeLimitGivesTheOutputErrorNotASignal) {
+  const std::string in = WriteFile("big.txt", std::string(64 * 1024, 'a'));
+  const auto run = RunTool({"crlf", in, PathOf("out.txt")}, WithFileSizeLimit(4096));
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.exitStatus, 6);
+  EXPECT_EQ(run.err, "quorlix: cannot create or write output file '" + PathOf("out.txt") + "' (status 6)\n");
+}
+
+}  // namespace

@@ -1,0 +1,59 @@
+// The fixture of the tool's tests: it runs the built quorlix tool as a user
+// would, with its captured output kept in the test's own folder.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "test_support.h"
+
+namespace quorlix_test {
+
+class ToolTest : public TempDirTest {
+ protected:
+  struct Run {
+    int exitStatus;  // -1 when the tool ended by a signal
+    int signal;      // the signal that ended it, or 0
+    std::string out;
+    std::string err;
+  };
+  struct Setup {
+    std::string input;         // bytes on standard input
+    std::string appendOutTo;   // standard output appended to this file instead of captured
+    std::string folder;        // the folder the tool starts in (default: the test's)
+    long fileSizeLimit = -1;   // RLIMIT_FSIZE in bytes, when not negative
+  };
+
+  static Setup WithInput(std::string bytes) {
+    Setup setup;
+    setup.input = std::move(bytes);
+    return setup;
+  }
+  static Setup WithFileSizeLimit(long bytes) {
+    Setup setup;
+    setup.fileSizeLimit = bytes;
+    return setup;
+  }
+
+  void SetUp() override;
+
+  Run RunTool(const std::vector<std::string>& args) { return RunTool(args, Setup{}); }
+  Run RunTool(const std::vector<std::string>& args, const Setup& setup);
+
+  // Starts the tool without waiting for it; FinishTool waits and collects.
+  pid_t StartTool(const std::vector<std::string>& args, const Setup& setup);
+  Run FinishTool(pid_t pid);
+
+  // Writes a file below the test's folder, creating its folders.
+  std::string WriteTree(std::string_view relPath, std::string_view bytes) const;
+  // The relative paths of the regular files below a folder, sorted.
+  static std::vector<std::string> ListFiles(const std::string& folder);
+
+ private:
+  std::string m_ioDir;
+};
+
+}  // namespace quorlix_test

@@ -182,6 +182,12 @@ int CAMFile::DecodeBlock(FilingStream& stream, std::uint32_t nLen, bool bEndsFil
       } else if (b == '\n' && stream.chPrev != '\r') {
         const std::size_t nSizeBefore = stream.CurrentLineSize();
         strText += "\r\n";
+        // Most lines hold no '>' and go to the text output alone: they are done as they stand.
+        if (stream.nLineBytesWithoutGt == nSizeBefore && !stream.flags.bEmitTag && !stream.flags.bCapture) {
+          stream.nLineBytesWithoutGt = 0;
+          stream.CommitLine();
+          continue;
+        }
         noteAppended(nSizeBefore, false);
         EndFilingLine(stream);
       }

@@ -224,10 +224,10 @@ void CAMFile::EndFilingLine(FilingStream& stream) {
   // Where the line's own bytes start in strText, past a tag written back in front of it.
   std::size_t nBodyStart = stream.nLineStart;
   if (const std::size_t nClose = strLine.find('>', nGtFrom); nClose != std::string_view::npos) {
-    const std::size_t nOpen = strLine.find_first_not_of(kFilingBlanks);
+    const std::size_t nOpen = FindFilingNonBlank(strLine);
     stream.strTag.assign(strLine.substr(nOpen, nClose + 1 - nOpen));
     std::ranges::transform(stream.strTag, stream.strTag.begin(), ToUpperAscii);
-    strRest.assign(strLine.substr(std::min(strLine.find_first_not_of(kFilingBlanks, nClose + 1), strLine.size())));
+    strRest.assign(strLine.substr(std::min(FindFilingNonBlank(strLine, nClose + 1), strLine.size())));
     strText.resize(stream.nLineStart);
     ClassifyFilingTag(stream.strTag, strRest, flags);
     if (IsDropMarker(strRest)) return;

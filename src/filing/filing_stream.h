@@ -22,6 +22,27 @@ inline constexpr std::string_view kFilingDropMarker = "<NUL>";
 // The characters that trimming a line or a value removes.
 inline constexpr std::string_view kFilingBlanks = " \t\n\v\f\r";
 
+inline constexpr bool IsFilingBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+static_assert(
+    [] {
+      for (int b = 0; b < 256; ++b)
+        if (IsFilingBlank(static_cast<char>(b)) != (kFilingBlanks.find(static_cast<char>(b)) != std::string_view::npos))
+          return false;
+      return true;
+    }(),
+    "IsFilingBlank holds for the bytes of kFilingBlanks and no others");
+
+// The first byte of str at or after nFrom that is not blank, or npos; the same as
+// find_first_not_of(kFilingBlanks, nFrom), a byte compared at a time, without a
+// library search per byte.
+inline constexpr std::size_t FindFilingNonBlank(std::string_view str, std::size_t nFrom = 0) {
+  for (; nFrom < str.size(); ++nFrom)
+    if (!IsFilingBlank(str[nFrom])) return nFrom;
+  return std::string_view::npos;
+}
+
 // How the current line is routed to the two outputs.
 struct FilingCopyFlags {
   bool bCapture = false;        // lines go to the schedule output too

@@ -122,77 +122,102 @@ int CAMFile::ReadBlock(CFile& fileIn) {
 
 // ---- Line assembly ----
 
+namespace {
+
+// The bytes [p, pEnd) of a block onto the stream's lines, with the scanner
+// inlined: instantiated once per scanner, each under its own target.
+template <typename Scan>
+[[gnu::always_inline]] inline void DecodeLineBytes(CAMFile& doc, FilingStream& stream, const unsigned char* p,
+                                                   const unsigned char* const pEnd) {
+  CString& strText = stream.strText;
+  // After an append to a line with no '>' so far, the line still has none
+  // unless the appended bytes held one.
+  const auto noteAppended = [&](std::size_t nSizeBefore, bool bGtAppended) {
+    if (stream.nLineBytesWithoutGt == nSizeBefore && !bGtAppended)
+      stream.nLineBytesWithoutGt = stream.CurrentLineSize();
+  };
+  // The byte after a CR: an LF completes the line end; after the line end any
+  // other byte goes on as usual, except that a CR is dropped, not a line end.
+  const auto takeByteAfterCr = [&](unsigned char b) {
+    if (b == '\n') {
+      const std::size_t nSizeBefore = stream.CurrentLineSize();
+      strText += '\n';
+      noteAppended(nSizeBefore, false);
+    }
+    doc.EndFilingLine(stream);
+    if (IsLineByte(b)) {
+      const std::size_t nSizeBefore = stream.CurrentLineSize();
+      strText += static_cast<char>(b);
+      noteAppended(nSizeBefore, b == '>');
+      stream.chPrev = b;
+    }
+  };
+
+  if (stream.bCrPending && p < pEnd) {
+    stream.bCrPending = false;
+    takeByteAfterCr(*p++);
+  }
+  while (p < pEnd) {
+    const unsigned char* const pRun = p;
+    bool bGtInRun = false;
+    p += Scan::SkipRunWatching(p, static_cast<std::size_t>(pEnd - p), '>', bGtInRun);
+    if (p != pRun) {
+      const std::size_t nSizeBefore = stream.CurrentLineSize();
+      strText.append(reinterpret_cast<const char*>(pRun), static_cast<std::size_t>(p - pRun));
+      noteAppended(nSizeBefore, bGtInRun);
+      stream.chPrev = p[-1];
+      if (p == pEnd) break;
+    }
+    const unsigned char b = *p++;
+    if (b == '\r') {
+      stream.chPrev = '\r';
+      strText += '\r';
+      if (p == pEnd) {
+        stream.bCrPending = true;
+        break;
+      }
+      takeByteAfterCr(*p++);
+    } else if (b == '\n' && stream.chPrev != '\r') {
+      const std::size_t nSizeBefore = stream.CurrentLineSize();
+      strText += "\r\n";
+      // Most lines hold no '>' and go to the text output alone: they are done as they stand.
+      if (stream.nLineBytesWithoutGt == nSizeBefore && !stream.flags.bEmitTag && !stream.flags.bCapture) {
+        stream.nLineBytesWithoutGt = 0;
+        stream.CommitLine();
+        continue;
+      }
+      noteAppended(nSizeBefore, false);
+      doc.EndFilingLine(stream);
+    }
+    // Any other byte, and an LF that a CR already ended, adds nothing.
+  }
+}
+
+#ifdef QUORLIX_HAS_VECTOR_SCAN
+QUORLIX_VECTOR_TARGET void DecodeLineBytesVector(CAMFile& doc, FilingStream& stream, const unsigned char* p,
+                                                 const unsigned char* pEnd) {
+  DecodeLineBytes<VectorLineScan>(doc, stream, p, pEnd);
+}
+#endif
+
+void DecodeLineBytesPortable(CAMFile& doc, FilingStream& stream, const unsigned char* p, const unsigned char* pEnd) {
+  DecodeLineBytes<PortableLineScan>(doc, stream, p, pEnd);
+}
+
+}  // namespace
+
 // Runs of line bytes are appended whole; only CR, LF and dropped bytes are taken
 // one at a time. A CR looks at the byte after it, across a block boundary too.
 // The lines finished in the block go to the text archive at its end, together.
 int CAMFile::DecodeBlock(FilingStream& stream, std::uint32_t nLen, bool bEndsFiling) {
   try {
-    CString& strText = stream.strText;
-    // After an append to a line with no '>' so far, the line still has none
-    // unless the appended bytes held one.
-    const auto noteAppended = [&](std::size_t nSizeBefore, bool bGtAppended) {
-      if (stream.nLineBytesWithoutGt == nSizeBefore && !bGtAppended)
-        stream.nLineBytesWithoutGt = stream.CurrentLineSize();
-    };
-    // The byte after a CR: an LF completes the line end; after the line end any
-    // other byte goes on as usual, except that a CR is dropped, not a line end.
-    const auto takeByteAfterCr = [&](unsigned char b) {
-      if (b == '\n') {
-        const std::size_t nSizeBefore = stream.CurrentLineSize();
-        strText += '\n';
-        noteAppended(nSizeBefore, false);
-      }
-      EndFilingLine(stream);
-      if (IsLineByte(b)) {
-        const std::size_t nSizeBefore = stream.CurrentLineSize();
-        strText += static_cast<char>(b);
-        noteAppended(nSizeBefore, b == '>');
-        stream.chPrev = b;
-      }
-    };
-
-    const unsigned char* p = m_pInBuf.get();
-    const unsigned char* const pEnd = p + nLen;
-    const auto skipLineBytes =
-        IsVectorScanEnabled() ? &VectorLineScan::SkipRunWatching : &PortableLineScan::SkipRunWatching;
-    if (stream.bCrPending && p < pEnd) {
-      stream.bCrPending = false;
-      takeByteAfterCr(*p++);
-    }
-    while (p < pEnd) {
-      const unsigned char* const pRun = p;
-      bool bGtInRun = false;
-      p += skipLineBytes(p, static_cast<std::size_t>(pEnd - p), '>', bGtInRun);
-      if (p != pRun) {
-        const std::size_t nSizeBefore = stream.CurrentLineSize();
-        strText.append(reinterpret_cast<const char*>(pRun), static_cast<std::size_t>(p - pRun));
-        noteAppended(nSizeBefore, bGtInRun);
-        stream.chPrev = p[-1];
-        if (p == pEnd) break;
-      }
-      const unsigned char b = *p++;
-      if (b == '\r') {
-        stream.chPrev = '\r';
-        strText += '\r';
-        if (p == pEnd) {
-          stream.bCrPending = true;
-          break;
-        }
-        takeByteAfterCr(*p++);
-      } else if (b == '\n' && stream.chPrev != '\r') {
-        const std::size_t nSizeBefore = stream.CurrentLineSize();
-        strText += "\r\n";
-        // Most lines hold no '>' and go to the text output alone: they are done as they stand.
-        if (stream.nLineBytesWithoutGt == nSizeBefore && !stream.flags.bEmitTag && !stream.flags.bCapture) {
-          stream.nLineBytesWithoutGt = 0;
-          stream.CommitLine();
-          continue;
-        }
-        noteAppended(nSizeBefore, false);
-        EndFilingLine(stream);
-      }
-      // Any other byte, and an LF that a CR already ended, adds nothing.
-    }
+    const unsigned char* const p = m_pInBuf.get();
+#ifdef QUORLIX_HAS_VECTOR_SCAN
+    if (IsVectorScanEnabled()) DecodeLineBytesVector(*this, stream, p, p + nLen);
+    else DecodeLineBytesPortable(*this, stream, p, p + nLen);
+#else
+    DecodeLineBytesPortable(*this, stream, p, p + nLen);
+#endif
     // At the end a CR ends its line alone, and text after the last line end is a line too.
     if (bEndsFiling) {
       stream.bCrPending = false;

@@ -62,23 +62,23 @@ void DecodeByteByByte(CAMFile& doc, FilingStream& stream, const std::uint8_t* pD
     unsigned char ch = pData[i++];
     if (ch == '\r') {
       chPrev = '\r';
-      stream.strLine += '\r';
+      stream.strText += '\r';
       if (i < nLen) {
         ch = pData[i++];
-        if (ch == '\n') stream.strLine += '\n';
+        if (ch == '\n') stream.strText += '\n';
       }
       doc.EndFilingLine(stream);
     }
     if (ch == '\n' && chPrev != '\r') {
-      stream.strLine += "\r\n";
+      stream.strText += "\r\n";
       doc.EndFilingLine(stream);
     }
     if (ch >= 0x20 && ch <= 0x7E) {
-      stream.strLine += static_cast<char>(ch);
+      stream.strText += static_cast<char>(ch);
       chPrev = ch;
     }
   }
-  if (!stream.strLine.empty()) doc.EndFilingLine(stream);
+  if (stream.CurrentLineSize() != 0) doc.EndFilingLine(stream);
 }
 
 bool HasOnlyLineBytes(const std::string& str) {

@@ -1,13 +1,18 @@
 // No input crashes, hangs or reads outside the HTML conversion in either mode; a
 // success writes only printable ASCII, CR and LF, never more bytes than the body
-// holds, and a failure writes nothing.
+// holds, and a failure writes nothing. The search for the body tags gives the
+// same answer with either scanner as a byte-by-byte twin does.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <filesystem>
 #include <string>
 #include <string_view>
 
 #include "document/am_file.h"
+#include "document/line_scan.h"
+#include "html/html_scan.h"
 #include "fuzz_support.h"
 #include "quorlix.h"
 
@@ -65,12 +70,49 @@ void Check(const std::string& strIn, std::string_view page, int nTablesOnly, con
   }
 }
 
+// The tag search taken literally: a '<' opens a tag, the next '>' closes it.
+bool FindBodyTagsByteByByte(std::string_view page, HtmlBodyTags& tags) {
+  bool bInTag = false;
+  std::size_t nLt = 0;
+  for (std::size_t k = 0; k < page.size(); ++k) {
+    if (!bInTag && page[k] == '<') {
+      nLt = k;
+      bInTag = true;
+    } else if (bInTag && page[k] == '>') {
+      const std::string_view tag = page.substr(nLt, k - nLt);
+      if (tag.starts_with("<BODY")) tags.nStart = static_cast<std::uint32_t>(k);
+      if (tag.starts_with("</BODY")) tags.nEnd = static_cast<std::uint32_t>(k);
+      bInTag = false;
+    }
+  }
+  return !bInTag;
+}
+
+void CheckBodyTags(std::string_view page, const std::uint8_t* pData, std::size_t nSize) {
+  // Copied into a buffer of its exact size, so that a read past it is caught.
+  const auto pPage = std::make_unique<unsigned char[]>(page.size());
+  if (!page.empty()) std::memcpy(pPage.get(), page.data(), page.size());
+  const auto nLen = static_cast<std::uint32_t>(page.size());
+  HtmlBodyTags twin, vector, portable;
+  const bool bTwin = FindBodyTagsByteByByte(page, twin);
+  const bool bVector = FindHtmlBodyTags(pPage.get(), nLen, "<BODY", "</BODY", vector);
+  SetVectorScanEnabled(false);
+  const bool bPortable = FindHtmlBodyTags(pPage.get(), nLen, "<BODY", "</BODY", portable);
+  ResetVectorScanEnabled();
+  const auto same = [&](bool b, const HtmlBodyTags& tags) {
+    return b == bTwin && tags.nStart == twin.nStart && tags.nEnd == twin.nEnd;
+  };
+  if (!same(bVector, vector) || !same(bPortable, portable))
+    quorlix_fuzz::FailWithInput("the body tag search differs from its twin", pData, nSize);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSize) {
   if (nSize > kMaxInputBytes) return 0;
   const std::string strIn = quorlix_fuzz::WriteWorkFile("page.htm", pData, nSize);
   const std::string_view page(reinterpret_cast<const char*>(pData), nSize);
+  CheckBodyTags(page, pData, nSize);
   Check(strIn, page, 0, pData, nSize);
   Check(strIn, page, 1, pData, nSize);
   return 0;

@@ -119,7 +119,7 @@ class CAMFile : public CObject {
   // line left open at the end. QUORLIX_OK, a file status of QUORLIX_FILING_* when
   // writing failed, or QUORLIX_FILING_DECODE_FAILED (no memory).
   int DecodeBlock(FilingStream& stream, std::uint32_t nLen, bool bEndsFiling);
-  // The line end: classifies stream.strLine by its tag, writes it, empties it.
+  // The line end: classifies the stream's current line by its tag and finishes it.
   void EndFilingLine(FilingStream& stream);
   // Looks strTag (in capitals) up in the filing tag table and applies its action
   // to strLine and the flags; strLine becomes "<NUL>" when the line is dropped.

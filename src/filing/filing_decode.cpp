@@ -122,74 +122,108 @@ int CAMFile::ReadBlock(CFile& fileIn) {
 
 // ---- Line assembly ----
 
+namespace {
+
+// The bytes [p, pEnd) of a block onto the stream's lines, with the scanner
+// inlined: instantiated once per scanner, each under its own target.
+template <typename Scan>
+[[gnu::always_inline]] inline void DecodeLineBytes(CAMFile& doc, FilingStream& stream, const unsigned char* p,
+                                                   const unsigned char* const pEnd) {
+  CString& strText = stream.strText;
+  // After an append to a line with no '>' so far, the line still has none
+  // unless the appended bytes held one.
+  const auto noteAppended = [&](std::size_t nSizeBefore, bool bGtAppended) {
+    if (stream.nLineBytesWithoutGt == nSizeBefore && !bGtAppended)
+      stream.nLineBytesWithoutGt = stream.CurrentLineSize();
+  };
+  // The byte after a CR: an LF completes the line end; after the line end any
+  // other byte goes on as usual, except that a CR is dropped, not a line end.
+  const auto takeByteAfterCr = [&](unsigned char b) {
+    if (b == '\n') {
+      const std::size_t nSizeBefore = stream.CurrentLineSize();
+      strText += '\n';
+      noteAppended(nSizeBefore, false);
+    }
+    doc.EndFilingLine(stream);
+    if (IsLineByte(b)) {
+      const std::size_t nSizeBefore = stream.CurrentLineSize();
+      strText += static_cast<char>(b);
+      noteAppended(nSizeBefore, b == '>');
+      stream.chPrev = b;
+    }
+  };
+
+  if (stream.bCrPending && p < pEnd) {
+    stream.bCrPending = false;
+    takeByteAfterCr(*p++);
+  }
+  while (p < pEnd) {
+    const unsigned char* const pRun = p;
+    bool bGtInRun = false;
+    p += Scan::SkipRunWatching(p, static_cast<std::size_t>(pEnd - p), '>', bGtInRun);
+    if (p != pRun) {
+      const std::size_t nSizeBefore = stream.CurrentLineSize();
+      strText.append(reinterpret_cast<const char*>(pRun), static_cast<std::size_t>(p - pRun));
+      noteAppended(nSizeBefore, bGtInRun);
+      stream.chPrev = p[-1];
+      if (p == pEnd) break;
+    }
+    const unsigned char b = *p++;
+    if (b == '\r') {
+      stream.chPrev = '\r';
+      strText += '\r';
+      if (p == pEnd) {
+        stream.bCrPending = true;
+        break;
+      }
+      takeByteAfterCr(*p++);
+    } else if (b == '\n' && stream.chPrev != '\r') {
+      const std::size_t nSizeBefore = stream.CurrentLineSize();
+      strText += "\r\n";
+      // Most lines hold no '>' and go to the text output alone: they are done as they stand.
+      if (stream.nLineBytesWithoutGt == nSizeBefore && !stream.flags.bEmitTag && !stream.flags.bCapture) {
+        stream.nLineBytesWithoutGt = 0;
+        stream.CommitLine();
+        continue;
+      }
+      noteAppended(nSizeBefore, false);
+      doc.EndFilingLine(stream);
+    }
+    // Any other byte, and an LF that a CR already ended, adds nothing.
+  }
+}
+
+#ifdef QUORLIX_HAS_VECTOR_SCAN
+QUORLIX_VECTOR_TARGET void DecodeLineBytesVector(CAMFile& doc, FilingStream& stream, const unsigned char* p,
+                                                 const unsigned char* pEnd) {
+  DecodeLineBytes<VectorLineScan>(doc, stream, p, pEnd);
+}
+#endif
+
+void DecodeLineBytesPortable(CAMFile& doc, FilingStream& stream, const unsigned char* p, const unsigned char* pEnd) {
+  DecodeLineBytes<PortableLineScan>(doc, stream, p, pEnd);
+}
+
+}  // namespace
+
 // Runs of line bytes are appended whole; only CR, LF and dropped bytes are taken
 // one at a time. A CR looks at the byte after it, across a block boundary too.
+// The lines finished in the block go to the text archive at its end, together.
 int CAMFile::DecodeBlock(FilingStream& stream, std::uint32_t nLen, bool bEndsFiling) {
   try {
-    CString& strLine = stream.strLine;
-    // After an append to a line with no '>' so far, the line still has none
-    // unless the appended bytes held one.
-    const auto noteAppended = [&](std::size_t nSizeBefore, bool bGtAppended) {
-      if (stream.nLineBytesWithoutGt == nSizeBefore && !bGtAppended) stream.nLineBytesWithoutGt = strLine.size();
-    };
-    // The byte after a CR: an LF completes the line end; after the line end any
-    // other byte goes on as usual, except that a CR is dropped, not a line end.
-    const auto takeByteAfterCr = [&](unsigned char b) {
-      if (b == '\n') {
-        const std::size_t nSizeBefore = strLine.size();
-        strLine += '\n';
-        noteAppended(nSizeBefore, false);
-      }
-      EndFilingLine(stream);
-      if (IsLineByte(b)) {
-        const std::size_t nSizeBefore = strLine.size();
-        strLine += static_cast<char>(b);
-        noteAppended(nSizeBefore, b == '>');
-        stream.chPrev = b;
-      }
-    };
-
-    const unsigned char* p = m_pInBuf.get();
-    const unsigned char* const pEnd = p + nLen;
-    const auto skipLineBytes =
-        IsVectorScanEnabled() ? &VectorLineScan::SkipRunWatching : &PortableLineScan::SkipRunWatching;
-    if (stream.bCrPending && p < pEnd) {
-      stream.bCrPending = false;
-      takeByteAfterCr(*p++);
-    }
-    while (p < pEnd) {
-      const unsigned char* const pRun = p;
-      bool bGtInRun = false;
-      p += skipLineBytes(p, static_cast<std::size_t>(pEnd - p), '>', bGtInRun);
-      if (p != pRun) {
-        const std::size_t nSizeBefore = strLine.size();
-        strLine.append(reinterpret_cast<const char*>(pRun), static_cast<std::size_t>(p - pRun));
-        noteAppended(nSizeBefore, bGtInRun);
-        stream.chPrev = p[-1];
-        if (p == pEnd) break;
-      }
-      const unsigned char b = *p++;
-      if (b == '\r') {
-        stream.chPrev = '\r';
-        strLine += '\r';
-        if (p == pEnd) {
-          stream.bCrPending = true;
-          break;
-        }
-        takeByteAfterCr(*p++);
-      } else if (b == '\n' && stream.chPrev != '\r') {
-        const std::size_t nSizeBefore = strLine.size();
-        strLine += "\r\n";
-        noteAppended(nSizeBefore, false);
-        EndFilingLine(stream);
-      }
-      // Any other byte, and an LF that a CR already ended, adds nothing.
-    }
+    const unsigned char* const p = m_pInBuf.get();
+#ifdef QUORLIX_HAS_VECTOR_SCAN
+    if (IsVectorScanEnabled()) DecodeLineBytesVector(*this, stream, p, p + nLen);
+    else DecodeLineBytesPortable(*this, stream, p, p + nLen);
+#else
+    DecodeLineBytesPortable(*this, stream, p, p + nLen);
+#endif
     // At the end a CR ends its line alone, and text after the last line end is a line too.
     if (bEndsFiling) {
       stream.bCrPending = false;
-      if (!strLine.empty()) EndFilingLine(stream);
+      if (stream.CurrentLineSize() != 0) EndFilingLine(stream);
     }
+    stream.WriteDoneLines();
     m_nStatus = kStatusOk;
   } catch (const CFileException& e) {
     m_nStatus = StatusFromFileException(e, kFilingFileStatuses);
@@ -204,28 +238,40 @@ int CAMFile::DecodeBlock(FilingStream& stream, std::uint32_t nLen, bool bEndsFil
 // Only a line that holds a '>' is classified. Its tag runs from its first
 // non-blank byte to its first '>', whatever stands between; the remainder starts
 // at the next non-blank byte after the '>', so a line of a tag alone keeps no line end.
+// A line that goes to the schedule output too sends the text before it out first.
 void CAMFile::EndFilingLine(FilingStream& stream) {
-  CString& strLine = stream.strLine;
+  CString& strText = stream.strText;
+  CString& strRest = stream.strRest;
   FilingCopyFlags& flags = stream.flags;
+  const std::string_view strLine = stream.CurrentLine();
   const std::size_t nGtFrom = std::min(stream.nLineBytesWithoutGt, strLine.size());
-  stream.nLineBytesWithoutGt = 0;  // the line is emptied below, whatever it holds
-  if (const std::size_t nClose = strLine.find('>', nGtFrom); nClose != CString::npos) {
-    const std::size_t nOpen = strLine.find_first_not_of(kFilingBlanks);
-    stream.strTag.assign(strLine, nOpen, nClose + 1 - nOpen);
+  stream.nLineBytesWithoutGt = 0;  // the line is finished below, whatever it holds
+  // Where the line's own bytes start in strText, past a tag written back in front of it.
+  std::size_t nBodyStart = stream.nLineStart;
+  if (const std::size_t nClose = strLine.find('>', nGtFrom); nClose != std::string_view::npos) {
+    const std::size_t nOpen = FindFilingNonBlank(strLine);
+    stream.strTag.assign(strLine.substr(nOpen, nClose + 1 - nOpen));
     std::ranges::transform(stream.strTag, stream.strTag.begin(), ToUpperAscii);
-    strLine.erase(0, std::min(strLine.find_first_not_of(kFilingBlanks, nClose + 1), strLine.size()));
-    ClassifyFilingTag(stream.strTag, strLine, flags);
-    if (IsDropMarker(strLine)) {
-      strLine.clear();
-      return;
+    strRest.assign(strLine.substr(std::min(FindFilingNonBlank(strLine, nClose + 1), strLine.size())));
+    strText.resize(stream.nLineStart);
+    ClassifyFilingTag(stream.strTag, strRest, flags);
+    if (IsDropMarker(strRest)) return;
+    if (flags.bEmitTag) {
+      strText += stream.strTag;
+      nBodyStart = strText.size();
+      flags.bEmitTag = false;
     }
-  }
-  if (flags.bEmitTag) {
-    WriteTo(stream.arText, stream.strTag);
+    strText += strRest;
+  } else if (flags.bEmitTag) {
+    strText.insert(stream.nLineStart, stream.strTag);
+    nBodyStart += stream.strTag.size();
     flags.bEmitTag = false;
   }
-  WriteTo(stream.arText, strLine);
-  if (flags.bCapture && !flags.bInLegend) WriteTo(stream.arSchedule, strLine);
+  stream.CommitLine();
+  if (flags.bCapture && !flags.bInLegend) {
+    strRest.assign(strText, nBodyStart);
+    stream.WriteDoneLines();
+    WriteTo(stream.arSchedule, strRest);
+  }
   if (flags.bScheduleEnded) flags.bCapture = false;
-  strLine.clear();
 }

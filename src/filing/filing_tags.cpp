@@ -161,7 +161,7 @@ void CAMFile::ClassifyFilingTag(const CString& strTag, CString& strLine, FilingC
 // same column and its ')' one place further right.
 CString CAMFile::FormatScheduleRow(CString strLabel, CString strValue) {
   strLabel.resize(kLabelColumns, ' ');
-  strValue.erase(0, strValue.find_first_not_of(kFilingBlanks));
+  strValue.erase(0, FindFilingNonBlank(strValue));
   const std::size_t nColumns = kValueColumns + (strValue.find(')') != CString::npos ? 1 : 0);
   if (strValue.size() > nColumns) strValue.erase(0, strValue.size() - nColumns);
   strLabel.append(nColumns - strValue.size(), ' ');

@@ -48,6 +48,18 @@ inline bool TagBeginsWith(std::string_view tag, std::string_view pattern) {
   return tag.size() >= pattern.size() && (pattern.size() < 2 || tag[1] == pattern[1]) && tag.starts_with(pattern);
 }
 
+// The page's tags, each from a '<' to the first '>' after it, with a '<' inside a
+// tag being part of it: nStart and nEnd get the index of the '>' of the last tag
+// that begins with startPattern and with endPattern (unchanged when there is
+// none). False when a '<' has no '>' after it. Whole blocks are scanned at once
+// where the vector scanner is in use.
+struct HtmlBodyTags {
+  std::uint32_t nStart = 0;
+  std::uint32_t nEnd = 0;
+};
+bool FindHtmlBodyTags(const unsigned char* pIn, std::uint32_t nLen, std::string_view startPattern,
+                      std::string_view endPattern, HtmlBodyTags& tags);
+
 // The read position: ch is the byte just taken, p the next one to take. No byte
 // after nLast (the body end's '>') is ever taken: inside a table a step that would
 // has failed, and the caller turns that into its status.

@@ -276,6 +276,19 @@ TEST_F(FilingTest, LinesDecodedBeforeAWriteFailureReachTheOtherOutput) {
   EXPECT_TRUE(strFull.starts_with(strPartial));
 }
 
+// The text is gathered before it is written; a schedule line must still wait for
+// the text before it, so a text output that fails stops the schedule there.
+TEST_F(FilingTest, AFailedTextWriteStopsTheScheduleAtThatLine) {
+  std::string strFiling;
+  for (int i = 0; i < 100; ++i) strFiling += "a line of the text before the schedule\n";  // over one buffer
+  strFiling += "<ARTICLE> 5\n";
+  for (int i = 0; i < 200; ++i) strFiling += "<CASH> 1\n";  // more than one buffer of schedule rows
+  const std::string strIn = WriteFile("filing.txt", strFiling);
+
+  EXPECT_EQ(CvtDecodeFiling(strIn.c_str(), "/dev/full", PathOf("schedule.txt").c_str()), QUORLIX_FILING_FILE_ERROR);
+  EXPECT_EQ(ReadFile(PathOf("schedule.txt")), "");
+}
+
 // ---- Real filings ----
 
 TEST_F(FilingTest, FilingInTwoBlocksGivesItsScheduleRows) {

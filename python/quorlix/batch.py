@@ -57,14 +57,11 @@ def _size_of(path: PathArg) -> int:
         return 0
 
 
-def _run_one(func: Callable[..., Any], args: tuple[PathArg, ...], make_folders: bool) -> Record:
+def _run_one(func: Callable[..., Any], args: tuple[PathArg, ...]) -> Record:
     source = args[0] if args else ""
     outputs = tuple(display_name(a) for a in args[1:])
     start = time.perf_counter()
     try:
-        if make_folders:
-            for output in args[1:]:
-                os.makedirs(os.path.dirname(os.fsdecode(output)) or ".", exist_ok=True)
         result = func(*args)
         if result is False and _is(func, verify):
             status, meaning = 18, describe(VERIFY, 18, (display_name(source),))
@@ -72,9 +69,6 @@ def _run_one(func: Callable[..., Any], args: tuple[PathArg, ...], make_folders: 
             status, meaning = 0, OK_MEANING
     except QuorlixError as error:
         status, meaning = error.status, error.message
-    except OSError as error:
-        # Only the folders of the outputs are this module's own file work.
-        status, meaning = 2, describe(FILING, 2, (display_name(source), *outputs)) + f": {error}"
     except Exception as error:  # noqa: BLE001 - one bad input must not end the batch
         status, meaning = None, f"{type(error).__name__}: {error}"
     seconds = time.perf_counter() - start
@@ -85,8 +79,8 @@ def _is(func: Callable[..., Any], target: Callable[..., Any]) -> bool:
     return func is target or getattr(func, "func", None) is target
 
 
-def _run_items(func: Callable[..., Any], items: Sequence[tuple[PathArg, ...]], make_folders: bool) -> list[Record]:
-    return [_run_one(func, args, make_folders) for args in items]
+def _run_items(func: Callable[..., Any], items: Sequence[tuple[PathArg, ...]]) -> list[Record]:
+    return [_run_one(func, args) for args in items]
 
 
 def _worker_count(executor: Executor) -> int:
@@ -94,8 +88,7 @@ def _worker_count(executor: Executor) -> int:
     return count if isinstance(count, int) and count > 0 else (os.cpu_count() or 1)
 
 
-def _run(func: Callable[..., Any], items: list[tuple[PathArg, ...]], executor: Executor | None,
-         make_folders: bool = False) -> list[Record]:
+def _run(func: Callable[..., Any], items: list[tuple[PathArg, ...]], executor: Executor | None) -> list[Record]:
     if not items:
         return []
     own = executor is None
@@ -104,7 +97,7 @@ def _run(func: Callable[..., Any], items: list[tuple[PathArg, ...]], executor: E
         tasks = _TASKS_PER_WORKER * _worker_count(pool)
         size = max(1, min(_MAX_TASK_ITEMS, -(-len(items) // tasks)))
         chunks = [items[i:i + size] for i in range(0, len(items), size)]
-        futures = [pool.submit(_run_items, func, chunk, make_folders) for chunk in chunks]
+        futures = [pool.submit(_run_items, func, chunk) for chunk in chunks]
         records: list[Record] = []
         for chunk, future in zip(chunks, futures):
             try:
@@ -137,43 +130,65 @@ def convert(func: Callable[..., Any], pairs: Iterable[Any], executor: Executor |
 
 # ---- decode_filings: output names like the tool's batch form ----
 
-def _walk(folder: str) -> list[str]:
-    """Regular files below folder, depth-first, names in byte order; links to folders are not followed."""
-    found = []
-    for root, dirs, files in os.walk(folder):
-        dirs.sort(key=os.fsencode)
-        for name in sorted(files, key=os.fsencode):
-            path = os.path.join(root, name)
-            if os.path.isfile(path):
-                found.append(path)
-    return found
+@dataclass
+class _Input:
+    source: str
+    out_folder: str  # the folder its outputs go to
+    name: str
+    inside: bool  # it lies inside the output folder
 
 
-def _inputs(paths: Iterable[PathArg]) -> list[tuple[str, str]]:
-    """(input, its output path below the output folder) for each file named or found."""
-    inputs = []
+def _walk(folder: str, out_folder: str, inside: bool, found: list[_Input]) -> None:
+    """Regular files below folder, depth-first, names in byte order; links to
+    files are followed, links to folders are not, so no loop is possible."""
+    with os.scandir(folder) as scan:
+        entries = sorted(scan, key=lambda entry: os.fsencode(entry.name))
+    for entry in entries:
+        try:
+            if entry.is_dir(follow_symlinks=False):
+                _walk(entry.path, os.path.join(out_folder, entry.name), inside, found)
+            elif entry.is_file():
+                found.append(_Input(entry.path, out_folder, entry.name, inside))
+        except OSError:
+            continue
+
+
+def _is_inside(path: str, folder: str) -> bool:
+    return path == folder or path.startswith(folder.rstrip(os.sep) + os.sep)
+
+
+def _inputs(paths: Iterable[PathArg], out_root: str) -> list[_Input]:
+    """Each file named or found, with the folder its outputs go to."""
+    out_real = os.path.realpath(out_root)
+    inputs: list[_Input] = []
     for path in paths:
         path = os.fsdecode(path)
         if os.path.isdir(path):
-            inputs.extend((found, os.path.relpath(found, path)) for found in _walk(path))
+            real = os.path.realpath(path)
+            if _is_inside(out_real, real) and not _is_inside(real, out_real):
+                # The output folder lies below this one: only its own subtree is inside it.
+                found: list[_Input] = []
+                _walk(path, out_root, False, found)
+                for entry in found:
+                    entry.inside = _is_inside(os.path.join(real, os.path.relpath(entry.source, path)), out_real)
+                inputs.extend(found)
+            else:
+                _walk(path, out_root, _is_inside(real, out_real), inputs)
         else:
-            inputs.append((path, os.path.basename(path)))
+            real = os.path.join(os.path.realpath(os.path.dirname(path) or "."), os.path.basename(path))
+            inputs.append(_Input(path, out_root, os.path.basename(path), _is_inside(real, out_real)))
     return inputs
 
 
 def output_names(relative: str, out_dir: PathArg) -> tuple[str, str]:
     """The text and schedule outputs of an input: <stem>.txt and <stem>.fds.txt in its mirrored folder."""
     folder, name = os.path.split(relative)
-    stem = os.path.splitext(name)[0]
-    base = os.path.join(os.fsdecode(out_dir), folder, stem)
+    return _outputs_in(os.path.join(os.fsdecode(out_dir), folder), name)
+
+
+def _outputs_in(out_folder: str, name: str) -> tuple[str, str]:
+    base = os.path.join(out_folder, os.path.splitext(name)[0])
     return base + ".txt", base + ".fds.txt"
-
-
-def _is_inside(path: str, folder: str) -> bool:
-    try:
-        return os.path.commonpath([os.path.realpath(path), folder]) == folder
-    except ValueError:
-        return False
 
 
 def decode_filings(paths: Iterable[PathArg], out_dir: PathArg, executor: Executor | None = None) -> list[Record]:
@@ -187,20 +202,42 @@ def decode_filings(paths: Iterable[PathArg], out_dir: PathArg, executor: Executo
     decoded: its record has status None and says so. Returns one Record per
     input, in input order (folders in depth-first, byte order).
     """
-    out_root = os.path.realpath(os.fsdecode(out_dir))
+    out_root = os.path.abspath(os.fsdecode(out_dir))
+    records: list[Record | None] = []
     items: list[tuple[str, str, str]] = []
-    skipped: dict[int, Record] = {}
+    folders: list[str] = []
     owners: dict[str, str] = {}
-    for source, relative in _inputs(paths):
-        outputs = output_names(relative, out_dir)
-        if _is_inside(source, out_root):
-            skipped[len(items) + len(skipped)] = Record(source, None, SKIPPED_MEANING, outputs, _size_of(source), 0.0)
+    for entry in _inputs(paths, out_root):
+        outputs = _outputs_in(entry.out_folder, entry.name)
+        if entry.inside:
+            records.append(Record(entry.source, None, SKIPPED_MEANING, outputs, _size_of(entry.source), 0.0))
             continue
         for output in outputs:
-            key = os.path.normcase(os.path.abspath(output))
+            key = os.path.normcase(output)
             if key in owners:
-                raise OutputCollisionError(f"'{owners[key]}' and '{source}' would both write '{output}'")
-            owners[key] = source
-        items.append((source, *outputs))
-    done = iter(_run(decode_filing, items, executor, make_folders=True))
-    return [skipped[i] if i in skipped else next(done) for i in range(len(items) + len(skipped))]
+                raise OutputCollisionError(f"'{owners[key]}' and '{entry.source}' would both write '{output}'")
+            owners[key] = entry.source
+        records.append(None)
+        items.append((entry.source, *outputs))
+        folders.append(entry.out_folder)
+    # Each output folder is made once, here, rather than by every conversion in it.
+    failed_folders: dict[str, str] = {}
+    for folder in sorted(set(folders)):
+        try:
+            os.makedirs(folder, exist_ok=True)
+        except OSError as error:
+            failed_folders[folder] = str(error)
+    runnable = [item for item, folder in zip(items, folders) if folder not in failed_folders]
+    done = iter(_run(decode_filing, runnable, executor))
+    pending = iter(zip(items, folders))
+    results: list[Record] = []
+    for record in records:
+        if record is None:
+            item, folder = next(pending)
+            error = failed_folders.get(folder)
+            if error is None:
+                record = next(done)
+            else:
+                record = Record(item[0], 2, describe(FILING, 2, item) + f": {error}", item[1:], _size_of(item[0]), 0.0)
+        results.append(record)
+    return results

@@ -1,5 +1,6 @@
 """Many files through executors: the same records and outputs whatever runs them."""
 import functools
+import os
 import shutil
 from concurrent.futures import ThreadPoolExecutor
 
@@ -91,6 +92,12 @@ def test_inputs_inside_the_output_folder_are_skipped(tmp_path, data_dir):
     records = batch.decode_filings([data_dir / FILINGS[2], out], out)
     assert [(r.status, r.meaning) for r in records] == [(0, "ok"), (None, batch.SKIPPED_MEANING)]
     assert not (out / "old.fds.txt").exists()
+    # The output folder below an input folder: only its own subtree is left alone.
+    shutil.copy(data_dir / FILINGS[2], tmp_path / "new.txt")
+    records = batch.decode_filings([tmp_path], out)
+    assert [(os.path.basename(r.input), r.status) for r in records] == [
+        ("new.txt", 0), ("apple_8k_2000_no_ex27.fds.txt", None), ("apple_8k_2000_no_ex27.txt", None),
+        ("old.txt", None)]
 
 
 def test_convert_runs_any_conversion_with_its_options(tmp_path, data_dir):

@@ -62,6 +62,8 @@ def _candidates() -> list[tuple[str, str | None]]:
 def load() -> ctypes.CDLL:
     """The loaded library, with the six exports declared; raises LibraryNotFoundError."""
     global _handle
+    if _handle is not None:
+        return _handle
     with _lock:
         if _handle is not None:
             return _handle

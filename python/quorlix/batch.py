@@ -9,10 +9,11 @@ failure is a record, never an exception.
 from __future__ import annotations
 
 import os
-import time
+from os import fsdecode
+from time import perf_counter
 from concurrent.futures import Executor, ThreadPoolExecutor
 from dataclasses import dataclass
-from typing import Any, Callable, Iterable, Sequence
+from typing import Any, Callable, Iterable, NamedTuple, Optional, Sequence, Tuple
 
 from ._convert import PathArg, decode_filing, verify
 from ._errors import FILING, VERIFY, QuorlixError, describe, display_name
@@ -25,8 +26,7 @@ _TASKS_PER_WORKER = 8
 _MAX_TASK_ITEMS = 256
 
 
-@dataclass(frozen=True)
-class Record:
+class Record(NamedTuple):
     """The outcome of one input.
 
     input     the input path
@@ -39,9 +39,9 @@ class Record:
     """
 
     input: str
-    status: int | None
+    status: Optional[int]
     meaning: str
-    outputs: tuple[str, ...]
+    outputs: Tuple[str, ...]
     bytes_in: int
     seconds: float
 
@@ -58,21 +58,20 @@ def _size_of(path: PathArg) -> int:
 
 
 def _run_one(func: Callable[..., Any], args: tuple[PathArg, ...]) -> Record:
-    source = args[0] if args else ""
-    outputs = tuple(display_name(a) for a in args[1:])
-    start = time.perf_counter()
+    # Kept lean: whatever runs here holds the GIL, which the conversion itself does not.
+    start = perf_counter()
     try:
-        result = func(*args)
-        if result is False and _is(func, verify):
-            status, meaning = 18, describe(VERIFY, 18, (display_name(source),))
+        if func(*args) is False and _is(func, verify):
+            status, meaning = 18, describe(VERIFY, 18, (fsdecode(args[0]),))
         else:
             status, meaning = 0, OK_MEANING
     except QuorlixError as error:
         status, meaning = error.status, error.message
     except Exception as error:  # noqa: BLE001 - one bad input must not end the batch
         status, meaning = None, f"{type(error).__name__}: {error}"
-    seconds = time.perf_counter() - start
-    return Record(display_name(source), status, meaning, outputs, _size_of(source), seconds)
+    seconds = perf_counter() - start
+    source = args[0] if args else ""
+    return Record(fsdecode(source), status, meaning, tuple(map(fsdecode, args[1:])), _size_of(source), seconds)
 
 
 def _is(func: Callable[..., Any], target: Callable[..., Any]) -> bool:

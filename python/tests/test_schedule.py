@@ -94,6 +94,13 @@ def test_two_schedules_in_one_filing_are_told_apart(tmp_path):
     assert quorlix.schedule_values(schedule, schedule=3) == {}
 
 
+def test_a_last_row_without_a_line_end(tmp_path):
+    # The filing's last line has no line end, so its row reaches the last column.
+    schedule = decoded(tmp_path, b"<ARTICLE> 5\n<EPS-DILUTED> (2.5)")
+    assert schedule.read_bytes().endswith(b" (2.5)")
+    assert quorlix.schedule_values(schedule) == {"Article": "5", "EPS Diluted": -2.5}
+
+
 @pytest.mark.parametrize("text, number", [
     ("1,234", 1234), ("(1,234)", -1234), ("-1,234", -1234), ("( 5 )", -5), ("0", 0), ("2.61", 2.61),
     ("(8.29)", -8.29), (".5", 0.5), ("1234567", 1234567),

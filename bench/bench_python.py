@@ -16,15 +16,36 @@ import quorlix
 from quorlix import batch
 
 
-def median_seconds(run, out_dir: str, runs: int) -> float:
-    times = []
-    for _ in range(runs):
-        shutil.rmtree(out_dir, ignore_errors=True)
-        os.makedirs(out_dir)
-        start = time.perf_counter()
-        run(out_dir)
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
+def seconds(run, out_dir: str) -> float:
+    shutil.rmtree(out_dir, ignore_errors=True)
+    os.makedirs(out_dir)
+    start = time.perf_counter()
+    run(out_dir)
+    return time.perf_counter() - start
+
+
+def cpu_split(folder: str, out_dir: str) -> tuple[float, float]:
+    """CPU seconds of decode_filings's own Python work (it holds the GIL, so it is
+    serial) and of what runs without the GIL: the library's calls and the stat of
+    each input for its size. Unlike wall times, these do not depend on how much of
+    the machine other work leaves free."""
+    library = quorlix._library.load()
+    call, size_of = library.CvtDecodeFiling, batch._size_of
+    shutil.rmtree(out_dir, ignore_errors=True)
+    library.CvtDecodeFiling, batch._size_of = (lambda *args: 0), (lambda path: 0)
+    try:
+        start = time.process_time()
+        with ThreadPoolExecutor(1) as pool:
+            records = batch.decode_filings([folder], out_dir, executor=pool)
+        serial = time.process_time() - start
+    finally:
+        library.CvtDecodeFiling, batch._size_of = call, size_of
+    arguments = [tuple(map(os.fsencode, (r.input, *r.outputs))) for r in records]
+    start = time.process_time()
+    for args in arguments:
+        call(*args)
+        os.stat(args[0])
+    return serial, time.process_time() - start
 
 
 def main() -> None:
@@ -44,21 +65,31 @@ def main() -> None:
             assert all(r.status == 0 for r in records), "a filing failed"
         return run
 
-    out_dir = os.path.join(work, "out")
-    t_seq = median_seconds(sequential, out_dir, runs)
-    t_one = median_seconds(pooled(1), out_dir, runs)
-    t_two = median_seconds(pooled(2), out_dir, runs)
-    line = (f"python decode_filings {len(inputs)} files  sequential {t_seq:.3f}s  1-thread {t_one:.3f}s  "
-            f"2-thread {t_two:.3f}s  speedup {t_seq / t_two:.2f}x")
+    jobs = {"sequential": sequential, "1-thread": pooled(1), "2-thread": pooled(2)}
     help_text = subprocess.run([tool, "decode-filing", "--help"], capture_output=True, text=True).stdout
     if "--out-dir" in help_text:
         def tool_batch(out):
             subprocess.run([tool, "decode-filing", "-j", "2", "-o", out, folder], check=True,
                            stderr=subprocess.DEVNULL)
-        t_tool = median_seconds(tool_batch, out_dir, runs)
-        line += f"  quorlix -j 2 {t_tool:.3f}s  python/tool {t_two / t_tool:.2f}x"
+        jobs["quorlix -j 2"] = tool_batch
+    # The jobs take turns within each round, so that a change in the machine's load
+    # between rounds reaches all of them alike.
+    out_dir = os.path.join(work, "out")
+    times = {name: [] for name in jobs}
+    for _ in range(runs):
+        for name, run in jobs.items():
+            times[name].append(seconds(run, out_dir))
+    t = {name: statistics.median(values) for name, values in times.items()}
+    line = (f"python decode_filings {len(inputs)} files  sequential {t['sequential']:.3f}s  "
+            f"1-thread {t['1-thread']:.3f}s  2-thread {t['2-thread']:.3f}s  "
+            f"speedup {t['sequential'] / t['2-thread']:.2f}x")
+    if "quorlix -j 2" in t:
+        line += f"  quorlix -j 2 {t['quorlix -j 2']:.3f}s  python/tool {t['2-thread'] / t['quorlix -j 2']:.2f}x"
     else:
         line += "  quorlix -j 2 n/a (no batch form in this build)"
+    serial, parallel = cpu_split(folder, out_dir)
+    line += (f"  cpu {1e6 * (serial + parallel) / len(inputs):.0f}us/file, {100 * serial / (serial + parallel):.0f}% "
+             f"holding the GIL: at most {(serial + parallel) / (serial + parallel / 2):.2f}x on 2 free cores")
     shutil.rmtree(out_dir, ignore_errors=True)
     print(line)
 

@@ -186,8 +186,16 @@ def output_names(relative: str, out_dir: PathArg) -> tuple[str, str]:
 
 
 def _outputs_in(out_folder: str, name: str) -> tuple[str, str]:
-    base = os.path.join(out_folder, os.path.splitext(name)[0])
-    return base + ".txt", base + ".fds.txt"
+    # os.path.splitext's stem (leading dots are no suffix), by string operations: this
+    # runs once per input before any conversion starts.
+    dot = name.rfind(".")
+    stem = name[:dot] if dot > 0 and name[:dot].strip(".") else name
+    base = out_folder + ("" if out_folder.endswith(os.sep) else os.sep) + stem
+    return f"{base}.txt", f"{base}.fds.txt"
+
+
+# Names differ by case only where the file system ignores case.
+_normcase = os.path.normcase if os.name == "nt" else str
 
 
 def decode_filings(paths: Iterable[PathArg], out_dir: PathArg, executor: Executor | None = None) -> list[Record]:
@@ -212,7 +220,7 @@ def decode_filings(paths: Iterable[PathArg], out_dir: PathArg, executor: Executo
             records.append(Record(entry.source, None, SKIPPED_MEANING, outputs, _size_of(entry.source), 0.0))
             continue
         for output in outputs:
-            key = os.path.normcase(output)
+            key = _normcase(output)
             if key in owners:
                 raise OutputCollisionError(f"'{owners[key]}' and '{entry.source}' would both write '{output}'")
             owners[key] = entry.source

@@ -1,0 +1,39 @@
+#!/usr/bin/env python3
+"""Writes COUNT small filings into FOLDER, each the header and the Financial Data
+Schedule document of one of the sample filings (the schedule-less samples give
+their header and first document), with its accession number and amounts
+changed from a fixed seed. Usage: gen_small_filings.py COUNT FOLDER SAMPLE..."""
+import os
+import random
+import re
+import sys
+
+
+def small_filing_parts(data: bytes) -> tuple[bytes, bytes, bytes]:
+    """(header up to its end tag, the schedule document or else the first document, closing line)."""
+    header_end = re.search(rb"</(SEC|IMS)-HEADER>\r?\n", data)
+    documents = re.findall(rb"<DOCUMENT>.*?</DOCUMENT>\r?\n", data, re.S)
+    if not header_end or not documents:
+        raise SystemExit("not a filing with a header and documents")
+    schedules = [d for d in documents if b"<TYPE>EX-27" in d]
+    body = schedules[0] if schedules else documents[0][:16384]
+    close = b"</IMS-DOCUMENT>\n" if header_end.group(1) == b"IMS" else b"</SEC-DOCUMENT>\n"
+    return data[:header_end.end()], body, close
+
+
+def main() -> None:
+    count, folder, samples = int(sys.argv[1]), sys.argv[2], sorted(sys.argv[3:])
+    parts = [small_filing_parts(open(path, "rb").read()) for path in samples]
+    rng = random.Random(20000)
+    os.makedirs(folder, exist_ok=True)
+    amount = re.compile(rb"(<(?:CASH|SALES|NET-INCOME|TOTAL-ASSETS)>\s+)[\d,]+")
+    for i in range(count):
+        header, body, close = parts[i % len(parts)]
+        header = re.sub(rb"(ACCESSION NUMBER:\s+)[\d-]+", b"\\g<1>9999999999-%02d-%06d" % (i % 100, i), header)
+        body = amount.sub(lambda m: m.group(1) + f"{rng.randrange(1, 10**7):,}".encode(), body)
+        with open(os.path.join(folder, f"filing_{i:05d}.txt"), "wb") as out:
+            out.write(header + body + close)
+
+
+if __name__ == "__main__":
+    main()

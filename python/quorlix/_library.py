@@ -1,0 +1,86 @@
+"""Finding and loading the shared library, once per process.
+
+The library is looked for in this order: the file named by the QUORLIX_LIBRARY
+environment variable, the system's loader (ctypes.util.find_library, which finds
+an installed libquorlix.so.1), then a library installed beside this package.
+"""
+from __future__ import annotations
+
+import ctypes
+import ctypes.util
+import os
+import sys
+import threading
+from pathlib import Path
+
+ENV_VARIABLE = "QUORLIX_LIBRARY"
+
+# On 32-bit Windows the exports use the standard call convention.
+_IS_WIN32_STDCALL = sys.platform == "win32" and ctypes.sizeof(ctypes.c_void_p) == 4
+_LOADER = ctypes.WinDLL if _IS_WIN32_STDCALL else ctypes.CDLL  # type: ignore[attr-defined]
+_NAMES_BESIDE = ("QUORLIX.dll", "quorlix.dll") if sys.platform == "win32" else (
+    "libquorlix.so.1", "libquorlix.so", "libquorlix.dylib")
+
+
+class LibraryNotFoundError(ImportError):
+    """No usable quorlix library was found; the message lists every place searched."""
+
+
+_lock = threading.Lock()
+_handle: ctypes.CDLL | None = None
+
+
+def _declare(lib: ctypes.CDLL) -> ctypes.CDLL:
+    c_char_p, c_int = ctypes.c_char_p, ctypes.c_int
+    signatures = {
+        "CvtCRLF": (c_char_p, c_char_p, c_int),
+        "CvtHTMLtoText": (c_char_p, c_char_p, c_int),
+        "CvtDecodeFiling": (c_char_p, c_char_p, c_char_p),
+        "CvtVerifyFile": (c_char_p,),
+        "CvtDelimitedFile": (c_char_p,) * 6,
+        "CvtDLLVersion": (),
+    }
+    for name, argtypes in signatures.items():
+        function = getattr(lib, name)
+        function.argtypes = argtypes
+        function.restype = c_int
+    return lib
+
+
+def _candidates() -> list[tuple[str, str | None]]:
+    """(where, what to load) in search order; what is None when that place had nothing."""
+    places: list[tuple[str, str | None]] = []
+    env = os.environ.get(ENV_VARIABLE)
+    places.append((f"${ENV_VARIABLE}", env or None))
+    places.append(("ctypes.util.find_library('quorlix')", ctypes.util.find_library("quorlix")))
+    beside = Path(__file__).resolve().parent
+    found = next((beside / name for name in _NAMES_BESIDE if (beside / name).is_file()), None)
+    places.append((f"beside the package in {beside}", str(found) if found else None))
+    return places
+
+
+def load() -> ctypes.CDLL:
+    """The loaded library, with the six exports declared; raises LibraryNotFoundError."""
+    global _handle
+    if _handle is not None:
+        return _handle
+    with _lock:
+        if _handle is not None:
+            return _handle
+        tried = []
+        for where, what in _candidates():
+            if what is None:
+                tried.append(f"  {where}: nothing there")
+                continue
+            try:
+                _handle = _declare(_LOADER(what))
+                return _handle
+            except (OSError, AttributeError) as error:
+                tried.append(f"  {where}: {what}: {error}")
+                # A library named explicitly must load; falling back would hide the mistake.
+                if where.startswith("$"):
+                    break
+        raise LibraryNotFoundError(
+            "cannot load the quorlix library (libquorlix.so.1); searched:\n" + "\n".join(tried) +
+            f"\nInstall the library, or set {ENV_VARIABLE} to the path of libquorlix.so.",
+            name="quorlix")

@@ -1,0 +1,250 @@
+"""Many conversions through any concurrent.futures.Executor.
+
+The library keeps nothing between calls and ctypes releases the GIL during
+each, so a thread pool runs conversions in parallel; a Dask distributed
+Client's executor (client.get_executor()) runs them on a cluster whose workers
+see the same file system. Every input gives one record, in input order; a
+failure is a record, never an exception.
+"""
+from __future__ import annotations
+
+import os
+from os import fsdecode
+from time import perf_counter
+from concurrent.futures import Executor, ThreadPoolExecutor
+from dataclasses import dataclass
+from typing import Any, Callable, Iterable, NamedTuple, Optional, Sequence, Tuple
+
+from ._convert import PathArg, decode_filing, verify
+from ._errors import FILING, VERIFY, QuorlixError, describe, display_name
+
+OK_MEANING = "ok"
+SKIPPED_MEANING = "skipped: inside the output folder"
+# Enough tasks per worker to balance uneven files, few enough that the
+# executor's own cost per task stays small beside the conversions.
+_TASKS_PER_WORKER = 8
+_MAX_TASK_ITEMS = 256
+
+
+class Record(NamedTuple):
+    """The outcome of one input.
+
+    input     the input path
+    status    the library's status (0 = success); None when the input was skipped
+              or failed outside the library (meaning then says why)
+    meaning   "ok", or the words the quorlix tool prints for the status
+    outputs   the output paths of the call
+    bytes_in  the input's size (0 when it could not be measured)
+    seconds   the time the call took
+    """
+
+    input: str
+    status: Optional[int]
+    meaning: str
+    outputs: Tuple[str, ...]
+    bytes_in: int
+    seconds: float
+
+
+class OutputCollisionError(ValueError):
+    """Two inputs would write the same output; nothing was converted."""
+
+
+def _size_of(path: PathArg) -> int:
+    try:
+        return os.stat(path).st_size
+    except (OSError, ValueError):
+        return 0
+
+
+def _run_one(func: Callable[..., Any], args: tuple[PathArg, ...]) -> Record:
+    # Kept lean: whatever runs here holds the GIL, which the conversion itself does not.
+    start = perf_counter()
+    try:
+        if func(*args) is False and _is(func, verify):
+            status, meaning = 18, describe(VERIFY, 18, (fsdecode(args[0]),))
+        else:
+            status, meaning = 0, OK_MEANING
+    except QuorlixError as error:
+        status, meaning = error.status, error.message
+    except Exception as error:  # noqa: BLE001 - one bad input must not end the batch
+        status, meaning = None, f"{type(error).__name__}: {error}"
+    seconds = perf_counter() - start
+    source = args[0] if args else ""
+    return Record(fsdecode(source), status, meaning, tuple(map(fsdecode, args[1:])), _size_of(source), seconds)
+
+
+def _is(func: Callable[..., Any], target: Callable[..., Any]) -> bool:
+    return func is target or getattr(func, "func", None) is target
+
+
+def _run_items(func: Callable[..., Any], items: Sequence[tuple[PathArg, ...]]) -> list[Record]:
+    return [_run_one(func, args) for args in items]
+
+
+def _worker_count(executor: Executor) -> int:
+    count = getattr(executor, "_max_workers", None)
+    return count if isinstance(count, int) and count > 0 else (os.cpu_count() or 1)
+
+
+def _run(func: Callable[..., Any], items: list[tuple[PathArg, ...]], executor: Executor | None) -> list[Record]:
+    if not items:
+        return []
+    own = executor is None
+    pool: Executor = ThreadPoolExecutor(max_workers=os.cpu_count() or 1) if own else executor  # type: ignore[assignment]
+    try:
+        tasks = _TASKS_PER_WORKER * _worker_count(pool)
+        size = max(1, min(_MAX_TASK_ITEMS, -(-len(items) // tasks)))
+        chunks = [items[i:i + size] for i in range(0, len(items), size)]
+        futures = [pool.submit(_run_items, func, chunk) for chunk in chunks]
+        records: list[Record] = []
+        for chunk, future in zip(chunks, futures):
+            try:
+                records.extend(future.result())
+            except Exception as error:  # noqa: BLE001 - the executor lost the task, not the file
+                records.extend(Record(display_name(args[0]), None, f"{type(error).__name__}: {error}",
+                                      tuple(display_name(a) for a in args[1:]), 0, 0.0) for args in chunk)
+        return records
+    finally:
+        if own:
+            pool.shutdown()
+
+
+def convert(func: Callable[..., Any], pairs: Iterable[Any], executor: Executor | None = None) -> list[Record]:
+    """Call func on each entry of pairs through executor and return one Record per entry, in order.
+
+    func      a conversion of this package (crlf, html_to_text, decode_filing,
+              convert_delimited, verify), or functools.partial of one for options,
+              e.g. partial(quorlix.crlf, skip_blank=True)
+    pairs     argument tuples such as (src, dst), or (src, text_dst, schedule_dst);
+              a lone path stands for a one-argument call (verify)
+    executor  any concurrent.futures.Executor; by default a thread pool with one
+              thread per processor. With a Dask Client's executor, func and the
+              paths are sent to the workers, which must see the same files.
+    A verify that finds a mismatch gives status 18 with the tool's words.
+    """
+    items = [tuple(p) if isinstance(p, (tuple, list)) else (p,) for p in pairs]
+    return _run(func, items, executor)
+
+
+# ---- decode_filings: output names like the tool's batch form ----
+
+@dataclass
+class _Input:
+    source: str
+    out_folder: str  # the folder its outputs go to
+    name: str
+    inside: bool  # it lies inside the output folder
+
+
+def _walk(folder: str, out_folder: str, inside: bool, found: list[_Input]) -> None:
+    """Regular files below folder, depth-first, names in byte order; links to
+    files are followed, links to folders are not, so no loop is possible."""
+    with os.scandir(folder) as scan:
+        entries = sorted(scan, key=lambda entry: os.fsencode(entry.name))
+    for entry in entries:
+        try:
+            if entry.is_dir(follow_symlinks=False):
+                _walk(entry.path, os.path.join(out_folder, entry.name), inside, found)
+            elif entry.is_file():
+                found.append(_Input(entry.path, out_folder, entry.name, inside))
+        except OSError:
+            continue
+
+
+def _is_inside(path: str, folder: str) -> bool:
+    return path == folder or path.startswith(folder.rstrip(os.sep) + os.sep)
+
+
+def _inputs(paths: Iterable[PathArg], out_root: str) -> list[_Input]:
+    """Each file named or found, with the folder its outputs go to."""
+    out_real = os.path.realpath(out_root)
+    inputs: list[_Input] = []
+    for path in paths:
+        path = os.fsdecode(path)
+        if os.path.isdir(path):
+            real = os.path.realpath(path)
+            if _is_inside(out_real, real) and not _is_inside(real, out_real):
+                # The output folder lies below this one: only its own subtree is inside it.
+                found: list[_Input] = []
+                _walk(path, out_root, False, found)
+                for entry in found:
+                    entry.inside = _is_inside(os.path.join(real, os.path.relpath(entry.source, path)), out_real)
+                inputs.extend(found)
+            else:
+                _walk(path, out_root, _is_inside(real, out_real), inputs)
+        else:
+            real = os.path.join(os.path.realpath(os.path.dirname(path) or "."), os.path.basename(path))
+            inputs.append(_Input(path, out_root, os.path.basename(path), _is_inside(real, out_real)))
+    return inputs
+
+
+def output_names(relative: str, out_dir: PathArg) -> tuple[str, str]:
+    """The text and schedule outputs of an input: <stem>.txt and <stem>.fds.txt in its mirrored folder."""
+    folder, name = os.path.split(relative)
+    return _outputs_in(os.path.join(os.fsdecode(out_dir), folder), name)
+
+
+def _outputs_in(out_folder: str, name: str) -> tuple[str, str]:
+    # os.path.splitext's stem (leading dots are no suffix), by string operations: this
+    # runs once per input before any conversion starts.
+    dot = name.rfind(".")
+    stem = name[:dot] if dot > 0 and name[:dot].strip(".") else name
+    base = out_folder + ("" if out_folder.endswith(os.sep) else os.sep) + stem
+    return f"{base}.txt", f"{base}.fds.txt"
+
+
+# Names differ by case only where the file system ignores case.
+_normcase = os.path.normcase if os.name == "nt" else str
+
+
+def decode_filings(paths: Iterable[PathArg], out_dir: PathArg, executor: Executor | None = None) -> list[Record]:
+    """Decode every filing named in paths (files, or folders taken recursively) into out_dir.
+
+    Outputs mirror the inputs: a file named directly writes out_dir/<stem>.txt
+    (the text) and out_dir/<stem>.fds.txt (the schedule); a file found in a
+    folder F writes the same names below out_dir/<its folder below F>, created
+    as needed. Two inputs that would write the same output raise
+    OutputCollisionError before any work starts. An input inside out_dir is not
+    decoded: its record has status None and says so. Returns one Record per
+    input, in input order (folders in depth-first, byte order).
+    """
+    out_root = os.path.abspath(os.fsdecode(out_dir))
+    records: list[Record | None] = []
+    items: list[tuple[str, str, str]] = []
+    folders: list[str] = []
+    owners: dict[str, str] = {}
+    for entry in _inputs(paths, out_root):
+        outputs = _outputs_in(entry.out_folder, entry.name)
+        if entry.inside:
+            records.append(Record(entry.source, None, SKIPPED_MEANING, outputs, _size_of(entry.source), 0.0))
+            continue
+        for output in outputs:
+            key = _normcase(output)
+            if key in owners:
+                raise OutputCollisionError(f"'{owners[key]}' and '{entry.source}' would both write '{output}'")
+            owners[key] = entry.source
+        records.append(None)
+        items.append((entry.source, *outputs))
+        folders.append(entry.out_folder)
+    # Each output folder is made once, here, rather than by every conversion in it.
+    failed_folders: dict[str, str] = {}
+    for folder in sorted(set(folders)):
+        try:
+            os.makedirs(folder, exist_ok=True)
+        except OSError as error:
+            failed_folders[folder] = str(error)
+    runnable = [item for item, folder in zip(items, folders) if folder not in failed_folders]
+    done = iter(_run(decode_filing, runnable, executor))
+    pending = iter(zip(items, folders))
+    results: list[Record] = []
+    for record in records:
+        if record is None:
+            item, folder = next(pending)
+            error = failed_folders.get(folder)
+            if error is None:
+                record = next(done)
+            else:
+                record = Record(item[0], 2, describe(FILING, 2, item) + f": {error}", item[1:], _size_of(item[0]), 0.0)
+        results.append(record)
+    return results

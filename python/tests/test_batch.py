@@ -1,0 +1,132 @@
+"""Many files through executors: the same records and outputs whatever runs them."""
+import functools
+import os
+import shutil
+from concurrent.futures import ThreadPoolExecutor
+
+import pytest
+
+import quorlix
+from quorlix import batch
+
+FILINGS = ["filing/apple_10q_2000q1_ex27.txt", "filing/apple_10q_1998q3_ex27_flawed_tabs.txt",
+           "verify/apple_8k_2000_no_ex27.txt"]
+
+
+@pytest.fixture
+def filing_tree(tmp_path, data_dir):
+    """24 filings in nested folders, made from the repository's samples with a line of their own each."""
+    root = tmp_path / "filings"
+    for i in range(24):
+        folder = root / f"y{i % 3}" / ("q" if i % 2 else "")
+        folder.mkdir(parents=True, exist_ok=True)
+        data = (data_dir / FILINGS[i % len(FILINGS)]).read_bytes()
+        (folder / f"f{i:02d}.txt").write_bytes(data.replace(b"<SEC-HEADER>", f"filing {i}\n<SEC-HEADER>".encode(), 1))
+    return root
+
+
+def without_seconds(records):
+    return [(r.input, r.status, r.meaning, r.outputs, r.bytes_in) for r in records]
+
+
+def outputs_of(folder):
+    return {p.relative_to(folder): p.read_bytes() for p in sorted(folder.rglob("*")) if p.is_file()}
+
+
+def test_eight_threads_give_what_one_gives(tmp_path, filing_tree):
+    with ThreadPoolExecutor(1) as one:
+        sequential = batch.decode_filings([filing_tree], tmp_path / "one", executor=one)
+    with ThreadPoolExecutor(8) as eight:
+        parallel = batch.decode_filings([filing_tree], tmp_path / "eight", executor=eight)
+    assert without_seconds(sequential) == [
+        (r.input, r.status, r.meaning, tuple(o.replace(str(tmp_path / "eight"), str(tmp_path / "one"))
+                                             for o in r.outputs), r.bytes_in) for r in parallel]
+    assert [r.status for r in parallel] == [0] * 24
+    assert outputs_of(tmp_path / "one") == outputs_of(tmp_path / "eight")
+    assert len(outputs_of(tmp_path / "one")) == 48
+
+
+def test_outputs_mirror_the_inputs_in_byte_order(tmp_path, filing_tree, data_dir):
+    direct = data_dir / FILINGS[0]
+    records = batch.decode_filings([direct, filing_tree / "y1"], tmp_path / "out")
+    assert records[0].outputs == (str(tmp_path / "out" / "apple_10q_2000q1_ex27.txt"),
+                                  str(tmp_path / "out" / "apple_10q_2000q1_ex27.fds.txt"))
+    inputs = [r.input for r in records[1:]]
+    assert inputs == sorted(inputs, key=lambda p: p.encode()) and len(inputs) == 8
+    assert all(r.outputs[0].startswith(str(tmp_path / "out" / "q")) for r in records[1:] if "/q/" in r.input)
+    assert records[0].bytes_in == direct.stat().st_size and records[0].seconds > 0
+    assert (tmp_path / "out" / "apple_10q_2000q1_ex27.fds.txt").read_bytes().startswith(b"Article")
+
+
+def test_failures_are_records_in_input_order(tmp_path, data_dir):
+    good = data_dir / FILINGS[0]
+    missing = tmp_path / "missing.txt"
+    blocked = tmp_path / "in" / "sub" / "blocked.txt"
+    blocked.parent.mkdir(parents=True)
+    shutil.copy(good, blocked)
+    (tmp_path / "out").mkdir()
+    (tmp_path / "out" / "sub").write_bytes(b"a file where the output folder goes")
+    records = batch.decode_filings([good, missing, tmp_path / "in", data_dir / FILINGS[2]], tmp_path / "out")
+    assert [r.status for r in records] == [0, 3, 2, 0]
+    assert records[1].meaning == f"filing '{missing}' not found (status 3)" and records[1].bytes_in == 0
+    assert records[2].meaning.startswith(f"file error on '{blocked}'") and "File exists" in records[2].meaning
+    pairs = [(good, tmp_path / "a.txt", tmp_path / "b.txt"), (good, tmp_path / "x" / "a.txt", tmp_path / "b.txt")]
+    failed = batch.convert(quorlix.decode_filing, pairs)
+    assert [r.status for r in failed] == [0, 2] and failed[1].meaning.startswith("file error on")
+
+
+def test_collisions_are_refused_before_any_work(tmp_path, data_dir):
+    (tmp_path / "a").mkdir()
+    (tmp_path / "a" / "f.txt").write_bytes(b"x\n")
+    (tmp_path / "b").mkdir()
+    (tmp_path / "b" / "f.htm").write_bytes(b"y\n")  # the same stem: the same outputs
+    with pytest.raises(batch.OutputCollisionError, match="f.htm"):
+        batch.decode_filings([tmp_path / "a" / "f.txt", tmp_path / "b" / "f.htm"], tmp_path / "out")
+    assert not (tmp_path / "out").exists()
+
+
+def test_inputs_inside_the_output_folder_are_skipped(tmp_path, data_dir):
+    out = tmp_path / "out"
+    out.mkdir()
+    shutil.copy(data_dir / FILINGS[0], out / "old.txt")
+    records = batch.decode_filings([data_dir / FILINGS[2], out], out)
+    assert [(r.status, r.meaning) for r in records] == [(0, "ok"), (None, batch.SKIPPED_MEANING)]
+    assert not (out / "old.fds.txt").exists()
+    # The output folder below an input folder: only its own subtree is left alone.
+    shutil.copy(data_dir / FILINGS[2], tmp_path / "new.txt")
+    records = batch.decode_filings([tmp_path], out)
+    assert [(os.path.basename(r.input), r.status) for r in records] == [
+        ("new.txt", 0), ("apple_8k_2000_no_ex27.fds.txt", None), ("apple_8k_2000_no_ex27.txt", None),
+        ("old.txt", None)]
+
+
+def test_convert_runs_any_conversion_with_its_options(tmp_path, data_dir):
+    sources = []
+    for i in range(6):
+        sources.append(tmp_path / f"{i}.txt")
+        sources[-1].write_bytes(b"a\n\n" * (i + 1))
+    pairs = [(s, s.with_suffix(".out")) for s in sources]
+    records = batch.convert(functools.partial(quorlix.crlf, skip_blank=True), pairs)
+    assert [r.status for r in records] == [0] * 6
+    assert [p[1].read_bytes() for p in pairs] == [b"a\r\n" * (i + 1) for i in range(6)]
+    fake = tmp_path / "fake.jpg"
+    fake.write_bytes(b"text")
+    checked = batch.convert(quorlix.verify, [data_dir / "win32" / "picture.gif", fake, tmp_path / "x.zzz"])
+    assert [(r.status, r.meaning) for r in checked] == [
+        (0, "ok"), (18, f"{fake}: contents do not match .jpg (status 18)"),
+        (17, f"{tmp_path / 'x.zzz'}: unknown suffix (status 17)")]
+    assert batch.convert(quorlix.verify, []) == []
+
+
+def test_dask_cluster_gives_the_thread_pools_records_and_outputs(tmp_path, filing_tree):
+    distributed = pytest.importorskip("distributed")
+    with ThreadPoolExecutor(2) as pool:
+        threaded = batch.decode_filings([filing_tree], tmp_path / "threads", executor=pool)
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
+                                  silence_logs=50) as cluster, distributed.Client(cluster) as client:
+        on_cluster = batch.decode_filings([filing_tree], tmp_path / "dask", executor=client.get_executor())
+    assert [(r.input, r.status, r.meaning, r.bytes_in) for r in on_cluster] == [
+        (r.input, r.status, r.meaning, r.bytes_in) for r in threaded]
+    assert [r.outputs for r in on_cluster] == [
+        tuple(o.replace(str(tmp_path / "threads"), str(tmp_path / "dask")) for o in r.outputs) for r in threaded]
+    assert outputs_of(tmp_path / "dask") == outputs_of(tmp_path / "threads")

@@ -1,0 +1,54 @@
+"""The package's words for each status are the tool's, and its schedule labels the decoder's.
+
+Both tables are read from the C++ sources, so a change on either side fails here
+until the other follows.
+"""
+import re
+
+from quorlix._errors import MESSAGES
+from quorlix.schedule import LABELS
+
+EXPORT_OF_KEY = {"kCrlf": "CvtCRLF", "kHtml": "CvtHTMLtoText", "kFiling": "CvtDecodeFiling",
+                 "kVerify": "CvtVerifyFile", "kDelimited": "CvtDelimitedFile"}
+
+# One row of the tool's table: {Export::kCrlf, 3 or QUORLIX_CRLF_..., "words" "more words"},
+ROW = re.compile(r'\{\s*Export::(\w+)\s*,\s*(\w+)\s*,\s*((?:"(?:[^"\\]|\\.)*"\s*)+)\}')
+STRING = re.compile(r'"((?:[^"\\]|\\.)*)"')
+DEFINE = re.compile(r"^#define\s+(QUORLIX_\w+)\s+(-?\d+)\b", re.MULTILINE)
+
+
+def unescape(text):
+    return re.sub(r"\\(.)", lambda m: {"n": "\n", "t": "\t"}.get(m.group(1), m.group(1)), text)
+
+
+def tool_messages(repo_dir):
+    numbers = {name: int(value) for name, value in DEFINE.findall((repo_dir / "include" / "quorlix.h").read_text())}
+    source = (repo_dir / "cli" / "status_messages.cpp").read_text()
+    table = {}
+    for key, status, strings in ROW.findall(source):
+        number = int(status) if status.lstrip("-").isdigit() else numbers[status]
+        table[(EXPORT_OF_KEY[key], number)] = "".join(unescape(s) for s in STRING.findall(strings))
+    return table
+
+
+def test_every_status_has_the_tools_words(repo_dir):
+    tool = tool_messages(repo_dir)
+    assert len(tool) >= 30, "the tool's table was not found; has its layout changed?"
+    differences = {key: (tool.get(key), MESSAGES.get(key)) for key in tool.keys() | MESSAGES.keys()
+                   if tool.get(key) != MESSAGES.get(key)}
+    assert differences == {}, "(tool, package) words differ"
+
+
+def test_every_status_of_the_header_has_words(repo_dir):
+    header = (repo_dir / "include" / "quorlix.h").read_text()
+    prefixes = {"CRLF": "CvtCRLF", "HTML": "CvtHTMLtoText", "FILING": "CvtDecodeFiling",
+                "VERIFY": "CvtVerifyFile", "DELIMITED": "CvtDelimitedFile"}
+    statuses = {(prefixes[name.split("_")[1]], int(value)) for name, value in DEFINE.findall(header)
+                if name.split("_")[1] in prefixes}
+    assert statuses == set(MESSAGES)
+
+
+def test_labels_are_the_decoders(repo_dir):
+    source = (repo_dir / "src" / "filing" / "filing_tags.cpp").read_text()
+    decoder = re.findall(r'\{"<[^"]+>", kScheduleRow, "([^"]+)"', source)
+    assert tuple(decoder) == LABELS

@@ -1,0 +1,139 @@
+"""Schedules read back from the decoder's own output, on real filings and on made-up ones
+that put the layout's corner cases in one place. Expected values were read off the filings."""
+import math
+
+import pytest
+
+import quorlix
+
+FILINGS = {
+    "2000q1": "filing/apple_10q_2000q1_ex27.txt",
+    "1998q3": "filing/apple_10q_1998q3_ex27_flawed_tabs.txt",
+    "1997": "filing/apple_10k_1997_ex27.txt",
+    "1994": "filing/apple_10k_1994_ims_ex27.txt",
+}
+HEADER = (b"<SEC-DOCUMENT>0000000000-00-000001.txt : 20000101\n<SEC-HEADER>0000000000-00-000001.hdr.sgml\n"
+          b"ACCESSION NUMBER:\t\t0000000000-00-000001\nCONFORMED SUBMISSION TYPE:\t10-K\n"
+          b"CONFORMED PERIOD OF REPORT:\t19991231\n\tCOMPANY CONFORMED NAME:\t\tEXAMPLE CORP\n</SEC-HEADER>\n")
+
+
+def schedule_of(tmp_path, data_dir, name):
+    schedule = tmp_path / f"{name}.fds.txt"
+    quorlix.decode_filing(data_dir / FILINGS[name], tmp_path / f"{name}.txt", schedule)
+    return schedule
+
+
+def decoded(tmp_path, body, name="made"):
+    (tmp_path / f"{name}.in").write_bytes(HEADER + body)
+    quorlix.decode_filing(tmp_path / f"{name}.in", tmp_path / f"{name}.txt", tmp_path / f"{name}.fds.txt")
+    return tmp_path / f"{name}.fds.txt"
+
+
+def test_negatives_in_parentheses_and_the_multiplier(tmp_path, data_dir):
+    schedule = schedule_of(tmp_path, data_dir, "1997")
+    rows = quorlix.read_schedule(schedule)
+    assert rows[:3] == [("Article", "5"), ("Multiplier", "1,000,000"), ("Period Type", "YEAR")]
+    assert ("Net Income", "(1,045)") in rows and ("Interest Expense", "(72)") in rows
+    values = quorlix.schedule_values(schedule)
+    assert values["Net Income"] == -1045 and values["Interest Expense"] == -72
+    assert values["EPS Primary"] == -8.29 and values["Cash"] == 1230 and values["Article"] == "5"
+    scaled = quorlix.schedule_values(schedule, apply_multiplier=True)
+    assert scaled["Net Income"] == -1_045_000_000 and scaled["Total Liability & Equity"] == 4_233_000_000
+    # Never scaled: per-share values, the article, the multiplier itself, the periods.
+    for label in ("EPS Primary", "EPS Diluted", "Article", "Multiplier", "Period End", "Fiscal Year End"):
+        assert scaled[label] == values[label]
+
+
+def test_multiplier_of_thousands_and_blank_lines(tmp_path, data_dir):
+    rows = quorlix.read_schedule(schedule_of(tmp_path, data_dir, "1994"))
+    assert len(rows) == 37  # 37 tags, no Currency, Period Start or Exchange Rate; blank lines are no rows
+    values = quorlix.schedule_values(schedule_of(tmp_path, data_dir, "1994"), apply_multiplier=True)
+    assert values["Multiplier"] == 1000
+    assert values["Cash"] == 1_203_488_000 and values["Total Liability & Equity"] == 5_302_746_000
+    assert values["EPS Primary"] == 2.61
+
+
+def test_a_tag_the_decoder_does_not_name_keeps_an_empty_label(tmp_path, data_dir):
+    schedule = schedule_of(tmp_path, data_dir, "2000q1")
+    assert quorlix.read_schedule(schedule)[-3:] == [("Net Income", "183"), ("", "1.14"), ("EPS Diluted", "1.03")]
+    values = quorlix.schedule_values(schedule)
+    assert "" not in values and values["EPS Diluted"] == 1.03
+    # Tabs between tags and values are gone in the decoder's output already.
+    flawed = quorlix.schedule_values(schedule_of(tmp_path, data_dir, "1998q3"))
+    assert (flawed["Period Type"], flawed["Multiplier"], flawed["EPS Diluted"]) == ("9-MOS", 1e6, 1.40)
+
+
+def test_empty_values_that_join_the_next_line_are_split_back(tmp_path):
+    schedule = decoded(tmp_path, b"<ARTICLE> 5\n<CASH>\n<SECURITIES> 7\n<RECEIVABLES>\n<EPS-BASIC> 1.5\n"
+                                 b"<INVENTORY>\n<BONDS>\n(2)\n<NET-INCOME>\n\n<EPS-DILUTED>\n")
+    raw = schedule.read_bytes()
+    assert b"Cash" + b" " * 36 + b"Securities" in raw  # the layout the reader undoes
+    assert quorlix.read_schedule(schedule) == [
+        ("Article", "5"), ("Cash", ""), ("Securities", "7"), ("Receivables", ""), ("", "1.5"),
+        ("Inventory", ""), ("Bonds", ""), ("", "(2)"), ("Net Income", ""), ("EPS Diluted", "")]
+
+
+def test_cut_values_stay_cut_and_are_not_read_as_numbers(tmp_path):
+    schedule = decoded(tmp_path, b"<ARTICLE> 5\n<CASH> 1,234,567,890,123,456,789\n<SALES> (12,345,678,901,234,567)\n"
+                                 b"<cgs>  -1,234\n<BONDS> 7   \n<EPS-DILUTED> .5\n")
+    rows = dict(quorlix.read_schedule(schedule))
+    assert rows["Cash"] == "4,567,890,123,456,789"[-18:]
+    assert rows["Sales"] == "(12,345,678,901,234,567)"[-19:]
+    values = quorlix.schedule_values(schedule)
+    assert values["Cash"] == rows["Cash"] and values["Sales"] == rows["Sales"]
+    assert values["CGS"] == -1234 and values["Bonds"] == 7 and values["EPS Diluted"] == 0.5
+
+
+def test_two_schedules_in_one_filing_are_told_apart(tmp_path):
+    schedule = decoded(tmp_path, b"<ARTICLE> 5\n<MULTIPLIER> 1,000\n<CASH> 10\n<EPS-DILUTED> 1\n"
+                                 b"text between\n<ARTICLE> 9\n<CASH> (3)\n<EPS-DILUTED> 2\n")
+    assert [len(s) for s in quorlix.read_schedules(schedule)] == [4, 3]
+    assert quorlix.schedule_values(schedule, apply_multiplier=True)["Cash"] == 10_000
+    second = quorlix.schedule_values(schedule, schedule=2, apply_multiplier=True)
+    assert second == {"Article": "9", "Cash": -3, "EPS Diluted": 2}
+    assert quorlix.schedule_values(schedule, schedule=3) == {}
+
+
+def test_a_last_row_without_a_line_end(tmp_path):
+    # The filing's last line has no line end, so its row reaches the last column.
+    schedule = decoded(tmp_path, b"<ARTICLE> 5\n<EPS-DILUTED> (2.5)")
+    assert schedule.read_bytes().endswith(b" (2.5)")
+    assert quorlix.schedule_values(schedule) == {"Article": "5", "EPS Diluted": -2.5}
+
+
+@pytest.mark.parametrize("text, number", [
+    ("1,234", 1234), ("(1,234)", -1234), ("-1,234", -1234), ("( 5 )", -5), ("0", 0), ("2.61", 2.61),
+    ("(8.29)", -8.29), (".5", 0.5), ("1234567", 1234567),
+    ("SEP-30-1994", None), ("3-MOS", None), ("", None), ("()", None), ("1,23", None), ("(-5)", None),
+    ("--5", None), ("1.", None), ("5%", None),
+])
+def test_parse_number(text, number):
+    parsed = quorlix.parse_number(text)
+    assert parsed == number if number is not None else parsed is None
+
+
+def test_frame_one_row_per_schedule_with_the_header(tmp_path, data_dir):
+    pandas = pytest.importorskip("pandas")
+    filings = [data_dir / FILINGS[name] for name in ("2000q1", "1997", "1994")]
+    filings.append(data_dir / "verify" / "apple_8k_2000_no_ex27.txt")  # no schedule: no row
+    frame = quorlix.schedules_frame(filings)
+    assert isinstance(frame, pandas.DataFrame)
+    assert list(frame["accession_number"]) == ["0000912057-00-003201", "0001047469-97-006960",
+                                               "0000320193-94-000016"]
+    assert list(frame["form_type"]) == ["10-Q", "10-K", "10-K"]
+    assert list(frame["period"]) == ["20000101", "19970926", "19940930"]
+    assert set(frame["company_name"]) == {"APPLE COMPUTER INC"} and set(frame["schedule"]) == {1}
+    assert list(frame.columns[:6]) == ["filing", "accession_number", "company_name", "form_type", "period",
+                                       "schedule"]
+    assert list(frame["Net Income"]) == [183, -1045, 310178]
+    assert math.isnan(frame["EPS Primary"][0]) and frame["EPS Primary"][1] == -8.29
+
+
+def test_frame_takes_decoded_pairs_and_batch_records(tmp_path):
+    pytest.importorskip("pandas")
+    schedule = decoded(tmp_path, b"<ARTICLE> 5\n<CASH> 1\n<EPS-DILUTED> 1\n<ARTICLE> 7\n<CASH> 2\n<EPS-DILUTED> 2\n")
+    frame = quorlix.schedules_frame([(tmp_path / "made.txt", schedule)], apply_multiplier=True)
+    assert list(frame["schedule"]) == [1, 2] and list(frame["Cash"]) == [1, 2]
+    assert list(frame["company_name"]) == ["EXAMPLE CORP"] * 2
+    records = quorlix.batch.decode_filings([tmp_path / "made.in"], tmp_path / "out")
+    assert quorlix.schedules_frame(records)["Article"].tolist() == ["5", "7"]

@@ -1,13 +1,15 @@
 """Statuses as exceptions, with the words the quorlix tool prints for each.
 
 MESSAGES holds the tool's words for every (export, status) pair with the same
-placeholders ({in}, {out}, {out2}, {suffix}); a test compares it with the tool's
-own table so that the two cannot drift apart.
+placeholders ({in}, {out}, {out2}, {suffix}, {memory}), and NOT_REGULAR the words
+for an input that is not a regular file; a test compares both with the tool's
+own tables so that the two cannot drift apart.
 """
 from __future__ import annotations
 
 import errno
 import os
+import stat
 
 CRLF = "CvtCRLF"
 HTML = "CvtHTMLtoText"
@@ -16,14 +18,14 @@ VERIFY = "CvtVerifyFile"
 DELIMITED = "CvtDelimitedFile"
 
 MESSAGES: dict[tuple[str, int], str] = {
-    (CRLF, 2): "cannot read input file '{in}'",
+    (CRLF, 2): "cannot read input file '{in}' (or not enough memory)",
     (CRLF, 3): "input file '{in}' not found",
     (CRLF, 5): "cannot create output file '{out}': not found",
     (CRLF, 6): "cannot create or write output file '{out}'",
     (CRLF, 7): "too many open files",
     (CRLF, 18): "converting '{in}' failed: not enough memory",
 
-    (HTML, 2): "cannot read input file '{in}'",
+    (HTML, 2): "cannot read input file '{in}' (or not enough memory)",
     (HTML, 3): "input file '{in}' not found",
     (HTML, 5): "cannot create output file '{out}': not found",
     (HTML, 6): "cannot create or write output file '{out}'",
@@ -31,10 +33,12 @@ MESSAGES: dict[tuple[str, int], str] = {
     (HTML, 10): "input name '{in}' must end in .htm or .html, and output name '{out}' in .txt or .wri",
     (HTML, 11): "output name '{out}' must end in .txt or .wri",
     (HTML, 12): "input name '{in}' must end in .htm or .html",
-    (HTML, 13): "no body found in '{in}' (upper-case <BODY> and </BODY> tags, every '<' closed by '>')",
-    (HTML, 14): "rendering the body of '{in}' failed (a digit reference without ';', or </BODY> before <BODY>)",
-    (HTML, 15): "a table in '{in}' is not closed before the body ends",
-    (HTML, 16): "a table row in '{in}' is not closed before the body ends",
+    (HTML, 13): "no body found in '{in}' (upper-case <BODY> and </BODY> tags, every '<' closed by '>'), "
+                "or not enough memory",
+    (HTML, 14): "rendering the body of '{in}' failed (a digit reference without ';', </BODY> before <BODY>, "
+                "or not enough memory)",
+    (HTML, 15): "a table in '{in}' is not closed before the body ends, or not enough memory",
+    (HTML, 16): "a table row in '{in}' is not closed before the body ends, or not enough memory",
 
     (FILING, 2): "file error on '{in}', '{out}' or '{out2}' (bad path, disk full, an output naming the filing, "
                  "or both outputs one file)",
@@ -43,13 +47,13 @@ MESSAGES: dict[tuple[str, int], str] = {
     (FILING, 18): "decoding '{in}' failed: not enough memory",
 
     # The tool prints these after the file's name, as "NAME: words".
-    (VERIFY, 2): "cannot be read",
+    (VERIFY, 2): "cannot be read (or not enough memory)",
     (VERIFY, 3): "not found",
     (VERIFY, 7): "too many open files",
     (VERIFY, 17): "unknown suffix",
-    (VERIFY, 18): "contents do not match {suffix}",
+    (VERIFY, 18): "contents do not match {suffix}{memory}",
 
-    (DELIMITED, 1): "cannot open or read input file '{in}'",
+    (DELIMITED, 1): "cannot open or read input file '{in}' (or not enough memory)",
     (DELIMITED, 2): "cannot open or write output file '{out}' (or it is the input file)",
     (DELIMITED, 3): "the input field delimiter is empty",
     (DELIMITED, 4): "the input record delimiter is empty",
@@ -135,13 +139,40 @@ def _suffix_of(name: str) -> str:
     dot = base.rfind(".")
     return base[dot:].lower() if dot >= 0 else ""
 
+# The input error of each export, when its input exists but is neither a regular
+# file nor a folder (a pipe, FIFO, device or socket): that is the cause.
+NOT_REGULAR: dict[tuple[str, int], str] = {
+    (CRLF, 2): "input file '{in}' is not a regular file",
+    (HTML, 2): "input file '{in}' is not a regular file",
+    (FILING, 2): "filing '{in}' is not a regular file",
+    (VERIFY, 2): "not a regular file",
+    (DELIMITED, 1): "input file '{in}' is not a regular file",
+}
+
+
+def _is_special_file(name: str) -> bool:
+    try:
+        mode = os.stat(name).st_mode
+    except (OSError, ValueError):
+        return False
+    return not stat.S_ISREG(mode) and not stat.S_ISDIR(mode)
+
+
+def _memory_note_for(suffix: str) -> str:
+    # Only the text types are read whole by the verification, so only their
+    # mismatch can also be a failed allocation.
+    return " (or not enough memory)" if suffix in (".txt", ".htm", ".html") else ""
+
 
 def describe(function: str, status: int, files: tuple[str, ...] = ()) -> str:
     """The tool's words for a status, its placeholders filled in from the call's files."""
     names = tuple(files) + ("",) * (3 - len(files))
     template = MESSAGES.get((function, status), "failed")
+    if (function, status) in NOT_REGULAR and names[0] and _is_special_file(names[0]):
+        template = NOT_REGULAR[(function, status)]
     words = (template.replace("{in}", names[0]).replace("{out}", names[1])
-             .replace("{out2}", names[2]).replace("{suffix}", _suffix_of(names[0])))
+             .replace("{out2}", names[2]).replace("{suffix}", _suffix_of(names[0]))
+             .replace("{memory}", _memory_note_for(_suffix_of(names[0]))))
     if function == VERIFY:
         words = f"{names[0]}: {words}"
     return f"{words} (status {status})"

@@ -3,9 +3,10 @@
 Both tables are read from the C++ sources, so a change on either side fails here
 until the other follows.
 """
+import os
 import re
 
-from quorlix._errors import MESSAGES
+from quorlix._errors import MESSAGES, NOT_REGULAR, describe
 from quorlix.schedule import LABELS
 
 EXPORT_OF_KEY = {"kCrlf": "CvtCRLF", "kHtml": "CvtHTMLtoText", "kFiling": "CvtDecodeFiling",
@@ -21,9 +22,12 @@ def unescape(text):
     return re.sub(r"\\(.)", lambda m: {"n": "\n", "t": "\t"}.get(m.group(1), m.group(1)), text)
 
 
-def tool_messages(repo_dir):
+def tool_messages(repo_dir, table_name="kStatusMessages"):
     numbers = {name: int(value) for name, value in DEFINE.findall((repo_dir / "include" / "quorlix.h").read_text())}
     source = (repo_dir / "cli" / "status_messages.cpp").read_text()
+    # One table only: the words for inputs that are not regular files have their own.
+    start = source.index(table_name + "[] = {")
+    source = source[start:source.index("};", start)]
     table = {}
     for key, status, strings in ROW.findall(source):
         number = int(status) if status.lstrip("-").isdigit() else numbers[status]
@@ -52,3 +56,11 @@ def test_labels_are_the_decoders(repo_dir):
     source = (repo_dir / "src" / "filing" / "filing_tags.cpp").read_text()
     decoder = re.findall(r'\{"<[^"]+>", kScheduleRow, "([^"]+)"', source)
     assert tuple(decoder) == LABELS
+
+
+def test_inputs_that_are_not_regular_files_have_the_tools_words(repo_dir, tmp_path):
+    assert tool_messages(repo_dir, "kNotRegularWords") == NOT_REGULAR
+    fifo = tmp_path / "pipe.txt"
+    os.mkfifo(fifo)
+    assert describe("CvtCRLF", 2, (str(fifo), "out.txt")) == f"input file '{fifo}' is not a regular file (status 2)"
+    assert describe("CvtCRLF", 2, (str(tmp_path), "out.txt")).startswith("cannot read input file")

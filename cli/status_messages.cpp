@@ -59,13 +59,7 @@ constexpr StatusMessage kStatusMessages[] = {
 
 // The input error of each export: when its input exists but is neither a regular
 // file nor a folder, that is the cause, and these words say so.
-struct InputErrorWords {
-  Export which;
-  int nStatus;
-  std::string_view strText;
-};
-
-constexpr InputErrorWords kNotRegularWords[] = {
+constexpr StatusMessage kNotRegularWords[] = {
     {Export::kCrlf, QUORLIX_CRLF_INPUT_ERROR, "input file '{in}' is not a regular file"},
     {Export::kHtml, QUORLIX_HTML_INPUT_ERROR, "input file '{in}' is not a regular file"},
     {Export::kFiling, QUORLIX_FILING_FILE_ERROR, "filing '{in}' is not a regular file"},

@@ -50,10 +50,17 @@ def cpu_split(folder: str, out_dir: str) -> tuple[float, float]:
 
 def main() -> None:
     folder, work, tool, runs = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
-    names = sorted(os.listdir(folder))
+    # Relative names below the folder, as decode_filings mirrors them.
+    names = sorted(os.path.join(part, name) for part in os.listdir(folder)
+                   for name in os.listdir(os.path.join(folder, part)))
     inputs = [os.path.join(folder, name) for name in names]
 
+    def make_out_folders(out_dir):
+        for part in {os.path.dirname(name) for name in names}:
+            os.makedirs(os.path.join(out_dir, part), exist_ok=True)
+
     def sequential(out_dir):
+        make_out_folders(out_dir)
         for name, path in zip(names, inputs):
             stem = os.path.join(out_dir, name[:-4])
             quorlix.decode_filing(path, stem + ".txt", stem + ".fds.txt")
@@ -68,12 +75,14 @@ def main() -> None:
     def two_processes(out_dir):
         # The same calls as "sequential", split over two processes: what this machine
         # gives any two-way parallel run at the moment, GIL or not.
+        make_out_folders(out_dir)
         children = []
         for half in range(2):
             pid = os.fork()
             if pid == 0:
                 try:
-                    for name, path in list(zip(names, inputs))[half::2]:
+                    middle = len(names) // 2
+                    for name, path in list(zip(names, inputs))[middle * half:middle + half * len(names)]:
                         stem = os.path.join(out_dir, name[:-4])
                         quorlix.decode_filing(path, stem + ".txt", stem + ".fds.txt")
                 finally:

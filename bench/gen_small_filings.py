@@ -31,7 +31,10 @@ def main() -> None:
         header, body, close = parts[i % len(parts)]
         header = re.sub(rb"(ACCESSION NUMBER:\s+)[\d-]+", b"\\g<1>9999999999-%02d-%06d" % (i % 100, i), header)
         body = amount.sub(lambda m: m.group(1) + f"{rng.randrange(1, 10**7):,}".encode(), body)
-        with open(os.path.join(folder, f"filing_{i:05d}.txt"), "wb") as out:
+        # Folders of 1,000, as an archive keeps its filings by company or year.
+        part = os.path.join(folder, f"part_{i // 1000:03d}")
+        os.makedirs(part, exist_ok=True)
+        with open(os.path.join(part, f"filing_{i:05d}.txt"), "wb") as out:
             out.write(header + body + close)
 
 

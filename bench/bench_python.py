@@ -59,11 +59,14 @@ def main() -> None:
         for part in {os.path.dirname(name) for name in names}:
             os.makedirs(os.path.join(out_dir, part), exist_ok=True)
 
-    def sequential(out_dir):
-        make_out_folders(out_dir)
-        for name, path in zip(names, inputs):
+    def decode_each(start, stop, out_dir):
+        for name, path in zip(names[start:stop], inputs[start:stop]):
             stem = os.path.join(out_dir, name[:-4])
             quorlix.decode_filing(path, stem + ".txt", stem + ".fds.txt")
+
+    def sequential(out_dir):
+        make_out_folders(out_dir)
+        decode_each(0, len(names), out_dir)
 
     def pooled(threads):
         def run(out_dir):
@@ -76,15 +79,13 @@ def main() -> None:
         # The same calls as "sequential", split over two processes: what this machine
         # gives any two-way parallel run at the moment, GIL or not.
         make_out_folders(out_dir)
+        middle = len(names) // 2
         children = []
-        for half in range(2):
+        for start, stop in ((0, middle), (middle, len(names))):
             pid = os.fork()
             if pid == 0:
                 try:
-                    middle = len(names) // 2
-                    for name, path in list(zip(names, inputs))[middle * half:middle + half * len(names)]:
-                        stem = os.path.join(out_dir, name[:-4])
-                        quorlix.decode_filing(path, stem + ".txt", stem + ".fds.txt")
+                    decode_each(start, stop, out_dir)
                 finally:
                     os._exit(0)
             children.append(pid)

@@ -1,6 +1,7 @@
 """Statuses as exceptions, with the words the quorlix tool prints for each.
 
-MESSAGES holds the tool's words for every (export, status) pair with the same
+One table holds every (export, status) pair: the exception it raises and the
+tool's words for it. MESSAGES, drawn from it, holds those words with the same
 placeholders ({in}, {out}, {out2}, {suffix}, {memory}), and NOT_REGULAR the words
 for an input that is not a regular file; a test compares both with the tool's
 own tables so that the two cannot drift apart.
@@ -16,50 +17,6 @@ HTML = "CvtHTMLtoText"
 FILING = "CvtDecodeFiling"
 VERIFY = "CvtVerifyFile"
 DELIMITED = "CvtDelimitedFile"
-
-MESSAGES: dict[tuple[str, int], str] = {
-    (CRLF, 2): "cannot read input file '{in}' (or not enough memory)",
-    (CRLF, 3): "input file '{in}' not found",
-    (CRLF, 5): "cannot create output file '{out}': not found",
-    (CRLF, 6): "cannot create or write output file '{out}'",
-    (CRLF, 7): "too many open files",
-    (CRLF, 18): "converting '{in}' failed: not enough memory",
-
-    (HTML, 2): "cannot read input file '{in}' (or not enough memory)",
-    (HTML, 3): "input file '{in}' not found",
-    (HTML, 5): "cannot create output file '{out}': not found",
-    (HTML, 6): "cannot create or write output file '{out}'",
-    (HTML, 7): "too many open files",
-    (HTML, 10): "input name '{in}' must end in .htm or .html, and output name '{out}' in .txt or .wri",
-    (HTML, 11): "output name '{out}' must end in .txt or .wri",
-    (HTML, 12): "input name '{in}' must end in .htm or .html",
-    (HTML, 13): "no body found in '{in}' (upper-case <BODY> and </BODY> tags, every '<' closed by '>'), "
-                "or not enough memory",
-    (HTML, 14): "rendering the body of '{in}' failed (a digit reference without ';', </BODY> before <BODY>, "
-                "or not enough memory)",
-    (HTML, 15): "a table in '{in}' is not closed before the body ends, or not enough memory",
-    (HTML, 16): "a table row in '{in}' is not closed before the body ends, or not enough memory",
-
-    (FILING, 2): "file error on '{in}', '{out}' or '{out2}' (bad path, disk full, an output naming the filing, "
-                 "or both outputs one file)",
-    (FILING, 3): "filing '{in}' not found",
-    (FILING, 7): "too many open files",
-    (FILING, 18): "decoding '{in}' failed: not enough memory",
-
-    # The tool prints these after the file's name, as "NAME: words".
-    (VERIFY, 2): "cannot be read (or not enough memory)",
-    (VERIFY, 3): "not found",
-    (VERIFY, 7): "too many open files",
-    (VERIFY, 17): "unknown suffix",
-    (VERIFY, 18): "contents do not match {suffix}{memory}",
-
-    (DELIMITED, 1): "cannot open or read input file '{in}' (or not enough memory)",
-    (DELIMITED, 2): "cannot open or write output file '{out}' (or it is the input file)",
-    (DELIMITED, 3): "the input field delimiter is empty",
-    (DELIMITED, 4): "the input record delimiter is empty",
-    (DELIMITED, 5): "no record delimiter found in '{in}'",
-    (DELIMITED, 6): "no record of '{in}' holds a field delimiter",
-}
 
 
 class QuorlixError(Exception):
@@ -77,9 +34,7 @@ class QuorlixError(Exception):
         self.message = message
         self.filename = filename
         if isinstance(self, OSError):
-            key = (function, status)
-            self.errno = (errno.ENOENT if key in _NOT_FOUND else
-                          errno.EMFILE if key in _TOO_MANY_FILES else errno.EIO)
+            self.errno = _kind_of((function, status))[1] or errno.EIO
             self.strerror = message
 
     def __str__(self) -> str:
@@ -114,24 +69,66 @@ class QuorlixFormatError(QuorlixError):
     """The input does not have the form the conversion needs (no HTML body, no delimiter found)."""
 
 
-_NOT_FOUND = {(CRLF, 3), (CRLF, 5), (HTML, 3), (HTML, 5), (FILING, 3), (VERIFY, 3)}
-_TOO_MANY_FILES = {(CRLF, 7), (HTML, 7), (FILING, 7), (VERIFY, 7)}
-_FILE_ERROR = {(CRLF, 2), (CRLF, 6), (HTML, 2), (HTML, 6), (FILING, 2), (VERIFY, 2),
-               (DELIMITED, 1), (DELIMITED, 2)}
-_BAD_ARGUMENT = {(HTML, 10), (HTML, 11), (HTML, 12), (VERIFY, 17), (DELIMITED, 3), (DELIMITED, 4)}
-_NO_MEMORY = {(CRLF, 18), (FILING, 18)}
+# The kinds of failure: the exception each raises and, for an OSError, its errno.
+_NOT_FOUND = (QuorlixFileNotFoundError, errno.ENOENT)
+_TOO_MANY_FILES = (QuorlixOSError, errno.EMFILE)
+_FILE_ERROR = (QuorlixOSError, errno.EIO)
+_BAD_ARGUMENT = (QuorlixValueError, None)
+_NO_MEMORY = (QuorlixMemoryError, None)
+_BAD_FORM = (QuorlixFormatError, None)
+
+# Every status of every export: its kind of failure and the tool's words.
+_STATUSES: dict[tuple[str, int], tuple[tuple[type[QuorlixError], int | None], str]] = {
+    (CRLF, 2): (_FILE_ERROR, "cannot read input file '{in}' (or not enough memory)"),
+    (CRLF, 3): (_NOT_FOUND, "input file '{in}' not found"),
+    (CRLF, 5): (_NOT_FOUND, "cannot create output file '{out}': not found"),
+    (CRLF, 6): (_FILE_ERROR, "cannot create or write output file '{out}'"),
+    (CRLF, 7): (_TOO_MANY_FILES, "too many open files"),
+    (CRLF, 18): (_NO_MEMORY, "converting '{in}' failed: not enough memory"),
+
+    (HTML, 2): (_FILE_ERROR, "cannot read input file '{in}' (or not enough memory)"),
+    (HTML, 3): (_NOT_FOUND, "input file '{in}' not found"),
+    (HTML, 5): (_NOT_FOUND, "cannot create output file '{out}': not found"),
+    (HTML, 6): (_FILE_ERROR, "cannot create or write output file '{out}'"),
+    (HTML, 7): (_TOO_MANY_FILES, "too many open files"),
+    (HTML, 10): (_BAD_ARGUMENT,
+                 "input name '{in}' must end in .htm or .html, and output name '{out}' in .txt or .wri"),
+    (HTML, 11): (_BAD_ARGUMENT, "output name '{out}' must end in .txt or .wri"),
+    (HTML, 12): (_BAD_ARGUMENT, "input name '{in}' must end in .htm or .html"),
+    (HTML, 13): (_BAD_FORM, "no body found in '{in}' (upper-case <BODY> and </BODY> tags, every '<' closed by '>'), "
+                            "or not enough memory"),
+    (HTML, 14): (_BAD_FORM, "rendering the body of '{in}' failed (a digit reference without ';', "
+                            "</BODY> before <BODY>, or not enough memory)"),
+    (HTML, 15): (_BAD_FORM, "a table in '{in}' is not closed before the body ends, or not enough memory"),
+    (HTML, 16): (_BAD_FORM, "a table row in '{in}' is not closed before the body ends, or not enough memory"),
+
+    (FILING, 2): (_FILE_ERROR, "file error on '{in}', '{out}' or '{out2}' (bad path, disk full, "
+                               "an output naming the filing, or both outputs one file)"),
+    (FILING, 3): (_NOT_FOUND, "filing '{in}' not found"),
+    (FILING, 7): (_TOO_MANY_FILES, "too many open files"),
+    (FILING, 18): (_NO_MEMORY, "decoding '{in}' failed: not enough memory"),
+
+    # The tool prints these after the file's name, as "NAME: words".
+    (VERIFY, 2): (_FILE_ERROR, "cannot be read (or not enough memory)"),
+    (VERIFY, 3): (_NOT_FOUND, "not found"),
+    (VERIFY, 7): (_TOO_MANY_FILES, "too many open files"),
+    (VERIFY, 17): (_BAD_ARGUMENT, "unknown suffix"),
+    (VERIFY, 18): (_BAD_FORM, "contents do not match {suffix}{memory}"),
+
+    (DELIMITED, 1): (_FILE_ERROR, "cannot open or read input file '{in}' (or not enough memory)"),
+    (DELIMITED, 2): (_FILE_ERROR, "cannot open or write output file '{out}' (or it is the input file)"),
+    (DELIMITED, 3): (_BAD_ARGUMENT, "the input field delimiter is empty"),
+    (DELIMITED, 4): (_BAD_ARGUMENT, "the input record delimiter is empty"),
+    (DELIMITED, 5): (_BAD_FORM, "no record delimiter found in '{in}'"),
+    (DELIMITED, 6): (_BAD_FORM, "no record of '{in}' holds a field delimiter"),
+}
+
+MESSAGES: dict[tuple[str, int], str] = {key: words for key, (_, words) in _STATUSES.items()}
 
 
-def _class_for(key: tuple[str, int]) -> type[QuorlixError]:
-    if key in _NOT_FOUND:
-        return QuorlixFileNotFoundError
-    if key in _TOO_MANY_FILES or key in _FILE_ERROR:
-        return QuorlixOSError
-    if key in _BAD_ARGUMENT:
-        return QuorlixValueError
-    if key in _NO_MEMORY:
-        return QuorlixMemoryError
-    return QuorlixFormatError
+def _kind_of(key: tuple[str, int]) -> tuple[type[QuorlixError], int | None]:
+    row = _STATUSES.get(key)
+    return row[0] if row else _BAD_FORM
 
 
 def _suffix_of(name: str) -> str:
@@ -180,7 +177,7 @@ def describe(function: str, status: int, files: tuple[str, ...] = ()) -> str:
 
 def error_for(function: str, status: int, files: tuple[str, ...] = ()) -> QuorlixError:
     """The exception that a status of an export raises."""
-    cls = _class_for((function, status))
+    cls = _kind_of((function, status))[0]
     return cls(function, status, describe(function, status, files), files[0] if files else None)
 
 

@@ -12,6 +12,7 @@ import os
 import sys
 import threading
 from pathlib import Path
+from typing import Iterator
 
 ENV_VARIABLE = "QUORLIX_LIBRARY"
 
@@ -47,16 +48,16 @@ def _declare(lib: ctypes.CDLL) -> ctypes.CDLL:
     return lib
 
 
-def _candidates() -> list[tuple[str, str | None]]:
-    """(where, what to load) in search order; what is None when that place had nothing."""
-    places: list[tuple[str, str | None]] = []
-    env = os.environ.get(ENV_VARIABLE)
-    places.append((f"${ENV_VARIABLE}", env or None))
-    places.append(("ctypes.util.find_library('quorlix')", ctypes.util.find_library("quorlix")))
+def _candidates() -> Iterator[tuple[str, str | None]]:
+    """(where, what to load) in search order; what is None when that place had nothing.
+
+    Each place is looked at only when the ones before it failed: find_library runs
+    other programs, which a library named in the environment spares."""
+    yield f"${ENV_VARIABLE}", os.environ.get(ENV_VARIABLE) or None
+    yield "ctypes.util.find_library('quorlix')", ctypes.util.find_library("quorlix")
     beside = Path(__file__).resolve().parent
     found = next((beside / name for name in _NAMES_BESIDE if (beside / name).is_file()), None)
-    places.append((f"beside the package in {beside}", str(found) if found else None))
-    return places
+    yield f"beside the package in {beside}", str(found) if found else None
 
 
 def load() -> ctypes.CDLL:

@@ -93,14 +93,14 @@ def _run(func: Callable[..., Any], items: list[tuple[PathArg, ...]], executor: E
     own = executor is None
     pool: Executor = ThreadPoolExecutor(max_workers=os.cpu_count() or 1) if own else executor  # type: ignore[assignment]
     try:
-        tasks = _TASKS_PER_WORKER * _worker_count(pool)
+        workers = _worker_count(pool)
+        tasks = _TASKS_PER_WORKER * workers
         size = max(1, min(_MAX_TASK_ITEMS, -(-len(items) // tasks)))
         chunks = [items[i:i + size] for i in range(0, len(items), size)]
         # Workers take tasks in the order they were submitted. Taken in input order,
         # the tasks running at once would write into the same output folder and take
         # turns at its lock in the kernel; submitted in strides, each worker starts in
         # its own share of the inputs, as far from the others as it can be.
-        workers = _worker_count(pool)
         stride = -(-len(chunks) // workers)
         order = [i for start in range(stride) for i in range(start, len(chunks), stride)]
         futures: list[Any] = [None] * len(chunks)

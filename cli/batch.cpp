@@ -568,8 +568,13 @@ void BatchRun::Emit(std::size_t index) {
     } else {
       m_bytes += input.bytesIn;
       status = std::to_string(input.status);
-      const OutputNames names = NameOutputs(m_job, m_options.outDir, m_list.RelativeOf(input));
-      meaning = input.status == QUORLIX_OK ? "ok" : DescribeStatus(m_job.which, input.status, {path, names.paths[0], names.paths[1]});
+      if (input.status == QUORLIX_OK) {
+        meaning = "ok";
+      } else {
+        // Only a failure's words name the outputs.
+        const OutputNames names = NameOutputs(m_job, m_options.outDir, m_list.RelativeOf(input));
+        meaning = DescribeStatus(m_job.which, input.status, {path, names.paths[0], names.paths[1]});
+      }
       // Lines on a terminal must not run into the progress line.
       if (verify) ClearProgress();
       if (input.status == QUORLIX_OK) {

@@ -462,8 +462,7 @@ void BatchRun::Convert(std::size_t index) {
     } else {
       input.status = m_job.pfnConvert(path, temporary[0].c_str(), names.count > 1 ? temporary[1].c_str() : nullptr);
     }
-    const bool complete =
-        ready && (input.status == QUORLIX_OK || input.status == m_job.nKeptStatus1 || input.status == m_job.nKeptStatus2);
+    const bool complete = ready && KeepsOutputs(m_job, input.status);
     int renamed = 0;
     if (complete) {
       while (renamed < names.count && ::rename(temporary[renamed].c_str(), names.paths[renamed].c_str()) == 0) {

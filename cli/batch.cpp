@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <ranges>
 #include <system_error>
 #include <thread>
 
@@ -55,18 +56,12 @@ class InputList {
 
   // The path below the output folder, without empty or "." components.
   std::string RelativeOf(const Input& input) const {
-    const std::string_view rest = PathOf(input).substr(input.relStart);
     std::string rel;
-    std::size_t start = 0;
-    while (start <= rest.size()) {
-      std::size_t end = rest.find('/', start);
-      if (end == std::string_view::npos) end = rest.size();
-      const std::string_view part = rest.substr(start, end - start);
-      if (!part.empty() && part != ".") {
-        if (!rel.empty()) rel += '/';
-        rel += part;
-      }
-      start = end + 1;
+    for (const auto component : std::views::split(PathOf(input).substr(input.relStart), '/')) {
+      const std::string_view part(component.begin(), component.end());
+      if (part.empty() || part == ".") continue;
+      if (!rel.empty()) rel += '/';
+      rel += part;
     }
     return rel;
   }
@@ -95,14 +90,9 @@ class InputList {
 };
 
 bool HasDotDotComponent(std::string_view path) {
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string_view::npos) end = path.size();
-    if (path.substr(start, end - start) == "..") return true;
-    start = end + 1;
-  }
-  return false;
+  return std::ranges::any_of(std::views::split(path, '/'), [](const auto component) {
+    return std::string_view(component.begin(), component.end()) == "..";
+  });
 }
 
 std::string FolderOf(std::string_view path) {
@@ -462,8 +452,7 @@ void BatchRun::Convert(std::size_t index) {
     } else {
       input.status = m_job.pfnConvert(path, temporary[0].c_str(), names.count > 1 ? temporary[1].c_str() : nullptr);
     }
-    const bool complete =
-        ready && (input.status == QUORLIX_OK || input.status == m_job.nKeptStatus1 || input.status == m_job.nKeptStatus2);
+    const bool complete = ready && KeepsOutputs(m_job, input.status);
     int renamed = 0;
     if (complete) {
       while (renamed < names.count && ::rename(temporary[renamed].c_str(), names.paths[renamed].c_str()) == 0) {
@@ -568,8 +557,13 @@ void BatchRun::Emit(std::size_t index) {
     } else {
       m_bytes += input.bytesIn;
       status = std::to_string(input.status);
-      const OutputNames names = NameOutputs(m_job, m_options.outDir, m_list.RelativeOf(input));
-      meaning = input.status == QUORLIX_OK ? "ok" : DescribeStatus(m_job.which, input.status, {path, names.paths[0], names.paths[1]});
+      if (input.status == QUORLIX_OK) {
+        meaning = "ok";
+      } else {
+        // Only a failure's words name the outputs.
+        const OutputNames names = NameOutputs(m_job, m_options.outDir, m_list.RelativeOf(input));
+        meaning = DescribeStatus(m_job.which, input.status, {path, names.paths[0], names.paths[1]});
+      }
       // Lines on a terminal must not run into the progress line.
       if (verify) ClearProgress();
       if (input.status == QUORLIX_OK) {

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "quorlix.h"
 #include "status_messages.h"
 
 struct BatchOptions {
@@ -51,6 +52,11 @@ struct BatchJob {
 
 // For BatchJob's kept statuses when there are none.
 constexpr int kNoKeptStatus = -1;
+
+// True when the status leaves the job's outputs complete: success or a kept status.
+constexpr bool KeepsOutputs(const BatchJob& job, int status) {
+  return status == QUORLIX_OK || status == job.nKeptStatus1 || status == job.nKeptStatus2;
+}
 
 // A name without its suffix (from the last '.' of its last component, unless
 // that is its first byte).

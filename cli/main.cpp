@@ -3,6 +3,7 @@
 // the tool cannot use exits with kExitUsage and one line naming the problem.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -31,9 +32,7 @@ constexpr Subcommand kSubcommands[] = {
 };
 
 bool IsSubcommand(std::string_view name) {
-  for (const auto& command : kSubcommands)
-    if (name == command.pszName) return true;
-  return false;
+  return std::ranges::any_of(kSubcommands, [name](const Subcommand& command) { return name == command.pszName; });
 }
 
 // The parser's words for a failed parse, on one line and with control bytes escaped.

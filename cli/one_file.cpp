@@ -11,7 +11,6 @@
 
 #include "exit_codes.h"
 #include "interrupts.h"
-#include "quorlix.h"
 
 namespace {
 
@@ -97,7 +96,7 @@ int RunOneFile(const BatchJob& job, const OneFileCall& call) {
   }
 
   int status = job.pfnConvert(input.c_str(), outputs[0].c_str(), call.output2.empty() ? nullptr : outputs[1].c_str());
-  const bool complete = status == QUORLIX_OK || status == job.nKeptStatus1 || status == job.nKeptStatus2;
+  const bool complete = KeepsOutputs(job, status);
   if (stdoutSlot >= 0 && complete) {
     const int fd = ::open(outputs[stdoutSlot].c_str(), O_RDONLY | O_CLOEXEC);
     const bool copied = fd >= 0 && CopyAll(fd, STDOUT_FILENO);

@@ -2,9 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <iterator>
+#include <span>
 
 #include "quorlix.h"
 
@@ -114,6 +116,13 @@ std::string FillIn(std::string_view strText, const CallFiles& files) {
   return strResult;
 }
 
+// The row of the table for this status of this export, or null.
+const StatusMessage* FindWords(std::span<const StatusMessage> table, Export which, int status) {
+  const auto row = std::ranges::find_if(
+      table, [&](const StatusMessage& message) { return message.which == which && message.nStatus == status; });
+  return row == table.end() ? nullptr : &*row;
+}
+
 // True when the path exists and is something other than a regular file or a folder
 // (a pipe, FIFO, device or socket), which every export refuses as input.
 bool IsSpecialFile(std::string_view path) {
@@ -148,18 +157,12 @@ std::string EscapeName(std::string_view name) {
   return escaped;
 }
 
-bool HasStatusWords(Export which, int status) {
-  for (const auto& message : kStatusMessages)
-    if (message.which == which && message.nStatus == status) return true;
-  return false;
-}
+bool HasStatusWords(Export which, int status) { return FindWords(kStatusMessages, which, status) != nullptr; }
 
 std::string DescribeStatus(Export which, int nStatus, const CallFiles& files) {
-  for (const auto& words : kNotRegularWords)
-    if (words.which == which && words.nStatus == nStatus && IsSpecialFile(files.strIn))
-      return FillIn(words.strText, files);
-  for (const auto& message : kStatusMessages)
-    if (message.which == which && message.nStatus == nStatus) return FillIn(message.strText, files);
+  if (const StatusMessage* words = FindWords(kNotRegularWords, which, nStatus); words && IsSpecialFile(files.strIn))
+    return FillIn(words->strText, files);
+  if (const StatusMessage* message = FindWords(kStatusMessages, which, nStatus)) return FillIn(message->strText, files);
   return "failed";
 }
 

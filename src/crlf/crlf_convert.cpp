@@ -7,7 +7,6 @@
 #include <cassert>
 #include <cstdint>
 #include <limits>
-#include <new>
 
 #include "crlf/crlf_pass.h"
 #include "document/am_file.h"
@@ -190,7 +189,7 @@ template <bool bSkipBlank>
 int RunLineEndPass(CAMFile& doc) {
   try {
     const std::uint64_t nCapacity = 2 * std::uint64_t{doc.m_nInLen};
-    if (nCapacity > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();  // a doubled length that does not fit
+    assert(nCapacity <= std::numeric_limits<std::uint32_t>::max());  // LoadLineEndInput refuses longer inputs
     doc.m_pOutBuf = AllocateByteBuffer(2 * kLineEndPieceBytes);
     // An output that is the input is reserved at its new length before a byte of
     // it changes, so that length is measured first, by a pass of its own. Any
@@ -216,7 +215,8 @@ int RunLineEndPass(CAMFile& doc) {
 
 }  // namespace
 
-// The length is checked as measured, so an input the pass cannot take costs no load.
+// The length is checked as measured, so an input the pass cannot take costs no
+// load; one that measures 0 is checked once read.
 int CAMFile::LoadLineEndInput() { return LoadInput(kLongestLineEndInputBytes, QUORLIX_CRLF_PASS_FAILED); }
 
 std::uint64_t ConvertLineEndPieces(const unsigned char* pIn, std::uint32_t nLen, bool bSkipBlank,

@@ -16,7 +16,6 @@ class DelimiterSearch {
   // strDelim is not empty. Raises std::bad_alloc.
   explicit DelimiterSearch(std::string_view strDelim);
 
-  std::size_t Size() const { return m_strDelim.size(); }
   // Delimiters longer than this are found by the C library's memmem where it is
   // known to be linear (glibc's two-way search, which it uses from this length on)
   // and the vector scanner is in use. Shorter ones, the usual CR LF or comma, are

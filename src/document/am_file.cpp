@@ -96,6 +96,12 @@ int CAMFile::LoadInput(std::uint32_t nLongestBytes, int nTooLongStatus) {
     if (nLength > nLongestBytes) return m_nStatus = nTooLongStatus;
     if (nLength == 0) {
       m_pInBuf = ReadUntilEnd(file, m_nInLen);
+      // Its length is known only now, and is held to the same limit.
+      if (m_nInLen > nLongestBytes) {
+        m_pInBuf.reset();
+        m_nInLen = 0;
+        return m_nStatus = nTooLongStatus;
+      }
     } else {
       m_nInLen = static_cast<std::uint32_t>(nLength);
       m_pInBuf = AllocateByteBuffer(m_nInLen);

@@ -73,7 +73,8 @@ class CAMFile : public CObject {
   // kStatusTooManyFiles, kStatusInputError (any other failure: no memory, a file that
   // is not a regular file, a file of 4 GiB or more). A file that measures more than
   // nLongestBytes (and less than 4 GiB) gives nTooLongStatus before a byte is read.
-  // A file that measures 0 is read until its end, as /proc files must be.
+  // A file that measures 0 is read until its end, as /proc files must be, and gives
+  // nTooLongStatus then when it proved longer than nLongestBytes.
   int LoadInput(std::uint32_t nLongestBytes = 0xFFFFFFFF, int nTooLongStatus = kStatusInputError);
   // Writes m_nOutLen bytes of m_pOutBuf to m_strOutPath and releases the buffer:
   // kStatusOk, or kStatusOutputNotFound, kStatusTooManyFiles, kStatusOutputError

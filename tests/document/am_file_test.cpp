@@ -52,6 +52,15 @@ TEST_F(LoadInputTest, FileLongerThanTheCallerTakesGivesItsStatusUnread) {
   EXPECT_EQ(m_doc->LoadInput(4, 42), 0);
 }
 
+// A file that measures 0 is held to the caller's limit once its length is known.
+TEST_F(LoadInputTest, FileThatMeasuresZeroLongerThanTheCallerTakesGivesItsStatus) {
+  m_doc = std::make_unique<CAMFile>("/proc/self/status", PathOf("out.txt"));
+  EXPECT_EQ(m_doc->LoadInput(3, 42), 42);
+  EXPECT_EQ(m_doc->m_nStatus, 42);
+  EXPECT_EQ(m_doc->m_pInBuf, nullptr);
+  EXPECT_EQ(m_doc->m_nInLen, 0u);
+}
+
 TEST_F(LoadInputTest, MissingFileIsNotFound) {
   EXPECT_EQ(Load(PathOf("absent.txt")), kStatusInputNotFound);
   EXPECT_EQ(m_doc->m_nStatus, kStatusInputNotFound);

@@ -37,7 +37,7 @@ bool HasEmptyLine(const std::string& out) {
 std::string Convert(const std::string& strIn, bool bSkipBlank) {
   const std::string strOut = quorlix_fuzz::WorkDir() + "/out.txt";
   CAMFile doc(strIn, strOut);
-  if (doc.LoadInput() != 0) return {};
+  if (doc.LoadLineEndInput() != 0) return {};
   const int nStatus = bSkipBlank ? doc.ConvertLineEndsSkipBlank() : doc.ConvertLineEnds();
   if (nStatus != 0) std::abort();
   return quorlix_fuzz::ReadWorkFile(strOut);

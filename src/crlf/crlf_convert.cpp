@@ -90,29 +90,33 @@ class LineEndPass {
     return j;
   }
 
-  // Whole blocks while they last, in plain mode: the line bytes of a block are
-  // gathered and stored at once, up to its first line break, which is then
-  // converted alone; the next block starts after it.
+  // Whole blocks, in plain mode, at a fixed stride: the kept bytes of a block are
+  // gathered and stored at once, and a lone LF gets its CR, a lone CR its LF, as a
+  // byte put in between the gathered pieces. No load waits for the one before it.
+  // A block may store up to 32 bytes past the output it adds, so the loop stops
+  // while two blocks are left: the room for their output covers that.
   QUORLIX_VECTOR_TARGET void ConvertBlocks(std::uint32_t& i, const std::uint32_t iEnd, unsigned char* const pOut, std::size_t& j) {
-    while (iEnd - i >= Scan::kBlockBytes) {
-      const auto kinds = Scan::Classify(m_pIn + i);
-      const unsigned nBreaks = kinds.nCr | kinds.nLf;
-      if (nBreaks == 0) {
-        j += Scan::StoreSelected(m_pIn + i, kinds.nLine, pOut + j);
-        i += Scan::kBlockBytes;
-        continue;
+    for (; iEnd - i >= 2 * Scan::kBlockBytes; i += Scan::kBlockBytes) {
+      const unsigned char* const pBlock = m_pIn + i;
+      __builtin_prefetch(pBlock + 1024);  // the input is far larger than the caches
+      const auto kinds = Scan::Classify(pBlock);
+      const unsigned nKept = kinds.nLine | kinds.nCr | kinds.nLf;
+      const unsigned nCrBefore = (kinds.nCr << 1) | (FollowsCr(i) ? 1u : 0u);
+      const unsigned nLfAfter = (kinds.nLf >> 1) | (PrecedesLf(i + Scan::kBlockBytes - 1) ? 1u << 15 : 0u);
+      const unsigned nLoneLf = kinds.nLf & ~nCrBefore;
+      const unsigned nLoneCr = kinds.nCr & ~nLfAfter;
+      // Bit q: a byte goes in before position q (16 for a lone CR that ends the block).
+      unsigned nInsertBefore = nLoneLf | (nLoneCr << 1);
+      unsigned nStored = 0;  // the positions already gathered
+      while (nInsertBefore != 0) {
+        const auto q = static_cast<unsigned>(__builtin_ctz(nInsertBefore));
+        const unsigned nBelow = (1u << q) - 1;
+        j += Scan::StoreSelected(pBlock, nKept & nBelow & ~nStored, pOut + j);
+        pOut[j++] = (nLoneLf >> q) & 1 ? '\r' : '\n';
+        nStored = nBelow;
+        nInsertBefore &= nInsertBefore - 1;
       }
-      const auto nBefore = static_cast<unsigned>(__builtin_ctz(nBreaks));
-      j += Scan::StoreSelected(m_pIn + i, kinds.nLine & ((1u << nBefore) - 1), pOut + j);
-      i += nBefore;
-      if (m_pIn[i] == '\n') {
-        if (!FollowsCr(i)) pOut[j++] = '\r';
-        pOut[j++] = '\n';
-      } else {
-        pOut[j++] = '\r';
-        if (!PrecedesLf(i)) pOut[j++] = '\n';
-      }
-      ++i;
+      j += Scan::StoreSelected(pBlock, nKept & ~nStored & 0xFFFF, pOut + j);
     }
   }
 

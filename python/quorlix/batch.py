@@ -9,13 +9,14 @@ failure is a record, never an exception.
 from __future__ import annotations
 
 import os
-from os import fsdecode
+from os import fsdecode, stat
 from time import perf_counter
 from concurrent.futures import Executor, ThreadPoolExecutor
-from dataclasses import dataclass
+from functools import partial
 from typing import Any, Callable, Iterable, NamedTuple, Optional, Sequence, Tuple
 
-from ._convert import PathArg, decode_filing, verify
+from . import _library
+from ._convert import _FS_ENCODING, _FS_ERRORS, PathArg, verify
 from ._errors import FILING, VERIFY, QuorlixError, describe, display_name
 
 OK_MEANING = "ok"
@@ -46,6 +47,10 @@ class Record(NamedTuple):
     seconds: float
 
 
+# Record's own constructor is a Python function; _make builds the tuple directly.
+_make_record = Record._make
+
+
 class OutputCollisionError(ValueError):
     """Two inputs would write the same output; nothing was converted."""
 
@@ -57,12 +62,17 @@ def _size_of(path: PathArg) -> int:
         return 0
 
 
+def _as_str(path: PathArg) -> str:
+    return path if type(path) is str else fsdecode(path)
+
+
 def _run_one(func: Callable[..., Any], args: tuple[PathArg, ...]) -> Record:
-    # Kept lean: whatever runs here holds the GIL, which the conversion itself does not.
+    # Kept lean: whatever runs here holds the GIL, which the conversion itself
+    # does not, so every step here is time the other workers cannot share.
     start = perf_counter()
     try:
         if func(*args) is False and _is(func, verify):
-            status, meaning = 18, describe(VERIFY, 18, (fsdecode(args[0]),))
+            status, meaning = 18, describe(VERIFY, 18, (_as_str(args[0]),))
         else:
             status, meaning = 0, OK_MEANING
     except QuorlixError as error:
@@ -71,7 +81,7 @@ def _run_one(func: Callable[..., Any], args: tuple[PathArg, ...]) -> Record:
         status, meaning = None, f"{type(error).__name__}: {error}"
     seconds = perf_counter() - start
     source = args[0] if args else ""
-    return Record(fsdecode(source), status, meaning, tuple(map(fsdecode, args[1:])), _size_of(source), seconds)
+    return _make_record((_as_str(source), status, meaning, tuple(map(_as_str, args[1:])), _size_of(source), seconds))
 
 
 def _is(func: Callable[..., Any], target: Callable[..., Any]) -> bool:
@@ -82,12 +92,40 @@ def _run_items(func: Callable[..., Any], items: Sequence[tuple[PathArg, ...]]) -
     return [_run_one(func, args) for args in items]
 
 
+def _decode_named_filings(items: Sequence[tuple[str, str, str]]) -> list[tuple[int, float, int]]:
+    """decode_filings's task: (status, seconds, bytes_in) of each filing. Its paths
+    are str without NUL bytes, so the export is called directly, and the records
+    are built by the caller once all is done: with two threads, each step here
+    holds the GIL, and a thread back from the library waits for it."""
+    call = _library.load().CvtDecodeFiling
+    outcomes = []
+    for source, text, schedule in items:
+        start = perf_counter()
+        status = call(source.encode(_FS_ENCODING, _FS_ERRORS), text.encode(_FS_ENCODING, _FS_ERRORS),
+                      schedule.encode(_FS_ENCODING, _FS_ERRORS))
+        seconds = perf_counter() - start
+        try:
+            bytes_in = stat(source).st_size
+        except OSError:
+            bytes_in = 0
+        outcomes.append((status, seconds, bytes_in))
+    return outcomes
+
+
+def _lost(args: tuple[PathArg, ...], error: BaseException) -> Record:
+    """The record of an input whose task the executor lost."""
+    return Record(display_name(args[0]), None, f"{type(error).__name__}: {error}",
+                  tuple(display_name(a) for a in args[1:]), 0, 0.0)
+
+
 def _worker_count(executor: Executor) -> int:
     count = getattr(executor, "_max_workers", None)
     return count if isinstance(count, int) and count > 0 else (os.cpu_count() or 1)
 
 
-def _run(func: Callable[..., Any], items: list[tuple[PathArg, ...]], executor: Executor | None) -> list[Record]:
+def _run(task: Callable[[Sequence[Any]], list[Any]], items: list[Any], executor: Executor | None) -> list[Any]:
+    """task over items in chunks through executor: one result per item, in order.
+    The items of a chunk that the executor lost get its exception as their result."""
     if not items:
         return []
     own = executor is None
@@ -105,15 +143,14 @@ def _run(func: Callable[..., Any], items: list[tuple[PathArg, ...]], executor: E
         order = [i for start in range(stride) for i in range(start, len(chunks), stride)]
         futures: list[Any] = [None] * len(chunks)
         for i in order:
-            futures[i] = pool.submit(_run_items, func, chunks[i])
-        records: list[Record] = []
+            futures[i] = pool.submit(task, chunks[i])
+        results: list[Any] = []
         for chunk, future in zip(chunks, futures):
             try:
-                records.extend(future.result())
+                results.extend(future.result())
             except Exception as error:  # noqa: BLE001 - the executor lost the task, not the file
-                records.extend(Record(display_name(args[0]), None, f"{type(error).__name__}: {error}",
-                                      tuple(display_name(a) for a in args[1:]), 0, 0.0) for args in chunk)
-        return records
+                results.extend([error] * len(chunk))
+        return results
     finally:
         if own:
             pool.shutdown()
@@ -133,30 +170,38 @@ def convert(func: Callable[..., Any], pairs: Iterable[Any], executor: Executor |
     A verify that finds a mismatch gives status 18 with the tool's words.
     """
     items = [tuple(p) if isinstance(p, (tuple, list)) else (p,) for p in pairs]
-    return _run(func, items, executor)
+    results = _run(partial(_run_items, func), items, executor)
+    return [_lost(args, result) if isinstance(result, BaseException) else result
+            for args, result in zip(items, results)]
 
 
 # ---- decode_filings: output names like the tool's batch form ----
 
-@dataclass
-class _Input:
+class _Input(NamedTuple):
     source: str
     out_folder: str  # the folder its outputs go to
     name: str
     inside: bool  # it lies inside the output folder
 
 
+_make_input = _Input._make
+
+
+def _name_bytes(name: str) -> bytes:
+    return name.encode(_FS_ENCODING, _FS_ERRORS)
+
+
 def _walk(folder: str, out_folder: str, inside: bool, found: list[_Input]) -> None:
     """Regular files below folder, depth-first, names in byte order; links to
     files are followed, links to folders are not, so no loop is possible."""
     with os.scandir(folder) as scan:
-        entries = sorted(scan, key=lambda entry: os.fsencode(entry.name))
+        entries = sorted(scan, key=lambda entry: _name_bytes(entry.name))
     for entry in entries:
         try:
             if entry.is_dir(follow_symlinks=False):
                 _walk(entry.path, os.path.join(out_folder, entry.name), inside, found)
             elif entry.is_file():
-                found.append(_Input(entry.path, out_folder, entry.name, inside))
+                found.append(_make_input((entry.path, out_folder, entry.name, inside)))
         except OSError:
             continue
 
@@ -177,9 +222,8 @@ def _inputs(paths: Iterable[PathArg], out_root: str) -> list[_Input]:
                 # The output folder lies below this one: only its own subtree is inside it.
                 found: list[_Input] = []
                 _walk(path, out_root, False, found)
-                for entry in found:
-                    entry.inside = _is_inside(os.path.join(real, os.path.relpath(entry.source, path)), out_real)
-                inputs.extend(found)
+                inputs.extend(entry._replace(inside=_is_inside(os.path.join(real, os.path.relpath(entry.source, path)),
+                                                               out_real)) for entry in found)
             else:
                 _walk(path, out_root, _is_inside(real, out_real), inputs)
         else:
@@ -204,7 +248,7 @@ def _outputs_in(out_folder: str, name: str) -> tuple[str, str]:
 
 
 # Names differ by case only where the file system ignores case.
-_normcase = os.path.normcase if os.name == "nt" else str
+_IGNORES_CASE = os.name == "nt"
 
 
 def decode_filings(paths: Iterable[PathArg], out_dir: PathArg, executor: Executor | None = None) -> list[Record]:
@@ -223,19 +267,19 @@ def decode_filings(paths: Iterable[PathArg], out_dir: PathArg, executor: Executo
     items: list[tuple[str, str, str]] = []
     folders: list[str] = []
     owners: dict[str, str] = {}
-    for entry in _inputs(paths, out_root):
-        outputs = _outputs_in(entry.out_folder, entry.name)
-        if entry.inside:
-            records.append(Record(entry.source, None, SKIPPED_MEANING, outputs, _size_of(entry.source), 0.0))
+    for source, out_folder, name, inside in _inputs(paths, out_root):
+        outputs = _outputs_in(out_folder, name)
+        if inside:
+            records.append(Record(source, None, SKIPPED_MEANING, outputs, _size_of(source), 0.0))
             continue
         for output in outputs:
-            key = _normcase(output)
+            key = os.path.normcase(output) if _IGNORES_CASE else output
             if key in owners:
-                raise OutputCollisionError(f"'{owners[key]}' and '{entry.source}' would both write '{output}'")
-            owners[key] = entry.source
+                raise OutputCollisionError(f"'{owners[key]}' and '{source}' would both write '{output}'")
+            owners[key] = source
         records.append(None)
-        items.append((entry.source, *outputs))
-        folders.append(entry.out_folder)
+        items.append((source, *outputs))
+        folders.append(out_folder)
     # Each output folder is made once, here, rather than by every conversion in it.
     failed_folders: dict[str, str] = {}
     for folder in sorted(set(folders)):
@@ -244,16 +288,22 @@ def decode_filings(paths: Iterable[PathArg], out_dir: PathArg, executor: Executo
         except OSError as error:
             failed_folders[folder] = str(error)
     runnable = [item for item, folder in zip(items, folders) if folder not in failed_folders]
-    done = iter(_run(decode_filing, runnable, executor))
+    outcomes = iter(_run(_decode_named_filings, runnable, executor))
     pending = iter(zip(items, folders))
     results: list[Record] = []
     for record in records:
         if record is None:
             item, folder = next(pending)
             error = failed_folders.get(folder)
-            if error is None:
-                record = next(done)
-            else:
+            if error is not None:
                 record = Record(item[0], 2, describe(FILING, 2, item) + f": {error}", item[1:], _size_of(item[0]), 0.0)
+            else:
+                outcome = next(outcomes)
+                if isinstance(outcome, BaseException):
+                    record = _lost(item, outcome)
+                else:
+                    status, seconds, bytes_in = outcome
+                    meaning = OK_MEANING if status == 0 else describe(FILING, status, item)
+                    record = _make_record((item[0], status, meaning, item[1:], bytes_in, seconds))
         results.append(record)
     return results

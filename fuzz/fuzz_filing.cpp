@@ -10,6 +10,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <string_view>
 
 #include "document/am_file.h"
 #include "document/line_scan.h"
@@ -62,19 +63,19 @@ void DecodeByteByByte(CAMFile& doc, FilingStream& stream, const std::uint8_t* pD
     unsigned char ch = pData[i++];
     if (ch == '\r') {
       chPrev = '\r';
-      stream.strText += '\r';
+      stream.text.Append("\r");
       if (i < nLen) {
         ch = pData[i++];
-        if (ch == '\n') stream.strText += '\n';
+        if (ch == '\n') stream.text.Append("\n");
       }
       doc.EndFilingLine(stream);
     }
     if (ch == '\n' && chPrev != '\r') {
-      stream.strText += "\r\n";
+      stream.text.Append("\r\n");
       doc.EndFilingLine(stream);
     }
     if (ch >= 0x20 && ch <= 0x7E) {
-      stream.strText += static_cast<char>(ch);
+      stream.text.Append(std::string_view(reinterpret_cast<const char*>(&ch), 1));
       chPrev = ch;
     }
   }

@@ -36,11 +36,11 @@ void ResetVectorScanEnabled() noexcept;
 inline constexpr bool IsLineByte(unsigned char b) { return b >= 0x20 && b <= 0x7E; }
 
 // Both scanners give:
-//   SkipRun(p, n)        the length of the run of line bytes at the start of [p, p + n)
-//   SkipRunWatching(p, n, ch, bSeen)  the same, and sets bSeen when ch is in the run
-//   CopyRun(p, n, pOut)  the same length, with the run copied to pOut. It may store
-//                        up to kSlackBytes bytes past the run (never past n bytes
-//                        from pOut), so the caller keeps room for n bytes at pOut.
+//   CopyRun(p, n, pOut)  the length of the run of line bytes at the start of
+//                        [p, p + n), with the run copied to pOut. It may store
+//                        bytes past the run, never past n bytes from pOut, so the
+//                        caller keeps room for n bytes at pOut.
+//   CopyRunWatching(p, n, pOut, ch, bSeen)  the same, and sets bSeen when ch is in the run
 
 struct PortableLineScan {
   static constexpr bool kHasBlocks = false;
@@ -57,32 +57,6 @@ struct PortableLineScan {
     return (nBelow | nAbove) != 0;
   }
 
-  static std::size_t SkipRun(const unsigned char* p, std::size_t n) {
-    std::size_t k = 0;
-    for (std::uint64_t x; n - k >= kWordBytes; k += kWordBytes) {
-      std::memcpy(&x, p + k, sizeof x);
-      if (HasNonLineByte(x)) break;
-    }
-    while (k < n && IsLineByte(p[k])) ++k;
-    return k;
-  }
-
-  // SkipRun that also tells whether the run holds the byte chWatched.
-  static std::size_t SkipRunWatching(const unsigned char* p, std::size_t n, unsigned char chWatched,
-                                     bool& bWatchedSeen) {
-    constexpr std::uint64_t kEachByte = 0x0101010101010101;
-    std::size_t k = 0;
-    for (std::uint64_t x; n - k >= kWordBytes; k += kWordBytes) {
-      std::memcpy(&x, p + k, sizeof x);
-      if (HasNonLineByte(x)) break;
-      const std::uint64_t y = x ^ (kEachByte * chWatched);  // a zero byte where x holds chWatched
-      if ((y - kEachByte) & ~y & (kEachByte * 0x80)) bWatchedSeen = true;
-    }
-    for (; k < n && IsLineByte(p[k]); ++k)
-      if (p[k] == chWatched) bWatchedSeen = true;
-    return k;
-  }
-
   static std::size_t CopyRun(const unsigned char* p, std::size_t n, unsigned char* pOut) {
     std::size_t k = 0;
     for (std::uint64_t x; n - k >= kWordBytes; k += kWordBytes) {
@@ -93,6 +67,24 @@ struct PortableLineScan {
     while (k < n && IsLineByte(p[k])) {
       pOut[k] = p[k];
       ++k;
+    }
+    return k;
+  }
+
+  static std::size_t CopyRunWatching(const unsigned char* p, std::size_t n, unsigned char* pOut,
+                                     unsigned char chWatched, bool& bWatchedSeen) {
+    constexpr std::uint64_t kEachByte = 0x0101010101010101;
+    std::size_t k = 0;
+    for (std::uint64_t x; n - k >= kWordBytes; k += kWordBytes) {
+      std::memcpy(&x, p + k, sizeof x);
+      std::memcpy(pOut + k, &x, sizeof x);
+      if (HasNonLineByte(x)) break;
+      const std::uint64_t y = x ^ (kEachByte * chWatched);  // a zero byte where x holds chWatched
+      if ((y - kEachByte) & ~y & (kEachByte * 0x80)) bWatchedSeen = true;
+    }
+    for (; k < n && IsLineByte(p[k]); ++k) {
+      pOut[k] = p[k];
+      if (p[k] == chWatched) bWatchedSeen = true;
     }
     return k;
   }
@@ -153,36 +145,6 @@ struct VectorLineScan {
     return nLowCount + CountBits(nHigh);
   }
 
-  QUORLIX_VECTOR_TARGET static std::size_t SkipRun(const unsigned char* p, std::size_t n) {
-    std::size_t k = 0;
-    for (; n - k >= kBlockBytes; k += kBlockBytes) {
-      const unsigned nMask = LineByteMask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k)));
-      if (nMask != 0xFFFF) return k + static_cast<std::size_t>(__builtin_ctz(~nMask));
-    }
-    while (k < n && IsLineByte(p[k])) ++k;
-    return k;
-  }
-
-  QUORLIX_VECTOR_TARGET static std::size_t SkipRunWatching(const unsigned char* p, std::size_t n,
-                                                           unsigned char chWatched, bool& bWatchedSeen) {
-    const __m128i vWatched = _mm_set1_epi8(static_cast<char>(chWatched));
-    std::size_t k = 0;
-    for (; n - k >= kBlockBytes; k += kBlockBytes) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
-      const unsigned nMask = LineByteMask(v);
-      const auto nWatched = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vWatched)));
-      if (nMask != 0xFFFF) {
-        const auto nRun = static_cast<unsigned>(__builtin_ctz(~nMask));
-        if (nWatched & ((1u << nRun) - 1)) bWatchedSeen = true;
-        return k + nRun;
-      }
-      if (nWatched) bWatchedSeen = true;
-    }
-    for (; k < n && IsLineByte(p[k]); ++k)
-      if (p[k] == chWatched) bWatchedSeen = true;
-    return k;
-  }
-
   QUORLIX_VECTOR_TARGET static std::size_t CopyRun(const unsigned char* p, std::size_t n, unsigned char* pOut) {
     std::size_t k = 0;
     for (; n - k >= kBlockBytes; k += kBlockBytes) {
@@ -194,6 +156,29 @@ struct VectorLineScan {
     while (k < n && IsLineByte(p[k])) {
       pOut[k] = p[k];
       ++k;
+    }
+    return k;
+  }
+
+  QUORLIX_VECTOR_TARGET static std::size_t CopyRunWatching(const unsigned char* p, std::size_t n, unsigned char* pOut,
+                                                           unsigned char chWatched, bool& bWatchedSeen) {
+    const __m128i vWatched = _mm_set1_epi8(static_cast<char>(chWatched));
+    std::size_t k = 0;
+    for (; n - k >= kBlockBytes; k += kBlockBytes) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(pOut + k), v);
+      const unsigned nMask = LineByteMask(v);
+      const auto nWatched = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vWatched)));
+      if (nMask != 0xFFFF) {
+        const auto nRun = static_cast<unsigned>(__builtin_ctz(~nMask));
+        if (nWatched & ((1u << nRun) - 1)) bWatchedSeen = true;
+        return k + nRun;
+      }
+      if (nWatched) bWatchedSeen = true;
+    }
+    for (; k < n && IsLineByte(p[k]); ++k) {
+      pOut[k] = p[k];
+      if (p[k] == chWatched) bWatchedSeen = true;
     }
     return k;
   }

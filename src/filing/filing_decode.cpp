@@ -125,72 +125,100 @@ int CAMFile::ReadBlock(CFile& fileIn) {
 namespace {
 
 // The bytes [p, pEnd) of a block onto the stream's lines, with the scanner
-// inlined: instantiated once per scanner, each under its own target.
+// inlined: instantiated once per scanner, each under its own target. Runs of
+// line bytes are copied straight into the text, which always has room for
+// every byte left to give two: a line break is the most any byte adds.
+//
+// The stream's state is held in locals and handed back before a line end and
+// at the block's end: a store through a byte pointer may change any field, so
+// fields would be read again from memory after every byte stored.
 template <typename Scan>
 [[gnu::always_inline]] inline void DecodeLineBytes(CAMFile& doc, FilingStream& stream, const unsigned char* p,
                                                    const unsigned char* const pEnd) {
-  CString& strText = stream.strText;
-  // After an append to a line with no '>' so far, the line still has none
-  // unless the appended bytes held one.
-  const auto noteAppended = [&](std::size_t nSizeBefore, bool bGtAppended) {
-    if (stream.nLineBytesWithoutGt == nSizeBefore && !bGtAppended)
-      stream.nLineBytesWithoutGt = stream.CurrentLineSize();
+  FilingText& text = stream.text;
+  std::size_t nTextSize = 0;     // the text's size where pOut started
+  unsigned char* pStart = nullptr;
+  unsigned char* pOut = nullptr;  // the text's end
+  unsigned char chPrev = stream.chPrev;
+  std::size_t nLine = stream.CurrentLineSize();
+  std::size_t nLineWithoutGt = stream.nLineBytesWithoutGt;
+  const auto takeText = [&] {
+    text.Reserve(2 * static_cast<std::size_t>(pEnd - p) + 2);
+    nTextSize = text.size();
+    pStart = pOut = text.End();
+  };
+  const auto giveBack = [&] {
+    text.Grow(static_cast<std::size_t>(pOut - pStart));
+    stream.chPrev = chPrev;
+    stream.nLineBytesWithoutGt = nLineWithoutGt;
+  };
+  const auto endLine = [&] {
+    giveBack();
+    doc.EndFilingLine(stream);
+    nLine = stream.CurrentLineSize();
+    nLineWithoutGt = stream.nLineBytesWithoutGt;
+    takeText();  // the line end may have written a tag back
+  };
+  // Bytes added to a line with no '>' so far leave it without one unless they held one.
+  const auto add = [&](std::size_t nAdded, bool bGtAdded) {
+    if (nLineWithoutGt == nLine && !bGtAdded) nLineWithoutGt = nLine + nAdded;
+    nLine += nAdded;
   };
   // The byte after a CR: an LF completes the line end; after the line end any
   // other byte goes on as usual, except that a CR is dropped, not a line end.
   const auto takeByteAfterCr = [&](unsigned char b) {
     if (b == '\n') {
-      const std::size_t nSizeBefore = stream.CurrentLineSize();
-      strText += '\n';
-      noteAppended(nSizeBefore, false);
+      *pOut++ = '\n';
+      add(1, false);
     }
-    doc.EndFilingLine(stream);
+    endLine();
     if (IsLineByte(b)) {
-      const std::size_t nSizeBefore = stream.CurrentLineSize();
-      strText += static_cast<char>(b);
-      noteAppended(nSizeBefore, b == '>');
-      stream.chPrev = b;
+      *pOut++ = b;
+      add(1, b == '>');
+      chPrev = b;
     }
   };
 
+  takeText();
   if (stream.bCrPending && p < pEnd) {
     stream.bCrPending = false;
     takeByteAfterCr(*p++);
   }
   while (p < pEnd) {
-    const unsigned char* const pRun = p;
     bool bGtInRun = false;
-    p += Scan::SkipRunWatching(p, static_cast<std::size_t>(pEnd - p), '>', bGtInRun);
-    if (p != pRun) {
-      const std::size_t nSizeBefore = stream.CurrentLineSize();
-      strText.append(reinterpret_cast<const char*>(pRun), static_cast<std::size_t>(p - pRun));
-      noteAppended(nSizeBefore, bGtInRun);
-      stream.chPrev = p[-1];
+    const std::size_t nRun = Scan::CopyRunWatching(p, static_cast<std::size_t>(pEnd - p), pOut, '>', bGtInRun);
+    if (nRun != 0) {
+      pOut += nRun;
+      add(nRun, bGtInRun);
+      p += nRun;
+      chPrev = p[-1];
       if (p == pEnd) break;
     }
     const unsigned char b = *p++;
     if (b == '\r') {
-      stream.chPrev = '\r';
-      strText += '\r';
+      chPrev = '\r';
+      *pOut++ = '\r';
+      add(1, false);
       if (p == pEnd) {
         stream.bCrPending = true;
         break;
       }
       takeByteAfterCr(*p++);
-    } else if (b == '\n' && stream.chPrev != '\r') {
-      const std::size_t nSizeBefore = stream.CurrentLineSize();
-      strText += "\r\n";
+    } else if (b == '\n' && chPrev != '\r') {
+      *pOut++ = '\r';
+      *pOut++ = '\n';
       // Most lines hold no '>' and go to the text output alone: they are done as they stand.
-      if (stream.nLineBytesWithoutGt == nSizeBefore && !stream.flags.bEmitTag && !stream.flags.bCapture) {
-        stream.nLineBytesWithoutGt = 0;
-        stream.CommitLine();
+      if (nLineWithoutGt == nLine && !stream.flags.bEmitTag && !stream.flags.bCapture) {
+        nLineWithoutGt = nLine = 0;
+        stream.nLineStart = nTextSize + static_cast<std::size_t>(pOut - pStart);
         continue;
       }
-      noteAppended(nSizeBefore, false);
-      doc.EndFilingLine(stream);
+      add(2, false);
+      endLine();
     }
     // Any other byte, and an LF that a CR already ended, adds nothing.
   }
+  giveBack();
 }
 
 #ifdef QUORLIX_HAS_VECTOR_SCAN
@@ -240,36 +268,36 @@ int CAMFile::DecodeBlock(FilingStream& stream, std::uint32_t nLen, bool bEndsFil
 // at the next non-blank byte after the '>', so a line of a tag alone keeps no line end.
 // A line that goes to the schedule output too sends the text before it out first.
 void CAMFile::EndFilingLine(FilingStream& stream) {
-  CString& strText = stream.strText;
+  FilingText& text = stream.text;
   CString& strRest = stream.strRest;
   FilingCopyFlags& flags = stream.flags;
   const std::string_view strLine = stream.CurrentLine();
   const std::size_t nGtFrom = std::min(stream.nLineBytesWithoutGt, strLine.size());
   stream.nLineBytesWithoutGt = 0;  // the line is finished below, whatever it holds
-  // Where the line's own bytes start in strText, past a tag written back in front of it.
+  // Where the line's own bytes start in the text, past a tag written back in front of it.
   std::size_t nBodyStart = stream.nLineStart;
   if (const std::size_t nClose = strLine.find('>', nGtFrom); nClose != std::string_view::npos) {
     const std::size_t nOpen = FindFilingNonBlank(strLine);
     stream.strTag.assign(strLine.substr(nOpen, nClose + 1 - nOpen));
     std::ranges::transform(stream.strTag, stream.strTag.begin(), ToUpperAscii);
     strRest.assign(strLine.substr(std::min(FindFilingNonBlank(strLine, nClose + 1), strLine.size())));
-    strText.resize(stream.nLineStart);
+    text.Truncate(stream.nLineStart);
     ClassifyFilingTag(stream.strTag, strRest, flags);
     if (IsDropMarker(strRest)) return;
     if (flags.bEmitTag) {
-      strText += stream.strTag;
-      nBodyStart = strText.size();
+      text.Append(stream.strTag);
+      nBodyStart = text.size();
       flags.bEmitTag = false;
     }
-    strText += strRest;
+    text.Append(strRest);
   } else if (flags.bEmitTag) {
-    strText.insert(stream.nLineStart, stream.strTag);
+    text.Insert(stream.nLineStart, stream.strTag);
     nBodyStart += stream.strTag.size();
     flags.bEmitTag = false;
   }
   stream.CommitLine();
   if (flags.bCapture && !flags.bInLegend) {
-    strRest.assign(strText, nBodyStart);
+    strRest.assign(text.View().substr(nBodyStart));
     stream.WriteDoneLines();
     WriteTo(stream.arSchedule, strRest);
   }

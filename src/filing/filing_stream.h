@@ -4,11 +4,15 @@
 // in one block's decoding.
 #pragma once
 
+#include <algorithm>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "platform/archive.h"
+#include "platform/byte_buffer.h"
 #include "platform/file.h"
 #include "platform/platform_string.h"
 
@@ -43,6 +47,59 @@ inline constexpr std::size_t FindFilingNonBlank(std::string_view str, std::size_
   return std::string_view::npos;
 }
 
+// The decoded text waiting for the text output. Unlike a string, it makes room
+// without filling it, so that runs of line bytes are copied straight in.
+class FilingText {
+ public:
+  std::size_t size() const noexcept { return m_nSize; }
+  const char* data() const noexcept { return reinterpret_cast<const char*>(m_pBytes.get()); }
+  std::string_view View() const noexcept { return {data(), m_nSize}; }
+
+  // Makes room for nMore bytes past the end, keeping the text.
+  void Reserve(std::size_t nMore) {
+    if (m_nCapacity - m_nSize >= nMore) return;
+    const std::size_t nCapacity = std::max(2 * m_nCapacity, m_nSize + nMore);
+    ByteBuffer pGrown = AllocateByteBuffer(nCapacity);
+    if (m_nSize > 0) std::memcpy(pGrown.get(), m_pBytes.get(), m_nSize);
+    m_pBytes = std::move(pGrown);
+    m_nCapacity = nCapacity;
+  }
+  // Where bytes written in the reserved room go; Grow counts them in.
+  unsigned char* End() noexcept { return m_pBytes.get() + m_nSize; }
+  void Grow(std::size_t nWritten) noexcept {
+    assert(nWritten <= m_nCapacity - m_nSize);
+    m_nSize += nWritten;
+  }
+
+  void Append(std::string_view str) {
+    Reserve(str.size());
+    if (!str.empty()) std::memcpy(End(), str.data(), str.size());
+    m_nSize += str.size();
+  }
+  void Insert(std::size_t nAt, std::string_view str) {
+    assert(nAt <= m_nSize);
+    Reserve(str.size());
+    unsigned char* const pAt = m_pBytes.get() + nAt;
+    std::memmove(pAt + str.size(), pAt, m_nSize - nAt);
+    if (!str.empty()) std::memcpy(pAt, str.data(), str.size());
+    m_nSize += str.size();
+  }
+  void Truncate(std::size_t nSize) noexcept {
+    assert(nSize <= m_nSize);
+    m_nSize = nSize;
+  }
+  void EraseFront(std::size_t nCount) noexcept {
+    assert(nCount <= m_nSize);
+    std::memmove(m_pBytes.get(), m_pBytes.get() + nCount, m_nSize - nCount);
+    m_nSize -= nCount;
+  }
+
+ private:
+  ByteBuffer m_pBytes;
+  std::size_t m_nSize = 0;
+  std::size_t m_nCapacity = 0;
+};
+
 // How the current line is routed to the two outputs.
 struct FilingCopyFlags {
   bool bCapture = false;        // lines go to the schedule output too
@@ -56,12 +113,10 @@ struct FilingStream {
   FilingStream(CFile& fileText, CFile& fileSchedule) noexcept
       : arText(fileText, CArchive::store), arSchedule(fileSchedule, CArchive::store) {}
 
-  // The current line starts at strText's end: the lines before it are done.
-  void CommitLine() noexcept { nLineStart = strText.size(); }
-  std::string_view CurrentLine() const noexcept {
-    return std::string_view(strText).substr(nLineStart);
-  }
-  std::size_t CurrentLineSize() const noexcept { return strText.size() - nLineStart; }
+  // The current line starts at text's end: the lines before it are done.
+  void CommitLine() noexcept { nLineStart = text.size(); }
+  std::string_view CurrentLine() const noexcept { return text.View().substr(nLineStart); }
+  std::size_t CurrentLineSize() const noexcept { return text.size() - nLineStart; }
 
   // Hands the finished lines to the text archive in one transfer; the current
   // line moves to the front. Lines that failed to go out are dropped, as an
@@ -70,7 +125,7 @@ struct FilingStream {
     const std::size_t nDone = nLineStart;
     if (nDone == 0) return;
     try {
-      arText.Write(strText.data(), nDone);
+      arText.Write(text.data(), nDone);
     } catch (...) {
       DropDoneLines(nDone);
       throw;
@@ -90,7 +145,7 @@ struct FilingStream {
   // the line being assembled. Lines are gathered here so that they reach the
   // archive in large transfers; before anything goes to the schedule output, the
   // text before it goes out, so both outputs see their writes in line order.
-  CString strText;
+  FilingText text;
   std::size_t nLineStart = 0;
   // The first bytes of the current line known to hold no '>', so that the line
   // end looks for its tag only in the rest; 0 (nothing known) is always right.
@@ -107,7 +162,7 @@ struct FilingStream {
 
  private:
   void DropDoneLines(std::size_t nDone) noexcept {
-    strText.erase(0, nDone);
+    text.EraseFront(nDone);
     nLineStart -= nDone;
   }
 };

@@ -21,7 +21,8 @@ bool CanRunVectorScan() {
 }
 
 // Every byte value at every place of a block, for both scanners: the run ends
-// exactly at the first byte outside 0x20-0x7E, and the copy holds the run.
+// exactly at the first byte outside 0x20-0x7E, and the copy holds the run; a
+// watched byte is seen when it lies inside the run, wherever that is.
 template <typename Scan>
 void ExpectRunsEndAtTheFirstNonLineByte() {
   for (int b = 0; b < 256; ++b) {
@@ -30,10 +31,28 @@ void ExpectRunsEndAtTheFirstNonLineByte() {
       text[nAt] = static_cast<char>(b);
       const auto* p = reinterpret_cast<const unsigned char*>(text.data());
       const std::size_t nExpected = IsPlainLineByte(b) ? text.size() : nAt;
-      ASSERT_EQ(Scan::SkipRun(p, text.size()), nExpected) << b << " at " << nAt;
       std::vector<unsigned char> out(text.size());
       ASSERT_EQ(Scan::CopyRun(p, text.size(), out.data()), nExpected) << b << " at " << nAt;
       EXPECT_EQ(std::string_view(reinterpret_cast<const char*>(out.data()), nExpected), text.substr(0, nExpected));
+
+      std::vector<unsigned char> outWatching(text.size());
+      bool bSeen = false;
+      ASSERT_EQ(Scan::CopyRunWatching(p, text.size(), outWatching.data(), static_cast<unsigned char>(b), bSeen),
+                nExpected);
+      EXPECT_EQ(bSeen, IsPlainLineByte(b)) << b << " at " << nAt;
+      EXPECT_EQ(outWatching, out);
+    }
+  }
+  // A '>' before, at and after the end of a run cut by a NUL.
+  for (std::size_t nGt = 0; nGt < 40; ++nGt) {
+    for (const std::size_t nEnd : {std::size_t{5}, std::size_t{16}, std::size_t{23}, std::size_t{47}}) {
+      std::string text(48, 'x');
+      text[nGt] = '>';
+      text[nEnd] = '\0';
+      std::vector<unsigned char> out(text.size());
+      bool bSeen = false;
+      Scan::CopyRunWatching(reinterpret_cast<const unsigned char*>(text.data()), text.size(), out.data(), '>', bSeen);
+      EXPECT_EQ(bSeen, nGt < nEnd) << nGt << " " << nEnd;
     }
   }
 }

@@ -236,7 +236,8 @@ void DecodeLineBytesPortable(CAMFile& doc, FilingStream& stream, const unsigned 
 
 // Runs of line bytes are appended whole; only CR, LF and dropped bytes are taken
 // one at a time. A CR looks at the byte after it, across a block boundary too.
-// The lines finished in the block go to the text archive at its end, together.
+// The lines finished in the block go to the text archive at its end, together,
+// in whole buffers.
 int CAMFile::DecodeBlock(FilingStream& stream, std::uint32_t nLen, bool bEndsFiling) {
   try {
     const unsigned char* const p = m_pInBuf.get();
@@ -251,7 +252,7 @@ int CAMFile::DecodeBlock(FilingStream& stream, std::uint32_t nLen, bool bEndsFil
       stream.bCrPending = false;
       if (stream.CurrentLineSize() != 0) EndFilingLine(stream);
     }
-    stream.WriteDoneLines();
+    stream.WriteDoneLinesInWholeBuffers();
     m_nStatus = kStatusOk;
   } catch (const CFileException& e) {
     m_nStatus = StatusFromFileException(e, kFilingFileStatuses);

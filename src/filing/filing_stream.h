@@ -121,20 +121,20 @@ struct FilingStream {
   // Hands the finished lines to the text archive in one transfer; the current
   // line moves to the front. Lines that failed to go out are dropped, as an
   // abandoned archive drops what it holds.
-  void WriteDoneLines() {
-    const std::size_t nDone = nLineStart;
-    if (nDone == 0) return;
-    try {
-      arText.Write(text.data(), nDone);
-    } catch (...) {
-      DropDoneLines(nDone);
-      throw;
-    }
-    DropDoneLines(nDone);
+  void WriteDoneLines() { WriteLines(nLineStart); }
+
+  // The same, as far as the lines fill the archive's buffer and whole buffers
+  // after it: the archive then passes them straight to the file in one transfer,
+  // and the rest waits here rather than in its buffer. The file receives the
+  // same bytes as from WriteDoneLines.
+  void WriteDoneLinesInWholeBuffers() {
+    const std::size_t nHeld = arText.BufferedBytes();
+    const std::size_t nUpTo = (nHeld + nLineStart) / CArchive::kArchiveBufferBytes * CArchive::kArchiveBufferBytes;
+    if (nUpTo > nHeld) WriteLines(nUpTo - nHeld);
   }
 
   void Close() {
-    WriteDoneLines();
+    WriteLines(nLineStart);
     arText.Close();
     arSchedule.Close();
   }
@@ -161,6 +161,17 @@ struct FilingStream {
   FilingCopyFlags flags;
 
  private:
+  void WriteLines(std::size_t nDone) {
+    if (nDone == 0) return;
+    try {
+      arText.Write(text.data(), nDone);
+    } catch (...) {
+      DropDoneLines(nDone);
+      throw;
+    }
+    DropDoneLines(nDone);
+  }
+
   void DropDoneLines(std::size_t nDone) noexcept {
     text.EraseFront(nDone);
     nLineStart -= nDone;

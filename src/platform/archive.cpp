@@ -39,19 +39,23 @@ void CArchive::Write(const void* pBuf, std::size_t nCount) {
   if (nCount == 0) return;
   const auto* pIn = static_cast<const unsigned char*>(pBuf);
 
-  // Top up the buffer; write it once it is full.
-  const std::size_t nFill = std::min(nCount, kArchiveBufferBytes - m_nBufLen);
-  std::memcpy(m_buf + m_nBufLen, pIn, nFill);
-  m_nBufLen += nFill;
-  pIn += nFill;
-  nCount -= nFill;
-  if (nCount == 0) return;
-  m_file.Write(m_buf, m_nBufLen);
-  m_nBufLen = 0;
+  // Top up the buffer; write it once it is full. A request of more than a
+  // buffer finding it empty skips this step, which would only split its first
+  // transfer in two: the same bytes reach the file either way.
+  if (m_nBufLen > 0 || nCount <= kArchiveBufferBytes) {
+    const std::size_t nFill = std::min(nCount, kArchiveBufferBytes - m_nBufLen);
+    std::memcpy(m_buf + m_nBufLen, pIn, nFill);
+    m_nBufLen += nFill;
+    pIn += nFill;
+    nCount -= nFill;
+    if (nCount == 0) return;
+    m_file.Write(m_buf, m_nBufLen);
+    m_nBufLen = 0;
+  }
 
   // Whole buffers straight to the file; the tail waits in the buffer.
   const std::size_t nDirect = nCount / kArchiveBufferBytes * kArchiveBufferBytes;
-  m_file.Write(pIn, nDirect);
+  if (nDirect > 0) m_file.Write(pIn, nDirect);
   std::memcpy(m_buf, pIn + nDirect, nCount - nDirect);
   m_nBufLen = nCount - nDirect;
 }

@@ -24,6 +24,8 @@ class CArchive {
   std::size_t Read(void* pBuf, std::size_t nCount);
   // Storing: takes all nCount bytes, writing whenever the buffer is full.
   void Write(const void* pBuf, std::size_t nCount);
+  // Storing: the bytes taken but not yet written.
+  std::size_t BufferedBytes() const noexcept { return IsLoading() ? 0 : m_nBufLen; }
   // Storing: writes out the bytes still buffered. The file stays open.
   void Close();
 

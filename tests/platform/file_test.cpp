@@ -131,14 +131,26 @@ TEST_F(FileTest, ArchiveRoundTripsEveryLengthAroundItsBuffer) {
   }
 }
 
+// Whatever the way in (buffer topped up, or passed by), the file holds the whole
+// buffers taken so far, and the tail waits.
 TEST_F(FileTest, ArchiveAbandonedWithoutCloseWritesOnlyFullBuffers) {
   const std::string strPath = PathOf("abandoned.bin");
   {
     CFile file(strPath, CFile::modeCreate | CFile::modeReadWrite);
     CArchive ar(file, CArchive::store);
     ar.Write(std::string(5000, 'x').data(), 5000);
+    EXPECT_EQ(ReadFile(strPath).size(), 4096u);
+    EXPECT_EQ(ar.BufferedBytes(), 904u);
+    ar.Write(std::string(3192, 'y').data(), 3192);  // fills the buffer exactly: it waits
+    EXPECT_EQ(ReadFile(strPath).size(), 4096u);
+    ar.Write(std::string(9000, 'z').data(), 9000);
+    EXPECT_EQ(ReadFile(strPath).size(), 16384u);
+    EXPECT_EQ(ar.BufferedBytes(), 808u);
   }
-  EXPECT_EQ(ReadFile(strPath).size(), 4096u);
+  const std::string strWritten = ReadFile(strPath);
+  EXPECT_EQ(strWritten.size(), 16384u);
+  EXPECT_EQ(strWritten.substr(4990, 12), "xxxxxxxxxxyy");
+  EXPECT_EQ(strWritten.substr(8190, 4), "yyzz");
 }
 
 TEST(FileException, WriteToFullDeviceIsRaisedAtLatestOnClose) {

@@ -86,7 +86,15 @@ class RecordScan {
     const unsigned char* p = pData;
     if (m_bRecordsPassThrough) {
       // Each record with its delimiter becomes the record with field delimiters
-      // replaced and the same delimiter: the records found go out in one piece.
+      // replaced and the same delimiter: the records found go out in one piece,
+      // so only the end of the last one matters.
+      if (!m_recordSearch.CanOverlapItself()) {
+        if (const unsigned char* pLastEnd = m_recordSearch.FindEndOfLast(p, pEnd)) {
+          m_bRecordDelimiterSeen = true;
+          m_bRecordOpen = false;
+          p = pLastEnd;
+        }
+      }
       while (const unsigned char* pRecordEnd = m_recordSearch.Find(p, pEnd)) {
         m_bRecordDelimiterSeen = true;
         m_bRecordOpen = false;

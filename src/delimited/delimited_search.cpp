@@ -1,5 +1,6 @@
 #include "delimited/delimited_search.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstring>
 
@@ -47,4 +48,20 @@ const unsigned char* DelimiterSearch::FindPortable(const unsigned char* pFrom, c
     if (nMatched == nLen) return p + 1 - nLen;
   }
   return nullptr;
+}
+
+const unsigned char* DelimiterSearch::FindEndOfLast(const unsigned char* pFrom, const unsigned char* pTo) const {
+  assert(!CanOverlapItself());
+  constexpr std::ptrdiff_t kNearEndBytes = 1024;
+  const std::size_t nLen = m_strDelim.size();
+  const auto findEndOfLastIn = [&](const unsigned char* p, const unsigned char* pEnd) {
+    const unsigned char* pLastEnd = nullptr;
+    while (const unsigned char* pFound = Find(p, pEnd)) p = pLastEnd = pFound + nLen;
+    return pLastEnd;
+  };
+  const unsigned char* const pNearEnd = pTo - pFrom > kNearEndBytes ? pTo - kNearEndBytes : pFrom;
+  if (const unsigned char* pLastEnd = findEndOfLastIn(pNearEnd, pTo); pLastEnd || pNearEnd == pFrom) return pLastEnd;
+  // None starts near the end: the last one lies wholly before pNearEnd's first
+  // nLen - 1 bytes end.
+  return findEndOfLastIn(pFrom, std::min(pTo, pNearEnd + (nLen - 1)));
 }

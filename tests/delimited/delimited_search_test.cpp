@@ -66,6 +66,32 @@ TEST(DelimiterSearch, LongDelimitersOfRepeatedBytes) {
   ExpectEveryWayFinds(text + "aab" + text, std::string(DelimiterSearch::kShortDelimiterBytes, 'a') + "b");
 }
 
+// The end of the last occurrence, against the search from the left resumed after
+// each delimiter: records short and long, the last one near the end, far from it,
+// or across the place where the search from the end begins.
+TEST(DelimiterSearch, EndOfLastOccurrenceIsWhereTheSearchFromTheLeftEnds) {
+  for (const std::string& delim : {"\r\n"s, ";"s, "ab"s, "b" + std::string(300, 'a')}) {
+    const DelimiterSearch search(delim);
+    ASSERT_FALSE(search.CanOverlapItself());
+    for (const std::size_t nRecord : {0u, 1u, 50u, 1000u, 1023u, 1024u, 3000u}) {
+      for (const std::size_t nAfterLast : {0u, 1u, 500u, 1023u, 1024u, 1025u, 5000u}) {
+        std::string text;
+        for (int i = 0; i < 5; ++i) text += std::string(nRecord, 'x') + delim;
+        text += std::string(nAfterLast, 'x');
+        const auto* const pBegin = reinterpret_cast<const unsigned char*>(text.data());
+        const auto* const pEnd = pBegin + text.size();
+        const unsigned char* pExpected = nullptr;
+        for (const unsigned char* p = pBegin; const unsigned char* pHit = search.Find(p, pEnd);)
+          p = pExpected = pHit + delim.size();
+        EXPECT_EQ(search.FindEndOfLast(pBegin, pEnd), pExpected) << nRecord << " " << nAfterLast;
+        EXPECT_EQ(search.FindEndOfLast(pBegin + 5 * (nRecord + delim.size()), pEnd), nullptr);
+      }
+    }
+  }
+  EXPECT_TRUE(DelimiterSearch("abab").CanOverlapItself());
+  EXPECT_TRUE(DelimiterSearch("aa").CanOverlapItself());
+}
+
 class LongDelimiterTest : public quorlix_test::TempDirTest {};
 
 // Delimiters long enough for the C library's search, cut by the end of a read

@@ -5,8 +5,10 @@
 // the rules writes, and its measured length is the length it writes.
 // The first input byte seeds the piece lengths; the rest is the text.
 #include <cstddef>
+#include <cstdio>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -40,7 +42,13 @@ std::string Convert(const std::string& strIn, bool bSkipBlank) {
   if (doc.LoadLineEndInput() != 0) return {};
   const int nStatus = bSkipBlank ? doc.ConvertLineEndsSkipBlank() : doc.ConvertLineEnds();
   if (nStatus != 0) std::abort();
-  return quorlix_fuzz::ReadWorkFile(strOut);
+  const std::string strWhole = quorlix_fuzz::ReadWorkFile(strOut);
+  // Into a new output, read a piece at a time: only an empty input is left to the steps above.
+  std::remove(strOut.c_str());
+  CAMFile docNew(strIn, strOut);
+  const std::optional<int> nStreamed = docNew.ConvertLineEndsIntoNewOutput(bSkipBlank);
+  if (nStreamed ? *nStreamed != 0 || quorlix_fuzz::ReadWorkFile(strOut) != strWhole : !strWhole.empty()) std::abort();
+  return strWhole;
 }
 
 // The rules read literally, one byte at a time: a line break is CR LF, a lone CR
@@ -99,6 +107,21 @@ void CheckPassAgainstTwin(const std::uint8_t* pData, std::size_t nSize, const st
     if (nWritten != strOut.size() || MeasureLineEndOutput(pIn.get(), static_cast<std::uint32_t>(nText), bSkipBlank, nPiece,
                                                           pScratch.get()) != nWritten)
       quorlix_fuzz::FailWithInput("the measured output length differs from the output", pData, nSize);
+
+    // The input read a piece at a time, into buffers of exactly the documented sizes.
+    const auto pWindow = std::make_unique<unsigned char[]>(nPiece + 2);
+    const auto pStreamScratch = std::make_unique<unsigned char[]>(2 * (nPiece + 1));
+    std::size_t nRead = 0;
+    std::string strStreamed;
+    ConvertLineEndStream(
+        nText, bSkipBlank, nPiece, pWindow.get(), pStreamScratch.get(),
+        [&](unsigned char* pBuf, std::size_t nCount) {
+          std::copy(pText + nRead, pText + nRead + nCount, pBuf);
+          nRead += nCount;
+        },
+        [&](const unsigned char* pBytes, std::size_t nCount) { strStreamed.append(pBytes, pBytes + nCount); });
+    if (strStreamed != strTwin || nRead != nText)
+      quorlix_fuzz::FailWithInput("the line-ending pass over a read input differs from its twin", pData, nSize);
   }
   ResetVectorScanEnabled();
 }

@@ -78,8 +78,12 @@ QUORLIX_API int QUORLIX_CALL CvtDLLVersion(void);
  *   nMode       1 also drops empty lines; any other value keeps them
  *   returns     0, or one of the QUORLIX_CRLF_* statuses below.
  *   Every line break (CR LF, lone LF, lone CR) becomes CR LF; every byte other
- *   than 0x20-0x7E, CR and LF (tabs included) is removed. The output file is
- *   created only after the input has been read and converted. The converted text
+ *   than 0x20-0x7E, CR and LF (tabs included) is removed. An output that does
+ *   not exist yet is created at once and written as the input is read; an input
+ *   that fails part way removes it again. An output that exists (the input
+ *   itself included) is opened only after the input has been read whole. So an
+ *   input failure never leaves an output that was not there, nor touches one
+ *   that was. The converted text
  *   may be twice the input, in a 32-bit length: an input of 2 GiB up to 4 GiB
  *   gives 18 as measured, before it is read; one of 4 GiB or more gives 2.
  *   No memory: 2 (for the input) and 18 (for the output). */

@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <cassert>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <memory>
+#include <optional>
 
 #include "crlf/crlf_pass.h"
 #include "document/am_file.h"
@@ -26,6 +29,13 @@ template <typename Scan, bool bSkipBlank>
 class LineEndPass {
  public:
   LineEndPass(const unsigned char* pIn, std::uint32_t nLen) : m_pIn(pIn), m_nLen(nLen) {}
+
+  // Goes on in other bytes: a window of the input that holds the byte before the
+  // next to convert, if there is one, and the byte after the last.
+  void SetInput(const unsigned char* pIn, std::uint32_t nLen) {
+    m_pIn = pIn;
+    m_nLen = nLen;
+  }
 
   // Returns the bytes written to pOut, at most 2 * (iEnd - i). The scanner may
   // store ahead of a run, but never more bytes than the input left in the piece,
@@ -124,8 +134,8 @@ class LineEndPass {
   bool FollowsCr(std::uint32_t i) const { return i > 0 && m_pIn[i - 1] == '\r'; }
   bool PrecedesLf(std::uint32_t i) const { return i + 1 < m_nLen && m_pIn[i + 1] == '\n'; }
 
-  const unsigned char* const m_pIn;
-  const std::uint32_t m_nLen;
+  const unsigned char* m_pIn;
+  std::uint32_t m_nLen;
   bool m_bLineEmpty = true;  // skip-blank: no visible byte since the last line break written
 };
 
@@ -161,7 +171,7 @@ std::uint64_t MeasurePlainOutput(const unsigned char* pIn, std::uint32_t nLen) {
 template <typename Scan, bool bSkipBlank>
 std::uint64_t ConvertAllPieces(const unsigned char* pIn, std::uint32_t nLen, std::size_t nPieceBytes,
                                unsigned char* pScratch,
-                               const std::function<void(const unsigned char*, std::size_t)>& put) {
+                               const LineEndWriter& put) {
   LineEndPass<Scan, bSkipBlank> pass(pIn, nLen);
   std::uint64_t nWritten = 0;
   for (std::uint32_t i = 0; i < nLen;) {
@@ -171,6 +181,34 @@ std::uint64_t ConvertAllPieces(const unsigned char* pIn, std::uint32_t nLen, std
     if (nOut > 0) put(pScratch, nOut);
     nWritten += nOut;
     i = iEnd;
+  }
+  return nWritten;
+}
+
+// The input read a piece at a time into a window: the byte before the piece
+// (once there is one) and the byte held back from the last piece come first,
+// since a CR looks at the byte after it and an LF at the byte before. The last
+// byte of each window waits for the next.
+template <typename Scan, bool bSkipBlank>
+std::uint64_t ConvertStreamedPieces(std::uint64_t nLen, std::size_t nPieceBytes, unsigned char* pWindow,
+                                    unsigned char* pScratch, const LineEndReader& read, const LineEndWriter& put) {
+  LineEndPass<Scan, bSkipBlank> pass(pWindow, 0);
+  std::uint64_t nWritten = 0;
+  std::uint32_t nCarried = 0;  // bytes of the last window at the front: 0, 1 (the first byte), or 2
+  for (std::uint64_t nLeft = nLen; nLeft > 0;) {
+    const auto nGot = static_cast<std::uint32_t>(std::min<std::uint64_t>(nLeft, nPieceBytes));
+    read(pWindow + nCarried, nGot);
+    nLeft -= nGot;
+    const std::uint32_t nWindow = nCarried + nGot;
+    const std::uint32_t iFrom = nCarried == 0 ? 0 : nCarried - 1;
+    const std::uint32_t iEnd = nLeft == 0 ? nWindow : nWindow - 1;
+    pass.SetInput(pWindow, nWindow);
+    const std::size_t nOut = pass.Convert(iFrom, iEnd, pScratch);
+    assert(nOut <= 2 * std::size_t{iEnd - iFrom});
+    if (nOut > 0) put(pScratch, nOut);
+    nWritten += nOut;
+    nCarried = std::min<std::uint32_t>(nWindow, 2);
+    std::memmove(pWindow, pWindow + nWindow - nCarried, nCarried);
   }
   return nWritten;
 }
@@ -225,11 +263,20 @@ int CAMFile::LoadLineEndInput() { return LoadInput(kLongestLineEndInputBytes, QU
 
 std::uint64_t ConvertLineEndPieces(const unsigned char* pIn, std::uint32_t nLen, bool bSkipBlank,
                                    std::size_t nPieceBytes, unsigned char* pScratch,
-                                   const std::function<void(const unsigned char*, std::size_t)>& put) {
+                                   const LineEndWriter& put) {
   assert(nPieceBytes > 0);
   return WithLineScan([&]<typename Scan>() {
     return bSkipBlank ? ConvertAllPieces<Scan, true>(pIn, nLen, nPieceBytes, pScratch, put)
                       : ConvertAllPieces<Scan, false>(pIn, nLen, nPieceBytes, pScratch, put);
+  });
+}
+
+std::uint64_t ConvertLineEndStream(std::uint64_t nLen, bool bSkipBlank, std::size_t nPieceBytes, unsigned char* pWindow,
+                                   unsigned char* pScratch, const LineEndReader& read, const LineEndWriter& put) {
+  assert(nPieceBytes > 0);
+  return WithLineScan([&]<typename Scan>() {
+    return bSkipBlank ? ConvertStreamedPieces<Scan, true>(nLen, nPieceBytes, pWindow, pScratch, read, put)
+                      : ConvertStreamedPieces<Scan, false>(nLen, nPieceBytes, pWindow, pScratch, read, put);
   });
 }
 
@@ -239,6 +286,49 @@ std::uint64_t MeasureLineEndOutput(const unsigned char* pIn, std::uint32_t nLen,
   if (bSkipBlank)
     return ConvertLineEndPieces(pIn, nLen, true, nPieceBytes, pScratch, [](const unsigned char*, std::size_t) {});
   return WithLineScan([&]<typename Scan>() { return MeasurePlainOutput<Scan>(pIn, nLen); });
+}
+
+std::optional<int> CAMFile::ConvertLineEndsIntoNewOutput(bool bSkipBlank) {
+  std::unique_ptr<CFile> pIn, pOut;
+  std::uint64_t nLength = 0;
+  ByteBuffer pWindow, pScratch;
+  try {
+    pIn = std::make_unique<CFile>(m_strInPath, CFile::modeRead);
+    nLength = pIn->GetLength();
+    if (nLength == 0 || nLength > kLongestLineEndInputBytes) return std::nullopt;
+    pWindow = AllocateByteBuffer(kLineEndPieceBytes + 2);
+    pScratch = AllocateByteBuffer(2 * (kLineEndPieceBytes + 1));
+    pOut = std::make_unique<CFile>(m_strOutPath, CFile::modeCreate | CFile::modeCreateNew | CFile::modeOutput);
+  } catch (...) {
+    return std::nullopt;  // the whole-file steps meet the same failure and report it
+  }
+
+  bool bInputFailed = false;
+  const LineEndReader read = [&](unsigned char* pBuf, std::size_t nCount) {
+    try {
+      // A file that ends before its measured length was changed under us.
+      if (pIn->Read(pBuf, nCount) != nCount) throw CFileException(CFileException::other);
+    } catch (...) {
+      bInputFailed = true;
+      throw;
+    }
+  };
+  try {
+    CArchive ar(*pOut, CArchive::store);
+    m_nOutLen = static_cast<std::uint32_t>(
+        ConvertLineEndStream(nLength, bSkipBlank, kLineEndPieceBytes, pWindow.get(), pScratch.get(), read,
+                             [&ar](const unsigned char* pBytes, std::size_t nCount) { ar.Write(pBytes, nCount); }));
+    ar.Close();
+    pOut->Close();
+    return m_nStatus = QUORLIX_OK;
+  } catch (const CFileException& e) {
+    if (!bInputFailed) return m_nStatus = StatusFromFileException(e, kOutputFileStatuses);
+    pOut->CloseAndRemove(m_strOutPath);
+    return m_nStatus = StatusFromFileException(e, kInputFileStatuses);
+  } catch (...) {
+    pOut->CloseAndRemove(m_strOutPath);
+    return m_nStatus = QUORLIX_CRLF_PASS_FAILED;
+  }
 }
 
 int CAMFile::ConvertLineEnds() { return RunLineEndPass<false>(*this); }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "platform/archive.h"
 #include "platform/byte_buffer.h"
@@ -96,6 +97,14 @@ class CAMFile : public CObject {
   int LoadLineEndInput();
   int ConvertLineEnds();
   int ConvertLineEndsSkipBlank();
+  // The whole conversion, input to output, when the output does not exist yet:
+  // it is created at once and written as the input is read, a piece at a time,
+  // with nothing held of the whole file. An input that fails part way removes it
+  // again, so every status leaves the files as loading the input whole first
+  // would. Gives no value, having done nothing, for any other output (one that
+  // exists, such as the input itself, or one that cannot be created) and for an
+  // input that measures 0 or too long: those go through LoadLineEndInput.
+  std::optional<int> ConvertLineEndsIntoNewOutput(bool bSkipBlank);
 
   // ---- HTML to text ----
   // Both names right: kHtmlNamesRight, which the load then replaces, so no export

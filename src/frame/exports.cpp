@@ -30,6 +30,7 @@ QUORLIX_API int QUORLIX_CALL CvtDLLVersion(void) { return QUORLIX_DLL_VERSION; }
 QUORLIX_API int QUORLIX_CALL CvtCRLF(const char* pszInPath, const char* pszOutPath, int nMode) {
   return RunExport(QUORLIX_CRLF_PASS_FAILED, [&] {
     CAMFile doc(OwnedString(pszInPath), OwnedString(pszOutPath));
+    if (const std::optional<int> nStreamed = doc.ConvertLineEndsIntoNewOutput(nMode == 1)) return *nStreamed;
     const int nLoaded = doc.LoadLineEndInput();
     if (nLoaded != QUORLIX_OK) return nLoaded;
     return nMode == 1 ? doc.ConvertLineEndsSkipBlank() : doc.ConvertLineEnds();

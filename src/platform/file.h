@@ -26,7 +26,8 @@ class CFile {
  public:
   // Open flags, with the platform's values: read-only is 0, and
   // modeCreate | modeReadWrite (4098) creates a file or truncates an existing one;
-  // modeNoTruncate keeps the bytes of an existing file that modeCreate opens.
+  // modeNoTruncate keeps the bytes of an existing file that modeCreate opens;
+  // modeCreateNew makes modeCreate fail (cause other) when the file exists.
   // A file is held exclusively while open unless shareDenyNone lets others read
   // and write it meanwhile, as the C runtime's streams do (POSIX never holds a
   // file exclusively).
@@ -37,6 +38,7 @@ class CFile {
     shareDenyNone = 0x0040,
     modeCreate = 0x1000,
     modeNoTruncate = 0x2000,
+    modeCreateNew = 0x4000,
   };
   // The access with which a conversion opens a new output: write-only on POSIX,
   // so that the process never holds the read end of a pipe it writes into;
@@ -77,6 +79,9 @@ class CFile {
   void SetLength(std::uint64_t nLength);
   // Closes the file; raises when the platform reports a failure (a late write error).
   void Close();
+  // Closes a file that this process created under strPath and left unfinished,
+  // and removes it; on POSIX only while the name still leads to this file.
+  void CloseAndRemove(const CString& strPath) noexcept;
 
  private:
   static constexpr std::intptr_t kInvalidHandle = -1;

@@ -61,7 +61,9 @@ CFile::CFile(const CString& strPath, unsigned nOpenFlags) {
   const bool bTruncate = bCreate && (nOpenFlags & modeNoTruncate) == 0;
   const bool bReadOnly = (nOpenFlags & (modeWrite | modeReadWrite)) == 0;
   const int nAccess = (nOpenFlags & modeReadWrite) ? O_RDWR : (nOpenFlags & modeWrite) ? O_WRONLY : O_RDONLY;
-  const int nFlags = nAccess | O_CLOEXEC | O_NONBLOCK | (bCreate ? O_CREAT : 0) | (bTruncate ? O_TRUNC : 0);
+  const bool bNew = bCreate && (nOpenFlags & modeCreateNew) != 0;
+  const int nFlags =
+      nAccess | O_CLOEXEC | O_NONBLOCK | (bCreate ? O_CREAT : 0) | (bTruncate ? O_TRUNC : 0) | (bNew ? O_EXCL : 0);
   int fd;
   do {
     fd = ::open(strPath.c_str(), nFlags, 0666);
@@ -157,6 +159,17 @@ void CFile::Close() {
   const int fd = Fd(m_hFile);
   m_hFile = kInvalidHandle;
   if (::close(fd) != 0 && errno != EINTR) ThrowOther();
+}
+
+void CFile::CloseAndRemove(const CString& strPath) noexcept {
+  if (!IsOpen()) return;
+  const int fd = Fd(m_hFile);
+  m_hFile = kInvalidHandle;
+  struct stat stOpen {}, stNamed {};
+  if (::fstat(fd, &stOpen) == 0 && ::lstat(strPath.c_str(), &stNamed) == 0 && stOpen.st_dev == stNamed.st_dev &&
+      stOpen.st_ino == stNamed.st_ino)
+    ::unlink(strPath.c_str());
+  ::close(fd);
 }
 
 bool NameSameFile(const CString& strPathA, const CString& strPathB) noexcept {

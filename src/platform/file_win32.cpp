@@ -68,6 +68,7 @@ CFile::CFile(const CString& strPath, unsigned nOpenFlags) {
                                                       : GENERIC_READ;
   const DWORD dwShare = (nOpenFlags & shareDenyNone) ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
   const DWORD dwDisposition = !bCreate                          ? OPEN_EXISTING
+                              : (nOpenFlags & modeCreateNew)  ? CREATE_NEW
                               : (nOpenFlags & modeNoTruncate) ? OPEN_ALWAYS
                                                               : CREATE_ALWAYS;
   const HANDLE hFile =
@@ -141,6 +142,13 @@ void CFile::Close() {
   const HANDLE hFile = Handle(m_hFile);
   m_hFile = kInvalidHandle;
   if (!::CloseHandle(hFile)) ThrowLastError();
+}
+
+void CFile::CloseAndRemove(const CString& strPath) noexcept {
+  if (!IsOpen()) return;
+  ::CloseHandle(Handle(m_hFile));
+  m_hFile = kInvalidHandle;
+  ::DeleteFileA(strPath.c_str());
 }
 
 // On ReFS the 64-bit index is not unique, so the 128-bit identifier decides

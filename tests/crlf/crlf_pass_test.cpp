@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -9,7 +10,8 @@
 namespace {
 
 // Runs the pass with the vector or the portable scanner, nPieceBytes at a time,
-// and checks that the measured length is the length written.
+// and checks that the measured length is the length written, and that the input
+// read a piece at a time gives the same bytes as the input in memory.
 std::string RunPass(const std::string& input, bool bSkipBlank, bool bVector, std::size_t nPieceBytes) {
   SetVectorScanEnabled(bVector);
   std::vector<unsigned char> scratch(2 * nPieceBytes);
@@ -21,6 +23,21 @@ std::string RunPass(const std::string& input, bool bSkipBlank, bool bVector, std
       [&](const unsigned char* pBytes, std::size_t nCount) { out.append(pBytes, pBytes + nCount); });
   EXPECT_EQ(nWritten, out.size());
   EXPECT_EQ(MeasureLineEndOutput(pIn, nLen, bSkipBlank, nPieceBytes, scratch.data()), out.size());
+
+  std::vector<unsigned char> window(nPieceBytes + 2), streamScratch(2 * (nPieceBytes + 1));
+  std::size_t nRead = 0;
+  std::string streamed;
+  const std::uint64_t nStreamed = ConvertLineEndStream(
+      nLen, bSkipBlank, nPieceBytes, window.data(), streamScratch.data(),
+      [&](unsigned char* pBuf, std::size_t nCount) {
+        EXPECT_LE(nCount, nPieceBytes);
+        std::copy_n(pIn + nRead, nCount, pBuf);
+        nRead += nCount;
+      },
+      [&](const unsigned char* pBytes, std::size_t nCount) { streamed.append(pBytes, pBytes + nCount); });
+  EXPECT_EQ(nRead, input.size());
+  EXPECT_EQ(nStreamed, streamed.size());
+  EXPECT_EQ(streamed, out) << "read " << nPieceBytes << " at a time";
   ResetVectorScanEnabled();
   return out;
 }

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "quorlix.h"
 #include "test_support.h"
@@ -104,6 +107,25 @@ TEST_F(CrlfTest, SamePathReplacesTheFileWithItsConversion) {
 TEST_F(CrlfTest, ExistingOutputIsTruncated) {
   WriteFile("out.txt", std::string(1000, 'x'));
   EXPECT_EQ(Plain("short"), "short");
+}
+
+// A new output is written as the input is read. An input cut short meanwhile is
+// the input error, as when it is read whole first, and the output begun for it
+// is removed again.
+TEST_F(CrlfTest, InputCutShortWhileReadLeavesNoNewOutput) {
+  const std::string strIn = WriteFile("in.txt", "");
+  std::filesystem::resize_file(strIn, std::uintmax_t{1} << 30);  // a sparse gigabyte of NULs, all dropped
+  const std::string strOut = PathOf("out.txt");
+  std::atomic<bool> bConverted{false};
+  std::thread cutter([&] {
+    while (!bConverted && !FileExists(strOut)) std::this_thread::yield();
+    if (!bConverted) std::filesystem::resize_file(strIn, 0);
+  });
+  const int nStatus = CvtCRLF(strIn.c_str(), strOut.c_str(), 0);
+  bConverted = true;
+  cutter.join();
+  EXPECT_EQ(nStatus, QUORLIX_CRLF_INPUT_ERROR);
+  EXPECT_FALSE(FileExists(strOut));
 }
 
 TEST_F(CrlfTest, MissingInputCreatesNoOutput) {

@@ -105,16 +105,24 @@ class LineEndPass {
   // byte put in between the gathered pieces. No load waits for the one before it.
   // A block may store up to 32 bytes past the output it adds, so the loop stops
   // while two blocks are left: the room for their output covers that.
-  QUORLIX_VECTOR_TARGET void ConvertBlocks(std::uint32_t& i, const std::uint32_t iEnd, unsigned char* const pOut, std::size_t& j) {
+  // The positions and the input live in locals: a store through a byte pointer
+  // may change any variable in memory, which would then be read again each time.
+  QUORLIX_VECTOR_TARGET void ConvertBlocks(std::uint32_t& iRef, const std::uint32_t iEnd, unsigned char* const pOut,
+                                           std::size_t& jRef) {
+    if (iEnd - iRef < 2 * Scan::kBlockBytes) return;
+    const unsigned char* const pIn = m_pIn;
+    std::uint32_t i = iRef;
+    std::size_t j = jRef;
+    unsigned nCrEndsLast = FollowsCr(i) ? 1u : 0u;  // the byte before the block is a CR
+    auto kinds = Scan::Classify(pIn + i);
     for (; iEnd - i >= 2 * Scan::kBlockBytes; i += Scan::kBlockBytes) {
-      const unsigned char* const pBlock = m_pIn + i;
-      __builtin_prefetch(pBlock + 1024);  // the input is far larger than the caches
-      const auto kinds = Scan::Classify(pBlock);
+      const unsigned char* const pBlock = pIn + i;
+      __builtin_prefetch(pBlock + 1024);  // an input read whole is far larger than the caches
+      // The next block is classified ahead: its first byte decides a CR that ends this one.
+      const auto next = Scan::Classify(pBlock + Scan::kBlockBytes);
       const unsigned nKept = kinds.nLine | kinds.nCr | kinds.nLf;
-      const unsigned nCrBefore = (kinds.nCr << 1) | (FollowsCr(i) ? 1u : 0u);
-      const unsigned nLfAfter = (kinds.nLf >> 1) | (PrecedesLf(i + Scan::kBlockBytes - 1) ? 1u << 15 : 0u);
-      const unsigned nLoneLf = kinds.nLf & ~nCrBefore;
-      const unsigned nLoneCr = kinds.nCr & ~nLfAfter;
+      const unsigned nLoneLf = kinds.nLf & ~((kinds.nCr << 1) | nCrEndsLast);
+      const unsigned nLoneCr = kinds.nCr & ~((kinds.nLf >> 1) | ((next.nLf & 1u) << 15));
       // Bit q: a byte goes in before position q (16 for a lone CR that ends the block).
       unsigned nInsertBefore = nLoneLf | (nLoneCr << 1);
       unsigned nStored = 0;  // the positions already gathered
@@ -127,7 +135,11 @@ class LineEndPass {
         nInsertBefore &= nInsertBefore - 1;
       }
       j += Scan::StoreSelected(pBlock, nKept & ~nStored & 0xFFFF, pOut + j);
+      nCrEndsLast = kinds.nCr >> 15;
+      kinds = next;
     }
+    iRef = i;
+    jRef = j;
   }
 
  private:

@@ -110,11 +110,11 @@ struct VectorLineScan {
     unsigned nLf;
   };
 
-  // As signed bytes, 0x80-0xFF are negative, so two signed comparisons bound 0x20-0x7E.
+  // Adding 0x60 moves 0x20-0x7E to 0x80-0xDE, the signed bytes below -33, and
+  // every other byte to -33 or above: one signed comparison bounds the range.
   QUORLIX_VECTOR_TARGET static unsigned LineByteMask(__m128i v) {
-    const __m128i vAbove = _mm_cmpgt_epi8(v, _mm_set1_epi8(0x1F));
-    const __m128i vBelow = _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F));
-    return static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(vAbove, vBelow)));
+    const __m128i vShifted = _mm_add_epi8(v, _mm_set1_epi8(0x60));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(_mm_set1_epi8(-33), vShifted)));
   }
 
   QUORLIX_VECTOR_TARGET static BlockKinds Classify(const unsigned char* p) {

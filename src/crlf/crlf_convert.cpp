@@ -2,7 +2,9 @@
 // CR LF and only kept bytes survive. The input is converted a piece at a time
 // into a buffer of twice the piece's size, which no input byte can overflow: the
 // worst case is a lone CR or LF, which becomes two bytes. Each piece is written
-// as soon as it is made.
+// as soon as it is made. A new output is made as the input is read, a piece at
+// a time; an output that exists waits until the input has been read whole, so
+// that a failed read leaves it untouched.
 #include <algorithm>
 #include <cassert>
 #include <cstdint>

@@ -71,7 +71,8 @@ void Check(const std::string& strIn, std::string_view page, int nTablesOnly, con
 }
 
 // The tag search taken literally: a '<' opens a tag, the next '>' closes it.
-bool FindBodyTagsByteByByte(std::string_view page, HtmlBodyTags& tags) {
+bool FindBodyTagsByteByByte(std::string_view page, std::string_view startPattern, std::string_view endPattern,
+                            HtmlBodyTags& tags) {
   bool bInTag = false;
   std::size_t nLt = 0;
   for (std::size_t k = 0; k < page.size(); ++k) {
@@ -80,30 +81,39 @@ bool FindBodyTagsByteByByte(std::string_view page, HtmlBodyTags& tags) {
       bInTag = true;
     } else if (bInTag && page[k] == '>') {
       const std::string_view tag = page.substr(nLt, k - nLt);
-      if (tag.starts_with("<BODY")) tags.nStart = static_cast<std::uint32_t>(k);
-      if (tag.starts_with("</BODY")) tags.nEnd = static_cast<std::uint32_t>(k);
+      if (tag.starts_with(startPattern)) tags.nStart = static_cast<std::uint32_t>(k);
+      if (tag.starts_with(endPattern)) tags.nEnd = static_cast<std::uint32_t>(k);
       bInTag = false;
     }
   }
   return !bInTag;
 }
 
+// The body's own patterns, and others that reach the short patterns, the ones
+// that stand in every tag, and those that the search from the end leaves to the walk.
+constexpr std::string_view kPatternPairs[][2] = {
+    {"<BODY", "</BODY"}, {"<B", "</"}, {"<", "<<"}, {"<<BO", "<</BODY<"}, {"<A>", ""}, {"BODY", "<BODY"},
+};
+
 void CheckBodyTags(std::string_view page, const std::uint8_t* pData, std::size_t nSize) {
   // Copied into a buffer of its exact size, so that a read past it is caught.
   const auto pPage = std::make_unique<unsigned char[]>(page.size());
   if (!page.empty()) std::memcpy(pPage.get(), page.data(), page.size());
   const auto nLen = static_cast<std::uint32_t>(page.size());
-  HtmlBodyTags twin, vector, portable;
-  const bool bTwin = FindBodyTagsByteByByte(page, twin);
-  const bool bVector = FindHtmlBodyTags(pPage.get(), nLen, "<BODY", "</BODY", vector);
-  SetVectorScanEnabled(false);
-  const bool bPortable = FindHtmlBodyTags(pPage.get(), nLen, "<BODY", "</BODY", portable);
-  ResetVectorScanEnabled();
-  const auto same = [&](bool b, const HtmlBodyTags& tags) {
-    return b == bTwin && tags.nStart == twin.nStart && tags.nEnd == twin.nEnd;
-  };
-  if (!same(bVector, vector) || !same(bPortable, portable))
-    quorlix_fuzz::FailWithInput("the body tag search differs from its twin", pData, nSize);
+  for (const auto& patterns : kPatternPairs) {
+    HtmlBodyTags twin, vector, portable;
+    const bool bTwin = FindBodyTagsByteByByte(page, patterns[0], patterns[1], twin);
+    SetVectorScanEnabled(true);
+    const bool bVector = FindHtmlBodyTags(pPage.get(), nLen, patterns[0], patterns[1], vector);
+    SetVectorScanEnabled(false);
+    const bool bPortable = FindHtmlBodyTags(pPage.get(), nLen, patterns[0], patterns[1], portable);
+    ResetVectorScanEnabled();
+    const auto same = [&](bool b, const HtmlBodyTags& tags) {
+      return b == bTwin && tags.nStart == twin.nStart && tags.nEnd == twin.nEnd;
+    };
+    if (!same(bVector, vector) || !same(bPortable, portable))
+      quorlix_fuzz::FailWithInput("the body tag search differs from its twin", pData, nSize);
+  }
 }
 
 }  // namespace

@@ -246,13 +246,23 @@ struct HtmlScan {
   // stops with ch on its '>'. Inside a table a tag must close before the body end,
   // so a '<' without a '>' fails here; the body's own collector (in the rendering)
   // instead cuts such a tag off before the body end and goes on.
-  [[nodiscard]] bool CollectClosedTag(std::string_view& tag) {
-    const std::uint32_t nFound = Find('>');
+  template <typename Scan = PortableHtmlScan>
+  [[nodiscard, gnu::always_inline]] bool CollectClosedTag(std::string_view& tag) {
+    if (p > nLast) return false;
+    const auto nFound = static_cast<std::uint32_t>(p + Scan::FindTagEnd(pIn + p, nLast - p + 1));
     if (nFound > nLast) return false;
     tag = std::string_view(reinterpret_cast<const char*>(pIn) + p - 1, nFound - (p - 1));
     p = nFound + 1;
     ch = '>';
     return true;
+  }
+
+  // The length of the run of kept bytes (in the classes the two flags choose) that
+  // begins at p; the body end's '>' ends every run.
+  template <typename Scan, bool bKeepLineBreaks, bool bCommaStops>
+  [[gnu::always_inline]] std::uint32_t KeptRunAhead() const {
+    if (p > nLast) return 0;
+    return static_cast<std::uint32_t>(Scan::template KeptRun<bKeepLineBreaks, bCommaStops>(pIn + p, nLast - p + 1));
   }
 
  private:

@@ -32,9 +32,12 @@ namespace {
 
 // Starts at 255 bytes and grows by 255 at a time, keeping its content; realloc
 // lets the allocator extend a long row in place instead of copying it each time.
+// Behind the capacity lie kSlackBytes more, so that a short run is copied in
+// whole pieces of that size, the last of which may reach into them.
 class RowBuffer {
  public:
   static constexpr std::uint32_t kGrowBytes = 255;
+  static constexpr std::uint32_t kSlackBytes = 16;
 
   RowBuffer() { Resize(kGrowBytes); }
 
@@ -42,10 +45,17 @@ class RowBuffer {
     if (m_nLen == m_nCapacity) Resize(m_nCapacity + kGrowBytes);
     m_pBytes.get()[m_nLen++] = b;
   }
-  void Append(const unsigned char* pBytes, std::uint32_t nCount) {
+  // nReadable bytes at pBytes may be read, nCount <= nReadable of them are stored.
+  void Append(const unsigned char* pBytes, std::uint32_t nCount, std::uint32_t nReadable) {
     while (m_nCapacity - m_nLen < nCount) Resize(m_nCapacity + kGrowBytes);
-    if (nCount > 0) std::memcpy(m_pBytes.get() + m_nLen, pBytes, nCount);
+    unsigned char* const pTo = m_pBytes.get() + m_nLen;
     m_nLen += nCount;
+    // Pieces end at most kSlackBytes - 1 bytes past nCount, on both sides.
+    if (nReadable - nCount >= kSlackBytes) {
+      for (std::uint32_t k = 0; k < nCount; k += kSlackBytes) std::memcpy(pTo + k, pBytes + k, kSlackBytes);
+    } else if (nCount > 0) {
+      std::memcpy(pTo, pBytes, nCount);
+    }
   }
   void CutBack(std::uint32_t nLen) {
     assert(nLen <= m_nLen);
@@ -66,7 +76,7 @@ class RowBuffer {
     void operator()(unsigned char* p) const { std::free(p); }
   };
   void Resize(std::uint32_t nCapacity) {
-    void* pGrown = std::realloc(m_pBytes.get(), nCapacity);
+    void* pGrown = std::realloc(m_pBytes.get(), nCapacity + kSlackBytes);
     if (!pGrown) throw std::bad_alloc();
     (void)m_pBytes.release();
     m_pBytes.reset(static_cast<unsigned char*>(pGrown));
@@ -188,98 +198,110 @@ int CAMFile::ConvertTable(const unsigned char* pIn, unsigned char* pOut, std::ui
 
 // ---- Row ----
 
-int CAMFile::ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos) {
-  try {
-    HtmlScan scan{pIn, m_nBodyEnd, nPos};
-    RowBuffer row;
-    CellMark mark{scan.p, 0};
-    bool bQuoted = false;
-    // After a cell end tag the mark still names the closed cell; reading that cell
-    // again for a comma between cells would meet the same comma for ever, so such a
-    // comma is plain text.
-    bool bCellClosed = false;
-    if (!scan.Take()) return m_nStatus = QUORLIX_HTML_ROW_FAILED;
+namespace {
 
-    for (bool bRowEnded = false; !bRowEnded;) {
-      if (scan.ch == '>' && !scan.Take()) return m_nStatus = QUORLIX_HTML_ROW_FAILED;
+// Reads the row from the byte after its start tag (at nPos) up to its end, with
+// the runs of kept bytes and the tags found by Scan, and appends its line at
+// nOut. False when a step would take a byte after the body end (nLast). Inlined
+// into one function per scanner, so that the vector scanner's steps are inlined
+// with it; the read position and the row stay local, held in registers rather
+// than reloaded after every byte stored.
+template <typename Scan>
+[[gnu::always_inline]] inline bool ReadRow(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
+                                           [[maybe_unused]] std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos) {
+  HtmlScan scan{pIn, nLast, nPos};
+  RowBuffer row;
+  CellMark mark{scan.p, 0};
+  bool bQuoted = false;
+  // After a cell end tag the mark still names the closed cell; reading that cell
+  // again for a comma between cells would meet the same comma for ever, so such a
+  // comma is plain text.
+  bool bCellClosed = false;
+  if (!scan.Take()) return false;
 
-      while (scan.ch != '<' && scan.ch != '>') {
-        switch (kRowTextBytes[scan.ch]) {
-          case TextByte::kAmpersand:
-            if (scan.AtDigitReference()) {
-              if (!scan.SkipDigitReference()) return m_nStatus = QUORLIX_HTML_ROW_FAILED;
-              continue;
-            }
-            row.Store(scan.ch);
-            break;
-          case TextByte::kComma:
-            if (bQuoted || bCellClosed) {
-              row.Store(',');
-              break;
-            }
-            // The cell holds a comma: store it again from its start, behind a quote.
-            row.CutBack(mark.nLen);
-            scan.p = mark.nPos;
-            row.Store('"');
-            bQuoted = true;
-            break;
-          case TextByte::kKept: {
-            // The kept bytes that follow are stored with it at once; the next
-            // step takes the byte after them, as it would have byte by byte.
-            std::uint32_t nRunEnd = scan.p;
-            while (nRunEnd <= scan.nLast && kRowTextBytes[scan.pIn[nRunEnd]] == TextByte::kKept) ++nRunEnd;
-            row.Store(scan.ch);
-            row.Append(scan.pIn + scan.p, nRunEnd - scan.p);
-            scan.p = nRunEnd;
-            break;
-          }
-          case TextByte::kDropped:
-          case TextByte::kTagEdge:
-            break;
-        }
-        if (!scan.Take()) return m_nStatus = QUORLIX_HTML_ROW_FAILED;
+  for (bool bRowEnded = false; !bRowEnded;) {
+    if (scan.ch == '>' && !scan.Take()) return false;
+
+    while (scan.ch != '<' && scan.ch != '>') {
+      const TextByte kind = kRowTextBytes[scan.ch];
+      if (kind == TextByte::kAmpersand && scan.AtDigitReference()) {
+        if (!scan.SkipDigitReference()) return false;
+        continue;
       }
-
-      if (scan.ch != '<') continue;
-      std::string_view tag;
-      if (!scan.CollectClosedTag(tag)) return m_nStatus = QUORLIX_HTML_ROW_FAILED;
-      switch (TagInsideRow(tag)) {
-        case TableTag::kLineBreak:
-          row.Store('\r');
-          row.Store('\n');
-          break;
-        case TableTag::kCellStart:
-          mark = {scan.p, row.Length()};
-          bCellClosed = false;
-          break;
-        case TableTag::kRowEnd:
-          row.EndLine();
-          bRowEnded = true;
-          break;
-        case TableTag::kTableEnd:
-          // Back onto the tag's '<', so that the table reads its end tag itself.
-          scan.p -= static_cast<std::uint32_t>(tag.size()) + 1;
-          row.Store('\r');
-          row.Store('\n');
-          bRowEnded = true;
-          break;
-        case TableTag::kCellEnd:
-          if (bQuoted) row.Store('"');
-          bQuoted = false;
-          row.Store(',');
-          bCellClosed = true;
-          break;
-        case TableTag::kRowStart:
-        case TableTag::kOther:
-          break;
+      if (kind == TextByte::kComma && !bQuoted && !bCellClosed) {
+        // The cell holds a comma: store it again from its start, behind a quote.
+        row.CutBack(mark.nLen);
+        scan.p = mark.nPos;
+        row.Store('"');
+        bQuoted = true;
+      } else if (kind != TextByte::kDropped) {
+        // Stored as text, with the kept bytes that follow it at once; the next
+        // step takes the byte after them, as it would have byte by byte.
+        const std::uint32_t nRun = scan.KeptRunAhead<Scan, false, true>();
+        row.Append(scan.pIn + scan.p - 1, nRun + 1, nLast + 2 - scan.p);
+        scan.p += nRun;
       }
+      if (!scan.Take()) return false;
     }
 
-    assert(nOut + row.Length() < m_nOutLen);
-    std::memcpy(pOut + nOut, row.Bytes(), row.Length());
-    nOut += row.Length();
-    nPos = scan.p;
-    return QUORLIX_OK;
+    if (scan.ch != '<') continue;
+    std::string_view tag;
+    if (!scan.CollectClosedTag<Scan>(tag)) return false;
+    switch (TagInsideRow(tag)) {
+      case TableTag::kLineBreak:
+        row.Store('\r');
+        row.Store('\n');
+        break;
+      case TableTag::kCellStart:
+        mark = {scan.p, row.Length()};
+        bCellClosed = false;
+        break;
+      case TableTag::kRowEnd:
+        row.EndLine();
+        bRowEnded = true;
+        break;
+      case TableTag::kTableEnd:
+        // Back onto the tag's '<', so that the table reads its end tag itself.
+        scan.p -= static_cast<std::uint32_t>(tag.size()) + 1;
+        row.Store('\r');
+        row.Store('\n');
+        bRowEnded = true;
+        break;
+      case TableTag::kCellEnd:
+        if (bQuoted) row.Store('"');
+        bQuoted = false;
+        row.Store(',');
+        bCellClosed = true;
+        break;
+      case TableTag::kRowStart:
+      case TableTag::kOther:
+        break;
+    }
+  }
+
+  assert(nOut + row.Length() < nOutCapacity);
+  std::memcpy(pOut + nOut, row.Bytes(), row.Length());
+  nOut += row.Length();
+  nPos = scan.p;
+  return true;
+}
+
+QUORLIX_VECTOR_TARGET bool ReadRowVector(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
+                                         std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos) {
+  return ReadRow<VectorHtmlScan>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
+}
+bool ReadRowPortable(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut, std::uint32_t nOutCapacity,
+                     std::uint32_t& nOut, std::uint32_t& nPos) {
+  return ReadRow<PortableHtmlScan>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
+}
+
+}  // namespace
+
+int CAMFile::ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos) {
+  try {
+    const bool bRead = IsVectorScanEnabled() ? ReadRowVector(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos)
+                                             : ReadRowPortable(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos);
+    return bRead ? QUORLIX_OK : m_nStatus = QUORLIX_HTML_ROW_FAILED;
   } catch (const std::bad_alloc&) {
     return m_nStatus = QUORLIX_HTML_ROW_FAILED;
   }

@@ -14,6 +14,7 @@
 // '/', and the table's own CR LF for its 'T' and 'A' when the tag is read twice.
 // A row cut back to its mark drops exactly the bytes charged after the mark.
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <cstdint>
 #include <cstdlib>
@@ -115,30 +116,55 @@ constexpr TableTagRule kTableTagRules[] = {
 };
 
 // No pattern begins another, so a tag matches one rule at most and the order of
-// the rows does not matter. Every pattern is three bytes or more, so its second
-// and third bytes rule out most rules before a whole comparison.
+// the rows does not matter. Every pattern is three bytes or more and begins with
+// '<', as every tag does, so its second and third bytes rule out most rules
+// before the rest is compared.
 static_assert([] {
   for (const auto& a : kTableTagRules) {
-    if (a.pattern.size() < 3) return false;
+    if (a.pattern.size() < 3 || a.pattern[0] != '<') return false;
     for (const auto& b : kTableTagRules)
       if (&a != &b && a.pattern.starts_with(b.pattern)) return false;
   }
   return true;
 }());
 
-const TableTagRule* FindTableTagRule(std::string_view tag) {
+// Bit r is set in row b of kRulesBySecondByte when rule r's pattern has b as its
+// second byte, and likewise for the third byte: a tag's two rows leave only the
+// rules that can match it, none for most tags.
+using RuleSet = std::uint8_t;
+static_assert(std::size(kTableTagRules) <= 8 * sizeof(RuleSet));
+
+constexpr std::array<RuleSet, 256> MakeRulesByByte(std::size_t nAt) {
+  std::array<RuleSet, 256> rules{};
+  for (std::size_t r = 0; r < std::size(kTableTagRules); ++r)
+    rules[static_cast<unsigned char>(kTableTagRules[r].pattern[nAt])] |= static_cast<RuleSet>(1u << r);
+  return rules;
+}
+constexpr auto kRulesBySecondByte = MakeRulesByByte(1);
+constexpr auto kRulesByThirdByte = MakeRulesByByte(2);
+
+// The rules left by the two rows agree with the tag in its second and third bytes,
+// and every pattern and tag begins with '<': the bytes after those decide.
+[[gnu::always_inline]] inline const TableTagRule* FindTableTagRule(std::string_view tag) {
   if (tag.size() < 3) return nullptr;
-  for (const auto& rule : kTableTagRules)
-    if (rule.pattern[1] == tag[1] && rule.pattern[2] == tag[2] && TagBeginsWith(tag, rule.pattern)) return &rule;
+  unsigned nRules = kRulesBySecondByte[static_cast<unsigned char>(tag[1])] &
+                    kRulesByThirdByte[static_cast<unsigned char>(tag[2])];
+  for (; nRules != 0; nRules &= nRules - 1) {
+    const TableTagRule& rule = kTableTagRules[__builtin_ctz(nRules)];
+    if (tag.size() < rule.pattern.size()) continue;
+    std::size_t k = 3;
+    while (k < rule.pattern.size() && tag[k] == rule.pattern[k]) ++k;
+    if (k == rule.pattern.size()) return &rule;
+  }
   return nullptr;
 }
 
-TableTag TagBetweenRows(std::string_view tag) {
+[[gnu::always_inline]] inline TableTag TagBetweenRows(std::string_view tag) {
   const TableTagRule* const rule = FindTableTagRule(tag);
   return rule ? rule->betweenRows : TableTag::kOther;
 }
 
-TableTag TagInsideRow(std::string_view tag) {
+[[gnu::always_inline]] inline TableTag TagInsideRow(std::string_view tag) {
   const TableTagRule* const rule = FindTableTagRule(tag);
   return rule ? rule->insideRow : TableTag::kOther;
 }
@@ -200,90 +226,119 @@ int CAMFile::ConvertTable(const unsigned char* pIn, unsigned char* pOut, std::ui
 
 namespace {
 
+// Appends the row's line to the output at nOut.
+inline bool AppendRow(const RowBuffer& row, unsigned char* pOut, [[maybe_unused]] std::uint32_t nOutCapacity,
+                      std::uint32_t& nOut) {
+  assert(nOut + row.Length() < nOutCapacity);
+  std::memcpy(pOut + nOut, row.Bytes(), row.Length());
+  nOut += row.Length();
+  return true;
+}
+
 // Reads the row from the byte after its start tag (at nPos) up to its end, with
 // the runs of kept bytes and the tags found by Scan, and appends its line at
 // nOut. False when a step would take a byte after the body end (nLast). Inlined
 // into one function per scanner, so that the vector scanner's steps are inlined
 // with it; the read position and the row stay local, held in registers rather
 // than reloaded after every byte stored.
+//
+// The loop keeps i, the index of the byte being handled (ch, with p = i + 1), and
+// handles each byte by its class alone. A step takes a byte after the body end
+// only from the body end's own '>' at nLast: text runs, dropped bytes and digit
+// references all stop before it, and a tag closes at the latest on it. So the
+// row fails exactly where i would leave nLast, or where a digit reference has no
+// ';' before it.
 template <typename Scan>
 [[gnu::always_inline]] inline bool ReadRow(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
                                            [[maybe_unused]] std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos) {
-  HtmlScan scan{pIn, nLast, nPos};
+  assert(pIn[nLast] == '>');
   RowBuffer row;
-  CellMark mark{scan.p, 0};
+  CellMark mark{nPos, 0};
   bool bQuoted = false;
   // After a cell end tag the mark still names the closed cell; reading that cell
   // again for a comma between cells would meet the same comma for ever, so such a
   // comma is plain text.
   bool bCellClosed = false;
-  if (!scan.Take()) return false;
+  std::uint32_t i = nPos;
+  if (i > nLast) return false;
 
-  for (bool bRowEnded = false; !bRowEnded;) {
-    if (scan.ch == '>' && !scan.Take()) return false;
-
-    while (scan.ch != '<' && scan.ch != '>') {
-      const TextByte kind = kRowTextBytes[scan.ch];
-      if (kind == TextByte::kAmpersand && scan.AtDigitReference()) {
-        if (!scan.SkipDigitReference()) return false;
+  for (;;) {
+    const unsigned char ch = pIn[i];
+    switch (kRowTextBytes[ch]) {
+      case TextByte::kDropped:
+        ++i;
         continue;
-      }
-      if (kind == TextByte::kComma && !bQuoted && !bCellClosed) {
-        // The cell holds a comma: store it again from its start, behind a quote.
-        row.CutBack(mark.nLen);
-        scan.p = mark.nPos;
-        row.Store('"');
-        bQuoted = true;
-      } else if (kind != TextByte::kDropped) {
-        // Stored as text, with the kept bytes that follow it at once; the next
-        // step takes the byte after them, as it would have byte by byte.
-        const std::uint32_t nRun = scan.KeptRunAhead<Scan, false, true>();
-        row.Append(scan.pIn + scan.p - 1, nRun + 1, nLast + 2 - scan.p);
-        scan.p += nRun;
-      }
-      if (!scan.Take()) return false;
+      case TextByte::kComma:
+        if (!bQuoted && !bCellClosed) {
+          // The cell holds a comma: store it again from its start, behind a quote.
+          row.CutBack(mark.nLen);
+          i = mark.nPos;
+          row.Store('"');
+          bQuoted = true;
+          continue;
+        }
+        break;  // stored as text
+      case TextByte::kAmpersand:
+        if (IsDecimalDigit(pIn[i + 1])) {
+          // A digit reference, up to its ';' (never the '>' at nLast), vanishes.
+          const void* pSemicolon = std::memchr(pIn + i + 2, ';', nLast - i - 1);
+          if (!pSemicolon) return false;
+          i = static_cast<std::uint32_t>(static_cast<const unsigned char*>(pSemicolon) - pIn) + 1;
+          continue;
+        }
+        break;  // stored as text
+      case TextByte::kKept:
+        break;
+      case TextByte::kTagEdge:
+        if (ch == '>') {
+          if (i == nLast) return false;
+          ++i;
+          continue;
+        }
+        {
+          const std::uint32_t nGt = i + 1 + static_cast<std::uint32_t>(Scan::FindTagEnd(pIn + i + 1, nLast - i));
+          if (nGt > nLast) return false;
+          const std::string_view tag(reinterpret_cast<const char*>(pIn) + i, nGt - i);
+          switch (TagInsideRow(tag)) {
+            case TableTag::kLineBreak:
+              row.Store('\r');
+              row.Store('\n');
+              break;
+            case TableTag::kCellStart:
+              mark = {nGt + 1, row.Length()};
+              bCellClosed = false;
+              break;
+            case TableTag::kRowEnd:
+              row.EndLine();
+              nPos = nGt + 1;
+              return AppendRow(row, pOut, nOutCapacity, nOut);
+            case TableTag::kTableEnd:
+              // Left on the tag's '<', so that the table reads its end tag itself.
+              row.Store('\r');
+              row.Store('\n');
+              nPos = i;
+              return AppendRow(row, pOut, nOutCapacity, nOut);
+            case TableTag::kCellEnd:
+              if (bQuoted) row.Store('"');
+              bQuoted = false;
+              row.Store(',');
+              bCellClosed = true;
+              break;
+            case TableTag::kRowStart:
+            case TableTag::kOther:
+              break;
+          }
+          // On to the byte after the '>', which must not be the body end's.
+          if (nGt == nLast) return false;
+          i = nGt + 1;
+          continue;
+        }
     }
-
-    if (scan.ch != '<') continue;
-    std::string_view tag;
-    if (!scan.CollectClosedTag<Scan>(tag)) return false;
-    switch (TagInsideRow(tag)) {
-      case TableTag::kLineBreak:
-        row.Store('\r');
-        row.Store('\n');
-        break;
-      case TableTag::kCellStart:
-        mark = {scan.p, row.Length()};
-        bCellClosed = false;
-        break;
-      case TableTag::kRowEnd:
-        row.EndLine();
-        bRowEnded = true;
-        break;
-      case TableTag::kTableEnd:
-        // Back onto the tag's '<', so that the table reads its end tag itself.
-        scan.p -= static_cast<std::uint32_t>(tag.size()) + 1;
-        row.Store('\r');
-        row.Store('\n');
-        bRowEnded = true;
-        break;
-      case TableTag::kCellEnd:
-        if (bQuoted) row.Store('"');
-        bQuoted = false;
-        row.Store(',');
-        bCellClosed = true;
-        break;
-      case TableTag::kRowStart:
-      case TableTag::kOther:
-        break;
-    }
+    // Stored as text, with the kept bytes that follow it at once; '>' at nLast ends every run.
+    const auto nRun = static_cast<std::uint32_t>(Scan::template KeptRun<false, true>(pIn + i + 1, nLast - i));
+    row.Append(pIn + i, nRun + 1, nLast + 1 - i);
+    i += nRun + 1;
   }
-
-  assert(nOut + row.Length() < nOutCapacity);
-  std::memcpy(pOut + nOut, row.Bytes(), row.Length());
-  nOut += row.Length();
-  nPos = scan.p;
-  return true;
 }
 
 QUORLIX_VECTOR_TARGET bool ReadRowVector(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,

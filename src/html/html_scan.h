@@ -195,6 +195,20 @@ struct VectorHtmlScan {
 using VectorHtmlScan = PortableHtmlScan;
 #endif
 
+// Copies a run of nCount bytes. Where both sides have room past it (nReadable
+// bytes may be read at pFrom, nWritable written at pTo), in whole pieces of
+// kCopyPieceBytes, the last of which may reach up to kCopyPieceBytes - 1 bytes
+// past the run on both sides; otherwise byte for byte.
+inline constexpr std::size_t kCopyPieceBytes = 16;
+inline void CopyTextRun(unsigned char* pTo, std::size_t nWritable, const unsigned char* pFrom, std::size_t nReadable,
+                    std::size_t nCount) {
+  if (nReadable - nCount >= kCopyPieceBytes && nWritable - nCount >= kCopyPieceBytes) {
+    for (std::size_t k = 0; k < nCount; k += kCopyPieceBytes) std::memcpy(pTo + k, pFrom + k, kCopyPieceBytes);
+  } else if (nCount > 0) {
+    std::memcpy(pTo, pFrom, nCount);
+  }
+}
+
 inline bool IsDecimalDigit(unsigned char b) { return b >= '0' && b <= '9'; }
 
 // Exact and case-sensitive, so only upper-case tags are recognised. Most tags

@@ -38,7 +38,7 @@ namespace {
 class RowBuffer {
  public:
   static constexpr std::uint32_t kGrowBytes = 255;
-  static constexpr std::uint32_t kSlackBytes = 16;
+  static constexpr std::uint32_t kSlackBytes = kCopyPieceBytes;
 
   RowBuffer() { Resize(kGrowBytes); }
 
@@ -49,14 +49,8 @@ class RowBuffer {
   // nReadable bytes at pBytes may be read, nCount <= nReadable of them are stored.
   void Append(const unsigned char* pBytes, std::uint32_t nCount, std::uint32_t nReadable) {
     while (m_nCapacity - m_nLen < nCount) Resize(m_nCapacity + kGrowBytes);
-    unsigned char* const pTo = m_pBytes.get() + m_nLen;
+    CopyTextRun(m_pBytes.get() + m_nLen, m_nCapacity + kSlackBytes - m_nLen, pBytes, nReadable, nCount);
     m_nLen += nCount;
-    // Pieces end at most kSlackBytes - 1 bytes past nCount, on both sides.
-    if (nReadable - nCount >= kSlackBytes) {
-      for (std::uint32_t k = 0; k < nCount; k += kSlackBytes) std::memcpy(pTo + k, pBytes + k, kSlackBytes);
-    } else if (nCount > 0) {
-      std::memcpy(pTo, pBytes, nCount);
-    }
   }
   void CutBack(std::uint32_t nLen) {
     assert(nLen <= m_nLen);

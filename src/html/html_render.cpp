@@ -3,6 +3,7 @@
 // ("&" and a digit, up to ';') vanish whole, and each table start tag hands the
 // reading to ConvertTable, whose lines land where the table stands. In
 // tables-only mode the text outside tables is skipped unread.
+#include <algorithm>
 #include <cassert>
 #include <cstdint>
 #include <cstring>
@@ -15,7 +16,7 @@
 namespace {
 
 // The body from the byte after its start tag's '>' (at nPos) to its end, with
-// the runs of kept bytes and the tag ends found by Scan: QUORLIX_OK, or the
+// the runs of kept bytes and the tag ends found by Cursor: QUORLIX_OK, or the
 // status that ends the rendering. Inlined into one function per scanner, so that
 // the vector scanner's steps are inlined with it.
 //
@@ -23,7 +24,7 @@ namespace {
 // while i < nBodyEnd - 1: the byte before the body end's '>' ends every run
 // unhandled, and what is left then is dropped. A tag is collected up to its '>',
 // or, when none stands before the body end, cut off before the byte before it.
-template <typename Scan>
+template <typename Cursor>
 [[gnu::always_inline]] inline int RenderBodyWith(CAMFile& doc, unsigned char* pOut, std::uint32_t nOutCapacity,
                                                  std::uint32_t& nOut) {
   const unsigned char* const pIn = doc.m_pInBuf.get();
@@ -31,10 +32,11 @@ template <typename Scan>
   const bool bTablesOnly = doc.m_bTablesOnly == 1;
   std::uint32_t j = nOut;
   std::uint32_t i = doc.m_nBodyStart;
+  Cursor cursor(pIn, nBodyEnd);
   while (i + 1 < nBodyEnd) {
     if (pIn[i] == '<') {
-      const std::uint32_t nFound = static_cast<std::uint32_t>(Scan::FindTagEnd(pIn + i + 1, nBodyEnd - i - 1));
-      const std::uint32_t nStop = i + 1 + nFound < nBodyEnd ? i + 1 + nFound : nBodyEnd - 1;
+      const std::uint32_t nFound = cursor.NextTagEnd(i + 1);
+      const std::uint32_t nStop = nFound < nBodyEnd ? nFound : nBodyEnd - 1;
       const std::string_view tag(reinterpret_cast<const char*>(pIn) + i, nStop - i);
       std::uint32_t nPos = nStop + 1;
       if (TagBeginsWith(tag, "<TABLE")) {
@@ -64,11 +66,10 @@ template <typename Scan>
         continue;
       }
       // Stored, with the kept bytes that follow it up to the byte before the body end's '>'.
-      const auto nRun = static_cast<std::uint32_t>(
-          Scan::template KeptRun<true, false>(pIn + i + 1, nBodyEnd - i - 2));
-      CopyTextRun(pOut + j, nOutCapacity - j, pIn + i, nBodyEnd + 1 - i, nRun + 1);
-      j += nRun + 1;
-      i += nRun + 1;
+      const std::uint32_t nStop = std::min(cursor.NextStop(i + 1), nBodyEnd - 1);
+      CopyTextRun(pOut + j, nOutCapacity - j, pIn + i, nBodyEnd + 1 - i, nStop - i);
+      j += nStop - i;
+      i = nStop;
     }
   }
   nOut = j;
@@ -77,10 +78,10 @@ template <typename Scan>
 
 QUORLIX_VECTOR_TARGET int RenderBodyVector(CAMFile& doc, unsigned char* pOut, std::uint32_t nOutCapacity,
                                            std::uint32_t& nOut) {
-  return RenderBodyWith<VectorHtmlScan>(doc, pOut, nOutCapacity, nOut);
+  return RenderBodyWith<VectorCursor<true, false>>(doc, pOut, nOutCapacity, nOut);
 }
 int RenderBodyPortable(CAMFile& doc, unsigned char* pOut, std::uint32_t nOutCapacity, std::uint32_t& nOut) {
-  return RenderBodyWith<PortableHtmlScan>(doc, pOut, nOutCapacity, nOut);
+  return RenderBodyWith<PortableCursor<true, false>>(doc, pOut, nOutCapacity, nOut);
 }
 
 }  // namespace

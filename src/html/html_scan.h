@@ -195,6 +195,96 @@ struct VectorHtmlScan {
 using VectorHtmlScan = PortableHtmlScan;
 #endif
 
+// ---- Cursors ----
+
+// A text loop over [.., nLast] asks a cursor for two places from an index i <= nLast:
+//   NextStop(i)    the first index at or after i whose byte ends a run of kept
+//                  bytes (in the classes the two flags choose), or nLast + 1
+//   NextTagEnd(i)  the first index at or after i that holds a '>', or nLast + 1
+// The portable cursor asks its scanner afresh each time. The vector one keeps a
+// window of 64 bytes with one bit per byte for each answer, so that the places
+// within a window come from a shift and a bit count rather than from loads and
+// compares that wait on the index; a window is made again when an index leaves
+// it (forward, or back to a cell's start), and near nLast, where no whole window
+// fits, the vector scanner answers instead.
+template <typename Scan, bool bKeepLineBreaks, bool bCommaStops>
+class ScanningCursor {
+ public:
+  ScanningCursor(const unsigned char* pIn, std::uint32_t nLast) : m_pIn(pIn), m_nLast(nLast) {}
+
+  std::uint32_t NextStop(std::uint32_t i) const {
+    return i + static_cast<std::uint32_t>(Scan::template KeptRun<bKeepLineBreaks, bCommaStops>(m_pIn + i, m_nLast + 1 - i));
+  }
+  std::uint32_t NextTagEnd(std::uint32_t i) const {
+    return i + static_cast<std::uint32_t>(Scan::FindTagEnd(m_pIn + i, m_nLast + 1 - i));
+  }
+
+ private:
+  const unsigned char* m_pIn;
+  std::uint32_t m_nLast;
+};
+
+template <bool bKeepLineBreaks, bool bCommaStops>
+using PortableCursor = ScanningCursor<PortableHtmlScan, bKeepLineBreaks, bCommaStops>;
+
+#ifdef QUORLIX_HAS_VECTOR_SCAN
+template <bool bKeepLineBreaks, bool bCommaStops>
+class VectorCursor {
+ public:
+  static constexpr std::uint32_t kWindowBytes = 64;
+
+  // No window yet: every index lies outside the one at nLast + 1.
+  VectorCursor(const unsigned char* pIn, std::uint32_t nLast)
+      : m_pIn(pIn), m_nLast(nLast), m_nBase(nLast + 1), m_scanning(pIn, nLast) {}
+
+  QUORLIX_VECTOR_TARGET std::uint32_t NextStop(std::uint32_t i) {
+    for (;;) {
+      if (i - m_nBase >= kWindowBytes && !MakeWindow(i)) return m_scanning.NextStop(i);
+      const std::uint64_t nStops = m_nStops >> (i - m_nBase);
+      if (nStops != 0) return i + static_cast<std::uint32_t>(__builtin_ctzll(nStops));
+      i = m_nBase + kWindowBytes;
+    }
+  }
+
+  QUORLIX_VECTOR_TARGET std::uint32_t NextTagEnd(std::uint32_t i) {
+    for (;;) {
+      if (i - m_nBase >= kWindowBytes && !MakeWindow(i)) return m_scanning.NextTagEnd(i);
+      const std::uint64_t nEnds = m_nTagEnds >> (i - m_nBase);
+      if (nEnds != 0) return i + static_cast<std::uint32_t>(__builtin_ctzll(nEnds));
+      i = m_nBase + kWindowBytes;
+    }
+  }
+
+ private:
+  // The window at i, when all its bytes lie at or before nLast.
+  QUORLIX_VECTOR_TARGET bool MakeWindow(std::uint32_t i) {
+    if (m_nLast + 1 - i < kWindowBytes) return false;
+    std::uint64_t nStops = 0;
+    std::uint64_t nEnds = 0;
+    for (std::uint32_t k = 0; k < kWindowBytes; k += VectorHtmlScan::kBlockBytes) {
+      const __m128i v = VectorHtmlScan::Load(m_pIn + i + k);
+      const unsigned nKept = VectorHtmlScan::KeptMask<bKeepLineBreaks, bCommaStops>(v);
+      nStops |= static_cast<std::uint64_t>(~nKept & 0xFFFF) << k;
+      nEnds |= static_cast<std::uint64_t>(VectorHtmlScan::MaskOf(v, '>')) << k;
+    }
+    m_nBase = i;
+    m_nStops = nStops;
+    m_nTagEnds = nEnds;
+    return true;
+  }
+
+  const unsigned char* m_pIn;
+  std::uint32_t m_nLast;
+  std::uint32_t m_nBase;
+  std::uint64_t m_nStops = 0;
+  std::uint64_t m_nTagEnds = 0;
+  ScanningCursor<VectorHtmlScan, bKeepLineBreaks, bCommaStops> m_scanning;
+};
+#else
+template <bool bKeepLineBreaks, bool bCommaStops>
+using VectorCursor = PortableCursor<bKeepLineBreaks, bCommaStops>;
+#endif
+
 // Copies a run of nCount bytes. Where both sides have room past it (nReadable
 // bytes may be read at pFrom, nWritable written at pTo), in whole pieces of
 // kCopyPieceBytes, the last of which may reach up to kCopyPieceBytes - 1 bytes

@@ -230,7 +230,7 @@ inline bool AppendRow(const RowBuffer& row, unsigned char* pOut, [[maybe_unused]
 }
 
 // Reads the row from the byte after its start tag (at nPos) up to its end, with
-// the runs of kept bytes and the tags found by Scan, and appends its line at
+// the runs of kept bytes and the tag ends found by Cursor, and appends its line at
 // nOut. False when a step would take a byte after the body end (nLast). Inlined
 // into one function per scanner, so that the vector scanner's steps are inlined
 // with it; the read position and the row stay local, held in registers rather
@@ -242,7 +242,7 @@ inline bool AppendRow(const RowBuffer& row, unsigned char* pOut, [[maybe_unused]
 // references all stop before it, and a tag closes at the latest on it. So the
 // row fails exactly where i would leave nLast, or where a digit reference has no
 // ';' before it.
-template <typename Scan>
+template <typename Cursor>
 [[gnu::always_inline]] inline bool ReadRow(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
                                            [[maybe_unused]] std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos) {
   assert(pIn[nLast] == '>');
@@ -255,6 +255,7 @@ template <typename Scan>
   bool bCellClosed = false;
   std::uint32_t i = nPos;
   if (i > nLast) return false;
+  Cursor cursor(pIn, nLast);
 
   for (;;) {
     const unsigned char ch = pIn[i];
@@ -290,7 +291,7 @@ template <typename Scan>
           continue;
         }
         {
-          const std::uint32_t nGt = i + 1 + static_cast<std::uint32_t>(Scan::FindTagEnd(pIn + i + 1, nLast - i));
+          const std::uint32_t nGt = cursor.NextTagEnd(i + 1);
           if (nGt > nLast) return false;
           const std::string_view tag(reinterpret_cast<const char*>(pIn) + i, nGt - i);
           switch (TagInsideRow(tag)) {
@@ -329,19 +330,19 @@ template <typename Scan>
         }
     }
     // Stored as text, with the kept bytes that follow it at once; '>' at nLast ends every run.
-    const auto nRun = static_cast<std::uint32_t>(Scan::template KeptRun<false, true>(pIn + i + 1, nLast - i));
-    row.Append(pIn + i, nRun + 1, nLast + 1 - i);
-    i += nRun + 1;
+    const std::uint32_t nStop = cursor.NextStop(i + 1);
+    row.Append(pIn + i, nStop - i, nLast + 1 - i);
+    i = nStop;
   }
 }
 
 QUORLIX_VECTOR_TARGET bool ReadRowVector(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
                                          std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos) {
-  return ReadRow<VectorHtmlScan>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
+  return ReadRow<VectorCursor<false, true>>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
 }
 bool ReadRowPortable(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut, std::uint32_t nOutCapacity,
                      std::uint32_t& nOut, std::uint32_t& nPos) {
-  return ReadRow<PortableHtmlScan>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
+  return ReadRow<PortableCursor<false, true>>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
 }
 
 }  // namespace

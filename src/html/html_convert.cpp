@@ -31,11 +31,13 @@ bool EndsInOneOf(const CString& strName, const std::string_view (&suffixes)[N]) 
 // '>' before that place: inside after a '<', outside after a '>' or with neither
 // before it. A '<' opens a tag exactly when the walk is outside just before it. So
 // the last tag that begins with a pattern is found from the end: the last place
-// where the pattern stands and a tag opens, with a '>' somewhere after it. Every
-// tag it passes over on the way back is later, so none of them matches; and the
-// patterns stand far more rarely than tags do, so the page is passed once at the
-// speed of the pattern search. A pattern that cannot be found that way (empty,
-// not opening with '<', or holding a '>') is left to the walk itself.
+// where the pattern stands and a tag opens, with a '>' somewhere after it. The
+// pattern stands far more rarely than tags do, so the page is passed once at the
+// speed of the pattern search; each look back from a place stops at the nearest
+// '<' or '>', at or after the next place the search tries (the pattern opens with
+// '<'), so the looks back pass each byte once at most. A pattern that cannot be
+// found that way (empty, not opening with '<', or holding a '>') is left to the
+// walk itself.
 
 // Whether the walk from the front is outside any tag just before nAt.
 bool IsOutsideTagAt(const unsigned char* pIn, std::uint32_t nAt) {
@@ -56,7 +58,7 @@ void FindLastTag(const unsigned char* pIn, std::uint32_t nLen, std::string_view 
   const auto nSize = static_cast<std::uint32_t>(pattern.size());
   // Places before nBefore are searched: a match at q needs q + nSize bytes.
   for (std::uint32_t nBefore = nLen; nBefore > 0;) {
-    const std::uint32_t nEnd = std::min<std::uint64_t>(nLen, std::uint64_t{nBefore} - 1 + nSize);
+    const auto nEnd = static_cast<std::uint32_t>(std::min<std::uint64_t>(nLen, std::uint64_t{nBefore} - 1 + nSize));
     const auto nAt = static_cast<std::uint32_t>(Scan::FindLastMatch(pIn, nEnd, pattern));
     if (nAt == nEnd) return;
     if (IsOutsideTagAt(pIn, nAt)) {

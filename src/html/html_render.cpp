@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <string_view>
 
 #include "document/am_file.h"
 #include "html/html_scan.h"
@@ -15,8 +16,8 @@
 
 namespace {
 
-// The body from the byte after its start tag's '>' (at nPos) to its end, with
-// the runs of kept bytes and the tag ends found by Cursor: QUORLIX_OK, or the
+// The body from its start tag's '>' (dropped first) to its end, with the runs of
+// kept bytes and the tag ends found by Cursor, appended at nOut: QUORLIX_OK, or the
 // status that ends the rendering. Inlined into one function per scanner, so that
 // the vector scanner's steps are inlined with it.
 //

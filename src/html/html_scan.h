@@ -1,6 +1,6 @@
 // Shared pieces of the HTML rendering: the byte classes of text runs, the two
-// scanners that pass their runs many bytes at a time, the prefix test on tag
-// texts, and the read position with its body end limit.
+// scanners and cursors that pass their runs many bytes at a time, the prefix test
+// on tag texts, and the table's read position with its body end limit.
 #pragma once
 
 #include <array>
@@ -123,7 +123,6 @@ struct PortableHtmlScan {
       if (std::memcmp(p + nTop, pattern.data(), nSize) == 0) return nTop;
     return n;
   }
-
 };
 
 #ifdef QUORLIX_HAS_VECTOR_SCAN
@@ -319,7 +318,8 @@ struct HtmlBodyTags {
 bool FindHtmlBodyTags(const unsigned char* pIn, std::uint32_t nLen, std::string_view startPattern,
                       std::string_view endPattern, HtmlBodyTags& tags);
 
-// The read position: ch is the byte just taken, p the next one to take. No byte
+// The read position of a table between its rows (the row and body loops keep an
+// index of their own): ch is the byte just taken, p the next one to take. No byte
 // after nLast (the body end's '>') is ever taken: inside a table a step that would
 // has failed, and the caller turns that into its status.
 struct HtmlScan {
@@ -350,23 +350,13 @@ struct HtmlScan {
   // stops with ch on its '>'. Inside a table a tag must close before the body end,
   // so a '<' without a '>' fails here; the body's own collector (in the rendering)
   // instead cuts such a tag off before the body end and goes on.
-  template <typename Scan = PortableHtmlScan>
-  [[nodiscard, gnu::always_inline]] bool CollectClosedTag(std::string_view& tag) {
-    if (p > nLast) return false;
-    const auto nFound = static_cast<std::uint32_t>(p + Scan::FindTagEnd(pIn + p, nLast - p + 1));
+  [[nodiscard]] bool CollectClosedTag(std::string_view& tag) {
+    const std::uint32_t nFound = Find('>');
     if (nFound > nLast) return false;
     tag = std::string_view(reinterpret_cast<const char*>(pIn) + p - 1, nFound - (p - 1));
     p = nFound + 1;
     ch = '>';
     return true;
-  }
-
-  // The length of the run of kept bytes (in the classes the two flags choose) that
-  // begins at p; the body end's '>' ends every run.
-  template <typename Scan, bool bKeepLineBreaks, bool bCommaStops>
-  [[gnu::always_inline]] std::uint32_t KeptRunAhead() const {
-    if (p > nLast) return 0;
-    return static_cast<std::uint32_t>(Scan::template KeptRun<bKeepLineBreaks, bCommaStops>(pIn + p, nLast - p + 1));
   }
 
  private:

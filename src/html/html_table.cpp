@@ -1,12 +1,13 @@
 // Tables as comma-separated lines: each row becomes one line ended by CR LF, its
 // cells separated by commas, a cell holding a comma enclosed in double quotes,
-// and the table followed by one more CR LF. A row is built in a buffer of its own
-// because a comma found inside a cell sends the reading back to the cell's start,
-// to store the cell again behind an opening quote.
+// and the table followed by one more CR LF. A row is built in place at the end of
+// the output: a comma found inside a cell sends the reading back to the cell's
+// start and cuts the row back to where the cell began, to store the cell again
+// behind an opening quote.
 //
 // Why the output buffer of the body (body end - body start + 1 bytes) is never
-// overrun: every byte written can be charged to a distinct input byte of the
-// body. Text stands for itself; an opening quote for the '>' of the cell or row
+// overrun, at any moment: every byte written can be charged to a distinct input
+// byte of the body read before it is written. Text stands for itself; an opening quote for the '>' of the cell or row
 // start tag that set the mark (a mark opens one quote at most); the closing quote
 // and comma of a cell for the '<' and '/' of its end tag; the CR LF of "<BR" for
 // its '<' and 'B'; the LF after a row end for its '<' (CR too, for '/', when the
@@ -17,9 +18,7 @@
 #include <array>
 #include <cassert>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <string_view>
 
@@ -28,60 +27,6 @@
 #include "quorlix.h"
 
 namespace {
-
-// ---- Row buffer ----
-
-// Starts at 255 bytes and grows by 255 at a time, keeping its content; realloc
-// lets the allocator extend a long row in place instead of copying it each time.
-// Behind the capacity lie kSlackBytes more, so that a short run is copied in
-// whole pieces of that size, the last of which may reach into them.
-class RowBuffer {
- public:
-  static constexpr std::uint32_t kGrowBytes = 255;
-  static constexpr std::uint32_t kSlackBytes = kCopyPieceBytes;
-
-  RowBuffer() { Resize(kGrowBytes); }
-
-  void Store(unsigned char b) {
-    if (m_nLen == m_nCapacity) Resize(m_nCapacity + kGrowBytes);
-    m_pBytes.get()[m_nLen++] = b;
-  }
-  // nReadable bytes at pBytes may be read, nCount <= nReadable of them are stored.
-  void Append(const unsigned char* pBytes, std::uint32_t nCount, std::uint32_t nReadable) {
-    while (m_nCapacity - m_nLen < nCount) Resize(m_nCapacity + kGrowBytes);
-    CopyTextRun(m_pBytes.get() + m_nLen, m_nCapacity + kSlackBytes - m_nLen, pBytes, nReadable, nCount);
-    m_nLen += nCount;
-  }
-  void CutBack(std::uint32_t nLen) {
-    assert(nLen <= m_nLen);
-    m_nLen = nLen;
-  }
-  // A row that ends replaces its last byte (the comma after its last cell) by CR.
-  // An empty row has no byte to give, so it stores the whole line end.
-  void EndLine() {
-    if (m_nLen == 0) Store('\r');
-    else m_pBytes.get()[m_nLen - 1] = '\r';
-    Store('\n');
-  }
-  std::uint32_t Length() const { return m_nLen; }
-  const unsigned char* Bytes() const { return m_pBytes.get(); }
-
- private:
-  struct FreeBytes {
-    void operator()(unsigned char* p) const { std::free(p); }
-  };
-  void Resize(std::uint32_t nCapacity) {
-    void* pGrown = std::realloc(m_pBytes.get(), nCapacity + kSlackBytes);
-    if (!pGrown) throw std::bad_alloc();
-    (void)m_pBytes.release();
-    m_pBytes.reset(static_cast<unsigned char*>(pGrown));
-    m_nCapacity = nCapacity;
-  }
-
-  std::unique_ptr<unsigned char, FreeBytes> m_pBytes;
-  std::uint32_t m_nCapacity = 0;
-  std::uint32_t m_nLen = 0;
-};
 
 // ---- Tags of a table ----
 
@@ -163,11 +108,11 @@ constexpr auto kRulesByThirdByte = MakeRulesByByte(2);
   return rule ? rule->insideRow : TableTag::kOther;
 }
 
-// Where a cell's text begins: the read position after its start tag and the row
-// length then. A row starts with a mark on its own first byte.
+// Where a cell's text begins: the read position after its start tag and the
+// output length then. A row starts with a mark on its own first byte.
 struct CellMark {
   std::uint32_t nPos;
-  std::uint32_t nLen;
+  std::uint32_t nOut;
 };
 
 }  // namespace
@@ -220,20 +165,11 @@ int CAMFile::ConvertTable(const unsigned char* pIn, unsigned char* pOut, std::ui
 
 namespace {
 
-// Appends the row's line to the output at nOut.
-inline bool AppendRow(const RowBuffer& row, unsigned char* pOut, [[maybe_unused]] std::uint32_t nOutCapacity,
-                      std::uint32_t& nOut) {
-  assert(nOut + row.Length() < nOutCapacity);
-  std::memcpy(pOut + nOut, row.Bytes(), row.Length());
-  nOut += row.Length();
-  return true;
-}
-
 // Reads the row from the byte after its start tag (at nPos) up to its end, with
-// the runs of kept bytes and the tag ends found by Cursor, and appends its line at
+// the runs of kept bytes and the tag ends found by Cursor, and writes its line at
 // nOut. False when a step would take a byte after the body end (nLast). Inlined
 // into one function per scanner, so that the vector scanner's steps are inlined
-// with it; the read position and the row stay local, held in registers rather
+// with it; the read and write positions stay local, held in registers rather
 // than reloaded after every byte stored.
 //
 // The loop keeps i, the index of the byte being handled (ch, with p = i + 1), and
@@ -244,10 +180,14 @@ inline bool AppendRow(const RowBuffer& row, unsigned char* pOut, [[maybe_unused]
 // ';' before it.
 template <typename Cursor>
 [[gnu::always_inline]] inline bool ReadRow(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
-                                           [[maybe_unused]] std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos) {
+                                           std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos) {
   assert(pIn[nLast] == '>');
-  RowBuffer row;
-  CellMark mark{nPos, 0};
+  std::uint32_t j = nOut;
+  const auto Store = [&](unsigned char b) {
+    assert(j < nOutCapacity);
+    pOut[j++] = b;
+  };
+  CellMark mark{nPos, j};
   bool bQuoted = false;
   // After a cell end tag the mark still names the closed cell; reading that cell
   // again for a comma between cells would meet the same comma for ever, so such a
@@ -266,9 +206,9 @@ template <typename Cursor>
       case TextByte::kComma:
         if (!bQuoted && !bCellClosed) {
           // The cell holds a comma: store it again from its start, behind a quote.
-          row.CutBack(mark.nLen);
+          j = mark.nOut;
           i = mark.nPos;
-          row.Store('"');
+          Store('"');
           bQuoted = true;
           continue;
         }
@@ -296,27 +236,33 @@ template <typename Cursor>
           const std::string_view tag(reinterpret_cast<const char*>(pIn) + i, nGt - i);
           switch (TagInsideRow(tag)) {
             case TableTag::kLineBreak:
-              row.Store('\r');
-              row.Store('\n');
+              Store('\r');
+              Store('\n');
               break;
             case TableTag::kCellStart:
-              mark = {nGt + 1, row.Length()};
+              mark = {nGt + 1, j};
               bCellClosed = false;
               break;
             case TableTag::kRowEnd:
-              row.EndLine();
+              // The row's last byte (the comma after its last cell) becomes CR; an
+              // empty row has none to give, so it stores the whole line end.
+              if (j == nOut) Store('\r');
+              else pOut[j - 1] = '\r';
+              Store('\n');
+              nOut = j;
               nPos = nGt + 1;
-              return AppendRow(row, pOut, nOutCapacity, nOut);
+              return true;
             case TableTag::kTableEnd:
               // Left on the tag's '<', so that the table reads its end tag itself.
-              row.Store('\r');
-              row.Store('\n');
+              Store('\r');
+              Store('\n');
+              nOut = j;
               nPos = i;
-              return AppendRow(row, pOut, nOutCapacity, nOut);
+              return true;
             case TableTag::kCellEnd:
-              if (bQuoted) row.Store('"');
+              if (bQuoted) Store('"');
               bQuoted = false;
-              row.Store(',');
+              Store(',');
               bCellClosed = true;
               break;
             case TableTag::kRowStart:
@@ -331,7 +277,8 @@ template <typename Cursor>
     }
     // Stored as text, with the kept bytes that follow it at once; '>' at nLast ends every run.
     const std::uint32_t nStop = cursor.NextStop(i + 1);
-    row.Append(pIn + i, nStop - i, nLast + 1 - i);
+    CopyTextRun(pOut + j, nOutCapacity - j, pIn + i, nLast + 1 - i, nStop - i);
+    j += nStop - i;
     i = nStop;
   }
 }
@@ -348,11 +295,7 @@ bool ReadRowPortable(const unsigned char* pIn, std::uint32_t nLast, unsigned cha
 }  // namespace
 
 int CAMFile::ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos) {
-  try {
-    const bool bRead = IsVectorScanEnabled() ? ReadRowVector(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos)
-                                             : ReadRowPortable(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos);
-    return bRead ? QUORLIX_OK : m_nStatus = QUORLIX_HTML_ROW_FAILED;
-  } catch (const std::bad_alloc&) {
-    return m_nStatus = QUORLIX_HTML_ROW_FAILED;
-  }
+  const bool bRead = IsVectorScanEnabled() ? ReadRowVector(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos)
+                                           : ReadRowPortable(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos);
+  return bRead ? QUORLIX_OK : m_nStatus = QUORLIX_HTML_ROW_FAILED;
 }

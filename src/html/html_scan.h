@@ -290,7 +290,7 @@ using VectorCursor = PortableCursor<bKeepLineBreaks, bCommaStops>;
 // past the run on both sides; otherwise byte for byte.
 inline constexpr std::size_t kCopyPieceBytes = 16;
 inline void CopyTextRun(unsigned char* pTo, std::size_t nWritable, const unsigned char* pFrom, std::size_t nReadable,
-                    std::size_t nCount) {
+                        std::size_t nCount) {
   if (nReadable - nCount >= kCopyPieceBytes && nWritable - nCount >= kCopyPieceBytes) {
     for (std::size_t k = 0; k < nCount; k += kCopyPieceBytes) std::memcpy(pTo + k, pFrom + k, kCopyPieceBytes);
   } else if (nCount > 0) {

@@ -102,13 +102,18 @@ bool FindBodyTagsFromTheEnd(const unsigned char* pIn, std::uint32_t nLen, std::s
   return IsOutsideTagAt(pIn, nLen);
 }
 
+QUORLIX_VECTOR_ENTRY bool FindBodyTagsVector(const unsigned char* pIn, std::uint32_t nLen, std::string_view startPattern,
+                                             std::string_view endPattern, HtmlBodyTags& tags) {
+  return FindBodyTagsFromTheEnd<VectorHtmlScan>(pIn, nLen, startPattern, endPattern, tags);
+}
+
 }  // namespace
 
 bool FindHtmlBodyTags(const unsigned char* pIn, std::uint32_t nLen, std::string_view startPattern,
                       std::string_view endPattern, HtmlBodyTags& tags) {
   if (!CanFindTagsFromTheEnd(startPattern) || !CanFindTagsFromTheEnd(endPattern))
     return WalkBodyTags(pIn, nLen, startPattern, endPattern, tags);
-  if (IsVectorScanEnabled()) return FindBodyTagsFromTheEnd<VectorHtmlScan>(pIn, nLen, startPattern, endPattern, tags);
+  if (IsVectorScanEnabled()) return FindBodyTagsVector(pIn, nLen, startPattern, endPattern, tags);
   return FindBodyTagsFromTheEnd<PortableHtmlScan>(pIn, nLen, startPattern, endPattern, tags);
 }
 

@@ -1,6 +1,6 @@
 // HTML to text, the steps around the rendering: the check of the two file names,
 // the load, and the search for the body, which ends at the last body end tag, so
-// the whole page is scanned for tags before anything is rendered.
+// the whole page is searched for body tags before anything is rendered.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -23,22 +23,60 @@ bool EndsInOneOf(const CString& strName, const std::string_view (&suffixes)[N]) 
   return std::ranges::any_of(suffixes, [&](std::string_view suffix) { return strName.ends_with(suffix); });
 }
 
-// Notes the tag [nLt, nGt) if it begins with one of the patterns.
-struct BodyTagNoter {
-  const unsigned char* pIn;
-  std::string_view startPattern;
-  std::string_view endPattern;
-  HtmlBodyTags& tags;
+// ---- Body search ----
+//
+// Walked from the front, a '<' opens a tag and the next '>' closes it; a '>' met
+// outside a tag opens nothing. After any '>' the walk is thus outside a tag, so
+// whether it is inside one just before a place depends only on the nearest '<' or
+// '>' before that place: inside after a '<', outside after a '>' or with neither
+// before it. A '<' opens a tag exactly when the walk is outside just before it. So
+// the last tag that begins with a pattern is found from the end: the last place
+// where the pattern stands and a tag opens, with a '>' somewhere after it. The
+// pattern stands far more rarely than tags do, so the page is passed once at the
+// speed of the pattern search; each look back from a place stops at the nearest
+// '<' or '>', at or after the next place the search tries (the pattern opens with
+// '<'), so the looks back pass each byte once at most. A pattern that cannot be
+// found that way (empty, not opening with '<', or holding a '>') is left to the
+// walk itself.
 
-  void operator()(std::uint32_t nLt, std::uint32_t nGt) const {
-    // The tag is compared where it stands, not copied.
-    const std::string_view tag(reinterpret_cast<const char*>(pIn) + nLt, nGt - nLt);
-    if (TagBeginsWith(tag, startPattern)) tags.nStart = nGt;
-    if (TagBeginsWith(tag, endPattern)) tags.nEnd = nGt;
+// Whether the walk from the front is outside any tag just before nAt.
+bool IsOutsideTagAt(const unsigned char* pIn, std::uint32_t nAt) {
+  for (std::uint32_t k = nAt; k-- > 0;) {
+    if (pIn[k] == '>') return true;
+    if (pIn[k] == '<') return false;
   }
-};
+  return true;
+}
 
-bool FindBodyTagsPortable(const unsigned char* pIn, std::uint32_t nLen, const BodyTagNoter& note) {
+bool CanFindTagsFromTheEnd(std::string_view pattern) {
+  return pattern.starts_with('<') && pattern.find('>') == std::string_view::npos;
+}
+
+// Sets nGt to the index of the '>' of the last tag that begins with pattern.
+template <typename Scan>
+void FindLastTag(const unsigned char* pIn, std::uint32_t nLen, std::string_view pattern, std::uint32_t& nGt) {
+  const auto nSize = static_cast<std::uint32_t>(pattern.size());
+  // Places before nBefore are searched: a match at q needs q + nSize bytes.
+  for (std::uint32_t nBefore = nLen; nBefore > 0;) {
+    const auto nEnd = static_cast<std::uint32_t>(std::min<std::uint64_t>(nLen, std::uint64_t{nBefore} - 1 + nSize));
+    const auto nAt = static_cast<std::uint32_t>(Scan::FindLastMatch(pIn, nEnd, pattern));
+    if (nAt == nEnd) return;
+    if (IsOutsideTagAt(pIn, nAt)) {
+      // The pattern holds no '>', so the tag cannot close inside it.
+      const std::uint32_t nFrom = nAt + nSize;
+      const auto nFound = static_cast<std::uint32_t>(Scan::FindTagEnd(pIn + nFrom, nLen - nFrom));
+      if (nFound < nLen - nFrom) {
+        nGt = nFrom + nFound;
+        return;
+      }
+    }
+    nBefore = nAt;
+  }
+}
+
+// The walk itself, for patterns that the search from the end cannot take.
+bool WalkBodyTags(const unsigned char* pIn, std::uint32_t nLen, std::string_view startPattern,
+                  std::string_view endPattern, HtmlBodyTags& tags) {
   for (std::uint32_t i = 0; i < nLen; ++i) {
     const void* pLt = std::memchr(pIn + i, '<', nLen - i);
     if (!pLt) break;
@@ -46,60 +84,37 @@ bool FindBodyTagsPortable(const unsigned char* pIn, std::uint32_t nLen, const Bo
     const void* pGt = std::memchr(pIn + i, '>', nLen - i);
     if (!pGt) return false;
     const auto nGt = static_cast<std::uint32_t>(static_cast<const unsigned char*>(pGt) - pIn);
-    note(i, nGt);
+    // The tag is compared where it stands, not copied.
+    const std::string_view tag(reinterpret_cast<const char*>(pIn) + i, nGt - i);
+    if (TagBeginsWith(tag, startPattern)) tags.nStart = nGt;
+    if (TagBeginsWith(tag, endPattern)) tags.nEnd = nGt;
     i = nGt;
   }
   return true;
 }
 
-#ifdef QUORLIX_HAS_VECTOR_SCAN
-// One pass for both bytes: each block of sixteen gives a mask of its '<' and one
-// of its '>', and the tags are read off the masks in order. A tag may span blocks.
-QUORLIX_VECTOR_TARGET bool FindBodyTagsVector(const unsigned char* pIn, std::uint32_t nLen, const BodyTagNoter& note) {
-  bool bInTag = false;  // a '<' was seen at nLt and its '>' not yet
-  std::uint32_t nLt = 0;
-  std::uint32_t k = 0;
-  for (; nLen - k >= 16; k += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pIn + k));
-    auto nLts = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('<'))));
-    auto nGts = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('>'))));
-    for (;;) {
-      if (!bInTag) {
-        if (nLts == 0) break;
-        const auto nAt = static_cast<unsigned>(__builtin_ctz(nLts));
-        nLt = k + nAt;
-        bInTag = true;
-        nGts &= ~0u << nAt;  // only a '>' after the '<' closes it
-      }
-      if (nGts == 0) break;
-      const auto nAt = static_cast<unsigned>(__builtin_ctz(nGts));
-      note(nLt, k + nAt);
-      bInTag = false;
-      nLts &= ~0u << nAt;  // a '<' inside the tag opens nothing
-    }
-  }
-  for (; k < nLen; ++k) {
-    if (!bInTag && pIn[k] == '<') {
-      nLt = k;
-      bInTag = true;
-    } else if (bInTag && pIn[k] == '>') {
-      note(nLt, k);
-      bInTag = false;
-    }
-  }
-  return !bInTag;
+template <typename Scan>
+bool FindBodyTagsFromTheEnd(const unsigned char* pIn, std::uint32_t nLen, std::string_view startPattern,
+                            std::string_view endPattern, HtmlBodyTags& tags) {
+  FindLastTag<Scan>(pIn, nLen, startPattern, tags.nStart);
+  FindLastTag<Scan>(pIn, nLen, endPattern, tags.nEnd);
+  // Every '<' has a '>' after it when the walk ends outside a tag.
+  return IsOutsideTagAt(pIn, nLen);
 }
-#endif
+
+QUORLIX_VECTOR_ENTRY bool FindBodyTagsVector(const unsigned char* pIn, std::uint32_t nLen, std::string_view startPattern,
+                                             std::string_view endPattern, HtmlBodyTags& tags) {
+  return FindBodyTagsFromTheEnd<VectorHtmlScan>(pIn, nLen, startPattern, endPattern, tags);
+}
 
 }  // namespace
 
 bool FindHtmlBodyTags(const unsigned char* pIn, std::uint32_t nLen, std::string_view startPattern,
                       std::string_view endPattern, HtmlBodyTags& tags) {
-  const BodyTagNoter note{pIn, startPattern, endPattern, tags};
-#ifdef QUORLIX_HAS_VECTOR_SCAN
-  if (IsVectorScanEnabled()) return FindBodyTagsVector(pIn, nLen, note);
-#endif
-  return FindBodyTagsPortable(pIn, nLen, note);
+  if (!CanFindTagsFromTheEnd(startPattern) || !CanFindTagsFromTheEnd(endPattern))
+    return WalkBodyTags(pIn, nLen, startPattern, endPattern, tags);
+  if (IsVectorScanEnabled()) return FindBodyTagsVector(pIn, nLen, startPattern, endPattern, tags);
+  return FindBodyTagsFromTheEnd<PortableHtmlScan>(pIn, nLen, startPattern, endPattern, tags);
 }
 
 int CAMFile::CheckHtmlNames(const CString& strInPath, const CString& strOutPath) {

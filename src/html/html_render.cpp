@@ -3,10 +3,12 @@
 // ("&" and a digit, up to ';') vanish whole, and each table start tag hands the
 // reading to ConvertTable, whose lines land where the table stands. In
 // tables-only mode the text outside tables is skipped unread.
+#include <algorithm>
 #include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <string_view>
 
 #include "document/am_file.h"
 #include "html/html_scan.h"
@@ -14,17 +16,73 @@
 
 namespace {
 
-// With ch on a '<': collects the tag text into strTag, up to its '>' or, when none
-// stands before the body end, up to the byte before the body end. Unlike the
-// table's HtmlScan::CollectClosedTag it never fails.
-void CollectTagCutAtBodyEnd(HtmlScan& scan, CString& strTag) {
-  const std::uint32_t nFrom = scan.p - 1;
-  const void* pFound = std::memchr(scan.pIn + scan.p, '>', scan.nLast - scan.p);
-  const std::uint32_t nStop =
-      pFound ? static_cast<std::uint32_t>(static_cast<const unsigned char*>(pFound) - scan.pIn) : scan.nLast - 1;
-  strTag.assign(reinterpret_cast<const char*>(scan.pIn) + nFrom, nStop - nFrom);
-  scan.p = nStop;
-  scan.Take();
+// The body from its start tag's '>' (dropped first) to its end, with the runs of
+// kept bytes and the tag ends found by Cursor, appended at nOut: QUORLIX_OK, or the
+// status that ends the rendering. Inlined into one function per scanner, so that
+// the vector scanner's steps are inlined with it.
+//
+// i is the index of the byte being handled (ch, with p = i + 1). Text is read
+// while i < nBodyEnd - 1: the byte before the body end's '>' ends every run
+// unhandled, and what is left then is dropped. A tag is collected up to its '>',
+// or, when none stands before the body end, cut off before the byte before it.
+template <typename Cursor>
+[[gnu::always_inline]] inline int RenderBodyWith(CAMFile& doc, unsigned char* pOut, std::uint32_t nOutCapacity,
+                                                 std::uint32_t& nOut) {
+  const unsigned char* const pIn = doc.m_pInBuf.get();
+  const std::uint32_t nBodyEnd = doc.m_nBodyEnd;
+  const bool bTablesOnly = doc.m_bTablesOnly == 1;
+  std::uint32_t j = nOut;
+  std::uint32_t i = doc.m_nBodyStart;
+  Cursor cursor(pIn, nBodyEnd);
+  while (i + 1 < nBodyEnd) {
+    if (pIn[i] == '<') {
+      const std::uint32_t nFound = cursor.NextTagEnd(i + 1);
+      const std::uint32_t nStop = nFound < nBodyEnd ? nFound : nBodyEnd - 1;
+      const std::string_view tag(reinterpret_cast<const char*>(pIn) + i, nStop - i);
+      std::uint32_t nPos = nStop + 1;
+      if (TagBeginsWith(tag, "<TABLE")) {
+        const int nTableStatus = doc.ConvertTable(pIn, pOut, j, nPos);
+        if (nTableStatus != QUORLIX_OK) return nTableStatus;
+      }
+      // The byte after the tag; after a table that ended on the body end's '>' the loop ends.
+      i = nPos;
+      continue;
+    }
+    if (bTablesOnly || pIn[i] == '>') {
+      ++i;  // dropped: a '>' outside any tag, or any text in tables-only mode
+      continue;
+    }
+    while (i + 1 < nBodyEnd) {
+      const TextByte kind = kBodyTextBytes[pIn[i]];
+      if (kind == TextByte::kTagEdge) break;
+      if (kind == TextByte::kDropped) {
+        ++i;
+        continue;
+      }
+      if (kind == TextByte::kAmpersand && IsDecimalDigit(pIn[i + 1])) {
+        // A digit reference, up to its ';' at or before the body end, vanishes.
+        const void* pSemicolon = std::memchr(pIn + i + 2, ';', nBodyEnd - i - 1);
+        if (!pSemicolon) return QUORLIX_HTML_BODY_FAILED;
+        i = static_cast<std::uint32_t>(static_cast<const unsigned char*>(pSemicolon) - pIn) + 1;
+        continue;
+      }
+      // Stored, with the kept bytes that follow it up to the byte before the body end's '>'.
+      const std::uint32_t nStop = std::min(cursor.NextStop(i + 1), nBodyEnd - 1);
+      CopyTextRun(pOut + j, nOutCapacity - j, pIn + i, nBodyEnd + 1 - i, nStop - i);
+      j += nStop - i;
+      i = nStop;
+    }
+  }
+  nOut = j;
+  return QUORLIX_OK;
+}
+
+QUORLIX_VECTOR_ENTRY int RenderBodyVector(CAMFile& doc, unsigned char* pOut, std::uint32_t nOutCapacity,
+                                           std::uint32_t& nOut) {
+  return RenderBodyWith<VectorCursor<true, false>>(doc, pOut, nOutCapacity, nOut);
+}
+int RenderBodyPortable(CAMFile& doc, unsigned char* pOut, std::uint32_t nOutCapacity, std::uint32_t& nOut) {
+  return RenderBodyWith<PortableCursor<true, false>>(doc, pOut, nOutCapacity, nOut);
 }
 
 }  // namespace
@@ -38,49 +96,13 @@ int CAMFile::RenderBody() {
   try {
     m_nOutLen = nBodyEnd - m_nBodyStart + 1;
     m_pOutBuf = std::make_unique_for_overwrite<unsigned char[]>(m_nOutLen);
-    unsigned char* const pOut = m_pOutBuf.get();
-    const bool bTablesOnly = m_bTablesOnly == 1;
-    std::uint32_t j = 0;
-    HtmlScan scan{m_pInBuf.get(), nBodyEnd, m_nBodyStart};
-    scan.Take();
-    bool bTook = false;
     m_strTag.clear();
-
-    while (scan.p < nBodyEnd) {
-      if (scan.ch == '<') {
-        CollectTagCutAtBodyEnd(scan, m_strTag);
-        if (TagBeginsWith(m_strTag, "<TABLE")) {
-          m_strTag.clear();
-          const int nTableStatus = ConvertTable(scan.pIn, pOut, j, scan.p);
-          if (nTableStatus != QUORLIX_OK) return m_nStatus = nTableStatus;
-        }
-        // Fails only when the table ended on the body end's '>': the loop ends then.
-        scan.Take();
-        m_strTag.clear();
-        continue;
-      }
-
-      if (!bTablesOnly) {
-        // The run stops at a tag edge and, unhandled, at the byte before the body end.
-        while (scan.ch != '<' && scan.ch != '>' && scan.p < nBodyEnd) {
-          bTook = true;
-          const TextByte kind = kBodyTextBytes[scan.ch];
-          if (kind == TextByte::kAmpersand && scan.AtDigitReference()) {
-            if (!scan.SkipDigitReference()) return m_nStatus = QUORLIX_HTML_BODY_FAILED;
-            continue;
-          }
-          if (kind != TextByte::kDropped) pOut[j++] = scan.ch;
-          scan.Take();
-        }
-      }
-      // After a run, ch is the first byte it left unhandled; otherwise ch is a
-      // stray '>' (or, in tables-only mode, any text byte) and is dropped.
-      if (bTook) bTook = false;
-      else scan.Take();
-    }
+    std::uint32_t j = 0;
+    const int nStatus = IsVectorScanEnabled() ? RenderBodyVector(*this, m_pOutBuf.get(), m_nOutLen, j)
+                                              : RenderBodyPortable(*this, m_pOutBuf.get(), m_nOutLen, j);
+    if (nStatus != QUORLIX_OK) return m_nStatus = nStatus;
 
     assert(j < m_nOutLen);
-    m_nBodyStart = scan.p;
     m_nOutLen = j;
     m_pInBuf.reset();
     return m_nStatus = QUORLIX_OK;

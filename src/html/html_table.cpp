@@ -1,12 +1,13 @@
 // Tables as comma-separated lines: each row becomes one line ended by CR LF, its
 // cells separated by commas, a cell holding a comma enclosed in double quotes,
-// and the table followed by one more CR LF. A row is built in a buffer of its own
-// because a comma found inside a cell sends the reading back to the cell's start,
-// to store the cell again behind an opening quote.
+// and the table followed by one more CR LF. A row is built in place at the end of
+// the output: a comma found inside a cell sends the reading back to the cell's
+// start and cuts the row back to where the cell began, to store the cell again
+// behind an opening quote.
 //
 // Why the output buffer of the body (body end - body start + 1 bytes) is never
-// overrun: every byte written can be charged to a distinct input byte of the
-// body. Text stands for itself; an opening quote for the '>' of the cell or row
+// overrun, at any moment: every byte written can be charged to a distinct input
+// byte of the body read before it is written. Text stands for itself; an opening quote for the '>' of the cell or row
 // start tag that set the mark (a mark opens one quote at most); the closing quote
 // and comma of a cell for the '<' and '/' of its end tag; the CR LF of "<BR" for
 // its '<' and 'B'; the LF after a row end for its '<' (CR too, for '/', when the
@@ -14,11 +15,10 @@
 // '/', and the table's own CR LF for its 'T' and 'A' when the tag is read twice.
 // A row cut back to its mark drops exactly the bytes charged after the mark.
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <string_view>
 
@@ -27,56 +27,6 @@
 #include "quorlix.h"
 
 namespace {
-
-// ---- Row buffer ----
-
-// Starts at 255 bytes and grows by 255 at a time, keeping its content; realloc
-// lets the allocator extend a long row in place instead of copying it each time.
-class RowBuffer {
- public:
-  static constexpr std::uint32_t kGrowBytes = 255;
-
-  RowBuffer() { Resize(kGrowBytes); }
-
-  void Store(unsigned char b) {
-    if (m_nLen == m_nCapacity) Resize(m_nCapacity + kGrowBytes);
-    m_pBytes.get()[m_nLen++] = b;
-  }
-  void Append(const unsigned char* pBytes, std::uint32_t nCount) {
-    while (m_nCapacity - m_nLen < nCount) Resize(m_nCapacity + kGrowBytes);
-    if (nCount > 0) std::memcpy(m_pBytes.get() + m_nLen, pBytes, nCount);
-    m_nLen += nCount;
-  }
-  void CutBack(std::uint32_t nLen) {
-    assert(nLen <= m_nLen);
-    m_nLen = nLen;
-  }
-  // A row that ends replaces its last byte (the comma after its last cell) by CR.
-  // An empty row has no byte to give, so it stores the whole line end.
-  void EndLine() {
-    if (m_nLen == 0) Store('\r');
-    else m_pBytes.get()[m_nLen - 1] = '\r';
-    Store('\n');
-  }
-  std::uint32_t Length() const { return m_nLen; }
-  const unsigned char* Bytes() const { return m_pBytes.get(); }
-
- private:
-  struct FreeBytes {
-    void operator()(unsigned char* p) const { std::free(p); }
-  };
-  void Resize(std::uint32_t nCapacity) {
-    void* pGrown = std::realloc(m_pBytes.get(), nCapacity);
-    if (!pGrown) throw std::bad_alloc();
-    (void)m_pBytes.release();
-    m_pBytes.reset(static_cast<unsigned char*>(pGrown));
-    m_nCapacity = nCapacity;
-  }
-
-  std::unique_ptr<unsigned char, FreeBytes> m_pBytes;
-  std::uint32_t m_nCapacity = 0;
-  std::uint32_t m_nLen = 0;
-};
 
 // ---- Tags of a table ----
 
@@ -105,39 +55,64 @@ constexpr TableTagRule kTableTagRules[] = {
 };
 
 // No pattern begins another, so a tag matches one rule at most and the order of
-// the rows does not matter. Every pattern is three bytes or more, so its second
-// and third bytes rule out most rules before a whole comparison.
+// the rows does not matter. Every pattern is three bytes or more and begins with
+// '<', as every tag does, so its second and third bytes rule out most rules
+// before the rest is compared.
 static_assert([] {
   for (const auto& a : kTableTagRules) {
-    if (a.pattern.size() < 3) return false;
+    if (a.pattern.size() < 3 || a.pattern[0] != '<') return false;
     for (const auto& b : kTableTagRules)
       if (&a != &b && a.pattern.starts_with(b.pattern)) return false;
   }
   return true;
 }());
 
-const TableTagRule* FindTableTagRule(std::string_view tag) {
+// Bit r is set in row b of kRulesBySecondByte when rule r's pattern has b as its
+// second byte, and likewise for the third byte: a tag's two rows leave only the
+// rules that can match it, none for most tags.
+using RuleSet = std::uint8_t;
+static_assert(std::size(kTableTagRules) <= 8 * sizeof(RuleSet));
+
+constexpr std::array<RuleSet, 256> MakeRulesByByte(std::size_t nAt) {
+  std::array<RuleSet, 256> rules{};
+  for (std::size_t r = 0; r < std::size(kTableTagRules); ++r)
+    rules[static_cast<unsigned char>(kTableTagRules[r].pattern[nAt])] |= static_cast<RuleSet>(1u << r);
+  return rules;
+}
+constexpr auto kRulesBySecondByte = MakeRulesByByte(1);
+constexpr auto kRulesByThirdByte = MakeRulesByByte(2);
+
+// The rules left by the two rows agree with the tag in its second and third bytes,
+// and every pattern and tag begins with '<': the bytes after those decide.
+[[gnu::always_inline]] inline const TableTagRule* FindTableTagRule(std::string_view tag) {
   if (tag.size() < 3) return nullptr;
-  for (const auto& rule : kTableTagRules)
-    if (rule.pattern[1] == tag[1] && rule.pattern[2] == tag[2] && TagBeginsWith(tag, rule.pattern)) return &rule;
+  unsigned nRules = kRulesBySecondByte[static_cast<unsigned char>(tag[1])] &
+                    kRulesByThirdByte[static_cast<unsigned char>(tag[2])];
+  for (; nRules != 0; nRules &= nRules - 1) {
+    const TableTagRule& rule = kTableTagRules[__builtin_ctz(nRules)];
+    if (tag.size() < rule.pattern.size()) continue;
+    std::size_t k = 3;
+    while (k < rule.pattern.size() && tag[k] == rule.pattern[k]) ++k;
+    if (k == rule.pattern.size()) return &rule;
+  }
   return nullptr;
 }
 
-TableTag TagBetweenRows(std::string_view tag) {
+[[gnu::always_inline]] inline TableTag TagBetweenRows(std::string_view tag) {
   const TableTagRule* const rule = FindTableTagRule(tag);
   return rule ? rule->betweenRows : TableTag::kOther;
 }
 
-TableTag TagInsideRow(std::string_view tag) {
+[[gnu::always_inline]] inline TableTag TagInsideRow(std::string_view tag) {
   const TableTagRule* const rule = FindTableTagRule(tag);
   return rule ? rule->insideRow : TableTag::kOther;
 }
 
-// Where a cell's text begins: the read position after its start tag and the row
-// length then. A row starts with a mark on its own first byte.
+// Where a cell's text begins: the read position after its start tag and the
+// output length then. A row starts with a mark on its own first byte.
 struct CellMark {
   std::uint32_t nPos;
-  std::uint32_t nLen;
+  std::uint32_t nOut;
 };
 
 }  // namespace
@@ -188,99 +163,139 @@ int CAMFile::ConvertTable(const unsigned char* pIn, unsigned char* pOut, std::ui
 
 // ---- Row ----
 
-int CAMFile::ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos) {
-  try {
-    HtmlScan scan{pIn, m_nBodyEnd, nPos};
-    RowBuffer row;
-    CellMark mark{scan.p, 0};
-    bool bQuoted = false;
-    // After a cell end tag the mark still names the closed cell; reading that cell
-    // again for a comma between cells would meet the same comma for ever, so such a
-    // comma is plain text.
-    bool bCellClosed = false;
-    if (!scan.Take()) return m_nStatus = QUORLIX_HTML_ROW_FAILED;
+namespace {
 
-    for (bool bRowEnded = false; !bRowEnded;) {
-      if (scan.ch == '>' && !scan.Take()) return m_nStatus = QUORLIX_HTML_ROW_FAILED;
+// Reads the row from the byte after its start tag (at nPos) up to its end, with
+// the runs of kept bytes and the tag ends found by Cursor, and writes its line at
+// nOut. False when a step would take a byte after the body end (nLast). Inlined
+// into one function per scanner, so that the vector scanner's steps are inlined
+// with it; the read and write positions stay local, held in registers rather
+// than reloaded after every byte stored.
+//
+// The loop keeps i, the index of the byte being handled (ch, with p = i + 1), and
+// handles each byte by its class alone. A step takes a byte after the body end
+// only from the body end's own '>' at nLast: text runs, dropped bytes and digit
+// references all stop before it, and a tag closes at the latest on it. So the
+// row fails exactly where i would leave nLast, or where a digit reference has no
+// ';' before it.
+template <typename Cursor>
+[[gnu::always_inline]] inline bool ReadRow(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
+                                           std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos) {
+  assert(pIn[nLast] == '>');
+  std::uint32_t j = nOut;
+  const auto Store = [&](unsigned char b) {
+    assert(j < nOutCapacity);
+    pOut[j++] = b;
+  };
+  CellMark mark{nPos, j};
+  bool bQuoted = false;
+  // After a cell end tag the mark still names the closed cell; reading that cell
+  // again for a comma between cells would meet the same comma for ever, so such a
+  // comma is plain text.
+  bool bCellClosed = false;
+  std::uint32_t i = nPos;
+  if (i > nLast) return false;
+  Cursor cursor(pIn, nLast);
 
-      while (scan.ch != '<' && scan.ch != '>') {
-        switch (kRowTextBytes[scan.ch]) {
-          case TextByte::kAmpersand:
-            if (scan.AtDigitReference()) {
-              if (!scan.SkipDigitReference()) return m_nStatus = QUORLIX_HTML_ROW_FAILED;
-              continue;
-            }
-            row.Store(scan.ch);
-            break;
-          case TextByte::kComma:
-            if (bQuoted || bCellClosed) {
-              row.Store(',');
-              break;
-            }
-            // The cell holds a comma: store it again from its start, behind a quote.
-            row.CutBack(mark.nLen);
-            scan.p = mark.nPos;
-            row.Store('"');
-            bQuoted = true;
-            break;
-          case TextByte::kKept: {
-            // The kept bytes that follow are stored with it at once; the next
-            // step takes the byte after them, as it would have byte by byte.
-            std::uint32_t nRunEnd = scan.p;
-            while (nRunEnd <= scan.nLast && kRowTextBytes[scan.pIn[nRunEnd]] == TextByte::kKept) ++nRunEnd;
-            row.Store(scan.ch);
-            row.Append(scan.pIn + scan.p, nRunEnd - scan.p);
-            scan.p = nRunEnd;
-            break;
-          }
-          case TextByte::kDropped:
-          case TextByte::kTagEdge:
-            break;
+  for (;;) {
+    const unsigned char ch = pIn[i];
+    switch (kRowTextBytes[ch]) {
+      case TextByte::kDropped:
+        ++i;
+        continue;
+      case TextByte::kComma:
+        if (!bQuoted && !bCellClosed) {
+          // The cell holds a comma: store it again from its start, behind a quote.
+          j = mark.nOut;
+          i = mark.nPos;
+          Store('"');
+          bQuoted = true;
+          continue;
         }
-        if (!scan.Take()) return m_nStatus = QUORLIX_HTML_ROW_FAILED;
-      }
-
-      if (scan.ch != '<') continue;
-      std::string_view tag;
-      if (!scan.CollectClosedTag(tag)) return m_nStatus = QUORLIX_HTML_ROW_FAILED;
-      switch (TagInsideRow(tag)) {
-        case TableTag::kLineBreak:
-          row.Store('\r');
-          row.Store('\n');
-          break;
-        case TableTag::kCellStart:
-          mark = {scan.p, row.Length()};
-          bCellClosed = false;
-          break;
-        case TableTag::kRowEnd:
-          row.EndLine();
-          bRowEnded = true;
-          break;
-        case TableTag::kTableEnd:
-          // Back onto the tag's '<', so that the table reads its end tag itself.
-          scan.p -= static_cast<std::uint32_t>(tag.size()) + 1;
-          row.Store('\r');
-          row.Store('\n');
-          bRowEnded = true;
-          break;
-        case TableTag::kCellEnd:
-          if (bQuoted) row.Store('"');
-          bQuoted = false;
-          row.Store(',');
-          bCellClosed = true;
-          break;
-        case TableTag::kRowStart:
-        case TableTag::kOther:
-          break;
-      }
+        break;  // stored as text
+      case TextByte::kAmpersand:
+        if (IsDecimalDigit(pIn[i + 1])) {
+          // A digit reference, up to its ';' (never the '>' at nLast), vanishes.
+          const void* pSemicolon = std::memchr(pIn + i + 2, ';', nLast - i - 1);
+          if (!pSemicolon) return false;
+          i = static_cast<std::uint32_t>(static_cast<const unsigned char*>(pSemicolon) - pIn) + 1;
+          continue;
+        }
+        break;  // stored as text
+      case TextByte::kKept:
+        break;
+      case TextByte::kTagEdge:
+        if (ch == '>') {
+          if (i == nLast) return false;
+          ++i;
+          continue;
+        }
+        {
+          const std::uint32_t nGt = cursor.NextTagEnd(i + 1);
+          if (nGt > nLast) return false;
+          const std::string_view tag(reinterpret_cast<const char*>(pIn) + i, nGt - i);
+          switch (TagInsideRow(tag)) {
+            case TableTag::kLineBreak:
+              Store('\r');
+              Store('\n');
+              break;
+            case TableTag::kCellStart:
+              mark = {nGt + 1, j};
+              bCellClosed = false;
+              break;
+            case TableTag::kRowEnd:
+              // The row's last byte (the comma after its last cell) becomes CR; an
+              // empty row has none to give, so it stores the whole line end.
+              if (j == nOut) Store('\r');
+              else pOut[j - 1] = '\r';
+              Store('\n');
+              nOut = j;
+              nPos = nGt + 1;
+              return true;
+            case TableTag::kTableEnd:
+              // Left on the tag's '<', so that the table reads its end tag itself.
+              Store('\r');
+              Store('\n');
+              nOut = j;
+              nPos = i;
+              return true;
+            case TableTag::kCellEnd:
+              if (bQuoted) Store('"');
+              bQuoted = false;
+              Store(',');
+              bCellClosed = true;
+              break;
+            case TableTag::kRowStart:
+            case TableTag::kOther:
+              break;
+          }
+          // On to the byte after the '>', which must not be the body end's.
+          if (nGt == nLast) return false;
+          i = nGt + 1;
+          continue;
+        }
     }
-
-    assert(nOut + row.Length() < m_nOutLen);
-    std::memcpy(pOut + nOut, row.Bytes(), row.Length());
-    nOut += row.Length();
-    nPos = scan.p;
-    return QUORLIX_OK;
-  } catch (const std::bad_alloc&) {
-    return m_nStatus = QUORLIX_HTML_ROW_FAILED;
+    // Stored as text, with the kept bytes that follow it at once; '>' at nLast ends every run.
+    const std::uint32_t nStop = cursor.NextStop(i + 1);
+    CopyTextRun(pOut + j, nOutCapacity - j, pIn + i, nLast + 1 - i, nStop - i);
+    j += nStop - i;
+    i = nStop;
   }
+}
+
+QUORLIX_VECTOR_ENTRY bool ReadRowVector(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
+                                         std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos) {
+  return ReadRow<VectorCursor<false, true>>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
+}
+bool ReadRowPortable(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut, std::uint32_t nOutCapacity,
+                     std::uint32_t& nOut, std::uint32_t& nPos) {
+  return ReadRow<PortableCursor<false, true>>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
+}
+
+}  // namespace
+
+int CAMFile::ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos) {
+  const bool bRead = IsVectorScanEnabled() ? ReadRowVector(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos)
+                                           : ReadRowPortable(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos);
+  return bRead ? QUORLIX_OK : m_nStatus = QUORLIX_HTML_ROW_FAILED;
 }

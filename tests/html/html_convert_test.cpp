@@ -73,6 +73,9 @@ TEST_F(HtmlConvertTest, TheLastBodyTagsBound) {
   EXPECT_EQ(Render("a</BODY>b"), "ab");               // two end tags: the earlier is just a tag
   EXPECT_EQ(ConvertPage("<HTML><BODY BGCOLOR=white>x</BODY LANG=en></HTML>").strOut, "x");
   EXPECT_EQ(ConvertPage("<BODYX>x</BODYX>").strOut, "x");  // any tag text beginning "<BODY"
+  EXPECT_EQ(Render("x<P <BODY>y"), "xy");            // inside another tag: part of its text
+  EXPECT_EQ(Render("x<P > <BODY>y"), "y");           // after that tag's '>': a tag of its own
+  EXPECT_EQ(Render("x<P <</BODY>y"), "xy");          // the end tag likewise
 }
 
 TEST_F(HtmlConvertTest, BodyStartThenBodyEndGivesAnEmptyFile) {

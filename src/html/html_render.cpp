@@ -77,7 +77,7 @@ template <typename Cursor>
   return QUORLIX_OK;
 }
 
-QUORLIX_VECTOR_ENTRY int RenderBodyVector(CAMFile& doc, unsigned char* pOut, std::uint32_t nOutCapacity,
+QUORLIX_VECTOR_TARGET int RenderBodyVector(CAMFile& doc, unsigned char* pOut, std::uint32_t nOutCapacity,
                                            std::uint32_t& nOut) {
   return RenderBodyWith<VectorCursor<true, false>>(doc, pOut, nOutCapacity, nOut);
 }

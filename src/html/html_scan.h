@@ -45,16 +45,6 @@ inline constexpr auto kRowTextBytes = MakeTextBytes(false, true);
 
 // ---- Scanners ----
 
-// The functions that enter vector code from plain code. A 32-bit Windows host may
-// call the library with its stack aligned to four bytes only, while the compiler
-// keeps spilled vectors in stack slots it takes to be aligned to sixteen; each
-// entry therefore aligns its own frame, and the calls it makes inherit that.
-#if defined(__i386__)
-#define QUORLIX_VECTOR_ENTRY QUORLIX_VECTOR_TARGET __attribute__((force_align_arg_pointer))
-#else
-#define QUORLIX_VECTOR_ENTRY QUORLIX_VECTOR_TARGET
-#endif
-
 // A run is the stretch of bytes that a text loop stores as they stand (kKept in
 // the classes that bKeepLineBreaks and bCommaStops choose); a tag runs up to its
 // '>'. Both scanners give, for [p, p + n):

@@ -283,7 +283,7 @@ template <typename Cursor>
   }
 }
 
-QUORLIX_VECTOR_ENTRY bool ReadRowVector(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
+QUORLIX_VECTOR_TARGET bool ReadRowVector(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
                                          std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos) {
   return ReadRow<VectorCursor<false, true>>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
 }

@@ -2,7 +2,7 @@
 # /usr/bin/time, and one result line per job:
 #   <job> <size>  quorlix <t>s  <tool> <t>s  speedup <r>x  cat <t>s  vs-cat <c>x  peak-rss <MiB> MiB = <m>x input
 # cat is the physical reference: `cat IN > OUT` reads the input and writes it out
-# again in user space, timed in the same run; vs-cat is quorlix's time over cat's.
+# again, timed in turns with quorlix; vs-cat is quorlix's time over cat's.
 # Source it; set QUORLIX to the tool to measure (default: the release build).
 
 set -euo pipefail
@@ -40,17 +40,32 @@ peak_rss_bytes() {
   echo $((kib * 1024))
 }
 
-# Median time of `cat INPUT > a new file`.
-cat_seconds() {
-  median_seconds "rm -f '$WORK/cat_out'; cat '$1' > '$WORK/cat_out'"
+# Median times of two shell commands, run in turns (one warm-up round first), so
+# that a change in the machine's speed during the runs reaches both alike: the
+# ratio of the two is what the lines report. The shell's own start, timed in the
+# same turns, is taken off both, as hyperfine does. Prints both, one per line.
+paired_median_seconds() {
+  python3 - "$RUNS" "$1" "$2" <<'PY'
+import statistics, subprocess, sys, time
+runs, commands = int(sys.argv[1]), sys.argv[2:] + [":"]
+times = [[] for _ in commands]
+for round_ in range(runs + 1):
+    for k, command in enumerate(commands):
+        start = time.perf_counter()
+        subprocess.run(["bash", "-c", command], check=True, stdout=subprocess.DEVNULL)
+        if round_:
+            times[k].append(time.perf_counter() - start)
+shell = statistics.median(times.pop())
+for values in times:
+    print("%.3f" % max(statistics.median(values) - shell, 0.0))
+PY
 }
 
 # report JOB SIZE_LABEL INPUT_FILE QUORLIX_COMMAND TOOL_NAME TOOL_COMMAND
 report() {
   local job=$1 label=$2 input=$3 ours=$4 name=$5 theirs=$6
   local t_ours t_theirs t_cat rss size
-  t_cat=$(cat_seconds "$input")
-  t_ours=$(median_seconds "$ours")
+  { read -r t_cat; read -r t_ours; } < <(paired_median_seconds "rm -f '$WORK/cat_out'; cat '$input' > '$WORK/cat_out'" "$ours")
   t_theirs=$(median_seconds "$theirs")
   rss=$(peak_rss_bytes "$ours")
   size=$(stat -c %s "$input")

@@ -7,8 +7,9 @@
 //
 // Why the output buffer of the body (body end - body start + 1 bytes) is never
 // overrun, at any moment: every byte written can be charged to a distinct input
-// byte of the body read before it is written. Text stands for itself; an opening quote for the '>' of the cell or row
-// start tag that set the mark (a mark opens one quote at most); the closing quote
+// byte of the body read before it is written. Text stands for itself; an opening
+// quote for the '>' of the cell or row start tag that set the mark (a mark opens
+// one quote at most); the closing quote
 // and comma of a cell for the '<' and '/' of its end tag; the CR LF of "<BR" for
 // its '<' and 'B'; the LF after a row end for its '<' (CR too, for '/', when the
 // row was empty); the CR LF that a table end tag adds to a row for its '<' and

@@ -164,6 +164,21 @@ struct VectorLineScan {
                                                            unsigned char chWatched, bool& bWatchedSeen) {
     const __m128i vWatched = _mm_set1_epi8(static_cast<char>(chWatched));
     std::size_t k = 0;
+    for (; n - k >= 2 * kBlockBytes; k += 2 * kBlockBytes) {
+      const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+      const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k + kBlockBytes));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(pOut + k), v0);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(pOut + k + kBlockBytes), v1);
+      const unsigned nMask = LineByteMask(v0) | LineByteMask(v1) << 16;
+      const unsigned nWatched = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v0, vWatched))) |
+                                static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v1, vWatched))) << 16;
+      if (nMask != 0xFFFFFFFF) {
+        const auto nRun = static_cast<unsigned>(__builtin_ctz(~nMask));
+        if (nWatched & ((1u << nRun) - 1)) bWatchedSeen = true;
+        return k + nRun;
+      }
+      if (nWatched) bWatchedSeen = true;
+    }
     for (; n - k >= kBlockBytes; k += kBlockBytes) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(pOut + k), v);

@@ -81,6 +81,30 @@ TEST_F(FileTest, CreateTruncatesAnExistingFile) {
   EXPECT_EQ(file.GetLength(), 0u);
 }
 
+// A file created only if new, and removed again when left unfinished; the name
+// is removed only while it still leads to that file.
+TEST_F(FileTest, NewFileIsCreatedOnlyOnceAndRemovedWhileItsNameLeadsToIt) {
+  constexpr unsigned kNew = CFile::modeCreate | CFile::modeCreateNew | CFile::modeWrite;
+  const std::string strOld = WriteFile("old.txt", "old contents");
+  EXPECT_EQ(CauseOfOpening(strOld, kNew), CFileException::other);
+  EXPECT_EQ(ReadFile(strOld), "old contents");
+
+  const std::string strPath = PathOf("new.txt");
+  {
+    CFile file(strPath, kNew);
+    file.Write("part", 4);
+    file.CloseAndRemove(strPath);
+    EXPECT_FALSE(file.IsOpen());
+  }
+  EXPECT_FALSE(std::filesystem::exists(strPath));
+
+  CFile file(strPath, kNew);
+  std::filesystem::rename(strPath, PathOf("moved.txt"));
+  WriteFile("new.txt", "someone else's");
+  file.CloseAndRemove(strPath);
+  EXPECT_EQ(ReadFile(strPath), "someone else's");
+}
+
 TEST_F(FileTest, SeekThenReadStartsAtTheOffset) {
   CFile file(WriteFile("digits.txt", "0123456789"), CFile::modeRead);
   file.SeekToOffset(7);

@@ -47,6 +47,20 @@ TEST_F(FileWin32Test, MissingFolderOnThePathIsOther) {
   EXPECT_EQ(CauseOfOpening(PathOf("absent\\a.txt"), kCreate), CFileException::other);
 }
 
+TEST_F(FileWin32Test, NewFileIsCreatedOnlyOnceAndRemovedWhenLeftUnfinished) {
+  constexpr unsigned kNew = CFile::modeCreate | CFile::modeCreateNew | CFile::modeReadWrite;
+  const std::string strOld = WriteFile("old.txt", "old contents");
+  EXPECT_EQ(CauseOfOpening(strOld, kNew), CFileException::other);
+  EXPECT_EQ(std::filesystem::file_size(strOld), 12u);
+
+  const std::string strPath = PathOf("new.txt");
+  CFile file(strPath, kNew);
+  file.Write("part", 4);
+  file.CloseAndRemove(strPath);
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_FALSE(std::filesystem::exists(strPath));
+}
+
 TEST_F(FileWin32Test, FolderIsNotAFile) {
   EXPECT_EQ(CauseOfOpening(m_dir.string(), CFile::modeRead), CFileException::other);
   EXPECT_EQ(CauseOfOpening(m_dir.string(), kCreate), CFileException::other);

@@ -87,18 +87,11 @@ class RecordScan {
     if (m_bRecordsPassThrough) {
       // Each record with its delimiter becomes the record with field delimiters
       // replaced and the same delimiter: the records found go out in one piece,
-      // so only the end of the last one matters.
-      if (!m_recordSearch.CanOverlapItself()) {
-        if (const unsigned char* pLastEnd = m_recordSearch.FindEndOfLast(p, pEnd)) {
-          m_bRecordDelimiterSeen = true;
-          m_bRecordOpen = false;
-          p = pLastEnd;
-        }
-      }
-      while (const unsigned char* pRecordEnd = m_recordSearch.Find(p, pEnd)) {
+      // so only the end of the last one matters. No record ends after it.
+      if (const unsigned char* pLastEnd = m_recordSearch.FindEndOfLast(p, pEnd)) {
         m_bRecordDelimiterSeen = true;
         m_bRecordOpen = false;
-        p = pRecordEnd + m_delims.strInRecord.size();
+        p = pLastEnd;
       }
       // Replaced where they are, those bytes go out in one write, straight from the block.
       const auto nRecordBytes = static_cast<std::size_t>(p - pData);
@@ -106,7 +99,7 @@ class RecordScan {
         m_bFieldDelimiterSeen = true;
       m_out.Write(pData, nRecordBytes);
     }
-    while (const unsigned char* pRecordEnd = m_recordSearch.Find(p, pEnd)) {
+    while (const unsigned char* pRecordEnd = m_bRecordsPassThrough ? nullptr : m_recordSearch.Find(p, pEnd)) {
       TakeFields(p, pRecordEnd, true);
       EndRecord();
       m_bRecordDelimiterSeen = true;

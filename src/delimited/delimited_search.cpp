@@ -51,7 +51,6 @@ const unsigned char* DelimiterSearch::FindPortable(const unsigned char* pFrom, c
 }
 
 const unsigned char* DelimiterSearch::FindEndOfLast(const unsigned char* pFrom, const unsigned char* pTo) const {
-  assert(!CanOverlapItself());
   constexpr std::ptrdiff_t kNearEndBytes = 1024;
   const std::size_t nLen = m_strDelim.size();
   const auto findEndOfLastIn = [&](const unsigned char* p, const unsigned char* pEnd) {
@@ -59,6 +58,8 @@ const unsigned char* DelimiterSearch::FindEndOfLast(const unsigned char* pFrom, 
     while (const unsigned char* pFound = Find(p, pEnd)) p = pLastEnd = pFound + nLen;
     return pLastEnd;
   };
+  // Where occurrences can overlap, which are found depends on where the search begins.
+  if (CanOverlapItself()) return findEndOfLastIn(pFrom, pTo);
   const unsigned char* const pNearEnd = pTo - pFrom > kNearEndBytes ? pTo - kNearEndBytes : pFrom;
   if (const unsigned char* pLastEnd = findEndOfLastIn(pNearEnd, pTo); pLastEnd || pNearEnd == pFrom) return pLastEnd;
   // None starts near the end: the last one lies wholly before pNearEnd's first

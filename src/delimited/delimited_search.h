@@ -31,9 +31,10 @@ class DelimiterSearch {
   // True when two occurrences can overlap, as "aa" does in "aaa". Otherwise the
   // occurrences are the same whichever place a search starts from.
   bool CanOverlapItself() const { return m_border.back() != 0; }
-  // For a delimiter that cannot overlap itself: the end of the last occurrence
-  // in [pFrom, pTo), or nullptr. It is searched for near pTo first, so a block
-  // of many short records costs a few searches rather than one per record.
+  // The end of the last occurrence that Find, resumed after each one from pFrom,
+  // meets in [pFrom, pTo), or nullptr. A delimiter that cannot overlap itself is
+  // searched for near pTo first, so a block of many short records costs a few
+  // searches rather than one per record.
   const unsigned char* FindEndOfLast(const unsigned char* pFrom, const unsigned char* pTo) const;
 
  private:

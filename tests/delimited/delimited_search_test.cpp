@@ -88,8 +88,18 @@ TEST(DelimiterSearch, EndOfLastOccurrenceIsWhereTheSearchFromTheLeftEnds) {
       }
     }
   }
+}
+
+// Delimiters that overlap themselves end where the search from the block's start ends.
+TEST(DelimiterSearch, EndOfLastOverlappingOccurrenceDependsOnWhereTheSearchStarts) {
   EXPECT_TRUE(DelimiterSearch("abab").CanOverlapItself());
   EXPECT_TRUE(DelimiterSearch("aa").CanOverlapItself());
+  std::string text(3000, 'a');
+  text.append("bababab").append(7, 'a');
+  const auto* const pBegin = reinterpret_cast<const unsigned char*>(text.data());
+  EXPECT_EQ(DelimiterSearch("aa").FindEndOfLast(pBegin, pBegin + text.size()) - pBegin, 3013);
+  EXPECT_EQ(DelimiterSearch("abab").FindEndOfLast(pBegin, pBegin + text.size()) - pBegin, 3007);
+  EXPECT_EQ(DelimiterSearch("abab").FindEndOfLast(pBegin + 3000, pBegin + text.size()) - pBegin, 3005);
 }
 
 class LongDelimiterTest : public quorlix_test::TempDirTest {};

@@ -236,25 +236,23 @@ class VectorCursor {
   VectorCursor(const unsigned char* pIn, std::uint32_t nLast)
       : m_pIn(pIn), m_nLast(nLast), m_nBase(nLast + 1), m_scanning(pIn, nLast) {}
 
-  QUORLIX_VECTOR_TARGET std::uint32_t NextStop(std::uint32_t i) {
-    for (;;) {
-      if (i - m_nBase >= kWindowBytes && !MakeWindow(i)) return m_scanning.NextStop(i);
-      const std::uint64_t nStops = m_nStops >> (i - m_nBase);
-      if (nStops != 0) return i + static_cast<std::uint32_t>(__builtin_ctzll(nStops));
-      i = m_nBase + kWindowBytes;
-    }
-  }
-
-  QUORLIX_VECTOR_TARGET std::uint32_t NextTagEnd(std::uint32_t i) {
-    for (;;) {
-      if (i - m_nBase >= kWindowBytes && !MakeWindow(i)) return m_scanning.NextTagEnd(i);
-      const std::uint64_t nEnds = m_nTagEnds >> (i - m_nBase);
-      if (nEnds != 0) return i + static_cast<std::uint32_t>(__builtin_ctzll(nEnds));
-      i = m_nBase + kWindowBytes;
-    }
-  }
+  QUORLIX_VECTOR_TARGET std::uint32_t NextStop(std::uint32_t i) { return NextMarked<false>(i); }
+  QUORLIX_VECTOR_TARGET std::uint32_t NextTagEnd(std::uint32_t i) { return NextMarked<true>(i); }
 
  private:
+  // The first place at or after i that the window's stops, or its tag ends, mark;
+  // past the last whole window, the scanning cursor's answer.
+  template <bool bTagEnds>
+  QUORLIX_VECTOR_TARGET std::uint32_t NextMarked(std::uint32_t i) {
+    for (;;) {
+      if (i - m_nBase >= kWindowBytes && !MakeWindow(i))
+        return bTagEnds ? m_scanning.NextTagEnd(i) : m_scanning.NextStop(i);
+      const std::uint64_t nMarks = (bTagEnds ? m_nTagEnds : m_nStops) >> (i - m_nBase);
+      if (nMarks != 0) return i + static_cast<std::uint32_t>(__builtin_ctzll(nMarks));
+      i = m_nBase + kWindowBytes;
+    }
+  }
+
   // The window at i, when all its bytes lie at or before nLast.
   QUORLIX_VECTOR_TARGET bool MakeWindow(std::uint32_t i) {
     if (m_nLast + 1 - i < kWindowBytes) return false;

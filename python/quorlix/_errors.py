@@ -183,4 +183,4 @@ def error_for(function: str, status: int, files: tuple[str, ...] = ()) -> Quorli
 
 def display_name(path: str | bytes | os.PathLike) -> str:
     """A path as the messages show it."""
-    return os.fsdecode(path)
+    return path if type(path) is str else os.fsdecode(path)

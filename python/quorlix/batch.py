@@ -9,7 +9,6 @@ failure is a record, never an exception.
 from __future__ import annotations
 
 import os
-from os import fsdecode, stat
 from time import perf_counter
 from concurrent.futures import Executor, ThreadPoolExecutor
 from functools import partial
@@ -62,17 +61,13 @@ def _size_of(path: PathArg) -> int:
         return 0
 
 
-def _as_str(path: PathArg) -> str:
-    return path if type(path) is str else fsdecode(path)
-
-
 def _run_one(func: Callable[..., Any], args: tuple[PathArg, ...]) -> Record:
     # Kept lean: whatever runs here holds the GIL, which the conversion itself
     # does not, so every step here is time the other workers cannot share.
     start = perf_counter()
     try:
         if func(*args) is False and _is(func, verify):
-            status, meaning = 18, describe(VERIFY, 18, (_as_str(args[0]),))
+            status, meaning = 18, describe(VERIFY, 18, (display_name(args[0]),))
         else:
             status, meaning = 0, OK_MEANING
     except QuorlixError as error:
@@ -81,7 +76,7 @@ def _run_one(func: Callable[..., Any], args: tuple[PathArg, ...]) -> Record:
         status, meaning = None, f"{type(error).__name__}: {error}"
     seconds = perf_counter() - start
     source = args[0] if args else ""
-    return _make_record((_as_str(source), status, meaning, tuple(map(_as_str, args[1:])), _size_of(source), seconds))
+    return _make_record((display_name(source), status, meaning, tuple(map(display_name, args[1:])), _size_of(source), seconds))
 
 
 def _is(func: Callable[..., Any], target: Callable[..., Any]) -> bool:
@@ -103,12 +98,7 @@ def _decode_named_filings(items: Sequence[tuple[str, str, str]]) -> list[tuple[i
         start = perf_counter()
         status = call(source.encode(_FS_ENCODING, _FS_ERRORS), text.encode(_FS_ENCODING, _FS_ERRORS),
                       schedule.encode(_FS_ENCODING, _FS_ERRORS))
-        seconds = perf_counter() - start
-        try:
-            bytes_in = stat(source).st_size
-        except OSError:
-            bytes_in = 0
-        outcomes.append((status, seconds, bytes_in))
+        outcomes.append((status, perf_counter() - start, _size_of(source)))
     return outcomes
 
 

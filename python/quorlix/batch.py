@@ -12,6 +12,7 @@ import os
 from time import perf_counter
 from concurrent.futures import Executor, ThreadPoolExecutor
 from functools import partial
+from operator import attrgetter
 from typing import Any, Callable, Iterable, NamedTuple, Optional, Sequence, Tuple
 
 from . import _library
@@ -87,19 +88,25 @@ def _run_items(func: Callable[..., Any], items: Sequence[tuple[PathArg, ...]]) -
     return [_run_one(func, args) for args in items]
 
 
-def _decode_named_filings(items: Sequence[tuple[str, str, str]]) -> list[tuple[int, float, int]]:
-    """decode_filings's task: (status, seconds, bytes_in) of each filing. Its paths
-    are str without NUL bytes, so the export is called directly, and the records
-    are built by the caller once all is done: with two threads, each step here
-    holds the GIL, and a thread back from the library waits for it."""
+def _decode_named_filings(items: Sequence[tuple[str, str, str]]) -> list[Record]:
+    """decode_filings's task: the record of each filing. Its paths are str without
+    NUL bytes, so the export is called directly. With two threads, every step here
+    holds the GIL, and a thread back from the library waits for it: the paths are
+    encoded before the calls, and one clock reading ends one call and starts the next."""
     call = _library.load().CvtDecodeFiling
+    encoded = [(source.encode(_FS_ENCODING, _FS_ERRORS), text.encode(_FS_ENCODING, _FS_ERRORS),
+                schedule.encode(_FS_ENCODING, _FS_ERRORS)) for source, text, schedule in items]
     outcomes = []
-    for source, text, schedule in items:
-        start = perf_counter()
-        status = call(source.encode(_FS_ENCODING, _FS_ERRORS), text.encode(_FS_ENCODING, _FS_ERRORS),
-                      schedule.encode(_FS_ENCODING, _FS_ERRORS))
-        outcomes.append((status, perf_counter() - start, _size_of(source)))
-    return outcomes
+    start = perf_counter()
+    for args in encoded:
+        status = call(*args)
+        size = _size_of(args[0])
+        end = perf_counter()
+        outcomes.append((status, end - start, size))
+        start = end
+    return [_make_record((item[0], status, OK_MEANING if status == 0 else describe(FILING, status, item),
+                          item[1:], size, seconds))
+            for item, (status, seconds, size) in zip(items, outcomes)]
 
 
 def _lost(args: tuple[PathArg, ...], error: BaseException) -> Record:
@@ -167,31 +174,39 @@ def convert(func: Callable[..., Any], pairs: Iterable[Any], executor: Executor |
 
 # ---- decode_filings: output names like the tool's batch form ----
 
-class _Input(NamedTuple):
-    source: str
-    out_folder: str  # the folder its outputs go to
-    name: str
-    inside: bool  # it lies inside the output folder
+# An input found or named: (source, the folder its outputs go to, its name, whether it
+# lies inside the output folder). A plain tuple: one is made for every file of a tree.
+_Input = Tuple[str, str, str, bool]
 
 
-_make_input = _Input._make
+def _name_bytes(entry: os.DirEntry) -> bytes:
+    return entry.name.encode(_FS_ENCODING, _FS_ERRORS)
 
 
-def _name_bytes(name: str) -> bytes:
-    return name.encode(_FS_ENCODING, _FS_ERRORS)
+_entry_name = attrgetter("name")
+# Names that are all ASCII sort in byte order as str, without encoding each.
+_ASCII_SORTS_AS_BYTES = "a".encode(_FS_ENCODING) == b"a"
+
+
+def _in_byte_order(entries: list[os.DirEntry]) -> list[os.DirEntry]:
+    if _ASCII_SORTS_AS_BYTES and "".join(map(_entry_name, entries)).isascii():
+        entries.sort(key=_entry_name)
+    else:
+        entries.sort(key=_name_bytes)
+    return entries
 
 
 def _walk(folder: str, out_folder: str, inside: bool, found: list[_Input]) -> None:
     """Regular files below folder, depth-first, names in byte order; links to
     files are followed, links to folders are not, so no loop is possible."""
     with os.scandir(folder) as scan:
-        entries = sorted(scan, key=lambda entry: _name_bytes(entry.name))
+        entries = _in_byte_order(list(scan))
     for entry in entries:
         try:
             if entry.is_dir(follow_symlinks=False):
                 _walk(entry.path, os.path.join(out_folder, entry.name), inside, found)
             elif entry.is_file():
-                found.append(_make_input((entry.path, out_folder, entry.name, inside)))
+                found.append((entry.path, out_folder, entry.name, inside))
         except OSError:
             continue
 
@@ -212,13 +227,13 @@ def _inputs(paths: Iterable[PathArg], out_root: str) -> list[_Input]:
                 # The output folder lies below this one: only its own subtree is inside it.
                 found: list[_Input] = []
                 _walk(path, out_root, False, found)
-                inputs.extend(entry._replace(inside=_is_inside(os.path.join(real, os.path.relpath(entry.source, path)),
-                                                               out_real)) for entry in found)
+                inputs.extend((source, folder, name, _is_inside(os.path.join(real, os.path.relpath(source, path)), out_real))
+                              for source, folder, name, _ in found)
             else:
                 _walk(path, out_root, _is_inside(real, out_real), inputs)
         else:
             real = os.path.join(os.path.realpath(os.path.dirname(path) or "."), os.path.basename(path))
-            inputs.append(_Input(path, out_root, os.path.basename(path), _is_inside(real, out_real)))
+            inputs.append((path, out_root, os.path.basename(path), _is_inside(real, out_real)))
     return inputs
 
 
@@ -262,11 +277,11 @@ def decode_filings(paths: Iterable[PathArg], out_dir: PathArg, executor: Executo
         if inside:
             records.append(Record(source, None, SKIPPED_MEANING, outputs, _size_of(source), 0.0))
             continue
-        for output in outputs:
-            key = os.path.normcase(output) if _IGNORES_CASE else output
-            if key in owners:
-                raise OutputCollisionError(f"'{owners[key]}' and '{source}' would both write '{output}'")
-            owners[key] = source
+        text, schedule = keys = tuple(map(os.path.normcase, outputs)) if _IGNORES_CASE else outputs
+        if text in owners or schedule in owners:
+            key = text if text in owners else schedule
+            raise OutputCollisionError(f"'{owners[key]}' and '{source}' would both write '{outputs[keys.index(key)]}'")
+        owners[text] = owners[schedule] = source
         records.append(None)
         items.append((source, *outputs))
         folders.append(out_folder)
@@ -278,7 +293,7 @@ def decode_filings(paths: Iterable[PathArg], out_dir: PathArg, executor: Executo
         except OSError as error:
             failed_folders[folder] = str(error)
     runnable = [item for item, folder in zip(items, folders) if folder not in failed_folders]
-    outcomes = iter(_run(_decode_named_filings, runnable, executor))
+    converted = iter(_run(_decode_named_filings, runnable, executor))
     pending = iter(zip(items, folders))
     results: list[Record] = []
     for record in records:
@@ -288,12 +303,8 @@ def decode_filings(paths: Iterable[PathArg], out_dir: PathArg, executor: Executo
             if error is not None:
                 record = Record(item[0], 2, describe(FILING, 2, item) + f": {error}", item[1:], _size_of(item[0]), 0.0)
             else:
-                outcome = next(outcomes)
-                if isinstance(outcome, BaseException):
-                    record = _lost(item, outcome)
-                else:
-                    status, seconds, bytes_in = outcome
-                    meaning = OK_MEANING if status == 0 else describe(FILING, status, item)
-                    record = _make_record((item[0], status, meaning, item[1:], bytes_in, seconds))
+                record = next(converted)
+                if isinstance(record, BaseException):
+                    record = _lost(item, record)
         results.append(record)
     return results

@@ -58,6 +58,19 @@ def test_outputs_mirror_the_inputs_in_byte_order(tmp_path, filing_tree, data_dir
     assert (tmp_path / "out" / "apple_10q_2000q1_ex27.fds.txt").read_bytes().startswith(b"Article")
 
 
+def test_names_beyond_ascii_are_walked_in_byte_order(tmp_path, data_dir):
+    # As str, the undecodable byte 0xff (U+DCFF) sorts before U+E000; as bytes, after it.
+    folder = tmp_path / "in"
+    folder.mkdir()
+    data = (data_dir / FILINGS[0]).read_bytes()
+    names = [b"b.txt", b"\xc3\xa9.txt", b"\xee\x80\x80.txt", b"\xff.txt", b"Z.txt"]
+    for name in names:
+        (folder / os.fsdecode(name)).write_bytes(data)
+    records = batch.decode_filings([folder], tmp_path / "out")
+    assert [os.fsencode(os.path.basename(r.input)) for r in records] == sorted(names)
+    assert [r.status for r in records] == [0] * len(names)
+
+
 def test_failures_are_records_in_input_order(tmp_path, data_dir):
     good = data_dir / FILINGS[0]
     missing = tmp_path / "missing.txt"

@@ -185,6 +185,24 @@ template <typename Scan>
     takeByteAfterCr(*p++);
   }
   while (p < pEnd) {
+    if constexpr (Scan::kHasBlocks) {
+      // Lines with no '>' that go to the text output alone are copied whole blocks at a time.
+      if (chPrev != '\r' && nLineWithoutGt == nLine && !stream.flags.bEmitTag && !stream.flags.bCapture) {
+        unsigned char* pLineEnd = nullptr;
+        const std::size_t nTaken = Scan::CopyPlainLines(p, static_cast<std::size_t>(pEnd - p), pOut, '>', pLineEnd);
+        if (nTaken != 0) {
+          p += nTaken;
+          if (pLineEnd != nullptr) {
+            stream.nLineStart = nTextSize + static_cast<std::size_t>(pLineEnd - pStart);
+            nLine = static_cast<std::size_t>(pOut - pLineEnd);
+          } else {
+            nLine += nTaken;
+          }
+          nLineWithoutGt = nLine;
+          if (p[-1] != '\n') chPrev = p[-1];  // an LF leaves it
+        }
+      }
+    }
     bool bGtInRun = false;
     const std::size_t nRun = Scan::CopyRunWatching(p, static_cast<std::size_t>(pEnd - p), pOut, '>', bGtInRun);
     if (nRun != 0) {

@@ -92,6 +92,45 @@ TEST(LineScan, BlocksAreClassifiedAndTheirSelectedBytesGathered) {
     EXPECT_EQ(std::string_view(reinterpret_cast<const char*>(out), 8), expected);
   }
 }
+
+// Plain lines are taken whole blocks at a time while two blocks are left, up to
+// the first block that holds a byte other than line bytes and LFs, or a '>'; each
+// LF comes out as CR LF, and the last line end stored is where the next line starts.
+TEST(LineScan, PlainLinesAreCopiedWithEachLfAsCrLf) {
+  if (!CanRunVectorScan()) GTEST_SKIP() << "this processor cannot run the vector scanner";
+  const auto expectCopy = [](const std::string& text, std::size_t nTaken, const std::string& label) {
+    std::vector<unsigned char> out(2 * text.size() + 32, '?');
+    unsigned char* pOut = out.data();
+    unsigned char* pLineEnd = nullptr;
+    ASSERT_EQ(VectorLineScan::CopyPlainLines(reinterpret_cast<const unsigned char*>(text.data()), text.size(), pOut,
+                                             '>', pLineEnd),
+              nTaken)
+        << label;
+    std::string expected;
+    for (const char c : text.substr(0, nTaken)) expected += c == '\n' ? "\r\n" : std::string(1, c);
+    const auto* pOutText = reinterpret_cast<const char*>(out.data());
+    EXPECT_EQ(std::string_view(pOutText, static_cast<std::size_t>(pOut - out.data())), expected) << label;
+    const std::size_t nLastLf = expected.rfind('\n');
+    if (nLastLf == std::string::npos) EXPECT_EQ(pLineEnd, nullptr) << label;
+    else EXPECT_EQ(pLineEnd, out.data() + nLastLf + 1) << label;
+  };
+  // LFs alone, in pairs and filling a block, at every place of the first block.
+  for (std::size_t nAt = 0; nAt < 16; ++nAt) {
+    std::string text(64, 'x');
+    text[nAt] = '\n';
+    expectCopy(text, 48, "one LF at " + std::to_string(nAt));
+    text[(nAt + 5) % 16] = '\n';
+    expectCopy(text, 48, "two LFs from " + std::to_string(nAt));
+  }
+  expectCopy(std::string(16, '\n') + std::string(16, 'x'), 16, "a block of LFs");
+  // The block that holds anything else stops the copy before it.
+  for (const char stop : {'>', '\r', '\t', '\0', '\x7f', '\x80', '\xff'}) {
+    std::string text = "line one\nline two, a longer one\nand three\n" + std::string(40, 'y');
+    text[37] = stop;
+    expectCopy(text, 32, "a block holding " + std::to_string(static_cast<unsigned char>(stop)));
+  }
+  expectCopy(std::string(31, 'z'), 0, "fewer than two blocks");
+}
 #endif
 
 // Meaningful in the suite's run under QUORLIX_PORTABLE=1.

@@ -16,6 +16,7 @@
 #include "platform/platform_string.h"
 #include "quorlix.h"
 
+class CReadAhead;
 struct FilingCopyFlags;
 struct FilingStream;
 
@@ -124,7 +125,8 @@ class CAMFile : public CObject {
   // for both outputs in one file.
   int DecodeFiling();
   // Reads the next block of the open filing into m_pInBuf (m_nBlockLen bytes).
-  int ReadBlock(CFile& fileIn);
+  // A filing read ahead comes from pAhead instead, block by block in the same order.
+  int ReadBlock(CFile& fileIn, CReadAhead* pAhead = nullptr);
   // Decodes nLen bytes of m_pInBuf onto the stream; bEndsFiling also writes the
   // line left open at the end. QUORLIX_OK, a file status of QUORLIX_FILING_* when
   // writing failed, or QUORLIX_FILING_DECODE_FAILED (no memory).

@@ -9,11 +9,15 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <new>
+#include <optional>
 #include <string_view>
+#include <system_error>
 
 #include "document/am_file.h"
 #include "document/line_scan.h"
 #include "filing/filing_stream.h"
+#include "platform/read_ahead.h"
 #include "quorlix.h"
 
 namespace {
@@ -33,6 +37,11 @@ bool IsDropMarker(std::string_view strLine) {
 }
 
 void WriteTo(CArchive& ar, const CString& str) { ar.Write(str.data(), str.size()); }
+
+#ifdef QUORLIX_HAS_READ_AHEAD
+// Filings longer than this are read ahead: below it, a thread costs more than it saves.
+constexpr std::uint64_t kReadAheadFromBytes = 4 * std::uint64_t{kFilingBlockBytes};
+#endif
 
 // What is left to read of a filing that measured 0, until a short read ends it.
 constexpr std::uint64_t kUnmeasuredFilingBytes = std::numeric_limits<std::uint64_t>::max();
@@ -73,9 +82,25 @@ int CAMFile::DecodeFiling() {
 
     FilingStream stream(fileText, fileSchedule);
     if (bFirstBlockEarly) DecodeBlock(stream, m_nBlockLen, m_nFilingLeft == 0);
-    while (m_nStatus == kStatusOk && m_nFilingLeft > 0 && ReadBlock(fileIn) == kStatusOk &&
+    CReadAhead* pAhead = nullptr;
+#ifdef QUORLIX_HAS_READ_AHEAD
+    // A filing of many blocks is read ahead, so that reading overlaps decoding;
+    // where no thread can start, it is read here, block by block.
+    std::optional<CReadAhead> ahead;
+    if (!bFirstBlockEarly && m_nFilingLeft > kReadAheadFromBytes) {
+      try {
+        pAhead = &ahead.emplace(fileIn, m_nFilingNext, m_nFilingLeft, kFilingBlockBytes);
+      } catch (const std::system_error&) {
+      } catch (const std::bad_alloc&) {
+      }
+    }
+#endif
+    while (m_nStatus == kStatusOk && m_nFilingLeft > 0 && ReadBlock(fileIn, pAhead) == kStatusOk &&
            DecodeBlock(stream, m_nBlockLen, m_nFilingLeft == 0) == kStatusOk) {
     }
+#ifdef QUORLIX_HAS_READ_AHEAD
+    ahead.reset();  // the thread is done with the filing before it closes
+#endif
     // Also after a failure, the lines decoded before it reach the outputs.
     stream.Close();
     fileIn.Close();
@@ -94,13 +119,18 @@ int CAMFile::DecodeFiling() {
 // m_pInBuf holds the first block, the largest, so every later block fits it too.
 // A filing that measured 0 is read one whole block at a time until a short read
 // ends it; the others must deliver exactly their measured length.
-int CAMFile::ReadBlock(CFile& fileIn) {
+int CAMFile::ReadBlock(CFile& fileIn, CReadAhead* pAhead) {
   try {
     const bool bMeasured = m_nFilingLeft != kUnmeasuredFilingBytes;
     m_nBlockLen = static_cast<std::uint32_t>(std::min<std::uint64_t>(m_nFilingLeft, kFilingBlockBytes));
     if (m_nBlockLen == 0) return m_nStatus = kStatusOk;
-    if (bMeasured) fileIn.SeekToOffset(m_nFilingNext);
-    const std::size_t nGot = fileIn.Read(m_pInBuf.get(), m_nBlockLen);
+    std::size_t nGot = 0;
+    if (pAhead) {
+      nGot = pAhead->Next(m_pInBuf);
+    } else {
+      if (bMeasured) fileIn.SeekToOffset(m_nFilingNext);
+      nGot = fileIn.Read(m_pInBuf.get(), m_nBlockLen);
+    }
     if (bMeasured) {
       // A filing that ends before its measured length was changed under us.
       if (nGot != m_nBlockLen) return m_nStatus = QUORLIX_FILING_FILE_ERROR;

@@ -198,6 +198,25 @@ TEST_F(FilingTest, SeveralBlocksDecodeAsOneStream) {
   EXPECT_TRUE(inBlocks.strText.ends_with(kEpsRow + std::string(3 * std::size_t{kFilingBlockBytes}, 'z')));
 }
 
+// A long filing is read ahead while it is decoded: more blocks than are held
+// ready at once, of real filings' lines, decode as one stream, and a failed
+// write stops the decoding while blocks are still being read.
+TEST_F(FilingTest, LongFilingReadAheadDecodesAsOneStream) {
+  const std::string strSample = ReadFile((DataDir() / "filing/apple_10q_2000q1_ex27.txt").string());
+  std::string strFiling;
+  while (strFiling.size() < 40 * std::size_t{kFilingBlockBytes}) strFiling += strSample;
+  const Decoded inBlocks = Decode(strFiling);
+  const Decoded whole = DecodeAsOneBlock(strFiling);
+  ASSERT_EQ(inBlocks.nStatus, QUORLIX_OK);
+  EXPECT_TRUE(inBlocks.strText == whole.strText);
+  EXPECT_TRUE(inBlocks.strSchedule == whole.strSchedule);
+  EXPECT_FALSE(inBlocks.strSchedule.empty());
+
+  const std::string strIn = PathOf("filing.txt");
+  EXPECT_EQ(CvtDecodeFiling(strIn.c_str(), "/dev/full", PathOf("schedule.txt").c_str()), QUORLIX_FILING_FILE_ERROR);
+  EXPECT_EQ(ReadFile(PathOf("schedule.txt")), "");
+}
+
 // ---- Files ----
 
 TEST_F(FilingTest, EmptyFilingGivesTwoEmptyOutputs) {

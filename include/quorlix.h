@@ -135,7 +135,9 @@ QUORLIX_API int QUORLIX_CALL CvtHTMLtoText(const char* pszInPath, const char* ps
  *   returns          0, or one of the QUORLIX_FILING_* statuses below.
  *   Files of any size are decoded in one pass. Memory: one block of the filing
  *   (64 KiB) plus the longest line, which is held whole. An output that names the
- *   filing itself is refused before anything is created.
+ *   filing itself is refused before anything is created. On POSIX systems a
+ *   filing longer than four blocks is read ahead, up to 16 blocks (1 MiB), by a
+ *   thread of the call's own that takes no signals and ends before the call returns.
  *   No memory: 18. */
 #define QUORLIX_FILING_FILE_ERROR 2      /* a file error on any of the three files (bad path, disk full, same
                                             file, a filing that is no regular file) */

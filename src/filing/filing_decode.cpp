@@ -38,10 +38,8 @@ bool IsDropMarker(std::string_view strLine) {
 
 void WriteTo(CArchive& ar, const CString& str) { ar.Write(str.data(), str.size()); }
 
-#ifdef QUORLIX_HAS_READ_AHEAD
 // Filings longer than this are read ahead: below it, a thread costs more than it saves.
 constexpr std::uint64_t kReadAheadFromBytes = 4 * std::uint64_t{kFilingBlockBytes};
-#endif
 
 // What is left to read of a filing that measured 0, until a short read ends it.
 constexpr std::uint64_t kUnmeasuredFilingBytes = std::numeric_limits<std::uint64_t>::max();
@@ -82,25 +80,21 @@ int CAMFile::DecodeFiling() {
 
     FilingStream stream(fileText, fileSchedule);
     if (bFirstBlockEarly) DecodeBlock(stream, m_nBlockLen, m_nFilingLeft == 0);
-    CReadAhead* pAhead = nullptr;
-#ifdef QUORLIX_HAS_READ_AHEAD
     // A filing of many blocks is read ahead, so that reading overlaps decoding;
     // where no thread can start, it is read here, block by block.
     std::optional<CReadAhead> ahead;
     if (!bFirstBlockEarly && m_nFilingLeft > kReadAheadFromBytes) {
       try {
-        pAhead = &ahead.emplace(fileIn, m_nFilingNext, m_nFilingLeft, kFilingBlockBytes);
+        ahead.emplace(fileIn, m_nFilingNext, m_nFilingLeft, kFilingBlockBytes);
       } catch (const std::system_error&) {
       } catch (const std::bad_alloc&) {
       }
     }
-#endif
+    CReadAhead* const pAhead = ahead ? &*ahead : nullptr;
     while (m_nStatus == kStatusOk && m_nFilingLeft > 0 && ReadBlock(fileIn, pAhead) == kStatusOk &&
            DecodeBlock(stream, m_nBlockLen, m_nFilingLeft == 0) == kStatusOk) {
     }
-#ifdef QUORLIX_HAS_READ_AHEAD
     ahead.reset();  // the thread is done with the filing before it closes
-#endif
     // Also after a failure, the lines decoded before it reach the outputs.
     stream.Close();
     fileIn.Close();

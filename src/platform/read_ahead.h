@@ -4,19 +4,19 @@
 // CFile::Read, so it arrives with the same bytes, the same short length where the
 // file ends early, and the same exception where a read fails.
 //
-// POSIX only: the Windows library keeps to the thread that calls it.
+// On Windows the library keeps to the thread that calls it: each block is read
+// when it is asked for.
 #pragma once
 
-#if !defined(_WIN32)
-#define QUORLIX_HAS_READ_AHEAD 1
-
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#if !defined(_WIN32)
+#include <condition_variable>
 #include <exception>
 #include <mutex>
 #include <thread>
 #include <vector>
+#endif
 
 #include "platform/byte_buffer.h"
 #include "platform/file.h"
@@ -42,6 +42,14 @@ class CReadAhead {
   std::size_t Next(ByteBuffer& pBlock);
 
  private:
+  CFile& m_file;
+  const std::uint64_t m_nOffset;
+  const std::uint64_t m_nLength;
+  const std::size_t m_nBlockBytes;
+#if defined(_WIN32)
+  std::uint64_t m_nDone = 0;  // bytes asked for so far
+  bool m_bEnded = false;      // a short or failed read ended the file
+#else
   struct Block {
     ByteBuffer pBytes;
     std::size_t nGot = 0;
@@ -50,12 +58,7 @@ class CReadAhead {
 
   void ReadBlocks() noexcept;
 
-  CFile& m_file;
-  const std::uint64_t m_nOffset;
-  const std::uint64_t m_nLength;
-  const std::size_t m_nBlockBytes;
   std::vector<Block> m_blocks;  // a ring: block i in m_blocks[i % kBlocksAhead]
-
   std::mutex m_mutex;
   std::condition_variable m_cvRead;   // a block was read, or the reading ended
   std::condition_variable m_cvTaken;  // blocks were taken, or the reading must stop
@@ -66,6 +69,5 @@ class CReadAhead {
   bool m_bReaderWaits = false;
   bool m_bTakerWaits = false;
   std::thread m_thread;
-};
-
 #endif
+};

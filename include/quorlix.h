@@ -33,6 +33,12 @@
  * copy-on-write file systems (btrfs, ZFS) even overwriting needs new space, so
  * running out of it part-way can leave a partly converted file.
  *
+ * Threads. On POSIX systems CvtCRLF (into a new output) and CvtDecodeFiling read
+ * an input longer than 256 KiB ahead of the conversion, up to 1 MiB, on a thread
+ * of the call's own; it takes no signals and ends before the call returns. Where
+ * no thread can start, the call reads the input itself. The Windows DLL keeps to
+ * the caller's thread.
+ *
  * No memory. The library reports running out of memory with the statuses of
  * other failures; each export lists those statuses under "No memory".
  *
@@ -135,9 +141,8 @@ QUORLIX_API int QUORLIX_CALL CvtHTMLtoText(const char* pszInPath, const char* ps
  *   returns          0, or one of the QUORLIX_FILING_* statuses below.
  *   Files of any size are decoded in one pass. Memory: one block of the filing
  *   (64 KiB) plus the longest line, which is held whole. An output that names the
- *   filing itself is refused before anything is created. On POSIX systems a
- *   filing longer than four blocks is read ahead, up to 16 blocks (1 MiB), by a
- *   thread of the call's own that takes no signals and ends before the call returns.
+ *   filing itself is refused before anything is created. A long filing is read
+ *   ahead on POSIX systems (see "Threads" above): 1 MiB more.
  *   No memory: 18. */
 #define QUORLIX_FILING_FILE_ERROR 2      /* a file error on any of the three files (bad path, disk full, same
                                             file, a filing that is no regular file) */

@@ -12,11 +12,13 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <system_error>
 
 #include "crlf/crlf_pass.h"
 #include "document/am_file.h"
 #include "document/byte_filter.h"
 #include "document/line_scan.h"
+#include "platform/read_ahead.h"
 #include "quorlix.h"
 
 namespace {
@@ -317,11 +319,28 @@ std::optional<int> CAMFile::ConvertLineEndsIntoNewOutput(bool bSkipBlank) {
     return std::nullopt;  // the whole-file steps meet the same failure and report it
   }
 
+  // A long input is read ahead, a piece at a time, where a thread can start: below
+  // four pieces a thread costs more than it saves.
+  std::optional<CReadAhead> ahead;
+  ByteBuffer pPiece;
+  if (nLength > 4 * kLineEndPieceBytes) {
+    try {
+      pPiece = AllocateByteBuffer(kLineEndPieceBytes);
+      ahead.emplace(*pIn, 0, nLength, kLineEndPieceBytes);
+    } catch (const std::system_error&) {
+    } catch (const std::bad_alloc&) {
+    }
+  }
   bool bInputFailed = false;
   const LineEndReader read = [&](unsigned char* pBuf, std::size_t nCount) {
     try {
       // A file that ends before its measured length was changed under us.
-      if (pIn->Read(pBuf, nCount) != nCount) throw CFileException(CFileException::other);
+      if (ahead) {
+        if (ahead->Next(pPiece) != nCount) throw CFileException(CFileException::other);
+        std::memcpy(pBuf, pPiece.get(), nCount);
+      } else if (pIn->Read(pBuf, nCount) != nCount) {
+        throw CFileException(CFileException::other);
+      }
     } catch (...) {
       bInputFailed = true;
       throw;

@@ -109,6 +109,21 @@ TEST_F(CrlfTest, ExistingOutputIsTruncated) {
   EXPECT_EQ(Plain("short"), "short");
 }
 
+// A long input is read ahead while a new output is written: the same bytes as
+// the conversion over an existing output, which reads the input whole first.
+TEST_F(CrlfTest, LongInputIntoANewOutputIsTheWholeFileConversion) {
+  std::string input;
+  for (int i = 0; input.size() < (std::size_t{20} << 16); ++i)
+    input += "line " + std::to_string(i) + (i % 3 == 0 ? "\n" : i % 3 == 1 ? "\r\n" : "\t\x80\r");
+  const std::string strIn = WriteFile("in.txt", input);
+  ASSERT_EQ(CvtCRLF(strIn.c_str(), PathOf("new.txt").c_str(), 0), QUORLIX_OK);
+  WriteFile("existing.txt", "x");
+  ASSERT_EQ(CvtCRLF(strIn.c_str(), PathOf("existing.txt").c_str(), 0), QUORLIX_OK);
+  const std::string strNew = ReadFile(PathOf("new.txt"));
+  EXPECT_TRUE(strNew == ReadFile(PathOf("existing.txt")));
+  EXPECT_GT(strNew.size(), input.size());
+}
+
 // A new output is written as the input is read. An input cut short meanwhile is
 // the input error, as when it is read whole first, and the output begun for it
 // is removed again.

@@ -1,8 +1,9 @@
 # Shared by the benchmark scripts: timing with hyperfine, peak memory with
 # /usr/bin/time, and one result line per job:
-#   <job> <size>  quorlix <t>s  <tool> <t>s  speedup <r>x  cat <t>s  vs-cat <c>x  peak-rss <MiB> MiB = <m>x input
+#   <job> <size>  quorlix <t>s  <tool> <t>s  speedup <r>x  cat <t>s  vs-cat <c>x  peak-rss <MiB> MiB = <m>x input  cpu <t>s
 # cat is the physical reference: `cat IN > OUT` reads the input and writes it out
-# again, timed in turns with quorlix; vs-cat is quorlix's time over cat's.
+# again, timed in turns with quorlix; vs-cat is quorlix's time over cat's. cpu is
+# quorlix's processor time, user and system, of all its threads.
 # Source it; set QUORLIX to the tool to measure (default: the release build).
 
 set -euo pipefail
@@ -46,29 +47,35 @@ peak_rss_bytes() {
 # same turns, is taken off both, as hyperfine does. Prints both, one per line.
 paired_median_seconds() {
   python3 - "$RUNS" "$1" "$2" <<'PY'
-import statistics, subprocess, sys, time
+import resource, statistics, subprocess, sys, time
 runs, commands = int(sys.argv[1]), sys.argv[2:] + [":"]
 times = [[] for _ in commands]
+cpu = [[] for _ in commands]
 for round_ in range(runs + 1):
     for k, command in enumerate(commands):
+        before = resource.getrusage(resource.RUSAGE_CHILDREN)
         start = time.perf_counter()
         subprocess.run(["bash", "-c", command], check=True, stdout=subprocess.DEVNULL)
+        after = resource.getrusage(resource.RUSAGE_CHILDREN)
         if round_:
             times[k].append(time.perf_counter() - start)
-shell = statistics.median(times.pop())
+            cpu[k].append(after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime)
+shell, shell_cpu = statistics.median(times.pop()), statistics.median(cpu.pop())
 for values in times:
     print("%.3f" % max(statistics.median(values) - shell, 0.0))
+# The processor time of the last command: more than its wall time when it reads ahead on a second thread.
+print("%.3f" % max(statistics.median(cpu[-1]) - shell_cpu, 0.0))
 PY
 }
 
 # report JOB SIZE_LABEL INPUT_FILE QUORLIX_COMMAND TOOL_NAME TOOL_COMMAND
 report() {
   local job=$1 label=$2 input=$3 ours=$4 name=$5 theirs=$6
-  local t_ours t_theirs t_cat rss size
-  { read -r t_cat; read -r t_ours; } < <(paired_median_seconds "rm -f '$WORK/cat_out'; cat '$input' > '$WORK/cat_out'" "$ours")
+  local t_ours t_theirs t_cat cpu_ours rss size
+  { read -r t_cat; read -r t_ours; read -r cpu_ours; } < <(paired_median_seconds "rm -f '$WORK/cat_out'; cat '$input' > '$WORK/cat_out'" "$ours")
   t_theirs=$(median_seconds "$theirs")
   rss=$(peak_rss_bytes "$ours")
   size=$(stat -c %s "$input")
-  python3 -c 'import sys; j,l,a,n,b,c,r,s=sys.argv[1:]; print("%s %s  quorlix %ss  %s %ss  speedup %.1fx  cat %ss  vs-cat %.1fx  peak-rss %.1f MiB = %.2fx input" % (j,l,a,n,b,float(b)/float(a),c,float(a)/float(c),int(r)/2**20,int(r)/int(s)))' \
-    "$job" "$label" "$t_ours" "$name" "$t_theirs" "$t_cat" "$rss" "$size"
+  python3 -c 'import sys; j,l,a,n,b,c,r,s,u=sys.argv[1:]; print("%s %s  quorlix %ss  %s %ss  speedup %.1fx  cat %ss  vs-cat %.1fx  peak-rss %.1f MiB = %.2fx input  cpu %ss" % (j,l,a,n,b,float(b)/float(a),c,float(a)/float(c),int(r)/2**20,int(r)/int(s),u))' \
+    "$job" "$label" "$t_ours" "$name" "$t_theirs" "$t_cat" "$rss" "$size" "$cpu_ours"
 }

@@ -12,7 +12,6 @@
 #include <limits>
 #include <memory>
 #include <optional>
-#include <system_error>
 
 #include "crlf/crlf_pass.h"
 #include "document/am_file.h"
@@ -308,29 +307,25 @@ std::optional<int> CAMFile::ConvertLineEndsIntoNewOutput(bool bSkipBlank) {
   std::unique_ptr<CFile> pIn, pOut;
   std::uint64_t nLength = 0;
   ByteBuffer pWindow, pScratch;
+  ByteBuffer pPiece;  // a long input's pieces as the read-ahead hands them over
   try {
     pIn = std::make_unique<CFile>(m_strInPath, CFile::modeRead);
     nLength = pIn->GetLength();
     if (nLength == 0 || nLength > kLongestLineEndInputBytes) return std::nullopt;
     pWindow = AllocateByteBuffer(kLineEndPieceBytes + 2);
     pScratch = AllocateByteBuffer(2 * (kLineEndPieceBytes + 1));
+    // Below four pieces a thread to read ahead costs more than it saves; without a
+    // thread, reading ahead would only copy each piece once more.
+    if (CReadAhead::kOnItsOwnThread && nLength > 4 * kLineEndPieceBytes)
+      pPiece = AllocateByteBuffer(kLineEndPieceBytes);
     pOut = std::make_unique<CFile>(m_strOutPath, CFile::modeCreate | CFile::modeCreateNew | CFile::modeOutput);
   } catch (...) {
     return std::nullopt;  // the whole-file steps meet the same failure and report it
   }
 
-  // A long input is read ahead, a piece at a time, where a thread can start: below
-  // four pieces a thread costs more than it saves.
+  // A long input is read ahead, a piece at a time, where a thread can start.
   std::optional<CReadAhead> ahead;
-  ByteBuffer pPiece;
-  if (nLength > 4 * kLineEndPieceBytes) {
-    try {
-      pPiece = AllocateByteBuffer(kLineEndPieceBytes);
-      ahead.emplace(*pIn, 0, nLength, kLineEndPieceBytes);
-    } catch (const std::system_error&) {
-    } catch (const std::bad_alloc&) {
-    }
-  }
+  if (pPiece) StartReadAhead(ahead, *pIn, 0, nLength, kLineEndPieceBytes);
   bool bInputFailed = false;
   const LineEndReader read = [&](unsigned char* pBuf, std::size_t nCount) {
     try {

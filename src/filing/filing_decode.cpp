@@ -9,10 +9,8 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <new>
 #include <optional>
 #include <string_view>
-#include <system_error>
 
 #include "document/am_file.h"
 #include "document/line_scan.h"
@@ -83,13 +81,8 @@ int CAMFile::DecodeFiling() {
     // A filing of many blocks is read ahead, so that reading overlaps decoding;
     // where no thread can start, it is read here, block by block.
     std::optional<CReadAhead> ahead;
-    if (!bFirstBlockEarly && m_nFilingLeft > kReadAheadFromBytes) {
-      try {
-        ahead.emplace(fileIn, m_nFilingNext, m_nFilingLeft, kFilingBlockBytes);
-      } catch (const std::system_error&) {
-      } catch (const std::bad_alloc&) {
-      }
-    }
+    if (!bFirstBlockEarly && m_nFilingLeft > kReadAheadFromBytes)
+      StartReadAhead(ahead, fileIn, m_nFilingNext, m_nFilingLeft, kFilingBlockBytes);
     CReadAhead* const pAhead = ahead ? &*ahead : nullptr;
     while (m_nStatus == kStatusOk && m_nFilingLeft > 0 && ReadBlock(fileIn, pAhead) == kStatusOk &&
            DecodeBlock(stream, m_nBlockLen, m_nFilingLeft == 0) == kStatusOk) {

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #if !defined(_WIN32)
 #include <condition_variable>
 #include <exception>
@@ -25,6 +26,12 @@ class CReadAhead {
  public:
   // Blocks held ready at most; memory: this many blocks.
   static constexpr std::size_t kBlocksAhead = 16;
+  // Whether the reading runs on a thread of its own (not on Windows).
+#if defined(_WIN32)
+  static constexpr bool kOnItsOwnThread = false;
+#else
+  static constexpr bool kOnItsOwnThread = true;
+#endif
 
   // Starts reading nLength bytes of file from nOffset in blocks of nBlockBytes
   // (the last one shorter). The file belongs to the reading thread until this is
@@ -71,3 +78,8 @@ class CReadAhead {
   std::thread m_thread;
 #endif
 };
+
+// Starts reading ahead into ahead, or leaves it empty where it cannot start (no
+// memory, or no thread to be had): the caller then reads for itself.
+void StartReadAhead(std::optional<CReadAhead>& ahead, CFile& file, std::uint64_t nOffset, std::uint64_t nLength,
+                    std::size_t nBlockBytes) noexcept;

@@ -4,7 +4,8 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <cassert>
+#include <new>
+#include <system_error>
 
 namespace {
 
@@ -103,4 +104,13 @@ std::size_t CReadAhead::Next(ByteBuffer& pBlock) {
   lock.unlock();
   if (bWake) m_cvTaken.notify_one();
   return nGot;
+}
+
+void StartReadAhead(std::optional<CReadAhead>& ahead, CFile& file, std::uint64_t nOffset, std::uint64_t nLength,
+                    std::size_t nBlockBytes) noexcept {
+  try {
+    ahead.emplace(file, nOffset, nLength, nBlockBytes);
+  } catch (const std::system_error&) {
+  } catch (const std::bad_alloc&) {
+  }
 }

@@ -17,3 +17,8 @@ std::size_t CReadAhead::Next(ByteBuffer& pBlock) {
   m_bEnded = nGot != nWanted;
   return nGot;
 }
+
+void StartReadAhead(std::optional<CReadAhead>& ahead, CFile& file, std::uint64_t nOffset, std::uint64_t nLength,
+                    std::size_t nBlockBytes) noexcept {
+  ahead.emplace(file, nOffset, nLength, nBlockBytes);
+}

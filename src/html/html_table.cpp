@@ -288,11 +288,17 @@ template <typename Cursor>
 // ---- Rows in windows of 64 bytes ----
 //
 // The vector reader keeps ReadRow's rules with fewer steps. Only three kinds of
-// byte outside tags stop it: the '<' of a tag that may match a rule (its second
-// and third bytes are those of a pattern), a ',', and the '&' of a digit
-// reference. Every other tag is one that ReadRow reads and forgets, and every
-// other byte outside tags is stored or dropped by its class alone; so the bytes
-// between two stops are stored by one bit each, chosen 64 at a time.
+// byte outside tags stop it: the '<' of a tag that may match a rule, a ',', and
+// the '&' of a digit reference. Every other tag is one that ReadRow reads and
+// forgets, and every other byte outside tags is stored or dropped by its class
+// alone; so the bytes between two stops are stored by one bit each. A window
+// classifies 64 bytes at once: the places of its stops, and its text bytes (those
+// stored between stops) gathered in order. The reader goes from stop to stop by
+// their bits, and stores the gathered text that lies between them. A tag may
+// match a rule when its second and third bytes are among those of the patterns
+// ("T", "B" or "/", then "R", "H", "D" or "T"); a '<' or an '&' among the last
+// bytes of a window, whose followers the window does not see, is a stop too, and
+// the step there looks at what follows.
 //
 // Which bytes lie inside tags follows from the '<' and '>' alone, as in the row:
 // a tag runs from a '<' met outside tags to the next '>'. Seen as 64 bits with a
@@ -300,53 +306,88 @@ template <typename Cursor>
 // the '>' that ends it, and adding the bits of every '<' to that word carries
 // through each such run: the bits that the sum changes, with the '<' bits, are
 // the bytes of the tags. A tag open at a window's start is one more '<' at bit 0.
-// A window is made where the reader stands outside tags, or from the end of the
+// A window is made where the reader stands outside tags, or right after the
 // previous one, whose last bit says whether a tag is open there. A digit
-// reference, read past tags up to its ';', leaves the window's view of the tags
-// behind: the reader makes a new one after it.
+// reference, read past tags up to its ';', and a cell read again from its start
+// leave the window's view behind: the reader makes a new window where it goes on.
 //
 // Near nLast the window is made from a copy padded with zeros and marks every
 // place from nLast on as a stop: each step that reaches nLast, where ReadRow
 // fails, stops there.
-class RowWindows {
+class RowWindow {
  public:
   static constexpr std::uint32_t kWindowBytes = 64;
-  static constexpr std::uint32_t kBlockBytes = 16;
-  // A window's source is readable this far past its start: a block of sixteen
-  // from any place in it, and the two bytes after its last for the tag test.
-  static constexpr std::uint32_t kSourceBytes = kWindowBytes + kBlockBytes;
+  // The gathered text is read in pieces of 32 bytes from any place in it.
+  static constexpr std::uint32_t kTextPieceBytes = 32;
 
-  // No window yet: every index lies outside the one at nLast + 1.
-  RowWindows(const unsigned char* pIn, std::uint32_t nLast) : m_pIn(pIn), m_nLast(nLast), m_nBase(nLast + 1) {}
+  RowWindow(const unsigned char* pIn, std::uint32_t nLast) : m_pIn(pIn), m_nLast(nLast) {}
 
-  // Makes the window at i <= nLast unless i lies in the present one: i follows
-  // the present window, or lies outside tags.
-  QUORLIX_VECTOR_TARGET void Cover(std::uint32_t i) {
-    const std::uint32_t nOffset = i - m_nBase;
-    if (nOffset >= kWindowBytes) Make(i, nOffset == kWindowBytes && m_bEndsInTag);
+  // Makes the window at i <= nLast; bInTag says whether a tag is open before i.
+  QUORLIX_VECTOR_TARGET void Make(std::uint32_t i, bool bInTag) {
+    // A window of the input needs the two bytes after its last, at or before nLast.
+    const bool bInInput = m_nLast - i > kWindowBytes;
+    const unsigned char* pSource = m_pIn + i;
+    if (!bInInput) {
+      std::memset(m_tail, 0, sizeof m_tail);
+      std::memcpy(m_tail, pSource, m_nLast + 1 - i);
+      pSource = m_tail;
+    }
+    // Four masks a block: '<', '>', the bytes that are text unless inside a tag,
+    // and the stops unless inside a tag ("<" of a rule's tag, ',' and "&" of a
+    // digit reference).
+    std::uint64_t nLt = 0, nGt = 0, nPlain = 0, nMarked = 0;
+    for (unsigned k = 0; k < kWindowBytes; k += 16) {
+      const __m128i v = VectorHtmlScan::Load(pSource + k);
+      const __m128i vSecond = VectorHtmlScan::Load(pSource + k + 1);
+      const __m128i vThird = VectorHtmlScan::Load(pSource + k + 2);
+      const __m128i vLt = Equals(v, '<');
+      const __m128i vGt = Equals(v, '>');
+      // Adding 0x50 moves '0'-'9' to -128..-119, the signed bytes below -118, and
+      // every other byte above.
+      const __m128i vDigitNext = _mm_cmpgt_epi8(_mm_set1_epi8(-118), _mm_add_epi8(vSecond, _mm_set1_epi8(0x50)));
+      const __m128i vReference = _mm_and_si128(Equals(v, '&'), vDigitNext);
+      const __m128i vThirdR = Equals(vThird, 'R');
+      const __m128i vAfterT = _mm_or_si128(_mm_or_si128(vThirdR, Equals(vThird, 'H')), Equals(vThird, 'D'));
+      const __m128i vRulePair = _mm_or_si128(
+          _mm_or_si128(_mm_and_si128(Equals(vSecond, 'T'), vAfterT), _mm_and_si128(Equals(vSecond, 'B'), vThirdR)),
+          _mm_and_si128(Equals(vSecond, '/'), Equals(vThird, 'T')));
+      const __m128i vCommaOrReference = _mm_or_si128(Equals(v, ','), vReference);
+      const __m128i vNotPlain = _mm_or_si128(_mm_or_si128(vLt, vGt), vCommaOrReference);
+      nLt |= MaskOf(vLt) << k;
+      nGt |= MaskOf(vGt) << k;
+      nPlain |= (static_cast<std::uint64_t>(VectorLineScan::LineByteMask(v)) & ~MaskOf(vNotPlain)) << k;
+      nMarked |= MaskOf(_mm_or_si128(_mm_and_si128(vLt, vRulePair), vCommaOrReference)) << k;
+    }
+    const std::uint64_t nOpenBefore = bInTag ? 1 : 0;
+    const std::uint64_t nStarts = nLt | nOpenBefore;
+    const std::uint64_t nInTag = ((~nGt + nStarts) ^ ~nGt) | nStarts;
+    const std::uint64_t nOpen = nInTag & ~nGt;
+    // A '<' opens a tag where the byte before it is not inside an open one; of
+    // the marked bytes inside tags, only those stay.
+    const std::uint64_t nOpens = nLt & ~(nOpen << 1 | nOpenBefore);
+    std::uint64_t nStops = nMarked & (~nInTag | nOpens);
+    if (m_nLast - i < kWindowBytes) nStops |= ~std::uint64_t{0} << (m_nLast - i);
+    const std::uint64_t nText = nPlain & ~nInTag;
+
+    std::uint32_t nGathered = 0;
+    for (unsigned k = 0; k < kWindowBytes; k += 16) {
+      const unsigned nBlockText = static_cast<unsigned>(nText >> k) & 0xFFFF;
+      nGathered += static_cast<std::uint32_t>(VectorLineScan::StoreSelected(pSource + k, nBlockText, m_text + nGathered));
+    }
+    m_nBase = i;
+    m_nText = nText;
+    m_nStops = nStops;
+    m_nTagEnds = nGt;
+    m_bEndsInTag = (nOpen >> 63) != 0;
   }
-  // A new window at i <= nLast, which lies outside tags.
-  QUORLIX_VECTOR_TARGET void Renew(std::uint32_t i) { Make(i, false); }
 
   std::uint32_t Base() const { return m_nBase; }
   std::uint64_t TextBits() const { return m_nText; }
   std::uint64_t StopBits() const { return m_nStops; }
-  // The window's bytes, readable up to kSourceBytes from Base() or, for a window
-  // of the input, up to nLast.
-  const unsigned char* Source() const { return m_pSource; }
-  std::uint32_t SourceReadable(std::uint32_t i) const {
-    return m_pSource == m_tail ? kSourceBytes - (i - m_nBase) : m_nLast + 1 - i;
-  }
-
-  // The first '>' at or after i <= nLast, inside a tag: there is one at nLast.
-  QUORLIX_VECTOR_TARGET std::uint32_t NextTagEnd(std::uint32_t i) {
-    for (;;) {
-      Cover(i);
-      const std::uint64_t nEnds = m_nTagEnds >> (i - m_nBase);
-      if (nEnds != 0) return i + static_cast<std::uint32_t>(__builtin_ctzll(nEnds));
-      i = m_nBase + kWindowBytes;
-    }
-  }
+  std::uint64_t TagEndBits() const { return m_nTagEnds; }
+  bool EndsInTag() const { return m_bEndsInTag; }
+  // The window's text bytes in order, readable kTextPieceBytes past any of them.
+  const unsigned char* Text() const { return m_text; }
 
  private:
   QUORLIX_VECTOR_TARGET static std::uint64_t MaskOf(__m128i v) {
@@ -354,81 +395,18 @@ class RowWindows {
   }
   QUORLIX_VECTOR_TARGET static __m128i Equals(__m128i v, char b) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(b)); }
 
-  QUORLIX_VECTOR_TARGET void Make(std::uint32_t i, bool bInTag) {
-    // A window of the input needs the two bytes after its last, at or before nLast.
-    const bool bInInput = m_nLast - i > kWindowBytes;
-    if (bInInput) {
-      m_pSource = m_pIn + i;
-    } else {
-      std::memset(m_tail, 0, sizeof m_tail);
-      std::memcpy(m_tail, m_pIn + i, m_nLast + 1 - i);
-      m_pSource = m_tail;
-    }
-    std::uint64_t nLt = 0, nGt = 0, nLine = 0, nComma = 0, nReference = 0, nRuleTag = 0;
-    for (std::uint32_t k = 0; k < kWindowBytes; k += kBlockBytes) {
-      const __m128i v = VectorHtmlScan::Load(m_pSource + k);
-      const __m128i vSecond = VectorHtmlScan::Load(m_pSource + k + 1);
-      const __m128i vThird = VectorHtmlScan::Load(m_pSource + k + 2);
-      const __m128i vLt = Equals(v, '<');
-      // A digit follows where the next byte less '0' is below ten, unsigned.
-      const __m128i vDigitValue = _mm_sub_epi8(vSecond, _mm_set1_epi8('0'));
-      const __m128i vDigitNext = _mm_cmpeq_epi8(_mm_min_epu8(vDigitValue, _mm_set1_epi8(9)), vDigitValue);
-      // The second and third bytes of the patterns: "TR", "TH", "TD", "BR" and "/T".
-      const __m128i vThirdR = Equals(vThird, 'R');
-      const __m128i vAfterT = _mm_or_si128(_mm_or_si128(vThirdR, Equals(vThird, 'H')), Equals(vThird, 'D'));
-      const __m128i vRulePair = _mm_or_si128(
-          _mm_or_si128(_mm_and_si128(Equals(vSecond, 'T'), vAfterT), _mm_and_si128(Equals(vSecond, 'B'), vThirdR)),
-          _mm_and_si128(Equals(vSecond, '/'), Equals(vThird, 'T')));
-      nLt |= MaskOf(vLt) << k;
-      nGt |= MaskOf(Equals(v, '>')) << k;
-      nLine |= static_cast<std::uint64_t>(VectorLineScan::LineByteMask(v)) << k;
-      nComma |= MaskOf(Equals(v, ',')) << k;
-      nReference |= MaskOf(_mm_and_si128(Equals(v, '&'), vDigitNext)) << k;
-      nRuleTag |= MaskOf(_mm_and_si128(vLt, vRulePair)) << k;
-    }
-    const std::uint64_t nOpenBefore = bInTag ? 1 : 0;
-    const std::uint64_t nStarts = nLt | nOpenBefore;
-    const std::uint64_t nInTag = ((~nGt + nStarts) ^ ~nGt) | nStarts;
-    const std::uint64_t nOpen = nInTag & ~nGt;
-    // A '<' opens a tag where the byte before it is not inside an open one.
-    const std::uint64_t nOpens = nLt & ~(nOpen << 1 | nOpenBefore);
-    std::uint64_t nStops = (nOpens & nRuleTag) | ((nComma | nReference) & ~nInTag);
-    if (m_nLast - i < kWindowBytes) nStops |= ~std::uint64_t{0} << (m_nLast - i);
-    m_nBase = i;
-    m_nText = nLine & ~(nInTag | nGt | nComma | nReference);
-    m_nStops = nStops;
-    m_nTagEnds = nGt;
-    m_bEndsInTag = (nOpen >> 63) != 0;
-  }
-
   const unsigned char* m_pIn;
   std::uint32_t m_nLast;
-  std::uint32_t m_nBase;
+  std::uint32_t m_nBase = 0;
   std::uint64_t m_nText = 0;
   std::uint64_t m_nStops = 0;
   std::uint64_t m_nTagEnds = 0;
   bool m_bEndsInTag = false;
-  const unsigned char* m_pSource = nullptr;
-  alignas(16) unsigned char m_tail[kSourceBytes];
+  alignas(16) unsigned char m_tail[kWindowBytes + 16];
+  alignas(16) unsigned char m_text[kWindowBytes + kTextPieceBytes];
 };
 
-// Stores the bytes of [pFrom, pFrom + nCount) that the bits of nText select, in
-// order, and returns their number. Where both sides have room for a block past
-// the run (as in CopyTextRun), sixteen bytes at a time, each block written whole
-// at the end of what is stored; otherwise bit by bit.
-QUORLIX_VECTOR_TARGET std::size_t StoreTextBits(unsigned char* pTo, std::size_t nWritable, const unsigned char* pFrom,
-                                                std::size_t nReadable, std::size_t nCount, std::uint64_t nText) {
-  std::size_t nStored = 0;
-  if (nReadable - nCount >= kCopyPieceBytes && nWritable - nCount >= kCopyPieceBytes) {
-    for (std::size_t k = 0; k < nCount; k += VectorLineScan::kBlockBytes)
-      nStored += VectorLineScan::StoreSelected(pFrom + k, static_cast<unsigned>(nText >> k) & 0xFFFF, pTo + nStored);
-    return nStored;
-  }
-  for (; nText != 0; nText &= nText - 1) pTo[nStored++] = pFrom[__builtin_ctzll(nText)];
-  return nStored;
-}
-
-// ReadRow's rules in steps from stop to stop; see RowWindows.
+// ReadRow's rules from stop to stop; see RowWindow.
 QUORLIX_VECTOR_TARGET bool ReadRowVector(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
                                          std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos) {
   assert(pIn[nLast] == '>');
@@ -437,100 +415,120 @@ QUORLIX_VECTOR_TARGET bool ReadRowVector(const unsigned char* pIn, std::uint32_t
     assert(j < nOutCapacity);
     pOut[j++] = b;
   };
+  // Stores the window's gathered text from nFrom up to nTo.
+  const auto StoreText = [&](const RowWindow& window, std::uint32_t nFrom, std::uint32_t nTo) {
+    const std::uint32_t nCount = nTo - nFrom;
+    const unsigned char* const pText = window.Text() + nFrom;
+    if (nOutCapacity - j >= RowWindow::kWindowBytes) {
+      // Whole pieces, the second only when the first falls short.
+      std::memcpy(pOut + j, pText, RowWindow::kTextPieceBytes);
+      if (nCount > RowWindow::kTextPieceBytes)
+        std::memcpy(pOut + j + RowWindow::kTextPieceBytes, pText + RowWindow::kTextPieceBytes,
+                    RowWindow::kTextPieceBytes);
+    } else {
+      std::memcpy(pOut + j, pText, nCount);
+    }
+    j += nCount;
+  };
   CellMark mark{nPos, j};
   bool bQuoted = false;
   bool bCellClosed = false;
-  std::uint32_t i = nPos;
-  if (i > nLast) return false;
-  RowWindows windows(pIn, nLast);
+  if (nPos > nLast) return false;
+  RowWindow window(pIn, nLast);
+  window.Make(nPos, false);
 
   for (;;) {
-    // The text from i up to the next stop, or to the window's end.
-    windows.Cover(i);
-    const std::uint32_t nOffset = i - windows.Base();
-    const std::uint64_t nStops = windows.StopBits() >> nOffset;
-    const std::uint32_t nCount = nStops != 0 ? static_cast<std::uint32_t>(__builtin_ctzll(nStops))
-                                             : RowWindows::kWindowBytes - nOffset;
-    const std::uint64_t nAll = nCount == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << nCount) - 1;
-    const std::uint64_t nText = (windows.TextBits() >> nOffset) & nAll;
-    if (nText != 0) {
-      const unsigned char* const pFrom = windows.Source() + nOffset;
-      const std::uint32_t nReadable = windows.SourceReadable(i);
-      const auto nFirst = static_cast<std::uint32_t>(__builtin_ctzll(nText));
-      const std::uint64_t nFromFirst = nText >> nFirst;
-      if ((nFromFirst & (nFromFirst + 1)) == 0) {
-        // One run of text bytes.
-        const auto nRun = static_cast<std::uint32_t>(64 - __builtin_clzll(nFromFirst));
-        CopyTextRun(pOut + j, nOutCapacity - j, pFrom + nFirst, nReadable - nFirst, nRun);
-        j += nRun;
-      } else {
-        j += static_cast<std::uint32_t>(StoreTextBits(pOut + j, nOutCapacity - j, pFrom, nReadable, nCount, nText));
-      }
-    }
-    i += nCount;
-    if (nStops == 0) continue;
+    const std::uint32_t nBase = window.Base();
+    const std::uint64_t nText = window.TextBits();
+    std::uint32_t nStored = 0;  // of the window's text
+    std::uint32_t nResume = 0;  // where a new window is made after a jump; 0 for none
+    for (std::uint64_t nStops = window.StopBits(); nStops != 0; nStops &= nStops - 1) {
+      const auto nStop = static_cast<std::uint32_t>(__builtin_ctzll(nStops));
+      const auto nTextBefore = static_cast<std::uint32_t>(
+          __builtin_popcountll(nText & ((std::uint64_t{1} << nStop) - 1)));
+      StoreText(window, nStored, nTextBefore);
+      nStored = nTextBefore;
 
-    // A stop; one at nLast (its '>') or after it fails.
-    if (i >= nLast) return false;
-    const unsigned char ch = pIn[i];
-    if (ch == ',') {
-      if (!bQuoted && !bCellClosed) {
+      // A stop; one at nLast (its '>') or after it fails.
+      const std::uint32_t i = nBase + nStop;
+      if (i >= nLast) return false;
+      const unsigned char ch = pIn[i];
+      if (ch == ',') {
+        if (bQuoted || bCellClosed) {
+          Store(',');
+          continue;
+        }
         // The cell holds a comma: store it again from its start, behind a quote.
         j = mark.nOut;
-        i = mark.nPos;
         Store('"');
         bQuoted = true;
-      } else {
-        Store(',');
-        ++i;
+        nResume = mark.nPos;
+        break;
       }
+      if (ch == '&') {
+        if (!IsDecimalDigit(pIn[i + 1])) {
+          // At a window's end, and no digit after all: text.
+          Store('&');
+          continue;
+        }
+        // A digit reference, up to its ';' (never the '>' at nLast), vanishes.
+        const void* pSemicolon = std::memchr(pIn + i + 2, ';', nLast - i - 1);
+        if (!pSemicolon) return false;
+        nResume = static_cast<std::uint32_t>(static_cast<const unsigned char*>(pSemicolon) - pIn) + 1;
+        break;
+      }
+      assert(ch == '<');
+      // The tag ends at the window's next '>', or past the window, never past nLast.
+      const std::uint64_t nEnds = window.TagEndBits() >> nStop;
+      std::uint32_t nGt = nBase + RowWindow::kWindowBytes;
+      if (nEnds != 0) nGt = i + static_cast<std::uint32_t>(__builtin_ctzll(nEnds));
+      else
+        while (pIn[nGt] != '>') ++nGt;
+      const std::string_view tag(reinterpret_cast<const char*>(pIn) + i, nGt - i);
+      switch (TagInsideRow(tag)) {
+        case TableTag::kLineBreak:
+          Store('\r');
+          Store('\n');
+          break;
+        case TableTag::kCellStart:
+          mark = {nGt + 1, j};
+          bCellClosed = false;
+          break;
+        case TableTag::kRowEnd:
+          // The row's last byte (the comma after its last cell) becomes CR; an
+          // empty row has none to give, so it stores the whole line end.
+          if (j == nOut) Store('\r');
+          else pOut[j - 1] = '\r';
+          Store('\n');
+          nOut = j;
+          nPos = nGt + 1;
+          return true;
+        case TableTag::kTableEnd:
+          // Left on the tag's '<', so that the table reads its end tag itself.
+          Store('\r');
+          Store('\n');
+          nOut = j;
+          nPos = i;
+          return true;
+        case TableTag::kCellEnd:
+          if (bQuoted) Store('"');
+          bQuoted = false;
+          Store(',');
+          bCellClosed = true;
+          break;
+        case TableTag::kRowStart:
+        case TableTag::kOther:
+          break;
+      }
+      if (nGt == nLast) return false;
+    }
+    if (nResume != 0) {
+      window.Make(nResume, false);
       continue;
     }
-    if (ch == '&') {
-      // A digit reference, up to its ';' (never the '>' at nLast), vanishes.
-      const void* pSemicolon = std::memchr(pIn + i + 2, ';', nLast - i - 1);
-      if (!pSemicolon) return false;
-      i = static_cast<std::uint32_t>(static_cast<const unsigned char*>(pSemicolon) - pIn) + 1;
-      windows.Renew(i);
-      continue;
-    }
-    assert(ch == '<');
-    const std::uint32_t nGt = windows.NextTagEnd(i + 1);
-    const std::string_view tag(reinterpret_cast<const char*>(pIn) + i, nGt - i);
-    switch (TagInsideRow(tag)) {
-      case TableTag::kLineBreak:
-        Store('\r');
-        Store('\n');
-        break;
-      case TableTag::kCellStart:
-        mark = {nGt + 1, j};
-        bCellClosed = false;
-        break;
-      case TableTag::kRowEnd:
-        if (j == nOut) Store('\r');
-        else pOut[j - 1] = '\r';
-        Store('\n');
-        nOut = j;
-        nPos = nGt + 1;
-        return true;
-      case TableTag::kTableEnd:
-        Store('\r');
-        Store('\n');
-        nOut = j;
-        nPos = i;
-        return true;
-      case TableTag::kCellEnd:
-        if (bQuoted) Store('"');
-        bQuoted = false;
-        Store(',');
-        bCellClosed = true;
-        break;
-      case TableTag::kRowStart:
-      case TableTag::kOther:
-        break;
-    }
-    if (nGt == nLast) return false;
-    i = nGt + 1;
+    // No stop left: the rest of the window's text, then the next window.
+    StoreText(window, nStored, static_cast<std::uint32_t>(__builtin_popcountll(nText)));
+    window.Make(nBase + RowWindow::kWindowBytes, window.EndsInTag());
   }
 }
 #else

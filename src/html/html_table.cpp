@@ -99,6 +99,44 @@ constexpr auto kRulesByThirdByte = MakeRulesByByte(2);
   return nullptr;
 }
 
+// A fourth table for the rules whose patterns reach a fourth byte; the shorter
+// patterns stand in every row. The three tables leave one rule at most for any
+// tag of three bytes or more: two rules always differ in a byte that both have
+// among the second, third and fourth.
+constexpr std::array<RuleSet, 256> MakeRulesByFourthByte() {
+  std::array<RuleSet, 256> rules{};
+  for (std::size_t r = 0; r < std::size(kTableTagRules); ++r) {
+    const std::string_view pattern = kTableTagRules[r].pattern;
+    for (std::size_t b = 0; b < 256; ++b)
+      if (pattern.size() < 4 || static_cast<unsigned char>(pattern[3]) == b) rules[b] |= static_cast<RuleSet>(1u << r);
+  }
+  return rules;
+}
+constexpr auto kRulesByFourthByte = MakeRulesByFourthByte();
+static_assert([] {
+  for (const auto& a : kTableTagRules)
+    for (const auto& b : kTableTagRules) {
+      if (&a == &b) continue;
+      const std::size_t nShared = std::min<std::size_t>(std::min(a.pattern.size(), b.pattern.size()), 4);
+      bool bDiffer = false;
+      for (std::size_t k = 1; k < nShared; ++k) bDiffer = bDiffer || a.pattern[k] != b.pattern[k];
+      if (!bDiffer) return false;
+    }
+  return true;
+}());
+
+// What the tag of nSize >= 3 bytes at p does inside a row, as TagInsideRow
+// says; p[3] may be read (it is the tag's '>' when nSize is 3).
+[[gnu::always_inline]] inline TableTag TagInsideRowAt(const unsigned char* p, std::uint32_t nSize) {
+  const unsigned nRules = kRulesBySecondByte[p[1]] & kRulesByThirdByte[p[2]] & kRulesByFourthByte[p[3]];
+  if (nRules == 0) return TableTag::kOther;
+  const TableTagRule& rule = kTableTagRules[__builtin_ctz(nRules)];
+  if (nSize < rule.pattern.size()) return TableTag::kOther;
+  for (std::size_t k = 4; k < rule.pattern.size(); ++k)
+    if (p[k] != static_cast<unsigned char>(rule.pattern[k])) return TableTag::kOther;
+  return rule.insideRow;
+}
+
 [[gnu::always_inline]] inline TableTag TagBetweenRows(std::string_view tag) {
   const TableTagRule* const rule = FindTableTagRule(tag);
   return rule ? rule->betweenRows : TableTag::kOther;
@@ -314,10 +352,13 @@ template <typename Cursor>
 // Near nLast the window is made from a copy padded with zeros and marks every
 // place from nLast on as a stop: each step that reaches nLast, where ReadRow
 // fails, stops there.
+// The bits below bit n, for n <= 64.
+inline std::uint64_t BitsBelow(std::uint32_t n) { return n >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1; }
+
 class RowWindow {
  public:
   static constexpr std::uint32_t kWindowBytes = 64;
-  // The gathered text is read in pieces of 32 bytes from any place in it.
+  // Runs of text are copied in pieces of 32 bytes.
   static constexpr std::uint32_t kTextPieceBytes = 32;
 
   RowWindow(const unsigned char* pIn, std::uint32_t nLast) : m_pIn(pIn), m_nLast(nLast) {}
@@ -369,11 +410,8 @@ class RowWindow {
     if (m_nLast - i < kWindowBytes) nStops |= ~std::uint64_t{0} << (m_nLast - i);
     const std::uint64_t nText = nPlain & ~nInTag;
 
-    std::uint32_t nGathered = 0;
-    for (unsigned k = 0; k < kWindowBytes; k += 16) {
-      const unsigned nBlockText = static_cast<unsigned>(nText >> k) & 0xFFFF;
-      nGathered += static_cast<std::uint32_t>(VectorLineScan::StoreSelected(pSource + k, nBlockText, m_text + nGathered));
-    }
+    m_pSource = pSource;
+    m_nReadable = bInInput ? m_nLast + 1 - i : static_cast<std::uint32_t>(sizeof m_tail);
     m_nBase = i;
     m_nText = nText;
     m_nStops = nStops;
@@ -386,8 +424,9 @@ class RowWindow {
   std::uint64_t StopBits() const { return m_nStops; }
   std::uint64_t TagEndBits() const { return m_nTagEnds; }
   bool EndsInTag() const { return m_bEndsInTag; }
-  // The window's text bytes in order, readable kTextPieceBytes past any of them.
-  const unsigned char* Text() const { return m_text; }
+  // The window's bytes, and how many of them may be read.
+  const unsigned char* Source() const { return m_pSource; }
+  std::uint32_t Readable() const { return m_nReadable; }
 
  private:
   QUORLIX_VECTOR_TARGET static std::uint64_t MaskOf(__m128i v) {
@@ -402,8 +441,9 @@ class RowWindow {
   std::uint64_t m_nStops = 0;
   std::uint64_t m_nTagEnds = 0;
   bool m_bEndsInTag = false;
-  alignas(16) unsigned char m_tail[kWindowBytes + 16];
-  alignas(16) unsigned char m_text[kWindowBytes + kTextPieceBytes];
+  const unsigned char* m_pSource = nullptr;
+  std::uint32_t m_nReadable = 0;
+  alignas(16) unsigned char m_tail[kWindowBytes + kTextPieceBytes];
 };
 
 // ReadRow's rules from stop to stop; see RowWindow.
@@ -415,20 +455,34 @@ QUORLIX_VECTOR_TARGET bool ReadRowVector(const unsigned char* pIn, std::uint32_t
     assert(j < nOutCapacity);
     pOut[j++] = b;
   };
-  // Stores the window's gathered text from nFrom up to nTo.
+  // Stores the window's text bytes from bit nFrom up to bit nTo: a run at once,
+  // in whole pieces where both sides have room for them, and bits that leave
+  // gaps sixteen at a time, gathered in order.
   const auto StoreText = [&](const RowWindow& window, std::uint32_t nFrom, std::uint32_t nTo) {
-    const std::uint32_t nCount = nTo - nFrom;
-    const unsigned char* const pText = window.Text() + nFrom;
-    if (nOutCapacity - j >= RowWindow::kWindowBytes) {
-      // Whole pieces, the second only when the first falls short.
-      std::memcpy(pOut + j, pText, RowWindow::kTextPieceBytes);
-      if (nCount > RowWindow::kTextPieceBytes)
-        std::memcpy(pOut + j + RowWindow::kTextPieceBytes, pText + RowWindow::kTextPieceBytes,
-                    RowWindow::kTextPieceBytes);
+    const std::uint64_t nText = window.TextBits() & BitsBelow(nTo) & ~BitsBelow(nFrom);
+    if (nText == 0) return;
+    const auto nFirst = static_cast<std::uint32_t>(__builtin_ctzll(nText));
+    const std::uint64_t nFromFirst = nText >> nFirst;
+    const bool bRoomy = window.Readable() >= 2 * RowWindow::kWindowBytes && nOutCapacity - j >= RowWindow::kWindowBytes;
+    if ((nFromFirst & (nFromFirst + 1)) == 0) {
+      const auto nRun = static_cast<std::uint32_t>(64 - __builtin_clzll(nFromFirst));
+      const unsigned char* const pRun = window.Source() + nFirst;
+      if (bRoomy) {
+        std::memcpy(pOut + j, pRun, RowWindow::kTextPieceBytes);
+        if (nRun > RowWindow::kTextPieceBytes)
+          std::memcpy(pOut + j + RowWindow::kTextPieceBytes, pRun + RowWindow::kTextPieceBytes,
+                      RowWindow::kTextPieceBytes);
+      } else {
+        std::memcpy(pOut + j, pRun, nRun);
+      }
+      j += nRun;
+    } else if (bRoomy) {
+      for (std::uint32_t k = nFirst & ~15u; k < nTo; k += 16)
+        j += static_cast<std::uint32_t>(
+            VectorLineScan::StoreSelected(window.Source() + k, static_cast<unsigned>(nText >> k) & 0xFFFF, pOut + j));
     } else {
-      std::memcpy(pOut + j, pText, nCount);
+      for (std::uint64_t nLeft = nText; nLeft != 0; nLeft &= nLeft - 1) Store(window.Source()[__builtin_ctzll(nLeft)]);
     }
-    j += nCount;
   };
   CellMark mark{nPos, j};
   bool bQuoted = false;
@@ -439,15 +493,12 @@ QUORLIX_VECTOR_TARGET bool ReadRowVector(const unsigned char* pIn, std::uint32_t
 
   for (;;) {
     const std::uint32_t nBase = window.Base();
-    const std::uint64_t nText = window.TextBits();
-    std::uint32_t nStored = 0;  // of the window's text
+    std::uint32_t nTextFrom = 0;  // the first bit of text not yet stored
     std::uint32_t nResume = 0;  // where a new window is made after a jump; 0 for none
     for (std::uint64_t nStops = window.StopBits(); nStops != 0; nStops &= nStops - 1) {
       const auto nStop = static_cast<std::uint32_t>(__builtin_ctzll(nStops));
-      const auto nTextBefore = static_cast<std::uint32_t>(
-          __builtin_popcountll(nText & ((std::uint64_t{1} << nStop) - 1)));
-      StoreText(window, nStored, nTextBefore);
-      nStored = nTextBefore;
+      StoreText(window, nTextFrom, nStop);
+      nTextFrom = nStop + 1;
 
       // A stop; one at nLast (its '>') or after it fails.
       const std::uint32_t i = nBase + nStop;
@@ -484,8 +535,9 @@ QUORLIX_VECTOR_TARGET bool ReadRowVector(const unsigned char* pIn, std::uint32_t
       if (nEnds != 0) nGt = i + static_cast<std::uint32_t>(__builtin_ctzll(nEnds));
       else
         while (pIn[nGt] != '>') ++nGt;
-      const std::string_view tag(reinterpret_cast<const char*>(pIn) + i, nGt - i);
-      switch (TagInsideRow(tag)) {
+      // A stop's tag has a second and a third byte of a pattern, neither a '>'.
+      assert(nGt - i >= 3);
+      switch (TagInsideRowAt(pIn + i, nGt - i)) {
         case TableTag::kLineBreak:
           Store('\r');
           Store('\n');
@@ -527,7 +579,7 @@ QUORLIX_VECTOR_TARGET bool ReadRowVector(const unsigned char* pIn, std::uint32_t
       continue;
     }
     // No stop left: the rest of the window's text, then the next window.
-    StoreText(window, nStored, static_cast<std::uint32_t>(__builtin_popcountll(nText)));
+    StoreText(window, nTextFrom, RowWindow::kWindowBytes);
     window.Make(nBase + RowWindow::kWindowBytes, window.EndsInTag());
   }
 }

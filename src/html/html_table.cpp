@@ -411,7 +411,7 @@ class RowWindow {
     const std::uint64_t nText = nPlain & ~nInTag;
 
     m_pSource = pSource;
-    m_nReadable = bInInput ? m_nLast + 1 - i : static_cast<std::uint32_t>(sizeof m_tail);
+    m_bRoomy = bInInput && m_nLast + 1 - i >= 2 * kWindowBytes;
     m_nBase = i;
     m_nText = nText;
     m_nStops = nStops;
@@ -424,9 +424,9 @@ class RowWindow {
   std::uint64_t StopBits() const { return m_nStops; }
   std::uint64_t TagEndBits() const { return m_nTagEnds; }
   bool EndsInTag() const { return m_bEndsInTag; }
-  // The window's bytes, and how many of them may be read.
+  // The window's bytes; when roomy, a piece of 64 bytes may be read from any of them.
   const unsigned char* Source() const { return m_pSource; }
-  std::uint32_t Readable() const { return m_nReadable; }
+  bool IsRoomy() const { return m_bRoomy; }
 
  private:
   QUORLIX_VECTOR_TARGET static std::uint64_t MaskOf(__m128i v) {
@@ -442,7 +442,7 @@ class RowWindow {
   std::uint64_t m_nTagEnds = 0;
   bool m_bEndsInTag = false;
   const unsigned char* m_pSource = nullptr;
-  std::uint32_t m_nReadable = 0;
+  bool m_bRoomy = false;
   alignas(16) unsigned char m_tail[kWindowBytes + kTextPieceBytes];
 };
 
@@ -455,17 +455,16 @@ QUORLIX_VECTOR_TARGET bool ReadRowVector(const unsigned char* pIn, std::uint32_t
     assert(j < nOutCapacity);
     pOut[j++] = b;
   };
-  // Stores the window's text bytes from bit nFrom up to bit nTo: a run at once,
+  // Stores the window's text bytes that the bits of nText select: a run at once,
   // in whole pieces where both sides have room for them, and bits that leave
   // gaps sixteen at a time, gathered in order.
-  const auto StoreText = [&](const RowWindow& window, std::uint32_t nFrom, std::uint32_t nTo) {
-    const std::uint64_t nText = window.TextBits() & BitsBelow(nTo) & ~BitsBelow(nFrom);
+  const auto StoreText = [&](const RowWindow& window, std::uint64_t nText) {
     if (nText == 0) return;
     const auto nFirst = static_cast<std::uint32_t>(__builtin_ctzll(nText));
-    const std::uint64_t nFromFirst = nText >> nFirst;
-    const bool bRoomy = window.Readable() >= 2 * RowWindow::kWindowBytes && nOutCapacity - j >= RowWindow::kWindowBytes;
-    if ((nFromFirst & (nFromFirst + 1)) == 0) {
-      const auto nRun = static_cast<std::uint32_t>(64 - __builtin_clzll(nFromFirst));
+    const auto nEnd = static_cast<std::uint32_t>(64 - __builtin_clzll(nText));
+    const bool bRoomy = window.IsRoomy() && nOutCapacity - j >= RowWindow::kWindowBytes;
+    if (nText == (BitsBelow(nEnd) & ~BitsBelow(nFirst))) {
+      const std::uint32_t nRun = nEnd - nFirst;
       const unsigned char* const pRun = window.Source() + nFirst;
       if (bRoomy) {
         std::memcpy(pOut + j, pRun, RowWindow::kTextPieceBytes);
@@ -477,7 +476,7 @@ QUORLIX_VECTOR_TARGET bool ReadRowVector(const unsigned char* pIn, std::uint32_t
       }
       j += nRun;
     } else if (bRoomy) {
-      for (std::uint32_t k = nFirst & ~15u; k < nTo; k += 16)
+      for (std::uint32_t k = nFirst & ~15u; k < nEnd; k += 16)
         j += static_cast<std::uint32_t>(
             VectorLineScan::StoreSelected(window.Source() + k, static_cast<unsigned>(nText >> k) & 0xFFFF, pOut + j));
     } else {
@@ -493,12 +492,12 @@ QUORLIX_VECTOR_TARGET bool ReadRowVector(const unsigned char* pIn, std::uint32_t
 
   for (;;) {
     const std::uint32_t nBase = window.Base();
-    std::uint32_t nTextFrom = 0;  // the first bit of text not yet stored
+    std::uint64_t nTextLeft = window.TextBits();  // not yet stored
     std::uint32_t nResume = 0;  // where a new window is made after a jump; 0 for none
     for (std::uint64_t nStops = window.StopBits(); nStops != 0; nStops &= nStops - 1) {
       const auto nStop = static_cast<std::uint32_t>(__builtin_ctzll(nStops));
-      StoreText(window, nTextFrom, nStop);
-      nTextFrom = nStop + 1;
+      StoreText(window, nTextLeft & BitsBelow(nStop));
+      nTextLeft &= ~std::uint64_t{1} << nStop;
 
       // A stop; one at nLast (its '>') or after it fails.
       const std::uint32_t i = nBase + nStop;
@@ -579,7 +578,7 @@ QUORLIX_VECTOR_TARGET bool ReadRowVector(const unsigned char* pIn, std::uint32_t
       continue;
     }
     // No stop left: the rest of the window's text, then the next window.
-    StoreText(window, nTextFrom, RowWindow::kWindowBytes);
+    StoreText(window, nTextLeft);
     window.Make(nBase + RowWindow::kWindowBytes, window.EndsInTag());
   }
 }

@@ -364,7 +364,9 @@ class RowWindow {
   RowWindow(const unsigned char* pIn, std::uint32_t nLast) : m_pIn(pIn), m_nLast(nLast) {}
 
   // Makes the window at i <= nLast; bInTag says whether a tag is open before i.
-  QUORLIX_VECTOR_TARGET void Make(std::uint32_t i, bool bInTag) {
+  // The wide form classifies 32 bytes a compare.
+  template <bool bWide>
+  [[gnu::always_inline]] void Make(std::uint32_t i, bool bInTag) {
     // A window of the input needs the two bytes after its last, at or before nLast.
     const bool bInInput = m_nLast - i > kWindowBytes;
     const unsigned char* pSource = m_pIn + i;
@@ -373,10 +375,69 @@ class RowWindow {
       std::memcpy(m_tail, pSource, m_nLast + 1 - i);
       pSource = m_tail;
     }
-    // Four masks a block: '<', '>', the bytes that are text unless inside a tag,
-    // and the stops unless inside a tag ("<" of a rule's tag, ',' and "&" of a
-    // digit reference).
-    std::uint64_t nLt = 0, nGt = 0, nPlain = 0, nMarked = 0;
+    const WindowMasks masks = bWide ? ClassifyWide(pSource) : ClassifyVector(pSource);
+    const std::uint64_t nLt = masks.nLt;
+    const std::uint64_t nGt = masks.nGt;
+    const std::uint64_t nOpenBefore = bInTag ? 1 : 0;
+    const std::uint64_t nStarts = nLt | nOpenBefore;
+    const std::uint64_t nInTag = ((~nGt + nStarts) ^ ~nGt) | nStarts;
+    const std::uint64_t nOpen = nInTag & ~nGt;
+    // A '<' opens a tag where the byte before it is not inside an open one; of
+    // the marked bytes inside tags, only those stay.
+    const std::uint64_t nOpens = nLt & ~(nOpen << 1 | nOpenBefore);
+    std::uint64_t nStops = masks.nMarked & (~nInTag | nOpens);
+    if (m_nLast - i < kWindowBytes) nStops |= ~std::uint64_t{0} << (m_nLast - i);
+    const std::uint64_t nText = masks.nPlain & ~nInTag;
+
+    m_pSource = pSource;
+    m_bRoomy = bInInput && m_nLast + 1 - i >= 2 * kWindowBytes;
+    m_nBase = i;
+    m_nText = nText;
+    m_nStops = nStops;
+    m_nTagEnds = nGt;
+    m_bEndsInTag = (nOpen >> 63) != 0;
+  }
+
+  // VectorLineScan::StoreSelected, in the encoding of the form that calls it.
+  template <bool bWide>
+  [[gnu::always_inline]] static std::size_t Gather(const unsigned char* p, unsigned nMask, unsigned char* pOut) {
+    return bWide ? GatherWide(p, nMask, pOut) : GatherVector(p, nMask, pOut);
+  }
+
+  std::uint32_t Base() const { return m_nBase; }
+  std::uint64_t TextBits() const { return m_nText; }
+  std::uint64_t StopBits() const { return m_nStops; }
+  std::uint64_t TagEndBits() const { return m_nTagEnds; }
+  bool EndsInTag() const { return m_bEndsInTag; }
+  // The window's bytes; when roomy, a piece of 64 bytes may be read from any of them.
+  const unsigned char* Source() const { return m_pSource; }
+  bool IsRoomy() const { return m_bRoomy; }
+
+ private:
+  // Four masks of a window: '<', '>', the bytes that are text unless inside a
+  // tag, and the stops unless inside a tag (the '<' of a rule's tag, ',' and the
+  // '&' of a digit reference).
+  struct WindowMasks {
+    std::uint64_t nLt = 0;
+    std::uint64_t nGt = 0;
+    std::uint64_t nPlain = 0;
+    std::uint64_t nMarked = 0;
+  };
+
+  QUORLIX_VECTOR_TARGET static std::size_t GatherVector(const unsigned char* p, unsigned nMask, unsigned char* pOut) {
+    return VectorLineScan::StoreSelected(p, nMask, pOut);
+  }
+  QUORLIX_WIDE_TARGET static std::size_t GatherWide(const unsigned char* p, unsigned nMask, unsigned char* pOut) {
+    return VectorLineScan::StoreSelected(p, nMask, pOut);
+  }
+
+  QUORLIX_VECTOR_TARGET static std::uint64_t MaskOf(__m128i v) {
+    return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(v)));
+  }
+  QUORLIX_VECTOR_TARGET static __m128i Equals(__m128i v, char b) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(b)); }
+
+  QUORLIX_VECTOR_TARGET static WindowMasks ClassifyVector(const unsigned char* pSource) {
+    WindowMasks masks;
     for (unsigned k = 0; k < kWindowBytes; k += 16) {
       const __m128i v = VectorHtmlScan::Load(pSource + k);
       const __m128i vSecond = VectorHtmlScan::Load(pSource + k + 1);
@@ -394,45 +455,51 @@ class RowWindow {
           _mm_and_si128(Equals(vSecond, '/'), Equals(vThird, 'T')));
       const __m128i vCommaOrReference = _mm_or_si128(Equals(v, ','), vReference);
       const __m128i vNotPlain = _mm_or_si128(_mm_or_si128(vLt, vGt), vCommaOrReference);
-      nLt |= MaskOf(vLt) << k;
-      nGt |= MaskOf(vGt) << k;
-      nPlain |= (static_cast<std::uint64_t>(VectorLineScan::LineByteMask(v)) & ~MaskOf(vNotPlain)) << k;
-      nMarked |= MaskOf(_mm_or_si128(_mm_and_si128(vLt, vRulePair), vCommaOrReference)) << k;
+      masks.nLt |= MaskOf(vLt) << k;
+      masks.nGt |= MaskOf(vGt) << k;
+      masks.nPlain |= (static_cast<std::uint64_t>(VectorLineScan::LineByteMask(v)) & ~MaskOf(vNotPlain)) << k;
+      masks.nMarked |= MaskOf(_mm_or_si128(_mm_and_si128(vLt, vRulePair), vCommaOrReference)) << k;
     }
-    const std::uint64_t nOpenBefore = bInTag ? 1 : 0;
-    const std::uint64_t nStarts = nLt | nOpenBefore;
-    const std::uint64_t nInTag = ((~nGt + nStarts) ^ ~nGt) | nStarts;
-    const std::uint64_t nOpen = nInTag & ~nGt;
-    // A '<' opens a tag where the byte before it is not inside an open one; of
-    // the marked bytes inside tags, only those stay.
-    const std::uint64_t nOpens = nLt & ~(nOpen << 1 | nOpenBefore);
-    std::uint64_t nStops = nMarked & (~nInTag | nOpens);
-    if (m_nLast - i < kWindowBytes) nStops |= ~std::uint64_t{0} << (m_nLast - i);
-    const std::uint64_t nText = nPlain & ~nInTag;
-
-    m_pSource = pSource;
-    m_bRoomy = bInInput && m_nLast + 1 - i >= 2 * kWindowBytes;
-    m_nBase = i;
-    m_nText = nText;
-    m_nStops = nStops;
-    m_nTagEnds = nGt;
-    m_bEndsInTag = (nOpen >> 63) != 0;
+    return masks;
   }
 
-  std::uint32_t Base() const { return m_nBase; }
-  std::uint64_t TextBits() const { return m_nText; }
-  std::uint64_t StopBits() const { return m_nStops; }
-  std::uint64_t TagEndBits() const { return m_nTagEnds; }
-  bool EndsInTag() const { return m_bEndsInTag; }
-  // The window's bytes; when roomy, a piece of 64 bytes may be read from any of them.
-  const unsigned char* Source() const { return m_pSource; }
-  bool IsRoomy() const { return m_bRoomy; }
-
- private:
-  QUORLIX_VECTOR_TARGET static std::uint64_t MaskOf(__m128i v) {
-    return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(v)));
+  QUORLIX_WIDE_TARGET static std::uint64_t MaskOf(__m256i v) {
+    return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(v)));
   }
-  QUORLIX_VECTOR_TARGET static __m128i Equals(__m128i v, char b) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(b)); }
+  QUORLIX_WIDE_TARGET static __m256i Equals(__m256i v, char b) { return _mm256_cmpeq_epi8(v, _mm256_set1_epi8(b)); }
+  QUORLIX_WIDE_TARGET static __m256i Load(const unsigned char* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  }
+
+  // The same masks, 32 bytes a compare.
+  QUORLIX_WIDE_TARGET static WindowMasks ClassifyWide(const unsigned char* pSource) {
+    WindowMasks masks;
+    for (unsigned k = 0; k < kWindowBytes; k += 32) {
+      const __m256i v = Load(pSource + k);
+      const __m256i vSecond = Load(pSource + k + 1);
+      const __m256i vThird = Load(pSource + k + 2);
+      const __m256i vLt = Equals(v, '<');
+      const __m256i vGt = Equals(v, '>');
+      const __m256i vDigitNext =
+          _mm256_cmpgt_epi8(_mm256_set1_epi8(-118), _mm256_add_epi8(vSecond, _mm256_set1_epi8(0x50)));
+      const __m256i vReference = _mm256_and_si256(Equals(v, '&'), vDigitNext);
+      const __m256i vThirdR = Equals(vThird, 'R');
+      const __m256i vAfterT = _mm256_or_si256(_mm256_or_si256(vThirdR, Equals(vThird, 'H')), Equals(vThird, 'D'));
+      const __m256i vRulePair = _mm256_or_si256(
+          _mm256_or_si256(_mm256_and_si256(Equals(vSecond, 'T'), vAfterT),
+                          _mm256_and_si256(Equals(vSecond, 'B'), vThirdR)),
+          _mm256_and_si256(Equals(vSecond, '/'), Equals(vThird, 'T')));
+      const __m256i vCommaOrReference = _mm256_or_si256(Equals(v, ','), vReference);
+      const __m256i vNotPlain = _mm256_or_si256(_mm256_or_si256(vLt, vGt), vCommaOrReference);
+      // As in LineByteMask: 0x20-0x7E become the signed bytes below -33.
+      const __m256i vLine = _mm256_cmpgt_epi8(_mm256_set1_epi8(-33), _mm256_add_epi8(v, _mm256_set1_epi8(0x60)));
+      masks.nLt |= MaskOf(vLt) << k;
+      masks.nGt |= MaskOf(vGt) << k;
+      masks.nPlain |= MaskOf(_mm256_andnot_si256(vNotPlain, vLine)) << k;
+      masks.nMarked |= MaskOf(_mm256_or_si256(_mm256_and_si256(vLt, vRulePair), vCommaOrReference)) << k;
+    }
+    return masks;
+  }
 
   const unsigned char* m_pIn;
   std::uint32_t m_nLast;
@@ -446,9 +513,12 @@ class RowWindow {
   alignas(16) unsigned char m_tail[kWindowBytes + kTextPieceBytes];
 };
 
-// ReadRow's rules from stop to stop; see RowWindow.
-QUORLIX_VECTOR_TARGET bool ReadRowVector(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
-                                         std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos) {
+// ReadRow's rules from stop to stop; see RowWindow. Inlined into one function
+// per form of the windows, without target options of its own.
+template <bool bWide>
+[[gnu::always_inline]] inline bool ReadRowInWindows(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
+                                                    std::uint32_t nOutCapacity, std::uint32_t& nOut,
+                                                    std::uint32_t& nPos) {
   assert(pIn[nLast] == '>');
   std::uint32_t j = nOut;
   const auto Store = [&](unsigned char b) {
@@ -478,7 +548,7 @@ QUORLIX_VECTOR_TARGET bool ReadRowVector(const unsigned char* pIn, std::uint32_t
     } else if (bRoomy) {
       for (std::uint32_t k = nFirst & ~15u; k < nEnd; k += 16)
         j += static_cast<std::uint32_t>(
-            VectorLineScan::StoreSelected(window.Source() + k, static_cast<unsigned>(nText >> k) & 0xFFFF, pOut + j));
+            RowWindow::Gather<bWide>(window.Source() + k, static_cast<unsigned>(nText >> k) & 0xFFFF, pOut + j));
     } else {
       for (std::uint64_t nLeft = nText; nLeft != 0; nLeft &= nLeft - 1) Store(window.Source()[__builtin_ctzll(nLeft)]);
     }
@@ -488,7 +558,7 @@ QUORLIX_VECTOR_TARGET bool ReadRowVector(const unsigned char* pIn, std::uint32_t
   bool bCellClosed = false;
   if (nPos > nLast) return false;
   RowWindow window(pIn, nLast);
-  window.Make(nPos, false);
+  window.template Make<bWide>(nPos, false);
 
   for (;;) {
     const std::uint32_t nBase = window.Base();
@@ -574,18 +644,30 @@ QUORLIX_VECTOR_TARGET bool ReadRowVector(const unsigned char* pIn, std::uint32_t
       if (nGt == nLast) return false;
     }
     if (nResume != 0) {
-      window.Make(nResume, false);
+      window.template Make<bWide>(nResume, false);
       continue;
     }
     // No stop left: the rest of the window's text, then the next window.
     StoreText(window, nTextLeft);
-    window.Make(nBase + RowWindow::kWindowBytes, window.EndsInTag());
+    window.template Make<bWide>(nBase + RowWindow::kWindowBytes, window.EndsInTag());
   }
+}
+QUORLIX_VECTOR_TARGET bool ReadRowVector(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
+                                         std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos) {
+  return ReadRowInWindows<false>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
+}
+QUORLIX_WIDE_TARGET bool ReadRowWide(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
+                                     std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos) {
+  return ReadRowInWindows<true>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
 }
 #else
 bool ReadRowVector(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut, std::uint32_t nOutCapacity,
                    std::uint32_t& nOut, std::uint32_t& nPos) {
   return ReadRow<VectorCursor<false, true>>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
+}
+bool ReadRowWide(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut, std::uint32_t nOutCapacity,
+                 std::uint32_t& nOut, std::uint32_t& nPos) {
+  return ReadRowVector(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
 }
 #endif
 bool ReadRowPortable(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut, std::uint32_t nOutCapacity,
@@ -596,7 +678,8 @@ bool ReadRowPortable(const unsigned char* pIn, std::uint32_t nLast, unsigned cha
 }  // namespace
 
 int CAMFile::ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos) {
-  const bool bRead = IsVectorScanEnabled() ? ReadRowVector(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos)
-                                           : ReadRowPortable(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos);
+  const bool bRead = IsWideScanEnabled()     ? ReadRowWide(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos)
+                     : IsVectorScanEnabled() ? ReadRowVector(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos)
+                                             : ReadRowPortable(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos);
   return bRead ? QUORLIX_OK : m_nStatus = QUORLIX_HTML_ROW_FAILED;
 }

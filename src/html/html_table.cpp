@@ -326,17 +326,15 @@ template <typename Cursor>
 // ---- Rows in windows of 64 bytes ----
 //
 // The vector reader keeps ReadRow's rules with fewer steps. Only three kinds of
-// byte outside tags stop it: the '<' of a tag that may match a rule, a ',', and
-// the '&' of a digit reference. Every other tag is one that ReadRow reads and
+// byte outside tags stop it: the '<' of a tag that may match a rule (its second
+// and third bytes are those of a pattern: "TR", "TH", "TD", "BR" or "/T"), a ','
+// and the '&' of a digit reference. Every other tag is one that ReadRow reads and
 // forgets, and every other byte outside tags is stored or dropped by its class
 // alone; so the bytes between two stops are stored by one bit each. A window
-// classifies 64 bytes at once: the places of its stops, and its text bytes (those
-// stored between stops) gathered in order. The reader goes from stop to stop by
-// their bits, and stores the gathered text that lies between them. A tag may
-// match a rule when its second and third bytes are among those of the patterns
-// ("T", "B" or "/", then "R", "H", "D" or "T"); a '<' or an '&' among the last
-// bytes of a window, whose followers the window does not see, is a stop too, and
-// the step there looks at what follows.
+// classifies 64 bytes (and sees the two after them): one bit per byte for its
+// stops, its text bytes (those stored between stops) and its '>'. The reader
+// goes from stop to stop by their bits, and stores the text bits between them:
+// a run of them at once, bits with gaps sixteen at a time.
 //
 // Which bytes lie inside tags follows from the '<' and '>' alone, as in the row:
 // a tag runs from a '<' met outside tags to the next '>'. Seen as 64 bits with a
@@ -352,19 +350,17 @@ template <typename Cursor>
 // Near nLast the window is made from a copy padded with zeros and marks every
 // place from nLast on as a stop: each step that reaches nLast, where ReadRow
 // fails, stops there.
-// The bits below bit n, for n <= 64.
-inline std::uint64_t BitsBelow(std::uint32_t n) { return n >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1; }
-
 class RowWindow {
  public:
   static constexpr std::uint32_t kWindowBytes = 64;
-  // Runs of text are copied in pieces of 32 bytes.
+  // Runs of text are copied in pieces of 32 bytes; the copy of the window near
+  // nLast has room for one past its end.
   static constexpr std::uint32_t kTextPieceBytes = 32;
 
   RowWindow(const unsigned char* pIn, std::uint32_t nLast) : m_pIn(pIn), m_nLast(nLast) {}
 
   // Makes the window at i <= nLast; bInTag says whether a tag is open before i.
-  // The wide form classifies 32 bytes a compare.
+  // The wide form classifies 32 bytes a compare, the other 16.
   template <bool bWide>
   [[gnu::always_inline]] void Make(std::uint32_t i, bool bInTag) {
     // A window of the input needs the two bytes after its last, at or before nLast.
@@ -533,7 +529,8 @@ template <bool bWide>
     const auto nFirst = static_cast<std::uint32_t>(__builtin_ctzll(nText));
     const auto nEnd = static_cast<std::uint32_t>(64 - __builtin_clzll(nText));
     const bool bRoomy = window.IsRoomy() && nOutCapacity - j >= RowWindow::kWindowBytes;
-    if (nText == (BitsBelow(nEnd) & ~BitsBelow(nFirst))) {
+    const std::uint64_t nFromFirst = nText >> nFirst;
+    if ((nFromFirst & (nFromFirst + 1)) == 0) {
       const std::uint32_t nRun = nEnd - nFirst;
       const unsigned char* const pRun = window.Source() + nFirst;
       if (bRoomy) {
@@ -566,7 +563,7 @@ template <bool bWide>
     std::uint32_t nResume = 0;  // where a new window is made after a jump; 0 for none
     for (std::uint64_t nStops = window.StopBits(); nStops != 0; nStops &= nStops - 1) {
       const auto nStop = static_cast<std::uint32_t>(__builtin_ctzll(nStops));
-      StoreText(window, nTextLeft & BitsBelow(nStop));
+      StoreText(window, nTextLeft & ((std::uint64_t{1} << nStop) - 1));
       nTextLeft &= ~std::uint64_t{1} << nStop;
 
       // A stop; one at nLast (its '>') or after it fails.
@@ -586,11 +583,7 @@ template <bool bWide>
         break;
       }
       if (ch == '&') {
-        if (!IsDecimalDigit(pIn[i + 1])) {
-          // At a window's end, and no digit after all: text.
-          Store('&');
-          continue;
-        }
+        assert(IsDecimalDigit(pIn[i + 1]));
         // A digit reference, up to its ';' (never the '>' at nLast), vanishes.
         const void* pSemicolon = std::memchr(pIn + i + 2, ';', nLast - i - 1);
         if (!pSemicolon) return false;

@@ -350,6 +350,28 @@ template <typename Cursor>
 // Near nLast the window is made from a copy padded with zeros and marks every
 // place from nLast on as a stop: each step that reaches nLast, where ReadRow
 // fails, stops there.
+// The bytes the windows are compared with, each 32 times in memory, so that a
+// compare reads its operand there instead of spreading it into a register for
+// every window. The compiler would do that again if it saw the bytes: the table
+// reaches the reader through a function it cannot look into.
+struct alignas(32) ByteSplat {
+  unsigned char bytes[32];
+};
+enum SplatIndex { kSplatLt, kSplatGt, kSplatAmp, kSplatComma, kSplatT, kSplatB, kSplatSlash, kSplatR, kSplatH,
+                  kSplatD, kSplatDigitShift, kSplatDigitBound, kSplatLineShift, kSplatLineBound, kSplatCount };
+constexpr ByteSplat SplatOf(unsigned char b) {
+  ByteSplat splat{};
+  for (unsigned char& x : splat.bytes) x = b;
+  return splat;
+}
+// In the order of SplatIndex. Adding 0x50 moves '0'-'9' to the signed bytes
+// below -118 (0x8A) and every other byte above; adding 0x60 moves 0x20-0x7E
+// (as in LineByteMask) to those below -33 (0xDF).
+constexpr ByteSplat kSplats[kSplatCount] = {
+    SplatOf('<'), SplatOf('>'), SplatOf('&'), SplatOf(','), SplatOf('T'), SplatOf('B'), SplatOf('/'),
+    SplatOf('R'), SplatOf('H'), SplatOf('D'), SplatOf(0x50), SplatOf(0x8A), SplatOf(0x60), SplatOf(0xDF)};
+[[gnu::noipa]] const ByteSplat* OpaqueSplats() { return kSplats; }
+
 class RowWindow {
  public:
   static constexpr std::uint32_t kWindowBytes = 64;
@@ -357,7 +379,7 @@ class RowWindow {
   // nLast has room for one past its end.
   static constexpr std::uint32_t kTextPieceBytes = 32;
 
-  RowWindow(const unsigned char* pIn, std::uint32_t nLast) : m_pIn(pIn), m_nLast(nLast) {}
+  RowWindow(const unsigned char* pIn, std::uint32_t nLast) : m_pIn(pIn), m_nLast(nLast), m_pSplats(OpaqueSplats()) {}
 
   // Makes the window at i <= nLast; bInTag says whether a tag is open before i.
   // The wide form classifies 32 bytes a compare, the other 16.
@@ -371,7 +393,7 @@ class RowWindow {
       std::memcpy(m_tail, pSource, m_nLast + 1 - i);
       pSource = m_tail;
     }
-    const WindowMasks masks = bWide ? ClassifyWide(pSource) : ClassifyVector(pSource);
+    const WindowMasks masks = bWide ? ClassifyWide(pSource, m_pSplats) : ClassifyVector(pSource, m_pSplats);
     const std::uint64_t nLt = masks.nLt;
     const std::uint64_t nGt = masks.nGt;
     const std::uint64_t nOpenBefore = bInTag ? 1 : 0;
@@ -430,26 +452,31 @@ class RowWindow {
   QUORLIX_VECTOR_TARGET static std::uint64_t MaskOf(__m128i v) {
     return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(v)));
   }
-  QUORLIX_VECTOR_TARGET static __m128i Equals(__m128i v, char b) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(b)); }
+  QUORLIX_VECTOR_TARGET static __m128i SplatVector(const ByteSplat& splat) {
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(splat.bytes));
+  }
+  QUORLIX_VECTOR_TARGET static __m128i Equals(__m128i v, const ByteSplat& splat) {
+    return _mm_cmpeq_epi8(v, SplatVector(splat));
+  }
 
-  QUORLIX_VECTOR_TARGET static WindowMasks ClassifyVector(const unsigned char* pSource) {
+  QUORLIX_VECTOR_TARGET static WindowMasks ClassifyVector(const unsigned char* pSource, const ByteSplat* pSplats) {
     WindowMasks masks;
     for (unsigned k = 0; k < kWindowBytes; k += 16) {
       const __m128i v = VectorHtmlScan::Load(pSource + k);
       const __m128i vSecond = VectorHtmlScan::Load(pSource + k + 1);
       const __m128i vThird = VectorHtmlScan::Load(pSource + k + 2);
-      const __m128i vLt = Equals(v, '<');
-      const __m128i vGt = Equals(v, '>');
+      const __m128i vLt = Equals(v, pSplats[kSplatLt]);
+      const __m128i vGt = Equals(v, pSplats[kSplatGt]);
       // Adding 0x50 moves '0'-'9' to -128..-119, the signed bytes below -118, and
       // every other byte above.
-      const __m128i vDigitNext = _mm_cmpgt_epi8(_mm_set1_epi8(-118), _mm_add_epi8(vSecond, _mm_set1_epi8(0x50)));
-      const __m128i vReference = _mm_and_si128(Equals(v, '&'), vDigitNext);
-      const __m128i vThirdR = Equals(vThird, 'R');
-      const __m128i vAfterT = _mm_or_si128(_mm_or_si128(vThirdR, Equals(vThird, 'H')), Equals(vThird, 'D'));
+      const __m128i vDigitNext = _mm_cmpgt_epi8(SplatVector(pSplats[kSplatDigitBound]), _mm_add_epi8(vSecond, SplatVector(pSplats[kSplatDigitShift])));
+      const __m128i vReference = _mm_and_si128(Equals(v, pSplats[kSplatAmp]), vDigitNext);
+      const __m128i vThirdR = Equals(vThird, pSplats[kSplatR]);
+      const __m128i vAfterT = _mm_or_si128(_mm_or_si128(vThirdR, Equals(vThird, pSplats[kSplatH])), Equals(vThird, pSplats[kSplatD]));
       const __m128i vRulePair = _mm_or_si128(
-          _mm_or_si128(_mm_and_si128(Equals(vSecond, 'T'), vAfterT), _mm_and_si128(Equals(vSecond, 'B'), vThirdR)),
-          _mm_and_si128(Equals(vSecond, '/'), Equals(vThird, 'T')));
-      const __m128i vCommaOrReference = _mm_or_si128(Equals(v, ','), vReference);
+          _mm_or_si128(_mm_and_si128(Equals(vSecond, pSplats[kSplatT]), vAfterT), _mm_and_si128(Equals(vSecond, pSplats[kSplatB]), vThirdR)),
+          _mm_and_si128(Equals(vSecond, pSplats[kSplatSlash]), Equals(vThird, pSplats[kSplatT])));
+      const __m128i vCommaOrReference = _mm_or_si128(Equals(v, pSplats[kSplatComma]), vReference);
       const __m128i vNotPlain = _mm_or_si128(_mm_or_si128(vLt, vGt), vCommaOrReference);
       masks.nLt |= MaskOf(vLt) << k;
       masks.nGt |= MaskOf(vGt) << k;
@@ -462,33 +489,38 @@ class RowWindow {
   QUORLIX_WIDE_TARGET static std::uint64_t MaskOf(__m256i v) {
     return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(v)));
   }
-  QUORLIX_WIDE_TARGET static __m256i Equals(__m256i v, char b) { return _mm256_cmpeq_epi8(v, _mm256_set1_epi8(b)); }
+  QUORLIX_WIDE_TARGET static __m256i SplatWide(const ByteSplat& splat) {
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(splat.bytes));
+  }
+  QUORLIX_WIDE_TARGET static __m256i Equals(__m256i v, const ByteSplat& splat) {
+    return _mm256_cmpeq_epi8(v, SplatWide(splat));
+  }
   QUORLIX_WIDE_TARGET static __m256i Load(const unsigned char* p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
   }
 
   // The same masks, 32 bytes a compare.
-  QUORLIX_WIDE_TARGET static WindowMasks ClassifyWide(const unsigned char* pSource) {
+  QUORLIX_WIDE_TARGET static WindowMasks ClassifyWide(const unsigned char* pSource, const ByteSplat* pSplats) {
     WindowMasks masks;
     for (unsigned k = 0; k < kWindowBytes; k += 32) {
       const __m256i v = Load(pSource + k);
       const __m256i vSecond = Load(pSource + k + 1);
       const __m256i vThird = Load(pSource + k + 2);
-      const __m256i vLt = Equals(v, '<');
-      const __m256i vGt = Equals(v, '>');
+      const __m256i vLt = Equals(v, pSplats[kSplatLt]);
+      const __m256i vGt = Equals(v, pSplats[kSplatGt]);
       const __m256i vDigitNext =
-          _mm256_cmpgt_epi8(_mm256_set1_epi8(-118), _mm256_add_epi8(vSecond, _mm256_set1_epi8(0x50)));
-      const __m256i vReference = _mm256_and_si256(Equals(v, '&'), vDigitNext);
-      const __m256i vThirdR = Equals(vThird, 'R');
-      const __m256i vAfterT = _mm256_or_si256(_mm256_or_si256(vThirdR, Equals(vThird, 'H')), Equals(vThird, 'D'));
+          _mm256_cmpgt_epi8(SplatWide(pSplats[kSplatDigitBound]), _mm256_add_epi8(vSecond, SplatWide(pSplats[kSplatDigitShift])));
+      const __m256i vReference = _mm256_and_si256(Equals(v, pSplats[kSplatAmp]), vDigitNext);
+      const __m256i vThirdR = Equals(vThird, pSplats[kSplatR]);
+      const __m256i vAfterT = _mm256_or_si256(_mm256_or_si256(vThirdR, Equals(vThird, pSplats[kSplatH])), Equals(vThird, pSplats[kSplatD]));
       const __m256i vRulePair = _mm256_or_si256(
-          _mm256_or_si256(_mm256_and_si256(Equals(vSecond, 'T'), vAfterT),
-                          _mm256_and_si256(Equals(vSecond, 'B'), vThirdR)),
-          _mm256_and_si256(Equals(vSecond, '/'), Equals(vThird, 'T')));
-      const __m256i vCommaOrReference = _mm256_or_si256(Equals(v, ','), vReference);
+          _mm256_or_si256(_mm256_and_si256(Equals(vSecond, pSplats[kSplatT]), vAfterT),
+                          _mm256_and_si256(Equals(vSecond, pSplats[kSplatB]), vThirdR)),
+          _mm256_and_si256(Equals(vSecond, pSplats[kSplatSlash]), Equals(vThird, pSplats[kSplatT])));
+      const __m256i vCommaOrReference = _mm256_or_si256(Equals(v, pSplats[kSplatComma]), vReference);
       const __m256i vNotPlain = _mm256_or_si256(_mm256_or_si256(vLt, vGt), vCommaOrReference);
       // As in LineByteMask: 0x20-0x7E become the signed bytes below -33.
-      const __m256i vLine = _mm256_cmpgt_epi8(_mm256_set1_epi8(-33), _mm256_add_epi8(v, _mm256_set1_epi8(0x60)));
+      const __m256i vLine = _mm256_cmpgt_epi8(SplatWide(pSplats[kSplatLineBound]), _mm256_add_epi8(v, SplatWide(pSplats[kSplatLineShift])));
       masks.nLt |= MaskOf(vLt) << k;
       masks.nGt |= MaskOf(vGt) << k;
       masks.nPlain |= MaskOf(_mm256_andnot_si256(vNotPlain, vLine)) << k;
@@ -499,6 +531,7 @@ class RowWindow {
 
   const unsigned char* m_pIn;
   std::uint32_t m_nLast;
+  const ByteSplat* m_pSplats;
   std::uint32_t m_nBase = 0;
   std::uint64_t m_nText = 0;
   std::uint64_t m_nStops = 0;
@@ -555,9 +588,13 @@ template <bool bWide>
   bool bCellClosed = false;
   if (nPos > nLast) return false;
   RowWindow window(pIn, nLast);
-  window.template Make<bWide>(nPos, false);
+  // Where the next window is made, and whether a tag is open there; one place
+  // makes every window.
+  std::uint32_t nNext = nPos;
+  bool bNextInTag = false;
 
   for (;;) {
+    window.template Make<bWide>(nNext, bNextInTag);
     const std::uint32_t nBase = window.Base();
     std::uint64_t nTextLeft = window.TextBits();  // not yet stored
     std::uint32_t nResume = 0;  // where a new window is made after a jump; 0 for none
@@ -637,12 +674,14 @@ template <bool bWide>
       if (nGt == nLast) return false;
     }
     if (nResume != 0) {
-      window.template Make<bWide>(nResume, false);
+      nNext = nResume;
+      bNextInTag = false;
       continue;
     }
     // No stop left: the rest of the window's text, then the next window.
     StoreText(window, nTextLeft);
-    window.template Make<bWide>(nBase + RowWindow::kWindowBytes, window.EndsInTag());
+    nNext = nBase + RowWindow::kWindowBytes;
+    bNextInTag = window.EndsInTag();
   }
 }
 QUORLIX_VECTOR_TARGET bool ReadRowVector(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,

@@ -370,7 +370,14 @@ constexpr ByteSplat SplatOf(unsigned char b) {
 constexpr ByteSplat kSplats[kSplatCount] = {
     SplatOf('<'), SplatOf('>'), SplatOf('&'), SplatOf(','), SplatOf('T'), SplatOf('B'), SplatOf('/'),
     SplatOf('R'), SplatOf('H'), SplatOf('D'), SplatOf(0x50), SplatOf(0x8A), SplatOf(0x60), SplatOf(0xDF)};
-[[gnu::noipa]] const ByteSplat* OpaqueSplats() { return kSplats; }
+#ifdef __clang__
+[[gnu::noinline]]
+#else
+[[gnu::noipa]]
+#endif
+const ByteSplat* OpaqueSplats() {
+  return kSplats;
+}
 
 class RowWindow {
  public:

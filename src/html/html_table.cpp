@@ -344,8 +344,8 @@ template <typename Cursor>
 // the bytes of the tags. A tag open at a window's start is one more '<' at bit 0.
 // A window is made where the reader stands outside tags, or right after the
 // previous one, whose last bit says whether a tag is open there. A digit
-// reference, read past tags up to its ';', and a cell read again from its start
-// leave the window's view behind: the reader makes a new window where it goes on.
+// reference, read past tags up to its ';', leaves the window's view behind: the
+// reader makes a new window after it.
 //
 // Near nLast the window is made from a copy padded with zeros and marks every
 // place from nLast on as a stop: each step that reaches nLast, where ReadRow
@@ -604,7 +604,7 @@ template <bool bWide>
     window.template Make<bWide>(nNext, bNextInTag);
     const std::uint32_t nBase = window.Base();
     std::uint64_t nTextLeft = window.TextBits();  // not yet stored
-    std::uint32_t nResume = 0;  // where a new window is made after a jump; 0 for none
+    std::uint32_t nResume = 0;  // where a new window is made after a digit reference; 0 for none
     for (std::uint64_t nStops = window.StopBits(); nStops != 0; nStops &= nStops - 1) {
       const auto nStop = static_cast<std::uint32_t>(__builtin_ctzll(nStops));
       StoreText(window, nTextLeft & ((std::uint64_t{1} << nStop) - 1));
@@ -615,16 +615,18 @@ template <bool bWide>
       if (i >= nLast) return false;
       const unsigned char ch = pIn[i];
       if (ch == ',') {
-        if (bQuoted || bCellClosed) {
-          Store(',');
-          continue;
+        if (!bQuoted && !bCellClosed) {
+          // The cell holds a comma. Read again from its start behind a quote, as
+          // ReadRow does, it would store the same bytes as before: no cell tag
+          // nor comma lies between. So the quote goes in before them instead.
+          assert(j < nOutCapacity);
+          std::memmove(pOut + mark.nOut + 1, pOut + mark.nOut, j - mark.nOut);
+          pOut[mark.nOut] = '"';
+          ++j;
+          bQuoted = true;
         }
-        // The cell holds a comma: store it again from its start, behind a quote.
-        j = mark.nOut;
-        Store('"');
-        bQuoted = true;
-        nResume = mark.nPos;
-        break;
+        Store(',');
+        continue;
       }
       if (ch == '&') {
         assert(IsDecimalDigit(pIn[i + 1]));

@@ -2,8 +2,8 @@
 // success writes only printable ASCII, CR and LF, never more bytes than the body
 // holds, and a failure writes nothing. With either scanner, the search for the
 // body tags gives the same answer as a byte-by-byte twin does, and the conversion
-// the same status and text as a twin that reads the rendering rules one byte at
-// a time.
+// (with each scanner and form) the same status and text as a twin that reads the
+// rendering rules one byte at a time.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -232,11 +232,20 @@ int ConvertByteByByte(std::string_view page, bool bTablesOnly, std::string& out)
   return RenderingTwin(page, tags.nStart, tags.nEnd, bTablesOnly).Render(out);
 }
 
-void Check(const std::string& strIn, std::string_view page, int nTablesOnly, bool bVector, const std::uint8_t* pData,
+// The scanners the conversion can run with: the vector one in its wide form and
+// in blocks of sixteen, and the portable one.
+struct Scanner {
+  bool bVector;
+  bool bWide;
+};
+constexpr Scanner kScanners[] = {{true, true}, {true, false}, {false, false}};
+
+void Check(const std::string& strIn, std::string_view page, int nTablesOnly, Scanner scanner, const std::uint8_t* pData,
            std::size_t nSize) {
   const std::string strOut = quorlix_fuzz::WorkDir() + "/page.txt";
   std::filesystem::remove(strOut);
-  SetVectorScanEnabled(bVector);
+  SetVectorScanEnabled(scanner.bVector);
+  SetWideScanEnabled(scanner.bWide);
   CAMFile doc(strIn, strOut, nTablesOnly);
   if (doc.LoadHtmlInput() != QUORLIX_OK) quorlix_fuzz::FailWithInput("the page did not load", pData, nSize);
   const int nStatus = doc.ConvertHtml();
@@ -299,9 +308,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
   const std::string strIn = quorlix_fuzz::WriteWorkFile("page.htm", pData, nSize);
   const std::string_view page(reinterpret_cast<const char*>(pData), nSize);
   CheckBodyTags(page, pData, nSize);
-  for (const bool bVector : {true, false}) {
-    Check(strIn, page, 0, bVector, pData, nSize);
-    Check(strIn, page, 1, bVector, pData, nSize);
+  for (const Scanner scanner : kScanners) {
+    Check(strIn, page, 0, scanner, pData, nSize);
+    Check(strIn, page, 1, scanner, pData, nSize);
   }
   return 0;
 }

@@ -20,6 +20,15 @@ bool HasVectorScan() noexcept {
 #endif
 }
 
+bool HasWideScan() noexcept {
+#ifdef QUORLIX_HAS_VECTOR_SCAN
+  __builtin_cpu_init();
+  return HasVectorScan() && __builtin_cpu_supports("avx2");
+#else
+  return false;
+#endif
+}
+
 bool OwnVectorScanChoice() noexcept {
   static const bool bOwnChoice = HasVectorScan() && !IsPortableScanRequested();
   return bOwnChoice;
@@ -28,6 +37,11 @@ bool OwnVectorScanChoice() noexcept {
 // Decided on first use; reads of a relaxed atomic cost no more than of a plain bool.
 std::atomic<bool>& VectorScanChoice() noexcept {
   static std::atomic<bool> bChoice{OwnVectorScanChoice()};
+  return bChoice;
+}
+
+std::atomic<bool>& WideScanChoice() noexcept {
+  static std::atomic<bool> bChoice{HasWideScan()};
   return bChoice;
 }
 
@@ -53,4 +67,15 @@ void SetVectorScanEnabled(bool bEnabled) noexcept {
   VectorScanChoice().store(bEnabled && HasVectorScan(), std::memory_order_relaxed);
 }
 
-void ResetVectorScanEnabled() noexcept { VectorScanChoice().store(OwnVectorScanChoice(), std::memory_order_relaxed); }
+void ResetVectorScanEnabled() noexcept {
+  VectorScanChoice().store(OwnVectorScanChoice(), std::memory_order_relaxed);
+  WideScanChoice().store(HasWideScan(), std::memory_order_relaxed);
+}
+
+bool IsWideScanEnabled() noexcept {
+  return IsVectorScanEnabled() && WideScanChoice().load(std::memory_order_relaxed);
+}
+
+void SetWideScanEnabled(bool bEnabled) noexcept {
+  WideScanChoice().store(bEnabled && HasWideScan(), std::memory_order_relaxed);
+}

@@ -5,8 +5,9 @@
 // Two scanners with one interface: a portable one, eight bytes at a time in a
 // 64-bit word, and a vector one, sixteen at a time, on x86 processors with SSSE3
 // and POPCNT (the processor is asked at run time, so the 32-bit library still
-// runs on any i686). The choice is made once per process; QUORLIX_PORTABLE=1 in
-// the environment forces the portable scanner, so that both can be tested on one
+// runs on any i686); a loop may also have a wide form, 32 bytes at a time with
+// AVX2. The choice is made once per process; QUORLIX_PORTABLE=1 in the
+// environment forces the portable scanner, so that both can be tested on one
 // machine.
 #pragma once
 
@@ -15,14 +16,17 @@
 #include <cstring>
 
 #if defined(__i386__) || defined(__x86_64__)
-#include <tmmintrin.h>
+#include <immintrin.h>
 #define QUORLIX_HAS_VECTOR_SCAN 1
 #define QUORLIX_VECTOR_TARGET __attribute__((target("ssse3,popcnt")))
+#define QUORLIX_WIDE_TARGET __attribute__((target("ssse3,popcnt,avx2")))
 #else
 #define QUORLIX_VECTOR_TARGET
+#define QUORLIX_WIDE_TARGET
 #endif
 // A loop over blocks (used with the vector scanner only) carries
-// QUORLIX_VECTOR_TARGET too, so that the scanner's steps are inlined into it.
+// QUORLIX_VECTOR_TARGET too, so that the scanner's steps are inlined into it; a
+// loop of the wide form (below) carries QUORLIX_WIDE_TARGET.
 
 // True when the vector scanner is in use: the processor can run it and
 // QUORLIX_PORTABLE does not ask for the portable one.
@@ -30,8 +34,16 @@ bool IsVectorScanEnabled() noexcept;
 // For tests and fuzz targets, which run every conversion through both scanners:
 // true selects the vector scanner where the processor can run it, false the portable one.
 void SetVectorScanEnabled(bool bEnabled) noexcept;
-// Back to the process's own choice, the one IsVectorScanEnabled made first.
+// Back to the process's own choice, the one IsVectorScanEnabled made first (and
+// IsWideScanEnabled's too).
 void ResetVectorScanEnabled() noexcept;
+
+// True when the vector scanner is in use and the processor has AVX2: the loops
+// that have a wide form then take it.
+bool IsWideScanEnabled() noexcept;
+// For tests and fuzz targets: false keeps those loops at sixteen bytes a step,
+// true lets them take the wide form again where the processor has AVX2.
+void SetWideScanEnabled(bool bEnabled) noexcept;
 
 inline constexpr bool IsLineByte(unsigned char b) { return b >= 0x20 && b <= 0x7E; }
 

@@ -160,22 +160,34 @@ struct VectorHtmlScan {
     return k;
   }
 
+  // Places are looked at 64 at a time by the pattern's first and last bytes, and
+  // those where both stand are compared whole, from the last.
   QUORLIX_VECTOR_TARGET static std::size_t FindLastMatch(const unsigned char* p, std::size_t n, std::string_view pattern) {
     const std::size_t nSize = pattern.size();
     if (n < nSize) return n;
-    const std::size_t nCompared = nSize < kMatchBytes ? nSize : kMatchBytes;
-    __m128i vPattern[kMatchBytes];
-    for (std::size_t i = 0; i < nCompared; ++i) vPattern[i] = _mm_set1_epi8(pattern[i]);
+    constexpr std::size_t kStepBytes = 4 * kBlockBytes;
+    const std::size_t nLastAt = nSize - 1;
+    const __m128i vFirst = _mm_set1_epi8(pattern[0]);
+    const __m128i vLast = _mm_set1_epi8(pattern[nLastAt]);
+    const auto Candidates = [&](const unsigned char* pBlock) QUORLIX_VECTOR_TARGET {
+      return _mm_and_si128(_mm_cmpeq_epi8(Load(pBlock), vFirst), _mm_cmpeq_epi8(Load(pBlock + nLastAt), vLast));
+    };
     std::size_t nTop = n - nSize + 1;
-    for (; nTop >= kBlockBytes; nTop -= kBlockBytes) {
-      const std::size_t nBase = nTop - kBlockBytes;
-      __m128i vMatches = _mm_cmpeq_epi8(Load(p + nBase), vPattern[0]);
-      for (std::size_t i = 1; i < nCompared; ++i)
-        vMatches = _mm_and_si128(vMatches, _mm_cmpeq_epi8(Load(p + nBase + i), vPattern[i]));
-      for (auto nMatches = static_cast<unsigned>(_mm_movemask_epi8(vMatches)); nMatches != 0;) {
-        const auto nAt = static_cast<unsigned>(31 - __builtin_clz(nMatches));
-        if (std::memcmp(p + nBase + nAt, pattern.data(), nSize) == 0) return nBase + nAt;
-        nMatches &= ~(1u << nAt);
+    for (; nTop >= kStepBytes; nTop -= kStepBytes) {
+      const unsigned char* const pBase = p + nTop - kStepBytes;
+      const __m128i v0 = Candidates(pBase);
+      const __m128i v1 = Candidates(pBase + kBlockBytes);
+      const __m128i v2 = Candidates(pBase + 2 * kBlockBytes);
+      const __m128i v3 = Candidates(pBase + 3 * kBlockBytes);
+      if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(v0, v1), _mm_or_si128(v2, v3))) == 0) continue;
+      std::uint64_t nMatches = static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(v0))) |
+                               static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(v1))) << 16 |
+                               static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(v2))) << 32 |
+                               static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(v3))) << 48;
+      while (nMatches != 0) {
+        const auto nAt = static_cast<std::size_t>(63 - __builtin_clzll(nMatches));
+        if (std::memcmp(pBase + nAt, pattern.data(), nSize) == 0) return nTop - kStepBytes + nAt;
+        nMatches &= ~(std::uint64_t{1} << nAt);
       }
     }
     while (nTop-- > 0)

@@ -99,6 +99,44 @@ constexpr auto kRulesByThirdByte = MakeRulesByByte(2);
   return nullptr;
 }
 
+// A fourth table for the rules whose patterns reach a fourth byte; the shorter
+// patterns stand in every row. The three tables leave one rule at most for any
+// tag of three bytes or more: two rules always differ in a byte that both have
+// among the second, third and fourth.
+constexpr std::array<RuleSet, 256> MakeRulesByFourthByte() {
+  std::array<RuleSet, 256> rules{};
+  for (std::size_t r = 0; r < std::size(kTableTagRules); ++r) {
+    const std::string_view pattern = kTableTagRules[r].pattern;
+    for (std::size_t b = 0; b < 256; ++b)
+      if (pattern.size() < 4 || static_cast<unsigned char>(pattern[3]) == b) rules[b] |= static_cast<RuleSet>(1u << r);
+  }
+  return rules;
+}
+constexpr auto kRulesByFourthByte = MakeRulesByFourthByte();
+static_assert([] {
+  for (const auto& a : kTableTagRules)
+    for (const auto& b : kTableTagRules) {
+      if (&a == &b) continue;
+      const std::size_t nShared = std::min<std::size_t>(std::min(a.pattern.size(), b.pattern.size()), 4);
+      bool bDiffer = false;
+      for (std::size_t k = 1; k < nShared; ++k) bDiffer = bDiffer || a.pattern[k] != b.pattern[k];
+      if (!bDiffer) return false;
+    }
+  return true;
+}());
+
+// What the tag of nSize >= 3 bytes at p does inside a row, as TagInsideRow
+// says; p[3] may be read (it is the tag's '>' when nSize is 3).
+[[gnu::always_inline]] inline TableTag TagInsideRowAt(const unsigned char* p, std::uint32_t nSize) {
+  const unsigned nRules = kRulesBySecondByte[p[1]] & kRulesByThirdByte[p[2]] & kRulesByFourthByte[p[3]];
+  if (nRules == 0) return TableTag::kOther;
+  const TableTagRule& rule = kTableTagRules[__builtin_ctz(nRules)];
+  if (nSize < rule.pattern.size()) return TableTag::kOther;
+  for (std::size_t k = 4; k < rule.pattern.size(); ++k)
+    if (p[k] != static_cast<unsigned char>(rule.pattern[k])) return TableTag::kOther;
+  return rule.insideRow;
+}
+
 [[gnu::always_inline]] inline TableTag TagBetweenRows(std::string_view tag) {
   const TableTagRule* const rule = FindTableTagRule(tag);
   return rule ? rule->betweenRows : TableTag::kOther;
@@ -284,10 +322,395 @@ template <typename Cursor>
   }
 }
 
+#ifdef QUORLIX_HAS_VECTOR_SCAN
+// ---- Rows in windows of 64 bytes ----
+//
+// The vector reader keeps ReadRow's rules with fewer steps. Only three kinds of
+// byte outside tags stop it: the '<' of a tag that may match a rule (its second
+// and third bytes are those of a pattern: "TR", "TH", "TD", "BR" or "/T"), a ','
+// and the '&' of a digit reference. Every other tag is one that ReadRow reads and
+// forgets, and every other byte outside tags is stored or dropped by its class
+// alone; so the bytes between two stops are stored by one bit each. A window
+// classifies 64 bytes (and sees the two after them): one bit per byte for its
+// stops, its text bytes (those stored between stops) and its '>'. The reader
+// goes from stop to stop by their bits, and stores the text bits between them:
+// a run of them at once, bits with gaps sixteen at a time.
+//
+// Which bytes lie inside tags follows from the '<' and '>' alone, as in the row:
+// a tag runs from a '<' met outside tags to the next '>'. Seen as 64 bits with a
+// '>' as 0 and any other byte as 1, a tag is the run of ones from its '<' on plus
+// the '>' that ends it, and adding the bits of every '<' to that word carries
+// through each such run: the bits that the sum changes, with the '<' bits, are
+// the bytes of the tags. A tag open at a window's start is one more '<' at bit 0.
+// A window is made where the reader stands outside tags, or right after the
+// previous one, whose last bit says whether a tag is open there. A digit
+// reference, read past tags up to its ';', leaves the window's view behind: the
+// reader makes a new window after it.
+//
+// Near nLast the window is made from a copy padded with zeros and marks every
+// place from nLast on as a stop: each step that reaches nLast, where ReadRow
+// fails, stops there.
+// The bytes the windows are compared with, each 32 times in memory, so that a
+// compare reads its operand there instead of spreading it into a register for
+// every window. The compiler would do that again if it saw the bytes: the table
+// reaches the reader through a function it cannot look into.
+struct alignas(32) ByteSplat {
+  unsigned char bytes[32];
+};
+enum SplatIndex { kSplatLt, kSplatGt, kSplatAmp, kSplatComma, kSplatT, kSplatB, kSplatSlash, kSplatR, kSplatH,
+                  kSplatD, kSplatDigitShift, kSplatDigitBound, kSplatLineShift, kSplatLineBound, kSplatCount };
+constexpr ByteSplat SplatOf(unsigned char b) {
+  ByteSplat splat{};
+  for (unsigned char& x : splat.bytes) x = b;
+  return splat;
+}
+// In the order of SplatIndex. Adding 0x50 moves '0'-'9' to the signed bytes
+// below -118 (0x8A) and every other byte above; adding 0x60 moves 0x20-0x7E
+// (as in LineByteMask) to those below -33 (0xDF).
+constexpr ByteSplat kSplats[kSplatCount] = {
+    SplatOf('<'), SplatOf('>'), SplatOf('&'), SplatOf(','), SplatOf('T'), SplatOf('B'), SplatOf('/'),
+    SplatOf('R'), SplatOf('H'), SplatOf('D'), SplatOf(0x50), SplatOf(0x8A), SplatOf(0x60), SplatOf(0xDF)};
+#ifdef __clang__
+[[gnu::noinline]]
+#else
+[[gnu::noipa]]
+#endif
+const ByteSplat* OpaqueSplats() {
+  return kSplats;
+}
+
+class RowWindow {
+ public:
+  static constexpr std::uint32_t kWindowBytes = 64;
+  // Runs of text are copied in pieces of 32 bytes; the copy of the window near
+  // nLast has room for one past its end.
+  static constexpr std::uint32_t kTextPieceBytes = 32;
+
+  RowWindow(const unsigned char* pIn, std::uint32_t nLast) : m_pIn(pIn), m_nLast(nLast), m_pSplats(OpaqueSplats()) {}
+
+  // Makes the window at i <= nLast; bInTag says whether a tag is open before i.
+  // The wide form classifies 32 bytes a compare, the other 16.
+  template <bool bWide>
+  [[gnu::always_inline]] void Make(std::uint32_t i, bool bInTag) {
+    // A window of the input needs the two bytes after its last, at or before nLast.
+    const bool bInInput = m_nLast - i > kWindowBytes;
+    const unsigned char* pSource = m_pIn + i;
+    if (!bInInput) {
+      std::memset(m_tail, 0, sizeof m_tail);
+      std::memcpy(m_tail, pSource, m_nLast + 1 - i);
+      pSource = m_tail;
+    }
+    const WindowMasks masks = bWide ? ClassifyWide(pSource, m_pSplats) : ClassifyVector(pSource, m_pSplats);
+    const std::uint64_t nLt = masks.nLt;
+    const std::uint64_t nGt = masks.nGt;
+    const std::uint64_t nOpenBefore = bInTag ? 1 : 0;
+    const std::uint64_t nStarts = nLt | nOpenBefore;
+    const std::uint64_t nInTag = ((~nGt + nStarts) ^ ~nGt) | nStarts;
+    const std::uint64_t nOpen = nInTag & ~nGt;
+    // A '<' opens a tag where the byte before it is not inside an open one; of
+    // the marked bytes inside tags, only those stay.
+    const std::uint64_t nOpens = nLt & ~(nOpen << 1 | nOpenBefore);
+    std::uint64_t nStops = masks.nMarked & (~nInTag | nOpens);
+    if (m_nLast - i < kWindowBytes) nStops |= ~std::uint64_t{0} << (m_nLast - i);
+    const std::uint64_t nText = masks.nPlain & ~nInTag;
+
+    m_pSource = pSource;
+    m_bRoomy = bInInput && m_nLast + 1 - i >= 2 * kWindowBytes;
+    m_nBase = i;
+    m_nText = nText;
+    m_nStops = nStops;
+    m_nTagEnds = nGt;
+    m_bEndsInTag = (nOpen >> 63) != 0;
+  }
+
+  // VectorLineScan::StoreSelected, in the encoding of the form that calls it.
+  template <bool bWide>
+  [[gnu::always_inline]] static std::size_t Gather(const unsigned char* p, unsigned nMask, unsigned char* pOut) {
+    return bWide ? GatherWide(p, nMask, pOut) : GatherVector(p, nMask, pOut);
+  }
+
+  std::uint32_t Base() const { return m_nBase; }
+  std::uint64_t TextBits() const { return m_nText; }
+  std::uint64_t StopBits() const { return m_nStops; }
+  std::uint64_t TagEndBits() const { return m_nTagEnds; }
+  bool EndsInTag() const { return m_bEndsInTag; }
+  // The window's bytes; when roomy, a piece of 64 bytes may be read from any of them.
+  const unsigned char* Source() const { return m_pSource; }
+  bool IsRoomy() const { return m_bRoomy; }
+
+ private:
+  // Four masks of a window: '<', '>', the bytes that are text unless inside a
+  // tag, and the stops unless inside a tag (the '<' of a rule's tag, ',' and the
+  // '&' of a digit reference).
+  struct WindowMasks {
+    std::uint64_t nLt = 0;
+    std::uint64_t nGt = 0;
+    std::uint64_t nPlain = 0;
+    std::uint64_t nMarked = 0;
+  };
+
+  QUORLIX_VECTOR_TARGET static std::size_t GatherVector(const unsigned char* p, unsigned nMask, unsigned char* pOut) {
+    return VectorLineScan::StoreSelected(p, nMask, pOut);
+  }
+  QUORLIX_WIDE_TARGET static std::size_t GatherWide(const unsigned char* p, unsigned nMask, unsigned char* pOut) {
+    return VectorLineScan::StoreSelected(p, nMask, pOut);
+  }
+
+  QUORLIX_VECTOR_TARGET static std::uint64_t MaskOf(__m128i v) {
+    return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(v)));
+  }
+  QUORLIX_VECTOR_TARGET static __m128i SplatVector(const ByteSplat& splat) {
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(splat.bytes));
+  }
+  QUORLIX_VECTOR_TARGET static __m128i Equals(__m128i v, const ByteSplat& splat) {
+    return _mm_cmpeq_epi8(v, SplatVector(splat));
+  }
+
+  QUORLIX_VECTOR_TARGET static WindowMasks ClassifyVector(const unsigned char* pSource, const ByteSplat* pSplats) {
+    WindowMasks masks;
+    for (unsigned k = 0; k < kWindowBytes; k += 16) {
+      const __m128i v = VectorHtmlScan::Load(pSource + k);
+      const __m128i vSecond = VectorHtmlScan::Load(pSource + k + 1);
+      const __m128i vThird = VectorHtmlScan::Load(pSource + k + 2);
+      const __m128i vLt = Equals(v, pSplats[kSplatLt]);
+      const __m128i vGt = Equals(v, pSplats[kSplatGt]);
+      // Adding 0x50 moves '0'-'9' to -128..-119, the signed bytes below -118, and
+      // every other byte above.
+      const __m128i vDigitNext = _mm_cmpgt_epi8(SplatVector(pSplats[kSplatDigitBound]), _mm_add_epi8(vSecond, SplatVector(pSplats[kSplatDigitShift])));
+      const __m128i vReference = _mm_and_si128(Equals(v, pSplats[kSplatAmp]), vDigitNext);
+      const __m128i vThirdR = Equals(vThird, pSplats[kSplatR]);
+      const __m128i vAfterT = _mm_or_si128(_mm_or_si128(vThirdR, Equals(vThird, pSplats[kSplatH])), Equals(vThird, pSplats[kSplatD]));
+      const __m128i vRulePair = _mm_or_si128(
+          _mm_or_si128(_mm_and_si128(Equals(vSecond, pSplats[kSplatT]), vAfterT), _mm_and_si128(Equals(vSecond, pSplats[kSplatB]), vThirdR)),
+          _mm_and_si128(Equals(vSecond, pSplats[kSplatSlash]), Equals(vThird, pSplats[kSplatT])));
+      const __m128i vCommaOrReference = _mm_or_si128(Equals(v, pSplats[kSplatComma]), vReference);
+      const __m128i vNotPlain = _mm_or_si128(_mm_or_si128(vLt, vGt), vCommaOrReference);
+      masks.nLt |= MaskOf(vLt) << k;
+      masks.nGt |= MaskOf(vGt) << k;
+      masks.nPlain |= (static_cast<std::uint64_t>(VectorLineScan::LineByteMask(v)) & ~MaskOf(vNotPlain)) << k;
+      masks.nMarked |= MaskOf(_mm_or_si128(_mm_and_si128(vLt, vRulePair), vCommaOrReference)) << k;
+    }
+    return masks;
+  }
+
+  QUORLIX_WIDE_TARGET static std::uint64_t MaskOf(__m256i v) {
+    return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(v)));
+  }
+  QUORLIX_WIDE_TARGET static __m256i SplatWide(const ByteSplat& splat) {
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(splat.bytes));
+  }
+  QUORLIX_WIDE_TARGET static __m256i Equals(__m256i v, const ByteSplat& splat) {
+    return _mm256_cmpeq_epi8(v, SplatWide(splat));
+  }
+  QUORLIX_WIDE_TARGET static __m256i Load(const unsigned char* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  }
+
+  // The same masks, 32 bytes a compare.
+  QUORLIX_WIDE_TARGET static WindowMasks ClassifyWide(const unsigned char* pSource, const ByteSplat* pSplats) {
+    WindowMasks masks;
+    for (unsigned k = 0; k < kWindowBytes; k += 32) {
+      const __m256i v = Load(pSource + k);
+      const __m256i vSecond = Load(pSource + k + 1);
+      const __m256i vThird = Load(pSource + k + 2);
+      const __m256i vLt = Equals(v, pSplats[kSplatLt]);
+      const __m256i vGt = Equals(v, pSplats[kSplatGt]);
+      const __m256i vDigitNext =
+          _mm256_cmpgt_epi8(SplatWide(pSplats[kSplatDigitBound]), _mm256_add_epi8(vSecond, SplatWide(pSplats[kSplatDigitShift])));
+      const __m256i vReference = _mm256_and_si256(Equals(v, pSplats[kSplatAmp]), vDigitNext);
+      const __m256i vThirdR = Equals(vThird, pSplats[kSplatR]);
+      const __m256i vAfterT = _mm256_or_si256(_mm256_or_si256(vThirdR, Equals(vThird, pSplats[kSplatH])), Equals(vThird, pSplats[kSplatD]));
+      const __m256i vRulePair = _mm256_or_si256(
+          _mm256_or_si256(_mm256_and_si256(Equals(vSecond, pSplats[kSplatT]), vAfterT),
+                          _mm256_and_si256(Equals(vSecond, pSplats[kSplatB]), vThirdR)),
+          _mm256_and_si256(Equals(vSecond, pSplats[kSplatSlash]), Equals(vThird, pSplats[kSplatT])));
+      const __m256i vCommaOrReference = _mm256_or_si256(Equals(v, pSplats[kSplatComma]), vReference);
+      const __m256i vNotPlain = _mm256_or_si256(_mm256_or_si256(vLt, vGt), vCommaOrReference);
+      // As in LineByteMask: 0x20-0x7E become the signed bytes below -33.
+      const __m256i vLine = _mm256_cmpgt_epi8(SplatWide(pSplats[kSplatLineBound]), _mm256_add_epi8(v, SplatWide(pSplats[kSplatLineShift])));
+      masks.nLt |= MaskOf(vLt) << k;
+      masks.nGt |= MaskOf(vGt) << k;
+      masks.nPlain |= MaskOf(_mm256_andnot_si256(vNotPlain, vLine)) << k;
+      masks.nMarked |= MaskOf(_mm256_or_si256(_mm256_and_si256(vLt, vRulePair), vCommaOrReference)) << k;
+    }
+    return masks;
+  }
+
+  const unsigned char* m_pIn;
+  std::uint32_t m_nLast;
+  const ByteSplat* m_pSplats;
+  std::uint32_t m_nBase = 0;
+  std::uint64_t m_nText = 0;
+  std::uint64_t m_nStops = 0;
+  std::uint64_t m_nTagEnds = 0;
+  bool m_bEndsInTag = false;
+  const unsigned char* m_pSource = nullptr;
+  bool m_bRoomy = false;
+  alignas(16) unsigned char m_tail[kWindowBytes + kTextPieceBytes];
+};
+
+// ReadRow's rules from stop to stop; see RowWindow. Inlined into one function
+// per form of the windows, without target options of its own.
+template <bool bWide>
+[[gnu::always_inline]] inline bool ReadRowInWindows(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
+                                                    std::uint32_t nOutCapacity, std::uint32_t& nOut,
+                                                    std::uint32_t& nPos) {
+  assert(pIn[nLast] == '>');
+  std::uint32_t j = nOut;
+  const auto Store = [&](unsigned char b) {
+    assert(j < nOutCapacity);
+    pOut[j++] = b;
+  };
+  // Stores the window's text bytes that the bits of nText select: a run at once,
+  // in whole pieces where both sides have room for them, and bits that leave
+  // gaps sixteen at a time, gathered in order.
+  const auto StoreText = [&](const RowWindow& window, std::uint64_t nText) {
+    if (nText == 0) return;
+    const auto nFirst = static_cast<std::uint32_t>(__builtin_ctzll(nText));
+    const auto nEnd = static_cast<std::uint32_t>(64 - __builtin_clzll(nText));
+    const bool bRoomy = window.IsRoomy() && nOutCapacity - j >= RowWindow::kWindowBytes;
+    const std::uint64_t nFromFirst = nText >> nFirst;
+    if ((nFromFirst & (nFromFirst + 1)) == 0) {
+      const std::uint32_t nRun = nEnd - nFirst;
+      const unsigned char* const pRun = window.Source() + nFirst;
+      if (bRoomy) {
+        std::memcpy(pOut + j, pRun, RowWindow::kTextPieceBytes);
+        if (nRun > RowWindow::kTextPieceBytes)
+          std::memcpy(pOut + j + RowWindow::kTextPieceBytes, pRun + RowWindow::kTextPieceBytes,
+                      RowWindow::kTextPieceBytes);
+      } else {
+        std::memcpy(pOut + j, pRun, nRun);
+      }
+      j += nRun;
+    } else if (bRoomy) {
+      for (std::uint32_t k = nFirst & ~15u; k < nEnd; k += 16)
+        j += static_cast<std::uint32_t>(
+            RowWindow::Gather<bWide>(window.Source() + k, static_cast<unsigned>(nText >> k) & 0xFFFF, pOut + j));
+    } else {
+      for (std::uint64_t nLeft = nText; nLeft != 0; nLeft &= nLeft - 1) Store(window.Source()[__builtin_ctzll(nLeft)]);
+    }
+  };
+  CellMark mark{nPos, j};
+  bool bQuoted = false;
+  bool bCellClosed = false;
+  if (nPos > nLast) return false;
+  RowWindow window(pIn, nLast);
+  // Where the next window is made, and whether a tag is open there; one place
+  // makes every window.
+  std::uint32_t nNext = nPos;
+  bool bNextInTag = false;
+
+  for (;;) {
+    window.template Make<bWide>(nNext, bNextInTag);
+    const std::uint32_t nBase = window.Base();
+    std::uint64_t nTextLeft = window.TextBits();  // not yet stored
+    std::uint32_t nResume = 0;  // where a new window is made after a digit reference; 0 for none
+    for (std::uint64_t nStops = window.StopBits(); nStops != 0; nStops &= nStops - 1) {
+      const auto nStop = static_cast<std::uint32_t>(__builtin_ctzll(nStops));
+      StoreText(window, nTextLeft & ((std::uint64_t{1} << nStop) - 1));
+      nTextLeft &= ~std::uint64_t{1} << nStop;
+
+      // A stop; one at nLast (its '>') or after it fails.
+      const std::uint32_t i = nBase + nStop;
+      if (i >= nLast) return false;
+      const unsigned char ch = pIn[i];
+      if (ch == ',') {
+        if (!bQuoted && !bCellClosed) {
+          // The cell holds a comma. Read again from its start behind a quote, as
+          // ReadRow does, it would store the same bytes as before: no cell tag
+          // nor comma lies between. So the quote goes in before them instead.
+          assert(j < nOutCapacity);
+          std::memmove(pOut + mark.nOut + 1, pOut + mark.nOut, j - mark.nOut);
+          pOut[mark.nOut] = '"';
+          ++j;
+          bQuoted = true;
+        }
+        Store(',');
+        continue;
+      }
+      if (ch == '&') {
+        assert(IsDecimalDigit(pIn[i + 1]));
+        // A digit reference, up to its ';' (never the '>' at nLast), vanishes.
+        const void* pSemicolon = std::memchr(pIn + i + 2, ';', nLast - i - 1);
+        if (!pSemicolon) return false;
+        nResume = static_cast<std::uint32_t>(static_cast<const unsigned char*>(pSemicolon) - pIn) + 1;
+        break;
+      }
+      assert(ch == '<');
+      // The tag ends at the window's next '>', or past the window, never past nLast.
+      const std::uint64_t nEnds = window.TagEndBits() >> nStop;
+      std::uint32_t nGt = nBase + RowWindow::kWindowBytes;
+      if (nEnds != 0) nGt = i + static_cast<std::uint32_t>(__builtin_ctzll(nEnds));
+      else
+        while (pIn[nGt] != '>') ++nGt;
+      // A stop's tag has a second and a third byte of a pattern, neither a '>'.
+      assert(nGt - i >= 3);
+      switch (TagInsideRowAt(pIn + i, nGt - i)) {
+        case TableTag::kLineBreak:
+          Store('\r');
+          Store('\n');
+          break;
+        case TableTag::kCellStart:
+          mark = {nGt + 1, j};
+          bCellClosed = false;
+          break;
+        case TableTag::kRowEnd:
+          // The row's last byte (the comma after its last cell) becomes CR; an
+          // empty row has none to give, so it stores the whole line end.
+          if (j == nOut) Store('\r');
+          else pOut[j - 1] = '\r';
+          Store('\n');
+          nOut = j;
+          nPos = nGt + 1;
+          return true;
+        case TableTag::kTableEnd:
+          // Left on the tag's '<', so that the table reads its end tag itself.
+          Store('\r');
+          Store('\n');
+          nOut = j;
+          nPos = i;
+          return true;
+        case TableTag::kCellEnd:
+          if (bQuoted) Store('"');
+          bQuoted = false;
+          Store(',');
+          bCellClosed = true;
+          break;
+        case TableTag::kRowStart:
+        case TableTag::kOther:
+          break;
+      }
+      if (nGt == nLast) return false;
+    }
+    if (nResume != 0) {
+      nNext = nResume;
+      bNextInTag = false;
+      continue;
+    }
+    // No stop left: the rest of the window's text, then the next window.
+    StoreText(window, nTextLeft);
+    nNext = nBase + RowWindow::kWindowBytes;
+    bNextInTag = window.EndsInTag();
+  }
+}
 QUORLIX_VECTOR_TARGET bool ReadRowVector(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
                                          std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos) {
+  return ReadRowInWindows<false>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
+}
+QUORLIX_WIDE_TARGET bool ReadRowWide(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
+                                     std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos) {
+  return ReadRowInWindows<true>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
+}
+#else
+bool ReadRowVector(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut, std::uint32_t nOutCapacity,
+                   std::uint32_t& nOut, std::uint32_t& nPos) {
   return ReadRow<VectorCursor<false, true>>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
 }
+bool ReadRowWide(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut, std::uint32_t nOutCapacity,
+                 std::uint32_t& nOut, std::uint32_t& nPos) {
+  return ReadRowVector(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
+}
+#endif
 bool ReadRowPortable(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut, std::uint32_t nOutCapacity,
                      std::uint32_t& nOut, std::uint32_t& nPos) {
   return ReadRow<PortableCursor<false, true>>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
@@ -296,7 +719,8 @@ bool ReadRowPortable(const unsigned char* pIn, std::uint32_t nLast, unsigned cha
 }  // namespace
 
 int CAMFile::ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos) {
-  const bool bRead = IsVectorScanEnabled() ? ReadRowVector(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos)
-                                           : ReadRowPortable(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos);
+  const bool bRead = IsWideScanEnabled()     ? ReadRowWide(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos)
+                     : IsVectorScanEnabled() ? ReadRowVector(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos)
+                                             : ReadRowPortable(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos);
   return bRead ? QUORLIX_OK : m_nStatus = QUORLIX_HTML_ROW_FAILED;
 }

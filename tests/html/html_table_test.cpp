@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "document/line_scan.h"
 #include "html/html_test_support.h"
 #include "quorlix.h"
 
@@ -83,6 +85,60 @@ TEST_F(ConvertTableTest, WhatIsLeftOpenAtTheBodyEndFails) {
     EXPECT_EQ(FailingStatus("<TABLE><TR><TD>a", nTablesOnly), QUORLIX_HTML_ROW_FAILED);
     EXPECT_EQ(FailingStatus("<TABLE><TR><TD>a&1 x</TD></TR></TABLE>", nTablesOnly), QUORLIX_HTML_ROW_FAILED);
     EXPECT_EQ(FailingStatus("<TABLE>", nTablesOnly), QUORLIX_HTML_TABLE_FAILED);
+  }
+}
+
+// The row readers go through the row in windows of 64 bytes (32 or 16 a
+// compare), in words of eight bytes, or byte by byte at the body end; each
+// case is shifted through every place of a window, in every scanner.
+class RowAcrossWindowsTest : public ConvertTableTest {
+ protected:
+  struct Scanner {
+    const char* pszName;
+    bool bVector;
+    bool bWide;
+  };
+  static constexpr Scanner kScanners[] = {{"wide", true, true}, {"vector", true, false}, {"portable", false, false}};
+
+  void ExpectInEveryScanner(const std::string& table, const std::string& expected) {
+    for (const Scanner& scanner : kScanners) {
+      SetVectorScanEnabled(scanner.bVector);
+      SetWideScanEnabled(scanner.bWide);
+      EXPECT_EQ(Render(table), expected) << scanner.pszName << " scanner on " << testing::PrintToString(table);
+      ResetVectorScanEnabled();
+    }
+  }
+};
+
+TEST_F(RowAcrossWindowsTest, StopsAndTagsAnywhereInAWindow) {
+  for (std::size_t nPad = 0; nPad < 100; ++nPad) {
+    const std::string pad(nPad, 'x');
+    // A comma sends the cell back to its start; the digit reference and the bold
+    // tags vanish, "&amp;" is text, and a line break splits the second cell.
+    ExpectInEveryScanner(
+        "<TABLE><TR><TD>" + pad + "<FONT SIZE=\"2\">a,b&1;c&amp;<B>d</B></FONT></TD><TD>e<BR>f</TD></TR></TABLE>",
+        "\"" + pad + "a,bc&amp;d\",e\r\nf\r\n\r\n");
+    // Tags longer than a window, a rule's tag inside another tag, a digit
+    // reference that runs over tags, and a row that ends just before the body end.
+    ExpectInEveryScanner("<TABLE><TR><TD " + std::string(100, 'y') + ">" + pad + "<FONT " + std::string(70, 'z') +
+                             " <TD>>g&2<TD>h;i</TD></TR></TABLE>",
+                         pad + "gi\r\n\r\n");
+    ExpectInEveryScanner("<TABLE><TR><TD>" + pad + "&3;\t,\xe9</TD></TR></TABLE>", "\"" + pad + ",\"\r\n\r\n");
+  }
+}
+
+TEST_F(RowAcrossWindowsTest, WhatReachesTheBodyEndFailsInEveryScanner) {
+  for (std::size_t nPad = 0; nPad < 80; ++nPad) {
+    const std::string pad(nPad, 'x');
+    for (const std::string& body :
+         {"<TABLE><TR><TD>" + pad + "<B>", "<TABLE><TR><TD>" + pad + "&4 x", "<TABLE><TR>" + pad + ","}) {
+      for (const Scanner& scanner : kScanners) {
+        SetVectorScanEnabled(scanner.bVector);
+        SetWideScanEnabled(scanner.bWide);
+        EXPECT_EQ(FailingStatus(body), QUORLIX_HTML_ROW_FAILED) << scanner.pszName << " scanner on " << body;
+        ResetVectorScanEnabled();
+      }
+    }
   }
 }
 

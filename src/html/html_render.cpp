@@ -95,7 +95,7 @@ int CAMFile::RenderBody() {
 
   try {
     m_nOutLen = nBodyEnd - m_nBodyStart + 1;
-    m_pOutBuf = std::make_unique_for_overwrite<unsigned char[]>(m_nOutLen);
+    m_pOutBuf = AllocateSparseByteBuffer(m_nOutLen);
     m_strTag.clear();
     std::uint32_t j = 0;
     const int nStatus = IsVectorScanEnabled() ? RenderBodyVector(*this, m_pOutBuf.get(), m_nOutLen, j)

@@ -10,3 +10,7 @@ using ByteBuffer = std::unique_ptr<unsigned char[]>;
 
 // A buffer of nBytes uninitialised bytes; raises std::bad_alloc when there is no memory.
 ByteBuffer AllocateByteBuffer(std::size_t nBytes);
+
+// The same for a buffer that may be filled in part only: its pages are mapped as
+// they are first written, a huge page at a time where the system can.
+ByteBuffer AllocateSparseByteBuffer(std::size_t nBytes);

@@ -154,6 +154,51 @@ struct CellMark {
   std::uint32_t nOut;
 };
 
+// A table tag met inside a row at i, its '>' at nGt, applied to the row built so
+// far in pOut up to j: true when it ends the row, with nOut and nPos set to the
+// row's end in the output and to where reading goes on. Both row readers share it.
+template <typename StoreFn>
+[[gnu::always_inline]] inline bool TakeRowTag(TableTag tag, std::uint32_t i, std::uint32_t nGt, unsigned char* pOut,
+                                              std::uint32_t& j, CellMark& mark, bool& bQuoted, bool& bCellClosed,
+                                              std::uint32_t& nOut, std::uint32_t& nPos, const StoreFn& Store) {
+  switch (tag) {
+    case TableTag::kLineBreak:
+      Store('\r');
+      Store('\n');
+      break;
+    case TableTag::kCellStart:
+      mark = {nGt + 1, j};
+      bCellClosed = false;
+      break;
+    case TableTag::kRowEnd:
+      // The row's last byte (the comma after its last cell) becomes CR; an
+      // empty row has none to give, so it stores the whole line end.
+      if (j == nOut) Store('\r');
+      else pOut[j - 1] = '\r';
+      Store('\n');
+      nOut = j;
+      nPos = nGt + 1;
+      return true;
+    case TableTag::kTableEnd:
+      // Left on the tag's '<', so that the table reads its end tag itself.
+      Store('\r');
+      Store('\n');
+      nOut = j;
+      nPos = i;
+      return true;
+    case TableTag::kCellEnd:
+      if (bQuoted) Store('"');
+      bQuoted = false;
+      Store(',');
+      bCellClosed = true;
+      break;
+    case TableTag::kRowStart:
+    case TableTag::kOther:
+      break;
+  }
+  return false;
+}
+
 }  // namespace
 
 // ---- Table ----
@@ -273,41 +318,8 @@ template <typename Cursor>
           const std::uint32_t nGt = cursor.NextTagEnd(i + 1);
           if (nGt > nLast) return false;
           const std::string_view tag(reinterpret_cast<const char*>(pIn) + i, nGt - i);
-          switch (TagInsideRow(tag)) {
-            case TableTag::kLineBreak:
-              Store('\r');
-              Store('\n');
-              break;
-            case TableTag::kCellStart:
-              mark = {nGt + 1, j};
-              bCellClosed = false;
-              break;
-            case TableTag::kRowEnd:
-              // The row's last byte (the comma after its last cell) becomes CR; an
-              // empty row has none to give, so it stores the whole line end.
-              if (j == nOut) Store('\r');
-              else pOut[j - 1] = '\r';
-              Store('\n');
-              nOut = j;
-              nPos = nGt + 1;
-              return true;
-            case TableTag::kTableEnd:
-              // Left on the tag's '<', so that the table reads its end tag itself.
-              Store('\r');
-              Store('\n');
-              nOut = j;
-              nPos = i;
-              return true;
-            case TableTag::kCellEnd:
-              if (bQuoted) Store('"');
-              bQuoted = false;
-              Store(',');
-              bCellClosed = true;
-              break;
-            case TableTag::kRowStart:
-            case TableTag::kOther:
-              break;
-          }
+          if (TakeRowTag(TagInsideRow(tag), i, nGt, pOut, j, mark, bQuoted, bCellClosed, nOut, nPos, Store))
+            return true;
           // On to the byte after the '>', which must not be the body end's.
           if (nGt == nLast) return false;
           i = nGt + 1;
@@ -645,41 +657,8 @@ template <bool bWide>
         while (pIn[nGt] != '>') ++nGt;
       // A stop's tag has a second and a third byte of a pattern, neither a '>'.
       assert(nGt - i >= 3);
-      switch (TagInsideRowAt(pIn + i, nGt - i)) {
-        case TableTag::kLineBreak:
-          Store('\r');
-          Store('\n');
-          break;
-        case TableTag::kCellStart:
-          mark = {nGt + 1, j};
-          bCellClosed = false;
-          break;
-        case TableTag::kRowEnd:
-          // The row's last byte (the comma after its last cell) becomes CR; an
-          // empty row has none to give, so it stores the whole line end.
-          if (j == nOut) Store('\r');
-          else pOut[j - 1] = '\r';
-          Store('\n');
-          nOut = j;
-          nPos = nGt + 1;
-          return true;
-        case TableTag::kTableEnd:
-          // Left on the tag's '<', so that the table reads its end tag itself.
-          Store('\r');
-          Store('\n');
-          nOut = j;
-          nPos = i;
-          return true;
-        case TableTag::kCellEnd:
-          if (bQuoted) Store('"');
-          bQuoted = false;
-          Store(',');
-          bCellClosed = true;
-          break;
-        case TableTag::kRowStart:
-        case TableTag::kOther:
-          break;
-      }
+      if (TakeRowTag(TagInsideRowAt(pIn + i, nGt - i), i, nGt, pOut, j, mark, bQuoted, bCellClosed, nOut, nPos, Store))
+        return true;
       if (nGt == nLast) return false;
     }
     if (nResume != 0) {

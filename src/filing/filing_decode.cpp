@@ -63,7 +63,7 @@ int CAMFile::DecodeFiling() {
     m_nInLen = Saturated32(m_nFilingLeft);
     // Creating an output truncates it; the file layer does not lock the filing,
     // so an output that is the filing, by whatever name, is refused here.
-    if (NameSameFile(m_strInPath, m_strOutPath) || NameSameFile(m_strInPath, m_strOutPath2))
+    if (fileIn.IsNamedBy(m_strOutPath) || fileIn.IsNamedBy(m_strOutPath2))
       return m_nStatus = QUORLIX_FILING_FILE_ERROR;
     m_pInBuf = AllocateByteBuffer(std::min<std::uint64_t>(m_nFilingLeft, kFilingBlockBytes));
 
@@ -73,7 +73,7 @@ int CAMFile::DecodeFiling() {
     if (bFirstBlockEarly && ReadBlock(fileIn) != kStatusOk) return m_nStatus;
     CFile fileText(m_strOutPath, CFile::modeCreate | CFile::modeOutput);
     // Two outputs in one file would overwrite each other.
-    if (NameSameFile(m_strOutPath, m_strOutPath2)) return m_nStatus = QUORLIX_FILING_FILE_ERROR;
+    if (fileText.IsNamedBy(m_strOutPath2)) return m_nStatus = QUORLIX_FILING_FILE_ERROR;
     CFile fileSchedule(m_strOutPath2, CFile::modeCreate | CFile::modeOutput);
 
     FilingStream stream(fileText, fileSchedule);

@@ -77,6 +77,11 @@ class CFile {
   void ReserveLength(std::uint64_t nLength);
   // Cuts or extends the file to nLength bytes.
   void SetLength(std::uint64_t nLength);
+  // True when strPath names this open file, however it is spelled (relative or
+  // absolute, through a link); false when it names another file or none. The
+  // open file decides, not what its own name leads to by now, and no path to it
+  // is looked up again.
+  bool IsNamedBy(const CString& strPath) const noexcept;
   // Closes the file; raises when the platform reports a failure (a late write error).
   void Close();
   // Closes a file that this process created under strPath and left unfinished,

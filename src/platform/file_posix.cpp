@@ -172,6 +172,12 @@ void CFile::CloseAndRemove(const CString& strPath) noexcept {
   ::close(fd);
 }
 
+bool CFile::IsNamedBy(const CString& strPath) const noexcept {
+  struct stat stOpen {}, stNamed {};
+  return ::fstat(Fd(m_hFile), &stOpen) == 0 && ::stat(strPath.c_str(), &stNamed) == 0 &&
+         stOpen.st_dev == stNamed.st_dev && stOpen.st_ino == stNamed.st_ino;
+}
+
 bool NameSameFile(const CString& strPathA, const CString& strPathB) noexcept {
   struct stat stA {}, stB {};
   return ::stat(strPathA.c_str(), &stA) == 0 && ::stat(strPathB.c_str(), &stB) == 0 &&

@@ -32,20 +32,14 @@ HANDLE Handle(std::intptr_t hFile) { return reinterpret_cast<HANDLE>(hFile); }
 // ReadFile and WriteFile move at most a DWORD's worth per call.
 constexpr std::size_t kMaxTransferBytes = 0x40000000;
 
-// The identifiers of a file, which identify it however its name is spelled. The
-// file is opened for no access at all, which a file held open without sharing
-// still allows. The 128-bit identifier is asked for where the system offers it.
-bool IdentifyFile(const CString& strPath, FileIdentity& identity) {
-  const HANDLE hFile = ::CreateFileA(strPath.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (hFile == INVALID_HANDLE_VALUE) return false;
+// The identifiers of an open file, which identify it however its name is spelled.
+// The 128-bit identifier is asked for where the system offers it.
+bool IdentifyHandle(HANDLE hFile, FileIdentity& identity) {
   BY_HANDLE_FILE_INFORMATION info;
-  const bool bKnown = ::GetFileInformationByHandle(hFile, &info) != 0;
+  if (!::GetFileInformationByHandle(hFile, &info)) return false;
   FILE_ID_INFO idInfo;
   identity = FileIdentity{};
   identity.bHasFileId = ::GetFileInformationByHandleEx(hFile, FileIdInfo, &idInfo, sizeof idInfo) != 0;
-  ::CloseHandle(hFile);
-  if (!bKnown) return false;
   identity.nVolumeSerial = info.dwVolumeSerialNumber;
   identity.nFileIndex = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
   if (identity.bHasFileId) {
@@ -54,6 +48,17 @@ bool IdentifyFile(const CString& strPath, FileIdentity& identity) {
     std::memcpy(identity.fileId, idInfo.FileId.Identifier, sizeof identity.fileId);
   }
   return true;
+}
+
+// The file a path names is opened for no access at all, which a file held open
+// without sharing still allows.
+bool IdentifyFile(const CString& strPath, FileIdentity& identity) {
+  const HANDLE hFile = ::CreateFileA(strPath.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (hFile == INVALID_HANDLE_VALUE) return false;
+  const bool bKnown = IdentifyHandle(hFile, identity);
+  ::CloseHandle(hFile);
+  return bKnown;
 }
 
 }  // namespace
@@ -161,6 +166,12 @@ bool IsSameFileIdentity(const FileIdentity& a, const FileIdentity& b) noexcept {
            std::memcmp(a.fileId, kUnknownId, sizeof a.fileId) != 0;
   }
   return a.nVolumeSerial == b.nVolumeSerial && a.nFileIndex == b.nFileIndex && a.nFileIndex != 0;
+}
+
+bool CFile::IsNamedBy(const CString& strPath) const noexcept {
+  FileIdentity identityOpen, identityNamed;
+  return IdentifyHandle(Handle(m_hFile), identityOpen) && IdentifyFile(strPath, identityNamed) &&
+         IsSameFileIdentity(identityOpen, identityNamed);
 }
 
 bool NameSameFile(const CString& strPathA, const CString& strPathB) noexcept {

@@ -125,6 +125,24 @@ TEST_F(FileTest, NameSameFileSeesThroughSpellingsAndLinks) {
   EXPECT_FALSE(NameSameFile(strPath, PathOf("absent.txt")));
 }
 
+// The open file decides: a name that led to it when it was opened and now leads
+// to another file no longer names it, and a name of a file since removed does.
+TEST_F(FileTest, IsNamedByComparesTheOpenFileWithWhatAPathNamesNow) {
+  const std::string strPath = WriteFile("a.txt", "a");
+  std::filesystem::create_symlink(strPath, PathOf("sym.txt"));
+  std::filesystem::create_hard_link(strPath, PathOf("hard.txt"));
+  CFile file(strPath, CFile::modeRead);
+  EXPECT_TRUE(file.IsNamedBy(m_dir.string() + "/./a.txt"));
+  EXPECT_TRUE(file.IsNamedBy(PathOf("sym.txt")));
+  EXPECT_TRUE(file.IsNamedBy(PathOf("hard.txt")));
+  EXPECT_FALSE(file.IsNamedBy(PathOf("absent.txt")));
+
+  std::filesystem::rename(WriteFile("b.txt", "b"), strPath);
+  EXPECT_FALSE(file.IsNamedBy(strPath));
+  EXPECT_FALSE(file.IsNamedBy(PathOf("sym.txt")));
+  EXPECT_TRUE(file.IsNamedBy(PathOf("hard.txt")));
+}
+
 // Round trips through the archive at sizes around its buffer, where a
 // refill or a direct transfer could lose or repeat bytes.
 TEST_F(FileTest, ArchiveRoundTripsEveryLengthAroundItsBuffer) {

@@ -127,6 +127,18 @@ TEST_F(FileWin32Test, NameSameFileSeesThroughSpellings) {
   EXPECT_TRUE(NameSameFile(strSlashes, strPath));
 }
 
+TEST_F(FileWin32Test, IsNamedBySeesThroughSpellingsOfTheOpenFile) {
+  const std::string strPath = WriteFile("a.txt", "a");
+  const std::string strOther = WriteFile("b.txt", "b");
+  std::string strSlashes = strPath;
+  std::replace(strSlashes.begin(), strSlashes.end(), '\\', '/');
+  CFile held(strPath, CFile::modeRead);  // held without sharing
+  EXPECT_TRUE(held.IsNamedBy(strSlashes));
+  EXPECT_TRUE(held.IsNamedBy(PathOf(".\\A.TXT")));
+  EXPECT_FALSE(held.IsNamedBy(strOther));
+  EXPECT_FALSE(held.IsNamedBy(PathOf("absent.txt")));
+}
+
 // ---- Same-file identity, with identifiers no local volume hands out ----
 
 FileIdentity IndexOnly(std::uint32_t nVolume, std::uint64_t nIndex) {

@@ -268,43 +268,47 @@ def decode_filings(paths: Iterable[PathArg], out_dir: PathArg, executor: Executo
     input, in input order (folders in depth-first, byte order).
     """
     out_root = os.path.abspath(os.fsdecode(out_dir))
-    records: list[Record | None] = []
-    items: list[tuple[str, str, str]] = []
-    folders: list[str] = []
-    owners: dict[str, str] = {}
-    for source, out_folder, name, inside in _inputs(paths, out_root):
-        outputs = _outputs_in(out_folder, name)
-        if inside:
-            records.append(Record(source, None, SKIPPED_MEANING, outputs, _size_of(source), 0.0))
-            continue
-        text, schedule = keys = tuple(map(os.path.normcase, outputs)) if _IGNORES_CASE else outputs
-        if text in owners or schedule in owners:
-            key = text if text in owners else schedule
-            raise OutputCollisionError(f"'{owners[key]}' and '{source}' would both write '{outputs[keys.index(key)]}'")
-        owners[text] = owners[schedule] = source
-        records.append(None)
-        items.append((source, *outputs))
-        folders.append(out_folder)
+    inputs = _inputs(paths, out_root)
+    named = [(source, *_outputs_in(out_folder, name)) for source, out_folder, name, _ in inputs]
+    _refuse_collisions([item for item, found in zip(named, inputs) if not found[3]])
     # Each output folder is made once, here, rather than by every conversion in it.
     failed_folders: dict[str, str] = {}
-    for folder in sorted(set(folders)):
+    for folder in sorted({found[1] for found in inputs if not found[3]}):
         try:
             os.makedirs(folder, exist_ok=True)
         except OSError as error:
             failed_folders[folder] = str(error)
-    runnable = [item for item, folder in zip(items, folders) if folder not in failed_folders]
-    converted = iter(_run(_decode_named_filings, runnable, executor))
-    pending = iter(zip(items, folders))
+    runnable = [item for item, (_, folder, _, inside) in zip(named, inputs)
+                if not inside and folder not in failed_folders]
+    converted = _run(_decode_named_filings, runnable, executor)
+    if len(runnable) == len(named):
+        return [_lost(item, result) if isinstance(result, BaseException) else result
+                for item, result in zip(named, converted)]
     results: list[Record] = []
-    for record in records:
-        if record is None:
-            item, folder = next(pending)
-            error = failed_folders.get(folder)
-            if error is not None:
-                record = Record(item[0], 2, describe(FILING, 2, item) + f": {error}", item[1:], _size_of(item[0]), 0.0)
-            else:
-                record = next(converted)
-                if isinstance(record, BaseException):
-                    record = _lost(item, record)
-        results.append(record)
+    pending = iter(converted)
+    for item, (source, folder, _, inside) in zip(named, inputs):
+        if inside:
+            results.append(Record(source, None, SKIPPED_MEANING, item[1:], _size_of(source), 0.0))
+        elif folder in failed_folders:
+            meaning = describe(FILING, 2, item) + f": {failed_folders[folder]}"
+            results.append(Record(source, 2, meaning, item[1:], _size_of(source), 0.0))
+        else:
+            result = next(pending)
+            results.append(_lost(item, result) if isinstance(result, BaseException) else result)
     return results
+
+
+def _refuse_collisions(items: list[tuple[str, str, str]]) -> None:
+    """Raises OutputCollisionError, naming the first input in order that would
+    write an output of an earlier one."""
+    outputs = [output for item in items for output in item[1:]]
+    keys = list(map(os.path.normcase, outputs)) if _IGNORES_CASE else outputs
+    if len(set(keys)) == len(keys):
+        return
+    owners: dict[str, str] = {}
+    for item in items:
+        for output in item[1:]:
+            key = os.path.normcase(output) if _IGNORES_CASE else output
+            if key in owners:
+                raise OutputCollisionError(f"'{owners[key]}' and '{item[0]}' would both write '{output}'")
+            owners[key] = item[0]

@@ -1,8 +1,9 @@
 """Many files through executors: the same records and outputs whatever runs them."""
 import functools
 import os
+import re
 import shutil
-from concurrent.futures import ThreadPoolExecutor
+from concurrent.futures import Executor, Future, ThreadPoolExecutor
 
 import pytest
 
@@ -96,6 +97,13 @@ def test_collisions_are_refused_before_any_work(tmp_path, data_dir):
     with pytest.raises(batch.OutputCollisionError, match="f.htm"):
         batch.decode_filings([tmp_path / "a" / "f.txt", tmp_path / "b" / "f.htm"], tmp_path / "out")
     assert not (tmp_path / "out").exists()
+    # A text output that is another input's schedule output, found in a folder.
+    (tmp_path / "b" / "g.fds.txt").write_bytes(b"z\n")
+    (tmp_path / "b" / "g.txt").write_bytes(b"z\n")
+    expected = f"'{tmp_path / 'b' / 'g.fds.txt'}' and '{tmp_path / 'b' / 'g.txt'}' would both write '{tmp_path / 'out' / 'g.fds.txt'}'"
+    with pytest.raises(batch.OutputCollisionError, match=re.escape(expected)):
+        batch.decode_filings([tmp_path / "b"], tmp_path / "out")
+    assert not (tmp_path / "out").exists()
 
 
 def test_inputs_inside_the_output_folder_are_skipped(tmp_path, data_dir):
@@ -111,6 +119,36 @@ def test_inputs_inside_the_output_folder_are_skipped(tmp_path, data_dir):
     assert [(os.path.basename(r.input), r.status) for r in records] == [
         ("new.txt", 0), ("apple_8k_2000_no_ex27.fds.txt", None), ("apple_8k_2000_no_ex27.txt", None),
         ("old.txt", None)]
+
+
+class LosingExecutor(Executor):
+    """Runs tasks in the caller's thread and loses the second, as a cluster that loses a worker would."""
+    _max_workers = 1
+
+    def __init__(self):
+        self.submitted = 0
+
+    def submit(self, fn, /, *args, **kwargs):
+        self.submitted += 1
+        future = Future()
+        if self.submitted == 2:
+            future.set_exception(ConnectionError("worker lost"))
+        else:
+            future.set_result(fn(*args, **kwargs))
+        return future
+
+
+def test_a_lost_task_gives_records_of_its_own_inputs(tmp_path, filing_tree):
+    # 24 inputs on one worker go out as 8 tasks of 3, in input order.
+    records = batch.decode_filings([filing_tree], tmp_path / "out", executor=LosingExecutor())
+    assert [r.status for r in records] == [0] * 3 + [None] * 3 + [0] * 18
+    for lost in records[3:6]:
+        assert lost.meaning == "ConnectionError: worker lost" and lost.bytes_in == 0
+        assert not any(os.path.exists(output) for output in lost.outputs)
+    pairs = [(filing_tree / "y0" / "f00.txt", tmp_path / f"{i}.txt", tmp_path / f"{i}.fds.txt") for i in range(8)]
+    converted = batch.convert(quorlix.decode_filing, pairs, executor=LosingExecutor())
+    assert [r.status for r in converted] == [0, None, 0, 0, 0, 0, 0, 0]
+    assert converted[1].outputs == (str(tmp_path / "1.txt"), str(tmp_path / "1.fds.txt"))
 
 
 def test_convert_runs_any_conversion_with_its_options(tmp_path, data_dir):

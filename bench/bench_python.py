@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""The Python package over many small filings: sequential calls against
-quorlix.batch.decode_filings on a thread pool of 1 and of 2 threads (ctypes
-releases the GIL during each call), and against the tool's own batch form
+"""The Python package over many small filings: quorlix.batch.decode_filings
+making its calls one after another in the caller's thread, against the same on a
+thread pool of 2 threads (ctypes releases the GIL during each call). Beside them:
+a plain loop of quorlix.decode_filing (no walk, no records), a 1-thread pool, the
+plain loop split over two processes, and the tool's own batch form
 (`quorlix decode-filing -j 2 -o OUT FOLDER`) where this build has it.
 Usage: bench_python.py FOLDER WORK_DIR QUORLIX_TOOL RUNS; prints one line."""
 import os
@@ -10,10 +12,23 @@ import statistics
 import subprocess
 import sys
 import time
-from concurrent.futures import ThreadPoolExecutor
+from concurrent.futures import Executor, Future, ThreadPoolExecutor
 
 import quorlix
 from quorlix import batch
+
+
+class InCallerExecutor(Executor):
+    """Runs each task when it is submitted, in the submitting thread."""
+    _max_workers = 1
+
+    def submit(self, fn, /, *args, **kwargs):
+        future = Future()
+        try:
+            future.set_result(fn(*args, **kwargs))
+        except BaseException as error:  # noqa: BLE001 - handed over as a pool would
+            future.set_exception(error)
+        return future
 
 
 def seconds(run, out_dir: str) -> float:
@@ -64,19 +79,19 @@ def main() -> None:
             stem = os.path.join(out_dir, name[:-4])
             quorlix.decode_filing(path, stem + ".txt", stem + ".fds.txt")
 
-    def sequential(out_dir):
+    def plain_loop(out_dir):
         make_out_folders(out_dir)
         decode_each(0, len(names), out_dir)
 
-    def pooled(threads):
+    def decode_filings_on(make_executor):
         def run(out_dir):
-            with ThreadPoolExecutor(threads) as pool:
-                records = batch.decode_filings([folder], out_dir, executor=pool)
+            with make_executor() as executor:
+                records = batch.decode_filings([folder], out_dir, executor=executor)
             assert all(r.status == 0 for r in records), "a filing failed"
         return run
 
     def two_processes(out_dir):
-        # The same calls as "sequential", split over two processes: what this machine
+        # The calls of the plain loop, split over two processes: what this machine
         # gives any two-way parallel run at the moment, GIL or not.
         make_out_folders(out_dir)
         middle = len(names) // 2
@@ -92,13 +107,21 @@ def main() -> None:
         for pid in children:
             os.waitpid(pid, 0)
 
-    jobs = {"sequential": sequential, "1-thread": pooled(1), "2-thread": pooled(2), "2-process": two_processes}
+    jobs = {"sequential": decode_filings_on(InCallerExecutor),
+            "2-thread": decode_filings_on(lambda: ThreadPoolExecutor(2)),
+            "plain loop": plain_loop,
+            "1-thread": decode_filings_on(lambda: ThreadPoolExecutor(1)),
+            "2-process": two_processes}
     help_text = subprocess.run([tool, "decode-filing", "--help"], capture_output=True, text=True).stdout
     if "--out-dir" in help_text:
-        def tool_batch(out):
-            subprocess.run([tool, "decode-filing", "-j", "2", "-o", out, folder], check=True,
-                           stderr=subprocess.DEVNULL)
-        jobs["quorlix -j 2"] = tool_batch
+        def tool_batch(threads):
+            def run(out):
+                subprocess.run([tool, "decode-filing", "-j", str(threads), "-o", out, folder], check=True,
+                               stderr=subprocess.DEVNULL)
+            return run
+        # What the machine gives the tool's own threads at the moment, for the Python speedup beside it.
+        jobs["quorlix -j 1"] = tool_batch(1)
+        jobs["quorlix -j 2"] = tool_batch(2)
     # The jobs take turns within each round, so that a change in the machine's load
     # between rounds reaches all of them alike.
     out_dir = os.path.join(work, "out")
@@ -108,11 +131,13 @@ def main() -> None:
             times[name].append(seconds(run, out_dir))
     t = {name: statistics.median(values) for name, values in times.items()}
     line = (f"python decode_filings {len(inputs)} files  sequential {t['sequential']:.3f}s  "
-            f"1-thread {t['1-thread']:.3f}s  2-thread {t['2-thread']:.3f}s  "
-            f"speedup {t['sequential'] / t['2-thread']:.2f}x  (2 processes {t['2-process']:.3f}s, "
-            f"{t['sequential'] / t['2-process']:.2f}x)")
+            f"2-thread {t['2-thread']:.3f}s  speedup {t['sequential'] / t['2-thread']:.2f}x  "
+            f"(plain loop {t['plain loop']:.3f}s, {t['plain loop'] / t['2-thread']:.2f}x; "
+            f"1-thread pool {t['1-thread']:.3f}s; plain loop on 2 processes {t['2-process']:.3f}s, "
+            f"{t['plain loop'] / t['2-process']:.2f}x)")
     if "quorlix -j 2" in t:
-        line += f"  quorlix -j 2 {t['quorlix -j 2']:.3f}s  python/tool {t['2-thread'] / t['quorlix -j 2']:.2f}x"
+        line += (f"  quorlix -j 2 {t['quorlix -j 2']:.3f}s (-j 1 {t['quorlix -j 1']:.3f}s, "
+                 f"{t['quorlix -j 1'] / t['quorlix -j 2']:.2f}x)  python/tool {t['2-thread'] / t['quorlix -j 2']:.2f}x")
     else:
         line += "  quorlix -j 2 n/a (no batch form in this build)"
     serial, parallel = cpu_split(folder, out_dir)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The Python package on 20,000 small filings: a 2-thread pool against sequential
-# calls, and against the tool's batch form when the build has it.
+# The Python package on 20,000 small filings: decode_filings on a 2-thread pool
+# against the same calls made one after another, and against the tool's batch
+# form when the build has it.
 # Usage: bench/bench_python.sh [COUNT]   (default 20000; BENCH_RUNS sets the runs per median, default 3)
 if [ -z "${BENCH_WORK:-}" ] && [ -w /dev/shm ]; then BENCH_WORK=/dev/shm/quorlix-bench-python; fi
 source "$(dirname "$0")/bench_lib.sh"

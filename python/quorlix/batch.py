@@ -280,12 +280,8 @@ def decode_filings(paths: Iterable[PathArg], out_dir: PathArg, executor: Executo
             failed_folders[folder] = str(error)
     runnable = [item for item, (_, folder, _, inside) in zip(named, inputs)
                 if not inside and folder not in failed_folders]
-    converted = _run(_decode_named_filings, runnable, executor)
-    if len(runnable) == len(named):
-        return [_lost(item, result) if isinstance(result, BaseException) else result
-                for item, result in zip(named, converted)]
+    pending = iter(_run(_decode_named_filings, runnable, executor))
     results: list[Record] = []
-    pending = iter(converted)
     for item, (source, folder, _, inside) in zip(named, inputs):
         if inside:
             results.append(Record(source, None, SKIPPED_MEANING, item[1:], _size_of(source), 0.0))

@@ -270,10 +270,10 @@ def decode_filings(paths: Iterable[PathArg], out_dir: PathArg, executor: Executo
     out_root = os.path.abspath(os.fsdecode(out_dir))
     inputs = _inputs(paths, out_root)
     named = [(source, *_outputs_in(out_folder, name)) for source, out_folder, name, _ in inputs]
-    _refuse_collisions([item for item, found in zip(named, inputs) if not found[3]])
+    _refuse_collisions([item for item, (_, _, _, inside) in zip(named, inputs) if not inside])
     # Each output folder is made once, here, rather than by every conversion in it.
     failed_folders: dict[str, str] = {}
-    for folder in sorted({found[1] for found in inputs if not found[3]}):
+    for folder in sorted({out_folder for _, out_folder, _, inside in inputs if not inside}):
         try:
             os.makedirs(folder, exist_ok=True)
         except OSError as error:

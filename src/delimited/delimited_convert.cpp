@@ -98,12 +98,13 @@ class RecordScan {
       if (ReplaceInPlace(pData, nRecordBytes, FieldByte(m_delims.strInField), FieldByte(m_delims.strOutField)))
         m_bFieldDelimiterSeen = true;
       m_out.Write(pData, nRecordBytes);
-    }
-    while (const unsigned char* pRecordEnd = m_bRecordsPassThrough ? nullptr : m_recordSearch.Find(p, pEnd)) {
-      TakeFields(p, pRecordEnd, true);
-      EndRecord();
-      m_bRecordDelimiterSeen = true;
-      p = pRecordEnd + m_delims.strInRecord.size();
+    } else {
+      while (const unsigned char* pRecordEnd = m_recordSearch.Find(p, pEnd)) {
+        TakeFields(p, pRecordEnd, true);
+        EndRecord();
+        m_bRecordDelimiterSeen = true;
+        p = pRecordEnd + m_delims.strInRecord.size();
+      }
     }
     if (bAtEnd) {
       TakeFields(p, pEnd, true);

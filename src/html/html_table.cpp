@@ -44,6 +44,7 @@ struct TableTagRule {
 // tag does: between rows it starts a row, inside one it marks a cell. The cell
 // patterns are those of m_strCellTag and m_strCellEndTag, written out because
 // the header cell tags that share their rows have no field.
+// clang-format off: one rule a row
 constexpr TableTagRule kTableTagRules[] = {
     {"<TR", TableTag::kRowStart, TableTag::kOther},
     {"<TH", TableTag::kRowStart, TableTag::kCellStart},
@@ -54,6 +55,7 @@ constexpr TableTagRule kTableTagRules[] = {
     {"</TR", TableTag::kOther, TableTag::kRowEnd},
     {"</TABL", TableTag::kTableEnd, TableTag::kTableEnd},
 };
+// clang-format on
 
 // No pattern begins another, so a tag matches one rule at most and the order of
 // the rows does not matter. Every pattern is three bytes or more and begins with
@@ -382,6 +384,7 @@ constexpr ByteSplat SplatOf(unsigned char b) {
 constexpr ByteSplat kSplats[kSplatCount] = {
     SplatOf('<'), SplatOf('>'), SplatOf('&'), SplatOf(','), SplatOf('T'), SplatOf('B'), SplatOf('/'),
     SplatOf('R'), SplatOf('H'), SplatOf('D'), SplatOf(0x50), SplatOf(0x8A), SplatOf(0x60), SplatOf(0xDF)};
+// clang-format off: an attribute chosen by compiler
 #ifdef __clang__
 [[gnu::noinline]]
 #else
@@ -390,6 +393,7 @@ constexpr ByteSplat kSplats[kSplatCount] = {
 const ByteSplat* OpaqueSplats() {
   return kSplats;
 }
+// clang-format on
 
 class RowWindow {
  public:

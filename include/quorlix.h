@@ -93,7 +93,7 @@ QUORLIX_API int QUORLIX_CALL CvtDLLVersion(void);
  *   may be twice the input, in a 32-bit length: an input of 2 GiB up to 4 GiB
  *   gives 18 as measured, before it is read; one of 4 GiB or more gives 2.
  *   No memory: 2 (for the input) and 18 (for the output). */
-/* clang-format off: a status table, laid out by hand */
+/* clang-format off */
 #define QUORLIX_CRLF_INPUT_ERROR 2       /* the input cannot be opened, measured or read, is no regular
                                             file, or there is no memory for it */
 #define QUORLIX_CRLF_INPUT_NOT_FOUND 3   /* the input file does not exist */
@@ -116,7 +116,7 @@ QUORLIX_API int QUORLIX_CALL CvtCRLF(const char* pszInPath, const char* pszOutPa
  *   "<BODY" to the last beginning "</BODY". The output file is written only when
  *   the whole body rendered; every failure before that leaves it untouched.
  *   No memory: 2 (for the page), 13 (the tag scan), 14, 15 and 16 (rendering). */
-/* clang-format off: a status table, laid out by hand */
+/* clang-format off */
 #define QUORLIX_HTML_INPUT_ERROR 2       /* the input cannot be opened, measured or read, is no regular
                                             file, or there is no memory for it */
 #define QUORLIX_HTML_INPUT_NOT_FOUND 3   /* the input file does not exist */
@@ -148,7 +148,7 @@ QUORLIX_API int QUORLIX_CALL CvtHTMLtoText(const char* pszInPath, const char* ps
  *   filing itself is refused before anything is created. A long filing is read
  *   ahead on POSIX systems (see "Threads" above): 1 MiB more.
  *   No memory: 18. */
-/* clang-format off: a status table, laid out by hand */
+/* clang-format off */
 #define QUORLIX_FILING_FILE_ERROR 2      /* a file error on any of the three files (bad path, disk full, same
                                             file, a filing that is no regular file) */
 #define QUORLIX_FILING_NOT_FOUND 3       /* a file was not found */
@@ -167,7 +167,7 @@ QUORLIX_API int QUORLIX_CALL CvtDecodeFiling(const char* pszFilingPath, const ch
  *   Only .txt, .htm and .html files are read whole; other types read at most 128
  *   bytes; .pct passes without the file being opened.
  *   No memory: 2 (a file read whole). */
-/* clang-format off: a status table, laid out by hand */
+/* clang-format off */
 #define QUORLIX_VERIFY_FILE_ERROR 2      /* the file cannot be opened or read, or is no regular file */
 #define QUORLIX_VERIFY_NOT_FOUND 3       /* the file does not exist */
 #define QUORLIX_VERIFY_TOO_MANY_FILES 7  /* too many open files */
@@ -193,7 +193,7 @@ QUORLIX_API int QUORLIX_CALL CvtVerifyFile(const char* pszPath);
  *   Records, fields and delimiters may be of any length; NUL bytes are data. An
  *   input that is no regular file gives 1, and the output is created all the same.
  *   No memory: 1. */
-/* clang-format off: a status table, laid out by hand */
+/* clang-format off */
 #define QUORLIX_DELIMITED_INPUT_ERROR 1  /* the input cannot be opened or read, is no regular file (or no memory) */
 #define QUORLIX_DELIMITED_OUTPUT_ERROR 2 /* the output cannot be opened or written, or names the input */
 #define QUORLIX_DELIMITED_NO_IN_FIELD 3  /* pszInField is empty */

@@ -44,7 +44,7 @@ struct TableTagRule {
 // tag does: between rows it starts a row, inside one it marks a cell. The cell
 // patterns are those of m_strCellTag and m_strCellEndTag, written out because
 // the header cell tags that share their rows have no field.
-// clang-format off: one rule a row
+// clang-format off
 constexpr TableTagRule kTableTagRules[] = {
     {"<TR", TableTag::kRowStart, TableTag::kOther},
     {"<TH", TableTag::kRowStart, TableTag::kCellStart},
@@ -384,7 +384,7 @@ constexpr ByteSplat SplatOf(unsigned char b) {
 constexpr ByteSplat kSplats[kSplatCount] = {
     SplatOf('<'), SplatOf('>'), SplatOf('&'), SplatOf(','), SplatOf('T'), SplatOf('B'), SplatOf('/'),
     SplatOf('R'), SplatOf('H'), SplatOf('D'), SplatOf(0x50), SplatOf(0x8A), SplatOf(0x60), SplatOf(0xDF)};
-// clang-format off: an attribute chosen by compiler
+// clang-format off
 #ifdef __clang__
 [[gnu::noinline]]
 #else

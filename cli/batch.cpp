@@ -194,7 +194,10 @@ class InputCollector {
       if (type == DT_UNKNOWN) {
         struct stat info {};
         if (::lstat(path.c_str(), &info) != 0) continue;
-        type = S_ISDIR(info.st_mode) ? DT_DIR : S_ISREG(info.st_mode) ? DT_REG : S_ISLNK(info.st_mode) ? DT_LNK : DT_UNKNOWN;
+        type = S_ISDIR(info.st_mode)   ? DT_DIR
+               : S_ISREG(info.st_mode) ? DT_REG
+               : S_ISLNK(info.st_mode) ? DT_LNK
+                                       : DT_UNKNOWN;
       }
       if (type == DT_DIR) {
         Walk(path, relStart, inside || IsOutputFolder(path, entry.inode));
@@ -229,7 +232,8 @@ std::string ReadList(const std::string& listPath, bool nullSeparated, InputColle
     if (!path.empty() && path.back() == (nullSeparated ? '\0' : '\n')) path.pop_back();
     if (path.empty()) continue;
     if (HasDotDotComponent(path)) {
-      problem = "the listed path '" + EscapeName(path) + "' has a '..' component, so its output would leave the output folder";
+      problem = "the listed path '" + EscapeName(path) +
+                "' has a '..' component, so its output would leave the output folder";
       break;
     }
     collector.AddListed(path);
@@ -324,10 +328,8 @@ std::string CsvField(std::string_view text) {
 std::string FormatDuration(double seconds) {
   const auto total = static_cast<long long>(seconds);
   char text[32];
-  if (total >= 3600)
-    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", total / 3600, total / 60 % 60, total % 60);
-  else
-    std::snprintf(text, sizeof text, "%lld:%02lld", total / 60, total % 60);
+  if (total >= 3600) std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", total / 3600, total / 60 % 60, total % 60);
+  else std::snprintf(text, sizeof text, "%lld:%02lld", total / 60, total % 60);
   return text;
 }
 
@@ -526,8 +528,9 @@ void BatchRun::DrawProgress(bool force) {
   const std::size_t total = m_list.Inputs().size();
   const std::size_t done = m_doneInputs;
   const double rate = elapsed > 0 ? static_cast<double>(m_doneBytes) / (1024.0 * 1024.0) / elapsed : 0;
-  const std::string left =
-      done > 0 ? FormatDuration(elapsed * static_cast<double>(total - done) / static_cast<double>(done)) : std::string("?");
+  const std::string left = done > 0
+                               ? FormatDuration(elapsed * static_cast<double>(total - done) / static_cast<double>(done))
+                               : std::string("?");
   std::fprintf(stderr, "\r\x1b[Kquorlix: %zu/%zu files, %zu failed, %.1f MiB/s, %s elapsed, %s left", done, total,
                m_doneFailures.load(), rate, FormatDuration(elapsed).c_str(), left.c_str());
   std::fflush(stderr);
@@ -586,8 +589,8 @@ void BatchRun::Emit(std::size_t index) {
     }
   }
   if (m_report) {
-    const std::string row = CsvField(path) + ',' + status + ',' + CsvField(meaning) + ',' + CsvField(OutputsText(input)) +
-                            ',' + bytes + ',' + seconds + "\r\n";
+    const std::string row = CsvField(path) + ',' + status + ',' + CsvField(meaning) + ',' +
+                            CsvField(OutputsText(input)) + ',' + bytes + ',' + seconds + "\r\n";
     if (std::fputs(row.c_str(), m_report) < 0 && m_writeProblem.empty()) {
       m_writeProblem = "cannot write the report '" + EscapeName(m_options.reportPath) + "': " + std::strerror(errno);
       Stop();
@@ -708,8 +711,7 @@ void AddBatchOptions(CLI::App& sub, BatchOptions& options, bool withOutputs) {
             if (jobs == 0) return std::string("must be at least 1");
             return jobs > kMostJobs ? "must be at most " + std::to_string(kMostJobs) : std::string();
           },
-          "",
-          "jobs"));
+          "", "jobs"));
   sub.add_option("--report", options.reportPath, "write a CSV report with one row per input ('-': standard output)")
       ->type_name("FILE");
   sub.add_flag("--progress", options.progress, "show progress on stderr even when it is not a terminal");
@@ -735,9 +737,11 @@ bool AsksForBatch(const BatchOptions& options) {
 
 int RunBatch(const BatchJob& job, const BatchOptions& options, const std::vector<std::string>& inputs) {
   if (options.nullSeparated && options.listFiles.empty()) return ReportUsageError("-0 needs -T");
-  if (inputs.empty() && options.listFiles.empty()) return ReportUsageError("no inputs: name files or folders, or -T FILE");
+  if (inputs.empty() && options.listFiles.empty())
+    return ReportUsageError("no inputs: name files or folders, or -T FILE");
   for (const auto& path : inputs)
-    if (path == "-") return ReportUsageError("'-' is no input in batch mode; -T - reads the inputs' paths from standard input");
+    if (path == "-")
+      return ReportUsageError("'-' is no input in batch mode; -T - reads the inputs' paths from standard input");
   InputList list;
   {
     InputCollector collector(list, options.outDir);

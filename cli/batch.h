@@ -24,7 +24,7 @@ struct BatchOptions {
   bool progress = false;
   bool noProgress = false;
   bool quiet = false;
-  bool showSummary = true;             // verify keeps its plain form without a summary
+  bool showSummary = true;  // verify keeps its plain form without a summary
 };
 
 // Adds -T, -0, -j, --report, --progress, --no-progress and -q; with outputs also

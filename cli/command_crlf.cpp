@@ -17,13 +17,9 @@ int ConvertCrlf(const char* input, const char* output, const char*) {
   return CvtCRLF(input, output, g_args.bSkipBlank ? 1 : 0);
 }
 
-constexpr BatchJob kCrlfJob{Export::kCrlf,
-                            NameOutputAsInput,
-                            ConvertCrlf,
-                            QUORLIX_CRLF_INPUT_ERROR,
-                            QUORLIX_CRLF_OUTPUT_ERROR,
-                            kNoKeptStatus,
-                            kNoKeptStatus};
+constexpr BatchJob kCrlfJob{
+    Export::kCrlf, NameOutputAsInput, ConvertCrlf, QUORLIX_CRLF_INPUT_ERROR, QUORLIX_CRLF_OUTPUT_ERROR,
+    kNoKeptStatus, kNoKeptStatus};
 }  // namespace
 
 void AddCrlfOptions(CLI::App& sub) {

@@ -25,13 +25,8 @@ int NameFilingOutputs(std::string_view relPath, std::string outputs[2]) {
   return 2;
 }
 
-constexpr BatchJob kFilingJob{Export::kFiling,
-                              NameFilingOutputs,
-                              ConvertFiling,
-                              QUORLIX_FILING_FILE_ERROR,
-                              QUORLIX_FILING_FILE_ERROR,
-                              kNoKeptStatus,
-                              kNoKeptStatus};
+constexpr BatchJob kFilingJob{Export::kFiling,           NameFilingOutputs, ConvertFiling, QUORLIX_FILING_FILE_ERROR,
+                              QUORLIX_FILING_FILE_ERROR, kNoKeptStatus,     kNoKeptStatus};
 }  // namespace
 
 void AddDecodeFilingOptions(CLI::App& sub) {

@@ -64,9 +64,7 @@ std::string Unescape(std::string& strText) {
 
 void AddDelimiterOption(CLI::App& sub, const char* pszName, std::string& strValue, const char* pszShown,
                         const char* pszHelp) {
-  sub.add_option(pszName, strValue, pszHelp)
-      ->default_str(pszShown)
-      ->transform(CLI::Validator(Unescape, "", "escapes"));
+  sub.add_option(pszName, strValue, pszHelp)->default_str(pszShown)->transform(CLI::Validator(Unescape, "", "escapes"));
 }
 
 int ConvertDelimited(const char* input, const char* output, const char*) {
@@ -92,8 +90,9 @@ void AddDelimitedOptions(CLI::App& sub) {
   AddDelimiterOption(sub, "--in-field", g_args.strInField, ",", "field delimiter of INPUT");
   AddDelimiterOption(sub, "--out-field", g_args.strOutField, "\\t", "written after each field but a record's last");
   AddDelimiterOption(sub, "--out-record", g_args.strOutRecord, "\\r\\n", "written after each record's last field");
-  sub.footer("Delimiters take the escapes \\t \\r \\n \\\\ and \\xHH; bytes above 0x7F are read as\n"
-               "Windows-1252 and matched and written in code page 437.");
+  sub.footer(
+      "Delimiters take the escapes \\t \\r \\n \\\\ and \\xHH; bytes above 0x7F are read as\n"
+      "Windows-1252 and matched and written in code page 437.");
   AddBatchOptions(sub, g_args.batch, true);
 }
 

@@ -23,13 +23,9 @@ int NameTextOutput(std::string_view relPath, std::string outputs[2]) {
   return 1;
 }
 
-constexpr BatchJob kHtmlJob{Export::kHtml,
-                            NameTextOutput,
-                            ConvertHtml,
-                            QUORLIX_HTML_INPUT_ERROR,
-                            QUORLIX_HTML_OUTPUT_ERROR,
-                            kNoKeptStatus,
-                            kNoKeptStatus};
+constexpr BatchJob kHtmlJob{
+    Export::kHtml, NameTextOutput, ConvertHtml, QUORLIX_HTML_INPUT_ERROR, QUORLIX_HTML_OUTPUT_ERROR,
+    kNoKeptStatus, kNoKeptStatus};
 }  // namespace
 
 void AddHtml2textOptions(CLI::App& sub) {

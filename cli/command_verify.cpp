@@ -15,7 +15,7 @@ struct VerifyArgs {
 
 int VerifyOne(const char* path, const char*, const char*) { return CvtVerifyFile(path); }
 
-constexpr BatchJob kVerifyJob{Export::kVerify,           nullptr,       VerifyOne, QUORLIX_VERIFY_FILE_ERROR,
+constexpr BatchJob kVerifyJob{Export::kVerify,           nullptr,       VerifyOne,    QUORLIX_VERIFY_FILE_ERROR,
                               QUORLIX_VERIFY_FILE_ERROR, kNoKeptStatus, kNoKeptStatus};
 
 bool IsFolder(const std::string& path) {

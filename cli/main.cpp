@@ -26,8 +26,7 @@ constexpr Subcommand kSubcommands[] = {
     {"html2text", "Render the body of an HTML page as text, tables as comma-separated lines", AddHtml2textOptions,
      RunHtml2text},
     {"verify", "Check that each file's contents agree with its suffix", AddVerifyOptions, RunVerify},
-    {"delimited", "Rewrite a delimited file with other record and field delimiters", AddDelimitedOptions,
-     RunDelimited},
+    {"delimited", "Rewrite a delimited file with other record and field delimiters", AddDelimitedOptions, RunDelimited},
     {"version", "Print the library's version number", AddVersionOptions, RunVersion},
 };
 
@@ -61,15 +60,16 @@ int main(int argc, char** argv) {
 
   CLI::App app{"quorlix: convert and check files", "quorlix"};
   app.require_subcommand(1);
-  app.set_version_flag("-V,--version",
-                       std::string("quorlix ") + QUORLIX_PRODUCT_VERSION + " (library " +
-                           std::to_string(CvtDLLVersion()) + ")",
-                       "Print the tool's and the library's versions and exit");
+  app.set_version_flag(
+      "-V,--version",
+      std::string("quorlix ") + QUORLIX_PRODUCT_VERSION + " (library " + std::to_string(CvtDLLVersion()) + ")",
+      "Print the tool's and the library's versions and exit");
   for (const auto& command : kSubcommands) command.pfnAddOptions(*app.add_subcommand(command.pszName, command.pszHelp));
 
   // The parser would call a word it does not know an extra argument; name it.
   if (argc > 1 && argv[1][0] != '-' && !IsSubcommand(argv[1]))
-    return ReportUsageError(std::string("unknown subcommand '") + EscapeName(argv[1]) + "' (quorlix --help lists them)");
+    return ReportUsageError(std::string("unknown subcommand '") + EscapeName(argv[1]) +
+                            "' (quorlix --help lists them)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

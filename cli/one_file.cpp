@@ -83,7 +83,8 @@ int RunOneFile(const BatchJob& job, const OneFileCall& call) {
     int fd = -1;
     input = standIns.Create(call.inputSuffix, fd);
     const bool copied = !input.empty() && CopyAll(STDIN_FILENO, fd);
-    if (fd >= 0 && ::close(fd) != 0) return ReportStatus(job.which, job.nInputError, {call.input, call.output, call.output2});
+    if (fd >= 0 && ::close(fd) != 0)
+      return ReportStatus(job.which, job.nInputError, {call.input, call.output, call.output2});
     if (!copied) return ReportStatus(job.which, job.nInputError, {call.input, call.output, call.output2});
   }
   for (int k = 0; k < 2; ++k) {

@@ -11,7 +11,7 @@
 struct OneFileCall {
   std::string input;
   std::string output;
-  std::string output2;  // empty when the export has one output
+  std::string output2;       // empty when the export has one output
   const char* inputSuffix;   // the suffix the export expects of a temporary input
   const char* outputSuffix;  // and of a temporary output
 };

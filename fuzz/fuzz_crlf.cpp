@@ -5,8 +5,8 @@
 // the rules writes, and its measured length is the length it writes.
 // The first input byte seeds the piece lengths; the rest is the text.
 #include <cstddef>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <random>
@@ -66,9 +66,7 @@ std::string ConvertByteByByte(const std::uint8_t* pIn, std::size_t nLen, bool bS
         bLineEmpty = false;
         out += static_cast<char>(b);
         break;
-      case ByteKind::kSpace:
-        out += ' ';
-        break;
+      case ByteKind::kSpace: out += ' '; break;
       case ByteKind::kLf:
         if (bSkipBlank && bLineEmpty) break;
         out += bAfterCr ? "\n" : "\r\n";
@@ -81,8 +79,7 @@ std::string ConvertByteByByte(const std::uint8_t* pIn, std::size_t nLen, bool bS
         out += '\n';
         bLineEmpty = true;
         break;
-      case ByteKind::kDropped:
-        break;
+      case ByteKind::kDropped: break;
     }
   }
   return out;
@@ -100,12 +97,13 @@ void CheckPassAgainstTwin(const std::uint8_t* pData, std::size_t nSize, const st
     const std::size_t nPiece = 1 + rng() % (nText + 40);
     const auto pScratch = std::make_unique<unsigned char[]>(2 * nPiece);
     std::string strOut;
-    const std::uint64_t nWritten =
-        ConvertLineEndPieces(pIn.get(), static_cast<std::uint32_t>(nText), bSkipBlank, nPiece, pScratch.get(),
-                             [&](const unsigned char* pBytes, std::size_t nCount) { strOut.append(pBytes, pBytes + nCount); });
-    if (strOut != strTwin) quorlix_fuzz::FailWithInput("the line-ending pass differs from its byte-by-byte twin", pData, nSize);
-    if (nWritten != strOut.size() || MeasureLineEndOutput(pIn.get(), static_cast<std::uint32_t>(nText), bSkipBlank, nPiece,
-                                                          pScratch.get()) != nWritten)
+    const std::uint64_t nWritten = ConvertLineEndPieces(
+        pIn.get(), static_cast<std::uint32_t>(nText), bSkipBlank, nPiece, pScratch.get(),
+        [&](const unsigned char* pBytes, std::size_t nCount) { strOut.append(pBytes, pBytes + nCount); });
+    if (strOut != strTwin)
+      quorlix_fuzz::FailWithInput("the line-ending pass differs from its byte-by-byte twin", pData, nSize);
+    if (nWritten != strOut.size() || MeasureLineEndOutput(pIn.get(), static_cast<std::uint32_t>(nText), bSkipBlank,
+                                                          nPiece, pScratch.get()) != nWritten)
       quorlix_fuzz::FailWithInput("the measured output length differs from the output", pData, nSize);
 
     // The input read a piece at a time, into buffers of exactly the documented sizes.
@@ -136,7 +134,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
   if (!HasOnlyCrLfBreaks(plain)) quorlix_fuzz::FailWithInput("plain output breaks the CR LF rule", pData, nSize);
 
   const std::string skipBlank = Convert(strIn, true);
-  if (!HasOnlyCrLfBreaks(skipBlank)) quorlix_fuzz::FailWithInput("skip-blank output breaks the CR LF rule", pData, nSize);
+  if (!HasOnlyCrLfBreaks(skipBlank))
+    quorlix_fuzz::FailWithInput("skip-blank output breaks the CR LF rule", pData, nSize);
   if (HasEmptyLine(skipBlank)) quorlix_fuzz::FailWithInput("skip-blank output holds an empty line", pData, nSize);
 
   if (nSize > 0) {

@@ -66,7 +66,7 @@ std::string ConvertByBytes(std::string_view strIn, const Setup& oem, int& nStatu
     }
   }
   if (!strRecord.empty()) EmitRecord();
-  nStatus = !bRecordDelimiterSeen ? QUORLIX_DELIMITED_NO_RECORD
+  nStatus = !bRecordDelimiterSeen  ? QUORLIX_DELIMITED_NO_RECORD
             : !bFieldDelimiterSeen ? QUORLIX_DELIMITED_NO_FIELD
                                    : QUORLIX_OK;
   return strOut;
@@ -87,7 +87,8 @@ void CheckLongDelimiterSearch(std::string_view strBody, const std::string& strDe
     for (const unsigned char* p = pBegin;; ++p) {
       const unsigned char* pHit = search.Find(p, pEnd);
       const std::size_t nHit = pHit ? static_cast<std::size_t>(pHit - pBegin) : std::string_view::npos;
-      if (nHit != nExpected) quorlix_fuzz::FailWithInput("the long delimiter search differs from a plain one", pData, nSize);
+      if (nHit != nExpected)
+        quorlix_fuzz::FailWithInput("the long delimiter search differs from a plain one", pData, nSize);
       if (!pHit) break;
       p = pHit;
       nExpected = strBody.find(strLong, nHit + 1);
@@ -131,7 +132,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
     SetVectorScanEnabled(bVector);
     const int nStatus = ConvertDelimitedFile(strIn, ansi.strInRecord, ansi.strInField, strOut, ansi.strOutField,
                                              ansi.strOutRecord, ansi.nReadBytes);
-    if (nStatus != nExpectedStatus) quorlix_fuzz::FailWithInput("status differs from the byte-by-byte scan", pData, nSize);
+    if (nStatus != nExpectedStatus)
+      quorlix_fuzz::FailWithInput("status differs from the byte-by-byte scan", pData, nSize);
     if (quorlix_fuzz::ReadWorkFile(strOut) != strExpected)
       quorlix_fuzz::FailWithInput("output differs from the byte-by-byte scan", pData, nSize);
   }

@@ -98,9 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
   const std::uint8_t* const pFiling = pData + 1;
   const std::size_t nFiling = nSize - 1;
 
-  const Outputs whole = DecodeWith([&](CAMFile& doc, FilingStream& stream) {
-    DecodeOneBlock(doc, stream, pFiling, nFiling, true);
-  });
+  const Outputs whole =
+      DecodeWith([&](CAMFile& doc, FilingStream& stream) { DecodeOneBlock(doc, stream, pFiling, nFiling, true); });
   SetVectorScanEnabled(false);
   const Outputs inBlocks = DecodeWith([&](CAMFile& doc, FilingStream& stream) {
     std::minstd_rand rng(nSeed + 1);
@@ -112,9 +111,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
     } while (nPos < nFiling);
   });
   ResetVectorScanEnabled();
-  const Outputs twin = DecodeWith([&](CAMFile& doc, FilingStream& stream) {
-    DecodeByteByByte(doc, stream, pFiling, nFiling);
-  });
+  const Outputs twin =
+      DecodeWith([&](CAMFile& doc, FilingStream& stream) { DecodeByteByByte(doc, stream, pFiling, nFiling); });
 
   if (!(inBlocks == whole)) quorlix_fuzz::FailWithInput("decoding in blocks differs from decoding whole", pData, nSize);
   if (!(twin == whole)) quorlix_fuzz::FailWithInput("the fast line assembly differs from its twin", pData, nSize);

@@ -7,16 +7,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "document/am_file.h"
 #include "document/byte_filter.h"
 #include "document/line_scan.h"
-#include "html/html_scan.h"
 #include "fuzz_support.h"
+#include "html/html_scan.h"
 #include "quorlix.h"
 
 namespace {
@@ -269,8 +269,7 @@ void Check(const std::string& strIn, std::string_view page, int nTablesOnly, Sca
     case QUORLIX_HTML_ROW_FAILED:
       if (bWritten) quorlix_fuzz::FailWithInput("a failure wrote the output", pData, nSize);
       break;
-    default:
-      quorlix_fuzz::FailWithInput("a status the conversion never gives", pData, nSize);
+    default: quorlix_fuzz::FailWithInput("a status the conversion never gives", pData, nSize);
   }
 }
 

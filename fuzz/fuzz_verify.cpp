@@ -15,7 +15,7 @@ namespace {
 constexpr std::size_t kMaxInputBytes = 1 << 14;
 constexpr std::size_t kMaxPrefixBytes = 128;
 
-constexpr std::string_view kSuffixes[] = {".bmp", ".gif", ".jpg", ".pcx", ".tif", ".wmf", ".pct", ".ico", ".mid",
+constexpr std::string_view kSuffixes[] = {".bmp", ".gif", ".jpg", ".pcx", ".tif", ".wmf", ".pct", ".ico",  ".mid",
                                           ".wav", ".ra",  ".avi", ".mov", ".mpg", ".txt", ".htm", ".html", ".doc"};
 
 bool IsWholeFileType(std::string_view strSuffix) {
@@ -29,10 +29,8 @@ bool IsVerifyStatus(int nStatus) {
     case QUORLIX_VERIFY_NOT_FOUND:
     case QUORLIX_VERIFY_TOO_MANY_FILES:
     case QUORLIX_VERIFY_UNKNOWN_SUFFIX:
-    case QUORLIX_VERIFY_MISMATCH:
-      return true;
-    default:
-      return false;
+    case QUORLIX_VERIFY_MISMATCH: return true;
+    default: return false;
   }
 }
 
@@ -100,7 +98,8 @@ int ExpectedStatus(std::string_view strSuffix, const Bytes& b) {
 std::string LinkFor(std::string_view strVersion, std::string_view strSuffix) {
   const std::string strLink = quorlix_fuzz::WorkDir() + "/" + std::string(strVersion) + std::string(strSuffix);
   std::error_code ec;
-  if (!std::filesystem::is_symlink(strLink, ec)) std::filesystem::create_symlink(std::string(strVersion) + ".bin", strLink, ec);
+  if (!std::filesystem::is_symlink(strLink, ec))
+    std::filesystem::create_symlink(std::string(strVersion) + ".bin", strLink, ec);
   return strLink;
 }
 
@@ -122,7 +121,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
   const bool bLong = nSize > kMaxPrefixBytes;
   if (bLong) {
     std::string strOtherTail(data);
-    for (std::size_t i = kMaxPrefixBytes; i < strOtherTail.size(); ++i) strOtherTail[i] = static_cast<char>(~strOtherTail[i]);
+    for (std::size_t i = kMaxPrefixBytes; i < strOtherTail.size(); ++i)
+      strOtherTail[i] = static_cast<char>(~strOtherTail[i]);
     WriteVersion("prefix", data.substr(0, kMaxPrefixBytes));
     WriteVersion("other_tail", strOtherTail);
   }
@@ -131,11 +131,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
     const int nStatus = VerifyAs("whole", strSuffix);
     if (!IsVerifyStatus(nStatus)) quorlix_fuzz::FailWithInput("a status outside the verification's own", pData, nSize);
     if (nStatus != ExpectedStatus(strSuffix, Bytes{data}))
-      quorlix_fuzz::FailWithInput(("the status disagrees with the rules for " + std::string(strSuffix)).c_str(), pData, nSize);
+      quorlix_fuzz::FailWithInput(("the status disagrees with the rules for " + std::string(strSuffix)).c_str(), pData,
+                                  nSize);
 
     if (!bLong || IsWholeFileType(strSuffix)) continue;
     if (VerifyAs("prefix", strSuffix) != nStatus || VerifyAs("other_tail", strSuffix) != nStatus)
-      quorlix_fuzz::FailWithInput(("bytes past 128 changed the status for " + std::string(strSuffix)).c_str(), pData, nSize);
+      quorlix_fuzz::FailWithInput(("bytes past 128 changed the status for " + std::string(strSuffix)).c_str(), pData,
+                                  nSize);
   }
   return 0;
 }

@@ -201,9 +201,9 @@ QUORLIX_API int QUORLIX_CALL CvtVerifyFile(const char* pszPath);
 #define QUORLIX_DELIMITED_NO_RECORD 5    /* the input holds no record delimiter */
 #define QUORLIX_DELIMITED_NO_FIELD 6     /* no record holds a field delimiter */
 /* clang-format on */
-QUORLIX_API int QUORLIX_CALL CvtDelimitedFile(const char* pszInPath, const char* pszInRecord,
-                                              const char* pszInField, const char* pszOutPath,
-                                              const char* pszOutField, const char* pszOutRecord);
+QUORLIX_API int QUORLIX_CALL CvtDelimitedFile(const char* pszInPath, const char* pszInRecord, const char* pszInField,
+                                              const char* pszOutPath, const char* pszOutField,
+                                              const char* pszOutRecord);
 
 #ifdef __cplusplus
 }

@@ -185,8 +185,7 @@ std::uint64_t MeasurePlainOutput(const unsigned char* pIn, std::uint32_t nLen) {
 
 template <typename Scan, bool bSkipBlank>
 std::uint64_t ConvertAllPieces(const unsigned char* pIn, std::uint32_t nLen, std::size_t nPieceBytes,
-                               unsigned char* pScratch,
-                               const LineEndWriter& put) {
+                               unsigned char* pScratch, const LineEndWriter& put) {
   LineEndPass<Scan, bSkipBlank> pass(pIn, nLen);
   std::uint64_t nWritten = 0;
   for (std::uint32_t i = 0; i < nLen;) {
@@ -277,8 +276,7 @@ int RunLineEndPass(CAMFile& doc) {
 int CAMFile::LoadLineEndInput() { return LoadInput(kLongestLineEndInputBytes, QUORLIX_CRLF_PASS_FAILED); }
 
 std::uint64_t ConvertLineEndPieces(const unsigned char* pIn, std::uint32_t nLen, bool bSkipBlank,
-                                   std::size_t nPieceBytes, unsigned char* pScratch,
-                                   const LineEndWriter& put) {
+                                   std::size_t nPieceBytes, unsigned char* pScratch, const LineEndWriter& put) {
   assert(nPieceBytes > 0);
   return WithLineScan([&]<typename Scan>() {
     return bSkipBlank ? ConvertAllPieces<Scan, true>(pIn, nLen, nPieceBytes, pScratch, put)

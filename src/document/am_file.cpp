@@ -22,8 +22,8 @@ ByteBuffer ReadUntilEnd(CFile& file, std::uint32_t& nLen) {
   std::uint64_t nHeld = 0;
   for (;;) {
     if (nHeld == nCapacity) {
-      const std::uint64_t nGrown = std::min(std::max<std::uint64_t>(2 * nCapacity, kUnmeasuredFirstBytes),
-                                            kLongestInputBytes + 1);
+      const std::uint64_t nGrown =
+          std::min(std::max<std::uint64_t>(2 * nCapacity, kUnmeasuredFirstBytes), kLongestInputBytes + 1);
       if (nGrown > std::numeric_limits<std::size_t>::max()) throw std::bad_alloc();
       ByteBuffer pGrown = AllocateByteBuffer(static_cast<std::size_t>(nGrown));
       if (nHeld > 0) std::memcpy(pGrown.get(), pBuf.get(), static_cast<std::size_t>(nHeld));

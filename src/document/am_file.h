@@ -33,8 +33,7 @@ inline constexpr int kStatusTooManyFiles = QUORLIX_CRLF_TOO_MANY_FILES;
 static_assert(kStatusInputError == QUORLIX_CRLF_INPUT_ERROR && kStatusInputError == QUORLIX_HTML_INPUT_ERROR &&
               kStatusInputError == QUORLIX_VERIFY_FILE_ERROR);
 static_assert(kStatusInputNotFound == QUORLIX_CRLF_INPUT_NOT_FOUND &&
-              kStatusInputNotFound == QUORLIX_HTML_INPUT_NOT_FOUND &&
-              kStatusInputNotFound == QUORLIX_VERIFY_NOT_FOUND);
+              kStatusInputNotFound == QUORLIX_HTML_INPUT_NOT_FOUND && kStatusInputNotFound == QUORLIX_VERIFY_NOT_FOUND);
 static_assert(kStatusOutputNotFound == QUORLIX_CRLF_OUTPUT_NOT_FOUND &&
               kStatusOutputNotFound == QUORLIX_HTML_OUTPUT_NOT_FOUND);
 static_assert(kStatusOutputError == QUORLIX_CRLF_OUTPUT_ERROR && kStatusOutputError == QUORLIX_HTML_OUTPUT_ERROR);
@@ -59,10 +58,10 @@ class CAMFile : public CObject {
   static constexpr unsigned kSchema = 1;
 
   // ---- Construction: one constructor per conversion ----
-  CAMFile();  // dynamic creation only
-  explicit CAMFile(const CString& strPath);                                  // verification
-  CAMFile(const CString& strInPath, const CString& strOutPath);             // line endings
-  CAMFile(const CString& strInPath, const CString& strOutPath, int bTablesOnly);  // HTML
+  CAMFile();                                                                                 // dynamic creation only
+  explicit CAMFile(const CString& strPath);                                                  // verification
+  CAMFile(const CString& strInPath, const CString& strOutPath);                              // line endings
+  CAMFile(const CString& strInPath, const CString& strOutPath, int bTablesOnly);             // HTML
   CAMFile(const CString& strInPath, const CString& strOutPath, const CString& strOutPath2);  // filing
   ~CAMFile() override;
   CAMFile(const CAMFile&) = delete;
@@ -161,29 +160,29 @@ class CAMFile : public CObject {
   // either: the table's tag rules write "<TD" and "</TD" out, because the same
   // rules hold the header cell tags, which have no field, and are fixed at compile
   // time.
-  ByteBuffer m_pInBuf;          // the input (its length lives in m_nInLen), or the filing block being decoded
-  ByteBuffer m_pOutBuf;         // the output of a conversion routine
-  std::uint32_t m_nInLen = 0;       // bytes in m_pInBuf; filing: bytes not yet read, saturated
+  ByteBuffer m_pInBuf;         // the input (its length lives in m_nInLen), or the filing block being decoded
+  ByteBuffer m_pOutBuf;        // the output of a conversion routine
+  std::uint32_t m_nInLen = 0;  // bytes in m_pInBuf; filing: bytes not yet read, saturated
   CString m_strInPath;
-  CString m_strOutPath;         // output; filing: the text output
-  CString m_strOutPath2;        // filing: the schedule output
-  CString m_strHtmlTag;         // "<HTML>", sought by the HTML verification
-  std::uint32_t m_nBodyStart = 0;   // index of the '>' of the last body start tag; 0 = none
-  std::uint32_t m_nBodyEnd = 0;     // index of the '>' of the last body end tag; 0 = none
-  std::uint32_t m_nOutLen = 0;      // bytes of m_pOutBuf to write
-  std::uint32_t m_nBlockLen = 0;    // filing: bytes in the block in m_pInBuf
-  std::uint32_t m_nBlockPos = 0;    // filing: file offset of the next block, saturated
+  CString m_strOutPath;                // output; filing: the text output
+  CString m_strOutPath2;               // filing: the schedule output
+  CString m_strHtmlTag;                // "<HTML>", sought by the HTML verification
+  std::uint32_t m_nBodyStart = 0;      // index of the '>' of the last body start tag; 0 = none
+  std::uint32_t m_nBodyEnd = 0;        // index of the '>' of the last body end tag; 0 = none
+  std::uint32_t m_nOutLen = 0;         // bytes of m_pOutBuf to write
+  std::uint32_t m_nBlockLen = 0;       // filing: bytes in the block in m_pInBuf
+  std::uint32_t m_nBlockPos = 0;       // filing: file offset of the next block, saturated
   std::int32_t m_nStatus = kStatusOk;  // status of the last step
-  std::int32_t m_bTablesOnly = 0;   // HTML: 1 = only tables produce output
-  CString m_strBodyTag;         // "<BODY>"
-  CString m_strBodyEndTag;      // "</BODY>"
-  CString m_strTag;             // text of the tag being scanned
-  CString m_strTableTag;        // "<TABLE>"
-  CString m_strTableEndTag;     // "</TABLE>"
-  CString m_strRowTag;          // "<TR>"
-  CString m_strRowEndTag;       // "</TR>"
-  CString m_strCellTag;         // "<TD>"
-  CString m_strCellEndTag;      // "</TD>"
+  std::int32_t m_bTablesOnly = 0;      // HTML: 1 = only tables produce output
+  CString m_strBodyTag;                // "<BODY>"
+  CString m_strBodyEndTag;             // "</BODY>"
+  CString m_strTag;                    // text of the tag being scanned
+  CString m_strTableTag;               // "<TABLE>"
+  CString m_strTableEndTag;            // "</TABLE>"
+  CString m_strRowTag;                 // "<TR>"
+  CString m_strRowEndTag;              // "</TR>"
+  CString m_strCellTag;                // "<TD>"
+  CString m_strCellEndTag;             // "</TD>"
 
   // ---- Filing reading position, in 64 bits ----
   // Not among the fields above: a filing may be larger than their 32 bits can

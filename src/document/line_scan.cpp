@@ -72,9 +72,7 @@ void ResetVectorScanEnabled() noexcept {
   WideScanChoice().store(HasWideScan(), std::memory_order_relaxed);
 }
 
-bool IsWideScanEnabled() noexcept {
-  return IsVectorScanEnabled() && WideScanChoice().load(std::memory_order_relaxed);
-}
+bool IsWideScanEnabled() noexcept { return IsVectorScanEnabled() && WideScanChoice().load(std::memory_order_relaxed); }
 
 void SetWideScanEnabled(bool bEnabled) noexcept {
   WideScanChoice().store(bEnabled && HasWideScan(), std::memory_order_relaxed);

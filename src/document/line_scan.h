@@ -65,7 +65,7 @@ struct PortableLineScan {
     constexpr std::uint64_t kEachByte = 0x0101010101010101;
     constexpr std::uint64_t kHighBits = kEachByte * 0x80;
     const std::uint64_t nBelow = (x - kEachByte * 0x20) & ~x & kHighBits;  // 0x00-0x1F
-    const std::uint64_t nAbove = ((x + kEachByte) | x) & kHighBits;         // 0x7F-0xFF
+    const std::uint64_t nAbove = ((x + kEachByte) | x) & kHighBits;        // 0x7F-0xFF
     return (nBelow | nAbove) != 0;
   }
 
@@ -203,7 +203,8 @@ struct VectorLineScan {
         const auto j = static_cast<unsigned>(__builtin_ctz(nLeft));
         qAt[j] = '\r';
         ++qAt;
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(qAt + j), _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k + j)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(qAt + j),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k + j)));
       }
       pLineEnd = qAt + (31 - __builtin_clz(nLf)) + 1;
       q = qAt + kBlockBytes;

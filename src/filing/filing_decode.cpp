@@ -30,9 +30,7 @@ constexpr FileStatusMap kFilingFileStatuses{QUORLIX_FILING_NOT_FOUND, QUORLIX_FI
 
 char ToUpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-bool IsDropMarker(std::string_view strLine) {
-  return std::ranges::equal(strLine, kFilingDropMarker, {}, ToUpperAscii);
-}
+bool IsDropMarker(std::string_view strLine) { return std::ranges::equal(strLine, kFilingDropMarker, {}, ToUpperAscii); }
 
 void WriteTo(CArchive& ar, const CString& str) { ar.Write(str.data(), str.size()); }
 
@@ -63,8 +61,7 @@ int CAMFile::DecodeFiling() {
     m_nInLen = Saturated32(m_nFilingLeft);
     // Creating an output truncates it; the file layer does not lock the filing,
     // so an output that is the filing, by whatever name, is refused here.
-    if (fileIn.IsNamedBy(m_strOutPath) || fileIn.IsNamedBy(m_strOutPath2))
-      return m_nStatus = QUORLIX_FILING_FILE_ERROR;
+    if (fileIn.IsNamedBy(m_strOutPath) || fileIn.IsNamedBy(m_strOutPath2)) return m_nStatus = QUORLIX_FILING_FILE_ERROR;
     m_pInBuf = AllocateByteBuffer(std::min<std::uint64_t>(m_nFilingLeft, kFilingBlockBytes));
 
     // A filing of one block is read before the outputs exist, so a failed read
@@ -153,7 +150,7 @@ template <typename Scan>
 [[gnu::always_inline]] inline void DecodeLineBytes(CAMFile& doc, FilingStream& stream, const unsigned char* p,
                                                    const unsigned char* const pEnd) {
   FilingText& text = stream.text;
-  std::size_t nTextSize = 0;     // the text's size where pOut started
+  std::size_t nTextSize = 0;  // the text's size where pOut started
   unsigned char* pStart = nullptr;
   unsigned char* pOut = nullptr;  // the text's end
   unsigned char chPrev = stream.chPrev;

@@ -13,9 +13,9 @@ namespace {
 
 // What becomes of the line.
 enum class LineAction : unsigned char {
-  kDropLine,        // it reaches neither output
-  kKeepRemainder,   // it is written without its tag
-  kScheduleRow,     // it becomes a row under the tag's label
+  kDropLine,       // it reaches neither output
+  kKeepRemainder,  // it is written without its tag
+  kScheduleRow,    // it becomes a row under the tag's label
 };
 
 // What the tag does to the copying of lines to the schedule output.

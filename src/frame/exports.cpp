@@ -63,9 +63,9 @@ QUORLIX_API int QUORLIX_CALL CvtVerifyFile(const char* pszPath) {
   });
 }
 
-QUORLIX_API int QUORLIX_CALL CvtDelimitedFile(const char* pszInPath, const char* pszInRecord,
-                                              const char* pszInField, const char* pszOutPath,
-                                              const char* pszOutField, const char* pszOutRecord) {
+QUORLIX_API int QUORLIX_CALL CvtDelimitedFile(const char* pszInPath, const char* pszInRecord, const char* pszInField,
+                                              const char* pszOutPath, const char* pszOutField,
+                                              const char* pszOutRecord) {
   return RunExport(QUORLIX_DELIMITED_INPUT_ERROR, [&] {
     return ConvertDelimitedFile(OwnedString(pszInPath), OwnedString(pszInRecord), OwnedString(pszInField),
                                 OwnedString(pszOutPath), OwnedString(pszOutField), OwnedString(pszOutRecord));

@@ -102,8 +102,9 @@ bool FindBodyTagsFromTheEnd(const unsigned char* pIn, std::uint32_t nLen, std::s
   return IsOutsideTagAt(pIn, nLen);
 }
 
-QUORLIX_VECTOR_TARGET bool FindBodyTagsVector(const unsigned char* pIn, std::uint32_t nLen, std::string_view startPattern,
-                                             std::string_view endPattern, HtmlBodyTags& tags) {
+QUORLIX_VECTOR_TARGET bool FindBodyTagsVector(const unsigned char* pIn, std::uint32_t nLen,
+                                              std::string_view startPattern, std::string_view endPattern,
+                                              HtmlBodyTags& tags) {
   return FindBodyTagsFromTheEnd<VectorHtmlScan>(pIn, nLen, startPattern, endPattern, tags);
 }
 

@@ -162,7 +162,8 @@ struct VectorHtmlScan {
 
   // Places are looked at 64 at a time by the pattern's first and last bytes, and
   // those where both stand are compared whole, from the last.
-  QUORLIX_VECTOR_TARGET static std::size_t FindLastMatch(const unsigned char* p, std::size_t n, std::string_view pattern) {
+  QUORLIX_VECTOR_TARGET static std::size_t FindLastMatch(const unsigned char* p, std::size_t n,
+                                                         std::string_view pattern) {
     const std::size_t nSize = pattern.size();
     if (n < nSize) return n;
     constexpr std::size_t kStepBytes = 4 * kBlockBytes;
@@ -224,7 +225,8 @@ class ScanningCursor {
   ScanningCursor(const unsigned char* pIn, std::uint32_t nLast) : m_pIn(pIn), m_nLast(nLast) {}
 
   std::uint32_t NextStop(std::uint32_t i) const {
-    return i + static_cast<std::uint32_t>(Scan::template KeptRun<bKeepLineBreaks, bCommaStops>(m_pIn + i, m_nLast + 1 - i));
+    return i +
+           static_cast<std::uint32_t>(Scan::template KeptRun<bKeepLineBreaks, bCommaStops>(m_pIn + i, m_nLast + 1 - i));
   }
   std::uint32_t NextTagEnd(std::uint32_t i) const {
     return i + static_cast<std::uint32_t>(Scan::FindTagEnd(m_pIn + i, m_nLast + 1 - i));

@@ -89,8 +89,8 @@ constexpr auto kRulesByThirdByte = MakeRulesByByte(2);
 // and every pattern and tag begins with '<': the bytes after those decide.
 [[gnu::always_inline]] inline const TableTagRule* FindTableTagRule(std::string_view tag) {
   if (tag.size() < 3) return nullptr;
-  unsigned nRules = kRulesBySecondByte[static_cast<unsigned char>(tag[1])] &
-                    kRulesByThirdByte[static_cast<unsigned char>(tag[2])];
+  unsigned nRules =
+      kRulesBySecondByte[static_cast<unsigned char>(tag[1])] & kRulesByThirdByte[static_cast<unsigned char>(tag[2])];
   for (; nRules != 0; nRules &= nRules - 1) {
     const TableTagRule& rule = kTableTagRules[__builtin_ctz(nRules)];
     if (tag.size() < rule.pattern.size()) continue;
@@ -195,8 +195,7 @@ template <typename StoreFn>
       bCellClosed = true;
       break;
     case TableTag::kRowStart:
-    case TableTag::kOther:
-      break;
+    case TableTag::kOther: break;
   }
   return false;
 }
@@ -286,9 +285,7 @@ template <typename Cursor>
   for (;;) {
     const unsigned char ch = pIn[i];
     switch (kRowTextBytes[ch]) {
-      case TextByte::kDropped:
-        ++i;
-        continue;
+      case TextByte::kDropped: ++i; continue;
       case TextByte::kComma:
         if (!bQuoted && !bCellClosed) {
           // The cell holds a comma: store it again from its start, behind a quote.
@@ -308,8 +305,7 @@ template <typename Cursor>
           continue;
         }
         break;  // stored as text
-      case TextByte::kKept:
-        break;
+      case TextByte::kKept: break;
       case TextByte::kTagEdge:
         if (ch == '>') {
           if (i == nLast) return false;
@@ -371,8 +367,23 @@ template <typename Cursor>
 struct alignas(32) ByteSplat {
   unsigned char bytes[32];
 };
-enum SplatIndex { kSplatLt, kSplatGt, kSplatAmp, kSplatComma, kSplatT, kSplatB, kSplatSlash, kSplatR, kSplatH,
-                  kSplatD, kSplatDigitShift, kSplatDigitBound, kSplatLineShift, kSplatLineBound, kSplatCount };
+enum SplatIndex {
+  kSplatLt,
+  kSplatGt,
+  kSplatAmp,
+  kSplatComma,
+  kSplatT,
+  kSplatB,
+  kSplatSlash,
+  kSplatR,
+  kSplatH,
+  kSplatD,
+  kSplatDigitShift,
+  kSplatDigitBound,
+  kSplatLineShift,
+  kSplatLineBound,
+  kSplatCount
+};
 constexpr ByteSplat SplatOf(unsigned char b) {
   ByteSplat splat{};
   for (unsigned char& x : splat.bytes) x = b;
@@ -381,9 +392,9 @@ constexpr ByteSplat SplatOf(unsigned char b) {
 // In the order of SplatIndex. Adding 0x50 moves '0'-'9' to the signed bytes
 // below -118 (0x8A) and every other byte above; adding 0x60 moves 0x20-0x7E
 // (as in LineByteMask) to those below -33 (0xDF).
-constexpr ByteSplat kSplats[kSplatCount] = {
-    SplatOf('<'), SplatOf('>'), SplatOf('&'), SplatOf(','), SplatOf('T'), SplatOf('B'), SplatOf('/'),
-    SplatOf('R'), SplatOf('H'), SplatOf('D'), SplatOf(0x50), SplatOf(0x8A), SplatOf(0x60), SplatOf(0xDF)};
+constexpr ByteSplat kSplats[kSplatCount] = {SplatOf('<'),  SplatOf('>'),  SplatOf('&'),  SplatOf(','), SplatOf('T'),
+                                            SplatOf('B'),  SplatOf('/'),  SplatOf('R'),  SplatOf('H'), SplatOf('D'),
+                                            SplatOf(0x50), SplatOf(0x8A), SplatOf(0x60), SplatOf(0xDF)};
 // clang-format off
 #ifdef __clang__
 [[gnu::noinline]]
@@ -492,13 +503,16 @@ class RowWindow {
       const __m128i vGt = Equals(v, pSplats[kSplatGt]);
       // Adding 0x50 moves '0'-'9' to -128..-119, the signed bytes below -118, and
       // every other byte above.
-      const __m128i vDigitNext = _mm_cmpgt_epi8(SplatVector(pSplats[kSplatDigitBound]), _mm_add_epi8(vSecond, SplatVector(pSplats[kSplatDigitShift])));
+      const __m128i vDigitNext = _mm_cmpgt_epi8(SplatVector(pSplats[kSplatDigitBound]),
+                                                _mm_add_epi8(vSecond, SplatVector(pSplats[kSplatDigitShift])));
       const __m128i vReference = _mm_and_si128(Equals(v, pSplats[kSplatAmp]), vDigitNext);
       const __m128i vThirdR = Equals(vThird, pSplats[kSplatR]);
-      const __m128i vAfterT = _mm_or_si128(_mm_or_si128(vThirdR, Equals(vThird, pSplats[kSplatH])), Equals(vThird, pSplats[kSplatD]));
-      const __m128i vRulePair = _mm_or_si128(
-          _mm_or_si128(_mm_and_si128(Equals(vSecond, pSplats[kSplatT]), vAfterT), _mm_and_si128(Equals(vSecond, pSplats[kSplatB]), vThirdR)),
-          _mm_and_si128(Equals(vSecond, pSplats[kSplatSlash]), Equals(vThird, pSplats[kSplatT])));
+      const __m128i vAfterT =
+          _mm_or_si128(_mm_or_si128(vThirdR, Equals(vThird, pSplats[kSplatH])), Equals(vThird, pSplats[kSplatD]));
+      const __m128i vRulePair =
+          _mm_or_si128(_mm_or_si128(_mm_and_si128(Equals(vSecond, pSplats[kSplatT]), vAfterT),
+                                    _mm_and_si128(Equals(vSecond, pSplats[kSplatB]), vThirdR)),
+                       _mm_and_si128(Equals(vSecond, pSplats[kSplatSlash]), Equals(vThird, pSplats[kSplatT])));
       const __m128i vCommaOrReference = _mm_or_si128(Equals(v, pSplats[kSplatComma]), vReference);
       const __m128i vNotPlain = _mm_or_si128(_mm_or_si128(vLt, vGt), vCommaOrReference);
       masks.nLt |= MaskOf(vLt) << k;
@@ -531,19 +545,21 @@ class RowWindow {
       const __m256i vThird = Load(pSource + k + 2);
       const __m256i vLt = Equals(v, pSplats[kSplatLt]);
       const __m256i vGt = Equals(v, pSplats[kSplatGt]);
-      const __m256i vDigitNext =
-          _mm256_cmpgt_epi8(SplatWide(pSplats[kSplatDigitBound]), _mm256_add_epi8(vSecond, SplatWide(pSplats[kSplatDigitShift])));
+      const __m256i vDigitNext = _mm256_cmpgt_epi8(SplatWide(pSplats[kSplatDigitBound]),
+                                                   _mm256_add_epi8(vSecond, SplatWide(pSplats[kSplatDigitShift])));
       const __m256i vReference = _mm256_and_si256(Equals(v, pSplats[kSplatAmp]), vDigitNext);
       const __m256i vThirdR = Equals(vThird, pSplats[kSplatR]);
-      const __m256i vAfterT = _mm256_or_si256(_mm256_or_si256(vThirdR, Equals(vThird, pSplats[kSplatH])), Equals(vThird, pSplats[kSplatD]));
-      const __m256i vRulePair = _mm256_or_si256(
-          _mm256_or_si256(_mm256_and_si256(Equals(vSecond, pSplats[kSplatT]), vAfterT),
-                          _mm256_and_si256(Equals(vSecond, pSplats[kSplatB]), vThirdR)),
-          _mm256_and_si256(Equals(vSecond, pSplats[kSplatSlash]), Equals(vThird, pSplats[kSplatT])));
+      const __m256i vAfterT =
+          _mm256_or_si256(_mm256_or_si256(vThirdR, Equals(vThird, pSplats[kSplatH])), Equals(vThird, pSplats[kSplatD]));
+      const __m256i vRulePair =
+          _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(Equals(vSecond, pSplats[kSplatT]), vAfterT),
+                                          _mm256_and_si256(Equals(vSecond, pSplats[kSplatB]), vThirdR)),
+                          _mm256_and_si256(Equals(vSecond, pSplats[kSplatSlash]), Equals(vThird, pSplats[kSplatT])));
       const __m256i vCommaOrReference = _mm256_or_si256(Equals(v, pSplats[kSplatComma]), vReference);
       const __m256i vNotPlain = _mm256_or_si256(_mm256_or_si256(vLt, vGt), vCommaOrReference);
       // As in LineByteMask: 0x20-0x7E become the signed bytes below -33.
-      const __m256i vLine = _mm256_cmpgt_epi8(SplatWide(pSplats[kSplatLineBound]), _mm256_add_epi8(v, SplatWide(pSplats[kSplatLineShift])));
+      const __m256i vLine = _mm256_cmpgt_epi8(SplatWide(pSplats[kSplatLineBound]),
+                                              _mm256_add_epi8(v, SplatWide(pSplats[kSplatLineShift])));
       masks.nLt |= MaskOf(vLt) << k;
       masks.nGt |= MaskOf(vGt) << k;
       masks.nPlain |= MaskOf(_mm256_andnot_si256(vNotPlain, vLine)) << k;
@@ -620,7 +636,7 @@ template <bool bWide>
     window.template Make<bWide>(nNext, bNextInTag);
     const std::uint32_t nBase = window.Base();
     std::uint64_t nTextLeft = window.TextBits();  // not yet stored
-    std::uint32_t nResume = 0;  // where a new window is made after a digit reference; 0 for none
+    std::uint32_t nResume = 0;                    // where a new window is made after a digit reference; 0 for none
     for (std::uint64_t nStops = window.StopBits(); nStops != 0; nStops &= nStops - 1) {
       const auto nStop = static_cast<std::uint32_t>(__builtin_ctzll(nStops));
       StoreText(window, nTextLeft & ((std::uint64_t{1} << nStop) - 1));

@@ -8,7 +8,7 @@
 struct FileIdentity {
   std::uint32_t nVolumeSerial = 0;  // with nFileIndex, from GetFileInformationByHandle
   std::uint64_t nFileIndex = 0;
-  bool bHasFileId = false;          // the system gave the 128-bit identifier below
+  bool bHasFileId = false;  // the system gave the 128-bit identifier below
   std::uint64_t nIdVolumeSerial = 0;
   unsigned char fileId[16] = {};
 };

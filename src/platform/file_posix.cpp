@@ -33,19 +33,14 @@ CString FolderOf(const CString& strPath) {
 
 CFileException::Cause CauseOf(int nErrno, const CString& strPath) {
   switch (nErrno) {
-    case ENOENT:
-      return IsExistingFolder(FolderOf(strPath)) ? CFileException::fileNotFound : CFileException::other;
+    case ENOENT: return IsExistingFolder(FolderOf(strPath)) ? CFileException::fileNotFound : CFileException::other;
     case EMFILE:
-    case ENFILE:
-      return CFileException::tooManyOpenFiles;
-    default:
-      return CFileException::other;
+    case ENFILE: return CFileException::tooManyOpenFiles;
+    default: return CFileException::other;
   }
 }
 
-[[noreturn]] void ThrowFromErrno(int nErrno, const CString& strPath) {
-  throw CFileException(CauseOf(nErrno, strPath));
-}
+[[noreturn]] void ThrowFromErrno(int nErrno, const CString& strPath) { throw CFileException(CauseOf(nErrno, strPath)); }
 
 [[noreturn]] void ThrowOther() { throw CFileException(CFileException::other); }
 
@@ -165,7 +160,8 @@ void CFile::CloseAndRemove(const CString& strPath) noexcept {
   if (!IsOpen()) return;
   const int fd = Fd(m_hFile);
   m_hFile = kInvalidHandle;
-  struct stat stOpen {}, stNamed {};
+  struct stat stOpen {
+  }, stNamed{};
   if (::fstat(fd, &stOpen) == 0 && ::lstat(strPath.c_str(), &stNamed) == 0 && stOpen.st_dev == stNamed.st_dev &&
       stOpen.st_ino == stNamed.st_ino)
     ::unlink(strPath.c_str());
@@ -173,13 +169,15 @@ void CFile::CloseAndRemove(const CString& strPath) noexcept {
 }
 
 bool CFile::IsNamedBy(const CString& strPath) const noexcept {
-  struct stat stOpen {}, stNamed {};
+  struct stat stOpen {
+  }, stNamed{};
   return ::fstat(Fd(m_hFile), &stOpen) == 0 && ::stat(strPath.c_str(), &stNamed) == 0 &&
          stOpen.st_dev == stNamed.st_dev && stOpen.st_ino == stNamed.st_ino;
 }
 
 bool NameSameFile(const CString& strPathA, const CString& strPathB) noexcept {
-  struct stat stA {}, stB {};
-  return ::stat(strPathA.c_str(), &stA) == 0 && ::stat(strPathB.c_str(), &stB) == 0 &&
-         stA.st_dev == stB.st_dev && stA.st_ino == stB.st_ino;
+  struct stat stA {
+  }, stB{};
+  return ::stat(strPathA.c_str(), &stA) == 0 && ::stat(strPathB.c_str(), &stB) == 0 && stA.st_dev == stB.st_dev &&
+         stA.st_ino == stB.st_ino;
 }

@@ -72,7 +72,7 @@ CFile::CFile(const CString& strPath, unsigned nOpenFlags) {
                          : (nOpenFlags & modeWrite)   ? GENERIC_WRITE
                                                       : GENERIC_READ;
   const DWORD dwShare = (nOpenFlags & shareDenyNone) ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
-  const DWORD dwDisposition = !bCreate                          ? OPEN_EXISTING
+  const DWORD dwDisposition = !bCreate                        ? OPEN_EXISTING
                               : (nOpenFlags & modeCreateNew)  ? CREATE_NEW
                               : (nOpenFlags & modeNoTruncate) ? OPEN_ALWAYS
                                                               : CREATE_ALWAYS;

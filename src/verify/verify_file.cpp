@@ -21,8 +21,22 @@ using namespace std::string_view_literals;
 
 // Type codes name the content test; they never leave the library.
 enum TypeCode : int {
-  kTypeBmp, kTypeGif, kTypeJpg, kTypePcx, kTypeTif, kTypeWmf, kTypePct, kTypeIco,
-  kTypeMid, kTypeWav, kTypeRa, kTypeAvi, kTypeMov, kTypeMpg, kTypeTxt, kTypeHtml,
+  kTypeBmp,
+  kTypeGif,
+  kTypeJpg,
+  kTypePcx,
+  kTypeTif,
+  kTypeWmf,
+  kTypePct,
+  kTypeIco,
+  kTypeMid,
+  kTypeWav,
+  kTypeRa,
+  kTypeAvi,
+  kTypeMov,
+  kTypeMpg,
+  kTypeTxt,
+  kTypeHtml,
   kTypeCount
 };
 
@@ -33,14 +47,16 @@ struct SuffixRow {
 
 // Tested in this order; the first row that matches decides.
 constexpr SuffixRow kSuffixes[] = {
-    {".bmp", kTypeBmp}, {".gif", kTypeGif}, {".jpg", kTypeJpg}, {".pcx", kTypePcx}, {".tif", kTypeTif},
-    {".wmf", kTypeWmf}, {".pct", kTypePct}, {".ico", kTypeIco}, {".mid", kTypeMid}, {".wav", kTypeWav},
-    {".ra", kTypeRa},   {".avi", kTypeAvi}, {".mov", kTypeMov}, {".mpg", kTypeMpg}, {".txt", kTypeTxt},
+    {".bmp", kTypeBmp},  {".gif", kTypeGif},   {".jpg", kTypeJpg}, {".pcx", kTypePcx}, {".tif", kTypeTif},
+    {".wmf", kTypeWmf},  {".pct", kTypePct},   {".ico", kTypeIco}, {".mid", kTypeMid}, {".wav", kTypeWav},
+    {".ra", kTypeRa},    {".avi", kTypeAvi},   {".mov", kTypeMov}, {".mpg", kTypeMpg}, {".txt", kTypeTxt},
     {".htm", kTypeHtml}, {".html", kTypeHtml},
 };
 static_assert(std::size(kSuffixes) == 17);
 
-constexpr unsigned char LowerAscii(unsigned char b) { return b >= 'A' && b <= 'Z' ? static_cast<unsigned char>(b + 32) : b; }
+constexpr unsigned char LowerAscii(unsigned char b) {
+  return b >= 'A' && b <= 'Z' ? static_cast<unsigned char>(b + 32) : b;
+}
 
 bool EqualIgnoringCase(std::string_view a, std::string_view b) {
   return std::ranges::equal(a, b, [](char x, char y) {
@@ -89,35 +105,36 @@ enum class Method { kNone, kPrefix, kCrLf, kHtmlTag };
 
 struct ContentTest {
   Method method;
-  std::uint32_t nReadBytes;               // kPrefix: bytes read from offset 0
-  std::span<const Signature> anyOf;       // kPrefix: met when one of these is
+  std::uint32_t nReadBytes;          // kPrefix: bytes read from offset 0
+  std::span<const Signature> anyOf;  // kPrefix: met when one of these is
 };
 
 constexpr std::uint32_t kMaxPrefixBytes = 128;
 
 // Indexed by type code.
 constexpr ContentTest kContentTests[] = {
-    {Method::kPrefix, 14, kBitmap},     // kTypeBmp
-    {Method::kPrefix, 14, kGif},        // kTypeGif
-    {Method::kPrefix, 20, kJfif},       // kTypeJpg
-    {Method::kPrefix, 128, kPcx},       // kTypePcx
-    {Method::kPrefix, 8, kTiff},        // kTypeTif
-    {Method::kPrefix, 24, kMetafile},   // kTypeWmf
-    {Method::kNone, 0, {}},             // kTypePct
-    {Method::kPrefix, 4, kFourBytes},   // kTypeIco
-    {Method::kPrefix, 4, kFourBytes},   // kTypeMid
-    {Method::kPrefix, 16, kRiffForm},   // kTypeWav
-    {Method::kPrefix, 4, kFourBytes},   // kTypeRa
-    {Method::kPrefix, 16, kRiffForm},   // kTypeAvi
-    {Method::kPrefix, 4, kFourBytes},   // kTypeMov
-    {Method::kPrefix, 4, kFourBytes},   // kTypeMpg
-    {Method::kCrLf, 0, {}},             // kTypeTxt
-    {Method::kHtmlTag, 0, {}},          // kTypeHtml
+    {Method::kPrefix, 14, kBitmap},    // kTypeBmp
+    {Method::kPrefix, 14, kGif},       // kTypeGif
+    {Method::kPrefix, 20, kJfif},      // kTypeJpg
+    {Method::kPrefix, 128, kPcx},      // kTypePcx
+    {Method::kPrefix, 8, kTiff},       // kTypeTif
+    {Method::kPrefix, 24, kMetafile},  // kTypeWmf
+    {Method::kNone, 0, {}},            // kTypePct
+    {Method::kPrefix, 4, kFourBytes},  // kTypeIco
+    {Method::kPrefix, 4, kFourBytes},  // kTypeMid
+    {Method::kPrefix, 16, kRiffForm},  // kTypeWav
+    {Method::kPrefix, 4, kFourBytes},  // kTypeRa
+    {Method::kPrefix, 16, kRiffForm},  // kTypeAvi
+    {Method::kPrefix, 4, kFourBytes},  // kTypeMov
+    {Method::kPrefix, 4, kFourBytes},  // kTypeMpg
+    {Method::kCrLf, 0, {}},            // kTypeTxt
+    {Method::kHtmlTag, 0, {}},         // kTypeHtml
 };
 static_assert(std::size(kContentTests) == kTypeCount);
 static_assert(std::ranges::all_of(kContentTests, [](const ContentTest& test) {
-  return test.nReadBytes <= kMaxPrefixBytes &&
-         std::ranges::all_of(test.anyOf, [&](const Signature& sig) { return sig.nOffset + sig.bytes.size() <= test.nReadBytes; });
+  return test.nReadBytes <= kMaxPrefixBytes && std::ranges::all_of(test.anyOf, [&](const Signature& sig) {
+           return sig.nOffset + sig.bytes.size() <= test.nReadBytes;
+         });
 }));
 
 // Reads at most test.nReadBytes from the start of the file and checks the
@@ -156,10 +173,8 @@ int CAMFile::VerifyContents(int nTypeCode) {
   if (nTypeCode < 0 || nTypeCode >= kTypeCount) return m_nStatus = QUORLIX_VERIFY_UNKNOWN_SUFFIX;
   const ContentTest& test = kContentTests[nTypeCode];
   switch (test.method) {
-    case Method::kNone:
-      return m_nStatus = QUORLIX_OK;
-    case Method::kPrefix:
-      return m_nStatus = TestPrefix(m_strInPath, test);
+    case Method::kNone: return m_nStatus = QUORLIX_OK;
+    case Method::kPrefix: return m_nStatus = TestPrefix(m_strInPath, test);
     case Method::kCrLf:
       if (LoadInput() != QUORLIX_OK) return m_nStatus;
       return FindCRLF();

@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -50,7 +50,8 @@ TEST_F(BatchTest, OutputFolderMirrorsFoldersAndNamedFiles) {
   const std::string named = WriteTree("other/named.txt", "n\n");
   const auto run = RunTool({"crlf", "-o", "out", "in", named, "--report", "report.csv"});
   EXPECT_EQ(run.exitStatus, 0) << run.err;
-  EXPECT_EQ(ListFiles(PathOf("out")), (std::vector<std::string>{"a/deep/one.txt", "b/two.txt", "named.txt", "top.txt"}));
+  EXPECT_EQ(ListFiles(PathOf("out")),
+            (std::vector<std::string>{"a/deep/one.txt", "b/two.txt", "named.txt", "top.txt"}));
   EXPECT_EQ(ReadFile(PathOf("out/a/deep/one.txt")), "1\r\n");
   // Depth-first, names in byte order, then the named file.
   EXPECT_EQ(WithoutSeconds(ReadFile(PathOf("report.csv"))),
@@ -77,13 +78,15 @@ TEST_F(BatchTest, ListsMirrorTheirPathsAsGiven) {
   WriteTree("in/x/a.txt", "a\n");
   WriteTree("in/b.txt", "b\n");
   const std::string absolute = WriteTree("abs/c.txt", "c\n");
-  const auto lines = RunTool({"crlf", "-q", "-o", "out", "-T", "-"}, WithInput("in/x/a.txt\n./in/b.txt\n" + absolute + "\n"));
+  const auto lines =
+      RunTool({"crlf", "-q", "-o", "out", "-T", "-"}, WithInput("in/x/a.txt\n./in/b.txt\n" + absolute + "\n"));
   EXPECT_EQ(lines.exitStatus, 0) << lines.err;
   std::vector<std::string> expected{absolute.substr(1), "in/b.txt", "in/x/a.txt"};
   std::ranges::sort(expected);
   EXPECT_EQ(ListFiles(PathOf("out")), expected);
 
-  const auto nul = RunTool({"crlf", "-q", "-o", "out0", "-0", "-T", "-"}, WithInput(std::string("in/x/a.txt\0in/b.txt\0", 20)));
+  const auto nul =
+      RunTool({"crlf", "-q", "-o", "out0", "-0", "-T", "-"}, WithInput(std::string("in/x/a.txt\0in/b.txt\0", 20)));
   EXPECT_EQ(nul.exitStatus, 0) << nul.err;
   EXPECT_EQ(ListFiles(PathOf("out0")), (std::vector<std::string>{"in/b.txt", "in/x/a.txt"}));
 
@@ -98,8 +101,9 @@ TEST_F(BatchTest, CollisionsAreRefusedBeforeAnyOutput) {
   WriteTree("one/first.txt", "f\n");
   const auto run = RunTool({"crlf", "-o", "out", "one", "two"});
   EXPECT_EQ(run.exitStatus, 64);
-  EXPECT_EQ(run.err, "quorlix: the inputs 'one/same.txt' and 'two/same.txt' would both write 'out/same.txt'; "
-                     "nothing was converted\n");
+  EXPECT_EQ(run.err,
+            "quorlix: the inputs 'one/same.txt' and 'two/same.txt' would both write 'out/same.txt'; "
+            "nothing was converted\n");
   EXPECT_TRUE(ListFiles(PathOf("out")).empty());
 
   // A filing's schedule name is another filing's text name.
@@ -151,13 +155,17 @@ TEST_F(BatchTest, FailingInputsLeaveNothingBehindAndAreReported) {
   EXPECT_EQ(ListFiles(PathOf("out")), (std::vector<std::string>{"a.txt", "c.txt"}));
   const std::string noBody =
       "no body found in 'in/b.htm' (upper-case <BODY> and </BODY> tags, every '<' closed by '>'), or not enough memory";
-  EXPECT_TRUE(run.err.starts_with("quorlix: " + noBody + " (status 13)\nquorlix: input file 'gone.htm' not found (status 3)\n"))
+  EXPECT_TRUE(
+      run.err.starts_with("quorlix: " + noBody + " (status 13)\nquorlix: input file 'gone.htm' not found (status 3)\n"))
       << run.err;
-  EXPECT_EQ(WithoutSeconds(run.out), "input,status,meaning,outputs,bytes_in\n"
-                                     "in/a.htm,0,ok,out/a.txt,14\n"
-                                     "in/b.htm,13,\"" + noBody + "\",,12\n"
-                                     "in/c.htm,0,ok,out/c.txt,14\n"
-                                     "gone.htm,3,input file 'gone.htm' not found,,0\n");
+  EXPECT_EQ(WithoutSeconds(run.out),
+            "input,status,meaning,outputs,bytes_in\n"
+            "in/a.htm,0,ok,out/a.txt,14\n"
+            "in/b.htm,13,\"" +
+                noBody +
+                "\",,12\n"
+                "in/c.htm,0,ok,out/c.txt,14\n"
+                "gone.htm,3,input file 'gone.htm' not found,,0\n");
 }
 
 TEST_F(BatchTest, KeptStatusesKeepTheirCompleteOutput) {
@@ -178,16 +186,18 @@ TEST_F(BatchTest, ResumeSkipsExactlyTheInputsWithNewerOutputs) {
   fs::last_write_time(PathOf("in/stale.txt"), later);
   const auto run = RunTool({"crlf", "-q", "--resume", "-o", "out", "in", "--report", "-"});
   EXPECT_EQ(run.exitStatus, 0);
-  EXPECT_EQ(WithoutSeconds(run.out), "input,status,meaning,outputs,bytes_in\n"
-                                     "in/done.txt,,skipped,out/done.txt,2\n"
-                                     "in/new.txt,0,ok,out/new.txt,2\n"
-                                     "in/stale.txt,0,ok,out/stale.txt,8\n");
+  EXPECT_EQ(WithoutSeconds(run.out),
+            "input,status,meaning,outputs,bytes_in\n"
+            "in/done.txt,,skipped,out/done.txt,2\n"
+            "in/new.txt,0,ok,out/new.txt,2\n"
+            "in/stale.txt,0,ok,out/stale.txt,8\n");
   EXPECT_EQ(ReadFile(PathOf("out/stale.txt")), "changed\r\n");
 }
 
 TEST_F(BatchTest, InterruptFinishesWhatIsInFlightAndEndsBySigint) {
   constexpr int kFiles = 5000;
-  for (int i = 0; i < kFiles; ++i) WriteTree("in/" + std::to_string(i / 1000) + "/f" + std::to_string(i) + ".txt", "line\n");
+  for (int i = 0; i < kFiles; ++i)
+    WriteTree("in/" + std::to_string(i / 1000) + "/f" + std::to_string(i) + ".txt", "line\n");
   const pid_t pid = StartTool({"crlf", "-j", "2", "-o", "out", "in", "--report", "report.csv"}, {});
   while (!FileExists(PathOf("out/0/f0.txt"))) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ::kill(pid, SIGINT);
@@ -230,7 +240,8 @@ TEST_F(BatchTest, ProgressAppearsOnATerminalOnly) {
   const std::string command = std::string(QUORLIX_TOOL) + " crlf -o out in 2>&1";
   const std::string script = "cd '" + m_dir.string() + "' && script -qec \"" + command + "\" /dev/null > tty.log";
   ASSERT_EQ(std::system(script.c_str()), 0);
-  EXPECT_NE(ReadFile(PathOf("tty.log")).find("20/20 files, 0 failed"), std::string::npos) << ReadFile(PathOf("tty.log"));
+  EXPECT_NE(ReadFile(PathOf("tty.log")).find("20/20 files, 0 failed"), std::string::npos)
+      << ReadFile(PathOf("tty.log"));
 
   const auto piped = RunTool({"crlf", "-o", "out2", "in"});
   EXPECT_EQ(piped.err.find("files,"), std::string::npos);

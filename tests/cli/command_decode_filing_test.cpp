@@ -25,14 +25,16 @@ TEST_F(CommandDecodeFilingTest, FailuresExitWithTheirStatusAndOneLine) {
   const std::string strFiling = WriteFile("filing.txt", "x\n");
   const auto same = RunTool({"decode-filing", strFiling, strFiling, PathOf("schedule.txt")});
   EXPECT_EQ(same.exitStatus, 2);
-  EXPECT_EQ(same.err, "quorlix: file error on '" + strFiling + "', '" + strFiling + "' or '" + PathOf("schedule.txt") +
-                             "' (bad path, disk full, an output naming the filing, or both outputs one file) (status 2)\n");
+  EXPECT_EQ(same.err,
+            "quorlix: file error on '" + strFiling + "', '" + strFiling + "' or '" + PathOf("schedule.txt") +
+                "' (bad path, disk full, an output naming the filing, or both outputs one file) (status 2)\n");
   EXPECT_EQ(ReadFile(strFiling), "x\n");
 }
 
 TEST_F(CommandDecodeFilingTest, FilingFromStandardInputAndOneOutputToStandardOutput) {
   const std::string filing = ReadFile((quorlix_test::DataDir() / "filing/apple_10q_2000q1_ex27.txt").string());
-  ASSERT_EQ(RunTool({"decode-filing", "-", PathOf("text.txt"), PathOf("schedule.txt")}, WithInput(filing)).exitStatus, 0);
+  ASSERT_EQ(RunTool({"decode-filing", "-", PathOf("text.txt"), PathOf("schedule.txt")}, WithInput(filing)).exitStatus,
+            0);
   const auto run = RunTool({"decode-filing", "-", PathOf("text2.txt"), "-"}, WithInput(filing));
   EXPECT_EQ(run.exitStatus, 0) << run.err;
   EXPECT_EQ(run.out, ReadFile(PathOf("schedule.txt")));

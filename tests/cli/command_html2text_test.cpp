@@ -20,8 +20,9 @@ TEST_F(CommandHtml2textTest, FailureExitsWithItsStatusAndOneLine) {
   const std::string strIn = WriteFile("page.htm", "<body>x</body>");
   const auto run = RunTool({"html2text", strIn, PathOf("page.txt")});
   EXPECT_EQ(run.exitStatus, 13);
-  EXPECT_EQ(run.err, "quorlix: no body found in '" + strIn +
-                            "' (upper-case <BODY> and </BODY> tags, every '<' closed by '>'), or not enough memory (status 13)\n");
+  EXPECT_EQ(run.err,
+            "quorlix: no body found in '" + strIn +
+                "' (upper-case <BODY> and </BODY> tags, every '<' closed by '>'), or not enough memory (status 13)\n");
 }
 
 TEST_F(CommandHtml2textTest, StandardInputAndOutputGoThroughFilesWithTheCheckedSuffixes) {

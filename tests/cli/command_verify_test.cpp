@@ -9,7 +9,6 @@ namespace {
 
 using quorlix_test::ReadFile;
 
-
 class CommandVerifyTest : public quorlix_test::ToolTest {};
 
 TEST_F(CommandVerifyTest, OneFileThatAgrees) {
@@ -35,7 +34,8 @@ TEST_F(CommandVerifyTest, SeveralFilesReportEachAndExitWithTheFirstFailure) {
   const auto run = RunTool({"verify", strGood, strDoc, strMissing, strBad});
   EXPECT_EQ(run.exitStatus, 17);
   EXPECT_EQ(run.out, strGood + ": ok\n" + strDoc + ": unknown suffix (status 17)\n" + strMissing +
-                            ": not found (status 3)\n" + strBad + ": contents do not match .txt (or not enough memory) (status 18)\n");
+                         ": not found (status 3)\n" + strBad +
+                         ": contents do not match .txt (or not enough memory) (status 18)\n");
 }
 
 TEST_F(CommandVerifyTest, AllAgreeExitsZero) {
@@ -69,8 +69,9 @@ TEST_F(CommandVerifyTest, FoldersAreWalkedAndLinesKeepInputOrderWhateverTheJobs)
   EXPECT_TRUE(one.out.starts_with("scans/0/f0.bmp: contents do not match .bmp (status 18)\nscans/0/f12.gif: ok\n"))
       << one.out;
   EXPECT_TRUE(four.err.starts_with("quorlix: 32 agree, 8 failed, 0 skipped, 240 bytes in ")) << four.err;
-  EXPECT_TRUE(ReadFile(PathOf("r4.csv")).starts_with("input,status,meaning,outputs,bytes_in,seconds\r\n"
-                                                     "scans/0/f0.bmp,18,contents do not match .bmp,,6,"));
+  EXPECT_TRUE(ReadFile(PathOf("r4.csv"))
+                  .starts_with("input,status,meaning,outputs,bytes_in,seconds\r\n"
+                               "scans/0/f0.bmp,18,contents do not match .bmp,,6,"));
 }
 
 TEST_F(CommandVerifyTest, TextMismatchMayAlsoBeMemoryAndNamesAreEscaped) {

@@ -39,7 +39,8 @@ TEST(StatusMessages, EveryStatusOfEveryExportHasWords) {
 
 TEST(StatusMessages, NamesAreEscapedOnOneLine) {
   EXPECT_EQ(EscapeName("a\nb\tc\rd\\e\x1b\x7f\x01\xc3\xa9"), "a\\nb\\tc\\rd\\\\e\\x1b\\x7f\\x01\xc3\xa9");
-  EXPECT_EQ(DescribeStatus(Export::kCrlf, QUORLIX_CRLF_INPUT_NOT_FOUND, {"x\ny", {}, {}}), "input file 'x\\ny' not found");
+  EXPECT_EQ(DescribeStatus(Export::kCrlf, QUORLIX_CRLF_INPUT_NOT_FOUND, {"x\ny", {}, {}}),
+            "input file 'x\\ny' not found");
 }
 
 TEST(StatusMessages, InputErrorOnASpecialFileSaysSo) {

@@ -38,7 +38,8 @@ pid_t ToolTest::StartTool(const std::vector<std::string>& args, const Setup& set
   const pid_t pid = ::fork();
   if (pid == 0) {
     const int in = ::open(inPath.c_str(), O_RDONLY);
-    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | (setup.appendOutTo.empty() ? O_TRUNC : O_APPEND), 0600);
+    const int out =
+        ::open(outPath.c_str(), O_WRONLY | O_CREAT | (setup.appendOutTo.empty() ? O_TRUNC : O_APPEND), 0600);
     const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in < 0 || out < 0 || err < 0 || ::chdir(folder.c_str()) != 0) ::_exit(126);
     ::dup2(in, STDIN_FILENO);

@@ -63,8 +63,8 @@ BlockEdgeText MakeBlockEdgeText() {
 TEST(LineEndPass, EveryScannerAndPieceSizeGivesTheSameBytes) {
   const BlockEdgeText text = MakeBlockEdgeText();
   for (const bool bVector : {true, false}) {
-    for (const std::size_t nPiece : {std::size_t{1}, std::size_t{2}, std::size_t{15}, std::size_t{16},
-                                     std::size_t{17}, std::size_t{1000}, kLineEndPieceBytes}) {
+    for (const std::size_t nPiece : {std::size_t{1}, std::size_t{2}, std::size_t{15}, std::size_t{16}, std::size_t{17},
+                                     std::size_t{1000}, kLineEndPieceBytes}) {
       EXPECT_EQ(RunPass(text.input, false, bVector, nPiece), text.expected) << bVector << " " << nPiece;
     }
   }

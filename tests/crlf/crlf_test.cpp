@@ -33,21 +33,17 @@ TEST_F(CrlfTest, EveryLineBreakFormBecomesCrLf) {
     std::string_view expected;
   };
   const Case cases[] = {
-      {"A\r\nB", "A\r\nB"},
-      {"A\nB", "A\r\nB"},
-      {"A\rB", "A\r\nB"},
-      {"A\n\rB", "A\r\n\r\nB"},      // LF CR: two breaks
-      {"A\n\nB", "A\r\n\r\nB"},
-      {"A\r\r\nB", "A\r\n\r\nB"},    // CR CR LF: lone CR, then a pair
-      {"A\r\n\nB", "A\r\n\r\nB"},
-      {"A\nB\nlast", "A\r\nB\r\nlast"},  // no break added after the last line
+      {"A\r\nB", "A\r\nB"},       {"A\nB", "A\r\nB"},
+      {"A\rB", "A\r\nB"},         {"A\n\rB", "A\r\n\r\nB"},          // LF CR: two breaks
+      {"A\n\nB", "A\r\n\r\nB"},   {"A\r\r\nB", "A\r\n\r\nB"},        // CR CR LF: lone CR, then a pair
+      {"A\r\n\nB", "A\r\n\r\nB"}, {"A\nB\nlast", "A\r\nB\r\nlast"},  // no break added after the last line
   };
   for (const auto& c : cases) EXPECT_EQ(Plain(c.input), c.expected) << testing::PrintToString(std::string(c.input));
 }
 
 TEST_F(CrlfTest, BreaksAtTheEdgesOfTheFile) {
-  EXPECT_EQ(Plain("\nA"), "\r\nA");   // LF first: nothing before it
-  EXPECT_EQ(Plain("A\r"), "A\r\n");   // CR last: nothing after it
+  EXPECT_EQ(Plain("\nA"), "\r\nA");  // LF first: nothing before it
+  EXPECT_EQ(Plain("A\r"), "A\r\n");  // CR last: nothing after it
   EXPECT_EQ(Plain("\r"), "\r\n");
 }
 

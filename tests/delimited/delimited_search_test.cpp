@@ -110,8 +110,8 @@ TEST_F(LongDelimiterTest, ReadSizeDoesNotChangeTheOutput) {
   constexpr std::size_t kLong = DelimiterSearch::kShortDelimiterBytes;
   const std::string strRecord = std::string(kLong, 'a') + "b";
   const std::string strField = "b" + std::string(kLong, 'a');
-  const std::string input = "x" + strRecord + std::string(19, 'a') + strRecord + "y" + strField + "z" + strRecord +
-                            std::string(25, 'a');
+  const std::string input =
+      "x" + strRecord + std::string(19, 'a') + strRecord + "y" + strField + "z" + strRecord + std::string(25, 'a');
   const std::string strIn = WriteFile("in.txt", input);
   const std::string strOut = PathOf("out.txt");
   const std::string expected = "x|" + std::string(19, 'a') + "|y+z|" + std::string(25, 'a') + "|";

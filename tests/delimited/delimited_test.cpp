@@ -30,7 +30,8 @@ class DelimitedTest : public quorlix_test::TempDirTest {
                  const char* pszOutField = "\t", const char* pszOutRecord = "\n") {
     const std::string strIn = WriteFile("in.txt", input);
     const std::string strOut = PathOf("out.txt");
-    const int nStatus = CvtDelimitedFile(strIn.c_str(), pszInRecord, pszInField, strOut.c_str(), pszOutField, pszOutRecord);
+    const int nStatus =
+        CvtDelimitedFile(strIn.c_str(), pszInRecord, pszInField, strOut.c_str(), pszOutField, pszOutRecord);
     return {nStatus, FileExists(strOut) ? ReadFile(strOut) : "<no output file>"};
   }
   // The common case: CR LF records, comma fields, out as TAB and LF.
@@ -101,7 +102,8 @@ TEST_F(DelimitedTest, OutputNamingTheInputIsRefusedWhateverItsSpelling) {
   std::filesystem::create_symlink(m_strIn, PathOf("link.txt"));
   const std::string spellings[] = {m_strIn, PathOf("sub/../in.txt"), PathOf("./in.txt"), PathOf("link.txt")};
   for (const auto& strOut : spellings) {
-    EXPECT_EQ(CvtDelimitedFile(m_strIn.c_str(), "\r\n", ",", strOut.c_str(), "\t", "\n"), QUORLIX_DELIMITED_OUTPUT_ERROR)
+    EXPECT_EQ(CvtDelimitedFile(m_strIn.c_str(), "\r\n", ",", strOut.c_str(), "\t", "\n"),
+              QUORLIX_DELIMITED_OUTPUT_ERROR)
         << strOut;
     EXPECT_EQ(ReadFile(m_strIn), "a,b\r\n") << strOut;
   }
@@ -116,8 +118,10 @@ TEST_F(DelimitedTest, WriteFailureIsAnOutputError) {
 }
 
 TEST_F(DelimitedTest, NullStringsAreEmptyStrings) {
-  EXPECT_EQ(CvtDelimitedFile(m_strIn.c_str(), nullptr, ",", m_strOut.c_str(), "\t", "\n"), QUORLIX_DELIMITED_NO_IN_RECORD);
-  EXPECT_EQ(CvtDelimitedFile(m_strIn.c_str(), "\r\n", nullptr, m_strOut.c_str(), "\t", "\n"), QUORLIX_DELIMITED_NO_IN_FIELD);
+  EXPECT_EQ(CvtDelimitedFile(m_strIn.c_str(), nullptr, ",", m_strOut.c_str(), "\t", "\n"),
+            QUORLIX_DELIMITED_NO_IN_RECORD);
+  EXPECT_EQ(CvtDelimitedFile(m_strIn.c_str(), "\r\n", nullptr, m_strOut.c_str(), "\t", "\n"),
+            QUORLIX_DELIMITED_NO_IN_FIELD);
   EXPECT_EQ(CvtDelimitedFile(nullptr, "\r\n", ",", m_strOut.c_str(), "\t", "\n"), QUORLIX_DELIMITED_INPUT_ERROR);
   EXPECT_EQ(CvtDelimitedFile(m_strIn.c_str(), "\r\n", ",", nullptr, "\t", "\n"), QUORLIX_DELIMITED_OUTPUT_ERROR);
   EXPECT_EQ(CvtDelimitedFile(m_strIn.c_str(), "\r\n", ",", m_strOut.c_str(), nullptr, nullptr), QUORLIX_OK);
@@ -141,7 +145,7 @@ TEST_F(DelimitedTest, RecordsWithoutFieldDelimitersAreWrittenWithNoFieldStatus) 
 
 TEST_F(DelimitedTest, EmptyRecordsAndFieldsWriteOnlyTheirDelimiters) {
   EXPECT_EQ(Csv("a,b\r\n\r\nc,d\r\n").strOut, "a\tb\n\nc\td\n");  // two record delimiters in a row
-  EXPECT_EQ(Csv("a,b,\r\n").strOut, "a\tb\t\n");                     // a record ending in a field delimiter
+  EXPECT_EQ(Csv("a,b,\r\n").strOut, "a\tb\t\n");                  // a record ending in a field delimiter
   EXPECT_EQ(Csv(",,\r\n").strOut, "\t\t\n");
 }
 
@@ -158,7 +162,7 @@ TEST_F(DelimitedTest, InputWithoutRecordDelimiterIsWrittenAsOneRecordWithNoRecor
 TEST_F(DelimitedTest, MultiByteDelimitersMatchOnlyWhole) {
   EXPECT_EQ(Csv("a\rb,c\nd\r\n").strOut, "a\rb\tc\nd\n");  // lone CR and LF are data
   EXPECT_EQ(Convert("a::b:c;;d;e", ";;", "::").strOut, "a\tb:c\nd;e\n");
-  EXPECT_EQ(Csv("a,b\r").strOut, "a\tb\r\n");           // a first byte at the very end is data
+  EXPECT_EQ(Csv("a,b\r").strOut, "a\tb\r\n");                // a first byte at the very end is data
   EXPECT_EQ(Convert("a<>b<", "<", "<>").strOut, "a\n>b\n");  // the record delimiter is cut first
 }
 
@@ -177,13 +181,18 @@ TEST_F(DelimitedTest, LongRecordsAndDelimitersSharingAPrefixConvertWhole) {
             (Result{QUORLIX_OK, strField + strOutField + strField + "\ny" + strOutField + "\n"}));
 }
 
-TEST_F(DelimitedTest, NulBytesAreData) {
-  EXPECT_EQ(Csv("a\0b,c\r\n"s).strOut, "a\0b\tc\n"s);
-}
+TEST_F(DelimitedTest, NulBytesAreData) { EXPECT_EQ(Csv("a\0b,c\r\n"s).strOut, "a\0b\tc\n"s); }
 
 TEST_F(DelimitedTest, EightBitDelimitersAreMatchedAndWrittenInTheirOemForm) {
-  const Result result = Convert("a\x82" "b\r\nc\xE9" "d\r\n", "\r\n", "\xE9", "\xFC", "\x80\n");
-  EXPECT_EQ(result.strOut, "a\x81" "b?\nc\xE9" "d?\n");  // the ANSI byte itself is data
+  const Result result = Convert(
+      "a\x82"
+      "b\r\nc\xE9"
+      "d\r\n",
+      "\r\n", "\xE9", "\xFC", "\x80\n");
+  EXPECT_EQ(result.strOut,
+            "a\x81"
+            "b?\nc\xE9"
+            "d?\n");  // the ANSI byte itself is data
 }
 
 // Delimiters cut by the end of a read wait for the next one: every read size

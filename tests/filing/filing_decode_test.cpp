@@ -68,15 +68,15 @@ TEST_F(FilingTest, EveryLineEndsInCrLfOrALoneCr) {
   const Case cases[] = {
       {"A\nB\n", "A\r\nB\r\n"},
       {"A\r\nB\r\n", "A\r\nB\r\n"},
-      {"A\n\nB\n", "A\r\n\r\nB\r\n"},         // empty lines stay
+      {"A\n\nB\n", "A\r\n\r\nB\r\n"},  // empty lines stay
       {"A\r\n\r\nB\r\n", "A\r\n\r\nB\r\n"},
-      {"A\rB\r", "A\rB\r"},                   // lone CRs stay lone
-      {"A\r\rB\r", "A\rB\r"},                 // the second CR is the byte after the first: dropped
-      {"A\r\n\nB\n", "A\r\nB\r\n"},           // a bare LF right after CR LF is lost
-      {"A\n\rB", "A\r\n\rB"},                 // LF CR: the CR ends an empty line of its own
-      {"A\rB", "A\rB"},                       // the last line is not lost
+      {"A\rB\r", "A\rB\r"},          // lone CRs stay lone
+      {"A\r\rB\r", "A\rB\r"},        // the second CR is the byte after the first: dropped
+      {"A\r\n\nB\n", "A\r\nB\r\n"},  // a bare LF right after CR LF is lost
+      {"A\n\rB", "A\r\n\rB"},        // LF CR: the CR ends an empty line of its own
+      {"A\rB", "A\rB"},              // the last line is not lost
       {"A\nlast", "A\r\nlast"},
-      {"A\r", "A\r"},                         // a CR as the last byte ends its line alone
+      {"A\r", "A\r"},  // a CR as the last byte ends its line alone
   };
   for (const auto& c : cases) EXPECT_EQ(Text(c.filing), c.text) << testing::PrintToString(std::string(c.filing));
 }
@@ -100,8 +100,7 @@ TEST_F(FilingTest, EveryByteValueIsKeptOrDroppedWhereverItStands) {
 // ---- Tags ----
 
 TEST_F(FilingTest, FrameLinesVanishWithWhateverFollowsTheirTag) {
-  EXPECT_EQ(Text("<SEC-DOCUMENT>0001.txt : 19980810\nkept\n<PAGE> 12\n<F1> a footnote\n<S>   <C>   <C>\n"),
-            "kept\r\n");
+  EXPECT_EQ(Text("<SEC-DOCUMENT>0001.txt : 19980810\nkept\n<PAGE> 12\n<F1> a footnote\n<S>   <C>   <C>\n"), "kept\r\n");
 }
 
 TEST_F(FilingTest, HeaderAndDocumentTagsLeaveTheirRemainder) {
@@ -110,10 +109,10 @@ TEST_F(FilingTest, HeaderAndDocumentTagsLeaveTheirRemainder) {
 }
 
 TEST_F(FilingTest, OtherTagsAreWrittenBackInCapitalsBeforeTheirRemainder) {
-  EXPECT_EQ(Text("   <filer>   Apple\n"), "<FILER>Apple\r\n");       // indent and blanks after '>' go
-  EXPECT_EQ(Text("  a > b\n"), "A >b\r\n");                          // prose: all before the '>' in capitals
-  EXPECT_EQ(Text("<FLAWED>\nWARNING\n"), "<FLAWED>WARNING\r\n");     // a tag alone continues on the next line
-  EXPECT_EQ(Text("<PAGE >\nx\n"), "<PAGE >x\r\n");                   // a blank inside: not the table's tag
+  EXPECT_EQ(Text("   <filer>   Apple\n"), "<FILER>Apple\r\n");    // indent and blanks after '>' go
+  EXPECT_EQ(Text("  a > b\n"), "A >b\r\n");                       // prose: all before the '>' in capitals
+  EXPECT_EQ(Text("<FLAWED>\nWARNING\n"), "<FLAWED>WARNING\r\n");  // a tag alone continues on the next line
+  EXPECT_EQ(Text("<PAGE >\nx\n"), "<PAGE >x\r\n");                // a blank inside: not the table's tag
 }
 
 TEST_F(FilingTest, TagsAreMatchedInCapitals) {
@@ -152,8 +151,8 @@ TEST_F(FilingTest, UnknownTagsReachTheScheduleWithoutTheirTag) {
 
 TEST_F(FilingTest, EveryScheduleIsCopiedWhole) {
   const std::string strSchedule = "<ARTICLE> 5\n<CASH> 1\n<EPS-DILUTED> 2\n";
-  EXPECT_EQ(Schedule(strSchedule + "between\n" + strSchedule), kArticleRow + kCashRow + kEpsRow + kArticleRow +
-                                                                   kCashRow + kEpsRow);
+  EXPECT_EQ(Schedule(strSchedule + "between\n" + strSchedule),
+            kArticleRow + kCashRow + kEpsRow + kArticleRow + kCashRow + kEpsRow);
   EXPECT_EQ(Schedule("<EPS-DILUTED> 2\n" + strSchedule), kArticleRow + kCashRow + kEpsRow);  // an early end
 }
 
@@ -180,7 +179,8 @@ TEST_F(FilingTest, LineEndsSplitByTheBoundaryDecodeAsIfWhole) {
 TEST_F(FilingTest, SeveralBlocksDecodeAsOneStream) {
   // Lines of 80 bytes, a CR LF split by the first boundary, and a schedule whose
   // third row is split by the second.
-  const std::string strRows = "<ARTICLE> 5\n<MULTIPLIER> 1,000\n<CASH> 1\n<LEGEND>\nlegend\n</LEGEND>\n<EPS-DILUTED> 2\n";
+  const std::string strRows =
+      "<ARTICLE> 5\n<MULTIPLIER> 1,000\n<CASH> 1\n<LEGEND>\nlegend\n</LEGEND>\n<EPS-DILUTED> 2\n";
   std::string strFiller(2 * std::size_t{kFilingBlockBytes} - 35, 'f');
   for (std::size_t i = 79; i < strFiller.size(); i += 80) strFiller[i] = '\n';
   strFiller[kFilingBlockBytes - 1] = '\r';
@@ -193,7 +193,8 @@ TEST_F(FilingTest, SeveralBlocksDecodeAsOneStream) {
   EXPECT_EQ(inBlocks.nStatus, QUORLIX_OK);
   EXPECT_EQ(whole.nStatus, QUORLIX_OK);
   EXPECT_TRUE(inBlocks.strText == whole.strText);
-  EXPECT_EQ(inBlocks.strSchedule, kArticleRow + "Multiplier" + Blanks(10) + Blanks(13) + "1,000\r\n" + kCashRow + kEpsRow);
+  EXPECT_EQ(inBlocks.strSchedule,
+            kArticleRow + "Multiplier" + Blanks(10) + Blanks(13) + "1,000\r\n" + kCashRow + kEpsRow);
   EXPECT_EQ(inBlocks.strSchedule, whole.strSchedule);
   EXPECT_TRUE(inBlocks.strText.ends_with(kEpsRow + std::string(3 * std::size_t{kFilingBlockBytes}, 'z')));
 }
@@ -266,7 +267,8 @@ TEST_F(FilingTest, OutputThatIsTheFilingIsRefusedBeforeAnythingIsCreated) {
   std::filesystem::create_hard_link(strIn, PathOf("hardlink.txt"));
   std::filesystem::create_directory(PathOf("sub"));
   for (const std::string& strSame : {PathOf("symlink.txt"), PathOf("hardlink.txt"), PathOf("sub/../filing.txt")}) {
-    EXPECT_EQ(CvtDecodeFiling(strIn.c_str(), strSame.c_str(), PathOf("schedule.txt").c_str()), QUORLIX_FILING_FILE_ERROR);
+    EXPECT_EQ(CvtDecodeFiling(strIn.c_str(), strSame.c_str(), PathOf("schedule.txt").c_str()),
+              QUORLIX_FILING_FILE_ERROR);
     EXPECT_EQ(CvtDecodeFiling(strIn.c_str(), PathOf("text.txt").c_str(), strSame.c_str()), QUORLIX_FILING_FILE_ERROR);
   }
   EXPECT_EQ(ReadFile(strIn), strFiling);
@@ -314,16 +316,18 @@ TEST_F(FilingTest, FilingInTwoBlocksGivesItsScheduleRows) {
   const Decoded decoded = DecodeFile((DataDir() / "filing/apple_10q_2000q1_ex27.txt").string());
   ASSERT_EQ(decoded.nStatus, QUORLIX_OK);
   const std::string& strRows = decoded.strSchedule;
-  EXPECT_TRUE(strRows.starts_with("Article                              5\r\n"
-                                  "Multiplier                   1,000,000\r\n"
-                                  "\r\n"
-                                  "Period Type                      3-MOS\r\n"
-                                  "Fiscal Year End            SEP-30-2000\r\n"));
+  EXPECT_TRUE(
+      strRows.starts_with("Article                              5\r\n"
+                          "Multiplier                   1,000,000\r\n"
+                          "\r\n"
+                          "Period Type                      3-MOS\r\n"
+                          "Fiscal Year End            SEP-30-2000\r\n"));
   EXPECT_NE(strRows.find("\r\nCurrents Assets                  4,909\r\n"), std::string::npos);
   EXPECT_NE(strRows.find("\r\nTotal Liability & Eq             7,586\r\n"), std::string::npos);
-  EXPECT_TRUE(strRows.ends_with("\r\nNet Income                         183\r\n"
-                                "1.14\r\n"  // <EPS-BASIC> is not a schedule tag
-                                "EPS Diluted                       1.03\r\n"));
+  EXPECT_TRUE(
+      strRows.ends_with("\r\nNet Income                         183\r\n"
+                        "1.14\r\n"  // <EPS-BASIC> is not a schedule tag
+                        "EPS Diluted                       1.03\r\n"));
   EXPECT_EQ(std::count(strRows.begin(), strRows.end(), '\n'), 38);  // 39 lines less the "<S> <C>" one
 
   const std::string& strText = decoded.strText;
@@ -337,12 +341,14 @@ TEST_F(FilingTest, FilingInTwoBlocksGivesItsScheduleRows) {
 TEST_F(FilingTest, FilingReadWholeWithTabsGivesItsScheduleRows) {
   const Decoded decoded = DecodeFile((DataDir() / "filing/apple_10q_1998q3_ex27_flawed_tabs.txt").string());
   ASSERT_EQ(decoded.nStatus, QUORLIX_OK);
-  EXPECT_TRUE(decoded.strSchedule.starts_with("Article                              5\r\n"  // <ARTICLE> TAB 5
-                                              "\r\n"
-                                              "Multiplier                   1,000,000\r\n"
-                                              "       \r\n"));  // blanks and a TAB
-  EXPECT_TRUE(decoded.strSchedule.ends_with("EPS Primary                       1.55\r\n"
-                                            "EPS Diluted                       1.40\r\n"));
+  EXPECT_TRUE(
+      decoded.strSchedule.starts_with("Article                              5\r\n"  // <ARTICLE> TAB 5
+                                      "\r\n"
+                                      "Multiplier                   1,000,000\r\n"
+                                      "       \r\n"));  // blanks and a TAB
+  EXPECT_TRUE(
+      decoded.strSchedule.ends_with("EPS Primary                       1.55\r\n"
+                                    "EPS Diluted                       1.40\r\n"));
   EXPECT_NE(decoded.strText.find("\r\n<FLAWED>WARNING: THE EDGAR SYSTEM"), std::string::npos);
 }
 

@@ -44,7 +44,7 @@ TEST_F(ScheduleRowTest, EmptyValueGivesBlankColumnsWithoutLineEnd) {
 
 TEST_F(ScheduleRowTest, TrailingBlanksStayInTheValueAndLeadingOnesGo) {
   EXPECT_EQ(Row("Cash", "1,234  \r\n"), "Cash" + Blanks(16) + Blanks(11) + "1,234  \r\n");  // pushed left
-  EXPECT_EQ(Row("Cash", "   5\r\n"), Row("Cash", "5\r\n"));                                   // leading ones go
+  EXPECT_EQ(Row("Cash", "   5\r\n"), Row("Cash", "5\r\n"));                                 // leading ones go
 }
 
 TEST_F(ScheduleRowTest, LabelColumnIsCutAfterTwentyCharacters) {
@@ -66,10 +66,28 @@ class ClassifyTest : public ::testing::Test {
 
 TEST_F(ClassifyTest, FrameAndMarkupTagsDropTheLineAndLeaveCopyingAlone) {
   m_flags.bCapture = true;
-  for (const char* pszTag : {"<SEC-DOCUMENT>", "</SEC-DOCUMENT>", "<IMS-DOCUMENT>", "</IMS-DOCUMENT>", "<IMS-HEADER>",
-                             "</IMS-HEADER>", "</DOCUMENT>", "<TYPE>", "<SEQUENCE>", "<DESCRIPTION>", "<TEXT>",
-                             "</TEXT>", "<PAGE>", "<TABLE>", "</TABLE>", "<CAPTION>", "<S>", "<C>", "<F1>", "<F2>",
-                             "<F3>", "<F4>"}) {
+  for (const char* pszTag : {"<SEC-DOCUMENT>",
+                             "</SEC-DOCUMENT>",
+                             "<IMS-DOCUMENT>",
+                             "</IMS-DOCUMENT>",
+                             "<IMS-HEADER>",
+                             "</IMS-HEADER>",
+                             "</DOCUMENT>",
+                             "<TYPE>",
+                             "<SEQUENCE>",
+                             "<DESCRIPTION>",
+                             "<TEXT>",
+                             "</TEXT>",
+                             "<PAGE>",
+                             "<TABLE>",
+                             "</TABLE>",
+                             "<CAPTION>",
+                             "<S>",
+                             "<C>",
+                             "<F1>",
+                             "<F2>",
+                             "<F3>",
+                             "<F4>"}) {
     EXPECT_EQ(Classify(pszTag), "<NUL>") << pszTag;
   }
   EXPECT_TRUE(m_flags.bCapture);

@@ -54,7 +54,8 @@ TEST_F(SharedLibraryTest, VerifiesEndToEnd) {
 TEST_F(SharedLibraryTest, DecodesFilingEndToEnd) {
   auto* pfnDecode = Resolve<int(const char*, const char*, const char*)>("CvtDecodeFiling");
   ASSERT_NE(pfnDecode, nullptr);
-  const std::string strFiling = WriteFile("filing.txt", "<TYPE>EX-27\n<ARTICLE> 5\n<CASH> 1,234\n<EPS-DILUTED> .5\nend");
+  const std::string strFiling =
+      WriteFile("filing.txt", "<TYPE>EX-27\n<ARTICLE> 5\n<CASH> 1,234\n<EPS-DILUTED> .5\nend");
   EXPECT_EQ(pfnDecode(strFiling.c_str(), PathOf("text.txt").c_str(), PathOf("schedule.txt").c_str()), QUORLIX_OK);
   const std::string strSchedule =
       "Article                              5\r\nCash                             1,234\r\n"

@@ -54,19 +54,22 @@ class SpecialFileTest : public quorlix_test::TempDirTest {
     const std::string strIn = PathOf("in.htm"), strGif = PathOf("in.gif");
     const std::string strOut = PathOf("out.txt"), strSchedule = PathOf("schedule.txt");
 
-    ExpectStatus("CvtCRLF", [&] { return CvtCRLF(strIn.c_str(), strOut.c_str(), 0); }, QUORLIX_CRLF_INPUT_ERROR);
-    ExpectStatus("CvtHTMLtoText", [&] { return CvtHTMLtoText(strIn.c_str(), strOut.c_str(), 0); },
-                 QUORLIX_HTML_INPUT_ERROR);
-    ExpectStatus("CvtDecodeFiling",
-                 [&] { return CvtDecodeFiling(strIn.c_str(), strOut.c_str(), strSchedule.c_str()); },
-                 QUORLIX_FILING_FILE_ERROR);
+    ExpectStatus(
+        "CvtCRLF", [&] { return CvtCRLF(strIn.c_str(), strOut.c_str(), 0); }, QUORLIX_CRLF_INPUT_ERROR);
+    ExpectStatus(
+        "CvtHTMLtoText", [&] { return CvtHTMLtoText(strIn.c_str(), strOut.c_str(), 0); }, QUORLIX_HTML_INPUT_ERROR);
+    ExpectStatus(
+        "CvtDecodeFiling", [&] { return CvtDecodeFiling(strIn.c_str(), strOut.c_str(), strSchedule.c_str()); },
+        QUORLIX_FILING_FILE_ERROR);
     EXPECT_FALSE(FileExists(strOut));
     EXPECT_FALSE(FileExists(strSchedule));
-    ExpectStatus("CvtVerifyFile whole", [&] { return CvtVerifyFile(strIn.c_str()); }, QUORLIX_VERIFY_FILE_ERROR);
-    ExpectStatus("CvtVerifyFile prefix", [&] { return CvtVerifyFile(strGif.c_str()); }, QUORLIX_VERIFY_FILE_ERROR);
-    ExpectStatus("CvtDelimitedFile",
-                 [&] { return CvtDelimitedFile(strIn.c_str(), "\n", ",", strOut.c_str(), "\t", "\n"); },
-                 QUORLIX_DELIMITED_INPUT_ERROR);
+    ExpectStatus(
+        "CvtVerifyFile whole", [&] { return CvtVerifyFile(strIn.c_str()); }, QUORLIX_VERIFY_FILE_ERROR);
+    ExpectStatus(
+        "CvtVerifyFile prefix", [&] { return CvtVerifyFile(strGif.c_str()); }, QUORLIX_VERIFY_FILE_ERROR);
+    ExpectStatus(
+        "CvtDelimitedFile", [&] { return CvtDelimitedFile(strIn.c_str(), "\n", ",", strOut.c_str(), "\t", "\n"); },
+        QUORLIX_DELIMITED_INPUT_ERROR);
     ASSERT_TRUE(FileExists(strOut));
     EXPECT_EQ(ReadFile(strOut), "");
   }
@@ -155,9 +158,8 @@ TEST_F(SpecialFileTest, LongProcFileConvertsAsItsCopyDoes) {
     EXPECT_EQ(convert(strCopy, PathOf("from_copy.txt")), QUORLIX_OK);
     EXPECT_TRUE(ReadFile(PathOf("from_proc.txt")) == ReadFile(PathOf("from_copy.txt")));
   };
-  convertBoth([](const std::string& strIn, const std::string& strOut) {
-    return CvtCRLF(strIn.c_str(), strOut.c_str(), 0);
-  });
+  convertBoth(
+      [](const std::string& strIn, const std::string& strOut) { return CvtCRLF(strIn.c_str(), strOut.c_str(), 0); });
   convertBoth([&](const std::string& strIn, const std::string& strOut) {
     return CvtDecodeFiling(strIn.c_str(), strOut.c_str(), PathOf("schedule.txt").c_str());
   });
@@ -170,11 +172,14 @@ TEST_F(SpecialFileTest, LongProcFileConvertsAsItsCopyDoes) {
 TEST_F(SpecialFileTest, StandardInputFromARegularFileConverts) {
   const std::string strIn = WriteFile("in.txt", "a\nb");
   const std::string strOut = PathOf("out.txt");
-  ExpectStatus("CvtCRLF /dev/stdin", [&] {
-    const int fd = ::open(strIn.c_str(), O_RDONLY);
-    if (fd < 0 || ::dup2(fd, STDIN_FILENO) < 0) return 99;
-    return CvtCRLF("/dev/stdin", strOut.c_str(), 0);
-  }, QUORLIX_OK);
+  ExpectStatus(
+      "CvtCRLF /dev/stdin",
+      [&] {
+        const int fd = ::open(strIn.c_str(), O_RDONLY);
+        if (fd < 0 || ::dup2(fd, STDIN_FILENO) < 0) return 99;
+        return CvtCRLF("/dev/stdin", strOut.c_str(), 0);
+      },
+      QUORLIX_OK);
   EXPECT_EQ(ReadFile(strOut), "a\r\nb");
 }
 
@@ -196,17 +201,25 @@ class SpecialOutputTest : public quorlix_test::TempDirTest {
   // Every export's output error when its output is the FIFO.
   void ExpectOutputErrorFromEveryExport(const std::function<int(const std::function<int()>&)>& runWith) {
     const std::string strSchedule = PathOf("schedule.txt");
-    ExpectStatus("CvtCRLF", [&] { return runWith([&] { return CvtCRLF(m_strIn.c_str(), m_strFifo.c_str(), 0); }); },
-                 QUORLIX_CRLF_OUTPUT_ERROR);
-    ExpectStatus("CvtHTMLtoText",
-                 [&] { return runWith([&] { return CvtHTMLtoText(m_strPage.c_str(), m_strFifo.c_str(), 0); }); },
-                 QUORLIX_HTML_OUTPUT_ERROR);
-    ExpectStatus("CvtDecodeFiling", [&] {
-      return runWith([&] { return CvtDecodeFiling(m_strIn.c_str(), m_strFifo.c_str(), strSchedule.c_str()); });
-    }, QUORLIX_FILING_FILE_ERROR);
-    ExpectStatus("CvtDelimitedFile", [&] {
-      return runWith([&] { return CvtDelimitedFile(m_strIn.c_str(), "\n", ",", m_strFifo.c_str(), "\t", "\n"); });
-    }, QUORLIX_DELIMITED_OUTPUT_ERROR);
+    ExpectStatus(
+        "CvtCRLF", [&] { return runWith([&] { return CvtCRLF(m_strIn.c_str(), m_strFifo.c_str(), 0); }); },
+        QUORLIX_CRLF_OUTPUT_ERROR);
+    ExpectStatus(
+        "CvtHTMLtoText",
+        [&] { return runWith([&] { return CvtHTMLtoText(m_strPage.c_str(), m_strFifo.c_str(), 0); }); },
+        QUORLIX_HTML_OUTPUT_ERROR);
+    ExpectStatus(
+        "CvtDecodeFiling",
+        [&] {
+          return runWith([&] { return CvtDecodeFiling(m_strIn.c_str(), m_strFifo.c_str(), strSchedule.c_str()); });
+        },
+        QUORLIX_FILING_FILE_ERROR);
+    ExpectStatus(
+        "CvtDelimitedFile",
+        [&] {
+          return runWith([&] { return CvtDelimitedFile(m_strIn.c_str(), "\n", ",", m_strFifo.c_str(), "\t", "\n"); });
+        },
+        QUORLIX_DELIMITED_OUTPUT_ERROR);
   }
 
   std::string m_strIn, m_strPage, m_strFifo;
@@ -249,10 +262,13 @@ TEST_F(SpecialOutputTest, OutputWithWritePermissionOnlyIsWritten) {
     ASSERT_EQ(::chown(strOut.c_str(), kNobody, kNobody), 0);
   }
   ASSERT_EQ(::chmod(strOut.c_str(), 0200), 0);
-  ExpectStatus("CvtCRLF", [&] {
-    if (bRoot && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) return 99;
-    return CvtCRLF(strIn.c_str(), strOut.c_str(), 0);
-  }, QUORLIX_OK);
+  ExpectStatus(
+      "CvtCRLF",
+      [&] {
+        if (bRoot && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) return 99;
+        return CvtCRLF(strIn.c_str(), strOut.c_str(), 0);
+      },
+      QUORLIX_OK);
   ASSERT_EQ(::chmod(strOut.c_str(), 0600), 0);
   EXPECT_EQ(ReadFile(strOut), "a\r\nb");
 }

@@ -22,17 +22,12 @@ TEST(CheckHtmlNames, GivesAllFourResultsByExactSuffix) {
     int nExpected;
   };
   const Case cases[] = {
-      {"a.htm", "a.txt", CAMFile::kHtmlNamesRight},
-      {"a.html", "a.wri", CAMFile::kHtmlNamesRight},
+      {"a.htm", "a.txt", CAMFile::kHtmlNamesRight},         {"a.html", "a.wri", CAMFile::kHtmlNamesRight},
       {".htm", ".txt", CAMFile::kHtmlNamesRight},  // the suffix alone is a name
-      {"a.HTM", "a.txt", QUORLIX_HTML_INPUT_NAME_WRONG},
-      {"a.htmx", "a.txt", QUORLIX_HTML_INPUT_NAME_WRONG},
-      {"htm", "a.txt", QUORLIX_HTML_INPUT_NAME_WRONG},
-      {"a.htm", "a.TXT", QUORLIX_HTML_OUTPUT_NAME_WRONG},
-      {"a.html", "a.text", QUORLIX_HTML_OUTPUT_NAME_WRONG},
-      {"a.htm", "", QUORLIX_HTML_OUTPUT_NAME_WRONG},
-      {"a.doc", "a.doc", QUORLIX_HTML_BOTH_NAMES_WRONG},
-      {"", "", QUORLIX_HTML_BOTH_NAMES_WRONG},
+      {"a.HTM", "a.txt", QUORLIX_HTML_INPUT_NAME_WRONG},    {"a.htmx", "a.txt", QUORLIX_HTML_INPUT_NAME_WRONG},
+      {"htm", "a.txt", QUORLIX_HTML_INPUT_NAME_WRONG},      {"a.htm", "a.TXT", QUORLIX_HTML_OUTPUT_NAME_WRONG},
+      {"a.html", "a.text", QUORLIX_HTML_OUTPUT_NAME_WRONG}, {"a.htm", "", QUORLIX_HTML_OUTPUT_NAME_WRONG},
+      {"a.doc", "a.doc", QUORLIX_HTML_BOTH_NAMES_WRONG},    {"", "", QUORLIX_HTML_BOTH_NAMES_WRONG},
   };
   for (const auto& c : cases) {
     CAMFile doc(c.pszIn, c.pszOut, 0);
@@ -69,13 +64,13 @@ TEST_F(HtmlConvertTest, OutputLinkIntoAMissingFolderGivesOutputNotFound) {
 // ---- Body search ----
 
 TEST_F(HtmlConvertTest, TheLastBodyTagsBound) {
-  EXPECT_EQ(Render("a<BODY>b"), "b");                 // two start tags: the later counts
-  EXPECT_EQ(Render("a</BODY>b"), "ab");               // two end tags: the earlier is just a tag
+  EXPECT_EQ(Render("a<BODY>b"), "b");    // two start tags: the later counts
+  EXPECT_EQ(Render("a</BODY>b"), "ab");  // two end tags: the earlier is just a tag
   EXPECT_EQ(ConvertPage("<HTML><BODY BGCOLOR=white>x</BODY LANG=en></HTML>").strOut, "x");
   EXPECT_EQ(ConvertPage("<BODYX>x</BODYX>").strOut, "x");  // any tag text beginning "<BODY"
-  EXPECT_EQ(Render("x<P <BODY>y"), "xy");            // inside another tag: part of its text
-  EXPECT_EQ(Render("x<P > <BODY>y"), "y");           // after that tag's '>': a tag of its own
-  EXPECT_EQ(Render("x<P <</BODY>y"), "xy");          // the end tag likewise
+  EXPECT_EQ(Render("x<P <BODY>y"), "xy");                  // inside another tag: part of its text
+  EXPECT_EQ(Render("x<P > <BODY>y"), "y");                 // after that tag's '>': a tag of its own
+  EXPECT_EQ(Render("x<P <</BODY>y"), "xy");                // the end tag likewise
 }
 
 TEST_F(HtmlConvertTest, BodyStartThenBodyEndGivesAnEmptyFile) {
@@ -87,11 +82,11 @@ TEST_F(HtmlConvertTest, BodyStartThenBodyEndGivesAnEmptyFile) {
 
 TEST_F(HtmlConvertTest, NoBodyIsThirteenAndLeavesTheOutputAlone) {
   const char* const pages[] = {
-      "",                                  // empty input
-      "<HTML>text</BODY>",                 // no start tag
-      "<BODY>text",                        // no end tag
-      "<body>text</body>",                 // lower-case tags are not recognised
-      "<BODY>text</BODY> <!-- broken <",   // a '<' without '>' after a complete body
+      "",                                 // empty input
+      "<HTML>text</BODY>",                // no start tag
+      "<BODY>text",                       // no end tag
+      "<body>text</body>",                // lower-case tags are not recognised
+      "<BODY>text</BODY> <!-- broken <",  // a '<' without '>' after a complete body
   };
   const std::string strOut = WriteFile("old.txt", "old contents");
   for (const char* pszPage : pages) {
@@ -178,7 +173,8 @@ TEST_F(HtmlPageTest, EachPageGivesThePredictedStatusAndItsTablesAsLines) {
 TEST_F(HtmlPageTest, SubsidiariesTableMatchesTheHandCheckedLines) {
   const Result tables = ConvertDataPage("edgar_ex21_2012_subsidiaries.htm", 1);
   ASSERT_EQ(tables.nStatus, QUORLIX_OK);
-  EXPECT_EQ(tables.strOut, ReadFile((quorlix_test::DataDir() / "html" / "edgar_ex21_2012_subsidiaries.expected.txt").string()));
+  EXPECT_EQ(tables.strOut,
+            ReadFile((quorlix_test::DataDir() / "html" / "edgar_ex21_2012_subsidiaries.expected.txt").string()));
   EXPECT_NE(tables.strOut.find(" Google Ireland Holdings,&nbsp;,,&nbsp;&nbsp;,Ireland\r\n"), std::string::npos);
 }
 

@@ -12,7 +12,7 @@ class RenderBodyTest : public quorlix_test::HtmlTest {};
 TEST_F(RenderBodyTest, TagsVanishAndTheirSurroundingBlanksStay) {
   EXPECT_EQ(Render("one <B>two</B> three"), "one two three");
   EXPECT_EQ(Render("<P>para<BR>line<H1>head</H1>"), "paralinehead");  // no tag makes a line outside tables
-  EXPECT_EQ(Render("a <IMG SRC=\"x>y\"> b"), "a y\" b");               // quotes do not hide a '>'
+  EXPECT_EQ(Render("a <IMG SRC=\"x>y\"> b"), "a y\" b");              // quotes do not hide a '>'
 }
 
 TEST_F(RenderBodyTest, OnlyPrintableAsciiBlanksAndSourceLineBreaksPass) {
@@ -22,8 +22,8 @@ TEST_F(RenderBodyTest, OnlyPrintableAsciiBlanksAndSourceLineBreaksPass) {
 
 TEST_F(RenderBodyTest, DigitReferencesVanishWholeOtherReferencesStay) {
   EXPECT_EQ(Render("a&amp;b &lt;"), "a&amp;b &lt;");
-  EXPECT_EQ(Render("x&146;y &1<B>2;z"), "xy z");     // up to the ';', over tags too
-  EXPECT_EQ(Render("x&#146;y"), "x&#146;y");          // '#' is not a digit
+  EXPECT_EQ(Render("x&146;y &1<B>2;z"), "xy z");  // up to the ';', over tags too
+  EXPECT_EQ(Render("x&#146;y"), "x&#146;y");      // '#' is not a digit
   EXPECT_EQ(Render("tail &"), "tail &");
 }
 
@@ -32,14 +32,18 @@ TEST_F(RenderBodyTest, UnterminatedDigitReferenceFailsOnlyWhereTextIsRead) {
   EXPECT_EQ(RenderTablesOnly("x &146 y"), "");
 }
 
-TEST_F(RenderBodyTest, StrayCloseBracketIsDropped) {
-  EXPECT_EQ(Render("a > b >>c"), "a  b c");
-}
+TEST_F(RenderBodyTest, StrayCloseBracketIsDropped) { EXPECT_EQ(Render("a > b >>c"), "a  b c"); }
 
 TEST_F(RenderBodyTest, TablesOnlyDropsTextAndKeepsTablesAsTheyAre) {
-  const std::string body = "before\r\n<TABLE><TR><TD>a</TD><TD>1,5</TD></TR></TABLE>between<TABLE><TH>b</TH></TABLE>after";
+  const std::string body =
+      "before\r\n<TABLE><TR><TD>a</TD><TD>1,5</TD></TR></TABLE>between<TABLE><TH>b</TH></TABLE>after";
   const std::string tables = "a,\"1,5\"\r\n\r\nb,\r\n\r\n";
-  EXPECT_EQ(Render(body), "before\r\n" "a,\"1,5\"\r\n\r\n" "between" "b,\r\n\r\n" "after");
+  EXPECT_EQ(Render(body),
+            "before\r\n"
+            "a,\"1,5\"\r\n\r\n"
+            "between"
+            "b,\r\n\r\n"
+            "after");
   EXPECT_EQ(RenderTablesOnly(body), tables);
   EXPECT_EQ(Render(body, 2), Render(body));  // only 1 selects tables-only
 }

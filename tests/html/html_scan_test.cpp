@@ -30,8 +30,8 @@ TEST(HtmlTextBytes, ClassesFollowTheByteFilterAndTheTextRules) {
     const bool bTagEdge = ch == '<' || ch == '>';
     const TextByte otherwise = !IsKeptByte(ch) ? TextByte::kDropped : TextByte::kKept;
     EXPECT_EQ(kBodyTextBytes[b], bTagEdge ? TextByte::kTagEdge : ch == '&' ? TextByte::kAmpersand : otherwise) << b;
-    const TextByte table = bTagEdge ? TextByte::kTagEdge
-                           : ch == '&' ? TextByte::kAmpersand
+    const TextByte table = bTagEdge     ? TextByte::kTagEdge
+                           : ch == '&'  ? TextByte::kAmpersand
                            : bLineBreak ? TextByte::kDropped
                                         : otherwise;
     EXPECT_EQ(kTableTextBytes[b], table) << b;

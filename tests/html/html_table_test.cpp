@@ -23,16 +23,18 @@ TEST_F(ConvertTableTest, RowsBecomeCommaSeparatedLines) {
   EXPECT_EQ(Table("<TABLE><TR><TD>a</TD><TD>b</TD></TR><TR><TD>1,000</TD><TD>d</TD></TR></TABLE>"),
             "a,b\r\n\"1,000\",d\r\n\r\n");
   EXPECT_EQ(Table("<TABLE><TR><TD>1,0</TD><TD>x</TD><TD>2,5</TD></TR></TABLE>"), "\"1,0\",x,\"2,5\"\r\n\r\n");
-  EXPECT_EQ(Table("<TABLE><TR><TD>a,b,c</TD></TR></TABLE>"), "\"a,b,c\"\r\n\r\n");  // quoted once
+  EXPECT_EQ(Table("<TABLE><TR><TD>a,b,c</TD></TR></TABLE>"), "\"a,b,c\"\r\n\r\n");        // quoted once
   EXPECT_EQ(Table("<TABLE><TR><TD>say \"hi\"</TD></TR></TABLE>"), "say \"hi\"\r\n\r\n");  // not escaped
 }
 
 TEST_F(ConvertTableTest, HowARowEndsDecidesItsLastByte) {
   EXPECT_EQ(Table("<TABLE><TR><TD>a</TD><TD>b</TD></TABLE>"), "a,b,\r\n\r\n");  // the table end keeps the comma
-  EXPECT_EQ(Table("<TABLE><TR><TD>a</TR></TABLE>"), "\r\n\r\n");               // no cell end: 'a' becomes CR
+  EXPECT_EQ(Table("<TABLE><TR><TD>a</TR></TABLE>"), "\r\n\r\n");                // no cell end: 'a' becomes CR
   EXPECT_EQ(Table("<TABLE><TR><TD>1,000</TR></TABLE>"), "\"1,00\r\n\r\n");
-  EXPECT_EQ(Table("<TABLE><TR><TD>a</TD> </TR></TABLE>"), "a,\r\n\r\n");       // the blank becomes CR
-  EXPECT_EQ(Table("<TABLE><TR></TR><TR><TD>a</TD></TR></TABLE>"), "\r\n" "a\r\n\r\n");  // an empty row
+  EXPECT_EQ(Table("<TABLE><TR><TD>a</TD> </TR></TABLE>"), "a,\r\n\r\n");  // the blank becomes CR
+  EXPECT_EQ(Table("<TABLE><TR></TR><TR><TD>a</TD></TR></TABLE>"),
+            "\r\n"
+            "a\r\n\r\n");  // an empty row
 }
 
 TEST_F(ConvertTableTest, LineBreakTagSplitsACell) {
@@ -64,11 +66,11 @@ TEST_F(ConvertTableTest, DigitReferencesVanishInsideTables) {
 
 TEST_F(ConvertTableTest, LongCellsComeOutWholeWhileTheRowGrows) {
   const std::string a255(255, 'a');
-  EXPECT_EQ(Table("<TABLE><TR><TD>" + std::string(300, 'x') + "</TD></TR></TABLE>"), std::string(300, 'x') + "\r\n\r\n");
+  EXPECT_EQ(Table("<TABLE><TR><TD>" + std::string(300, 'x') + "</TD></TR></TABLE>"),
+            std::string(300, 'x') + "\r\n\r\n");
   // The 256th byte to be stored follows a dropped TAB, then a tag.
   EXPECT_EQ(Table("<TABLE><TR><TD>" + a255 + "\tb</TD></TR></TABLE>"), a255 + "b\r\n\r\n");
-  EXPECT_EQ(Table("<TABLE><TR><TD>" + a255.substr(1) + "</TD><TD>b</TD></TR></TABLE>"),
-            a255.substr(1) + ",b\r\n\r\n");
+  EXPECT_EQ(Table("<TABLE><TR><TD>" + a255.substr(1) + "</TD><TD>b</TD></TR></TABLE>"), a255.substr(1) + ",b\r\n\r\n");
   // A comma after the growth sends the row back below it.
   EXPECT_EQ(Table("<TABLE><TR><TD>" + a255 + a255 + ",</TD></TR></TABLE>"), "\"" + a255 + a255 + ",\"\r\n\r\n");
 }

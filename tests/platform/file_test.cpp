@@ -6,8 +6,8 @@
 #include <string>
 
 #include "platform/archive.h"
-#include "platform/file.h"
 #include "platform/cause_of_opening.h"
+#include "platform/file.h"
 #include "test_support.h"
 
 namespace {

@@ -44,7 +44,9 @@ TEST_F(VerifyTest, EverySuffixHasAFileThatAgrees) {
       {"a.mid", "MThd"sv},
       {"a.wav", "RIFF\x24\x00\x00\x00WAVEfmt "sv},
       {"a.ra", ".ra\xFD"sv},
-      {"a.avi", "RIFF\x24\x00\x00\x00" "AVI LIST"sv},
+      {"a.avi",
+       "RIFF\x24\x00\x00\x00"
+       "AVI LIST"sv},
       {"a.mov", "\x00\x00\x00\x14"sv},
       {"a.mpg", "\x00\x00\x01\xBA"sv},
       {"a.txt", "line\r\n"sv},
@@ -78,9 +80,7 @@ TEST_F(VerifyTest, UnknownSuffixIsReportedWithoutTouchingTheFile) {
   EXPECT_EQ(CvtVerifyFile(nullptr), QUORLIX_VERIFY_UNKNOWN_SUFFIX);
 }
 
-TEST_F(VerifyTest, SuffixAloneIsAName) {
-  EXPECT_EQ(CvtVerifyFile(WriteFile(".ra", "abcd").c_str()), QUORLIX_OK);
-}
+TEST_F(VerifyTest, SuffixAloneIsAName) { EXPECT_EQ(CvtVerifyFile(WriteFile(".ra", "abcd").c_str()), QUORLIX_OK); }
 
 // ---- Files that cannot be read ----
 
@@ -145,7 +145,7 @@ TEST_F(VerifyTest, JpegNeedsTheJfifIdentifierEndedByZero) {
   EXPECT_EQ(Verify("a.jpg", jpeg("Exif\0"sv)), QUORLIX_VERIFY_MISMATCH);
   EXPECT_EQ(Verify("a.jpg", jpeg("JFI\0\0"sv)), QUORLIX_VERIFY_MISMATCH);
   EXPECT_EQ(Verify("a.jpg", jpeg("JFIF"sv)), QUORLIX_VERIFY_MISMATCH);  // the file ends before the 0
-  EXPECT_EQ(Verify("a.jpg", "JFIF\0"sv), QUORLIX_VERIFY_MISMATCH);     // at offset 0, not 6
+  EXPECT_EQ(Verify("a.jpg", "JFIF\0"sv), QUORLIX_VERIFY_MISMATCH);      // at offset 0, not 6
 }
 
 TEST_F(VerifyTest, PcxNeedsItsManufacturerByte) {
@@ -212,7 +212,8 @@ TEST_F(VerifyTest, TextPairFarIntoALargeFileIsFound) {
 }
 
 TEST_F(VerifyTest, RealFilingWithLfOnlyDisagreesUntilGivenCrLf) {
-  const std::string strFiling = quorlix_test::ReadFile((quorlix_test::DataDir() / "verify/apple_8k_2000_no_ex27.txt").string());
+  const std::string strFiling =
+      quorlix_test::ReadFile((quorlix_test::DataDir() / "verify/apple_8k_2000_no_ex27.txt").string());
   EXPECT_EQ(Verify("filing.txt", strFiling), QUORLIX_VERIFY_MISMATCH);
   std::string strCrLf;
   for (const char c : strFiling) strCrLf += c == '\n' ? std::string("\r\n") : std::string(1, c);
@@ -239,7 +240,8 @@ TEST_F(VerifyTest, HtmlStartTagIsMatchedOnItsFirstFiveBytes) {
       {"HTML>", QUORLIX_VERIFY_MISMATCH},
       {"", QUORLIX_VERIFY_MISMATCH},
   };
-  for (const auto& c : cases) EXPECT_EQ(Verify("a.htm", c.page), c.nExpected) << testing::PrintToString(std::string(c.page));
+  for (const auto& c : cases)
+    EXPECT_EQ(Verify("a.htm", c.page), c.nExpected) << testing::PrintToString(std::string(c.page));
 }
 
 TEST_F(VerifyTest, HtmlEveryTagIsExamined) {
@@ -261,7 +263,8 @@ TEST_F(VerifyTest, HtmlUnterminatedTagAtTheEndIsNoTag) {
 }
 
 TEST_F(VerifyTest, RealPageAgrees) {
-  const std::string strPage = quorlix_test::ReadFile((quorlix_test::DataDir() / "html/edgar_ex21_2012_subsidiaries.htm").string());
+  const std::string strPage =
+      quorlix_test::ReadFile((quorlix_test::DataDir() / "html/edgar_ex21_2012_subsidiaries.htm").string());
   EXPECT_EQ(Verify("page.htm", strPage), QUORLIX_OK);
   EXPECT_EQ(Verify("page.html", strPage), QUORLIX_OK);
   EXPECT_EQ(Verify("page.txt", strPage), QUORLIX_VERIFY_MISMATCH);  // LF only

@@ -34,7 +34,8 @@ TEST_F(RealFilesTest, PicturesWrittenByImageMagickAgree) {
 TEST_F(RealFilesTest, PicturesUnderAnotherTypesSuffixDisagree) {
   if (!HasTool("convert")) GTEST_SKIP() << "ImageMagick's convert is missing (apt-get install imagemagick)";
   // The prefix before ':' picks the format, whatever the name says.
-  for (const std::string strOut : {"png:p.bmp", "bmp:p.gif", "gif:p.jpg", "png:p.jpg", "bmp:p.pcx", "jpg:p.tif", "gif:p.wmf"}) {
+  for (const std::string strOut :
+       {"png:p.bmp", "bmp:p.gif", "gif:p.jpg", "png:p.jpg", "bmp:p.pcx", "jpg:p.tif", "gif:p.wmf"}) {
     ASSERT_TRUE(Run("convert -size 16x16 xc:green " + strOut)) << strOut;
     EXPECT_EQ(Verify(strOut.substr(strOut.find(':') + 1)), QUORLIX_VERIFY_MISMATCH) << strOut;
   }

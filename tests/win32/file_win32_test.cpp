@@ -183,7 +183,9 @@ TEST(FileIdentityWin32, TheIndexDecidesWithoutTwoIdentifiers) {
 class ImportPatch {
  public:
   ImportPatch(const char* pszDll, const char* pszName, void* pfnNew)
-      : m_pszDll(pszDll), m_pszName(pszName), m_pfnOld(PatchImport(::GetModuleHandleA(nullptr), pszDll, pszName, pfnNew)) {}
+      : m_pszDll(pszDll),
+        m_pszName(pszName),
+        m_pfnOld(PatchImport(::GetModuleHandleA(nullptr), pszDll, pszName, pfnNew)) {}
   ~ImportPatch() {
     if (m_pfnOld) PatchImport(::GetModuleHandleA(nullptr), m_pszDll, m_pszName, m_pfnOld);
   }

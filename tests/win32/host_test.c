@@ -81,8 +81,7 @@ static int CallLikeHost(FARPROC pfn, const intptr_t* a, int nArgs, int* pnStackL
 }
 #endif
 
-int CallExport(void* pContext, const ExportInfo* pExport, const intptr_t* pArgs, int* pnStatus,
-                      char* pszError) {
+int CallExport(void* pContext, const ExportInfo* pExport, const intptr_t* pArgs, int* pnStatus, char* pszError) {
   int nStackLeft;
   const FARPROC pfn = ((const Dll*)pContext)->apfn[pExport - g_exports];
   *pnStatus = CallLikeHost(pfn, pArgs, (int)strlen(pExport->pszArgKinds), &nStackLeft);
@@ -149,8 +148,8 @@ static void CheckVersionResource(HMODULE hModule) {
   const DWORD dwMs = MAKELONG(QUORLIX_VERSION_MINOR, QUORLIX_VERSION_MAJOR);
   const DWORD dwLs = MAKELONG(QUORLIX_VERSION_REVISION, QUORLIX_VERSION_BUILD);
   if (!VerQueryValueA(info, "\\", (void**)&pFixed, &nLen) || nLen < sizeof *pFixed) Fail("fixed version", "missing");
-  else if (pFixed->dwFileVersionMS != dwMs || pFixed->dwFileVersionLS != dwLs ||
-           pFixed->dwProductVersionMS != dwMs || pFixed->dwProductVersionLS != dwLs)
+  else if (pFixed->dwFileVersionMS != dwMs || pFixed->dwFileVersionLS != dwLs || pFixed->dwProductVersionMS != dwMs ||
+           pFixed->dwProductVersionLS != dwLs)
     Fail("fixed version", "not 1.0.0.1");
 
   WORD* pTranslation = NULL;
@@ -196,8 +195,11 @@ static void CheckRefusedInput(Dll* pDll, const char* pszInput, int bNamed, int b
   } calls[] = {
       {"CvtCRLF", {in, out, 0}, QUORLIX_CRLF_INPUT_ERROR, 0, 0},
       {"CvtDecodeFiling", {in, out, schedule}, QUORLIX_FILING_FILE_ERROR, 0, 0},
-      {"CvtDelimitedFile", {in, (intptr_t)"\r\n", (intptr_t)",", out, (intptr_t)"\t", (intptr_t)"\n"},
-       QUORLIX_DELIMITED_INPUT_ERROR, 0, 1},
+      {"CvtDelimitedFile",
+       {in, (intptr_t) "\r\n", (intptr_t) ",", out, (intptr_t) "\t", (intptr_t) "\n"},
+       QUORLIX_DELIMITED_INPUT_ERROR,
+       0,
+       1},
       {"CvtHTMLtoText", {in, out, 0}, QUORLIX_HTML_INPUT_ERROR, 1, 0},
       {"CvtVerifyFile", {in}, QUORLIX_VERIFY_FILE_ERROR, 1, 0},
   };
@@ -324,8 +326,9 @@ static int RunWindowsCaseMain(const char* pszCase, const char* pszWorkDir) {
 int main(int argc, char** argv) {
   if (argc == 4 && strcmp(argv[1], "windows") == 0) return RunWindowsCaseMain(argv[2], argv[3]);
   if (argc != 6 || (strcmp(argv[1], "cases") != 0 && strcmp(argv[1], "threads") != 0)) {
-    printf("usage: host_test cases|threads CASES DATA_DIR EXPECTED_DIR WORK_DIR\n"
-           "       host_test windows CASE WORK_DIR\n");
+    printf(
+        "usage: host_test cases|threads CASES DATA_DIR EXPECTED_DIR WORK_DIR\n"
+        "       host_test windows CASE WORK_DIR\n");
     return 2;
   }
   const int bThreads = strcmp(argv[1], "threads") == 0;

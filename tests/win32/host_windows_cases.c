@@ -94,17 +94,17 @@ typedef struct Statuses {
  * pszPrefix goes before every name (a folder spelt differently, or ""). */
 static Statuses CallEveryExport(const Folder* pFolder, const char* pszPrefix) {
   char sz[10][MAX_PATH];
-  const char* apszNames[10] = {"text.txt", "crlf.txt",        "page.htm",            "html.txt", "filing.txt",
-                               "filing_text.txt", "filing_schedule.txt", "verify.txt", "in.csv", "delimited.txt"};
+  const char* apszNames[10] = {
+      "text.txt",   "crlf.txt", "page.htm",     "html.txt", "filing.txt", "filing_text.txt", "filing_schedule.txt",
+      "verify.txt", "in.csv",   "delimited.txt"};
   for (int i = 0; i < 10; ++i) snprintf(sz[i], MAX_PATH, "%s%s", pszPrefix, apszNames[i]);
   Statuses s;
   s.nCrlf = Call(pFolder, kCrlf, (intptr_t)sz[0], (intptr_t)sz[1], 0, 0, 0, 0);
   s.nHtml = Call(pFolder, kHtml, (intptr_t)sz[2], (intptr_t)sz[3], 0, 0, 0, 0);
   s.nFiling = Call(pFolder, kFiling, (intptr_t)sz[4], (intptr_t)sz[5], (intptr_t)sz[6], 0, 0, 0);
   s.nVerify = Call(pFolder, kVerify, (intptr_t)sz[7], 0, 0, 0, 0, 0);
-  s.nDelimited =
-      Call(pFolder, kDelimited, (intptr_t)sz[8], (intptr_t) "\r\n", (intptr_t) ",", (intptr_t)sz[9], (intptr_t) "\t",
-           (intptr_t) "\r\n");
+  s.nDelimited = Call(pFolder, kDelimited, (intptr_t)sz[8], (intptr_t) "\r\n", (intptr_t) ",", (intptr_t)sz[9],
+                      (intptr_t) "\t", (intptr_t) "\r\n");
   return s;
 }
 
@@ -224,9 +224,9 @@ static void CheckDelimitedOutputSharedForWriting(const Folder* pFolder) {
   char szIn[MAX_PATH], szOut[MAX_PATH];
   WriteBytes(pFolder, "in.csv", kCsvIn);
   const HANDLE hHeld = Hold(pFolder, "out.txt", GENERIC_READ, FILE_SHARE_WRITE);
-  const int nStatus = Call(pFolder, kDelimited, (intptr_t)PathIn(pFolder, "in.csv", szIn), (intptr_t) "\r\n",
-                           (intptr_t) ",", (intptr_t)PathIn(pFolder, "out.txt", szOut), (intptr_t) "\t",
-                           (intptr_t) "\r\n");
+  const int nStatus =
+      Call(pFolder, kDelimited, (intptr_t)PathIn(pFolder, "in.csv", szIn), (intptr_t) "\r\n", (intptr_t) ",",
+           (intptr_t)PathIn(pFolder, "out.txt", szOut), (intptr_t) "\t", (intptr_t) "\r\n");
   CloseHandle(hHeld);
   ExpectStatus(pFolder, "CvtDelimitedFile", nStatus, QUORLIX_OK);
   if (nStatus == QUORLIX_OK) ExpectBytes(pFolder, "out.txt", kCsvOut);
@@ -344,9 +344,9 @@ static void CheckDelimitersInCodePages(const Folder* pFolder, UINT nAnsi, UINT n
     return;
   }
   WriteBytes(pFolder, "in.txt", pszIn);
-  const int nStatus = Call(pFolder, kDelimited, (intptr_t)PathIn(pFolder, "in.txt", szIn), (intptr_t) "\r\n",
-                           (intptr_t)pszInField, (intptr_t)PathIn(pFolder, "out.txt", szOut), (intptr_t)pszOutField,
-                           (intptr_t) "\r\n");
+  const int nStatus =
+      Call(pFolder, kDelimited, (intptr_t)PathIn(pFolder, "in.txt", szIn), (intptr_t) "\r\n", (intptr_t)pszInField,
+           (intptr_t)PathIn(pFolder, "out.txt", szOut), (intptr_t)pszOutField, (intptr_t) "\r\n");
   ExpectStatus(pFolder, "CvtDelimitedFile", nStatus, QUORLIX_OK);
   ExpectBytes(pFolder, "out.txt", pszOut);
 }
@@ -354,20 +354,30 @@ static void CheckDelimitersInCodePages(const Folder* pFolder, UINT nAnsi, UINT n
 /* The pair the test environment pins, 1252/437: e-acute is 0x82 in OEM and
  * u-umlaut 0x81. */
 static void CheckWesternCodePages(const Folder* pFolder) {
-  CheckDelimitersInCodePages(pFolder, 1252, 437, "\xE9\xE9", "\xFC", "a\x82\x82" "b\r\n", "a\x81" "b\r\n");
+  CheckDelimitersInCodePages(pFolder, 1252, 437, "\xE9\xE9", "\xFC",
+                             "a\x82\x82"
+                             "b\r\n",
+                             "a\x81"
+                             "b\r\n");
 }
 
 /* The same argument bytes under the Cyrillic pair 1251/866 are two other letters:
  * 0xE9 is short i, 0xA9 in OEM; 0xFC is the soft sign, 0xEC. */
 static void CheckCyrillicCodePages(const Folder* pFolder) {
-  CheckDelimitersInCodePages(pFolder, 1251, 866, "\xE9\xE9", "\xFC", "a\xA9\xA9" "b\r\n", "a\xEC" "b\r\n");
+  CheckDelimitersInCodePages(pFolder, 1251, 866, "\xE9\xE9", "\xFC",
+                             "a\xA9\xA9"
+                             "b\r\n",
+                             "a\xEC"
+                             "b\r\n");
 }
 
 /* Under Shift JIS (932 for both) a lone lead byte is no character: the system
  * makes it the two-byte middle dot 0x81 0x45, longer than the argument. The
  * separator is written at the length the conversion reports. */
 static void CheckJapaneseCodePages(const Folder* pFolder) {
-  CheckDelimitersInCodePages(pFolder, 932, 932, ",", "\x82", "a,b\r\n", "a\x81\x45" "b\r\n");
+  CheckDelimitersInCodePages(pFolder, 932, 932, ",", "\x82", "a,b\r\n",
+                             "a\x81\x45"
+                             "b\r\n");
 }
 
 /* ---- The case table ---- */

@@ -15,8 +15,9 @@ typedef void* Handle;
 HOST_API(Handle) GetStdHandle(unsigned long nStdHandle);
 HOST_API(int) WriteFile(Handle hFile, const void* pBuf, unsigned long nCount, unsigned long* pnDone, void* pOverlapped);
 HOST_API(int) ReadFile(Handle hFile, void* pBuf, unsigned long nCount, unsigned long* pnDone, void* pOverlapped);
-HOST_API(Handle) CreateFileA(const char* pszPath, unsigned long dwAccess, unsigned long dwShare, void* pSecurity,
-                             unsigned long dwDisposition, unsigned long dwFlags, Handle hTemplate);
+HOST_API(Handle)
+CreateFileA(const char* pszPath, unsigned long dwAccess, unsigned long dwShare, void* pSecurity,
+            unsigned long dwDisposition, unsigned long dwFlags, Handle hTemplate);
 HOST_API(int) CloseHandle(Handle hFile);
 HOST_API(void) ExitProcess(unsigned int nExitCode);
 

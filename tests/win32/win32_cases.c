@@ -20,8 +20,9 @@ static const char kPathSeparator = '/';
 #endif
 
 const ExportInfo g_exports[kExportCount] = {
-    {"CvtCRLF", 1, "ssi"},          {"CvtDLLVersion", 2, ""},     {"CvtDecodeFiling", 3, "sss"},
-    {"CvtDelimitedFile", 4, "ssssss"}, {"CvtHTMLtoText", 5, "ssi"}, {"CvtVerifyFile", 6, "s"},
+    {"CvtCRLF", 1, "ssi"},         {"CvtDLLVersion", 2, ""},
+    {"CvtDecodeFiling", 3, "sss"}, {"CvtDelimitedFile", 4, "ssssss"},
+    {"CvtHTMLtoText", 5, "ssi"},   {"CvtVerifyFile", 6, "s"},
 };
 
 int MakeFolder(const char* pszPath) { return MAKE_FOLDER(pszPath) == 0 || errno == EEXIST; }

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "cli/tool_test.h"
 #include "quorlix.h"
-#include "tool_test.h"
 
 namespace {
 

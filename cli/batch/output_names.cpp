@@ -10,7 +10,8 @@
 std::string_view StemOf(std::string_view path) {
   const std::size_t nameStart = path.find_last_of('/') + 1;
   const std::size_t dot = path.find_last_of('.');
-  return dot == std::string_view::npos || dot <= nameStart ? path : path.substr(0, dot);
+  const bool hasSuffix = dot != std::string_view::npos && dot > nameStart && dot + 1 < path.size();
+  return hasSuffix ? path.substr(0, dot) : path;
 }
 
 OutputNames NameOutputs(OutputNaming naming, std::string_view outDir, std::string_view relPath) {

@@ -20,8 +20,10 @@ struct OutputNames {
   int count = 0;
 };
 
-// A path without the suffix of its last component (from the component's last
-// '.', unless that is its first byte).
+// A path without the suffix of its last component. The suffix runs from the
+// name's last '.' when that dot is neither the name's first nor its last byte;
+// otherwise the name has none: ".x" and "x." and "..." are stems, "..x" has the
+// stem ".", "x..y" the stem "x.". Case is kept: "UP.TXT" has the stem "UP".
 std::string_view StemOf(std::string_view path);
 
 // The outputs of an input whose path below the output folder is relPath ("" for

@@ -2,12 +2,38 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "naming_cases.h"
+
 namespace {
 
+// The form each command's batch names its outputs by; the end-to-end tests hold
+// the commands to the same table.
+const std::map<std::string, OutputNaming> kNamingOf = {{"crlf", OutputNaming::kSameName},
+                                                       {"delimited", OutputNaming::kSameName},
+                                                       {"html2text", OutputNaming::kText},
+                                                       {"decode-filing", OutputNaming::kTextAndSchedule},
+                                                       {"verify", OutputNaming::kNone}};
+
 std::vector<std::string> PathsOf(const OutputNames& names) { return {names.paths, names.paths + names.count}; }
+
+TEST(NameOutputs, FollowsTheTableSharedWithPython) {
+  const auto cases = quorlix_test::ReadNamingCases();
+  std::set<std::string> commands;
+  for (const auto& row : cases) {
+    ASSERT_TRUE(kNamingOf.contains(row.command)) << row.command;
+    commands.insert(row.command);
+    std::vector<std::string> expected;
+    for (const auto& output : row.outputs) expected.push_back("OUT/" + output);
+    EXPECT_EQ(PathsOf(NameOutputs(kNamingOf.at(row.command), "OUT", row.input)), expected)
+        << row.command << " " << row.input;
+  }
+  EXPECT_EQ(commands.size(), kNamingOf.size()) << "every command has its cases";
+}
 
 TEST(NameOutputs, JoinsTheOutputFolderOnceAndNamesANamelessInput) {
   EXPECT_EQ(PathsOf(NameOutputs(OutputNaming::kText, "out/", "a/b.htm")), std::vector<std::string>{"out/a/b.txt"});
@@ -15,6 +41,14 @@ TEST(NameOutputs, JoinsTheOutputFolderOnceAndNamesANamelessInput) {
   // A folder the walk could not open stands for itself, with nothing below it.
   EXPECT_EQ(PathsOf(NameOutputs(OutputNaming::kTextAndSchedule, "out", "")),
             (std::vector<std::string>{"out/unnamed.txt", "out/unnamed.fds.txt"}));
+}
+
+TEST(StemOf, LooksAtTheLastComponentOnly) {
+  EXPECT_EQ(StemOf("a.b/c"), "a.b/c");
+  EXPECT_EQ(StemOf("a.b/.c"), "a.b/.c");
+  EXPECT_EQ(StemOf("a/b.c.d"), "a/b.c");
+  EXPECT_EQ(StemOf("/.."), "/..");
+  EXPECT_EQ(StemOf(""), "");
 }
 
 // ---- Collisions ----
@@ -34,6 +68,12 @@ TEST(FindCollision, NamesThePairThatWouldWriteOneOutput) {
 }
 
 TEST(FindCollision, DependsOnTheNamingRule) {
+  // "x." and "x..y" share the stem "x.", so only the forms that drop a suffix collide.
+  const InputList list = ListOf({{"in/x.", InputSkip::kNone}, {"in/x..y", InputSkip::kNone}});
+  EXPECT_EQ(FindCollision(OutputNaming::kSameName, "out", list), "");
+  EXPECT_NE(FindCollision(OutputNaming::kText, "out", list), "");
+  EXPECT_EQ(FindCollision(OutputNaming::kNone, "out", list), "");
+
   // A filing's schedule name is another filing's text name.
   const InputList filings = ListOf({{"f/a.fds.x", InputSkip::kNone}, {"f/a.y", InputSkip::kNone}});
   EXPECT_EQ(FindCollision(OutputNaming::kTextAndSchedule, "d", filings),

@@ -70,6 +70,11 @@ std::string ReportRowOf(const InputRow& row, std::string_view meaning) {
 BatchReport::BatchReport(ReportSettings settings, std::size_t inputCount)
     : m_settings(std::move(settings)), m_progress(m_settings.showProgress, inputCount) {}
 
+// Finish closes the report; this only for a batch that ended without it.
+BatchReport::~BatchReport() {
+  if (m_report && m_report != stdout) std::fclose(m_report);
+}
+
 bool BatchReport::Open() {
   if (m_settings.reportPath.empty()) return true;
   m_report = m_settings.reportPath == "-" ? stdout : std::fopen(m_settings.reportPath.c_str(), "wb");

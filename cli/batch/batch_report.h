@@ -49,6 +49,7 @@ struct ReportSettings {
 class BatchReport {
  public:
   BatchReport(ReportSettings settings, std::size_t inputCount);
+  ~BatchReport();
   BatchReport(const BatchReport&) = delete;
   BatchReport& operator=(const BatchReport&) = delete;
 

@@ -123,20 +123,16 @@ class InputCollector {
     return ::stat(path.c_str(), &info) == 0 && info.st_dev == m_outDevice && info.st_ino == m_outInode;
   }
 
-  void Walk(const std::string& folder, std::size_t relStart, InputSkip skip) {
+  struct Entry {
+    std::string name;
+    unsigned char type;
+    ino_t inode;
+  };
+
+  // A folder's entries but "." and "..", names in byte order; false when it cannot be opened.
+  static bool ReadEntries(const std::string& folder, std::vector<Entry>& entries) {
     DIR* dir = ::opendir(folder.c_str());
-    if (!dir) {
-      // The export names the problem when it meets the folder as an input.
-      const std::size_t slash = folder.find_last_of('/');
-      m_list.Add(folder, relStart < folder.size() ? relStart : slash == std::string::npos ? 0 : slash + 1, skip);
-      return;
-    }
-    struct Entry {
-      std::string name;
-      unsigned char type;
-      ino_t inode;
-    };
-    std::vector<Entry> entries;
+    if (!dir) return false;
     while (const dirent* entry = ::readdir(dir)) {
       const std::string_view name(entry->d_name);
       if (name == "." || name == "..") continue;
@@ -144,6 +140,17 @@ class InputCollector {
     }
     ::closedir(dir);
     std::ranges::sort(entries, [](const Entry& a, const Entry& b) { return a.name < b.name; });
+    return true;
+  }
+
+  void Walk(const std::string& folder, std::size_t relStart, InputSkip skip) {
+    std::vector<Entry> entries;
+    if (!ReadEntries(folder, entries)) {
+      // The export names the problem when it meets the folder as an input.
+      const std::size_t slash = folder.find_last_of('/');
+      m_list.Add(folder, relStart < folder.size() ? relStart : slash == std::string::npos ? 0 : slash + 1, skip);
+      return;
+    }
     for (const auto& entry : entries) {
       const std::string path = JoinPath(folder, entry.name);
       unsigned char type = entry.type;

@@ -17,7 +17,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Tests of Windows programs run under Wine.
+# Tests of Windows programs run under Wine. The 64-bit tests call Wine's 64-bit
+# loader itself: the `wine` script prefers the 32-bit one, which a kernel
+# without 32-bit support cannot start.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  find_program(QUORLIX_WINE NAMES wine64 PATHS /usr/lib/wine /usr/lib64/wine)
+endif()
 find_program(QUORLIX_WINE NAMES wine)
 if(QUORLIX_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${QUORLIX_WINE})

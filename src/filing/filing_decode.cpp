@@ -245,8 +245,11 @@ template <typename Scan>
       }
       add(2, false);
       endLine();
+    } else if (b != '\n') {
+      // A dropped byte adds nothing, and neither do those after it: their run is passed over at once.
+      p += Scan::CountDropped(p, static_cast<std::size_t>(pEnd - p));
     }
-    // Any other byte, and an LF that a CR already ended, adds nothing.
+    // An LF that a CR already ended adds nothing either.
   }
   giveBack();
 }

@@ -235,6 +235,31 @@ TEST_F(FilingTest, LinesOverManyBlocksAreWholeInEveryRouting) {
   }
 }
 
+// Dropped bytes add nothing, however long their run and wherever it stands: inside
+// a line and between a CR and its LF (which then still ends one line only), across
+// the first block edge at several places, over whole blocks, and as a whole filing.
+TEST_F(FilingTest, RunsOfDroppedBytesAcrossBlockEdgesAddNothing) {
+  constexpr std::size_t nBlock = kFilingBlockBytes;
+  const std::string strMixed("\0\x01\x80\xFF\t\x7F\x1B\0\0", 9);
+  // Around the words and blocks the scanners read at once, and over whole blocks.
+  constexpr std::size_t kRuns[] = {1, 7, 8, 9, 15, 16, 17, 31, 32, 33, 100, nBlock, 3 * nBlock + 5};
+  for (const bool bZeros : {true, false}) {
+    for (const std::size_t nRun : kRuns) {
+      std::string strRun(nRun, '\0');
+      if (!bZeros)
+        for (std::size_t i = 0; i < nRun; ++i) strRun[i] = strMixed[i % strMixed.size()];
+      for (const std::size_t nBefore : {nBlock - 40, nBlock - 2, nBlock - 1, nBlock}) {
+        const std::string strHead = std::string(nBefore - 1, 'p') + "\n";
+        const std::string strFiling = strHead + "A" + strRun + "B\r" + strRun + "\nC" + strRun + "\n";
+        EXPECT_TRUE(Text(strFiling) == std::string(nBefore - 1, 'p') + "\r\nAB\rC\r\n")
+            << (bZeros ? "zeros" : "mixed") << " run of " << nRun << " after " << nBefore;
+      }
+    }
+  }
+  EXPECT_EQ(Text(std::string(3 * nBlock + 7, '\0')), "");
+  EXPECT_EQ(Text(std::string(3 * nBlock + 7, '\0') + "end\n" + std::string(nBlock, '\xFF')), "end\r\n");
+}
+
 // A long filing is read ahead while it is decoded: more blocks than are held
 // ready at once, of real filings' lines, decode as one stream, and a failed
 // write stops the decoding while blocks are still being read.

@@ -3,7 +3,8 @@
 // holds, and a failure writes nothing. With either scanner, the search for the
 // body tags gives the same answer as a byte-by-byte twin does, and the conversion
 // (with each scanner and form) the same status and text as a twin that reads the
-// rendering rules one byte at a time.
+// rendering rules one byte at a time. Each input is checked as it stands and in
+// its large form (fuzz_support.h), of up to 1 MiB.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -300,10 +301,7 @@ void CheckBodyTags(std::string_view page, const std::uint8_t* pData, std::size_t
   }
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSize) {
-  if (nSize > kMaxInputBytes) return 0;
+void CheckPage(const std::uint8_t* pData, std::size_t nSize) {
   const std::string strIn = quorlix_fuzz::WriteWorkFile("page.htm", pData, nSize);
   const std::string_view page(reinterpret_cast<const char*>(pData), nSize);
   CheckBodyTags(page, pData, nSize);
@@ -311,5 +309,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
     Check(strIn, page, 0, scanner, pData, nSize);
     Check(strIn, page, 1, scanner, pData, nSize);
   }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSize) {
+  if (nSize > kMaxInputBytes) return 0;
+  CheckPage(pData, nSize);
+  quorlix_fuzz::CheckLargeForm(pData, nSize, CheckPage, std::size_t{1} << 20);
   return 0;
 }

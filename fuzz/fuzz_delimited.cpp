@@ -2,7 +2,8 @@
 // block scan writes exactly what a plain byte-by-byte scan of the whole input
 // writes, and returns the same status, with either scanner. Both ways of finding
 // a long delimiter find what a plain search finds. Each input is checked as it
-// stands and in its large form (fuzz_support.h).
+// stands and in its large form (fuzz_support.h): the conversion with one
+// scanner, the search (which reads no file) not again.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -133,6 +134,7 @@ void CheckConversion(const std::uint8_t* pData, std::size_t nSize, bool bLarge) 
   const std::string strExpected = ConvertByBytes(strBody, oem, nExpectedStatus);
 
   for (const bool bVector : {true, false}) {
+    if (bLarge && bVector != (strBody.size() % 2 == 0)) continue;  // one scanner, to stay quick
     SetVectorScanEnabled(bVector);
     const int nStatus = ConvertDelimitedFile(strIn, ansi.strInRecord, ansi.strInField, strOut, ansi.strOutField,
                                              ansi.strOutRecord, ansi.nReadBytes);
@@ -142,7 +144,7 @@ void CheckConversion(const std::uint8_t* pData, std::size_t nSize, bool bLarge) 
       quorlix_fuzz::FailWithInput("output differs from the byte-by-byte scan", pData, nSize);
   }
   ResetVectorScanEnabled();
-  CheckLongDelimiterSearch(strBody, oem.strInRecord, pData, nSize);
+  if (!bLarge) CheckLongDelimiterSearch(strBody, oem.strInRecord, pData, nSize);
 }
 
 }  // namespace

@@ -30,15 +30,17 @@ struct LargeLength {
   std::size_t nEdge;
   std::size_t nEdges;
 };
-// Mostly a few edges, which reach every path: the filing decoder's blocks (read
-// ahead past four), the line-ending pass's pieces (the same), the archives' buffers.
+// Mostly one edge or a few, which reach every path: the filing decoder's blocks
+// and the line-ending pass's pieces (read ahead past four of either), and the
+// archives' buffers.
 constexpr LargeLength kLengths[] = {
-    {65535, 1}, {65535, 2}, {65535, 3}, {65535, 4}, {65535, 5}, {65536, 1},
-    {65536, 2}, {65536, 4}, {65536, 5}, {4096, 3},  {4096, 17}, {4096, 33},
+    {65535, 1}, {65535, 1}, {65535, 2}, {65535, 4}, {65536, 1}, {65536, 1}, {65536, 2}, {65536, 4},
+    {4096, 1},  {4096, 2},  {4096, 3},  {4096, 15}, {4096, 16}, {4096, 17}, {4096, 31}, {4096, 33},
 };
-// Rarely, since they are slow under the sanitizers: past the sixteen blocks the
-// read-ahead ring holds, the delimited conversion's 1 MiB reads, and the largest.
+// Rarely, since each costs about a second under the sanitizers: past the sixteen
+// blocks the read-ahead ring holds, the delimited conversion's 1 MiB reads, and the largest.
 constexpr LargeLength kLongLengths[] = {{65535, 17}, {65536, 17}, {std::size_t{1} << 20, 1}, {std::size_t{1} << 20, 4}};
+constexpr unsigned kLongLengthsFrom = 0x100 - std::size(kLongLengths);
 
 }  // namespace
 
@@ -83,11 +85,11 @@ void FailWithInput(const char* pszWhat, const std::uint8_t* pData, std::size_t n
 // ---- Large forms ----
 
 std::string MakeLargeForm(const std::uint8_t* pData, std::size_t nSize, std::size_t nMaxBytes) {
-  if (nSize <= kRecipeBytes || (pData[0] & 4) == 0) return {};
+  if (nSize <= kRecipeBytes || (pData[0] & 0xC0) != 0xC0) return {};
   const auto layout = static_cast<Layout>((pData[0] & 3) % 3);
-  const char chFiller = kFillers[(pData[0] >> 3) & 7];
-  const LargeLength length =
-      pData[1] >= 0xF0 ? kLongLengths[pData[1] % std::size(kLongLengths)] : kLengths[pData[1] % std::size(kLengths)];
+  const char chFiller = kFillers[(pData[0] >> 2) & 7];
+  const LargeLength length = pData[1] >= kLongLengthsFrom ? kLongLengths[pData[1] - kLongLengthsFrom]
+                                                          : kLengths[pData[1] % std::size(kLengths)];
   const auto nOffset = static_cast<std::ptrdiff_t>(static_cast<std::int8_t>(pData[2]));
   const auto nLength = static_cast<std::size_t>(std::clamp<std::ptrdiff_t>(
       static_cast<std::ptrdiff_t>(length.nEdge * length.nEdges) + nOffset, 1, static_cast<std::ptrdiff_t>(nMaxBytes)));

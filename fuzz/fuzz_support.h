@@ -26,12 +26,15 @@ std::string ReadWorkFile(const std::string& strPath);
 // library and the read-ahead thread (over 256 KiB). So an input also stands for
 // a large form of itself: its first kRecipeBytes bytes are a recipe, the rest
 // the material the large form is made of.
-//   byte 0  bit 2 asks for a large form at all; the layout (low two bits): the
-//           material repeated end to end, the material at every edge in a
+//   byte 0  the top two bits both set ask for a large form (one input in four
+//           has one: a large form costs tens of milliseconds under the
+//           sanitizers, a small input one or two); the layout (low two bits):
+//           the material repeated end to end, the material at every edge in a
 //           filler, or its two halves at the ends of a filler; the filler byte
-//           (bits 3-5)
-//   byte 1  the length: a few times an edge the library cuts at (64 KiB less one,
-//           64 KiB, 4 KiB); from 0xF0 on, a length past 1 MiB, up to 4 MiB
+//           (bits 2-4)
+//   byte 1  the length: once or a few times an edge the library cuts at (64 KiB
+//           less one, 64 KiB, 4 KiB); its last four values, a length past 1 MiB,
+//           up to 4 MiB
 //   byte 2  a signed offset added to the length, so that it falls on either
 //           side of each threshold
 //   byte 3  which byte of the material sits on each edge (or starts the repeat)

@@ -1,8 +1,11 @@
-// A filing fed to the decoder in blocks split at arbitrary places decodes exactly
-// as it does in one block, and both agree with a byte-by-byte twin of the line
-// assembly; every output byte is printable ASCII, CR or LF. The whole filing is
-// decoded with the vector scanner, the blocks with the portable one.
-// The first input byte seeds the block lengths; the rest is the filing.
+// A filing fed to the decoder in blocks split at arbitrary places, and read from
+// a file in the decoder's own blocks (read ahead past four of them), decodes
+// exactly as it does in one block, and all agree with a byte-by-byte twin of the
+// line assembly; every output byte is printable ASCII, CR or LF. The whole
+// filing is decoded with the vector scanner, the blocks with the portable one,
+// the file with either.
+// The first input byte seeds the block lengths; the rest is the filing. Each
+// input is checked as it stands and in its large form (fuzz_support.h).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -55,6 +58,17 @@ void DecodeOneBlock(CAMFile& doc, FilingStream& stream, const std::uint8_t* pDat
   if (doc.DecodeBlock(stream, static_cast<std::uint32_t>(nLen), bLast) != 0) std::abort();
 }
 
+// The decoder's own reading: the filing from a file, in blocks of kFilingBlockBytes.
+Outputs DecodeFromFile(const std::uint8_t* pFiling, std::size_t nFiling) {
+  const std::string strFiling = quorlix_fuzz::WriteWorkFile("filing.txt", pFiling, nFiling);
+  const std::string strText = quorlix_fuzz::WorkDir() + "/file_text.txt";
+  const std::string strSchedule = quorlix_fuzz::WorkDir() + "/file_schedule.txt";
+  std::remove(strText.c_str());
+  std::remove(strSchedule.c_str());
+  if (CAMFile(strFiling, strText, strSchedule).DecodeFiling() != 0) std::abort();
+  return {quorlix_fuzz::ReadWorkFile(strText), quorlix_fuzz::ReadWorkFile(strSchedule)};
+}
+
 // The line assembly taken literally, one byte at a time, with a look-ahead of
 // one byte after a CR; the line end is the decoder's own.
 void DecodeByteByByte(CAMFile& doc, FilingStream& stream, const std::uint8_t* pData, std::size_t nLen) {
@@ -90,33 +104,48 @@ bool HasOnlyLineBytes(const std::string& str) {
   return true;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSize) {
-  if (nSize == 0 || nSize > kMaxInputBytes) return 0;
+// A large form skips the blocks cut at random, to stay quick: reading the file
+// cuts it at the decoder's own edges.
+void CheckFiling(const std::uint8_t* pData, std::size_t nSize, bool bLarge) {
+  if (nSize == 0) return;
   const unsigned nSeed = pData[0];
   const std::uint8_t* const pFiling = pData + 1;
   const std::size_t nFiling = nSize - 1;
 
   const Outputs whole =
       DecodeWith([&](CAMFile& doc, FilingStream& stream) { DecodeOneBlock(doc, stream, pFiling, nFiling, true); });
-  SetVectorScanEnabled(false);
-  const Outputs inBlocks = DecodeWith([&](CAMFile& doc, FilingStream& stream) {
-    std::minstd_rand rng(nSeed + 1);
-    std::size_t nPos = 0;
-    do {  // short blocks, empty ones included, so that boundaries fall everywhere
-      const std::size_t nLen = std::min<std::size_t>(rng() % 24, nFiling - nPos);
-      DecodeOneBlock(doc, stream, pFiling + nPos, nLen, nPos + nLen == nFiling);
-      nPos += nLen;
-    } while (nPos < nFiling);
-  });
+  if (!bLarge) {
+    SetVectorScanEnabled(false);
+    const Outputs inBlocks = DecodeWith([&](CAMFile& doc, FilingStream& stream) {
+      std::minstd_rand rng(nSeed + 1);
+      std::size_t nPos = 0;
+      do {  // short blocks, empty ones included, so that boundaries fall everywhere
+        const std::size_t nLen = std::min<std::size_t>(rng() % 24, nFiling - nPos);
+        DecodeOneBlock(doc, stream, pFiling + nPos, nLen, nPos + nLen == nFiling);
+        nPos += nLen;
+      } while (nPos < nFiling);
+    });
+    if (!(inBlocks == whole))
+      quorlix_fuzz::FailWithInput("decoding in blocks differs from decoding whole", pData, nSize);
+  }
+  SetVectorScanEnabled((nSeed & 1) == 0);
+  const Outputs fromFile = DecodeFromFile(pFiling, nFiling);
   ResetVectorScanEnabled();
   const Outputs twin =
       DecodeWith([&](CAMFile& doc, FilingStream& stream) { DecodeByteByByte(doc, stream, pFiling, nFiling); });
 
-  if (!(inBlocks == whole)) quorlix_fuzz::FailWithInput("decoding in blocks differs from decoding whole", pData, nSize);
+  if (!(fromFile == whole))
+    quorlix_fuzz::FailWithInput("decoding from a file differs from decoding whole", pData, nSize);
   if (!(twin == whole)) quorlix_fuzz::FailWithInput("the fast line assembly differs from its twin", pData, nSize);
   if (!HasOnlyLineBytes(whole.strText) || !HasOnlyLineBytes(whole.strSchedule))
     quorlix_fuzz::FailWithInput("an output holds a byte outside printable ASCII, CR and LF", pData, nSize);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSize) {
+  if (nSize > kMaxInputBytes) return 0;
+  CheckFiling(pData, nSize, false);
+  quorlix_fuzz::CheckLargeForm(pData, nSize, [](const std::uint8_t* p, std::size_t n) { CheckFiling(p, n, true); });
   return 0;
 }

@@ -3,12 +3,14 @@
 // holds, and a failure writes nothing. With either scanner, the search for the
 // body tags gives the same answer as a byte-by-byte twin does, and the conversion
 // (with each scanner and form) the same status and text as a twin that reads the
-// rendering rules one byte at a time.
+// rendering rules one byte at a time. Each input is checked as it stands and in
+// its large form (fuzz_support.h), of up to 1 MiB.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -300,16 +302,27 @@ void CheckBodyTags(std::string_view page, const std::uint8_t* pData, std::size_t
   }
 }
 
+void CheckPage(const std::uint8_t* pData, std::size_t nSize, std::span<const Scanner> scanners) {
+  const std::string strIn = quorlix_fuzz::WriteWorkFile("page.htm", pData, nSize);
+  const std::string_view page(reinterpret_cast<const char*>(pData), nSize);
+  CheckBodyTags(page, pData, nSize);
+  for (const Scanner scanner : scanners) {
+    Check(strIn, page, 0, scanner, pData, nSize);
+    Check(strIn, page, 1, scanner, pData, nSize);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSize) {
   if (nSize > kMaxInputBytes) return 0;
-  const std::string strIn = quorlix_fuzz::WriteWorkFile("page.htm", pData, nSize);
-  const std::string_view page(reinterpret_cast<const char*>(pData), nSize);
-  CheckBodyTags(page, pData, nSize);
-  for (const Scanner scanner : kScanners) {
-    Check(strIn, page, 0, scanner, pData, nSize);
-    Check(strIn, page, 1, scanner, pData, nSize);
-  }
+  CheckPage(pData, nSize, kScanners);
+  // A large form with one scanner, picked by its first byte, to stay quick.
+  quorlix_fuzz::CheckLargeForm(
+      pData, nSize,
+      [](const std::uint8_t* p, std::size_t n) {
+        CheckPage(p, n, {&kScanners[p[0] % 3], 1});
+      },
+      std::size_t{1} << 20);
   return 0;
 }

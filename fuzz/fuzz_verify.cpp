@@ -1,6 +1,8 @@
 // Any bytes, written as a file of every suffix, get a status of the verification's
 // own (0, 2, 3, 7, 17 or 18) that agrees with a plain byte-by-byte reading of the
-// content rules, and the prefix types never depend on the bytes past 128.
+// content rules, and the prefix types never depend on the bytes past 128. Each
+// input is checked as it stands and in its large form (fuzz_support.h), of up to
+// 256 KiB: a file is read whole or not at all, so no edge lies further.
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -111,10 +113,7 @@ int VerifyAs(std::string_view strVersion, std::string_view strSuffix) {
   return CvtVerifyFile(LinkFor(strVersion, strSuffix).c_str());
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSize) {
-  if (nSize > kMaxInputBytes) return 0;
+void CheckVerification(const std::uint8_t* pData, std::size_t nSize) {
   const std::string_view data(reinterpret_cast<const char*>(pData), nSize);
 
   WriteVersion("whole", data);
@@ -139,5 +138,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
       quorlix_fuzz::FailWithInput(("bytes past 128 changed the status for " + std::string(strSuffix)).c_str(), pData,
                                   nSize);
   }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSize) {
+  if (nSize > kMaxInputBytes) return 0;
+  CheckVerification(pData, nSize);
+  quorlix_fuzz::CheckLargeForm(pData, nSize, CheckVerification, std::size_t{256} << 10);
   return 0;
 }

@@ -6,7 +6,9 @@
 # libFuzzer's length control keeps mutated inputs short for a long while, so the
 # last quarter of each target's time runs with -len_control=0: inputs grow to the
 # full -max_len at once, and the large seeds (whole test pages and filings) reach
-# the block edges and buffer growth that short inputs never do.
+# the buffer growth that short inputs never do. Inputs stay at most 64 KiB; each
+# target also checks an input's large form (fuzz/fuzz_support.h), up to 4 MiB,
+# which reaches reading in many blocks, the block edges and the read-ahead thread.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-10}

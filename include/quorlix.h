@@ -144,8 +144,9 @@ QUORLIX_API int QUORLIX_CALL CvtHTMLtoText(const char* pszInPath, const char* ps
  *   pszSchedulePath  schedule output to create or truncate: the schedule rows only
  *   returns          0, or one of the QUORLIX_FILING_* statuses below.
  *   Files of any size are decoded in one pass. Memory: one block of the filing
- *   (64 KiB) plus the longest line, which is held whole. An output that names the
- *   filing itself is refused before anything is created. A long filing is read
+ *   (64 KiB) plus the longest line, which is held whole: about the line's own
+ *   length on Linux, up to twice it elsewhere while it grows. An output that names
+ *   the filing itself is refused before anything is created. A long filing is read
  *   ahead on POSIX systems (see "Threads" above): 1 MiB more.
  *   No memory: 18. */
 /* clang-format off */

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string_view>
 
 #include "platform/archive.h"
 #include "platform/byte_buffer.h"
@@ -132,12 +133,14 @@ class CAMFile : public CObject {
   int DecodeBlock(FilingStream& stream, std::uint32_t nLen, bool bEndsFiling);
   // The line end: classifies the stream's current line by its tag and finishes it.
   void EndFilingLine(FilingStream& stream);
-  // Looks strTag (in capitals) up in the filing tag table and applies its action
-  // to strLine and the flags; strLine becomes "<NUL>" when the line is dropped.
-  void ClassifyFilingTag(const CString& strTag, CString& strLine, FilingCopyFlags& flags);
+  // Looks strTag (in capitals) up in the filing tag table, applies its effect to
+  // the flags, and gives what becomes of strRest, the line's remainder: strRest
+  // itself, "<NUL>" when the line is dropped, or a schedule row made in strRow.
+  std::string_view ClassifyFilingTag(std::string_view strTag, std::string_view strRest, CString& strRow,
+                                     FilingCopyFlags& flags);
   // A schedule row: the label in 20 columns, then the value (with its line end)
   // right-aligned in 20 columns, or 21 when it holds a ')'.
-  CString FormatScheduleRow(CString strLabel, CString strValue);
+  CString FormatScheduleRow(std::string_view strLabel, std::string_view strValue);
 
   // ---- File verification ----
   // The status of strPath's contents against its suffix: QUORLIX_OK when they agree,

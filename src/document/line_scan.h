@@ -46,6 +46,8 @@ bool IsWideScanEnabled() noexcept;
 void SetWideScanEnabled(bool bEnabled) noexcept;
 
 inline constexpr bool IsLineByte(unsigned char b) { return b >= 0x20 && b <= 0x7E; }
+// Neither a line byte nor CR nor LF: the bytes the byte filter drops.
+inline constexpr bool IsDroppedByte(unsigned char b) { return !IsLineByte(b) && b != '\r' && b != '\n'; }
 
 // Both scanners give:
 //   CopyRun(p, n, pOut)  the length of the run of line bytes at the start of
@@ -53,6 +55,9 @@ inline constexpr bool IsLineByte(unsigned char b) { return b >= 0x20 && b <= 0x7
 //                        bytes past the run, never past n bytes from pOut, so the
 //                        caller keeps room for n bytes at pOut.
 //   CopyRunWatching(p, n, pOut, ch, bSeen)  the same, and sets bSeen when ch is in the run
+//   CountDropped(p, n)   the length of the run of dropped bytes at the start of
+//                        [p, p + n), so that a long one (a sparse file's zeros)
+//                        costs no more per byte than text
 
 struct PortableLineScan {
   static constexpr bool kHasBlocks = false;
@@ -67,6 +72,19 @@ struct PortableLineScan {
     const std::uint64_t nBelow = (x - kEachByte * 0x20) & ~x & kHighBits;  // 0x00-0x1F
     const std::uint64_t nAbove = ((x + kEachByte) | x) & kHighBits;        // 0x7F-0xFF
     return (nBelow | nAbove) != 0;
+  }
+
+  // True when any of the eight bytes of x is a line byte, CR or LF. Each byte is
+  // judged in its own eight bits, with no carry between them.
+  static constexpr bool HasKeptByte(std::uint64_t x) {
+    constexpr std::uint64_t kEachByte = 0x0101010101010101;
+    constexpr std::uint64_t kHighBits = kEachByte * 0x80;
+    constexpr std::uint64_t kLowBits = kEachByte * 0x7F;
+    const std::uint64_t y = x & kLowBits;
+    // The low seven bits at least 0x20 and not 0x7F, the high bit clear: 0x20-0x7E.
+    const std::uint64_t nLine = (y + kEachByte * 0x60) & ~(y + kEachByte) & ~x & kHighBits;
+    const auto zeroBytes = [](std::uint64_t z) { return ~(((z & kLowBits) + kLowBits) | z) & kHighBits; };
+    return (nLine | zeroBytes(x ^ (kEachByte * '\r')) | zeroBytes(x ^ (kEachByte * '\n'))) != 0;
   }
 
   static std::size_t CopyRun(const unsigned char* p, std::size_t n, unsigned char* pOut) {
@@ -98,6 +116,16 @@ struct PortableLineScan {
       pOut[k] = p[k];
       if (p[k] == chWatched) bWatchedSeen = true;
     }
+    return k;
+  }
+
+  static std::size_t CountDropped(const unsigned char* p, std::size_t n) {
+    std::size_t k = 0;
+    for (std::uint64_t x; n - k >= kWordBytes; k += kWordBytes) {
+      std::memcpy(&x, p + k, sizeof x);
+      if (HasKeptByte(x)) break;
+    }
+    while (k < n && IsDroppedByte(p[k])) ++k;
     return k;
   }
 };
@@ -248,6 +276,23 @@ struct VectorLineScan {
       pOut[k] = p[k];
       if (p[k] == chWatched) bWatchedSeen = true;
     }
+    return k;
+  }
+
+  // One bit per byte of sixteen that is a line byte, CR or LF.
+  QUORLIX_VECTOR_TARGET static unsigned KeptByteMask(__m128i v) {
+    return LineByteMask(v) | static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')))) |
+           static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))));
+  }
+
+  QUORLIX_VECTOR_TARGET static std::size_t CountDropped(const unsigned char* p, std::size_t n) {
+    std::size_t k = 0;
+    for (; n - k >= 2 * kBlockBytes; k += 2 * kBlockBytes) {
+      const unsigned nKept = KeptByteMask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k))) |
+                             KeptByteMask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k + kBlockBytes))) << 16;
+      if (nKept != 0) return k + static_cast<std::size_t>(__builtin_ctz(nKept));
+    }
+    while (k < n && IsDroppedByte(p[k])) ++k;
     return k;
   }
 };

@@ -32,8 +32,6 @@ char ToUpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 
 
 bool IsDropMarker(std::string_view strLine) { return std::ranges::equal(strLine, kFilingDropMarker, {}, ToUpperAscii); }
 
-void WriteTo(CArchive& ar, const CString& str) { ar.Write(str.data(), str.size()); }
-
 // Filings longer than this are read ahead: below it, a thread costs more than it saves.
 constexpr std::uint64_t kReadAheadFromBytes = 4 * std::uint64_t{kFilingBlockBytes};
 
@@ -247,8 +245,11 @@ template <typename Scan>
       }
       add(2, false);
       endLine();
+    } else if (b != '\n') {
+      // A dropped byte adds nothing, and neither do those after it: their run is passed over at once.
+      p += Scan::CountDropped(p, static_cast<std::size_t>(pEnd - p));
     }
-    // Any other byte, and an LF that a CR already ended, adds nothing.
+    // An LF that a CR already ended adds nothing either.
   }
   giveBack();
 }
@@ -299,10 +300,12 @@ int CAMFile::DecodeBlock(FilingStream& stream, std::uint32_t nLen, bool bEndsFil
 // Only a line that holds a '>' is classified. Its tag runs from its first
 // non-blank byte to its first '>', whatever stands between; the remainder starts
 // at the next non-blank byte after the '>', so a line of a tag alone keeps no line end.
+// The line is rewritten where it stands, its tag put in capitals in place and
+// moved to the line's start when it is written back, the remainder moved up
+// after it: however long the line, it is never copied.
 // A line that goes to the schedule output too sends the text before it out first.
 void CAMFile::EndFilingLine(FilingStream& stream) {
   FilingText& text = stream.text;
-  CString& strRest = stream.strRest;
   FilingCopyFlags& flags = stream.flags;
   const std::string_view strLine = stream.CurrentLine();
   const std::size_t nGtFrom = std::min(stream.nLineBytesWithoutGt, strLine.size());
@@ -310,29 +313,37 @@ void CAMFile::EndFilingLine(FilingStream& stream) {
   // Where the line's own bytes start in the text, past a tag written back in front of it.
   std::size_t nBodyStart = stream.nLineStart;
   if (const std::size_t nClose = strLine.find('>', nGtFrom); nClose != std::string_view::npos) {
+    char* const pLine = text.data() + stream.nLineStart;
     const std::size_t nOpen = FindFilingNonBlank(strLine);
-    stream.strTag.assign(strLine.substr(nOpen, nClose + 1 - nOpen));
-    std::ranges::transform(stream.strTag, stream.strTag.begin(), ToUpperAscii);
-    strRest.assign(strLine.substr(std::min(FindFilingNonBlank(strLine, nClose + 1), strLine.size())));
-    text.Truncate(stream.nLineStart);
-    ClassifyFilingTag(stream.strTag, strRest, flags);
-    if (IsDropMarker(strRest)) return;
+    std::transform(pLine + nOpen, pLine + nClose + 1, pLine + nOpen, ToUpperAscii);
+    const std::string_view strTag = strLine.substr(nOpen, nClose + 1 - nOpen);
+    const std::string_view strRest = strLine.substr(std::min(FindFilingNonBlank(strLine, nClose + 1), strLine.size()));
+    const std::string_view strKept = ClassifyFilingTag(strTag, strRest, stream.strRow, flags);
+    if (IsDropMarker(strKept)) {
+      if (flags.bEmitTag) stream.strTag.assign(strTag);  // for a later line: this one's bytes go now
+      text.Truncate(stream.nLineStart);
+      return;
+    }
+    std::size_t nKeptAt = stream.nLineStart;
     if (flags.bEmitTag) {
-      text.Append(stream.strTag);
-      nBodyStart = text.size();
+      std::memmove(pLine, strTag.data(), strTag.size());
+      nKeptAt += strTag.size();
+      nBodyStart = nKeptAt;
       flags.bEmitTag = false;
     }
-    text.Append(strRest);
+    if (strKept.data() == strRest.data()) {  // the remainder itself, moved up
+      std::memmove(text.data() + nKeptAt, strKept.data(), strKept.size());
+      text.Truncate(nKeptAt + strKept.size());
+    } else {
+      text.Truncate(nKeptAt);
+      text.Append(strKept);
+    }
   } else if (flags.bEmitTag) {
     text.Insert(stream.nLineStart, stream.strTag);
     nBodyStart += stream.strTag.size();
     flags.bEmitTag = false;
   }
   stream.CommitLine();
-  if (flags.bCapture && !flags.bInLegend) {
-    strRest.assign(text.View().substr(nBodyStart));
-    stream.WriteDoneLines();
-    WriteTo(stream.arSchedule, strRest);
-  }
+  if (flags.bCapture && !flags.bInLegend) stream.WriteDoneLinesCopyingFrom(nBodyStart);
   if (flags.bScheduleEnded) flags.bCapture = false;
 }

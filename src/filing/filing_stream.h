@@ -48,26 +48,26 @@ inline constexpr std::size_t FindFilingNonBlank(std::string_view str, std::size_
 }
 
 // The decoded text waiting for the text output. Unlike a string, it makes room
-// without filling it, so that runs of line bytes are copied straight in.
+// without filling it, so that runs of line bytes are copied straight in. It
+// grows in steps of half its size into a buffer that costs about what it holds
+// (see GrowingByteBuffer), so a line of any length is held once.
 class FilingText {
  public:
   std::size_t size() const noexcept { return m_nSize; }
-  const char* data() const noexcept { return reinterpret_cast<const char*>(m_pBytes.get()); }
+  const char* data() const noexcept { return reinterpret_cast<const char*>(m_bytes.get()); }
+  char* data() noexcept { return reinterpret_cast<char*>(m_bytes.get()); }
   std::string_view View() const noexcept { return {data(), m_nSize}; }
 
   // Makes room for nMore bytes past the end, keeping the text.
   void Reserve(std::size_t nMore) {
-    if (m_nCapacity - m_nSize >= nMore) return;
-    const std::size_t nCapacity = std::max(2 * m_nCapacity, m_nSize + nMore);
-    ByteBuffer pGrown = AllocateByteBuffer(nCapacity);
-    if (m_nSize > 0) std::memcpy(pGrown.get(), m_pBytes.get(), m_nSize);
-    m_pBytes = std::move(pGrown);
-    m_nCapacity = nCapacity;
+    const std::size_t nCapacity = m_bytes.capacity();
+    if (nCapacity - m_nSize >= nMore) return;
+    m_bytes.Grow(std::max(nCapacity + nCapacity / 2, m_nSize + nMore), m_nSize);
   }
   // Where bytes written in the reserved room go; Grow counts them in.
-  unsigned char* End() noexcept { return m_pBytes.get() + m_nSize; }
+  unsigned char* End() noexcept { return m_bytes.get() + m_nSize; }
   void Grow(std::size_t nWritten) noexcept {
-    assert(nWritten <= m_nCapacity - m_nSize);
+    assert(nWritten <= m_bytes.capacity() - m_nSize);
     m_nSize += nWritten;
   }
 
@@ -79,7 +79,7 @@ class FilingText {
   void Insert(std::size_t nAt, std::string_view str) {
     assert(nAt <= m_nSize);
     Reserve(str.size());
-    unsigned char* const pAt = m_pBytes.get() + nAt;
+    unsigned char* const pAt = m_bytes.get() + nAt;
     std::memmove(pAt + str.size(), pAt, m_nSize - nAt);
     if (!str.empty()) std::memcpy(pAt, str.data(), str.size());
     m_nSize += str.size();
@@ -90,14 +90,13 @@ class FilingText {
   }
   void EraseFront(std::size_t nCount) noexcept {
     assert(nCount <= m_nSize);
-    std::memmove(m_pBytes.get(), m_pBytes.get() + nCount, m_nSize - nCount);
+    std::memmove(m_bytes.get(), m_bytes.get() + nCount, m_nSize - nCount);
     m_nSize -= nCount;
   }
 
  private:
-  ByteBuffer m_pBytes;
+  GrowingByteBuffer m_bytes;
   std::size_t m_nSize = 0;
-  std::size_t m_nCapacity = 0;
 };
 
 // How the current line is routed to the two outputs.
@@ -122,6 +121,22 @@ struct FilingStream {
   // line moves to the front. Lines that failed to go out are dropped, as an
   // abandoned archive drops what it holds.
   void WriteDoneLines() { WriteLines(nLineStart); }
+
+  // The same, and the done text from nCopyFrom on to the schedule archive too,
+  // after the text archive has it. The bytes go out from the text itself, so a
+  // long line is never copied.
+  void WriteDoneLinesCopyingFrom(std::size_t nCopyFrom) {
+    assert(nCopyFrom <= nLineStart);
+    const std::size_t nDone = nLineStart;
+    try {
+      arText.Write(text.data(), nDone);
+      arSchedule.Write(text.data() + nCopyFrom, nDone - nCopyFrom);
+    } catch (...) {
+      DropDoneLines(nDone);
+      throw;
+    }
+    DropDoneLines(nDone);
+  }
 
   // The same, as far as the lines fill the archive's buffer and whole buffers
   // after it: the archive then passes them straight to the file in one transfer,
@@ -150,8 +165,10 @@ struct FilingStream {
   // The first bytes of the current line known to hold no '>', so that the line
   // end looks for its tag only in the rest; 0 (nothing known) is always right.
   std::size_t nLineBytesWithoutGt = 0;
-  CString strRest;  // a line's remainder after its tag is cut off, or its copy for the schedule
-  CString strTag;   // the tag of the latest line that held a '>', in capitals
+  CString strRow;  // a schedule row made of a line
+  // The tag, in capitals, of the line dropped that left bEmitTag set: a line
+  // without a '>' that follows gets it in front (one with a '>' gets its own tag).
+  CString strTag;
   // The byte before the current one, as far as line ends care: CR after a CR, a
   // byte added to the line after that byte; an LF or a dropped byte leaves it.
   unsigned char chPrev = ' ';

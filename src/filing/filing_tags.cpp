@@ -131,11 +131,12 @@ constexpr std::size_t kValueColumns = 20;
 
 }  // namespace
 
-void CAMFile::ClassifyFilingTag(const CString& strTag, CString& strLine, FilingCopyFlags& flags) {
+std::string_view CAMFile::ClassifyFilingTag(std::string_view strTag, std::string_view strRest, CString& strRow,
+                                            FilingCopyFlags& flags) {
   const FilingTag* pTag = FindFilingTag(strTag);
   if (!pTag) {
     flags.bEmitTag = true;
-    return;
+    return strRest;
   }
   switch (pTag->effect) {
     case kNone: break;
@@ -149,21 +150,23 @@ void CAMFile::ClassifyFilingTag(const CString& strTag, CString& strLine, FilingC
     case kCloseLegend: flags.bInLegend = false; break;
   }
   switch (pTag->line) {
-    case kDropLine: strLine = kFilingDropMarker; break;
-    case kKeepRemainder: break;
-    case kScheduleRow: strLine = FormatScheduleRow(CString(pTag->strLabel), strLine); break;
+    case kDropLine: return kFilingDropMarker;
+    case kKeepRemainder: return strRest;
+    case kScheduleRow: strRow = FormatScheduleRow(pTag->strLabel, strRest); return strRow;
   }
+  return strRest;
 }
 
 // The value keeps the line end that closed it in the filing, so the end sits in
 // the value column's last places and the digits of a plain value end in column
 // 38. A value in parentheses gets one more column, which puts its digits in that
 // same column and its ')' one place further right.
-CString CAMFile::FormatScheduleRow(CString strLabel, CString strValue) {
-  strLabel.resize(kLabelColumns, ' ');
-  strValue.erase(0, FindFilingNonBlank(strValue));
-  const std::size_t nColumns = kValueColumns + (strValue.find(')') != CString::npos ? 1 : 0);
-  if (strValue.size() > nColumns) strValue.erase(0, strValue.size() - nColumns);
-  strLabel.append(nColumns - strValue.size(), ' ');
-  return strLabel + strValue;
+CString CAMFile::FormatScheduleRow(std::string_view strLabel, std::string_view strValue) {
+  CString strRow(strLabel.substr(0, kLabelColumns));
+  strRow.resize(kLabelColumns, ' ');
+  strValue.remove_prefix(std::min(FindFilingNonBlank(strValue), strValue.size()));
+  const std::size_t nColumns = kValueColumns + (strValue.find(')') != std::string_view::npos ? 1 : 0);
+  if (strValue.size() > nColumns) strValue.remove_prefix(strValue.size() - nColumns);
+  strRow.append(nColumns - strValue.size(), ' ');
+  return strRow.append(strValue);
 }

@@ -1,6 +1,10 @@
 #include "platform/byte_buffer.h"
 
+#include <cassert>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
 
 #ifdef __linux__
 #include <sys/mman.h>
@@ -9,6 +13,12 @@
 namespace {
 
 constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
+
+#ifdef __linux__
+// A growing buffer of at least this much is a mapping of its own; a smaller one
+// comes from the heap, and its copy when it grows costs little.
+constexpr std::size_t kMappedFromBytes = std::size_t{1} << 20;
+#endif
 
 #if defined(__linux__) && !defined(MADV_POPULATE_WRITE)
 #define MADV_POPULATE_WRITE 23  // Linux 5.14; older kernels refuse it, which costs nothing
@@ -43,4 +53,47 @@ ByteBuffer AllocateSparseByteBuffer(std::size_t nBytes) {
   ByteBuffer pBuf = std::make_unique_for_overwrite<unsigned char[]>(nBytes);
   if (nBytes >= 2 * kHugePageBytes) AdviseHugePages(pBuf.get(), nBytes, false);
   return pBuf;
+}
+
+GrowingByteBuffer::~GrowingByteBuffer() {
+#ifdef __linux__
+  if (m_bMapped) {
+    ::munmap(m_pBytes, m_nCapacity);
+    return;
+  }
+#endif
+  std::free(m_pBytes);
+}
+
+void GrowingByteBuffer::Grow(std::size_t nCapacity, std::size_t nKeep) {
+  if (nCapacity <= m_nCapacity) return;
+  assert(nKeep <= m_nCapacity);
+#ifdef __linux__
+  if (nCapacity >= kMappedFromBytes) {
+    // Whole huge pages: the last one can be huge too, and the pages past the
+    // bytes written cost nothing until they are written.
+    if (nCapacity > SIZE_MAX - kHugePageBytes) throw std::bad_alloc();
+    nCapacity = (nCapacity + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
+    void* const pMapped = m_bMapped
+                              ? ::mremap(m_pBytes, m_nCapacity, nCapacity, MREMAP_MAYMOVE)
+                              : ::mmap(nullptr, nCapacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pMapped == MAP_FAILED) throw std::bad_alloc();
+    auto* const pBytes = static_cast<unsigned char*>(pMapped);
+    if (!m_bMapped) {
+      if (nKeep > 0) std::memcpy(pBytes, m_pBytes, nKeep);
+      std::free(m_pBytes);
+    }
+    AdviseHugePages(pBytes, nCapacity, false);
+    m_pBytes = pBytes;
+    m_nCapacity = nCapacity;
+    m_bMapped = true;
+    return;
+  }
+#endif
+  auto* const pBytes = static_cast<unsigned char*>(std::malloc(nCapacity));
+  if (!pBytes) throw std::bad_alloc();
+  if (nKeep > 0) std::memcpy(pBytes, m_pBytes, nKeep);
+  std::free(m_pBytes);
+  m_pBytes = pBytes;
+  m_nCapacity = nCapacity;
 }

@@ -14,3 +14,29 @@ ByteBuffer AllocateByteBuffer(std::size_t nBytes);
 // The same for a buffer that may be filled in part only: its pages are mapped as
 // they are first written, a huge page at a time where the system can.
 ByteBuffer AllocateSparseByteBuffer(std::size_t nBytes);
+
+// A buffer that grows while keeping its bytes, for text whose length is not known
+// ahead. Growing by a copy would hold the old bytes and the new at once, twice
+// the text; on Linux a large buffer is instead a mapping of its own, which the
+// system enlarges or moves without copying, and whose pages are mapped as they
+// are first written. So a buffer holding n bytes costs about n, whatever its
+// capacity, there; elsewhere a growth copies the bytes kept.
+class GrowingByteBuffer {
+ public:
+  GrowingByteBuffer() noexcept = default;
+  GrowingByteBuffer(const GrowingByteBuffer&) = delete;
+  GrowingByteBuffer& operator=(const GrowingByteBuffer&) = delete;
+  ~GrowingByteBuffer();
+
+  unsigned char* get() const noexcept { return m_pBytes; }
+  std::size_t capacity() const noexcept { return m_nCapacity; }
+
+  // Makes the capacity at least nCapacity, keeping the first nKeep bytes (at most
+  // the capacity); raises std::bad_alloc when there is no memory, keeping the buffer as it was.
+  void Grow(std::size_t nCapacity, std::size_t nKeep);
+
+ private:
+  unsigned char* m_pBytes = nullptr;
+  std::size_t m_nCapacity = 0;
+  bool m_bMapped = false;  // a mapping of its own rather than from the heap
+};

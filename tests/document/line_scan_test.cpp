@@ -67,7 +67,32 @@ TEST(LineScan, LineBytesAreTheKeptBytesLessCrAndLf) {
   for (int b = 0; b < 256; ++b) {
     const auto ch = static_cast<unsigned char>(b);
     EXPECT_EQ(IsLineByte(ch), IsKeptByte(ch) && ch != '\r' && ch != '\n') << b;
+    EXPECT_EQ(IsDroppedByte(ch), !IsKeptByte(ch)) << b;
   }
+}
+
+// A run of dropped bytes ends exactly at the first kept byte, whatever its value
+// and place within the words and blocks the scanner reads at once, and runs to
+// the end when every byte is dropped.
+template <typename Scan>
+void ExpectDroppedRunsEndAtTheFirstKeptByte() {
+  for (const char chDropped : {'\0', '\x01', '\t', '\x7F', '\x80', '\xFF'}) {
+    for (int b = 0; b < 256; ++b) {
+      for (std::size_t nAt = 0; nAt < 70; ++nAt) {
+        std::string text(72, chDropped);
+        text[nAt] = static_cast<char>(b);
+        const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+        const std::size_t nExpected = IsKeptByte(static_cast<unsigned char>(b)) ? nAt : text.size();
+        ASSERT_EQ(Scan::CountDropped(p, text.size()), nExpected) << int{chDropped} << ": " << b << " at " << nAt;
+        ASSERT_EQ(Scan::CountDropped(p, nAt), nAt);  // a run cut by the end of the bytes given
+      }
+    }
+  }
+}
+
+TEST(LineScan, DroppedRunsEndAtTheFirstKeptByteWithEitherScanner) {
+  ExpectDroppedRunsEndAtTheFirstKeptByte<PortableLineScan>();
+  if (CanRunVectorScan()) ExpectDroppedRunsEndAtTheFirstKeptByte<VectorLineScan>();
 }
 
 #ifdef QUORLIX_HAS_VECTOR_SCAN

@@ -199,6 +199,67 @@ TEST_F(FilingTest, SeveralBlocksDecodeAsOneStream) {
   EXPECT_TRUE(inBlocks.strText.ends_with(kEpsRow + std::string(3 * std::size_t{kFilingBlockBytes}, 'z')));
 }
 
+// A line over many blocks (and past the size where its buffer becomes a mapping
+// of its own) is held whole until its end, and reaches the outputs as any short
+// line does in every routing: plain, with its tag written back, cut to its
+// remainder, dropped, with its first '>' far in, captured for the schedule, and
+// as a schedule value.
+TEST_F(FilingTest, LinesOverManyBlocksAreWholeInEveryRouting) {
+  std::string strLong((std::size_t{3} << 19) + 3, 'w');
+  for (std::size_t i = 0; i < strLong.size(); i += 1000) strLong[i] = ' ';
+  std::string strLongInCapitals = strLong;
+  std::ranges::replace(strLongInCapitals, 'w', 'W');
+  const std::string strLongTrimmed = strLong.substr(1);  // it opens with a blank
+  struct Case {
+    std::string filing;
+    std::string text;
+    std::string schedule;
+  };
+  const Case cases[] = {
+      {"a\n" + strLong + "\nb\n", "a\r\n" + strLong + "\r\nb\r\n", ""},
+      {strLong + "\r" + strLong, strLong + "\r" + strLong, ""},  // a lone CR, and no line end at all
+      {"<name>  " + strLong + "\n", "<NAME>" + strLongTrimmed + "\r\n", ""},
+      {"<DOCUMENT>" + strLong + "\n", strLongTrimmed + "\r\n", ""},
+      {"<TYPE>" + strLong + "\nkept\n", "kept\r\n", ""},
+      {strLong + ">  tail\n", strLongInCapitals.substr(1) + ">tail\r\n", ""},  // the tag: all before the '>'
+      {"<ARTICLE> 5\n" + strLong + "\n<X>" + strLong + "\n<EPS-DILUTED> 2\n",
+       kArticleRow + strLong + "\r\n<X>" + strLongTrimmed + "\r\n" + kEpsRow,
+       kArticleRow + strLong + "\r\n" + strLongTrimmed + "\r\n" + kEpsRow},
+      {"<CASH>" + strLong + "9\n", "Cash" + Blanks(16) + std::string(17, 'w') + "9\r\n", ""},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const Decoded decoded = Decode(cases[i].filing);
+    EXPECT_EQ(decoded.nStatus, QUORLIX_OK) << "case " << i;
+    EXPECT_TRUE(decoded.strText == cases[i].text) << "case " << i;  // not printed: megabytes
+    EXPECT_TRUE(decoded.strSchedule == cases[i].schedule) << "case " << i;
+  }
+}
+
+// Dropped bytes add nothing, however long their run and wherever it stands: inside
+// a line and between a CR and its LF (which then still ends one line only), across
+// the first block edge at several places, over whole blocks, and as a whole filing.
+TEST_F(FilingTest, RunsOfDroppedBytesAcrossBlockEdgesAddNothing) {
+  constexpr std::size_t nBlock = kFilingBlockBytes;
+  const std::string strMixed("\0\x01\x80\xFF\t\x7F\x1B\0\0", 9);
+  // Around the words and blocks the scanners read at once, and over whole blocks.
+  constexpr std::size_t kRuns[] = {1, 7, 8, 9, 15, 16, 17, 31, 32, 33, 100, nBlock, 3 * nBlock + 5};
+  for (const bool bZeros : {true, false}) {
+    for (const std::size_t nRun : kRuns) {
+      std::string strRun(nRun, '\0');
+      if (!bZeros)
+        for (std::size_t i = 0; i < nRun; ++i) strRun[i] = strMixed[i % strMixed.size()];
+      for (const std::size_t nBefore : {nBlock - 40, nBlock - 2, nBlock - 1, nBlock}) {
+        const std::string strHead = std::string(nBefore - 1, 'p') + "\n";
+        const std::string strFiling = strHead + "A" + strRun + "B\r" + strRun + "\nC" + strRun + "\n";
+        EXPECT_TRUE(Text(strFiling) == std::string(nBefore - 1, 'p') + "\r\nAB\rC\r\n")
+            << (bZeros ? "zeros" : "mixed") << " run of " << nRun << " after " << nBefore;
+      }
+    }
+  }
+  EXPECT_EQ(Text(std::string(3 * nBlock + 7, '\0')), "");
+  EXPECT_EQ(Text(std::string(3 * nBlock + 7, '\0') + "end\n" + std::string(nBlock, '\xFF')), "end\r\n");
+}
+
 // A long filing is read ahead while it is decoded: more blocks than are held
 // ready at once, of real filings' lines, decode as one stream, and a failed
 // write stops the decoding while blocks are still being read.

@@ -55,12 +55,12 @@ TEST_F(ScheduleRowTest, LabelColumnIsCutAfterTwentyCharacters) {
 
 class ClassifyTest : public ::testing::Test {
  protected:
-  // Classifies the tag with the given remainder; returns the line as left.
-  std::string Classify(const std::string& strTag, std::string strLine = "rest\r\n") {
-    m_doc.ClassifyFilingTag(strTag, strLine, m_flags);
-    return strLine;
+  // Classifies the tag with the given remainder; returns what becomes of the remainder.
+  std::string Classify(const std::string& strTag, const std::string& strRest = "rest\r\n") {
+    return std::string(m_doc.ClassifyFilingTag(strTag, strRest, m_strRow, m_flags));
   }
   CAMFile m_doc;
+  CString m_strRow;
   FilingCopyFlags m_flags;
 };
 

@@ -335,16 +335,18 @@ template <typename Cursor>
 #ifdef QUORLIX_HAS_VECTOR_SCAN
 // ---- Rows in windows of 64 bytes ----
 //
-// The vector reader keeps ReadRow's rules with fewer steps. Only three kinds of
+// The vector reader keeps ReadRow's rules with fewer steps. Only two kinds of
 // byte outside tags stop it: the '<' of a tag that may match a rule (its second
-// and third bytes are those of a pattern: "TR", "TH", "TD", "BR" or "/T"), a ','
-// and the '&' of a digit reference. Every other tag is one that ReadRow reads and
+// and third bytes are those of a pattern: "TR", "TH", "TD", "BR" or "/T") and
+// the '&' of a digit reference. Every other tag is one that ReadRow reads and
 // forgets, and every other byte outside tags is stored or dropped by its class
-// alone; so the bytes between two stops are stored by one bit each. A window
+// alone, a comma too: the flags that decide whether it opens a quote change
+// only at tags, so the text between two stops opens one when it holds a comma.
+// So the bytes between two stops are stored by one bit each. A window
 // classifies 64 bytes (and sees the two after them): one bit per byte for its
-// stops, its text bytes (those stored between stops) and its '>'. The reader
-// goes from stop to stop by their bits, and stores the text bits between them:
-// a run of them at once, bits with gaps sixteen at a time.
+// stops, its text bytes (those stored between stops), its commas and its '>'.
+// The reader goes from stop to stop by their bits, and stores the text bits
+// between them: a run of them at once, bits with gaps sixteen at a time.
 //
 // Which bytes lie inside tags follows from the '<' and '>' alone, as in the row:
 // a tag runs from a '<' met outside tags to the next '>'. Seen as 64 bits with a
@@ -440,6 +442,7 @@ class RowWindow {
     std::uint64_t nStops = masks.nMarked & (~nInTag | nOpens);
     if (m_nLast - i < kWindowBytes) nStops |= ~std::uint64_t{0} << (m_nLast - i);
     const std::uint64_t nText = masks.nPlain & ~nInTag;
+    m_nCommas = masks.nComma & nText;
 
     m_pSource = pSource;
     m_bRoomy = bInInput && m_nLast + 1 - i >= 2 * kWindowBytes;
@@ -458,6 +461,7 @@ class RowWindow {
 
   std::uint32_t Base() const { return m_nBase; }
   std::uint64_t TextBits() const { return m_nText; }
+  std::uint64_t CommaBits() const { return m_nCommas; }
   std::uint64_t StopBits() const { return m_nStops; }
   std::uint64_t TagEndBits() const { return m_nTagEnds; }
   bool EndsInTag() const { return m_bEndsInTag; }
@@ -466,14 +470,15 @@ class RowWindow {
   bool IsRoomy() const { return m_bRoomy; }
 
  private:
-  // Four masks of a window: '<', '>', the bytes that are text unless inside a
-  // tag, and the stops unless inside a tag (the '<' of a rule's tag, ',' and the
-  // '&' of a digit reference).
+  // Five masks of a window: '<', '>', the bytes that are text unless inside a
+  // tag (commas among them), the stops unless inside a tag (the '<' of a rule's
+  // tag and the '&' of a digit reference), and ','.
   struct WindowMasks {
     std::uint64_t nLt = 0;
     std::uint64_t nGt = 0;
     std::uint64_t nPlain = 0;
     std::uint64_t nMarked = 0;
+    std::uint64_t nComma = 0;
   };
 
   QUORLIX_VECTOR_TARGET static std::size_t GatherVector(const unsigned char* p, unsigned nMask, unsigned char* pOut) {
@@ -513,12 +518,12 @@ class RowWindow {
           _mm_or_si128(_mm_or_si128(_mm_and_si128(Equals(vSecond, pSplats[kSplatT]), vAfterT),
                                     _mm_and_si128(Equals(vSecond, pSplats[kSplatB]), vThirdR)),
                        _mm_and_si128(Equals(vSecond, pSplats[kSplatSlash]), Equals(vThird, pSplats[kSplatT])));
-      const __m128i vCommaOrReference = _mm_or_si128(Equals(v, pSplats[kSplatComma]), vReference);
-      const __m128i vNotPlain = _mm_or_si128(_mm_or_si128(vLt, vGt), vCommaOrReference);
+      const __m128i vNotPlain = _mm_or_si128(_mm_or_si128(vLt, vGt), vReference);
       masks.nLt |= MaskOf(vLt) << k;
       masks.nGt |= MaskOf(vGt) << k;
       masks.nPlain |= (static_cast<std::uint64_t>(VectorLineScan::LineByteMask(v)) & ~MaskOf(vNotPlain)) << k;
-      masks.nMarked |= MaskOf(_mm_or_si128(_mm_and_si128(vLt, vRulePair), vCommaOrReference)) << k;
+      masks.nMarked |= MaskOf(_mm_or_si128(_mm_and_si128(vLt, vRulePair), vReference)) << k;
+      masks.nComma |= MaskOf(Equals(v, pSplats[kSplatComma])) << k;
     }
     return masks;
   }
@@ -555,15 +560,15 @@ class RowWindow {
           _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(Equals(vSecond, pSplats[kSplatT]), vAfterT),
                                           _mm256_and_si256(Equals(vSecond, pSplats[kSplatB]), vThirdR)),
                           _mm256_and_si256(Equals(vSecond, pSplats[kSplatSlash]), Equals(vThird, pSplats[kSplatT])));
-      const __m256i vCommaOrReference = _mm256_or_si256(Equals(v, pSplats[kSplatComma]), vReference);
-      const __m256i vNotPlain = _mm256_or_si256(_mm256_or_si256(vLt, vGt), vCommaOrReference);
+      const __m256i vNotPlain = _mm256_or_si256(_mm256_or_si256(vLt, vGt), vReference);
       // As in LineByteMask: 0x20-0x7E become the signed bytes below -33.
       const __m256i vLine = _mm256_cmpgt_epi8(SplatWide(pSplats[kSplatLineBound]),
                                               _mm256_add_epi8(v, SplatWide(pSplats[kSplatLineShift])));
       masks.nLt |= MaskOf(vLt) << k;
       masks.nGt |= MaskOf(vGt) << k;
       masks.nPlain |= MaskOf(_mm256_andnot_si256(vNotPlain, vLine)) << k;
-      masks.nMarked |= MaskOf(_mm256_or_si256(_mm256_and_si256(vLt, vRulePair), vCommaOrReference)) << k;
+      masks.nMarked |= MaskOf(_mm256_or_si256(_mm256_and_si256(vLt, vRulePair), vReference)) << k;
+      masks.nComma |= MaskOf(Equals(v, pSplats[kSplatComma])) << k;
     }
     return masks;
   }
@@ -573,6 +578,7 @@ class RowWindow {
   const ByteSplat* m_pSplats;
   std::uint32_t m_nBase = 0;
   std::uint64_t m_nText = 0;
+  std::uint64_t m_nCommas = 0;
   std::uint64_t m_nStops = 0;
   std::uint64_t m_nTagEnds = 0;
   bool m_bEndsInTag = false;
@@ -625,6 +631,20 @@ template <bool bWide>
   CellMark mark{nPos, j};
   bool bQuoted = false;
   bool bCellClosed = false;
+  // Text between two stops, where a comma opens the cell's quote as in ReadRow.
+  // Read again from its start behind the quote, the cell would give the bytes
+  // already stored once more (no cell tag lies between), so the quote goes in
+  // before them instead; a cell's first text has none before it.
+  const auto StoreCellText = [&](const RowWindow& window, std::uint64_t nText) {
+    if ((nText & window.CommaBits()) != 0 && !bQuoted && !bCellClosed) {
+      assert(j < nOutCapacity);
+      if (j != mark.nOut) std::memmove(pOut + mark.nOut + 1, pOut + mark.nOut, j - mark.nOut);
+      pOut[mark.nOut] = '"';
+      ++j;
+      bQuoted = true;
+    }
+    StoreText(window, nText);
+  };
   if (nPos > nLast) return false;
   RowWindow window(pIn, nLast);
   // Where the next window is made, and whether a tag is open there; one place
@@ -639,27 +659,13 @@ template <bool bWide>
     std::uint32_t nResume = 0;                    // where a new window is made after a digit reference; 0 for none
     for (std::uint64_t nStops = window.StopBits(); nStops != 0; nStops &= nStops - 1) {
       const auto nStop = static_cast<std::uint32_t>(__builtin_ctzll(nStops));
-      StoreText(window, nTextLeft & ((std::uint64_t{1} << nStop) - 1));
+      StoreCellText(window, nTextLeft & ((std::uint64_t{1} << nStop) - 1));
       nTextLeft &= ~std::uint64_t{1} << nStop;
 
       // A stop; one at nLast (its '>') or after it fails.
       const std::uint32_t i = nBase + nStop;
       if (i >= nLast) return false;
       const unsigned char ch = pIn[i];
-      if (ch == ',') {
-        if (!bQuoted && !bCellClosed) {
-          // The cell holds a comma. Read again from its start behind a quote, as
-          // ReadRow does, it would store the same bytes as before: no cell tag
-          // nor comma lies between. So the quote goes in before them instead.
-          assert(j < nOutCapacity);
-          std::memmove(pOut + mark.nOut + 1, pOut + mark.nOut, j - mark.nOut);
-          pOut[mark.nOut] = '"';
-          ++j;
-          bQuoted = true;
-        }
-        Store(',');
-        continue;
-      }
       if (ch == '&') {
         assert(IsDecimalDigit(pIn[i + 1]));
         // A digit reference, up to its ';' (never the '>' at nLast), vanishes.
@@ -687,7 +693,7 @@ template <bool bWide>
       continue;
     }
     // No stop left: the rest of the window's text, then the next window.
-    StoreText(window, nTextLeft);
+    StoreCellText(window, nTextLeft);
     nNext = nBase + RowWindow::kWindowBytes;
     bNextInTag = window.EndsInTag();
   }

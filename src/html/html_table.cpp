@@ -189,9 +189,11 @@ template <typename StoreFn>
       nPos = i;
       return true;
     case TableTag::kCellEnd:
-      if (bQuoted) Store('"');
-      bQuoted = false;
+      // The closing quote goes where the comma goes when there is none.
+      pOut[j] = '"';
+      j += bQuoted ? 1 : 0;
       Store(',');
+      bQuoted = false;
       bCellClosed = true;
       break;
     case TableTag::kRowStart:
@@ -343,10 +345,11 @@ template <typename Cursor>
 // alone, a comma too: the flags that decide whether it opens a quote change
 // only at tags, so the text between two stops opens one when it holds a comma.
 // So the bytes between two stops are stored by one bit each. A window
-// classifies 64 bytes (and sees the two after them): one bit per byte for its
-// stops, its text bytes (those stored between stops), its commas and its '>'.
-// The reader goes from stop to stop by their bits, and stores the text bits
-// between them: a run of them at once, bits with gaps sixteen at a time.
+// classifies 64 bytes (and sees the three after them): one bit per byte for its
+// stops, its text bytes (those stored between stops), its commas and its '>',
+// and for the stops of cell start and cell end tags, which most stops are. The
+// reader goes from stop to stop by their bits, and stores the text bits between
+// them: a run of them at once, bits with gaps sixteen at a time.
 //
 // Which bytes lie inside tags follows from the '<' and '>' alone, as in the row:
 // a tag runs from a '<' met outside tags to the next '>'. Seen as 64 bits with a
@@ -421,8 +424,8 @@ class RowWindow {
   // The wide form classifies 32 bytes a compare, the other 16.
   template <bool bWide>
   [[gnu::always_inline]] void Make(std::uint32_t i, bool bInTag) {
-    // A window of the input needs the two bytes after its last, at or before nLast.
-    const bool bInInput = m_nLast - i > kWindowBytes;
+    // A window of the input needs the three bytes after its last, at or before nLast.
+    const bool bInInput = m_nLast - i > kWindowBytes + 1;
     const unsigned char* pSource = m_pIn + i;
     if (!bInInput) {
       std::memset(m_tail, 0, sizeof m_tail);
@@ -443,6 +446,8 @@ class RowWindow {
     if (m_nLast - i < kWindowBytes) nStops |= ~std::uint64_t{0} << (m_nLast - i);
     const std::uint64_t nText = masks.nPlain & ~nInTag;
     m_nCommas = masks.nComma & nText;
+    m_nCellStarts = masks.nCellStart;
+    m_nCellEnds = masks.nCellEnd;
 
     m_pSource = pSource;
     m_bRoomy = bInInput && m_nLast + 1 - i >= 2 * kWindowBytes;
@@ -462,6 +467,9 @@ class RowWindow {
   std::uint32_t Base() const { return m_nBase; }
   std::uint64_t TextBits() const { return m_nText; }
   std::uint64_t CommaBits() const { return m_nCommas; }
+  // At a stop's bit: whether its tag is a cell start or a cell end tag.
+  std::uint64_t CellStartBits() const { return m_nCellStarts; }
+  std::uint64_t CellEndBits() const { return m_nCellEnds; }
   std::uint64_t StopBits() const { return m_nStops; }
   std::uint64_t TagEndBits() const { return m_nTagEnds; }
   bool EndsInTag() const { return m_bEndsInTag; }
@@ -470,15 +478,19 @@ class RowWindow {
   bool IsRoomy() const { return m_bRoomy; }
 
  private:
-  // Five masks of a window: '<', '>', the bytes that are text unless inside a
-  // tag (commas among them), the stops unless inside a tag (the '<' of a rule's
-  // tag and the '&' of a digit reference), and ','.
+  // The masks of a window: '<', '>', the bytes that are text unless inside a tag
+  // (commas among them), the stops unless inside a tag (the '<' of a rule's tag
+  // and the '&' of a digit reference), ',', and the bytes whose next bytes are
+  // those of a cell start tag's pattern ("TD", "TH") or of a cell end tag's
+  // ("/TD", "/TH"): at a stop, its tag's kind.
   struct WindowMasks {
     std::uint64_t nLt = 0;
     std::uint64_t nGt = 0;
     std::uint64_t nPlain = 0;
     std::uint64_t nMarked = 0;
     std::uint64_t nComma = 0;
+    std::uint64_t nCellStart = 0;
+    std::uint64_t nCellEnd = 0;
   };
 
   QUORLIX_VECTOR_TARGET static std::size_t GatherVector(const unsigned char* p, unsigned nMask, unsigned char* pOut) {
@@ -504,6 +516,7 @@ class RowWindow {
       const __m128i v = VectorHtmlScan::Load(pSource + k);
       const __m128i vSecond = VectorHtmlScan::Load(pSource + k + 1);
       const __m128i vThird = VectorHtmlScan::Load(pSource + k + 2);
+      const __m128i vFourth = VectorHtmlScan::Load(pSource + k + 3);
       const __m128i vLt = Equals(v, pSplats[kSplatLt]);
       const __m128i vGt = Equals(v, pSplats[kSplatGt]);
       // Adding 0x50 moves '0'-'9' to -128..-119, the signed bytes below -118, and
@@ -512,18 +525,21 @@ class RowWindow {
                                                 _mm_add_epi8(vSecond, SplatVector(pSplats[kSplatDigitShift])));
       const __m128i vReference = _mm_and_si128(Equals(v, pSplats[kSplatAmp]), vDigitNext);
       const __m128i vThirdR = Equals(vThird, pSplats[kSplatR]);
-      const __m128i vAfterT =
-          _mm_or_si128(_mm_or_si128(vThirdR, Equals(vThird, pSplats[kSplatH])), Equals(vThird, pSplats[kSplatD]));
-      const __m128i vRulePair =
-          _mm_or_si128(_mm_or_si128(_mm_and_si128(Equals(vSecond, pSplats[kSplatT]), vAfterT),
-                                    _mm_and_si128(Equals(vSecond, pSplats[kSplatB]), vThirdR)),
-                       _mm_and_si128(Equals(vSecond, pSplats[kSplatSlash]), Equals(vThird, pSplats[kSplatT])));
+      const __m128i vThirdCell = _mm_or_si128(Equals(vThird, pSplats[kSplatH]), Equals(vThird, pSplats[kSplatD]));
+      const __m128i vSecondT = Equals(vSecond, pSplats[kSplatT]);
+      const __m128i vEndThenT = _mm_and_si128(Equals(vSecond, pSplats[kSplatSlash]), Equals(vThird, pSplats[kSplatT]));
+      const __m128i vRulePair = _mm_or_si128(_mm_or_si128(_mm_and_si128(vSecondT, _mm_or_si128(vThirdR, vThirdCell)),
+                                                          _mm_and_si128(Equals(vSecond, pSplats[kSplatB]), vThirdR)),
+                                             vEndThenT);
+      const __m128i vFourthCell = _mm_or_si128(Equals(vFourth, pSplats[kSplatH]), Equals(vFourth, pSplats[kSplatD]));
       const __m128i vNotPlain = _mm_or_si128(_mm_or_si128(vLt, vGt), vReference);
       masks.nLt |= MaskOf(vLt) << k;
       masks.nGt |= MaskOf(vGt) << k;
       masks.nPlain |= (static_cast<std::uint64_t>(VectorLineScan::LineByteMask(v)) & ~MaskOf(vNotPlain)) << k;
       masks.nMarked |= MaskOf(_mm_or_si128(_mm_and_si128(vLt, vRulePair), vReference)) << k;
       masks.nComma |= MaskOf(Equals(v, pSplats[kSplatComma])) << k;
+      masks.nCellStart |= MaskOf(_mm_and_si128(vSecondT, vThirdCell)) << k;
+      masks.nCellEnd |= MaskOf(_mm_and_si128(vEndThenT, vFourthCell)) << k;
     }
     return masks;
   }
@@ -548,18 +564,22 @@ class RowWindow {
       const __m256i v = Load(pSource + k);
       const __m256i vSecond = Load(pSource + k + 1);
       const __m256i vThird = Load(pSource + k + 2);
+      const __m256i vFourth = Load(pSource + k + 3);
       const __m256i vLt = Equals(v, pSplats[kSplatLt]);
       const __m256i vGt = Equals(v, pSplats[kSplatGt]);
       const __m256i vDigitNext = _mm256_cmpgt_epi8(SplatWide(pSplats[kSplatDigitBound]),
                                                    _mm256_add_epi8(vSecond, SplatWide(pSplats[kSplatDigitShift])));
       const __m256i vReference = _mm256_and_si256(Equals(v, pSplats[kSplatAmp]), vDigitNext);
       const __m256i vThirdR = Equals(vThird, pSplats[kSplatR]);
-      const __m256i vAfterT =
-          _mm256_or_si256(_mm256_or_si256(vThirdR, Equals(vThird, pSplats[kSplatH])), Equals(vThird, pSplats[kSplatD]));
+      const __m256i vThirdCell = _mm256_or_si256(Equals(vThird, pSplats[kSplatH]), Equals(vThird, pSplats[kSplatD]));
+      const __m256i vSecondT = Equals(vSecond, pSplats[kSplatT]);
+      const __m256i vEndThenT =
+          _mm256_and_si256(Equals(vSecond, pSplats[kSplatSlash]), Equals(vThird, pSplats[kSplatT]));
       const __m256i vRulePair =
-          _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(Equals(vSecond, pSplats[kSplatT]), vAfterT),
+          _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(vSecondT, _mm256_or_si256(vThirdR, vThirdCell)),
                                           _mm256_and_si256(Equals(vSecond, pSplats[kSplatB]), vThirdR)),
-                          _mm256_and_si256(Equals(vSecond, pSplats[kSplatSlash]), Equals(vThird, pSplats[kSplatT])));
+                          vEndThenT);
+      const __m256i vFourthCell = _mm256_or_si256(Equals(vFourth, pSplats[kSplatH]), Equals(vFourth, pSplats[kSplatD]));
       const __m256i vNotPlain = _mm256_or_si256(_mm256_or_si256(vLt, vGt), vReference);
       // As in LineByteMask: 0x20-0x7E become the signed bytes below -33.
       const __m256i vLine = _mm256_cmpgt_epi8(SplatWide(pSplats[kSplatLineBound]),
@@ -569,6 +589,8 @@ class RowWindow {
       masks.nPlain |= MaskOf(_mm256_andnot_si256(vNotPlain, vLine)) << k;
       masks.nMarked |= MaskOf(_mm256_or_si256(_mm256_and_si256(vLt, vRulePair), vReference)) << k;
       masks.nComma |= MaskOf(Equals(v, pSplats[kSplatComma])) << k;
+      masks.nCellStart |= MaskOf(_mm256_and_si256(vSecondT, vThirdCell)) << k;
+      masks.nCellEnd |= MaskOf(_mm256_and_si256(vEndThenT, vFourthCell)) << k;
     }
     return masks;
   }
@@ -579,6 +601,8 @@ class RowWindow {
   std::uint32_t m_nBase = 0;
   std::uint64_t m_nText = 0;
   std::uint64_t m_nCommas = 0;
+  std::uint64_t m_nCellStarts = 0;
+  std::uint64_t m_nCellEnds = 0;
   std::uint64_t m_nStops = 0;
   std::uint64_t m_nTagEnds = 0;
   bool m_bEndsInTag = false;
@@ -636,13 +660,21 @@ template <bool bWide>
   // already stored once more (no cell tag lies between), so the quote goes in
   // before them instead; a cell's first text has none before it.
   const auto StoreCellText = [&](const RowWindow& window, std::uint64_t nText) {
-    if ((nText & window.CommaBits()) != 0 && !bQuoted && !bCellClosed) {
+    if (nText == 0) return;
+    // Whether a cell holds a comma follows no pattern a branch could learn, so
+    // the quote is stored at j either way and kept only when it opens; the text
+    // goes there next when it does not.
+    const bool bOpens = ((nText & window.CommaBits()) != 0) & !bQuoted & !bCellClosed;
+    if (bOpens & (j != mark.nOut)) {
       assert(j < nOutCapacity);
-      if (j != mark.nOut) std::memmove(pOut + mark.nOut + 1, pOut + mark.nOut, j - mark.nOut);
+      std::memmove(pOut + mark.nOut + 1, pOut + mark.nOut, j - mark.nOut);
       pOut[mark.nOut] = '"';
       ++j;
-      bQuoted = true;
+    } else {
+      Store('"');
+      j -= bOpens ? 0 : 1;
     }
+    bQuoted = bQuoted | bOpens;
     StoreText(window, nText);
   };
   if (nPos > nLast) return false;
@@ -683,8 +715,14 @@ template <bool bWide>
         while (pIn[nGt] != '>') ++nGt;
       // A stop's tag has a second and a third byte of a pattern, neither a '>'.
       assert(nGt - i >= 3);
-      if (TakeRowTag(TagInsideRowAt(pIn + i, nGt - i), i, nGt, pOut, j, mark, bQuoted, bCellClosed, nOut, nPos, Store))
-        return true;
+      // Cell tags, most of a row's, are known by their bits; the others are looked up.
+      const std::uint64_t nStopBit = nStops & (0 - nStops);
+      const auto Take = [&](TableTag tag) {
+        return TakeRowTag(tag, i, nGt, pOut, j, mark, bQuoted, bCellClosed, nOut, nPos, Store);
+      };
+      if ((window.CellEndBits() & nStopBit) != 0) Take(TableTag::kCellEnd);
+      else if ((window.CellStartBits() & nStopBit) != 0) Take(TableTag::kCellStart);
+      else if (Take(TagInsideRowAt(pIn + i, nGt - i))) return true;
       if (nGt == nLast) return false;
     }
     if (nResume != 0) {

@@ -127,16 +127,26 @@ static_assert([] {
   return true;
 }());
 
-// What the tag of nSize >= 3 bytes at p does inside a row, as TagInsideRow
-// says; p[3] may be read (it is the tag's '>' when nSize is 3).
-[[gnu::always_inline]] inline TableTag TagInsideRowAt(const unsigned char* p, std::uint32_t nSize) {
+// The rule of the tag of nSize >= 3 bytes at p, as FindTableTagRule finds it;
+// p[3] may be read (it is the tag's '>' when nSize is 3).
+[[gnu::always_inline]] inline const TableTagRule* FindTableTagRuleAt(const unsigned char* p, std::uint32_t nSize) {
   const unsigned nRules = kRulesBySecondByte[p[1]] & kRulesByThirdByte[p[2]] & kRulesByFourthByte[p[3]];
-  if (nRules == 0) return TableTag::kOther;
+  if (nRules == 0) return nullptr;
   const TableTagRule& rule = kTableTagRules[__builtin_ctz(nRules)];
-  if (nSize < rule.pattern.size()) return TableTag::kOther;
+  if (nSize < rule.pattern.size()) return nullptr;
   for (std::size_t k = 4; k < rule.pattern.size(); ++k)
-    if (p[k] != static_cast<unsigned char>(rule.pattern[k])) return TableTag::kOther;
-  return rule.insideRow;
+    if (p[k] != static_cast<unsigned char>(rule.pattern[k])) return nullptr;
+  return &rule;
+}
+
+[[gnu::always_inline]] inline TableTag TagBetweenRowsAt(const unsigned char* p, std::uint32_t nSize) {
+  const TableTagRule* const rule = FindTableTagRuleAt(p, nSize);
+  return rule ? rule->betweenRows : TableTag::kOther;
+}
+
+[[gnu::always_inline]] inline TableTag TagInsideRowAt(const unsigned char* p, std::uint32_t nSize) {
+  const TableTagRule* const rule = FindTableTagRuleAt(p, nSize);
+  return rule ? rule->insideRow : TableTag::kOther;
 }
 
 [[gnu::always_inline]] inline TableTag TagBetweenRows(std::string_view tag) {
@@ -157,8 +167,9 @@ struct CellMark {
 };
 
 // A table tag met inside a row at i, its '>' at nGt, applied to the row built so
-// far in pOut up to j: true when it ends the row, with nOut and nPos set to the
-// row's end in the output and to where reading goes on. Both row readers share it.
+// far in pOut up to j (from nOut on): true when it ends the row, with nOut and
+// nPos set to the row's end in the output and to where reading goes on. The row
+// reader and the windowed table reader share it.
 template <typename StoreFn>
 [[gnu::always_inline]] inline bool TakeRowTag(TableTag tag, std::uint32_t i, std::uint32_t nGt, unsigned char* pOut,
                                               std::uint32_t& j, CellMark& mark, bool& bQuoted, bool& bCellClosed,
@@ -203,50 +214,6 @@ template <typename StoreFn>
 }
 
 }  // namespace
-
-// ---- Table ----
-
-int CAMFile::ConvertTable(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos) {
-  try {
-    HtmlScan scan{pIn, m_nBodyEnd, nPos};
-    std::uint32_t j = nOut;
-    if (!scan.Take()) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
-    for (;;) {
-      if (scan.ch == '>' && !scan.Take()) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
-
-      // Text outside rows (blanks, a caption's text) goes straight to the output.
-      while (scan.ch != '<' && scan.ch != '>') {
-        const TextByte kind = kTableTextBytes[scan.ch];
-        if (kind == TextByte::kAmpersand && scan.AtDigitReference()) {
-          if (!scan.SkipDigitReference()) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
-          continue;
-        }
-        if (kind != TextByte::kDropped) pOut[j++] = scan.ch;
-        if (!scan.Take()) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
-      }
-
-      if (scan.ch != '<') continue;
-      std::string_view tag;
-      if (!scan.CollectClosedTag(tag)) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
-      const TableTag tableTag = TagBetweenRows(tag);
-      if (tableTag == TableTag::kRowStart) {
-        nOut = j;
-        const int nRowStatus = ConvertRow(pIn, pOut, nOut, scan.p);
-        if (nRowStatus != QUORLIX_OK) return m_nStatus = nRowStatus;
-        j = nOut;
-        if (!scan.Take()) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
-      } else if (tableTag == TableTag::kTableEnd) {
-        pOut[j++] = '\r';
-        pOut[j++] = '\n';
-        nOut = j;
-        nPos = scan.p;
-        return QUORLIX_OK;
-      }
-    }
-  } catch (const std::bad_alloc&) {
-    return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
-  }
-}
 
 // ---- Row ----
 
@@ -411,14 +378,14 @@ const ByteSplat* OpaqueSplats() {
 }
 // clang-format on
 
-class RowWindow {
+class TableWindow {
  public:
   static constexpr std::uint32_t kWindowBytes = 64;
   // Runs of text are copied in pieces of 32 bytes; the copy of the window near
   // nLast has room for one past its end.
   static constexpr std::uint32_t kTextPieceBytes = 32;
 
-  RowWindow(const unsigned char* pIn, std::uint32_t nLast) : m_pIn(pIn), m_nLast(nLast), m_pSplats(OpaqueSplats()) {}
+  TableWindow(const unsigned char* pIn, std::uint32_t nLast) : m_pIn(pIn), m_nLast(nLast), m_pSplats(OpaqueSplats()) {}
 
   // Makes the window at i <= nLast; bInTag says whether a tag is open before i.
   // The wide form classifies 32 bytes a compare, the other 16.
@@ -611,12 +578,18 @@ class RowWindow {
   alignas(16) unsigned char m_tail[kWindowBytes + kTextPieceBytes];
 };
 
-// ReadRow's rules from stop to stop; see RowWindow. Inlined into one function
-// per form of the windows, without target options of its own.
+// The table's rules, those of ConvertTable between rows and of ReadRow inside
+// them, from stop to stop; see TableWindow. Between rows the text is stored as
+// in a row, but no comma opens a quote (as after a cell end), and a row start
+// tag opens a row where ConvertTable would hand the reading to ReadRow. Gives
+// QUORLIX_OK with nOut and nPos set past the table, or the status of the step
+// that failed: a row's own steps fail as the row, the others as the table.
+// Inlined into one function per form of the windows, without target options of
+// its own.
 template <bool bWide>
-[[gnu::always_inline]] inline bool ReadRowInWindows(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
-                                                    std::uint32_t nOutCapacity, std::uint32_t& nOut,
-                                                    std::uint32_t& nPos) {
+[[gnu::always_inline]] inline int ReadTableInWindows(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
+                                                     std::uint32_t nOutCapacity, std::uint32_t& nOut,
+                                                     std::uint32_t& nPos) {
   assert(pIn[nLast] == '>');
   std::uint32_t j = nOut;
   const auto Store = [&](unsigned char b) {
@@ -626,20 +599,20 @@ template <bool bWide>
   // Stores the window's text bytes that the bits of nText select: a run at once,
   // in whole pieces where both sides have room for them, and bits that leave
   // gaps sixteen at a time, gathered in order.
-  const auto StoreText = [&](const RowWindow& window, std::uint64_t nText) {
-    if (nText == 0) return;
+  const auto StoreText = [&](const TableWindow& window, std::uint64_t nText) {
+    assert(nText != 0);
     const auto nFirst = static_cast<std::uint32_t>(__builtin_ctzll(nText));
     const auto nEnd = static_cast<std::uint32_t>(64 - __builtin_clzll(nText));
-    const bool bRoomy = window.IsRoomy() && nOutCapacity - j >= RowWindow::kWindowBytes;
+    const bool bRoomy = window.IsRoomy() && nOutCapacity - j >= TableWindow::kWindowBytes;
     const std::uint64_t nFromFirst = nText >> nFirst;
     if ((nFromFirst & (nFromFirst + 1)) == 0) {
       const std::uint32_t nRun = nEnd - nFirst;
       const unsigned char* const pRun = window.Source() + nFirst;
       if (bRoomy) {
-        std::memcpy(pOut + j, pRun, RowWindow::kTextPieceBytes);
-        if (nRun > RowWindow::kTextPieceBytes)
-          std::memcpy(pOut + j + RowWindow::kTextPieceBytes, pRun + RowWindow::kTextPieceBytes,
-                      RowWindow::kTextPieceBytes);
+        std::memcpy(pOut + j, pRun, TableWindow::kTextPieceBytes);
+        if (nRun > TableWindow::kTextPieceBytes)
+          std::memcpy(pOut + j + TableWindow::kTextPieceBytes, pRun + TableWindow::kTextPieceBytes,
+                      TableWindow::kTextPieceBytes);
       } else {
         std::memcpy(pOut + j, pRun, nRun);
       }
@@ -647,19 +620,22 @@ template <bool bWide>
     } else if (bRoomy) {
       for (std::uint32_t k = nFirst & ~15u; k < nEnd; k += 16)
         j += static_cast<std::uint32_t>(
-            RowWindow::Gather<bWide>(window.Source() + k, static_cast<unsigned>(nText >> k) & 0xFFFF, pOut + j));
+            TableWindow::Gather<bWide>(window.Source() + k, static_cast<unsigned>(nText >> k) & 0xFFFF, pOut + j));
     } else {
       for (std::uint64_t nLeft = nText; nLeft != 0; nLeft &= nLeft - 1) Store(window.Source()[__builtin_ctzll(nLeft)]);
     }
   };
+  // The row being read, if any: its first byte in the output, and its cell's mark and flags.
+  bool bInRow = false;
+  std::uint32_t nRowOut = j;
   CellMark mark{nPos, j};
   bool bQuoted = false;
-  bool bCellClosed = false;
+  bool bCellClosed = true;
   // Text between two stops, where a comma opens the cell's quote as in ReadRow.
   // Read again from its start behind the quote, the cell would give the bytes
   // already stored once more (no cell tag lies between), so the quote goes in
   // before them instead; a cell's first text has none before it.
-  const auto StoreCellText = [&](const RowWindow& window, std::uint64_t nText) {
+  const auto StoreCellText = [&](const TableWindow& window, std::uint64_t nText) {
     if (nText == 0) return;
     // Whether a cell holds a comma follows no pattern a branch could learn, so
     // the quote is stored at j either way and kept only when it opens; the text
@@ -677,8 +653,17 @@ template <bool bWide>
     bQuoted = bQuoted | bOpens;
     StoreText(window, nText);
   };
-  if (nPos > nLast) return false;
-  RowWindow window(pIn, nLast);
+  const auto Failed = [&] { return bInRow ? QUORLIX_HTML_ROW_FAILED : QUORLIX_HTML_TABLE_FAILED; };
+  // The table end tag's own CR LF, after a row's when it ends one.
+  const auto EndTable = [&](std::uint32_t nGt) {
+    Store('\r');
+    Store('\n');
+    nOut = j;
+    nPos = nGt + 1;
+    return QUORLIX_OK;
+  };
+  if (nPos > nLast) return QUORLIX_HTML_TABLE_FAILED;
+  TableWindow window(pIn, nLast);
   // Where the next window is made, and whether a tag is open there; one place
   // makes every window.
   std::uint32_t nNext = nPos;
@@ -696,34 +681,54 @@ template <bool bWide>
 
       // A stop; one at nLast (its '>') or after it fails.
       const std::uint32_t i = nBase + nStop;
-      if (i >= nLast) return false;
+      if (i >= nLast) return Failed();
       const unsigned char ch = pIn[i];
       if (ch == '&') {
         assert(IsDecimalDigit(pIn[i + 1]));
         // A digit reference, up to its ';' (never the '>' at nLast), vanishes.
         const void* pSemicolon = std::memchr(pIn + i + 2, ';', nLast - i - 1);
-        if (!pSemicolon) return false;
+        if (!pSemicolon) return Failed();
         nResume = static_cast<std::uint32_t>(static_cast<const unsigned char*>(pSemicolon) - pIn) + 1;
         break;
       }
       assert(ch == '<');
       // The tag ends at the window's next '>', or past the window, never past nLast.
       const std::uint64_t nEnds = window.TagEndBits() >> nStop;
-      std::uint32_t nGt = nBase + RowWindow::kWindowBytes;
+      std::uint32_t nGt = nBase + TableWindow::kWindowBytes;
       if (nEnds != 0) nGt = i + static_cast<std::uint32_t>(__builtin_ctzll(nEnds));
       else
         while (pIn[nGt] != '>') ++nGt;
       // A stop's tag has a second and a third byte of a pattern, neither a '>'.
       assert(nGt - i >= 3);
-      // Cell tags, most of a row's, are known by their bits; the others are looked up.
-      const std::uint64_t nStopBit = nStops & (0 - nStops);
-      const auto Take = [&](TableTag tag) {
-        return TakeRowTag(tag, i, nGt, pOut, j, mark, bQuoted, bCellClosed, nOut, nPos, Store);
-      };
-      if ((window.CellEndBits() & nStopBit) != 0) Take(TableTag::kCellEnd);
-      else if ((window.CellStartBits() & nStopBit) != 0) Take(TableTag::kCellStart);
-      else if (Take(TagInsideRowAt(pIn + i, nGt - i))) return true;
-      if (nGt == nLast) return false;
+      if (bInRow) {
+        // Cell tags, most of a row's, are known by their bits; the others are looked up.
+        const std::uint64_t nStopBit = nStops & (0 - nStops);
+        std::uint32_t nRowNext = 0;
+        const auto Take = [&](TableTag tag) {
+          return TakeRowTag(tag, i, nGt, pOut, j, mark, bQuoted, bCellClosed, nRowOut, nRowNext, Store);
+        };
+        if ((window.CellEndBits() & nStopBit) != 0) {
+          Take(TableTag::kCellEnd);
+        } else if ((window.CellStartBits() & nStopBit) != 0) {
+          Take(TableTag::kCellStart);
+        } else if (const TableTag tag = TagInsideRowAt(pIn + i, nGt - i); Take(tag)) {
+          if (tag == TableTag::kTableEnd) return EndTable(nGt);
+          bInRow = false;
+          bCellClosed = true;
+        }
+      } else {
+        const TableTag tag = TagBetweenRowsAt(pIn + i, nGt - i);
+        if (tag == TableTag::kTableEnd) return EndTable(nGt);
+        if (tag == TableTag::kRowStart) {
+          bInRow = true;
+          nRowOut = j;
+          mark = {nGt + 1, j};
+          bQuoted = false;
+          bCellClosed = false;
+        }
+      }
+      // On to the byte after the '>', which must not be the body end's.
+      if (nGt == nLast) return Failed();
     }
     if (nResume != 0) {
       nNext = nResume;
@@ -732,38 +737,76 @@ template <bool bWide>
     }
     // No stop left: the rest of the window's text, then the next window.
     StoreCellText(window, nTextLeft);
-    nNext = nBase + RowWindow::kWindowBytes;
+    nNext = nBase + TableWindow::kWindowBytes;
     bNextInTag = window.EndsInTag();
   }
 }
-QUORLIX_VECTOR_TARGET bool ReadRowVector(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
-                                         std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos) {
-  return ReadRowInWindows<false>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
+QUORLIX_VECTOR_TARGET int ReadTableVector(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
+                                          std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos) {
+  return ReadTableInWindows<false>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
 }
-QUORLIX_WIDE_TARGET bool ReadRowWide(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
-                                     std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos) {
-  return ReadRowInWindows<true>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
-}
-#else
-bool ReadRowVector(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut, std::uint32_t nOutCapacity,
-                   std::uint32_t& nOut, std::uint32_t& nPos) {
-  return ReadRow<VectorCursor<false, true>>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
-}
-bool ReadRowWide(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut, std::uint32_t nOutCapacity,
-                 std::uint32_t& nOut, std::uint32_t& nPos) {
-  return ReadRowVector(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
+QUORLIX_WIDE_TARGET int ReadTableWide(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
+                                      std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos) {
+  return ReadTableInWindows<true>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
 }
 #endif
-bool ReadRowPortable(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut, std::uint32_t nOutCapacity,
-                     std::uint32_t& nOut, std::uint32_t& nPos) {
-  return ReadRow<PortableCursor<false, true>>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
-}
 
 }  // namespace
 
 int CAMFile::ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos) {
-  const bool bRead = IsWideScanEnabled()     ? ReadRowWide(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos)
-                     : IsVectorScanEnabled() ? ReadRowVector(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos)
-                                             : ReadRowPortable(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos);
+  const bool bRead = ReadRow<PortableCursor<false, true>>(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos);
   return bRead ? QUORLIX_OK : m_nStatus = QUORLIX_HTML_ROW_FAILED;
+}
+
+// ---- Table ----
+
+// The vector forms read the whole table in windows; the portable one reads it
+// here, handing each row to ConvertRow.
+int CAMFile::ConvertTable(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos) {
+#ifdef QUORLIX_HAS_VECTOR_SCAN
+  if (IsVectorScanEnabled()) {
+    const int nStatus = IsWideScanEnabled() ? ReadTableWide(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos)
+                                            : ReadTableVector(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos);
+    return nStatus == QUORLIX_OK ? QUORLIX_OK : m_nStatus = nStatus;
+  }
+#endif
+  try {
+    HtmlScan scan{pIn, m_nBodyEnd, nPos};
+    std::uint32_t j = nOut;
+    if (!scan.Take()) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
+    for (;;) {
+      if (scan.ch == '>' && !scan.Take()) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
+
+      // Text outside rows (blanks, a caption's text) goes straight to the output.
+      while (scan.ch != '<' && scan.ch != '>') {
+        const TextByte kind = kTableTextBytes[scan.ch];
+        if (kind == TextByte::kAmpersand && scan.AtDigitReference()) {
+          if (!scan.SkipDigitReference()) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
+          continue;
+        }
+        if (kind != TextByte::kDropped) pOut[j++] = scan.ch;
+        if (!scan.Take()) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
+      }
+
+      if (scan.ch != '<') continue;
+      std::string_view tag;
+      if (!scan.CollectClosedTag(tag)) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
+      const TableTag tableTag = TagBetweenRows(tag);
+      if (tableTag == TableTag::kRowStart) {
+        nOut = j;
+        const int nRowStatus = ConvertRow(pIn, pOut, nOut, scan.p);
+        if (nRowStatus != QUORLIX_OK) return m_nStatus = nRowStatus;
+        j = nOut;
+        if (!scan.Take()) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
+      } else if (tableTag == TableTag::kTableEnd) {
+        pOut[j++] = '\r';
+        pOut[j++] = '\n';
+        nOut = j;
+        nPos = scan.p;
+        return QUORLIX_OK;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
+  }
 }

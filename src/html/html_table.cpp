@@ -302,21 +302,22 @@ template <typename Cursor>
 }
 
 #ifdef QUORLIX_HAS_VECTOR_SCAN
-// ---- Rows in windows of 64 bytes ----
+// ---- Tables in windows of 64 bytes ----
 //
-// The vector reader keeps ReadRow's rules with fewer steps. Only two kinds of
-// byte outside tags stop it: the '<' of a tag that may match a rule (its second
-// and third bytes are those of a pattern: "TR", "TH", "TD", "BR" or "/T") and
-// the '&' of a digit reference. Every other tag is one that ReadRow reads and
-// forgets, and every other byte outside tags is stored or dropped by its class
-// alone, a comma too: the flags that decide whether it opens a quote change
-// only at tags, so the text between two stops opens one when it holds a comma.
-// So the bytes between two stops are stored by one bit each. A window
-// classifies 64 bytes (and sees the three after them): one bit per byte for its
-// stops, its text bytes (those stored between stops), its commas and its '>',
-// and for the stops of cell start and cell end tags, which most stops are. The
-// reader goes from stop to stop by their bits, and stores the text bits between
-// them: a run of them at once, bits with gaps sixteen at a time.
+// The vector reader keeps the table's rules (ConvertTable's between rows,
+// ReadRow's inside them) with fewer steps. Only two kinds of byte outside tags
+// stop it: the '<' of a tag that may match a rule (its second and third bytes
+// are those of a pattern: "TR", "TH", "TD", "BR" or "/T") and the '&' of a
+// digit reference. Every other tag is one that the table reads and forgets, and
+// every other byte outside tags is stored or dropped by its class alone, a
+// comma too: the flags that decide whether it opens a quote change only at
+// tags, so the text between two stops opens one when it holds a comma. So the
+// bytes between two stops are stored by one bit each. A window classifies 64
+// bytes (and sees the three after them): one bit per byte for its stops, its
+// text bytes (those stored between stops), its commas and its '>', and for the
+// stops of cell start and cell end tags, which most stops are. The reader goes
+// from stop to stop by their bits, and stores the text bits between them: a
+// run of them at once, bits with gaps sixteen at a time.
 //
 // Which bytes lie inside tags follows from the '<' and '>' alone, as in the row:
 // a tag runs from a '<' met outside tags to the next '>'. Seen as 64 bits with a
@@ -330,8 +331,9 @@ template <typename Cursor>
 // reader makes a new window after it.
 //
 // Near nLast the window is made from a copy padded with zeros and marks every
-// place from nLast on as a stop: each step that reaches nLast, where ReadRow
-// fails, stops there.
+// place from nLast on as a stop: each step that reaches nLast, where the table
+// or row fails, stops there.
+//
 // The bytes the windows are compared with, each 32 times in memory, so that a
 // compare reads its operand there instead of spreading it into a register for
 // every window. The compiler would do that again if it saw the bytes: the table

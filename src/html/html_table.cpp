@@ -585,13 +585,14 @@ class TableWindow {
 // in a row, but no comma opens a quote (as after a cell end), and a row start
 // tag opens a row where ConvertTable would hand the reading to ReadRow. Gives
 // QUORLIX_OK with nOut and nPos set past the table, or the status of the step
-// that failed: a row's own steps fail as the row, the others as the table.
+// that failed: a row's own steps fail as the row, the others as the table. The
+// input before each window is passed to release.
 // Inlined into one function per form of the windows, without target options of
 // its own.
 template <bool bWide>
 [[gnu::always_inline]] inline int ReadTableInWindows(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
                                                      std::uint32_t nOutCapacity, std::uint32_t& nOut,
-                                                     std::uint32_t& nPos) {
+                                                     std::uint32_t& nPos, InputRelease& release) {
   assert(pIn[nLast] == '>');
   std::uint32_t j = nOut;
   const auto Store = [&](unsigned char b) {
@@ -672,6 +673,7 @@ template <bool bWide>
   bool bNextInTag = false;
 
   for (;;) {
+    release.Passed(nNext);
     window.template Make<bWide>(nNext, bNextInTag);
     const std::uint32_t nBase = window.Base();
     std::uint64_t nTextLeft = window.TextBits();  // not yet stored
@@ -744,12 +746,14 @@ template <bool bWide>
   }
 }
 QUORLIX_VECTOR_TARGET int ReadTableVector(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
-                                          std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos) {
-  return ReadTableInWindows<false>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
+                                          std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos,
+                                          InputRelease& release) {
+  return ReadTableInWindows<false>(pIn, nLast, pOut, nOutCapacity, nOut, nPos, release);
 }
 QUORLIX_WIDE_TARGET int ReadTableWide(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
-                                      std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos) {
-  return ReadTableInWindows<true>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
+                                      std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos,
+                                      InputRelease& release) {
+  return ReadTableInWindows<true>(pIn, nLast, pOut, nOutCapacity, nOut, nPos, release);
 }
 #endif
 
@@ -764,11 +768,12 @@ int CAMFile::ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint
 
 // The vector forms read the whole table in windows; the portable one reads it
 // here, handing each row to ConvertRow.
-int CAMFile::ConvertTable(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos) {
+int CAMFile::ConvertTable(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos,
+                          InputRelease& release) {
 #ifdef QUORLIX_HAS_VECTOR_SCAN
   if (IsVectorScanEnabled()) {
-    const int nStatus = IsWideScanEnabled() ? ReadTableWide(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos)
-                                            : ReadTableVector(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos);
+    const int nStatus = IsWideScanEnabled() ? ReadTableWide(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos, release)
+                                            : ReadTableVector(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos, release);
     return nStatus == QUORLIX_OK ? QUORLIX_OK : m_nStatus = nStatus;
   }
 #endif
@@ -795,6 +800,7 @@ int CAMFile::ConvertTable(const unsigned char* pIn, unsigned char* pOut, std::ui
       if (!scan.CollectClosedTag(tag)) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
       const TableTag tableTag = TagBetweenRows(tag);
       if (tableTag == TableTag::kRowStart) {
+        release.Passed(scan.p);
         nOut = j;
         const int nRowStatus = ConvertRow(pIn, pOut, nOut, scan.p);
         if (nRowStatus != QUORLIX_OK) return m_nStatus = nRowStatus;

@@ -14,3 +14,7 @@ ByteBuffer AllocateByteBuffer(std::size_t nBytes);
 // The same for a buffer that may be filled in part only: its pages are mapped as
 // they are first written, a huge page at a time where the system can.
 ByteBuffer AllocateSparseByteBuffer(std::size_t nBytes);
+
+// Gives the memory pages that lie wholly inside the nBytes at p back to the
+// system, where it can take them: their bytes must not be read again.
+void ReleaseBufferPages(unsigned char* p, std::size_t nBytes) noexcept;

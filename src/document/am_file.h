@@ -18,6 +18,7 @@
 #include "quorlix.h"
 
 class CReadAhead;
+class InputRelease;
 struct FilingCopyFlags;
 struct FilingStream;
 
@@ -115,7 +116,8 @@ class CAMFile : public CObject {
   int LoadHtmlInput();
   int ConvertHtml();
   int RenderBody();
-  int ConvertTable(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos);
+  int ConvertTable(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos,
+                   InputRelease& release);
   int ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos);
 
   // ---- Filing decoder ----

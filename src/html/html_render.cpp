@@ -25,23 +25,27 @@ namespace {
 // while i < nBodyEnd - 1: the byte before the body end's '>' ends every run
 // unhandled, and what is left then is dropped. A tag is collected up to its '>',
 // or, when none stands before the body end, cut off before the byte before it.
+// The input before each tag and stretch of text is passed to the release, and
+// tables pass it on.
 template <typename Cursor>
 [[gnu::always_inline]] inline int RenderBodyWith(CAMFile& doc, unsigned char* pOut, std::uint32_t nOutCapacity,
                                                  std::uint32_t& nOut) {
   const unsigned char* const pIn = doc.m_pInBuf.get();
+  InputRelease release(doc.m_pInBuf.get());
   const std::uint32_t nBodyEnd = doc.m_nBodyEnd;
   const bool bTablesOnly = doc.m_bTablesOnly == 1;
   std::uint32_t j = nOut;
   std::uint32_t i = doc.m_nBodyStart;
   Cursor cursor(pIn, nBodyEnd);
   while (i + 1 < nBodyEnd) {
+    release.Passed(i);
     if (pIn[i] == '<') {
       const std::uint32_t nFound = cursor.NextTagEnd(i + 1);
       const std::uint32_t nStop = nFound < nBodyEnd ? nFound : nBodyEnd - 1;
       const std::string_view tag(reinterpret_cast<const char*>(pIn) + i, nStop - i);
       std::uint32_t nPos = nStop + 1;
       if (TagBeginsWith(tag, "<TABLE")) {
-        const int nTableStatus = doc.ConvertTable(pIn, pOut, j, nPos);
+        const int nTableStatus = doc.ConvertTable(pIn, pOut, j, nPos, release);
         if (nTableStatus != QUORLIX_OK) return nTableStatus;
       }
       // The byte after the tag; after a table that ended on the body end's '>' the loop ends.

@@ -11,6 +11,7 @@
 
 #include "document/byte_filter.h"
 #include "document/line_scan.h"
+#include "platform/byte_buffer.h"
 #include "platform/platform_string.h"
 
 // What a text run does with a byte.
@@ -329,6 +330,27 @@ struct HtmlBodyTags {
 };
 bool FindHtmlBodyTags(const unsigned char* pIn, std::uint32_t nLen, std::string_view startPattern,
                       std::string_view endPattern, HtmlBodyTags& tags);
+
+// The input up to the read position, given back to the system as the rendering
+// passes it, 4 MiB at a time: the output grows no faster than the input is read,
+// so the two together stay near the input's size. Nothing before a position
+// passed is read again.
+class InputRelease {
+ public:
+  explicit InputRelease(unsigned char* pIn) : m_pIn(pIn) {}
+
+  void Passed(std::uint32_t nPos) {
+    if (nPos - m_nReleased < kReleaseStepBytes) return;
+    // The whole stretch before nPos: the pages cut at the last release's end go now.
+    ReleaseBufferPages(m_pIn, nPos);
+    m_nReleased = nPos;
+  }
+
+ private:
+  static constexpr std::uint32_t kReleaseStepBytes = std::uint32_t{4} << 20;
+  unsigned char* m_pIn;
+  std::uint32_t m_nReleased = 0;
+};
 
 // The read position of a table between its rows (the row and body loops keep an
 // index of their own): ch is the byte just taken, p the next one to take. No byte

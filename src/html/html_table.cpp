@@ -127,16 +127,26 @@ static_assert([] {
   return true;
 }());
 
-// What the tag of nSize >= 3 bytes at p does inside a row, as TagInsideRow
-// says; p[3] may be read (it is the tag's '>' when nSize is 3).
-[[gnu::always_inline]] inline TableTag TagInsideRowAt(const unsigned char* p, std::uint32_t nSize) {
+// The rule of the tag of nSize >= 3 bytes at p, as FindTableTagRule finds it;
+// p[3] may be read (it is the tag's '>' when nSize is 3).
+[[gnu::always_inline]] inline const TableTagRule* FindTableTagRuleAt(const unsigned char* p, std::uint32_t nSize) {
   const unsigned nRules = kRulesBySecondByte[p[1]] & kRulesByThirdByte[p[2]] & kRulesByFourthByte[p[3]];
-  if (nRules == 0) return TableTag::kOther;
+  if (nRules == 0) return nullptr;
   const TableTagRule& rule = kTableTagRules[__builtin_ctz(nRules)];
-  if (nSize < rule.pattern.size()) return TableTag::kOther;
+  if (nSize < rule.pattern.size()) return nullptr;
   for (std::size_t k = 4; k < rule.pattern.size(); ++k)
-    if (p[k] != static_cast<unsigned char>(rule.pattern[k])) return TableTag::kOther;
-  return rule.insideRow;
+    if (p[k] != static_cast<unsigned char>(rule.pattern[k])) return nullptr;
+  return &rule;
+}
+
+[[gnu::always_inline]] inline TableTag TagBetweenRowsAt(const unsigned char* p, std::uint32_t nSize) {
+  const TableTagRule* const rule = FindTableTagRuleAt(p, nSize);
+  return rule ? rule->betweenRows : TableTag::kOther;
+}
+
+[[gnu::always_inline]] inline TableTag TagInsideRowAt(const unsigned char* p, std::uint32_t nSize) {
+  const TableTagRule* const rule = FindTableTagRuleAt(p, nSize);
+  return rule ? rule->insideRow : TableTag::kOther;
 }
 
 [[gnu::always_inline]] inline TableTag TagBetweenRows(std::string_view tag) {
@@ -157,8 +167,9 @@ struct CellMark {
 };
 
 // A table tag met inside a row at i, its '>' at nGt, applied to the row built so
-// far in pOut up to j: true when it ends the row, with nOut and nPos set to the
-// row's end in the output and to where reading goes on. Both row readers share it.
+// far in pOut up to j (from nOut on): true when it ends the row, with nOut and
+// nPos set to the row's end in the output and to where reading goes on. The row
+// reader and the windowed table reader share it.
 template <typename StoreFn>
 [[gnu::always_inline]] inline bool TakeRowTag(TableTag tag, std::uint32_t i, std::uint32_t nGt, unsigned char* pOut,
                                               std::uint32_t& j, CellMark& mark, bool& bQuoted, bool& bCellClosed,
@@ -189,9 +200,11 @@ template <typename StoreFn>
       nPos = i;
       return true;
     case TableTag::kCellEnd:
-      if (bQuoted) Store('"');
-      bQuoted = false;
+      // The closing quote goes where the comma goes when there is none.
+      pOut[j] = '"';
+      j += bQuoted ? 1 : 0;
       Store(',');
+      bQuoted = false;
       bCellClosed = true;
       break;
     case TableTag::kRowStart:
@@ -201,50 +214,6 @@ template <typename StoreFn>
 }
 
 }  // namespace
-
-// ---- Table ----
-
-int CAMFile::ConvertTable(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos) {
-  try {
-    HtmlScan scan{pIn, m_nBodyEnd, nPos};
-    std::uint32_t j = nOut;
-    if (!scan.Take()) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
-    for (;;) {
-      if (scan.ch == '>' && !scan.Take()) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
-
-      // Text outside rows (blanks, a caption's text) goes straight to the output.
-      while (scan.ch != '<' && scan.ch != '>') {
-        const TextByte kind = kTableTextBytes[scan.ch];
-        if (kind == TextByte::kAmpersand && scan.AtDigitReference()) {
-          if (!scan.SkipDigitReference()) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
-          continue;
-        }
-        if (kind != TextByte::kDropped) pOut[j++] = scan.ch;
-        if (!scan.Take()) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
-      }
-
-      if (scan.ch != '<') continue;
-      std::string_view tag;
-      if (!scan.CollectClosedTag(tag)) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
-      const TableTag tableTag = TagBetweenRows(tag);
-      if (tableTag == TableTag::kRowStart) {
-        nOut = j;
-        const int nRowStatus = ConvertRow(pIn, pOut, nOut, scan.p);
-        if (nRowStatus != QUORLIX_OK) return m_nStatus = nRowStatus;
-        j = nOut;
-        if (!scan.Take()) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
-      } else if (tableTag == TableTag::kTableEnd) {
-        pOut[j++] = '\r';
-        pOut[j++] = '\n';
-        nOut = j;
-        nPos = scan.p;
-        return QUORLIX_OK;
-      }
-    }
-  } catch (const std::bad_alloc&) {
-    return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
-  }
-}
 
 // ---- Row ----
 
@@ -333,18 +302,22 @@ template <typename Cursor>
 }
 
 #ifdef QUORLIX_HAS_VECTOR_SCAN
-// ---- Rows in windows of 64 bytes ----
+// ---- Tables in windows of 64 bytes ----
 //
-// The vector reader keeps ReadRow's rules with fewer steps. Only three kinds of
-// byte outside tags stop it: the '<' of a tag that may match a rule (its second
-// and third bytes are those of a pattern: "TR", "TH", "TD", "BR" or "/T"), a ','
-// and the '&' of a digit reference. Every other tag is one that ReadRow reads and
-// forgets, and every other byte outside tags is stored or dropped by its class
-// alone; so the bytes between two stops are stored by one bit each. A window
-// classifies 64 bytes (and sees the two after them): one bit per byte for its
-// stops, its text bytes (those stored between stops) and its '>'. The reader
-// goes from stop to stop by their bits, and stores the text bits between them:
-// a run of them at once, bits with gaps sixteen at a time.
+// The vector reader keeps the table's rules (ConvertTable's between rows,
+// ReadRow's inside them) with fewer steps. Only two kinds of byte outside tags
+// stop it: the '<' of a tag that may match a rule (its second and third bytes
+// are those of a pattern: "TR", "TH", "TD", "BR" or "/T") and the '&' of a
+// digit reference. Every other tag is one that the table reads and forgets, and
+// every other byte outside tags is stored or dropped by its class alone, a
+// comma too: the flags that decide whether it opens a quote change only at
+// tags, so the text between two stops opens one when it holds a comma. So the
+// bytes between two stops are stored by one bit each. A window classifies 64
+// bytes (and sees the three after them): one bit per byte for its stops, its
+// text bytes (those stored between stops), its commas and its '>', and for the
+// stops of cell start and cell end tags, which most stops are. The reader goes
+// from stop to stop by their bits, and stores the text bits between them: a
+// run of them at once, bits with gaps sixteen at a time.
 //
 // Which bytes lie inside tags follows from the '<' and '>' alone, as in the row:
 // a tag runs from a '<' met outside tags to the next '>'. Seen as 64 bits with a
@@ -358,8 +331,9 @@ template <typename Cursor>
 // reader makes a new window after it.
 //
 // Near nLast the window is made from a copy padded with zeros and marks every
-// place from nLast on as a stop: each step that reaches nLast, where ReadRow
-// fails, stops there.
+// place from nLast on as a stop: each step that reaches nLast, where the table
+// or row fails, stops there.
+//
 // The bytes the windows are compared with, each 32 times in memory, so that a
 // compare reads its operand there instead of spreading it into a register for
 // every window. The compiler would do that again if it saw the bytes: the table
@@ -406,21 +380,21 @@ const ByteSplat* OpaqueSplats() {
 }
 // clang-format on
 
-class RowWindow {
+class TableWindow {
  public:
   static constexpr std::uint32_t kWindowBytes = 64;
   // Runs of text are copied in pieces of 32 bytes; the copy of the window near
   // nLast has room for one past its end.
   static constexpr std::uint32_t kTextPieceBytes = 32;
 
-  RowWindow(const unsigned char* pIn, std::uint32_t nLast) : m_pIn(pIn), m_nLast(nLast), m_pSplats(OpaqueSplats()) {}
+  TableWindow(const unsigned char* pIn, std::uint32_t nLast) : m_pIn(pIn), m_nLast(nLast), m_pSplats(OpaqueSplats()) {}
 
   // Makes the window at i <= nLast; bInTag says whether a tag is open before i.
   // The wide form classifies 32 bytes a compare, the other 16.
   template <bool bWide>
   [[gnu::always_inline]] void Make(std::uint32_t i, bool bInTag) {
-    // A window of the input needs the two bytes after its last, at or before nLast.
-    const bool bInInput = m_nLast - i > kWindowBytes;
+    // A window of the input needs the three bytes after its last, at or before nLast.
+    const bool bInInput = m_nLast - i > kWindowBytes + 1;
     const unsigned char* pSource = m_pIn + i;
     if (!bInInput) {
       std::memset(m_tail, 0, sizeof m_tail);
@@ -440,6 +414,9 @@ class RowWindow {
     std::uint64_t nStops = masks.nMarked & (~nInTag | nOpens);
     if (m_nLast - i < kWindowBytes) nStops |= ~std::uint64_t{0} << (m_nLast - i);
     const std::uint64_t nText = masks.nPlain & ~nInTag;
+    m_nCommas = masks.nComma & nText;
+    m_nCellStarts = masks.nCellStart;
+    m_nCellEnds = masks.nCellEnd;
 
     m_pSource = pSource;
     m_bRoomy = bInInput && m_nLast + 1 - i >= 2 * kWindowBytes;
@@ -458,6 +435,10 @@ class RowWindow {
 
   std::uint32_t Base() const { return m_nBase; }
   std::uint64_t TextBits() const { return m_nText; }
+  std::uint64_t CommaBits() const { return m_nCommas; }
+  // At a stop's bit: whether its tag is a cell start or a cell end tag.
+  std::uint64_t CellStartBits() const { return m_nCellStarts; }
+  std::uint64_t CellEndBits() const { return m_nCellEnds; }
   std::uint64_t StopBits() const { return m_nStops; }
   std::uint64_t TagEndBits() const { return m_nTagEnds; }
   bool EndsInTag() const { return m_bEndsInTag; }
@@ -466,14 +447,19 @@ class RowWindow {
   bool IsRoomy() const { return m_bRoomy; }
 
  private:
-  // Four masks of a window: '<', '>', the bytes that are text unless inside a
-  // tag, and the stops unless inside a tag (the '<' of a rule's tag, ',' and the
-  // '&' of a digit reference).
+  // The masks of a window: '<', '>', the bytes that are text unless inside a tag
+  // (commas among them), the stops unless inside a tag (the '<' of a rule's tag
+  // and the '&' of a digit reference), ',', and the bytes whose next bytes are
+  // those of a cell start tag's pattern ("TD", "TH") or of a cell end tag's
+  // ("/TD", "/TH"): at a stop, its tag's kind.
   struct WindowMasks {
     std::uint64_t nLt = 0;
     std::uint64_t nGt = 0;
     std::uint64_t nPlain = 0;
     std::uint64_t nMarked = 0;
+    std::uint64_t nComma = 0;
+    std::uint64_t nCellStart = 0;
+    std::uint64_t nCellEnd = 0;
   };
 
   QUORLIX_VECTOR_TARGET static std::size_t GatherVector(const unsigned char* p, unsigned nMask, unsigned char* pOut) {
@@ -499,6 +485,7 @@ class RowWindow {
       const __m128i v = VectorHtmlScan::Load(pSource + k);
       const __m128i vSecond = VectorHtmlScan::Load(pSource + k + 1);
       const __m128i vThird = VectorHtmlScan::Load(pSource + k + 2);
+      const __m128i vFourth = VectorHtmlScan::Load(pSource + k + 3);
       const __m128i vLt = Equals(v, pSplats[kSplatLt]);
       const __m128i vGt = Equals(v, pSplats[kSplatGt]);
       // Adding 0x50 moves '0'-'9' to -128..-119, the signed bytes below -118, and
@@ -507,18 +494,21 @@ class RowWindow {
                                                 _mm_add_epi8(vSecond, SplatVector(pSplats[kSplatDigitShift])));
       const __m128i vReference = _mm_and_si128(Equals(v, pSplats[kSplatAmp]), vDigitNext);
       const __m128i vThirdR = Equals(vThird, pSplats[kSplatR]);
-      const __m128i vAfterT =
-          _mm_or_si128(_mm_or_si128(vThirdR, Equals(vThird, pSplats[kSplatH])), Equals(vThird, pSplats[kSplatD]));
-      const __m128i vRulePair =
-          _mm_or_si128(_mm_or_si128(_mm_and_si128(Equals(vSecond, pSplats[kSplatT]), vAfterT),
-                                    _mm_and_si128(Equals(vSecond, pSplats[kSplatB]), vThirdR)),
-                       _mm_and_si128(Equals(vSecond, pSplats[kSplatSlash]), Equals(vThird, pSplats[kSplatT])));
-      const __m128i vCommaOrReference = _mm_or_si128(Equals(v, pSplats[kSplatComma]), vReference);
-      const __m128i vNotPlain = _mm_or_si128(_mm_or_si128(vLt, vGt), vCommaOrReference);
+      const __m128i vThirdCell = _mm_or_si128(Equals(vThird, pSplats[kSplatH]), Equals(vThird, pSplats[kSplatD]));
+      const __m128i vSecondT = Equals(vSecond, pSplats[kSplatT]);
+      const __m128i vEndThenT = _mm_and_si128(Equals(vSecond, pSplats[kSplatSlash]), Equals(vThird, pSplats[kSplatT]));
+      const __m128i vRulePair = _mm_or_si128(_mm_or_si128(_mm_and_si128(vSecondT, _mm_or_si128(vThirdR, vThirdCell)),
+                                                          _mm_and_si128(Equals(vSecond, pSplats[kSplatB]), vThirdR)),
+                                             vEndThenT);
+      const __m128i vFourthCell = _mm_or_si128(Equals(vFourth, pSplats[kSplatH]), Equals(vFourth, pSplats[kSplatD]));
+      const __m128i vNotPlain = _mm_or_si128(_mm_or_si128(vLt, vGt), vReference);
       masks.nLt |= MaskOf(vLt) << k;
       masks.nGt |= MaskOf(vGt) << k;
       masks.nPlain |= (static_cast<std::uint64_t>(VectorLineScan::LineByteMask(v)) & ~MaskOf(vNotPlain)) << k;
-      masks.nMarked |= MaskOf(_mm_or_si128(_mm_and_si128(vLt, vRulePair), vCommaOrReference)) << k;
+      masks.nMarked |= MaskOf(_mm_or_si128(_mm_and_si128(vLt, vRulePair), vReference)) << k;
+      masks.nComma |= MaskOf(Equals(v, pSplats[kSplatComma])) << k;
+      masks.nCellStart |= MaskOf(_mm_and_si128(vSecondT, vThirdCell)) << k;
+      masks.nCellEnd |= MaskOf(_mm_and_si128(vEndThenT, vFourthCell)) << k;
     }
     return masks;
   }
@@ -543,27 +533,33 @@ class RowWindow {
       const __m256i v = Load(pSource + k);
       const __m256i vSecond = Load(pSource + k + 1);
       const __m256i vThird = Load(pSource + k + 2);
+      const __m256i vFourth = Load(pSource + k + 3);
       const __m256i vLt = Equals(v, pSplats[kSplatLt]);
       const __m256i vGt = Equals(v, pSplats[kSplatGt]);
       const __m256i vDigitNext = _mm256_cmpgt_epi8(SplatWide(pSplats[kSplatDigitBound]),
                                                    _mm256_add_epi8(vSecond, SplatWide(pSplats[kSplatDigitShift])));
       const __m256i vReference = _mm256_and_si256(Equals(v, pSplats[kSplatAmp]), vDigitNext);
       const __m256i vThirdR = Equals(vThird, pSplats[kSplatR]);
-      const __m256i vAfterT =
-          _mm256_or_si256(_mm256_or_si256(vThirdR, Equals(vThird, pSplats[kSplatH])), Equals(vThird, pSplats[kSplatD]));
+      const __m256i vThirdCell = _mm256_or_si256(Equals(vThird, pSplats[kSplatH]), Equals(vThird, pSplats[kSplatD]));
+      const __m256i vSecondT = Equals(vSecond, pSplats[kSplatT]);
+      const __m256i vEndThenT =
+          _mm256_and_si256(Equals(vSecond, pSplats[kSplatSlash]), Equals(vThird, pSplats[kSplatT]));
       const __m256i vRulePair =
-          _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(Equals(vSecond, pSplats[kSplatT]), vAfterT),
+          _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(vSecondT, _mm256_or_si256(vThirdR, vThirdCell)),
                                           _mm256_and_si256(Equals(vSecond, pSplats[kSplatB]), vThirdR)),
-                          _mm256_and_si256(Equals(vSecond, pSplats[kSplatSlash]), Equals(vThird, pSplats[kSplatT])));
-      const __m256i vCommaOrReference = _mm256_or_si256(Equals(v, pSplats[kSplatComma]), vReference);
-      const __m256i vNotPlain = _mm256_or_si256(_mm256_or_si256(vLt, vGt), vCommaOrReference);
+                          vEndThenT);
+      const __m256i vFourthCell = _mm256_or_si256(Equals(vFourth, pSplats[kSplatH]), Equals(vFourth, pSplats[kSplatD]));
+      const __m256i vNotPlain = _mm256_or_si256(_mm256_or_si256(vLt, vGt), vReference);
       // As in LineByteMask: 0x20-0x7E become the signed bytes below -33.
       const __m256i vLine = _mm256_cmpgt_epi8(SplatWide(pSplats[kSplatLineBound]),
                                               _mm256_add_epi8(v, SplatWide(pSplats[kSplatLineShift])));
       masks.nLt |= MaskOf(vLt) << k;
       masks.nGt |= MaskOf(vGt) << k;
       masks.nPlain |= MaskOf(_mm256_andnot_si256(vNotPlain, vLine)) << k;
-      masks.nMarked |= MaskOf(_mm256_or_si256(_mm256_and_si256(vLt, vRulePair), vCommaOrReference)) << k;
+      masks.nMarked |= MaskOf(_mm256_or_si256(_mm256_and_si256(vLt, vRulePair), vReference)) << k;
+      masks.nComma |= MaskOf(Equals(v, pSplats[kSplatComma])) << k;
+      masks.nCellStart |= MaskOf(_mm256_and_si256(vSecondT, vThirdCell)) << k;
+      masks.nCellEnd |= MaskOf(_mm256_and_si256(vEndThenT, vFourthCell)) << k;
     }
     return masks;
   }
@@ -573,6 +569,9 @@ class RowWindow {
   const ByteSplat* m_pSplats;
   std::uint32_t m_nBase = 0;
   std::uint64_t m_nText = 0;
+  std::uint64_t m_nCommas = 0;
+  std::uint64_t m_nCellStarts = 0;
+  std::uint64_t m_nCellEnds = 0;
   std::uint64_t m_nStops = 0;
   std::uint64_t m_nTagEnds = 0;
   bool m_bEndsInTag = false;
@@ -581,12 +580,19 @@ class RowWindow {
   alignas(16) unsigned char m_tail[kWindowBytes + kTextPieceBytes];
 };
 
-// ReadRow's rules from stop to stop; see RowWindow. Inlined into one function
-// per form of the windows, without target options of its own.
+// The table's rules, those of ConvertTable between rows and of ReadRow inside
+// them, from stop to stop; see TableWindow. Between rows the text is stored as
+// in a row, but no comma opens a quote (as after a cell end), and a row start
+// tag opens a row where ConvertTable would hand the reading to ReadRow. Gives
+// QUORLIX_OK with nOut and nPos set past the table, or the status of the step
+// that failed: a row's own steps fail as the row, the others as the table. The
+// input before each window is passed to release.
+// Inlined into one function per form of the windows, without target options of
+// its own.
 template <bool bWide>
-[[gnu::always_inline]] inline bool ReadRowInWindows(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
-                                                    std::uint32_t nOutCapacity, std::uint32_t& nOut,
-                                                    std::uint32_t& nPos) {
+[[gnu::always_inline]] inline int ReadTableInWindows(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
+                                                     std::uint32_t nOutCapacity, std::uint32_t& nOut,
+                                                     std::uint32_t& nPos, InputRelease& release) {
   assert(pIn[nLast] == '>');
   std::uint32_t j = nOut;
   const auto Store = [&](unsigned char b) {
@@ -596,20 +602,20 @@ template <bool bWide>
   // Stores the window's text bytes that the bits of nText select: a run at once,
   // in whole pieces where both sides have room for them, and bits that leave
   // gaps sixteen at a time, gathered in order.
-  const auto StoreText = [&](const RowWindow& window, std::uint64_t nText) {
-    if (nText == 0) return;
+  const auto StoreText = [&](const TableWindow& window, std::uint64_t nText) {
+    assert(nText != 0);
     const auto nFirst = static_cast<std::uint32_t>(__builtin_ctzll(nText));
     const auto nEnd = static_cast<std::uint32_t>(64 - __builtin_clzll(nText));
-    const bool bRoomy = window.IsRoomy() && nOutCapacity - j >= RowWindow::kWindowBytes;
+    const bool bRoomy = window.IsRoomy() && nOutCapacity - j >= TableWindow::kWindowBytes;
     const std::uint64_t nFromFirst = nText >> nFirst;
     if ((nFromFirst & (nFromFirst + 1)) == 0) {
       const std::uint32_t nRun = nEnd - nFirst;
       const unsigned char* const pRun = window.Source() + nFirst;
       if (bRoomy) {
-        std::memcpy(pOut + j, pRun, RowWindow::kTextPieceBytes);
-        if (nRun > RowWindow::kTextPieceBytes)
-          std::memcpy(pOut + j + RowWindow::kTextPieceBytes, pRun + RowWindow::kTextPieceBytes,
-                      RowWindow::kTextPieceBytes);
+        std::memcpy(pOut + j, pRun, TableWindow::kTextPieceBytes);
+        if (nRun > TableWindow::kTextPieceBytes)
+          std::memcpy(pOut + j + TableWindow::kTextPieceBytes, pRun + TableWindow::kTextPieceBytes,
+                      TableWindow::kTextPieceBytes);
       } else {
         std::memcpy(pOut + j, pRun, nRun);
       }
@@ -617,69 +623,116 @@ template <bool bWide>
     } else if (bRoomy) {
       for (std::uint32_t k = nFirst & ~15u; k < nEnd; k += 16)
         j += static_cast<std::uint32_t>(
-            RowWindow::Gather<bWide>(window.Source() + k, static_cast<unsigned>(nText >> k) & 0xFFFF, pOut + j));
+            TableWindow::Gather<bWide>(window.Source() + k, static_cast<unsigned>(nText >> k) & 0xFFFF, pOut + j));
     } else {
       for (std::uint64_t nLeft = nText; nLeft != 0; nLeft &= nLeft - 1) Store(window.Source()[__builtin_ctzll(nLeft)]);
     }
   };
+  // The row being read, if any: its first byte in the output, and its cell's mark and flags.
+  bool bInRow = false;
+  std::uint32_t nRowOut = j;
   CellMark mark{nPos, j};
   bool bQuoted = false;
-  bool bCellClosed = false;
-  if (nPos > nLast) return false;
-  RowWindow window(pIn, nLast);
+  bool bCellClosed = true;
+  // Text between two stops, where a comma opens the cell's quote as in ReadRow.
+  // Read again from its start behind the quote, the cell would give the bytes
+  // already stored once more (no cell tag lies between), so the quote goes in
+  // before them instead; a cell's first text has none before it.
+  const auto StoreCellText = [&](const TableWindow& window, std::uint64_t nText) {
+    if (nText == 0) return;
+    // Whether a cell holds a comma follows no pattern a branch could learn, so
+    // the quote is stored at j either way and kept only when it opens; the text
+    // goes there next when it does not.
+    const bool bOpens = ((nText & window.CommaBits()) != 0) & !bQuoted & !bCellClosed;
+    if (bOpens & (j != mark.nOut)) {
+      assert(j < nOutCapacity);
+      std::memmove(pOut + mark.nOut + 1, pOut + mark.nOut, j - mark.nOut);
+      pOut[mark.nOut] = '"';
+      ++j;
+    } else {
+      Store('"');
+      j -= bOpens ? 0 : 1;
+    }
+    bQuoted = bQuoted | bOpens;
+    StoreText(window, nText);
+  };
+  const auto Failed = [&] { return bInRow ? QUORLIX_HTML_ROW_FAILED : QUORLIX_HTML_TABLE_FAILED; };
+  // The table end tag's own CR LF, after a row's when it ends one.
+  const auto EndTable = [&](std::uint32_t nGt) {
+    Store('\r');
+    Store('\n');
+    nOut = j;
+    nPos = nGt + 1;
+    return QUORLIX_OK;
+  };
+  if (nPos > nLast) return QUORLIX_HTML_TABLE_FAILED;
+  TableWindow window(pIn, nLast);
   // Where the next window is made, and whether a tag is open there; one place
   // makes every window.
   std::uint32_t nNext = nPos;
   bool bNextInTag = false;
 
   for (;;) {
+    release.Passed(nNext);
     window.template Make<bWide>(nNext, bNextInTag);
     const std::uint32_t nBase = window.Base();
     std::uint64_t nTextLeft = window.TextBits();  // not yet stored
     std::uint32_t nResume = 0;                    // where a new window is made after a digit reference; 0 for none
     for (std::uint64_t nStops = window.StopBits(); nStops != 0; nStops &= nStops - 1) {
       const auto nStop = static_cast<std::uint32_t>(__builtin_ctzll(nStops));
-      StoreText(window, nTextLeft & ((std::uint64_t{1} << nStop) - 1));
+      StoreCellText(window, nTextLeft & ((std::uint64_t{1} << nStop) - 1));
       nTextLeft &= ~std::uint64_t{1} << nStop;
 
       // A stop; one at nLast (its '>') or after it fails.
       const std::uint32_t i = nBase + nStop;
-      if (i >= nLast) return false;
+      if (i >= nLast) return Failed();
       const unsigned char ch = pIn[i];
-      if (ch == ',') {
-        if (!bQuoted && !bCellClosed) {
-          // The cell holds a comma. Read again from its start behind a quote, as
-          // ReadRow does, it would store the same bytes as before: no cell tag
-          // nor comma lies between. So the quote goes in before them instead.
-          assert(j < nOutCapacity);
-          std::memmove(pOut + mark.nOut + 1, pOut + mark.nOut, j - mark.nOut);
-          pOut[mark.nOut] = '"';
-          ++j;
-          bQuoted = true;
-        }
-        Store(',');
-        continue;
-      }
       if (ch == '&') {
         assert(IsDecimalDigit(pIn[i + 1]));
         // A digit reference, up to its ';' (never the '>' at nLast), vanishes.
         const void* pSemicolon = std::memchr(pIn + i + 2, ';', nLast - i - 1);
-        if (!pSemicolon) return false;
+        if (!pSemicolon) return Failed();
         nResume = static_cast<std::uint32_t>(static_cast<const unsigned char*>(pSemicolon) - pIn) + 1;
         break;
       }
       assert(ch == '<');
       // The tag ends at the window's next '>', or past the window, never past nLast.
       const std::uint64_t nEnds = window.TagEndBits() >> nStop;
-      std::uint32_t nGt = nBase + RowWindow::kWindowBytes;
+      std::uint32_t nGt = nBase + TableWindow::kWindowBytes;
       if (nEnds != 0) nGt = i + static_cast<std::uint32_t>(__builtin_ctzll(nEnds));
       else
         while (pIn[nGt] != '>') ++nGt;
       // A stop's tag has a second and a third byte of a pattern, neither a '>'.
       assert(nGt - i >= 3);
-      if (TakeRowTag(TagInsideRowAt(pIn + i, nGt - i), i, nGt, pOut, j, mark, bQuoted, bCellClosed, nOut, nPos, Store))
-        return true;
-      if (nGt == nLast) return false;
+      if (bInRow) {
+        // Cell tags, most of a row's, are known by their bits; the others are looked up.
+        const std::uint64_t nStopBit = nStops & (0 - nStops);
+        std::uint32_t nRowNext = 0;
+        const auto Take = [&](TableTag tag) {
+          return TakeRowTag(tag, i, nGt, pOut, j, mark, bQuoted, bCellClosed, nRowOut, nRowNext, Store);
+        };
+        if ((window.CellEndBits() & nStopBit) != 0) {
+          Take(TableTag::kCellEnd);
+        } else if ((window.CellStartBits() & nStopBit) != 0) {
+          Take(TableTag::kCellStart);
+        } else if (const TableTag tag = TagInsideRowAt(pIn + i, nGt - i); Take(tag)) {
+          if (tag == TableTag::kTableEnd) return EndTable(nGt);
+          bInRow = false;
+          bCellClosed = true;
+        }
+      } else {
+        const TableTag tag = TagBetweenRowsAt(pIn + i, nGt - i);
+        if (tag == TableTag::kTableEnd) return EndTable(nGt);
+        if (tag == TableTag::kRowStart) {
+          bInRow = true;
+          nRowOut = j;
+          mark = {nGt + 1, j};
+          bQuoted = false;
+          bCellClosed = false;
+        }
+      }
+      // On to the byte after the '>', which must not be the body end's.
+      if (nGt == nLast) return Failed();
     }
     if (nResume != 0) {
       nNext = nResume;
@@ -687,39 +740,81 @@ template <bool bWide>
       continue;
     }
     // No stop left: the rest of the window's text, then the next window.
-    StoreText(window, nTextLeft);
-    nNext = nBase + RowWindow::kWindowBytes;
+    StoreCellText(window, nTextLeft);
+    nNext = nBase + TableWindow::kWindowBytes;
     bNextInTag = window.EndsInTag();
   }
 }
-QUORLIX_VECTOR_TARGET bool ReadRowVector(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
-                                         std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos) {
-  return ReadRowInWindows<false>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
+QUORLIX_VECTOR_TARGET int ReadTableVector(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
+                                          std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos,
+                                          InputRelease& release) {
+  return ReadTableInWindows<false>(pIn, nLast, pOut, nOutCapacity, nOut, nPos, release);
 }
-QUORLIX_WIDE_TARGET bool ReadRowWide(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
-                                     std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos) {
-  return ReadRowInWindows<true>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
-}
-#else
-bool ReadRowVector(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut, std::uint32_t nOutCapacity,
-                   std::uint32_t& nOut, std::uint32_t& nPos) {
-  return ReadRow<VectorCursor<false, true>>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
-}
-bool ReadRowWide(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut, std::uint32_t nOutCapacity,
-                 std::uint32_t& nOut, std::uint32_t& nPos) {
-  return ReadRowVector(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
+QUORLIX_WIDE_TARGET int ReadTableWide(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
+                                      std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos,
+                                      InputRelease& release) {
+  return ReadTableInWindows<true>(pIn, nLast, pOut, nOutCapacity, nOut, nPos, release);
 }
 #endif
-bool ReadRowPortable(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut, std::uint32_t nOutCapacity,
-                     std::uint32_t& nOut, std::uint32_t& nPos) {
-  return ReadRow<PortableCursor<false, true>>(pIn, nLast, pOut, nOutCapacity, nOut, nPos);
-}
 
 }  // namespace
 
 int CAMFile::ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos) {
-  const bool bRead = IsWideScanEnabled()     ? ReadRowWide(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos)
-                     : IsVectorScanEnabled() ? ReadRowVector(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos)
-                                             : ReadRowPortable(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos);
+  const bool bRead = ReadRow<PortableCursor<false, true>>(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos);
   return bRead ? QUORLIX_OK : m_nStatus = QUORLIX_HTML_ROW_FAILED;
+}
+
+// ---- Table ----
+
+// The vector forms read the whole table in windows; the portable one reads it
+// here, handing each row to ConvertRow.
+int CAMFile::ConvertTable(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos,
+                          InputRelease& release) {
+#ifdef QUORLIX_HAS_VECTOR_SCAN
+  if (IsVectorScanEnabled()) {
+    const int nStatus = IsWideScanEnabled() ? ReadTableWide(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos, release)
+                                            : ReadTableVector(pIn, m_nBodyEnd, pOut, m_nOutLen, nOut, nPos, release);
+    return nStatus == QUORLIX_OK ? QUORLIX_OK : m_nStatus = nStatus;
+  }
+#endif
+  try {
+    HtmlScan scan{pIn, m_nBodyEnd, nPos};
+    std::uint32_t j = nOut;
+    if (!scan.Take()) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
+    for (;;) {
+      if (scan.ch == '>' && !scan.Take()) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
+
+      // Text outside rows (blanks, a caption's text) goes straight to the output.
+      while (scan.ch != '<' && scan.ch != '>') {
+        const TextByte kind = kTableTextBytes[scan.ch];
+        if (kind == TextByte::kAmpersand && scan.AtDigitReference()) {
+          if (!scan.SkipDigitReference()) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
+          continue;
+        }
+        if (kind != TextByte::kDropped) pOut[j++] = scan.ch;
+        if (!scan.Take()) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
+      }
+
+      if (scan.ch != '<') continue;
+      std::string_view tag;
+      if (!scan.CollectClosedTag(tag)) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
+      const TableTag tableTag = TagBetweenRows(tag);
+      if (tableTag == TableTag::kRowStart) {
+        release.Passed(scan.p);
+        nOut = j;
+        const int nRowStatus = ConvertRow(pIn, pOut, nOut, scan.p);
+        if (nRowStatus != QUORLIX_OK) return m_nStatus = nRowStatus;
+        j = nOut;
+        if (!scan.Take()) return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
+      } else if (tableTag == TableTag::kTableEnd) {
+        pOut[j++] = '\r';
+        pOut[j++] = '\n';
+        nOut = j;
+        nPos = scan.p;
+        return QUORLIX_OK;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
+  }
 }

@@ -97,3 +97,14 @@ void GrowingByteBuffer::Grow(std::size_t nCapacity, std::size_t nKeep) {
   m_pBytes = pBytes;
   m_nCapacity = nCapacity;
 }
+
+// Elsewhere than on Linux the pages stay: nothing is lost but the memory.
+void ReleaseBufferPages([[maybe_unused]] unsigned char* p, [[maybe_unused]] std::size_t nBytes) noexcept {
+#ifdef __linux__
+  constexpr std::uintptr_t kPageBytes = 4096;
+  const auto nStart = reinterpret_cast<std::uintptr_t>(p);
+  const std::uintptr_t nFirst = (nStart + kPageBytes - 1) & ~(kPageBytes - 1);
+  const std::uintptr_t nEnd = (nStart + nBytes) & ~(kPageBytes - 1);
+  if (nFirst < nEnd) ::madvise(reinterpret_cast<void*>(nFirst), nEnd - nFirst, MADV_DONTNEED);
+#endif
+}

@@ -40,3 +40,7 @@ class GrowingByteBuffer {
   std::size_t m_nCapacity = 0;
   bool m_bMapped = false;  // a mapping of its own rather than from the heap
 };
+
+// Gives the memory pages that lie wholly inside the nBytes at p back to the
+// system, where it can take them: their bytes must not be read again.
+void ReleaseBufferPages(unsigned char* p, std::size_t nBytes) noexcept;

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "document/line_scan.h"
 #include "html/html_test_support.h"
 #include "quorlix.h"
 
@@ -55,6 +56,35 @@ TEST_F(RenderBodyTest, LowerCaseTableIsPlainText) {
 
 TEST_F(RenderBodyTest, TableStartWithAttributesStartsATable) {
   EXPECT_EQ(Render("<TABLE BORDER=1 WIDTH=\"100%\"><TR><TD>a</TD></TR></TABLE>"), "a\r\n\r\n");
+}
+
+// The input behind the read position is given back to the system as the page
+// is rendered, a few MiB at a time: text and a long table on both sides of such
+// steps come out whole, in every scanner and both modes.
+TEST_F(RenderBodyTest, APageOfManyMebibytesComesOutWhole) {
+  const std::string paragraph = "<P>net &amp; 1,234 &12;sales</P>\n";  // 33 bytes
+  const std::string row = "<TR><TD>1,234</TD><TD>(5)</TD></TR>\n";     // 37 bytes
+  const std::size_t nParagraphs = 100000;
+  const std::size_t nRows = 150000;
+  std::string body, text, table;
+  for (std::size_t k = 0; k < nParagraphs; ++k) body += paragraph, text += "net &amp; 1,234 sales\n";
+  body += "<TABLE>";
+  for (std::size_t k = 0; k < nRows; ++k) body += row, table += "\"1,234\",(5)\r\n";
+  body += "</TABLE>" + body.substr(0, paragraph.size() * nParagraphs);
+  table += "\r\n";
+  struct Scanner {
+    const char* pszName;
+    bool bVector;
+    bool bWide;
+  };
+  for (const Scanner& scanner :
+       {Scanner{"wide", true, true}, Scanner{"vector", true, false}, Scanner{"portable", false, false}}) {
+    SetVectorScanEnabled(scanner.bVector);
+    SetWideScanEnabled(scanner.bWide);
+    EXPECT_TRUE(Render(body) == text + table + text) << scanner.pszName;
+    EXPECT_TRUE(RenderTablesOnly(body) == table) << scanner.pszName;
+    ResetVectorScanEnabled();
+  }
 }
 
 }  // namespace

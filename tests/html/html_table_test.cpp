@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "document/line_scan.h"
@@ -90,10 +91,10 @@ TEST_F(ConvertTableTest, WhatIsLeftOpenAtTheBodyEndFails) {
   }
 }
 
-// The row readers go through the row in windows of 64 bytes (32 or 16 a
-// compare), in words of eight bytes, or byte by byte at the body end; each
-// case is shifted through every place of a window, in every scanner.
-class RowAcrossWindowsTest : public ConvertTableTest {
+// The table readers go through the table in windows of 64 bytes (32 or 16 a
+// compare), or row by row in words of eight bytes, or byte by byte at the body
+// end; each case is shifted through every place of a window, in every scanner.
+class TableAcrossWindowsTest : public ConvertTableTest {
  protected:
   struct Scanner {
     const char* pszName;
@@ -112,7 +113,7 @@ class RowAcrossWindowsTest : public ConvertTableTest {
   }
 };
 
-TEST_F(RowAcrossWindowsTest, StopsAndTagsAnywhereInAWindow) {
+TEST_F(TableAcrossWindowsTest, StopsAndTagsAnywhereInAWindow) {
   for (std::size_t nPad = 0; nPad < 100; ++nPad) {
     const std::string pad(nPad, 'x');
     // A comma sends the cell back to its start; the digit reference and the bold
@@ -129,7 +130,7 @@ TEST_F(RowAcrossWindowsTest, StopsAndTagsAnywhereInAWindow) {
   }
 }
 
-TEST_F(RowAcrossWindowsTest, WhatReachesTheBodyEndFailsInEveryScanner) {
+TEST_F(TableAcrossWindowsTest, WhatReachesTheBodyEndFailsInEveryScanner) {
   for (std::size_t nPad = 0; nPad < 80; ++nPad) {
     const std::string pad(nPad, 'x');
     for (const std::string& body :
@@ -138,6 +139,42 @@ TEST_F(RowAcrossWindowsTest, WhatReachesTheBodyEndFailsInEveryScanner) {
         SetVectorScanEnabled(scanner.bVector);
         SetWideScanEnabled(scanner.bWide);
         EXPECT_EQ(FailingStatus(body), QUORLIX_HTML_ROW_FAILED) << scanner.pszName << " scanner on " << body;
+        ResetVectorScanEnabled();
+      }
+    }
+  }
+}
+
+// Between rows the text goes out as it stands, its commas never quoted, a
+// digit reference vanishes and cell tags do nothing; a header cell tag starts a
+// row, and a table end inside a row ends the row and the table.
+TEST_F(TableAcrossWindowsTest, BetweenRowsTheTableRulesHoldAnywhereInAWindow) {
+  for (std::size_t nPad = 0; nPad < 100; ++nPad) {
+    const std::string pad(nPad, 'x');
+    ExpectInEveryScanner("<TABLE>" + pad + "a,b&5;<TD>c</TD>\r\n<TR><TD>1,2</TD></TR>" + pad + ",<TH>h</TH></TABLE>",
+                         pad + "a,bc\"1,2\"\r\n" + pad + ",h,\r\n\r\n");
+  }
+}
+
+// What reaches the body end between rows fails as the table, and what reaches
+// it in a row as the row.
+TEST_F(TableAcrossWindowsTest, WhereTheBodyEndIsReachedDecidesTheStatus) {
+  const std::string rowEnded = "<TABLE><TR><TD>a</TD></TR>";
+  for (std::size_t nPad = 0; nPad < 80; ++nPad) {
+    const std::string pad(nPad, 'x');
+    const std::pair<std::string, int> cases[] = {
+        {"<TABLE>" + pad, QUORLIX_HTML_TABLE_FAILED},
+        {rowEnded + pad + ",", QUORLIX_HTML_TABLE_FAILED},
+        {rowEnded + pad + "&6 x", QUORLIX_HTML_TABLE_FAILED},
+        {rowEnded + pad + "<TD>b</TD>", QUORLIX_HTML_TABLE_FAILED},
+        {rowEnded + pad + "<TR>b,", QUORLIX_HTML_ROW_FAILED},
+        {rowEnded + "<TH>" + pad + "&7 x", QUORLIX_HTML_ROW_FAILED},
+    };
+    for (const auto& [body, nStatus] : cases) {
+      for (const Scanner& scanner : kScanners) {
+        SetVectorScanEnabled(scanner.bVector);
+        SetWideScanEnabled(scanner.bWide);
+        EXPECT_EQ(FailingStatus(body), nStatus) << scanner.pszName << " scanner on " << body;
         ResetVectorScanEnabled();
       }
     }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <ranges>
 #include <span>
 
 namespace {
@@ -121,9 +120,10 @@ void AppendCsvText(std::string& out, std::string_view text) {
 
 bool KeepsNumberUnscaled(std::string_view tag, bool bArticleSix) {
   if (tag.find("PER-SHARE") != std::string_view::npos) return true;
-  for (const auto word : std::views::split(tag, '-')) {
-    const std::string_view text(word.begin(), word.end());
-    if (std::ranges::find(kUnscaledWords, text) != std::end(kUnscaledWords)) return true;
+  for (std::size_t nStart = 0; nStart <= tag.size();) {
+    const std::size_t nEnd = std::min(tag.find('-', nStart), tag.size());
+    if (std::ranges::find(kUnscaledWords, tag.substr(nStart, nEnd - nStart)) != std::end(kUnscaledWords)) return true;
+    nStart = nEnd + 1;
   }
   // A fund's schedule names its trust by CIK: an identifier, no amount.
   return tag == "CIK" || (bArticleSix && tag == "RETURNS-OF-CAPITAL");

@@ -205,6 +205,7 @@ void ScheduleReader::Start() {
 // first byte other than blanks and TABs is '<' matter: each '<' found is checked
 // for standing at its line's start, and its line is taken from there.
 void ScheduleReader::Feed(const unsigned char* pBytes, std::size_t nCount) {
+  if (nCount == 0) return;  // an empty block may come without bytes to point at
   const char* const pBegin = reinterpret_cast<const char*>(pBytes);
   const char* const pEnd = pBegin + nCount;
   const char* p = pBegin;

@@ -158,7 +158,9 @@ TEST_F(SchedulesApiTest, TooManyOpenFilesIsTheInputsStatus) {
     Outcome outcome = Write({filing}, QUORLIX_SCHEDULES_LONG, 1);
     return outcome.inputs.empty() ? -1 : outcome.inputs[0].status;
   };
-  EXPECT_EQ(quorlix_test::StatusWithDescriptorsLeft(0, call, call), QUORLIX_FILING_TOO_MANY_FILES);
+  // A sanitized build checks each type once with a descriptor of its own: the warm-up meets a failure too.
+  const auto warmUp = [&] { Write({filing, PathOf("absent.txt")}, QUORLIX_SCHEDULES_LONG, 1); };
+  EXPECT_EQ(quorlix_test::StatusWithDescriptorsLeft(0, warmUp, call), QUORLIX_FILING_TOO_MANY_FILES);
 }
 
 TEST_F(SchedulesApiTest, EveryNumberOfThreadsWritesTheSameBytes) {

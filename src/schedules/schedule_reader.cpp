@@ -112,6 +112,21 @@ std::optional<TagAction> FindTagAction(std::string_view tag) {
   return it->action;
 }
 
+// True when the line opening at pOpen cannot be a tag line of a frame tag: its
+// first '>' comes after an LF or at none of the frame tags' lengths. Looks at no
+// more than the longest frame tag, and decides nothing (false) where the block
+// ends first. TakeTagLine's test on the whole line, taken early.
+bool IsNoFrameTag(const char* pOpen, const char* pEnd) {
+  constexpr std::size_t kLongestFrameTag = 13;
+  const char* const pLast =
+      pEnd - pOpen > static_cast<std::ptrdiff_t>(kLongestFrameTag + 1) ? pOpen + kLongestFrameTag + 2 : pEnd;
+  for (const char* q = pOpen + 1; q < pLast; ++q) {
+    if (*q == '\n') return true;
+    if (*q == '>') return !IsFrameTagLength(static_cast<std::size_t>(q - pOpen - 1));
+  }
+  return pLast != pEnd;  // a tag longer than any frame tag, or no '>' on the line
+}
+
 // ---- Header fields ----
 
 enum class FieldForm : unsigned char {
@@ -245,6 +260,10 @@ void ScheduleReader::Feed(const unsigned char* pBytes, std::size_t nCount) {
       p = pOpen + 1;  // a '<' inside text
       continue;
     }
+    if (IsFrameOnly() && IsNoFrameTag(pOpen, pEnd)) {
+      p = pOpen + 1;  // the rest of the line holds no line start to look for
+      continue;
+    }
     const char* const pLf = static_cast<const char*>(std::memchr(pOpen, '\n', static_cast<std::size_t>(pEnd - pOpen)));
     if (!pLf) {
       m_held.assign(pOpen, pEnd);
@@ -307,8 +326,7 @@ void ScheduleReader::TakeTagLine(std::string_view line, bool ended) {
   const std::string_view tag = line.substr(1, nClose - 1);
   // Outside the schedules only the frame's tags matter: most tag lines of a
   // filing are the layout of its other documents (<PAGE>, <S>, <C>), passed over here.
-  const bool bFrameOnly = !m_documentOpen || (m_typeKnown && !m_holdsSchedules);
-  if (bFrameOnly && !IsFrameTagLength(tag.size())) return;
+  if (IsFrameOnly() && !IsFrameTagLength(tag.size())) return;
   if (std::ranges::any_of(tag, IsBlank)) return;
   m_tag.resize(tag.size());
   std::ranges::transform(tag, m_tag.begin(), ToUpperAscii);

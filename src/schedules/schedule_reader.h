@@ -126,6 +126,8 @@ class ScheduleReader {
   void TakeTagLine(std::string_view line, bool ended);
   void TakeHeaderLine(std::string_view line);
   void StartSubmission();
+  // Outside an EX-27 document only the frame's tags (documents, submissions) matter.
+  bool IsFrameOnly() const noexcept { return !m_documentOpen || (m_typeKnown && !m_holdsSchedules); }
   void OpenDocument();
   void EndDocument(bool bComplete);
   void StartSchedule(std::string_view raw, bool ended);
@@ -152,7 +154,7 @@ class ScheduleReader {
 };
 
 // The block in which ReadScheduleFiling reads a filing.
-inline constexpr std::size_t kScheduleBlockBytes = std::size_t{1} << 16;
+inline constexpr std::size_t kScheduleBlockBytes = std::size_t{1} << 18;
 
 // Reads the filing at strPath through reader, from Start to Finish, into pBlock
 // (kScheduleBlockBytes). Returns QUORLIX_OK or a QUORLIX_FILING_* status: not

@@ -472,12 +472,14 @@ int WriteScheduleTable(const char* const* paths, std::size_t count, bool bWide, 
 int WriteScheduleTableFile(const char* const* paths, std::size_t count, bool bWide, unsigned nJobs,
                            const char* pszOutputPath, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
   const CString strOutput(pszOutputPath);
-  // Replacing an input would lose it once read.
-  for (std::size_t i = 0; i < count; ++i)
-    if (NameSameFile(strOutput, paths[i])) return QUORLIX_SCHEDULES_BAD_ARGUMENT;
-  // A device, pipe or socket cannot be replaced by a file: it is written as it stands.
   std::error_code error;
   const std::filesystem::file_status status = std::filesystem::status(strOutput, error);
+  // Replacing an input would lose it once read.
+  if (!error && std::filesystem::is_regular_file(status)) {
+    for (std::size_t i = 0; i < count; ++i)
+      if (NameSameFile(strOutput, paths[i])) return QUORLIX_SCHEDULES_BAD_ARGUMENT;
+  }
+  // A device, pipe or socket cannot be replaced by a file: it is written as it stands.
   if (!error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
       !std::filesystem::is_directory(status)) {
     try {

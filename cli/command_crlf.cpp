@@ -1,7 +1,8 @@
 #include <string>
 #include <vector>
 
-#include "batch.h"
+#include "batch/batch_command.h"
+#include "batch/batch_run.h"
 #include "commands.h"
 #include "one_file.h"
 #include "quorlix.h"
@@ -17,9 +18,13 @@ int ConvertCrlf(const char* input, const char* output, const char*) {
   return CvtCRLF(input, output, g_args.bSkipBlank ? 1 : 0);
 }
 
-constexpr BatchJob kCrlfJob{
-    Export::kCrlf, NameOutputAsInput, ConvertCrlf, QUORLIX_CRLF_INPUT_ERROR, QUORLIX_CRLF_OUTPUT_ERROR,
-    kNoKeptStatus, kNoKeptStatus};
+constexpr BatchJob kCrlfJob{Export::kCrlf,
+                            OutputNaming::kSameName,
+                            ConvertCrlf,
+                            QUORLIX_CRLF_INPUT_ERROR,
+                            QUORLIX_CRLF_OUTPUT_ERROR,
+                            kNoKeptStatus,
+                            kNoKeptStatus};
 }  // namespace
 
 void AddCrlfOptions(CLI::App& sub) {

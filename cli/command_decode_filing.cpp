@@ -1,7 +1,8 @@
 #include <string>
 #include <vector>
 
-#include "batch.h"
+#include "batch/batch_command.h"
+#include "batch/batch_run.h"
 #include "commands.h"
 #include "exit_codes.h"
 #include "one_file.h"
@@ -17,16 +18,13 @@ int ConvertFiling(const char* filing, const char* text, const char* schedule) {
   return CvtDecodeFiling(filing, text, schedule);
 }
 
-// A filing's text goes to <stem>.txt and its schedule to <stem>.fds.txt.
-int NameFilingOutputs(std::string_view relPath, std::string outputs[2]) {
-  const std::string stem(StemOf(relPath));
-  outputs[0] = stem + ".txt";
-  outputs[1] = stem + ".fds.txt";
-  return 2;
-}
-
-constexpr BatchJob kFilingJob{Export::kFiling,           NameFilingOutputs, ConvertFiling, QUORLIX_FILING_FILE_ERROR,
-                              QUORLIX_FILING_FILE_ERROR, kNoKeptStatus,     kNoKeptStatus};
+constexpr BatchJob kFilingJob{Export::kFiling,
+                              OutputNaming::kTextAndSchedule,
+                              ConvertFiling,
+                              QUORLIX_FILING_FILE_ERROR,
+                              QUORLIX_FILING_FILE_ERROR,
+                              kNoKeptStatus,
+                              kNoKeptStatus};
 }  // namespace
 
 void AddDecodeFilingOptions(CLI::App& sub) {

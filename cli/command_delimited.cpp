@@ -4,7 +4,8 @@
 #include <string_view>
 #include <vector>
 
-#include "batch.h"
+#include "batch/batch_command.h"
+#include "batch/batch_run.h"
 #include "commands.h"
 #include "one_file.h"
 #include "quorlix.h"
@@ -74,7 +75,7 @@ int ConvertDelimited(const char* input, const char* output, const char*) {
 
 // The statuses that say what the input lacked come with a complete output.
 constexpr BatchJob kDelimitedJob{Export::kDelimited,
-                                 NameOutputAsInput,
+                                 OutputNaming::kSameName,
                                  ConvertDelimited,
                                  QUORLIX_DELIMITED_INPUT_ERROR,
                                  QUORLIX_DELIMITED_OUTPUT_ERROR,

@@ -1,7 +1,8 @@
 #include <string>
 #include <vector>
 
-#include "batch.h"
+#include "batch/batch_command.h"
+#include "batch/batch_run.h"
 #include "commands.h"
 #include "one_file.h"
 #include "quorlix.h"
@@ -17,14 +18,8 @@ int ConvertHtml(const char* input, const char* output, const char*) {
   return CvtHTMLtoText(input, output, g_args.bTablesOnly ? 1 : 0);
 }
 
-// A page's text takes the page's name with its suffix replaced by ".txt".
-int NameTextOutput(std::string_view relPath, std::string outputs[2]) {
-  outputs[0] = std::string(StemOf(relPath)) + ".txt";
-  return 1;
-}
-
 constexpr BatchJob kHtmlJob{
-    Export::kHtml, NameTextOutput, ConvertHtml, QUORLIX_HTML_INPUT_ERROR, QUORLIX_HTML_OUTPUT_ERROR,
+    Export::kHtml, OutputNaming::kText, ConvertHtml, QUORLIX_HTML_INPUT_ERROR, QUORLIX_HTML_OUTPUT_ERROR,
     kNoKeptStatus, kNoKeptStatus};
 }  // namespace
 

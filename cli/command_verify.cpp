@@ -3,7 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "batch.h"
+#include "batch/batch_command.h"
+#include "batch/batch_run.h"
 #include "commands.h"
 #include "quorlix.h"
 
@@ -15,8 +16,8 @@ struct VerifyArgs {
 
 int VerifyOne(const char* path, const char*, const char*) { return CvtVerifyFile(path); }
 
-constexpr BatchJob kVerifyJob{Export::kVerify,           nullptr,       VerifyOne,    QUORLIX_VERIFY_FILE_ERROR,
-                              QUORLIX_VERIFY_FILE_ERROR, kNoKeptStatus, kNoKeptStatus};
+constexpr BatchJob kVerifyJob{Export::kVerify,           OutputNaming::kNone, VerifyOne,    QUORLIX_VERIFY_FILE_ERROR,
+                              QUORLIX_VERIFY_FILE_ERROR, kNoKeptStatus,       kNoKeptStatus};
 
 bool IsFolder(const std::string& path) {
   struct stat info {};

@@ -34,24 +34,7 @@ bool IsSubcommand(std::string_view name) {
   return std::ranges::any_of(kSubcommands, [name](const Subcommand& command) { return name == command.pszName; });
 }
 
-// The parser's words for a failed parse, on one line and with control bytes escaped.
-std::string OneLine(std::string_view text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.remove_suffix(1);
-  std::string line;
-  for (const char c : text) {
-    if (c == '\n') line += "; ";
-    else if (c == '\\') line += c;
-    else line += EscapeName(std::string_view(&c, 1));
-  }
-  return line;
-}
-
 }  // namespace
-
-int ReportUsageError(std::string_view problem) {
-  std::fprintf(stderr, "quorlix: %s\n", OneLine(problem).c_str());
-  return kExitUsage;
-}
 
 int main(int argc, char** argv) {
   // A write past the file size limit then fails with EFBIG, which the export

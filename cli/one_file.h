@@ -6,7 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "batch.h"
+#include "batch/batch_command.h"
+#include "batch/batch_run.h"
 
 struct OneFileCall {
   std::string input;

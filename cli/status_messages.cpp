@@ -174,6 +174,17 @@ std::string EscapeName(std::string_view name) {
   return escaped;
 }
 
+std::string OneLine(std::string_view text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.remove_suffix(1);
+  std::string line;
+  for (const char c : text) {
+    if (c == '\n') line += "; ";
+    else if (c == '\\') line += c;
+    else line += EscapeName(std::string_view(&c, 1));
+  }
+  return line;
+}
+
 bool HasStatusWords(Export which, int status) { return FindWords(kStatusMessages, which, status) != nullptr; }
 
 std::string DescribeStatus(Export which, int nStatus, const CallFiles& files) {

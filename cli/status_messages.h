@@ -19,6 +19,10 @@ struct CallFiles {
 // name cannot forge a line of its own; bytes of 0x80 and above stay as they are.
 std::string EscapeName(std::string_view name);
 
+// A message on one line: line breaks become "; ", trailing blanks and line breaks
+// go, and other control bytes are escaped as EscapeName does (backslashes stay).
+std::string OneLine(std::string_view text);
+
 // True when the table holds words for this status of this export.
 bool HasStatusWords(Export which, int status);
 

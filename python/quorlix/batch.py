@@ -251,12 +251,21 @@ def output_names(relative: str, out_dir: PathArg) -> tuple[str, str]:
     return _outputs_in(os.path.join(os.fsdecode(out_dir), folder), name)
 
 
-def _outputs_in(out_folder: str, name: str) -> tuple[str, str]:
-    # os.path.splitext's stem (leading dots are no suffix), by string operations: this
-    # runs once per input before any conversion starts.
+def _stem(name: str) -> str:
+    """A file name without its suffix, as the quorlix tool's batch names outputs.
+
+    The suffix runs from the name's last '.' when that dot is neither the first
+    nor the last character of the name; otherwise the name has none. So '..x'
+    has the stem '.', while '.x', 'x.' and '...' are stems; 'UP.TXT' has 'UP'.
+    Written out rather than taken from pathlib, whose rules for such names
+    differ between Python versions.
+    """
     dot = name.rfind(".")
-    stem = name[:dot] if dot > 0 and name[:dot].strip(".") else name
-    base = out_folder + ("" if out_folder.endswith(os.sep) else os.sep) + stem
+    return name[:dot] if 0 < dot < len(name) - 1 else name
+
+
+def _outputs_in(out_folder: str, name: str) -> tuple[str, str]:
+    base = out_folder + ("" if out_folder.endswith(os.sep) else os.sep) + _stem(name)
     return f"{base}.txt", f"{base}.fds.txt"
 
 

@@ -106,6 +106,40 @@ def test_collisions_are_refused_before_any_work(tmp_path, data_dir):
     assert not (tmp_path / "out").exists()
 
 
+def naming_cases(data_dir, command):
+    """(input, outputs) of the shared table of output names, for one command."""
+    cases = []
+    for line in (data_dir / "naming" / "output_names.tsv").read_text().splitlines():
+        if line and not line.startswith("#"):
+            row_command, relative, outputs = line.split("\t")
+            if row_command == command:
+                cases.append((relative, tuple(outputs.split(";"))))
+    return cases
+
+
+def test_output_names_follow_the_table_shared_with_the_tool(tmp_path, data_dir):
+    cases = naming_cases(data_dir, "decode-filing")
+    assert len(cases) >= 8
+    for relative, outputs in cases:
+        assert batch.output_names(relative, tmp_path) == tuple(str(tmp_path / o) for o in outputs), relative
+
+
+def test_decode_filings_writes_the_tables_names(tmp_path, data_dir):
+    # Each case in a folder of its own: "x." and "x..y" both write "x..txt".
+    cases = naming_cases(data_dir, "decode-filing")
+    for i, (relative, _) in enumerate(cases):
+        path = tmp_path / "in" / f"case{i}" / relative
+        path.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copy(data_dir / FILINGS[2], path)
+    records = batch.decode_filings([tmp_path / "in"], tmp_path / "out")
+    written = {r.input: r.outputs for r in records}
+    assert [r.status for r in records] == [0] * len(cases)
+    for i, (relative, outputs) in enumerate(cases):
+        expected = tuple(str(tmp_path / "out" / f"case{i}" / o) for o in outputs)
+        assert written[str(tmp_path / "in" / f"case{i}" / relative)] == expected
+        assert all(os.path.isfile(o) for o in expected), relative
+
+
 def test_inputs_inside_the_output_folder_are_skipped(tmp_path, data_dir):
     out = tmp_path / "out"
     out.mkdir()

@@ -8,10 +8,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "child_process.h"
 #include "quorlix.h"
@@ -95,17 +98,33 @@ TEST_F(InPlaceTest, FileSizeLimitFailsWithTheFileIntact) {
 // Exit codes of the child that works on the small file system.
 enum FullDiskOutcome { kFullDiskOk = 0, kNoMount = 77, kSetUpFailed = 78, kInputChanged = 79, kOtherFile = 80 };
 
+// Why the child could not mount the small file system: the step, the system's
+// words, and what they mean where that is known.
+std::string MountFailure(const char* pszStep, int nError) {
+  std::string strWhy = std::string(pszStep) + ": " + std::strerror(nError);
+  if (nError == EPERM) strWhy += " (mounting needs CAP_SYS_ADMIN)";
+  if (nError == EINVAL && std::string_view(pszStep).starts_with("making '/'"))
+    strWhy += " ('/' is not a mount point here, as in a chroot)";
+  return strWhy;
+}
+
 // On a 1 MiB file system with too little room left for the converted text.
 // Mounting needs a mount namespace of one's own; where the test may not make
-// one, it is skipped.
+// one, it is skipped and says why.
 TEST_F(InPlaceTest, FullFileSystemFailsWithTheFileIntact) {
   const std::string strMount = PathOf("small");
+  const std::string strWhyPath = PathOf("mount-failure");
   std::filesystem::create_directory(strMount);
   int nStatus = -1;
   const auto result = RunInChild([&] {
-    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        ::mount("tmpfs", strMount.c_str(), "tmpfs", 0, "size=1m") != 0)
+    const auto refuse = [&](const char* pszStep) {
+      const int nError = errno;
+      std::ofstream(strWhyPath, std::ios::binary) << MountFailure(pszStep, nError);
       return static_cast<int>(kNoMount);
+    };
+    if (::unshare(CLONE_NEWNS) != 0) return refuse("unshare(CLONE_NEWNS)");
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return refuse("making '/' private");
+    if (::mount("tmpfs", strMount.c_str(), "tmpfs", 0, "size=1m") != 0) return refuse("mounting a 1 MiB tmpfs");
     std::string strText;
     for (int i = 0; i < 200 * 1024; ++i) strText += "a\n";  // 400 KiB, 600 KiB converted
     const std::string strPath = strMount + "/in.txt";
@@ -118,7 +137,7 @@ TEST_F(InPlaceTest, FullFileSystemFailsWithTheFileIntact) {
     return nStatus == QUORLIX_CRLF_OUTPUT_ERROR ? static_cast<int>(kFullDiskOk) : nStatus;
   });
   ASSERT_TRUE(result.bExited) << Describe(result);
-  if (result.nCode == kNoMount) GTEST_SKIP() << "cannot mount a small tmpfs here (needs CAP_SYS_ADMIN)";
+  if (result.nCode == kNoMount) GTEST_SKIP() << "cannot mount a small tmpfs here: " << ReadFile(strWhyPath);
   EXPECT_NE(result.nCode, kSetUpFailed) << "the filler left no room for the input";
   EXPECT_NE(result.nCode, kInputChanged) << "the input was changed";
   EXPECT_NE(result.nCode, kOtherFile) << "another file was left beside the input";

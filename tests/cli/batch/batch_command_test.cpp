@@ -8,12 +8,14 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "cli/batch/naming_cases.h"
+#include "cli/tool_test.h"
 #include "quorlix.h"
-#include "tool_test.h"
 
 namespace {
 
@@ -72,6 +74,29 @@ TEST_F(BatchTest, OutputNamesFollowTheConversion) {
   EXPECT_EQ(RunTool({"decode-filing", "-q", "-o", "decoded", PathOf("apple.txt")}).exitStatus, 0);
   EXPECT_EQ(ListFiles(PathOf("decoded")), (std::vector<std::string>{"apple.fds.txt", "apple.txt"}));
   EXPECT_TRUE(ReadFile(PathOf("decoded/apple.fds.txt")).starts_with("Article"));
+}
+
+// The tool against the table of names it shares with the Python package. Each
+// case sits in a folder of its own: "x." and "x..y" both write "x..txt". For
+// html2text only the names the export takes as pages (".htm" or ".html", in lower case).
+TEST_F(BatchTest, OutputNamesFollowTheTableSharedWithPython) {
+  const auto cases = quorlix_test::ReadNamingCases();
+  for (const std::string command : {"crlf", "delimited", "decode-filing", "html2text"}) {
+    std::vector<std::string> expected;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+      if (cases[i].command != command) continue;
+      const std::string& input = cases[i].input;
+      if (command == "html2text" && !input.ends_with(".htm") && !input.ends_with(".html")) continue;
+      const std::string folder = "case" + std::to_string(i) + "/";
+      WriteTree("in-" + command + "/" + folder + cases[i].input, "<BODY>a,b</BODY>\r\n");
+      for (const auto& output : cases[i].outputs) expected.push_back(folder + output);
+    }
+    ASSERT_FALSE(expected.empty()) << command;
+    std::ranges::sort(expected);
+    const auto run = RunTool({command, "-q", "-o", "out-" + command, "in-" + command});
+    EXPECT_EQ(run.exitStatus, 0) << command << ": " << run.err;
+    EXPECT_EQ(ListFiles(PathOf("out-" + command)), expected) << command;
+  }
 }
 
 TEST_F(BatchTest, ListsMirrorTheirPathsAsGiven) {

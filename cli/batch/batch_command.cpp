@@ -1,0 +1,62 @@
+#include "batch/batch_command.h"
+
+#include <unistd.h>
+
+#include <charconv>
+#include <system_error>
+
+#include "batch/batch_report.h"
+#include "batch/input_list.h"
+#include "batch/output_names.h"
+#include "exit_codes.h"
+
+void AddBatchOptions(CLI::App& sub, BatchOptions& options, bool withOutputs) {
+  // More threads than this would only wait on the disk and each other.
+  constexpr unsigned kMostJobs = 1024;
+  if (withOutputs) {
+    sub.add_option("-o,--out-dir", options.outDir,
+                   "batch mode: every positional is an input (file or folder), converted into DIR, which mirrors them")
+        ->type_name("DIR");
+    sub.add_flag("--resume", options.resume, "skip inputs whose outputs all exist and are newer than the input");
+  }
+  sub.add_option("-T,--files-from", options.listFiles, "read input paths from FILE ('-': standard input), one a line")
+      ->type_name("FILE");
+  sub.add_flag("-0,--null", options.nullSeparated, "the -T lists are NUL-separated (find -print0)");
+  sub.add_option("-j,--jobs", options.jobs, "conversions at once (default: the number of online processors)")
+      ->type_name("N")
+      ->check(CLI::Validator(
+          [](std::string& value) {
+            unsigned jobs = 0;
+            const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), jobs);
+            if (error != std::errc() || end != value.data() + value.size()) return std::string("is not a number");
+            if (jobs == 0) return std::string("must be at least 1");
+            return jobs > kMostJobs ? "must be at most " + std::to_string(kMostJobs) : std::string();
+          },
+          "", "jobs"));
+  sub.add_option("--report", options.reportPath, "write a CSV report with one row per input ('-': standard output)")
+      ->type_name("FILE");
+  sub.add_flag("--progress", options.progress, "show progress on stderr even when it is not a terminal");
+  sub.add_flag("--no-progress", options.noProgress, "never show progress");
+  sub.add_flag("-q,--quiet", options.quiet, "no progress and no summary");
+}
+
+bool AsksForBatch(const BatchOptions& options) {
+  return !options.outDir.empty() || !options.listFiles.empty() || options.nullSeparated || options.jobs != 0 ||
+         !options.reportPath.empty() || options.resume || options.progress || options.noProgress;
+}
+
+int RunBatch(const BatchJob& job, const BatchOptions& options, const std::vector<std::string>& inputs) {
+  InputList list;
+  const std::string listProblem =
+      CollectInputs({inputs, options.listFiles, options.nullSeparated, options.outDir}, list);
+  if (!listProblem.empty()) return ReportUsageError(listProblem);
+  if (!options.outDir.empty()) {
+    const std::string collision = FindCollision(job.naming, options.outDir, list);
+    if (!collision.empty()) return ReportUsageError(collision);
+  }
+  const bool showProgress = !options.quiet && !options.noProgress && (options.progress || ::isatty(STDERR_FILENO));
+  BatchReport report({job.which, options.reportPath, showProgress, options.quiet, options.showSummary},
+                     list.Inputs().size());
+  if (!report.Open()) return kExitIoError;
+  return RunInputs(job, {options.outDir, options.jobs, options.resume}, list, report);
+}

@@ -1,0 +1,163 @@
+#include "batch/batch_report.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <iterator>
+
+#include "exit_codes.h"
+#include "interrupts.h"
+#include "quorlix.h"
+
+namespace {
+
+// Why an input was passed over, in the words of its row and of its line on stderr.
+struct SkipWords {
+  InputSkip skip;
+  std::string_view reason;
+};
+constexpr SkipWords kSkipWords[] = {
+    {InputSkip::kInsideOutput, "inside the output folder"},
+};
+
+std::string_view ReasonOf(InputSkip skip) {
+  const auto* words = std::ranges::find(kSkipWords, skip, &SkipWords::skip);
+  return words == std::end(kSkipWords) ? std::string_view("skipped") : words->reason;
+}
+
+std::string CsvField(std::string_view text) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+  std::string quoted = "\"";
+  for (const char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  quoted += '"';
+  return quoted;
+}
+
+}  // namespace
+
+std::string MeaningOf(Export which, const InputRow& row) {
+  if (row.skip != InputSkip::kNone) return "skipped: " + std::string(ReasonOf(row.skip));
+  if (row.upToDate) return "skipped";
+  if (row.status == QUORLIX_OK) return "ok";
+  const std::string_view out = row.outputs ? std::string_view(row.outputs->paths[0]) : std::string_view();
+  const std::string_view out2 = row.outputs ? std::string_view(row.outputs->paths[1]) : std::string_view();
+  return DescribeStatus(which, row.status, {row.path, out, out2});
+}
+
+std::string ReportRowOf(const InputRow& row, std::string_view meaning) {
+  std::string outputs;
+  if (row.outputsPresent && row.outputs) {
+    for (int k = 0; k < row.outputs->count; ++k) {
+      if (k) outputs += ';';
+      outputs += row.outputs->paths[k];
+    }
+  }
+  const bool converted = row.skip == InputSkip::kNone && !row.upToDate;
+  const bool measured = row.skip == InputSkip::kNone;
+  char bytes[24] = "";
+  char seconds[24] = "";
+  if (measured) {
+    std::snprintf(bytes, sizeof bytes, "%llu", static_cast<unsigned long long>(row.bytesIn));
+    std::snprintf(seconds, sizeof seconds, "%.6f", row.seconds);
+  }
+  return CsvField(row.path) + ',' + (converted ? std::to_string(row.status) : std::string()) + ',' + CsvField(meaning) +
+         ',' + CsvField(outputs) + ',' + bytes + ',' + seconds + "\r\n";
+}
+
+BatchReport::BatchReport(ReportSettings settings, std::size_t inputCount)
+    : m_settings(std::move(settings)), m_progress(m_settings.showProgress, inputCount) {}
+
+// Finish closes the report; this only for a batch that ended without it.
+BatchReport::~BatchReport() {
+  if (m_report && m_report != stdout) std::fclose(m_report);
+}
+
+bool BatchReport::Open() {
+  if (m_settings.reportPath.empty()) return true;
+  m_report = m_settings.reportPath == "-" ? stdout : std::fopen(m_settings.reportPath.c_str(), "wb");
+  if (!m_report) {
+    std::fprintf(stderr, "quorlix: cannot write the report '%s': %s\n", EscapeName(m_settings.reportPath).c_str(),
+                 std::strerror(errno));
+    return false;
+  }
+  std::fwrite(kReportHeader.data(), 1, kReportHeader.size(), m_report);
+  return true;
+}
+
+// The first problem is the one told; errno says what it was.
+void BatchReport::NoteReportProblem() {
+  const int error = errno;
+  if (m_writeProblem.empty())
+    m_writeProblem = "cannot write the report '" + EscapeName(m_settings.reportPath) + "': " + std::strerror(error);
+}
+
+void BatchReport::NoteOutputProblem() {
+  const int error = errno;
+  if (m_writeProblem.empty()) m_writeProblem = std::string("cannot write to standard output: ") + std::strerror(error);
+}
+
+bool BatchReport::Add(const InputRow& row) {
+  const bool verify = m_settings.which == Export::kVerify;
+  const std::string meaning = MeaningOf(m_settings.which, row);
+  if (row.skip != InputSkip::kNone) {
+    m_progress.Clear();
+    const std::string_view reason = ReasonOf(row.skip);
+    std::fprintf(stderr, "quorlix: skipped '%s': %.*s\n", EscapeName(row.path).c_str(), static_cast<int>(reason.size()),
+                 reason.data());
+    ++m_skipped;
+  } else if (row.upToDate) {
+    ++m_skipped;
+  } else {
+    m_bytes += row.bytesIn;
+    // Lines on a terminal must not run into the progress line.
+    if (verify) m_progress.Clear();
+    if (row.status == QUORLIX_OK) {
+      ++m_converted;
+      if (verify && !m_settings.quiet) std::printf("%s: ok\n", EscapeName(row.path).c_str());
+    } else {
+      ++m_failed;
+      if (m_firstFailure == QUORLIX_OK) m_firstFailure = row.status;
+      if (verify) {
+        std::printf("%s: %s (status %d)\n", EscapeName(row.path).c_str(), meaning.c_str(), row.status);
+      } else {
+        m_progress.Clear();
+        std::fprintf(stderr, "quorlix: %s (status %d)\n", meaning.c_str(), row.status);
+      }
+    }
+    if (verify && std::ferror(stdout)) NoteOutputProblem();
+  }
+  if (m_report && std::fputs(ReportRowOf(row, meaning).c_str(), m_report) < 0) NoteReportProblem();
+  return m_writeProblem.empty();
+}
+
+void BatchReport::PrintSummary() {
+  const double elapsed = m_progress.ElapsedSeconds();
+  const double rate = elapsed > 0 ? static_cast<double>(m_bytes) / (1024.0 * 1024.0) / elapsed : 0;
+  std::fprintf(stderr, "quorlix: %zu %s, %zu failed, %zu skipped, %llu bytes in %.2f s, %.1f MiB/s\n", m_converted,
+               m_settings.which == Export::kVerify ? "agree" : "converted", m_failed, m_skipped,
+               static_cast<unsigned long long>(m_bytes), elapsed, rate);
+}
+
+int BatchReport::Finish(int signal) {
+  m_progress.Draw(true);
+  m_progress.Clear();
+  if (m_report) {
+    if (std::fflush(m_report) != 0 || std::ferror(m_report)) NoteReportProblem();
+    if (m_report != stdout && std::fclose(m_report) != 0) NoteReportProblem();
+    m_report = nullptr;
+  }
+  if (std::fflush(stdout) != 0) NoteOutputProblem();
+  if (!m_settings.quiet && m_settings.showSummary) PrintSummary();
+  if (!m_writeProblem.empty()) {
+    std::fprintf(stderr, "quorlix: %s\n", m_writeProblem.c_str());
+    return kExitIoError;
+  }
+  if (signal != 0) {
+    std::fflush(stderr);
+    EndBySignal(signal);
+  }
+  return m_firstFailure;
+}

@@ -1,0 +1,82 @@
+// What a batch says about its inputs, in input order: a line on stderr for each
+// failure (for verify, a line on standard output for each file), a CSV row per
+// input in the report, the progress line meanwhile, and a closing summary.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "batch/input_list.h"
+#include "batch/output_names.h"
+#include "batch/progress_line.h"
+#include "status_messages.h"
+
+// One finished input, as the report tells it.
+struct InputRow {
+  std::string_view path;
+  InputSkip skip = InputSkip::kNone;     // passed over before any work
+  bool upToDate = false;                 // --resume found all its outputs newer than it
+  int status = 0;                        // the export's status, when it was converted
+  const OutputNames* outputs = nullptr;  // the names of its outputs; null when it has none
+  bool outputsPresent = false;           // whether they are in place
+  std::uint64_t bytesIn = 0;
+  double seconds = 0;
+};
+
+// The report's first line.
+inline constexpr std::string_view kReportHeader = "input,status,meaning,outputs,bytes_in,seconds\r\n";
+
+// The meaning column: "ok", "skipped", "skipped: <why>", or the tool's words
+// for a failure's status (which name the input and its outputs).
+std::string MeaningOf(Export which, const InputRow& row);
+// One CSV row (RFC 4180, CR LF): input,status,meaning,outputs,bytes_in,seconds.
+// The status is empty for a skipped input, bytes_in and seconds for one skipped
+// before any work, and outputs (joined by ';') unless they are all in place.
+std::string ReportRowOf(const InputRow& row, std::string_view meaning);
+
+struct ReportSettings {
+  Export which;
+  std::string reportPath;  // the CSV report: "" for none, "-" for standard output
+  bool showProgress = false;
+  bool quiet = false;       // no summary; verify prints the files that do not agree only
+  bool showSummary = true;  // verify keeps its plain form without a summary
+};
+
+// The run calls Add for each input in input order, from one thread, and the
+// progress line's CountDone from any thread as inputs finish.
+class BatchReport {
+ public:
+  BatchReport(ReportSettings settings, std::size_t inputCount);
+  ~BatchReport();
+  BatchReport(const BatchReport&) = delete;
+  BatchReport& operator=(const BatchReport&) = delete;
+
+  // Opens the report and writes its header; false after saying why on stderr.
+  bool Open();
+  ProgressLine& Progress() { return m_progress; }
+  // Writes the input's lines and row. False once something could not be
+  // written (standard output or the report): the batch should stop.
+  bool Add(const InputRow& row);
+  // Completes the report and prints the summary and any write problem. When a
+  // signal stopped the batch (signal is not 0) and everything was written, ends
+  // the process by that signal; else returns the exit status: the first
+  // failure's status in input order, or kExitIoError when a write failed.
+  int Finish(int signal);
+
+ private:
+  void NoteReportProblem();
+  void NoteOutputProblem();
+  void PrintSummary();
+
+  const ReportSettings m_settings;
+  ProgressLine m_progress;
+  std::FILE* m_report = nullptr;
+  std::string m_writeProblem;
+  std::size_t m_converted = 0;
+  std::size_t m_failed = 0;
+  std::size_t m_skipped = 0;
+  std::uint64_t m_bytes = 0;
+  int m_firstFailure = 0;
+};

@@ -1,0 +1,226 @@
+#include "batch/input_list.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ranges>
+
+#include "status_messages.h"
+
+// ---- Paths ----
+
+std::string FolderOf(std::string_view path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string_view::npos) return ".";
+  if (slash == 0) return "/";
+  return std::string(path.substr(0, slash));
+}
+
+std::string JoinPath(std::string_view folder, std::string_view name) {
+  std::string path(folder);
+  if (!path.empty() && path.back() != '/') path += '/';
+  path += name;
+  return path;
+}
+
+// ---- The list ----
+
+std::string InputList::RelativeOf(const Input& input) const {
+  std::string rel;
+  for (const auto component : std::views::split(PathOf(input).substr(input.relStart), '/')) {
+    const std::string_view part(component.begin(), component.end());
+    if (part.empty() || part == ".") continue;
+    if (!rel.empty()) rel += '/';
+    rel += part;
+  }
+  return rel;
+}
+
+void InputList::Add(std::string_view path, std::size_t relStart, InputSkip skip) {
+  Input input;
+  input.pathOffset = m_text.size();
+  input.pathLength = static_cast<std::uint32_t>(path.size());
+  input.relStart = static_cast<std::uint32_t>(relStart);
+  input.skip = skip;
+  m_text.append(path);
+  m_text += '\0';
+  m_inputs.push_back(input);
+}
+
+void InputList::Seal() {
+  m_text.shrink_to_fit();
+  m_inputs.shrink_to_fit();
+}
+
+// ---- Collecting ----
+
+namespace {
+
+bool HasDotDotComponent(std::string_view path) {
+  return std::ranges::any_of(std::views::split(path, '/'), [](const auto component) {
+    return std::string_view(component.begin(), component.end()) == "..";
+  });
+}
+
+// Adds files as named, walks folders and takes listed paths, marking those that
+// lie inside the output folder.
+class InputCollector {
+ public:
+  InputCollector(InputList& list, std::string_view outDir) : m_list(list) {
+    if (outDir.empty()) return;
+    struct stat info {};
+    char* real = ::realpath(std::string(outDir).c_str(), nullptr);
+    if (real && ::stat(real, &info) == 0) {
+      m_outReal = real;
+      m_outDevice = info.st_dev;
+      m_outInode = info.st_ino;
+    }
+    std::free(real);
+  }
+
+  void AddNamed(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+      Walk(path, path.size() + (path.ends_with('/') ? 0 : 1), SkipOf(path));
+      return;
+    }
+    const std::size_t slash = path.find_last_of('/');
+    m_list.Add(path, slash == std::string::npos ? 0 : slash + 1, SkipOf(FolderOf(path)));
+  }
+
+  void AddListed(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return;
+    const std::size_t relStart = path.find_first_not_of('/');
+    m_list.Add(path, relStart == std::string::npos ? 0 : relStart, SkipOf(FolderOf(path)));
+  }
+
+ private:
+  // Whether the files of a folder lie inside the output folder.
+  InputSkip SkipOf(const std::string& folder) {
+    if (m_outReal.empty()) return InputSkip::kNone;
+    if (folder == m_lastFolder) return m_lastSkip;
+    char* real = ::realpath(folder.c_str(), nullptr);
+    bool inside = false;
+    if (real) {
+      const std::string_view view(real);
+      inside = view == m_outReal || (view.starts_with(m_outReal) && view[m_outReal.size()] == '/') || m_outReal == "/";
+    }
+    std::free(real);
+    m_lastFolder = folder;
+    m_lastSkip = inside ? InputSkip::kInsideOutput : InputSkip::kNone;
+    return m_lastSkip;
+  }
+
+  bool IsOutputFolder(const std::string& path, ino_t inode) const {
+    if (m_outReal.empty() || inode != m_outInode) return false;
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && info.st_dev == m_outDevice && info.st_ino == m_outInode;
+  }
+
+  struct Entry {
+    std::string name;
+    unsigned char type;
+    ino_t inode;
+  };
+
+  // A folder's entries but "." and "..", names in byte order; false when it cannot be opened.
+  static bool ReadEntries(const std::string& folder, std::vector<Entry>& entries) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return false;
+    while (const dirent* entry = ::readdir(dir)) {
+      const std::string_view name(entry->d_name);
+      if (name == "." || name == "..") continue;
+      entries.push_back({std::string(name), entry->d_type, entry->d_ino});
+    }
+    ::closedir(dir);
+    std::ranges::sort(entries, [](const Entry& a, const Entry& b) { return a.name < b.name; });
+    return true;
+  }
+
+  void Walk(const std::string& folder, std::size_t relStart, InputSkip skip) {
+    std::vector<Entry> entries;
+    if (!ReadEntries(folder, entries)) {
+      // The export names the problem when it meets the folder as an input.
+      const std::size_t slash = folder.find_last_of('/');
+      m_list.Add(folder, relStart < folder.size() ? relStart : slash == std::string::npos ? 0 : slash + 1, skip);
+      return;
+    }
+    for (const auto& entry : entries) {
+      const std::string path = JoinPath(folder, entry.name);
+      unsigned char type = entry.type;
+      if (type == DT_UNKNOWN) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0) continue;
+        type = S_ISDIR(info.st_mode)   ? DT_DIR
+               : S_ISREG(info.st_mode) ? DT_REG
+               : S_ISLNK(info.st_mode) ? DT_LNK
+                                       : DT_UNKNOWN;
+      }
+      if (type == DT_DIR) {
+        Walk(path, relStart, IsOutputFolder(path, entry.inode) ? InputSkip::kInsideOutput : skip);
+      } else if (type == DT_REG) {
+        m_list.Add(path, relStart, skip);
+      } else if (type == DT_LNK) {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) m_list.Add(path, relStart, skip);
+      }
+    }
+  }
+
+  InputList& m_list;
+  std::string m_outReal;
+  dev_t m_outDevice = 0;
+  ino_t m_outInode = 0;
+  std::string m_lastFolder;
+  InputSkip m_lastSkip = InputSkip::kNone;
+};
+
+// Reads a list of paths, one a line or NUL-separated; returns what is wrong, or "".
+std::string ReadList(const std::string& listPath, bool nullSeparated, InputCollector& collector) {
+  FILE* file = listPath == "-" ? stdin : std::fopen(listPath.c_str(), "rb");
+  if (!file) return "cannot read the list '" + EscapeName(listPath) + "': " + std::strerror(errno);
+  const char separator = nullSeparated ? '\0' : '\n';
+  char* line = nullptr;
+  std::size_t capacity = 0;
+  std::string problem;
+  for (;;) {
+    const ssize_t length = ::getdelim(&line, &capacity, separator, file);
+    if (length < 0) break;
+    std::string path(line, static_cast<std::size_t>(length));
+    if (!path.empty() && path.back() == separator) path.pop_back();
+    if (path.empty()) continue;
+    if (HasDotDotComponent(path)) {
+      problem = "the listed path '" + EscapeName(path) +
+                "' has a '..' component, so its output would leave the output folder";
+      break;
+    }
+    collector.AddListed(path);
+  }
+  if (problem.empty() && std::ferror(file)) problem = "cannot read the list '" + EscapeName(listPath) + "'";
+  std::free(line);
+  if (file != stdin) std::fclose(file);
+  return problem;
+}
+
+}  // namespace
+
+std::string CollectInputs(const InputSources& sources, InputList& list) {
+  if (sources.nullSeparated && sources.listFiles.empty()) return "-0 needs -T";
+  if (sources.named.empty() && sources.listFiles.empty()) return "no inputs: name files or folders, or -T FILE";
+  for (const auto& path : sources.named)
+    if (path == "-") return "'-' is no input in batch mode; -T - reads the inputs' paths from standard input";
+  InputCollector collector(list, sources.outDir);
+  for (const auto& path : sources.named) collector.AddNamed(path);
+  for (const auto& listPath : sources.listFiles) {
+    const std::string problem = ReadList(listPath, sources.nullSeparated, collector);
+    if (!problem.empty()) return problem;
+  }
+  list.Seal();
+  return {};
+}

@@ -1,0 +1,74 @@
+// The inputs of a batch, gathered in input order before any work starts: files
+// named on the command line, the files of folders walked recursively, and the
+// paths read from lists.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Why an input is passed over instead of converted.
+enum class InputSkip : std::uint8_t {
+  kNone,
+  kInsideOutput,  // found below the output folder: an output of this or an earlier batch
+};
+
+// One input. Its path lives in the list's shared text, so an input costs this
+// record beyond its path. The collector fills the first part; the run fills the
+// outcome.
+struct Input {
+  std::uint64_t pathOffset = 0;
+  std::uint32_t pathLength = 0;
+  std::uint32_t relStart = 0;  // where the part mirrored below the output folder begins
+  // The outcome, written by the worker that takes the input.
+  std::uint64_t bytesIn = 0;
+  float seconds = 0;
+  std::int32_t status = 0;
+  InputSkip skip = InputSkip::kNone;
+  bool outputsPresent = false;
+};
+
+class InputList {
+ public:
+  std::string_view PathOf(const Input& input) const { return {m_text.data() + input.pathOffset, input.pathLength}; }
+  // The same path, NUL-terminated for the exports.
+  const char* CPathOf(const Input& input) const { return m_text.data() + input.pathOffset; }
+  // The path below the output folder, without empty or "." components.
+  std::string RelativeOf(const Input& input) const;
+
+  void Add(std::string_view path, std::size_t relStart, InputSkip skip);
+  // Gives back the room the list grew into; no input is added afterwards.
+  void Seal();
+
+  std::vector<Input>& Inputs() { return m_inputs; }
+  const std::vector<Input>& Inputs() const { return m_inputs; }
+
+ private:
+  std::string m_text;
+  std::vector<Input> m_inputs;
+};
+
+// The folder part of a path: "." for a bare name, "/" for a name at the top.
+std::string FolderOf(std::string_view path);
+// folder + '/' + name, without a second '/' when folder ends in one.
+std::string JoinPath(std::string_view folder, std::string_view name);
+
+// Where a batch's inputs come from.
+struct InputSources {
+  const std::vector<std::string>& named;      // files and folders named on the command line
+  const std::vector<std::string>& listFiles;  // files of paths ("-" for standard input)
+  bool nullSeparated = false;                 // the lists are NUL-separated, else one path a line
+  std::string_view outDir;                    // inputs found below it are skipped; may be empty
+};
+
+// Collects the inputs into list, in input order: the named ones first, then each
+// list's paths.
+//  - A named file is mirrored as its name alone; a named folder is walked
+//    depth-first with names in byte order, and a file in it is mirrored as its
+//    path below the folder. Links to files are followed; links to folders below
+//    the top are not, so a walk always ends.
+//  - A listed path is mirrored as given, a leading '/' dropped. A listed folder is
+//    passed over (find prints folders too); a path with a ".." component is refused.
+// Returns the problem with the command line (the tool's usage error), or "".
+std::string CollectInputs(const InputSources& sources, InputList& list);

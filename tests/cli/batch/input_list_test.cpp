@@ -1,0 +1,106 @@
+#include "batch/input_list.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class InputListTest : public quorlix_test::TempDirTest {
+ protected:
+  // A file below the test's folder, its folders made first.
+  std::string Write(const std::string& name, std::string_view bytes) {
+    fs::create_directories(fs::path(PathOf(name)).parent_path());
+    return WriteFile(name, bytes);
+  }
+
+  // Each input as "<path below the test's folder> -> <mirrored path>", with " (inside)"
+  // for one found inside the output folder.
+  std::vector<std::string> Collect(const std::vector<std::string>& named, const std::vector<std::string>& lists = {},
+                                   bool nullSeparated = false, std::string_view outDir = {}) {
+    InputList list;
+    m_problem = CollectInputs({named, lists, nullSeparated, outDir}, list);
+    std::vector<std::string> shown;
+    const std::string prefix = m_dir.string() + "/";
+    for (const Input& input : list.Inputs()) {
+      std::string path(list.PathOf(input));
+      if (path.starts_with(prefix)) path.erase(0, prefix.size());
+      EXPECT_STREQ(list.CPathOf(input), std::string(list.PathOf(input)).c_str());
+      shown.push_back(path + " -> " + list.RelativeOf(input) +
+                      (input.skip == InputSkip::kInsideOutput ? " (inside)" : ""));
+    }
+    return shown;
+  }
+
+  std::string m_problem;
+};
+
+TEST_F(InputListTest, FoldersAreWalkedDepthFirstInByteOrder) {
+  for (const char* name : {"in/b/two", "in/a/deep/one", "in/B", "in/top", "in/a.x"}) Write(name, "x");
+  fs::create_directory_symlink("..", PathOf("in/a/loop"));
+  fs::create_symlink(PathOf("in/top"), PathOf("in/link"));
+  fs::create_symlink(PathOf("nowhere"), PathOf("in/dangling"));
+  EXPECT_EQ(Collect({PathOf("in")}),
+            (std::vector<std::string>{"in/B -> B", "in/a/deep/one -> a/deep/one", "in/a.x -> a.x", "in/b/two -> b/two",
+                                      "in/link -> link", "in/top -> top"}));
+  EXPECT_EQ(m_problem, "");
+  // A trailing '/' and a named file: the file is mirrored by its name alone.
+  EXPECT_EQ(Collect({PathOf("in/b/"), PathOf("in/a/deep/one")}),
+            (std::vector<std::string>{"in/b/two -> two", "in/a/deep/one -> one"}));
+}
+
+TEST_F(InputListTest, ListsAreReadOneAPathOrNulSeparated) {
+  Write("in/x/a", "a");
+  Write("in/b", "b");
+  const std::string absolute = Write("c", "c");
+  Write("lines", "in/x/a\n\n./in/b\n" + absolute);  // an empty line; the last line has no line end
+  Write("nul", std::string("in/x/a\0in/b\0", 12));
+  const fs::path before = fs::current_path();
+  fs::current_path(m_dir);
+  EXPECT_EQ(Collect({}, {"lines"}),
+            (std::vector<std::string>{"in/x/a -> in/x/a", "./in/b -> in/b", "c -> " + absolute.substr(1)}));
+  EXPECT_EQ(Collect({}, {"nul"}, true), (std::vector<std::string>{"in/x/a -> in/x/a", "in/b -> in/b"}));
+  // Named inputs come first, then each list in turn; a listed folder is passed over.
+  Write("folders", "in/x\nin/b\n");
+  EXPECT_EQ(Collect({"in/x"}, {"folders"}), (std::vector<std::string>{"in/x/a -> a", "in/b -> in/b"}));
+  fs::current_path(before);
+}
+
+TEST_F(InputListTest, WrongInputsAreUsageProblems) {
+  Write("up", "in/ok\nin/../../etc/passwd\n");
+  Collect({}, {PathOf("up")});
+  EXPECT_EQ(m_problem,
+            "the listed path 'in/../../etc/passwd' has a '..' component, so its output would leave the "
+            "output folder");
+  Collect({}, {PathOf("missing\n")});
+  EXPECT_EQ(m_problem, "cannot read the list '" + PathOf("missing\\n") + "': No such file or directory");
+  Collect({"a"}, {}, true);
+  EXPECT_EQ(m_problem, "-0 needs -T");
+  Collect({});
+  EXPECT_EQ(m_problem, "no inputs: name files or folders, or -T FILE");
+  Collect({"a", "-"});
+  EXPECT_EQ(m_problem, "'-' is no input in batch mode; -T - reads the inputs' paths from standard input");
+}
+
+TEST_F(InputListTest, InputsInsideTheOutputFolderAreMarked) {
+  Write("tree/a", "a");
+  Write("tree/out/old", "o");
+  Write("tree/out/deeper/older", "o");
+  fs::create_directory_symlink(PathOf("tree/out"), PathOf("tree/z-out-again"));
+  fs::create_directory_symlink(PathOf("tree/out"), PathOf("elsewhere"));
+  // The output folder named through a link is the same folder.
+  EXPECT_EQ(Collect({PathOf("tree"), PathOf("tree/out/old")}, {}, false, PathOf("elsewhere")),
+            (std::vector<std::string>{"tree/a -> a", "tree/out/deeper/older -> out/deeper/older (inside)",
+                                      "tree/out/old -> out/old (inside)", "tree/out/old -> old (inside)"}));
+  // Without an output folder nothing is inside one.
+  EXPECT_EQ(Collect({PathOf("tree/out/old")}), std::vector<std::string>{"tree/out/old -> old"});
+}
+
+}  // namespace

@@ -1,0 +1,92 @@
+#include "batch/output_names.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "naming_cases.h"
+
+namespace {
+
+// The form each command's batch names its outputs by; the end-to-end tests hold
+// the commands to the same table.
+const std::map<std::string, OutputNaming> kNamingOf = {{"crlf", OutputNaming::kSameName},
+                                                       {"delimited", OutputNaming::kSameName},
+                                                       {"html2text", OutputNaming::kText},
+                                                       {"decode-filing", OutputNaming::kTextAndSchedule},
+                                                       {"verify", OutputNaming::kNone}};
+
+std::vector<std::string> PathsOf(const OutputNames& names) { return {names.paths, names.paths + names.count}; }
+
+TEST(NameOutputs, FollowsTheTableSharedWithPython) {
+  const auto cases = quorlix_test::ReadNamingCases();
+  std::set<std::string> commands;
+  for (const auto& row : cases) {
+    ASSERT_TRUE(kNamingOf.contains(row.command)) << row.command;
+    commands.insert(row.command);
+    std::vector<std::string> expected;
+    for (const auto& output : row.outputs) expected.push_back("OUT/" + output);
+    EXPECT_EQ(PathsOf(NameOutputs(kNamingOf.at(row.command), "OUT", row.input)), expected)
+        << row.command << " " << row.input;
+  }
+  EXPECT_EQ(commands.size(), kNamingOf.size()) << "every command has its cases";
+}
+
+TEST(NameOutputs, JoinsTheOutputFolderOnceAndNamesANamelessInput) {
+  EXPECT_EQ(PathsOf(NameOutputs(OutputNaming::kText, "out/", "a/b.htm")), std::vector<std::string>{"out/a/b.txt"});
+  EXPECT_EQ(PathsOf(NameOutputs(OutputNaming::kText, "/", "b.htm")), std::vector<std::string>{"/b.txt"});
+  // A folder the walk could not open stands for itself, with nothing below it.
+  EXPECT_EQ(PathsOf(NameOutputs(OutputNaming::kTextAndSchedule, "out", "")),
+            (std::vector<std::string>{"out/unnamed.txt", "out/unnamed.fds.txt"}));
+}
+
+TEST(StemOf, LooksAtTheLastComponentOnly) {
+  EXPECT_EQ(StemOf("a.b/c"), "a.b/c");
+  EXPECT_EQ(StemOf("a.b/.c"), "a.b/.c");
+  EXPECT_EQ(StemOf("a/b.c.d"), "a/b.c");
+  EXPECT_EQ(StemOf("/.."), "/..");
+  EXPECT_EQ(StemOf(""), "");
+}
+
+// ---- Collisions ----
+
+InputList ListOf(const std::vector<std::pair<std::string, InputSkip>>& inputs) {
+  InputList list;
+  for (const auto& [path, skip] : inputs) list.Add(path, path.find('/') + 1, skip);
+  list.Seal();
+  return list;
+}
+
+TEST(FindCollision, NamesThePairThatWouldWriteOneOutput) {
+  const InputList list = ListOf(
+      {{"one/same.txt", InputSkip::kNone}, {"one/other.txt", InputSkip::kNone}, {"two/same.txt", InputSkip::kNone}});
+  EXPECT_EQ(FindCollision(OutputNaming::kSameName, "out", list),
+            "the inputs 'one/same.txt' and 'two/same.txt' would both write 'out/same.txt'; nothing was converted");
+}
+
+TEST(FindCollision, DependsOnTheNamingRule) {
+  // "x." and "x..y" share the stem "x.", so only the forms that drop a suffix collide.
+  const InputList list = ListOf({{"in/x.", InputSkip::kNone}, {"in/x..y", InputSkip::kNone}});
+  EXPECT_EQ(FindCollision(OutputNaming::kSameName, "out", list), "");
+  EXPECT_NE(FindCollision(OutputNaming::kText, "out", list), "");
+  EXPECT_EQ(FindCollision(OutputNaming::kNone, "out", list), "");
+
+  // A filing's schedule name is another filing's text name.
+  const InputList filings = ListOf({{"f/a.fds.x", InputSkip::kNone}, {"f/a.y", InputSkip::kNone}});
+  EXPECT_EQ(FindCollision(OutputNaming::kTextAndSchedule, "d", filings),
+            "the inputs 'f/a.fds.x' and 'f/a.y' would both write 'd/a.fds.txt'; nothing was converted");
+}
+
+TEST(FindCollision, PassesOverSkippedInputsAndEscapesNames) {
+  EXPECT_EQ(FindCollision(OutputNaming::kSameName, "out",
+                          ListOf({{"in/a", InputSkip::kNone}, {"out/a", InputSkip::kInsideOutput}})),
+            "");
+  EXPECT_EQ(FindCollision(OutputNaming::kSameName, "out",
+                          ListOf({{"a/n\nl", InputSkip::kNone}, {"b/n\nl", InputSkip::kNone}})),
+            "the inputs 'a/n\\nl' and 'b/n\\nl' would both write 'out/n\\nl'; nothing was converted");
+}
+
+}  // namespace

@@ -66,6 +66,13 @@ constexpr StatusMessage kStatusMessages[] = {
     {Export::kDelimited, QUORLIX_DELIMITED_NO_IN_RECORD, "the input record delimiter is empty"},
     {Export::kDelimited, QUORLIX_DELIMITED_NO_RECORD, "no record delimiter found in '{in}'"},
     {Export::kDelimited, QUORLIX_DELIMITED_NO_FIELD, "no record of '{in}' holds a field delimiter"},
+
+    // The schedules' table gives each input the decoder's filing statuses.
+    {Export::kSchedules, QUORLIX_FILING_FILE_ERROR,
+     "cannot read filing '{in}' (a folder, a bad path, or a file that changed while it was read)"},
+    {Export::kSchedules, QUORLIX_FILING_NOT_FOUND, "filing '{in}' not found"},
+    {Export::kSchedules, QUORLIX_FILING_TOO_MANY_FILES, "too many open files"},
+    {Export::kSchedules, QUORLIX_FILING_DECODE_FAILED, "reading the schedules of '{in}' failed: not enough memory"},
 };
 
 // The input error of each export: when its input exists but is neither a regular
@@ -76,6 +83,7 @@ constexpr StatusMessage kNotRegularWords[] = {
     {Export::kFiling, QUORLIX_FILING_FILE_ERROR, "filing '{in}' is not a regular file"},
     {Export::kVerify, QUORLIX_VERIFY_FILE_ERROR, "not a regular file"},
     {Export::kDelimited, QUORLIX_DELIMITED_INPUT_ERROR, "input file '{in}' is not a regular file"},
+    {Export::kSchedules, QUORLIX_FILING_FILE_ERROR, "filing '{in}' is not a regular file"},
 };
 
 // The suffix of a file's name from its last '.', in lower case: the type it claims.

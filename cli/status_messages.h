@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-enum class Export { kCrlf, kHtml, kFiling, kVerify, kDelimited };
+enum class Export { kCrlf, kHtml, kFiling, kVerify, kDelimited, kSchedules };
 
 // The files of one call, as the user named them; placeholders {in}, {out} and
 // {out2} in a message stand for them.

@@ -25,15 +25,16 @@ set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "convert and check EDGAR filings, HTML pages and text files")
 set(CPACK_PACKAGE_DESCRIPTION [=[
 Quorlix decodes old SEC EDGAR filings into readable text and a two-column
-Financial Data Schedule, renders HTML pages as text with their tables as
+Financial Data Schedule, reads the Financial Data Schedules of whole archives
+into one CSV table, renders HTML pages as text with their tables as
 comma-separated lines, rewrites text files with CR LF line ends, rewrites
 delimited files with other delimiters, and checks that a file's contents agree
 with its suffix.
 
 This package holds the quorlix command-line tool with its manual page, and the
-shared library libquorlix.so.1 with its C header, CMake package
+shared library libquorlix.so.1 with its C headers, CMake package
 (find_package(quorlix)) and pkg-config file, for programs that call the
-library's six functions.]=])
+library's six functions and its table of schedules.]=])
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

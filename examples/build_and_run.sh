@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds both examples against an installed Quorlix and runs them on the test data.
+# Builds the examples against an installed Quorlix and runs them on the test data.
 #   examples/build_and_run.sh WORK_DIR [ROOT PREFIX LIBDIR]
 # ROOT is a DESTDIR tree the library was installed into with PREFIX and LIBDIR
 # (relative to PREFIX); without them, the system's. The compilers are told only
@@ -25,6 +25,12 @@ cc -Wall -Wextra -Werror -o "$work/decode_filing" "$source_dir/examples/c/decode
   $(pkg-config --cflags --libs quorlix)
 "$work/decode_filing" "$source_dir/tests/data/filing/apple_10q_2000q1_ex27.txt" "$work/out-c"
 grep -q "^Total Assets  *7,586" "$work/out-c/schedule.txt"
+
+echo "== C with pkg-config: the schedules' table"
+cc -Wall -Wextra -Werror -o "$work/schedules_table" "$source_dir/examples/c/schedules_table.c" \
+  $(pkg-config --cflags --libs quorlix)
+"$work/schedules_table" "$source_dir"/tests/data/filing/*.txt > "$work/out-c/schedules.csv"
+grep -q ",0000912057-00-003201,320193,APPLE COMPUTER INC,10-Q,2000-02-01,2000-01-01," "$work/out-c/schedules.csv"
 
 echo "== C++ with find_package(quorlix 1)"
 cmake -S "$source_dir/examples/cmake" -B "$work/cmake-build" "${cmake_args[@]}" >/dev/null

@@ -17,6 +17,7 @@ HTML = "CvtHTMLtoText"
 FILING = "CvtDecodeFiling"
 VERIFY = "CvtVerifyFile"
 DELIMITED = "CvtDelimitedFile"
+SCHEDULES = "quorlix_write_schedules"
 
 
 class QuorlixError(Exception):
@@ -121,6 +122,11 @@ _STATUSES: dict[tuple[str, int], tuple[tuple[type[QuorlixError], int | None], st
     (DELIMITED, 4): (_BAD_ARGUMENT, "the input record delimiter is empty"),
     (DELIMITED, 5): (_BAD_FORM, "no record delimiter found in '{in}'"),
     (DELIMITED, 6): (_BAD_FORM, "no record of '{in}' holds a field delimiter"),
+    (SCHEDULES, 2): (_FILE_ERROR, "cannot read filing '{in}' (a folder, a bad path, "
+                                  "or a file that changed while it was read)"),
+    (SCHEDULES, 3): (_NOT_FOUND, "filing '{in}' not found"),
+    (SCHEDULES, 7): (_TOO_MANY_FILES, "too many open files"),
+    (SCHEDULES, 18): (_NO_MEMORY, "reading the schedules of '{in}' failed: not enough memory"),
 }
 
 MESSAGES: dict[tuple[str, int], str] = {key: words for key, (_, words) in _STATUSES.items()}
@@ -144,6 +150,7 @@ NOT_REGULAR: dict[tuple[str, int], str] = {
     (FILING, 2): "filing '{in}' is not a regular file",
     (VERIFY, 2): "not a regular file",
     (DELIMITED, 1): "input file '{in}' is not a regular file",
+    (SCHEDULES, 2): "filing '{in}' is not a regular file",
 }
 
 

@@ -48,6 +48,39 @@ def _declare(lib: ctypes.CDLL) -> ctypes.CDLL:
     return lib
 
 
+# ---- The schedules' table (libquorlix.so 1.1 and later; QUORLIX.dll has no such export) ----
+
+SCHEDULES_LONG = 0
+SCHEDULES_WIDE = 1
+SCHEDULES_STATUS_NAMES = {20: "a bad argument", 21: "the table could not be written", 22: "stopped",
+                          23: "not enough memory"}
+
+
+class ScheduleInput(ctypes.Structure):
+    """QUORLIX_SCHEDULES_INPUT: what the library reports of one input."""
+    _fields_ = [("index", ctypes.c_size_t), ("path", ctypes.c_char_p), ("status", ctypes.c_int),
+                ("bytes", ctypes.c_uint64), ("schedules", ctypes.c_uint64), ("values", ctypes.c_uint64),
+                ("seconds", ctypes.c_double)]
+
+
+WRITE_FN = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.POINTER(ctypes.c_char), ctypes.c_size_t)
+INPUT_FN = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.POINTER(ScheduleInput))
+
+
+def write_schedules():
+    """quorlix_write_schedules of the loaded library, declared; raises LibraryNotFoundError
+    when the library is older than 1.1 or a Windows DLL."""
+    lib = load()
+    function = getattr(lib, "quorlix_write_schedules", None)
+    if function is None:
+        raise LibraryNotFoundError("the loaded quorlix library has no quorlix_write_schedules: "
+                                   "libquorlix.so 1.1.0 or later is needed", name="quorlix")
+    function.argtypes = (ctypes.POINTER(ctypes.c_char_p), ctypes.c_size_t, ctypes.c_int, ctypes.c_uint, WRITE_FN,
+                         ctypes.c_void_p, INPUT_FN, ctypes.c_void_p)
+    function.restype = ctypes.c_int
+    return function
+
+
 def _candidates() -> Iterator[tuple[str, str | None]]:
     """(where, what to load) in search order; what is None when that place had nothing.
 

@@ -211,6 +211,14 @@ def _walk(folder: str, out_folder: str, inside: bool, found: list[_Input]) -> No
             continue
 
 
+def files_below(folder: PathArg) -> list[str]:
+    """The regular files below folder as the batch forms take them: depth-first,
+    names in byte order, links to files followed, links to folders not."""
+    found: list[_Input] = []
+    _walk(os.fsdecode(folder), "", False, found)
+    return [source for source, _, _, _ in found]
+
+
 def _is_inside(path: str, folder: str) -> bool:
     return path == folder or path.startswith(folder.rstrip(os.sep) + os.sep)
 

@@ -1,20 +1,27 @@
-"""Financial Data Schedules as data: the decoder's schedule output read back into rows and values.
+"""Financial Data Schedules as data.
 
+schedules_frame reads the EX-27 schedules of many filings straight from the
+filings into one DataFrame, through the library's table of them.
+
+The other readers read the decoder's schedule output back into rows and values.
 The decoder writes each schedule row as two fixed-width columns: the label,
 cut or padded to 20 characters, then the value right-aligned so that its line
 end fills the last two of 20 more columns (21 when the value holds a ')', so
 that the digits of a negative in parentheses line up with the others). The
-readers here undo that layout; the rules are in read_schedule's docstring.
+readers undo that layout; the rules are in read_schedule's docstring.
 """
 from __future__ import annotations
 
+import ctypes
+import io
 import os
 import re
-import tempfile
 from dataclasses import dataclass
 from typing import Iterable, Union
 
-from ._convert import PathArg, decode_filing
+from . import _library, batch
+from ._convert import PathArg, _path_bytes
+from ._errors import SCHEDULES, error_for
 
 LABEL_COLUMNS = 20
 VALUE_COLUMNS = 20
@@ -205,49 +212,144 @@ def read_header(text_path: PathArg) -> dict[str, str | None]:
     return {field: found[field][1] if field in found else None for field in HEADER_FIELDS}
 
 
-# ---- DataFrame ----
+# ---- The table of every schedule ----
 
-FilingEntry = Union[PathArg, "tuple[PathArg, PathArg]", object]
+FilingEntry = Union[PathArg, object]
 
-
-def _outputs_of(entry: FilingEntry, work_dir: str, index: int) -> tuple[str, str, str]:
-    """(filing, text output, schedule output) of one entry of schedules_frame."""
-    outputs = getattr(entry, "outputs", None)
-    if outputs is not None:
-        return str(getattr(entry, "input")), os.fsdecode(outputs[0]), os.fsdecode(outputs[1])
-    if isinstance(entry, tuple):
-        text, schedule = entry
-        return os.fsdecode(text), os.fsdecode(text), os.fsdecode(schedule)
-    text = os.path.join(work_dir, f"{index}.txt")
-    schedule = os.path.join(work_dir, f"{index}.fds.txt")
-    decode_filing(entry, text, schedule)  # type: ignore[arg-type]
-    return os.fsdecode(entry), text, schedule  # type: ignore[arg-type]
+# What the library writes for a number (its plain form) and for a date.
+_PLAIN_NUMBER = r"-?\d+(?:\.\d+)?"
+_ISO_DATE = r"\d{4}-\d{2}-\d{2}"
+# Columns of both forms with a type of their own; the others stay strings.
+_DATE_COLUMNS = ("filed", "period")
+_INTEGER_COLUMNS = ("cik", "sic", "schedule", "series")
+_FLAG_COLUMNS = ("flawed", "complete")
+# The columns from path to multiplier; in the wide form every later one is a tag.
+FIXED_COLUMNS = ("path", "accession_number", "cik", "company", "form_type", "filed", "period", "sic",
+                 "fiscal_year_end", "document", "description", "schedule", "article", "series", "series_name",
+                 "flawed", "complete", "multiplier")
 
 
-def schedules_frame(paths: Iterable[FilingEntry], *, apply_multiplier: bool = False):
-    """A pandas DataFrame of the Financial Data Schedules of several filings: one row per schedule.
+def _filing_paths(filings: Iterable[FilingEntry]) -> list[str]:
+    """The files to read: paths as named, folders walked as the batch forms walk
+    them, and the inputs of batch.decode_filings's records."""
+    paths: list[str] = []
+    for entry in filings:
+        if isinstance(entry, batch.Record):
+            paths.append(entry.input)
+            continue
+        path = os.fsdecode(entry)  # type: ignore[arg-type]
+        paths.extend(batch.files_below(path) if os.path.isdir(path) else [path])
+    return paths
 
-    Each entry of paths is a filing (decoded here, into a temporary folder), a
-    pair (text output, schedule output) that decode_filing wrote, or a record of
-    quorlix.batch.decode_filings. Columns: filing, accession_number,
-    company_name, form_type, period (from the text output's header lines),
-    schedule (its number within the filing, from 1), then one per label in
-    schedule order, as schedule_values gives them. A filing without a schedule
-    gives no row. Needs pandas.
+
+def _read_table(paths: list[str], wide: bool, jobs: int) -> tuple[bytes, list[tuple[int, int]]]:
+    """The library's table of the filings, and the (index, status) of each input that failed."""
+    encoded = [_path_bytes(path) for path in paths]
+    pieces: list[bytes] = []
+    failures: list[tuple[int, int]] = []
+    raised: list[BaseException] = []
+
+    # Exceptions cannot cross the library; one ends the call, and is raised after it.
+    @_library.WRITE_FN
+    def write(_context, data, size):
+        try:
+            pieces.append(ctypes.string_at(data, size))
+            return 0
+        except BaseException as error:  # noqa: BLE001
+            raised.append(error)
+            return 1
+
+    @_library.INPUT_FN
+    def on_input(_context, input_pointer):
+        entry = input_pointer.contents
+        if entry.status != 0:
+            failures.append((entry.index, entry.status))
+        return 0
+
+    array = (ctypes.c_char_p * len(encoded))(*encoded)
+    form = _library.SCHEDULES_WIDE if wide else _library.SCHEDULES_LONG
+    status = _library.write_schedules()(array, len(encoded), form, jobs, write, None, on_input, None)
+    if raised:
+        raise raised[0]
+    if status == 23:
+        raise MemoryError("quorlix_write_schedules: not enough memory")
+    if status != 0:
+        raise RuntimeError(f"quorlix_write_schedules failed: {_library.SCHEDULES_STATUS_NAMES.get(status, status)} "
+                           f"(status {status})")
+    return b"".join(pieces), failures
+
+
+def _typed(frame, wide: bool):
+    """The frame's columns in their types; every column arrives as strings, empty where no value is."""
+    import pandas
+    for column in _DATE_COLUMNS:
+        frame[column] = pandas.to_datetime(frame[column].where(frame[column] != ""), format="%Y-%m-%d",
+                                           errors="coerce")
+    for column in _INTEGER_COLUMNS:
+        frame[column] = pandas.to_numeric(frame[column].where(frame[column].str.fullmatch(r"\d+")),
+                                          errors="coerce").astype("Int64")
+    for column in _FLAG_COLUMNS:
+        frame[column] = frame[column] == "1"
+    if not wide:
+        for column in ("value", "scaled"):
+            numbers = frame[column].where(frame[column].str.fullmatch(_PLAIN_NUMBER))
+            frame[column] = pandas.to_numeric(numbers, errors="coerce").astype("float64")
+        return frame
+    for column in frame.columns[len(FIXED_COLUMNS):]:
+        cells = frame[column]
+        filled = cells[cells != ""]
+        if len(filled) and filled.str.fullmatch(_ISO_DATE).all():
+            frame[column] = pandas.to_datetime(cells.where(cells != ""), format="%Y-%m-%d", errors="coerce")
+        elif filled.str.fullmatch(_PLAIN_NUMBER).all():
+            frame[column] = pandas.to_numeric(cells.where(cells != ""), errors="coerce").astype("float64")
+    return frame
+
+
+def schedules_frame(filings: Iterable[FilingEntry], *, long: bool = False, jobs: int | None = None):
+    """The Financial Data Schedules of many filings as one pandas DataFrame, read by one library call.
+
+    filings  filing paths, folders (their files taken as the batch forms take
+             them: depth-first, names in byte order), or the records of
+             quorlix.batch.decode_filings (their inputs)
+    long     False: one row per schedule, one column per tag (the wide form);
+             True: one row per value (the long form)
+    jobs     threads reading filings at once; None is one per processor. The
+             library reads on its own threads, without the GIL.
+
+    The wide form's key is (path, accession_number, schedule): schedules are
+    numbered 1, 2, ... within each submission of a file. Its columns are path,
+    accession_number, cik, company, form_type, filed, period, sic,
+    fiscal_year_end, document, description, schedule, article, series,
+    series_name, flawed, complete, multiplier, then one per tag (TOTAL-ASSETS,
+    EPS-BASIC, ...) in the order first met. A tag's cell is the amount times the
+    multiplier (per-share figures, ratios and rates unscaled; share counts are
+    scaled), the date, or the text as written. The long form has the same
+    columns up to multiplier, then tag, raw (as written), value (the number)
+    and scaled.
+
+    Types: filed, period and tag columns of dates are datetime64; cik, sic,
+    schedule and series nullable Int64; flawed and complete bool; a tag column
+    of numbers float64, of anything else strings; value and scaled float64
+    (NaN for dates and text); fiscal_year_end and the rest strings.
+
+    A filing without a schedule gives no row. An input that cannot be read
+    raises QuorlixError (FileNotFoundError for a missing one) after the whole
+    call, naming the first such input. Needs pandas.
     """
     try:
         import pandas
     except ImportError as error:
         raise ImportError("quorlix.schedules_frame needs pandas: install python3-pandas (Debian) "
                           "or the pandas package") from error
-    records = []
-    with tempfile.TemporaryDirectory(prefix="quorlix-") as work_dir:
-        for index, entry in enumerate(paths):
-            filing, text, schedule_path = _outputs_of(entry, work_dir, index)
-            header = read_header(text)
-            for number, rows in enumerate(_split_schedules(_read_rows(schedule_path)), start=1):
-                records.append({"filing": filing, **header, "schedule": number, **_values(rows, apply_multiplier)})
-    fixed = ["filing", *HEADER_FIELDS, "schedule"]
-    seen = {label for record in records for label in record}
-    columns = fixed + [label for label in LABELS if label in seen]
-    return pandas.DataFrame.from_records(records, columns=columns)
+    paths = _filing_paths(filings)
+    table, failures = _read_table(paths, not long, jobs or 0)
+    if failures:
+        index, status = failures[0]
+        error = error_for(SCHEDULES, status, (paths[index],))
+        if len(failures) > 1:
+            error.message += f"; {len(failures) - 1} more inputs failed"
+            error.args = (error.message,)
+        raise error
+    frame = pandas.read_csv(io.BytesIO(table), dtype=str, keep_default_na=False, na_filter=False,
+                            encoding="utf-8", encoding_errors="surrogateescape")
+    return _typed(frame, wide=not long)

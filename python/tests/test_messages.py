@@ -10,7 +10,7 @@ from quorlix._errors import MESSAGES, NOT_REGULAR, describe
 from quorlix.schedule import LABELS
 
 EXPORT_OF_KEY = {"kCrlf": "CvtCRLF", "kHtml": "CvtHTMLtoText", "kFiling": "CvtDecodeFiling",
-                 "kVerify": "CvtVerifyFile", "kDelimited": "CvtDelimitedFile"}
+                 "kVerify": "CvtVerifyFile", "kDelimited": "CvtDelimitedFile", "kSchedules": "quorlix_write_schedules"}
 
 # One row of the tool's table: {Export::kCrlf, 3 or QUORLIX_CRLF_..., "words" "more words"},
 ROW = re.compile(r'\{\s*Export::(\w+)\s*,\s*(\w+)\s*,\s*((?:"(?:[^"\\]|\\.)*"\s*)+)\}')
@@ -49,7 +49,9 @@ def test_every_status_of_the_header_has_words(repo_dir):
                 "VERIFY": "CvtVerifyFile", "DELIMITED": "CvtDelimitedFile"}
     statuses = {(prefixes[name.split("_")[1]], int(value)) for name, value in DEFINE.findall(header)
                 if name.split("_")[1] in prefixes}
-    assert statuses == set(MESSAGES)
+    # The schedules' inputs get the decoder's filing statuses.
+    schedules = {("quorlix_write_schedules", number) for function, number in statuses if function == "CvtDecodeFiling"}
+    assert statuses | schedules == set(MESSAGES)
 
 
 def test_labels_are_the_decoders(repo_dir):

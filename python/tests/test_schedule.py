@@ -1,6 +1,7 @@
 """Schedules read back from the decoder's own output, on real filings and on made-up ones
 that put the layout's corner cases in one place. Expected values were read off the filings."""
 import math
+import os
 
 import pytest
 
@@ -112,28 +113,82 @@ def test_parse_number(text, number):
     assert parsed == number if number is not None else parsed is None
 
 
-def test_frame_one_row_per_schedule_with_the_header(tmp_path, data_dir):
+# ---- schedules_frame: the library's table of the schedules ----
+
+SCHEDULE_FILINGS = ["filing/apple_10k_1994_ims_ex27.txt", "filing/apple_10k_1997_ex27.txt",
+                    "filing/apple_10q_1998q3_ex27_flawed_tabs.txt", "filing/apple_10q_2000q1_ex27.txt",
+                    "schedules/bank_10k_1997_article9.txt", "schedules/fund_n30d_1997_article6_two_series.txt",
+                    "verify/apple_8k_2000_no_ex27.txt"]
+
+
+def test_wide_frame_one_row_per_schedule_keyed_and_typed(data_dir):
     pandas = pytest.importorskip("pandas")
-    filings = [data_dir / FILINGS[name] for name in ("2000q1", "1997", "1994")]
-    filings.append(data_dir / "verify" / "apple_8k_2000_no_ex27.txt")  # no schedule: no row
-    frame = quorlix.schedules_frame(filings)
-    assert isinstance(frame, pandas.DataFrame)
-    assert list(frame["accession_number"]) == ["0000912057-00-003201", "0001047469-97-006960",
-                                               "0000320193-94-000016"]
-    assert list(frame["form_type"]) == ["10-Q", "10-K", "10-K"]
-    assert list(frame["period"]) == ["20000101", "19970926", "19940930"]
-    assert set(frame["company_name"]) == {"APPLE COMPUTER INC"} and set(frame["schedule"]) == {1}
-    assert list(frame.columns[:6]) == ["filing", "accession_number", "company_name", "form_type", "period",
-                                       "schedule"]
-    assert list(frame["Net Income"]) == [183, -1045, 310178]
-    assert math.isnan(frame["EPS Primary"][0]) and frame["EPS Primary"][1] == -8.29
+    paths = [str(data_dir / name) for name in SCHEDULE_FILINGS]
+    frame = quorlix.schedules_frame(paths)
+    assert list(frame.columns[:18]) == list(quorlix.schedule.FIXED_COLUMNS)
+    assert len(frame) == 7  # four Apple schedules, the bank's, the fund's two; the 8-K has none
+    assert not frame.duplicated(["path", "accession_number", "schedule"]).any()
+    assert list(frame["path"]) == paths[:4] + [paths[4], paths[5], paths[5]]
+    assert list(frame["accession_number"][:4]) == ["0000320193-94-000016", "0001047469-97-006960",
+                                                   "0000320193-98-000008", "0000912057-00-003201"]
+    dtypes = frame.dtypes
+    assert str(dtypes["filed"]).startswith("datetime64") and str(dtypes["period"]).startswith("datetime64")
+    assert all(str(dtypes[c]) == "Int64" for c in ("cik", "sic", "schedule", "series"))
+    assert dtypes["flawed"] == bool and dtypes["complete"] == bool
+    assert dtypes["TOTAL-ASSETS"] == "float64" and dtypes["EPS-BASIC"] == "float64"
+    assert str(dtypes["FISCAL-YEAR-END"]).startswith("datetime64") and dtypes["PERIOD-TYPE"] == object
+    assert dtypes["fiscal_year_end"] == object and list(frame["fiscal_year_end"]) == ["0930"] * 4 + ["1231"] * 3
+    assert frame["period"][0] == pandas.Timestamp("1994-09-30") and frame["cik"][4] == 712345
+    assert pandas.isna(frame["sic"][5]) and list(frame["series"][5:]) == [11, 12]
+    assert list(frame["flawed"][:4]) == [False, False, True, False] and frame["complete"].all()
+    # Amounts scaled, per-share figures not; EPS-PRIMARY was written until 1997, EPS-BASIC after.
+    assert list(frame["NET-INCOME"][:4]) == [310_178_000, -1_045_000_000, 203_000_000, 183_000_000]
+    assert frame["EPS-PRIMARY"][1] == -8.29 and math.isnan(frame["EPS-PRIMARY"][3]) and frame["EPS-BASIC"][3] == 1.14
+    assert frame["LOANS"][4] == 1_876_543_000 and frame["DEPOSITS"][4] == 2_101_987_000
+    assert frame["SHARES-COMMON-STOCK"][5] == 23_456_000 and frame["PER-SHARE-NAV-END"][5] == 21.3
+    assert list(frame["multiplier"]) == ["1000", "1000000", "1000000", "1000000", "1000", "1000", "1000"]
 
 
-def test_frame_takes_decoded_pairs_and_batch_records(tmp_path):
+def test_long_frame_one_row_per_value(data_dir):
     pytest.importorskip("pandas")
-    schedule = decoded(tmp_path, b"<ARTICLE> 5\n<CASH> 1\n<EPS-DILUTED> 1\n<ARTICLE> 7\n<CASH> 2\n<EPS-DILUTED> 2\n")
-    frame = quorlix.schedules_frame([(tmp_path / "made.txt", schedule)], apply_multiplier=True)
-    assert list(frame["schedule"]) == [1, 2] and list(frame["Cash"]) == [1, 2]
-    assert list(frame["company_name"]) == ["EXAMPLE CORP"] * 2
-    records = quorlix.batch.decode_filings([tmp_path / "made.in"], tmp_path / "out")
-    assert quorlix.schedules_frame(records)["Article"].tolist() == ["5", "7"]
+    frame = quorlix.schedules_frame([data_dir / "filing" / "apple_10k_1997_ex27.txt"], long=True)
+    assert len(frame) == 37
+    assert list(frame.columns[18:]) == ["tag", "raw", "value", "scaled"]
+    assert frame["value"].dtype == "float64" and frame["scaled"].dtype == "float64"
+    rows = frame.set_index("tag")
+    assert rows.loc["NET-INCOME", "raw"] == "(1,045)" and rows.loc["NET-INCOME", "value"] == -1045
+    assert rows.loc["NET-INCOME", "scaled"] == -1_045_000_000 and rows.loc["EPS-PRIMARY", "scaled"] == -8.29
+    # Dates and text have no number; raw keeps them.
+    assert math.isnan(rows.loc["PERIOD-END", "value"]) and rows.loc["PERIOD-END", "raw"] == "SEP-26-1997"
+    assert math.isnan(rows.loc["PERIOD-TYPE", "scaled"]) and math.isnan(rows.loc["MULTIPLIER", "scaled"])
+
+
+def test_frame_takes_folders_and_batch_records_on_any_number_of_threads(tmp_path, data_dir):
+    pytest.importorskip("pandas")
+    folder = tmp_path / "archive" / "1997"
+    folder.mkdir(parents=True)
+    for name in SCHEDULE_FILINGS[::-1]:
+        (folder / name.split("/")[-1]).write_bytes((data_dir / name).read_bytes())
+    by_folder = quorlix.schedules_frame([tmp_path / "archive"], jobs=1)
+    assert list(by_folder["path"]) == sorted(by_folder["path"], key=os.fsencode)  # names in byte order
+    assert len(by_folder) == 7
+    assert by_folder.equals(quorlix.schedules_frame([tmp_path / "archive"], jobs=4))
+    records = quorlix.batch.decode_filings([tmp_path / "archive"], tmp_path / "decoded")
+    by_records = quorlix.schedules_frame(r for r in records if r.status == 0)
+    assert by_records.equals(by_folder)
+
+
+def test_frame_of_no_schedule_has_the_columns_and_no_row(data_dir):
+    pytest.importorskip("pandas")
+    frame = quorlix.schedules_frame([data_dir / "verify" / "apple_8k_2000_no_ex27.txt"])
+    assert list(frame.columns) == list(quorlix.schedule.FIXED_COLUMNS) and len(frame) == 0
+    assert list(quorlix.schedules_frame([], long=True).columns)[-4:] == ["tag", "raw", "value", "scaled"]
+
+
+def test_frame_raises_for_an_input_it_cannot_read(tmp_path, data_dir):
+    pytest.importorskip("pandas")
+    good = data_dir / "filing" / "apple_10q_2000q1_ex27.txt"
+    with pytest.raises(FileNotFoundError) as raised:
+        quorlix.schedules_frame([good, tmp_path / "absent.txt", tmp_path / "gone.txt"])
+    assert raised.value.status == 3 and raised.value.function == "quorlix_write_schedules"
+    assert str(raised.value) == f"filing '{tmp_path / 'absent.txt'}' not found (status 3); 1 more inputs failed"

@@ -1,0 +1,149 @@
+/* quorlix_schedules.h: the Financial Data Schedules of many EDGAR filings as one table.
+ *
+ * Every EX-27 exhibit (the Financial Data Schedules of 1993-2001 filings) of a
+ * list of filings is read, on several threads, into one CSV table (RFC 4180,
+ * UTF-8, CR LF line ends) that goes to the caller through a write callback, or
+ * into a file. Each filing is read once, in blocks: memory is one block plus
+ * the longest line per thread, and one EX-27 document's values (the long
+ * form), or the cells of every schedule (the wide form). libquorlix.so only:
+ * QUORLIX.dll keeps its six exports.
+ *
+ * The table.
+ *   Long form, one row per value, columns
+ *     path,accession_number,cik,company,form_type,filed,period,sic,fiscal_year_end,
+ *     document,description,schedule,article,series,series_name,flawed,complete,
+ *     multiplier,tag,raw,value,scaled
+ *   Wide form, one row per schedule: the columns from path to multiplier, then
+ *   one per tag other than ARTICLE and MULTIPLIER, named by the tag, in the order
+ *   each was first met in input order. A cell holds `scaled` for a number, the
+ *   ISO date for a date, `raw` otherwise, and is empty where the schedule lacks
+ *   the tag; a tag written twice in a schedule keeps its first value.
+ *   Rows are in input order, then file order, and the bytes are the same for any
+ *   number of threads. A row's key is (path, accession_number, schedule).
+ *
+ * The columns.
+ *   path             the input as given (its bytes, quoted where CSV needs it)
+ *   accession_number, form_type (CONFORMED SUBMISSION TYPE), company (COMPANY
+ *                    CONFORMED NAME), fiscal_year_end (MMDD): from the submission
+ *                    header (the lines before its first <DOCUMENT>), as written
+ *   cik              CENTRAL INDEX KEY without leading zeros; empty when not digits
+ *   filed, period    FILED AS OF DATE, CONFORMED PERIOD OF REPORT as YYYY-MM-DD;
+ *                    empty when not written as YYYYMMDD
+ *   sic              the digits between '[' and ']' of STANDARD INDUSTRIAL
+ *                    CLASSIFICATION, else the value when it is all digits, else empty
+ *   document         the EX-27 document's TYPE in capitals (EX-27, EX-27.1, ...)
+ *   description      its first DESCRIPTION line
+ *   schedule         1, 2, ... through the submission: every ARTICLE line starts one
+ *   article          the ARTICLE value (5, 9, UT, ...)
+ *   series, series_name  NUMBER and NAME of the schedule's SERIES block
+ *   flawed           1 when the document holds a <FLAWED> line
+ *   complete         0 when the document ends at the end of the file or of its
+ *                    submission instead of at </DOCUMENT> (a download cut off)
+ *   multiplier       the number of the schedule's first MULTIPLIER line, or 1
+ *                    when there is none or it is not a number (or has more than
+ *                    40 digits)
+ *   tag              the tag without brackets, in capitals (TOTAL-REVENUES, EPS-BASIC)
+ *   raw              the value as written, without blanks around it or footnote
+ *                    marks (<F1>) after it
+ *   value            a number in plain form (no exponent or separators, '-' for
+ *                    a negative, "(1,045)" is -1045, "-0.40" is -0.4), a date
+ *                    MON-DD-YYYY as YYYY-MM-DD; empty for other text, and for a
+ *                    last line that no line end closed
+ *   scaled           the number times the multiplier, exactly; unscaled for
+ *                    per-share figures, ratios and rates (tags containing
+ *                    PER-SHARE, with a word EPS, RATIO, NAV, YIELD or RATE, and
+ *                    Article 6's RETURNS-OF-CAPITAL) and for CIK, an identifier;
+ *                    share counts are scaled;
+ *                    empty for ARTICLE and MULTIPLIER and what is no number.
+ *   Filing bytes 0x80-0xFF are read as Windows-1252 (the five bytes it leaves
+ *   undefined as the C1 controls of the same number).
+ *
+ * Inputs. Each input gets one of CvtDecodeFiling's statuses: QUORLIX_OK,
+ * QUORLIX_FILING_NOT_FOUND, QUORLIX_FILING_TOO_MANY_FILES, QUORLIX_FILING_FILE_ERROR
+ * (a file that cannot be opened or read, is no regular file, or ends before its
+ * measured length) or QUORLIX_FILING_DECODE_FAILED (no memory). A file that is
+ * no filing, or a filing without a schedule, gives no rows and QUORLIX_OK. When
+ * a read fails part way, the documents that ended before it keep their rows.
+ */
+#ifndef QUORLIX_SCHEDULES_H
+#define QUORLIX_SCHEDULES_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "quorlix.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The two forms of the table. */
+#define QUORLIX_SCHEDULES_LONG 0 /* one row per value */
+#define QUORLIX_SCHEDULES_WIDE 1 /* one row per schedule, one column per tag */
+
+/* Statuses of the calls below (an input's own status is reported to on_input). */
+/* clang-format off */
+#define QUORLIX_SCHEDULES_OK 0             /* every input was read or reported failed; the table is whole */
+#define QUORLIX_SCHEDULES_BAD_ARGUMENT 20  /* a null list with inputs, a null path in it, an unknown form, no
+                                              write callback or output path, or an output that is an input;
+                                              nothing was read or written */
+#define QUORLIX_SCHEDULES_OUTPUT_ERROR 21  /* write returned non-zero, or the output file could not be
+                                              created, written or renamed into place */
+#define QUORLIX_SCHEDULES_STOPPED 22       /* on_input returned non-zero */
+#define QUORLIX_SCHEDULES_NO_MEMORY 23     /* no memory for the run or the wide table */
+/* clang-format on */
+
+/* What on_input learns of one input, when it has been read. */
+typedef struct QUORLIX_SCHEDULES_INPUT {
+  size_t index;       /* its place in the list, from 0 */
+  const char* path;   /* as given */
+  int status;         /* QUORLIX_OK or a QUORLIX_FILING_* status (see "Inputs" above) */
+  uint64_t bytes;     /* bytes read */
+  uint64_t schedules; /* schedules found */
+  uint64_t values;    /* values found: rows of the long form */
+  double seconds;     /* time spent reading it */
+} QUORLIX_SCHEDULES_INPUT;
+
+/* Takes the next size bytes of the table; returns 0, or non-zero to stop the call
+ * with QUORLIX_SCHEDULES_OUTPUT_ERROR. */
+typedef int (*QUORLIX_WRITE_FN)(void* context, const char* data, size_t size);
+/* Learns of one input; returns 0 to go on, or non-zero to stop the call with
+ * QUORLIX_SCHEDULES_STOPPED. The table then holds the rows of the inputs
+ * reported so far, this one included. */
+typedef int (*QUORLIX_SCHEDULES_INPUT_FN)(void* context, const QUORLIX_SCHEDULES_INPUT* input);
+
+/* quorlix_write_schedules: the schedules of a list of filings as one table, through a callback.
+ *   paths          the filings, count of them (8-bit paths, passed to the file
+ *                  system as given); paths may be null when count is 0
+ *   form           QUORLIX_SCHEDULES_LONG or QUORLIX_SCHEDULES_WIDE
+ *   jobs           threads reading filings at once; 0 is one per processor. No
+ *                  more are started than there are inputs, nor more than 1024;
+ *                  with 1 the call reads on the caller's thread alone.
+ *   write          receives the table in order, in pieces of up to 64 KiB (the
+ *                  long form's header line first; the wide form's whole table
+ *                  once every input is read); must not be null
+ *   on_input       told of each input once it is read, in input order; may be null
+ *   returns        one of the QUORLIX_SCHEDULES_* statuses above.
+ *   Both callbacks are called on the caller's thread, one call at a time; an
+ *   input's rows go to write no later than when on_input hears of the next input
+ *   (or the call returns). Calls may run at once from several threads. */
+QUORLIX_API int quorlix_write_schedules(const char* const* paths, size_t count, int form, unsigned jobs,
+                                        QUORLIX_WRITE_FN write, void* write_context,
+                                        QUORLIX_SCHEDULES_INPUT_FN on_input, void* input_context);
+
+/* quorlix_write_schedules_file: the same table into a file.
+ *   output_path    the file to create or replace; it is written under a
+ *                  temporary name in its folder and renamed into place when
+ *                  whole, so it is whole or left as it was (also when the call
+ *                  is stopped). An output that is one of the inputs is refused.
+ *                  An existing device, pipe or socket is written as it stands.
+ *   returns        as quorlix_write_schedules. */
+QUORLIX_API int quorlix_write_schedules_file(const char* const* paths, size_t count, int form, unsigned jobs,
+                                             const char* output_path, QUORLIX_SCHEDULES_INPUT_FN on_input,
+                                             void* input_context);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QUORLIX_SCHEDULES_H */

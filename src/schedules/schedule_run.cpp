@@ -1,0 +1,517 @@
+// The run. With one thread, the caller's thread reads every input and writes its
+// rows. With more, worker threads read inputs in input order, each into a slot
+// of its own, while the caller's thread takes the slots in input order: it
+// writes each slot's rows (the long form) or merges its cells (the wide form)
+// and reports the input. The input at the head of that order is written as it
+// is read, so one long filing goes out in pieces; the inputs after it wait in
+// their slots, at most kInputsAhead of them, each holding at most
+// kHeldBytesPerInput of rows before its worker waits for its turn.
+#include "schedules/schedule_run.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "platform/file.h"
+#include "schedules/schedule_reader.h"
+#include "schedules/schedule_table.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kMostThreads = 1024;
+constexpr std::size_t kInputsAhead = 128;
+constexpr std::size_t kInputsPerWake = 32;
+constexpr std::size_t kInputsPerClaim = 4;
+constexpr std::size_t kHeldBytesPerInput = std::size_t{16} << 20;
+
+// Thrown through a reading to end it when the run stops; it is no
+// std::exception, so the reader lets it pass.
+struct RunStopped {};
+
+// The caller's write callback, fed in pieces of at most kTablePieceBytes.
+class TableWriter final : public ChunkSink {
+ public:
+  TableWriter(QUORLIX_WRITE_FN write, void* pContext) : m_write(write), m_pContext(pContext) {
+    m_buffer.reserve(kTablePieceBytes);
+  }
+
+  void TakeChunk(std::string& chunk) override { Write(chunk); }
+
+  void Write(std::string_view bytes) {
+    if (m_buffer.size() + bytes.size() < kTablePieceBytes) {
+      m_buffer += bytes;
+      return;
+    }
+    Flush();
+    if (bytes.size() < kTablePieceBytes) m_buffer += bytes;
+    else Pass(bytes);
+  }
+
+  void Flush() {
+    Pass(m_buffer);
+    m_buffer.clear();
+  }
+
+  bool Failed() const { return m_bFailed; }
+
+ private:
+  void Pass(std::string_view bytes) {
+    for (std::size_t nDone = 0; nDone < bytes.size() && !m_bFailed; nDone += kTablePieceBytes) {
+      const std::size_t nPiece = std::min(kTablePieceBytes, bytes.size() - nDone);
+      if (m_write(m_pContext, bytes.data() + nDone, nPiece) != 0) m_bFailed = true;
+    }
+  }
+
+  QUORLIX_WRITE_FN m_write;
+  void* m_pContext;
+  std::string m_buffer;
+  bool m_bFailed = false;
+};
+
+// One thread's means of reading inputs into their part of the table.
+class InputTableReader final : public ScheduleSink {
+ public:
+  explicit InputTableReader(bool bWide)
+      : m_bWide(bWide), m_reader(*this), m_pBlock(AllocateByteBuffer(kScheduleBlockBytes)) {}
+
+  // Reads one input: the long form's rows go to chunks, their last piece stays
+  // in Rest(); the wide form's cells go to wide. Only RunStopped, from chunks, passes out.
+  QUORLIX_SCHEDULES_INPUT Read(std::size_t index, const char* pszPath, ChunkSink& chunks, WideInput& wide) {
+    QUORLIX_SCHEDULES_INPUT input{};
+    input.index = index;
+    input.path = pszPath;
+    const Clock::time_point start = Clock::now();
+    try {
+      if (m_bWide) m_wide.StartInput(pszPath, wide);
+      else m_long.StartInput(pszPath, chunks);
+      input.status = ReadScheduleFiling(pszPath, m_reader, m_pBlock, input.bytes);
+    } catch (const std::exception&) {
+      input.status = QUORLIX_FILING_DECODE_FAILED;  // no memory for the rows
+    }
+    if (m_bWide) {
+      input.schedules = wide.rows.size();
+      input.values = wide.nValues;
+    } else {
+      input.schedules = m_long.Schedules();
+      input.values = m_long.Values();
+    }
+    input.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return input;
+  }
+
+  void TakeDocument(const SubmissionHeader& header, const ScheduleDocument& document) override {
+    if (m_bWide) m_wide.TakeDocument(header, document);
+    else m_long.TakeDocument(header, document);
+  }
+
+  std::string& Rest() { return m_long.Rest(); }
+
+ private:
+  const bool m_bWide;
+  ScheduleReader m_reader;
+  ByteBuffer m_pBlock;
+  LongTable m_long;
+  WideSink m_wide;
+};
+
+// What an input's status is when there was no memory to read it.
+QUORLIX_SCHEDULES_INPUT NoMemoryFor(std::size_t index, const char* pszPath) {
+  QUORLIX_SCHEDULES_INPUT input{};
+  input.index = index;
+  input.path = pszPath;
+  input.status = QUORLIX_FILING_DECODE_FAILED;
+  return input;
+}
+
+// ---- On the caller's thread alone ----
+
+class DirectChunks final : public ChunkSink {
+ public:
+  explicit DirectChunks(TableWriter& writer) : m_writer(writer) {}
+  void TakeChunk(std::string& chunk) override {
+    m_writer.Write(chunk);
+    if (m_writer.Failed()) throw RunStopped{};
+  }
+
+ private:
+  TableWriter& m_writer;
+};
+
+int RunOnCallerThread(const char* const* paths, std::size_t count, bool bWide, TableWriter& writer,
+                      QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
+  InputTableReader reader(bWide);
+  DirectChunks chunks(writer);
+  WideInput wide;
+  WideTable table;
+  int nStatus = QUORLIX_SCHEDULES_OK;
+  for (std::size_t i = 0; i < count; ++i) {
+    QUORLIX_SCHEDULES_INPUT input;
+    try {
+      input = reader.Read(i, paths[i], chunks, wide);
+    } catch (const RunStopped&) {
+      return QUORLIX_SCHEDULES_OUTPUT_ERROR;
+    }
+    writer.Write(reader.Rest());
+    reader.Rest().clear();
+    if (writer.Failed()) return QUORLIX_SCHEDULES_OUTPUT_ERROR;
+    if (bWide) table.Merge(wide);
+    if (onInput && onInput(pInputContext, &input) != 0) {
+      nStatus = QUORLIX_SCHEDULES_STOPPED;
+      break;
+    }
+  }
+  if (bWide) table.Write(writer);
+  return nStatus;
+}
+
+// ---- On worker threads ----
+
+class ParallelRun {
+ public:
+  ParallelRun(const char* const* paths, std::size_t count, bool bWide, TableWriter& writer)
+      : m_paths(paths), m_count(count), m_bWide(bWide), m_writer(writer), m_slots(kInputsAhead) {}
+
+  // Starts up to nWorkers threads; false when none would start.
+  bool Start(std::size_t nWorkers);
+  int Run(QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext);
+  // Stops the workers after the inputs in flight and waits for them.
+  void Finish();
+
+ private:
+  struct Slot {
+    std::vector<std::string> chunks;
+    std::size_t nHeldBytes = 0;
+    bool bDone = false;
+    QUORLIX_SCHEDULES_INPUT input{};
+    WideInput wide;
+  };
+
+  // The chunks of input index go to its slot.
+  class SlotChunks final : public ChunkSink {
+   public:
+    SlotChunks(ParallelRun& run, std::size_t index) : m_run(run), m_index(index) {}
+    void TakeChunk(std::string& chunk) override { m_run.Publish(m_index, chunk); }
+
+   private:
+    ParallelRun& m_run;
+    std::size_t m_index;
+  };
+
+  Slot& SlotOf(std::size_t index) { return m_slots[index % kInputsAhead]; }
+  void Work();
+  void Publish(std::size_t index, std::string& chunk);
+  // The input is read; rest holds its last rows.
+  void Complete(std::size_t index, const QUORLIX_SCHEDULES_INPUT& input, std::string& rest);
+  // An emptied string in place of one that was moved away, with the memory of a written chunk where there is one.
+  void TakeSpareChunk(std::string& chunk) {
+    chunk.clear();
+    if (m_spareChunks.empty()) return;
+    chunk.swap(m_spareChunks.back());
+    m_spareChunks.pop_back();
+  }
+  bool WriterMayGo();
+  void WaitAsWorker(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready);
+  int Report(std::size_t index, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext, WideTable& table);
+
+  const char* const* m_paths;
+  const std::size_t m_count;
+  const bool m_bWide;
+  TableWriter& m_writer;
+
+  std::mutex m_mutex;
+  std::condition_variable m_workersWake;   // the head moved, or the run stops
+  std::condition_variable m_writerWake;    // see WriterMayGo
+  std::vector<Slot> m_slots;               // input i in m_slots[i % kInputsAhead]
+  std::vector<std::string> m_spareChunks;  // written chunks, their memory kept for new ones
+  std::size_t m_nNext = 0;                 // the next input to take
+  std::size_t m_nHead = 0;                 // the first input not yet reported
+  std::size_t m_nCompleted = 0;            // inputs read so far
+  std::size_t m_nWaitingWorkers = 0;
+  bool m_bStop = false;
+  bool m_bWriterWaits = false;
+  std::vector<std::jthread> m_workers;
+};
+
+bool ParallelRun::Start(std::size_t nWorkers) {
+  for (std::size_t w = 0; w < nWorkers; ++w) {
+    try {
+      m_workers.emplace_back([this] { Work(); });
+    } catch (const std::system_error&) {
+      break;  // fewer threads than asked for still do all the work
+    }
+  }
+  return !m_workers.empty();
+}
+
+// The caller's thread goes on when the head has rows to write, or once the head
+// is read and either a batch of inputs after it is read too or a worker waits
+// for the head to move: so it wakes once for many small inputs, not for each.
+bool ParallelRun::WriterMayGo() {
+  const Slot& head = SlotOf(m_nHead);
+  if (!head.chunks.empty()) return true;
+  if (!head.bDone) return false;
+  return m_nWaitingWorkers > 0 || m_nCompleted >= std::min(m_count, m_nHead + kInputsPerWake);
+}
+
+void ParallelRun::WaitAsWorker(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready) {
+  if (ready()) return;
+  ++m_nWaitingWorkers;
+  if (m_bWriterWaits && WriterMayGo()) m_writerWake.notify_one();
+  m_workersWake.wait(lock, ready);
+  --m_nWaitingWorkers;
+}
+
+void ParallelRun::Work() {
+  // Without memory for its reader, a worker still takes its inputs, so the run
+  // ends; each gets the status of no memory.
+  std::unique_ptr<InputTableReader> pReader;
+  try {
+    pReader = std::make_unique<InputTableReader>(m_bWide);
+  } catch (const std::bad_alloc&) {
+  }
+  std::string noRows;
+  for (;;) {
+    std::size_t nFirst = 0;
+    std::size_t nEnd = 0;
+    {
+      std::unique_lock lock(m_mutex);
+      WaitAsWorker(lock, [this] { return m_bStop || m_nNext == m_count || m_nNext < m_nHead + kInputsAhead; });
+      if (m_bStop || m_nNext == m_count) return;
+      nFirst = m_nNext;
+      nEnd = std::min({m_count, m_nHead + kInputsAhead, nFirst + kInputsPerClaim});
+      m_nNext = nEnd;
+    }
+    for (std::size_t index = nFirst; index < nEnd; ++index) {
+      if (!pReader) {
+        Complete(index, NoMemoryFor(index, m_paths[index]), noRows);
+        continue;
+      }
+      SlotChunks chunks(*this, index);
+      try {
+        const QUORLIX_SCHEDULES_INPUT input = pReader->Read(index, m_paths[index], chunks, SlotOf(index).wide);
+        Complete(index, input, pReader->Rest());
+      } catch (const RunStopped&) {
+        return;
+      }
+    }
+  }
+}
+
+// An input's rows wait in its slot; past kHeldBytesPerInput, its worker waits
+// until the input is at the head, whose rows the caller's thread writes as they come.
+void ParallelRun::Publish(std::size_t index, std::string& chunk) {
+  std::unique_lock lock(m_mutex);
+  if (m_bStop) throw RunStopped{};
+  Slot& slot = SlotOf(index);
+  slot.nHeldBytes += chunk.size();
+  slot.chunks.push_back(std::move(chunk));
+  TakeSpareChunk(chunk);
+  if (m_bWriterWaits && index == m_nHead) m_writerWake.notify_one();
+  WaitAsWorker(lock, [&] { return m_bStop || index == m_nHead || slot.nHeldBytes <= kHeldBytesPerInput; });
+  if (m_bStop) throw RunStopped{};
+}
+
+void ParallelRun::Complete(std::size_t index, const QUORLIX_SCHEDULES_INPUT& input, std::string& rest) {
+  const std::lock_guard lock(m_mutex);
+  Slot& slot = SlotOf(index);
+  if (!rest.empty()) {
+    slot.chunks.push_back(std::move(rest));
+    TakeSpareChunk(rest);
+  }
+  slot.input = input;
+  slot.bDone = true;
+  ++m_nCompleted;
+  if (m_bWriterWaits && WriterMayGo()) m_writerWake.notify_one();
+}
+
+// Writes what is left of a read input's rows, merges its cells and reports it;
+// the slot is the caller's thread's alone from its bDone until the head moves past it.
+int ParallelRun::Report(std::size_t index, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext, WideTable& table) {
+  Slot& slot = SlotOf(index);
+  for (const std::string& chunk : slot.chunks) m_writer.Write(chunk);
+  if (m_writer.Failed()) return QUORLIX_SCHEDULES_OUTPUT_ERROR;
+  if (m_bWide) table.Merge(slot.wide);
+  const QUORLIX_SCHEDULES_INPUT input = slot.input;
+  return onInput && onInput(pInputContext, &input) != 0 ? QUORLIX_SCHEDULES_STOPPED : QUORLIX_SCHEDULES_OK;
+}
+
+int ParallelRun::Run(QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
+  WideTable table;
+  std::vector<std::string> chunks;
+  int nStatus = QUORLIX_SCHEDULES_OK;
+  while (m_nHead < m_count && nStatus == QUORLIX_SCHEDULES_OK) {
+    std::size_t nReadUpTo = m_nHead;  // [m_nHead, nReadUpTo) are read
+    {
+      std::unique_lock lock(m_mutex);
+      m_bWriterWaits = true;
+      m_writerWake.wait(lock, [this] { return WriterMayGo(); });
+      m_bWriterWaits = false;
+      Slot& head = SlotOf(m_nHead);
+      if (!head.bDone) {
+        chunks.swap(head.chunks);
+        head.nHeldBytes = 0;
+      }
+      while (nReadUpTo < m_count && nReadUpTo < m_nHead + kInputsAhead && SlotOf(nReadUpTo).bDone) ++nReadUpTo;
+    }
+    for (const std::string& chunk : chunks) m_writer.Write(chunk);
+    if (m_writer.Failed()) return QUORLIX_SCHEDULES_OUTPUT_ERROR;
+    std::size_t nReported = m_nHead;
+    while (nReported < nReadUpTo && nStatus == QUORLIX_SCHEDULES_OK)
+      nStatus = Report(nReported++, onInput, pInputContext, table);
+    if (nStatus == QUORLIX_SCHEDULES_OUTPUT_ERROR) return nStatus;
+    {
+      const std::lock_guard lock(m_mutex);
+      for (std::size_t i = m_nHead; i < nReported; ++i) {
+        Slot& slot = SlotOf(i);
+        for (std::string& chunk : slot.chunks) chunks.push_back(std::move(chunk));
+        slot.chunks.clear();
+        slot.nHeldBytes = 0;
+        slot.bDone = false;
+        slot.wide.Clear();
+      }
+      // Written chunks keep their memory for the workers' next ones.
+      for (std::string& chunk : chunks) {
+        if (m_spareChunks.size() >= kInputsAhead) break;
+        chunk.clear();
+        m_spareChunks.push_back(std::move(chunk));
+      }
+      m_nHead = nReported;
+      if (nStatus != QUORLIX_SCHEDULES_OK) m_bStop = true;
+    }
+    chunks.clear();
+    m_workersWake.notify_all();
+  }
+  if (m_bWide) table.Write(m_writer);
+  return nStatus;
+}
+
+void ParallelRun::Finish() {
+  {
+    const std::lock_guard lock(m_mutex);
+    m_bStop = true;
+  }
+  m_workersWake.notify_all();
+  m_workers.clear();  // joins
+}
+
+std::size_t ThreadsFor(unsigned nJobs, std::size_t count) {
+  std::size_t nThreads = nJobs != 0 ? nJobs : std::max(1u, std::thread::hardware_concurrency());
+  return std::min({nThreads, count, kMostThreads});
+}
+
+// ---- Into a file ----
+
+// Adds a file's writes to the callback form.
+int WriteToFile(void* pContext, const char* pData, std::size_t nSize) {
+  try {
+    static_cast<CFile*>(pContext)->Write(pData, nSize);
+    return 0;
+  } catch (...) {
+    return 1;
+  }
+}
+
+// A name beside the output, new to its folder.
+CString TemporaryNameFor(const CString& strOutput) {
+  static std::atomic<unsigned> nCalls{0};
+  const std::size_t nSlash = strOutput.find_last_of('/');
+  const std::size_t nNameStart = nSlash == CString::npos ? 0 : nSlash + 1;
+  char suffix[64];
+  std::snprintf(suffix, sizeof suffix, ".%llx-%x.tmp",
+                static_cast<unsigned long long>(Clock::now().time_since_epoch().count()), nCalls.fetch_add(1));
+  return strOutput.substr(0, nNameStart) + ".quorlix-" + strOutput.substr(nNameStart) + suffix;
+}
+
+}  // namespace
+
+int WriteScheduleTable(const char* const* paths, std::size_t count, bool bWide, unsigned nJobs, QUORLIX_WRITE_FN write,
+                       void* pWriteContext, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
+  TableWriter writer(write, pWriteContext);
+  if (!bWide) {
+    std::string header;
+    LongTable::AppendHeader(header);
+    writer.Write(header);
+  }
+  int nStatus = QUORLIX_SCHEDULES_OK;
+  const std::size_t nThreads = ThreadsFor(nJobs, count);
+  std::optional<ParallelRun> parallel;
+  if (nThreads > 1) {
+    parallel.emplace(paths, count, bWide, writer);
+    if (!parallel->Start(nThreads)) parallel.reset();
+  }
+  if (parallel) {
+    try {
+      nStatus = parallel->Run(onInput, pInputContext);
+    } catch (...) {
+      parallel->Finish();
+      throw;
+    }
+    parallel->Finish();
+  } else {
+    nStatus = RunOnCallerThread(paths, count, bWide, writer, onInput, pInputContext);
+  }
+  if (nStatus == QUORLIX_SCHEDULES_OUTPUT_ERROR) return nStatus;
+  writer.Flush();
+  return writer.Failed() ? QUORLIX_SCHEDULES_OUTPUT_ERROR : nStatus;
+}
+
+int WriteScheduleTableFile(const char* const* paths, std::size_t count, bool bWide, unsigned nJobs,
+                           const char* pszOutputPath, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
+  const CString strOutput(pszOutputPath);
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(strOutput, error);
+  // Replacing an input would lose it once read.
+  if (!error && std::filesystem::is_regular_file(status)) {
+    for (std::size_t i = 0; i < count; ++i)
+      if (NameSameFile(strOutput, paths[i])) return QUORLIX_SCHEDULES_BAD_ARGUMENT;
+  }
+  // A device, pipe or socket cannot be replaced by a file: it is written as it stands.
+  if (!error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
+      !std::filesystem::is_directory(status)) {
+    try {
+      CFile file(strOutput, CFile::modeOutput);
+      const int nStatus = WriteScheduleTable(paths, count, bWide, nJobs, WriteToFile, &file, onInput, pInputContext);
+      file.Close();
+      return nStatus;
+    } catch (const CFileException&) {
+      return QUORLIX_SCHEDULES_OUTPUT_ERROR;
+    }
+  }
+  const CString strTemporary = TemporaryNameFor(strOutput);
+  std::optional<CFile> file;
+  try {
+    file.emplace(strTemporary, CFile::modeCreate | CFile::modeCreateNew | CFile::modeOutput);
+  } catch (const CFileException&) {
+    return QUORLIX_SCHEDULES_OUTPUT_ERROR;
+  }
+  int nStatus = QUORLIX_SCHEDULES_NO_MEMORY;
+  try {
+    nStatus = WriteScheduleTable(paths, count, bWide, nJobs, WriteToFile, &*file, onInput, pInputContext);
+    if (nStatus == QUORLIX_SCHEDULES_OK) {
+      file->Close();
+      if (std::rename(strTemporary.c_str(), strOutput.c_str()) == 0) return QUORLIX_SCHEDULES_OK;
+      nStatus = QUORLIX_SCHEDULES_OUTPUT_ERROR;
+    }
+  } catch (const CFileException&) {
+    nStatus = QUORLIX_SCHEDULES_OUTPUT_ERROR;  // the late write error of closing
+  } catch (...) {
+    nStatus = QUORLIX_SCHEDULES_NO_MEMORY;
+  }
+  if (file->IsOpen()) file->CloseAndRemove(strTemporary);
+  else std::remove(strTemporary.c_str());
+  return nStatus;
+}

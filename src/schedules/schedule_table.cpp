@@ -1,0 +1,314 @@
+#include "schedules/schedule_table.h"
+
+#include <algorithm>
+#include <array>
+#include <span>
+
+namespace {
+
+// ---- Windows-1252 ----
+
+// The code points of 0x80-0x9F; 0xA0-0xFF are the code points of the same
+// number. The five bytes Windows-1252 leaves undefined keep their own number, a C1 control.
+// clang-format off
+constexpr std::array<char16_t, 32> kCodePointsFrom0x80 = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 0x80-0x87
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 0x88-0x8F
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 0x90-0x97
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 0x98-0x9F
+};
+// clang-format on
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+constexpr bool NeedsQuotes(char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; }
+
+// Bytes a field cannot take as they are: those that call for quotes, and those
+// of 0x80 and above, which are converted. Built from NeedsQuotes and the high bit.
+constexpr std::array<bool, 256> kSpecialCsvByte = [] {
+  std::array<bool, 256> table{};
+  for (int b = 0; b < 256; ++b) table[b] = b >= 0x80 || NeedsQuotes(static_cast<char>(b));
+  return table;
+}();
+
+bool HasSpecialByte(std::string_view text) {
+  return std::ranges::any_of(text, [](char c) { return kSpecialCsvByte[static_cast<unsigned char>(c)]; });
+}
+
+void AppendFlag(std::string& out, bool b) { out += b ? "1" : "0"; }
+
+// ---- Per-share figures ----
+
+constexpr std::string_view kUnscaledWords[] = {"EPS", "RATIO", "NAV", "YIELD", "RATE"};
+
+bool IsArticleOrMultiplier(std::string_view tag) { return tag == "ARTICLE" || tag == "MULTIPLIER"; }
+
+void AppendFixedColumns(std::string& out, std::string_view path, const SubmissionHeader& header,
+                        const ScheduleDocument& document, const Schedule& schedule, std::string_view multiplier) {
+  out += path;
+  for (const std::string& field : header.fields) {
+    out += ',';
+    AppendCsvText(out, field);
+  }
+  out += ',';
+  AppendCsvText(out, document.View(document.type));
+  out += ',';
+  AppendCsvText(out, document.View(document.description));
+  out += ',';
+  out += std::to_string(schedule.number);
+  out += ',';
+  AppendCsvText(out, document.View(schedule.article));
+  out += ',';
+  AppendCsvText(out, document.View(schedule.series));
+  out += ',';
+  AppendCsvText(out, document.View(schedule.seriesName));
+  out += ',';
+  AppendFlag(out, document.flawed);
+  out += ',';
+  AppendFlag(out, document.complete);
+  out += ',';
+  out += multiplier;
+}
+
+}  // namespace
+
+// ---- Fields ----
+
+char32_t CodePointOfFilingByte(unsigned char b) { return b >= 0x80 && b < 0xA0 ? kCodePointsFrom0x80[b - 0x80] : b; }
+
+void AppendCsvField(std::string& out, std::string_view bytes) {
+  if (std::ranges::none_of(bytes, NeedsQuotes)) {
+    out += bytes;
+    return;
+  }
+  out += '"';
+  for (const char c : bytes) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+}
+
+void AppendCsvText(std::string& out, std::string_view text) {
+  if (!HasSpecialByte(text)) {
+    out += text;
+    return;
+  }
+  const bool bQuoted = std::ranges::any_of(text, NeedsQuotes);
+  if (bQuoted) out += '"';
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b >= 0x80) AppendUtf8(out, CodePointOfFilingByte(b));
+    else if (c == '"') out += "\"\"";
+    else out += c;
+  }
+  if (bQuoted) out += '"';
+}
+
+// ---- Values ----
+
+bool KeepsNumberUnscaled(std::string_view tag, bool bArticleSix) {
+  if (tag.find("PER-SHARE") != std::string_view::npos) return true;
+  for (std::size_t nStart = 0; nStart <= tag.size();) {
+    const std::size_t nEnd = std::min(tag.find('-', nStart), tag.size());
+    if (std::ranges::find(kUnscaledWords, tag.substr(nStart, nEnd - nStart)) != std::end(kUnscaledWords)) return true;
+    nStart = nEnd + 1;
+  }
+  // A fund's schedule names its trust by CIK: an identifier, no amount.
+  return tag == "CIK" || (bArticleSix && tag == "RETURNS-OF-CAPITAL");
+}
+
+void ScheduleValueReader::StartSchedule(const ScheduleDocument& document, const Schedule& schedule) {
+  m_multiplier = ScheduleNumber{false, "1", 0};
+  const auto lines = std::span(document.lines).subspan(schedule.firstLine, schedule.lineCount);
+  const auto it =
+      std::ranges::find_if(lines, [&](const ScheduleLine& line) { return document.View(line.tag) == "MULTIPLIER"; });
+  if (it != lines.end() && it->lineEnded && ParseScheduleNumber(document.View(it->raw), m_number) &&
+      m_number.digits.size() <= kLongestMultiplierDigits)
+    std::swap(m_multiplier, m_number);
+  m_scales = !(m_multiplier.digits == "1" && m_multiplier.scale == 0 && !m_multiplier.negative);
+  m_multiplierText.clear();
+  AppendPlainNumber(m_multiplierText, m_multiplier);
+  m_articleSix = ParseScheduleNumber(document.View(schedule.article), m_number) && m_number.digits == "6" &&
+                 m_number.scale == 0 && !m_number.negative;
+}
+
+ValueKind ScheduleValueReader::Read(std::string_view tag, std::string_view raw, bool bLineEnded, std::string& value,
+                                    std::string& scaled) {
+  value.clear();
+  scaled.clear();
+  // A line the filing ends in may be cut anywhere: its value is not read.
+  if (!bLineEnded) return ValueKind::kText;
+  if (AppendIsoDate(value, raw)) return ValueKind::kDate;
+  if (!ParseScheduleNumber(raw, m_number)) return ValueKind::kText;
+  AppendPlainNumber(value, m_number);
+  if (IsArticleOrMultiplier(tag)) return ValueKind::kNumber;
+  if (!m_scales || KeepsNumberUnscaled(tag, m_articleSix)) {
+    scaled = value;
+  } else {
+    MultiplyScheduleNumbers(m_number, m_multiplier, m_product);
+    AppendPlainNumber(scaled, m_product);
+  }
+  return ValueKind::kNumber;
+}
+
+void AppendFixedColumnNames(std::string& out) {
+  out +=
+      "path,accession_number,cik,company,form_type,filed,period,sic,fiscal_year_end,document,description,schedule,"
+      "article,series,series_name,flawed,complete,multiplier";
+}
+
+// ---- The long form ----
+
+void LongTable::AppendHeader(std::string& out) {
+  AppendFixedColumnNames(out);
+  out += ",tag,raw,value,scaled\r\n";
+}
+
+void LongTable::StartInput(std::string_view path, ChunkSink& out) {
+  m_pOut = &out;
+  m_text.clear();
+  m_path.clear();
+  AppendCsvField(m_path, path);
+  m_nSchedules = m_nValues = 0;
+}
+
+void LongTable::TakeDocument(const SubmissionHeader& header, const ScheduleDocument& document) {
+  for (const Schedule& schedule : document.schedules) {
+    m_values.StartSchedule(document, schedule);
+    m_prefix.clear();
+    AppendFixedColumns(m_prefix, m_path, header, document, schedule, m_values.MultiplierText());
+    m_prefix += ',';
+    for (const ScheduleLine& line : std::span(document.lines).subspan(schedule.firstLine, schedule.lineCount)) {
+      const std::string_view tag = document.View(line.tag);
+      const std::string_view raw = document.View(line.raw);
+      m_values.Read(tag, raw, line.lineEnded, m_value, m_scaled);
+      m_text += m_prefix;
+      AppendCsvText(m_text, tag);
+      m_text += ',';
+      AppendCsvText(m_text, raw);
+      m_text += ',';
+      m_text += m_value;
+      m_text += ',';
+      m_text += m_scaled;
+      m_text += "\r\n";
+      if (m_text.size() >= kTablePieceBytes) {
+        m_pOut->TakeChunk(m_text);
+        m_text.clear();
+      }
+    }
+    m_nValues += schedule.lineCount;
+  }
+  m_nSchedules += document.schedules.size();
+}
+
+// ---- The wide form ----
+
+void WideInput::Clear() {
+  text.clear();
+  cells.clear();
+  rows.clear();
+  nValues = 0;
+}
+
+void WideSink::StartInput(std::string_view path, WideInput& out) {
+  m_pOut = &out;
+  out.Clear();
+  m_path.clear();
+  AppendCsvField(m_path, path);
+}
+
+void WideSink::TakeDocument(const SubmissionHeader& header, const ScheduleDocument& document) {
+  WideInput& out = *m_pOut;
+  for (const Schedule& schedule : document.schedules) {
+    m_values.StartSchedule(document, schedule);
+    WideInput::Row row;
+    row.fixed.offset = out.text.size();
+    AppendFixedColumns(out.text, m_path, header, document, schedule, m_values.MultiplierText());
+    row.fixed.length = out.text.size() - row.fixed.offset;
+    row.firstCell = out.cells.size();
+    m_tagsOfRow.clear();
+    for (const ScheduleLine& line : std::span(document.lines).subspan(schedule.firstLine, schedule.lineCount)) {
+      const std::string_view tag = document.View(line.tag);
+      if (IsArticleOrMultiplier(tag) || !m_tagsOfRow.insert(tag).second) continue;
+      const std::string_view raw = document.View(line.raw);
+      const ValueKind kind = m_values.Read(tag, raw, line.lineEnded, m_value, m_scaled);
+      WideInput::Cell cell;
+      cell.tag.offset = out.text.size();
+      out.text += tag;
+      cell.tag.length = tag.size();
+      cell.text.offset = out.text.size();
+      switch (kind) {
+        case ValueKind::kNumber: out.text += m_scaled; break;
+        case ValueKind::kDate: out.text += m_value; break;
+        case ValueKind::kText: AppendCsvText(out.text, raw); break;
+      }
+      cell.text.length = out.text.size() - cell.text.offset;
+      out.cells.push_back(cell);
+    }
+    row.cellCount = out.cells.size() - row.firstCell;
+    out.rows.push_back(row);
+    out.nValues += schedule.lineCount;
+  }
+}
+
+void WideTable::Merge(const WideInput& input) {
+  const std::string_view text = input.text;
+  for (const WideInput::Row& row : input.rows) {
+    Row merged{{m_text.size(), row.fixed.length}, m_cells.size(), row.cellCount};
+    m_text += text.substr(row.fixed.offset, row.fixed.length);
+    for (const WideInput::Cell& cell : std::span(input.cells).subspan(row.firstCell, row.cellCount)) {
+      const std::string_view tag = text.substr(cell.tag.offset, cell.tag.length);
+      auto it = m_columnOfTag.find(tag);
+      if (it == m_columnOfTag.end()) {
+        it = m_columnOfTag.emplace(std::string(tag), static_cast<std::uint32_t>(m_tags.size())).first;
+        m_tags.emplace_back(tag);
+      }
+      m_cells.push_back({it->second, {m_text.size(), cell.text.length}});
+      m_text += text.substr(cell.text.offset, cell.text.length);
+    }
+    m_rows.push_back(merged);
+  }
+}
+
+void WideTable::Write(ChunkSink& out) const {
+  std::string piece;
+  AppendFixedColumnNames(piece);
+  for (const std::string& tag : m_tags) {
+    piece += ',';
+    AppendCsvText(piece, tag);
+  }
+  piece += "\r\n";
+  const std::string_view text = m_text;
+  std::vector<Cell> cells;
+  for (const Row& row : m_rows) {
+    piece += text.substr(row.fixed.offset, row.fixed.length);
+    cells.assign(m_cells.begin() + static_cast<std::ptrdiff_t>(row.firstCell),
+                 m_cells.begin() + static_cast<std::ptrdiff_t>(row.firstCell + row.cellCount));
+    std::ranges::sort(cells, {}, &Cell::column);
+    std::uint32_t nColumn = 0;
+    for (const Cell& cell : cells) {
+      piece.append(cell.column - nColumn + 1, ',');
+      piece += text.substr(cell.text.offset, cell.text.length);
+      nColumn = cell.column + 1;
+    }
+    piece.append(m_tags.size() - nColumn, ',');
+    piece += "\r\n";
+    if (piece.size() >= kTablePieceBytes) {
+      out.TakeChunk(piece);
+      piece.clear();
+    }
+  }
+  if (!piece.empty()) out.TakeChunk(piece);
+}

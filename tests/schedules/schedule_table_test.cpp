@@ -1,0 +1,194 @@
+#include "schedules/schedule_table.h"
+
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Collects the table's pieces into one string.
+class TextChunks final : public ChunkSink {
+ public:
+  void TakeChunk(std::string& chunk) override { text += chunk; }
+  std::string text;
+};
+
+template <typename Sink>
+void ReadWith(Sink& sink, std::string_view filing) {
+  ScheduleReader reader(sink);
+  reader.Start();
+  reader.Feed(reinterpret_cast<const unsigned char*>(filing.data()), filing.size());
+  reader.Finish();
+}
+
+// The long form's rows of a filing (without the header line).
+std::string LongRows(std::string_view filing, std::string_view path = "f.txt") {
+  TextChunks chunks;
+  LongTable table;
+  table.StartInput(path, chunks);
+  ReadWith(table, filing);
+  chunks.text += table.Rest();
+  return chunks.text;
+}
+
+// The wide table of several filings, named f1.txt, f2.txt, ...
+std::string Wide(const std::vector<std::string>& filings) {
+  WideTable table;
+  WideSink sink;
+  WideInput input;
+  for (std::size_t i = 0; i < filings.size(); ++i) {
+    std::string name = "f";
+    name += std::to_string(i + 1);
+    name += ".txt";
+    sink.StartInput(name, input);
+    ReadWith(sink, filings[i]);
+    table.Merge(input);
+  }
+  TextChunks chunks;
+  table.Write(chunks);
+  return chunks.text;
+}
+
+std::string Exhibit(std::string_view body) {
+  return "<DOCUMENT>\n<TYPE>EX-27\n<DESCRIPTION>FDS\n<TEXT>\n" + std::string(body) + "</TEXT>\n</DOCUMENT>\n";
+}
+
+const std::string kFixed =
+    "path,accession_number,cik,company,form_type,filed,period,sic,fiscal_year_end,document,"
+    "description,schedule,article,series,series_name,flawed,complete,multiplier";
+
+// ---- Fields ----
+
+TEST(ScheduleCsv, FilingBytesAreWindows1252WithTheUndefinedFiveAsC1Controls) {
+  iconv_t cd = ::iconv_open("UTF-32LE", "WINDOWS-1252");
+  ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
+  for (int b = 0; b < 256; ++b) {
+    char in = static_cast<char>(b);
+    char32_t out = 0;
+    char* pIn = &in;
+    char* pOut = reinterpret_cast<char*>(&out);
+    std::size_t nIn = 1, nOut = sizeof out;
+    const bool bDefined = ::iconv(cd, &pIn, &nIn, &pOut, &nOut) != static_cast<std::size_t>(-1);
+    ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    // The C library leaves 0x81, 0x8D, 0x8F, 0x90 and 0x9D undefined; they keep their number.
+    const char32_t expected = bDefined ? out : static_cast<char32_t>(b);
+    if (!bDefined) {
+      EXPECT_TRUE(b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D) << b;
+    }
+    EXPECT_EQ(CodePointOfFilingByte(static_cast<unsigned char>(b)), expected) << "byte " << b;
+  }
+  ::iconv_close(cd);
+}
+
+TEST(ScheduleCsv, TextIsWrittenAsUtf8AndQuotedWhereCsvNeedsIt) {
+  const auto text = [](std::string_view in) {
+    std::string out;
+    AppendCsvText(out, in);
+    return out;
+  };
+  EXPECT_EQ(text("APPLE COMPUTER INC"), "APPLE COMPUTER INC");
+  EXPECT_EQ(text(""), "");
+  EXPECT_EQ(text("1,234"), "\"1,234\"");
+  EXPECT_EQ(text("A \"B\" C"), "\"A \"\"B\"\" C\"");
+  EXPECT_EQ(text("2\r"), "\"2\r\"");
+  EXPECT_EQ(text("BANK\x92S"), "BANK\xE2\x80\x99S");                              // right single quote
+  EXPECT_EQ(text("\x80 \xE9\xFF\x81"), "\xE2\x82\xAC \xC3\xA9\xC3\xBF\xC2\x81");  // euro, é, ÿ, a C1 control
+  EXPECT_EQ(text("\x93Q,\x94"), "\"\xE2\x80\x9CQ,\xE2\x80\x9D\"");
+  std::string path;
+  AppendCsvField(path, "dir,x/\xE9.txt");  // paths keep their bytes
+  EXPECT_EQ(path, "\"dir,x/\xE9.txt\"");
+}
+
+// ---- Values ----
+
+TEST(ScheduleScaling, PerShareFiguresRatiosRatesAndIdentifiersKeepTheirNumber) {
+  for (const char* tag : {"EPS-PRIMARY", "EPS-DILUTED", "EPS-BASIC", "PER-SHARE-NAV-BEGIN", "PER-SHARE-NII",
+                          "AVG-DEBT-PER-SHARE", "EXPENSE-RATIO", "YIELD-ACTUAL", "NAV", "RATE", "EXCHANGE-RATE", "CIK"})
+    EXPECT_TRUE(KeepsNumberUnscaled(tag, false)) << tag;
+  for (const char* tag : {"CASH", "TOTAL-ASSETS", "SHARES-COMMON-STOCK", "NUMBER-OF-SHARES-SOLD", "RATED", "OPERATE",
+                          "EPSX", "RETURNS-OF-CAPITAL", "NET-ASSETS", "PERSHARE"})
+    EXPECT_FALSE(KeepsNumberUnscaled(tag, false)) << tag;
+  EXPECT_TRUE(KeepsNumberUnscaled("RETURNS-OF-CAPITAL", true));  // in Article 6 a per-share figure
+}
+
+TEST(ScheduleLongForm, OneRowPerValueWithItsReadingsAndScaling) {
+  const std::string filing =
+      "ACCESSION NUMBER: 0000000000-00-000001\nCONFORMED SUBMISSION TYPE: 10-Q\n"
+      "CONFORMED PERIOD OF REPORT: 20000101\nFILED AS OF DATE: 20000201\n"
+      "COMPANY CONFORMED NAME: EXAMPLE, INC\nCENTRAL INDEX KEY: 0000320193\n"
+      "STANDARD INDUSTRIAL CLASSIFICATION: ELECTRONIC COMPUTERS [3571]\nFISCAL YEAR END: 0930\n" +
+      Exhibit(
+          "<ARTICLE> 5\n<CASH> 1,773\n<MULTIPLIER> 1,000,000\n<PERIOD-END> JAN-01-2000\n<INTEREST-EXPENSE> (72)\n"
+          "<EPS-BASIC> 1.14\n<PERIOD-TYPE> 3-MOS\n<EPS-DILUTED> -0.40\n<TOTAL-ASSETS> 7,586<F1>\n");
+  const std::string prefix =
+      "f.txt,0000000000-00-000001,320193,\"EXAMPLE, INC\",10-Q,2000-02-01,2000-01-01,3571,0930,"
+      "EX-27,FDS,1,5,,,0,1,1000000,";
+  EXPECT_EQ(LongRows(filing), prefix + "ARTICLE,5,5,\r\n" +                        // no scaled for ARTICLE
+                                  prefix + "CASH,\"1,773\",1773,1773000000\r\n" +  // scaled by a later MULTIPLIER
+                                  prefix + "MULTIPLIER,\"1,000,000\",1000000,\r\n" + prefix +
+                                  "PERIOD-END,JAN-01-2000,2000-01-01,\r\n" + prefix +
+                                  "INTEREST-EXPENSE,(72),-72,-72000000\r\n" + prefix + "EPS-BASIC,1.14,1.14,1.14\r\n" +
+                                  prefix + "PERIOD-TYPE,3-MOS,,\r\n" + prefix + "EPS-DILUTED,-0.40,-0.4,-0.4\r\n" +
+                                  prefix + "TOTAL-ASSETS,\"7,586\",7586,7586000000\r\n");
+}
+
+TEST(ScheduleLongForm, TheFirstMultiplierLineDecidesAndNoNumberMeansOne) {
+  const auto multiplierOf = [](const std::string& body) {
+    const std::string rows = LongRows(body.ends_with("\n") ? Exhibit(body) : "<DOCUMENT>\n<TYPE>EX-27\n" + body);
+    const std::size_t nEnd = rows.find(",ARTICLE,");
+    return rows.substr(rows.rfind(',', nEnd - 1) + 1, nEnd - rows.rfind(',', nEnd - 1) - 1);
+  };
+  EXPECT_EQ(multiplierOf("<ARTICLE> 5\n<MULTIPLIER> 1,000\n<MULTIPLIER> 10\n"), "1000");
+  EXPECT_EQ(multiplierOf("<ARTICLE> 5\n<MULTIPLIER> THOUSANDS\n<MULTIPLIER> 10\n"), "1");
+  EXPECT_EQ(multiplierOf("<ARTICLE> 5\n<CASH> 1\n"), "1");
+  EXPECT_EQ(multiplierOf("<ARTICLE> 5\n<MULTIPLIER> .001\n"), "0.001");
+  EXPECT_EQ(multiplierOf("<ARTICLE> 5\n<MULTIPLIER> " + std::string(40, '9') + "\n"), std::string(40, '9'));
+  EXPECT_EQ(multiplierOf("<ARTICLE> 5\n<MULTIPLIER> " + std::string(41, '9') + "\n"), "1");  // too long to use
+  EXPECT_EQ(multiplierOf("<ARTICLE> 5\n<MULTIPLIER> 1,000"), "1");  // cut: its value is not read
+  EXPECT_NE(LongRows(Exhibit("<ARTICLE> 5\n<MULTIPLIER> .001\n<CASH> 1,500\n")).find(",CASH,\"1,500\",1500,1.5\r\n"),
+            std::string::npos);
+}
+
+TEST(ScheduleLongForm, ACutLastLineKeepsItsRawButIsNotRead) {
+  EXPECT_EQ(LongRows("<DOCUMENT>\n<TYPE>EX-27\n<ARTICLE> 5\n<MULTIPLIER> 1,000\n<CASH> 1,2"),
+            "f.txt,,,,,,,,,EX-27,,1,5,,,0,0,1000,ARTICLE,5,5,\r\n"
+            "f.txt,,,,,,,,,EX-27,,1,5,,,0,0,1000,MULTIPLIER,\"1,000\",1000,\r\n"
+            "f.txt,,,,,,,,,EX-27,,1,5,,,0,0,1000,CASH,\"1,2\",,\r\n");
+}
+
+TEST(ScheduleLongForm, ReturnsOfCapitalIsPerShareInArticleSixOnly) {
+  const std::string rows6 = LongRows(Exhibit("<ARTICLE> 6\n<MULTIPLIER> 1,000\n<RETURNS-OF-CAPITAL> (.02)\n"));
+  EXPECT_NE(rows6.find("RETURNS-OF-CAPITAL,(.02),-0.02,-0.02\r\n"), std::string::npos) << rows6;
+  const std::string rows7 = LongRows(Exhibit("<ARTICLE> 7\n<MULTIPLIER> 1,000\n<RETURNS-OF-CAPITAL> (.02)\n"));
+  EXPECT_NE(rows7.find("RETURNS-OF-CAPITAL,(.02),-0.02,-20\r\n"), std::string::npos) << rows7;
+}
+
+// ---- The wide form ----
+
+TEST(ScheduleWideForm, ColumnsInTheOrderFirstMetAndCellsByKind) {
+  const std::string first = Exhibit(
+      "<ARTICLE> 5\n<MULTIPLIER> 1,000\n<PERIOD-TYPE> YEAR\n<PERIOD-END> SEP-30-1994\n<CASH> 1,203\n"
+      "<EPS-PRIMARY> 2.61\n<CASH> 99\n");  // the second CASH does not count
+  const std::string second = Exhibit("<ARTICLE> 9\n<LOANS> (5)\n<CASH> 7\n<CURRENCY> U.S. DOLLARS\n<ARTICLE> 5\n");
+  EXPECT_EQ(Wide({first, second}), kFixed +
+                                       ",PERIOD-TYPE,PERIOD-END,CASH,EPS-PRIMARY,LOANS,CURRENCY\r\n"
+                                       "f1.txt,,,,,,,,,EX-27,FDS,1,5,,,0,1,1000,YEAR,1994-09-30,1203000,2.61,,\r\n"
+                                       "f2.txt,,,,,,,,,EX-27,FDS,1,9,,,0,1,1,,,7,,-5,U.S. DOLLARS\r\n"
+                                       "f2.txt,,,,,,,,,EX-27,FDS,2,5,,,0,1,1,,,,,,\r\n");
+}
+
+TEST(ScheduleWideForm, NoScheduleGivesTheHeaderAlone) {
+  EXPECT_EQ(Wide({"no filing at all\n"}), kFixed + "\r\n");
+  EXPECT_EQ(Wide({}), kFixed + "\r\n");
+}
+
+TEST(ScheduleWideForm, TextCellsAreQuotedAndConverted) {
+  EXPECT_EQ(Wide({"<DOCUMENT>\n<TYPE>EX-27\n<DESCRIPTION>FDS\n<ARTICLE> 5\n<NAME> A, \x93\x42\x94\n<CASH> 1,2"}),
+            kFixed +
+                ",NAME,CASH\r\nf1.txt,,,,,,,,,EX-27,FDS,1,5,,,0,0,1,\"A, \xE2\x80\x9C"
+                "B\xE2\x80\x9D\",\"1,2\"\r\n");
+}
+
+}  // namespace

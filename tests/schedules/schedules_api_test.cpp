@@ -1,0 +1,240 @@
+// The schedules' C interface as a host uses it: the shared library loaded by name.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "quorlix_schedules.h"
+#include "test_support.h"
+
+namespace {
+
+using quorlix_test::DataDir;
+using quorlix_test::ReadFile;
+
+using WriteSchedulesFn = decltype(&quorlix_write_schedules);
+using WriteSchedulesFileFn = decltype(&quorlix_write_schedules_file);
+
+// What a call wrote and reported.
+struct Outcome {
+  int status = -1;
+  std::string table;
+  std::vector<std::size_t> pieces;  // the sizes handed to write
+  std::vector<QUORLIX_SCHEDULES_INPUT> inputs;
+  std::vector<std::string> paths;  // as reported
+  std::size_t stopAfter = SIZE_MAX;
+  int failWriteAt = -1;  // the write call that fails, counting from 0
+};
+
+int WriteInto(void* context, const char* data, size_t size) {
+  auto* outcome = static_cast<Outcome*>(context);
+  if (static_cast<int>(outcome->pieces.size()) == outcome->failWriteAt) return 1;
+  outcome->table.append(data, size);
+  outcome->pieces.push_back(size);
+  return 0;
+}
+
+int Report(void* context, const QUORLIX_SCHEDULES_INPUT* input) {
+  auto* outcome = static_cast<Outcome*>(context);
+  outcome->inputs.push_back(*input);
+  outcome->paths.emplace_back(input->path);
+  return outcome->inputs.size() > outcome->stopAfter ? 1 : 0;
+}
+
+class SchedulesApiTest : public quorlix_test::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    m_hLib = ::dlopen(QUORLIX_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(m_hLib, nullptr) << ::dlerror();
+    m_write = reinterpret_cast<WriteSchedulesFn>(::dlsym(m_hLib, "quorlix_write_schedules"));
+    m_writeFile = reinterpret_cast<WriteSchedulesFileFn>(::dlsym(m_hLib, "quorlix_write_schedules_file"));
+    ASSERT_NE(m_write, nullptr);
+    ASSERT_NE(m_writeFile, nullptr);
+  }
+  void TearDown() override {
+    if (m_hLib) ::dlclose(m_hLib);
+    TempDirTest::TearDown();
+  }
+
+  Outcome Write(const std::vector<std::string>& paths, int form, unsigned jobs, Outcome outcome = {}) {
+    std::vector<const char*> pointers;
+    for (const std::string& path : paths) pointers.push_back(path.c_str());
+    outcome.status = m_write(pointers.data(), pointers.size(), form, jobs, WriteInto, &outcome, Report, &outcome);
+    return outcome;
+  }
+
+  int WriteFile(const std::vector<std::string>& paths, int form, unsigned jobs, const std::string& output,
+                Outcome* pOutcome = nullptr) {
+    std::vector<const char*> pointers;
+    for (const std::string& path : paths) pointers.push_back(path.c_str());
+    Outcome own;
+    Outcome& outcome = pOutcome ? *pOutcome : own;
+    return m_writeFile(pointers.data(), pointers.size(), form, jobs, output.c_str(), Report, &outcome);
+  }
+
+  // The real filings with schedules, and two without, many times over.
+  static std::vector<std::string> ManyFilings() {
+    std::vector<std::string> paths;
+    for (int i = 0; i < 6; ++i) {
+      for (const char* name : {"apple_10k_1994_ims_ex27.txt", "apple_10k_1997_ex27.txt",
+                               "apple_10q_1998q3_ex27_flawed_tabs.txt", "apple_10q_2000q1_ex27.txt"})
+        paths.push_back((DataDir() / "filing" / name).string());
+      paths.push_back((DataDir() / "schedules" / "fund_n30d_1997_article6_two_series.txt").string());
+      paths.push_back((DataDir() / "schedules" / "bank_10k_1997_article9.txt").string());
+      paths.push_back((DataDir() / "verify" / "apple_8k_2000_no_ex27.txt").string());
+    }
+    return paths;
+  }
+
+  void* m_hLib = nullptr;
+  WriteSchedulesFn m_write = nullptr;
+  WriteSchedulesFileFn m_writeFile = nullptr;
+};
+
+const char kLongHeader[] =
+    "path,accession_number,cik,company,form_type,filed,period,sic,fiscal_year_end,document,description,schedule,"
+    "article,series,series_name,flawed,complete,multiplier,tag,raw,value,scaled\r\n";
+
+TEST_F(SchedulesApiTest, BadArgumentsGiveAStatusAndNothingIsWritten) {
+  const std::string filing = (DataDir() / "filing" / "apple_10q_2000q1_ex27.txt").string();
+  const char* paths[] = {filing.c_str(), nullptr};
+  Outcome outcome;
+  EXPECT_EQ(m_write(nullptr, 1, QUORLIX_SCHEDULES_LONG, 1, WriteInto, &outcome, Report, &outcome),
+            QUORLIX_SCHEDULES_BAD_ARGUMENT);
+  EXPECT_EQ(m_write(paths, 2, QUORLIX_SCHEDULES_LONG, 1, WriteInto, &outcome, Report, &outcome),
+            QUORLIX_SCHEDULES_BAD_ARGUMENT);
+  EXPECT_EQ(m_write(paths, 1, 2, 1, WriteInto, &outcome, Report, &outcome), QUORLIX_SCHEDULES_BAD_ARGUMENT);
+  EXPECT_EQ(m_write(paths, 1, -1, 1, WriteInto, &outcome, Report, &outcome), QUORLIX_SCHEDULES_BAD_ARGUMENT);
+  EXPECT_EQ(m_write(paths, 1, QUORLIX_SCHEDULES_WIDE, 1, nullptr, nullptr, nullptr, nullptr),
+            QUORLIX_SCHEDULES_BAD_ARGUMENT);
+  EXPECT_EQ(m_writeFile(paths, 1, QUORLIX_SCHEDULES_LONG, 1, nullptr, nullptr, nullptr),
+            QUORLIX_SCHEDULES_BAD_ARGUMENT);
+  EXPECT_EQ(m_writeFile(paths, 1, QUORLIX_SCHEDULES_LONG, 1, "", nullptr, nullptr), QUORLIX_SCHEDULES_BAD_ARGUMENT);
+  EXPECT_TRUE(outcome.table.empty() && outcome.inputs.empty());
+  // An output that is one of the inputs, by another name, would lose it.
+  const std::string copy = quorlix_test::TempDirTest::WriteFile("copy.txt", ReadFile(filing));
+  std::filesystem::create_symlink(copy, PathOf("link.txt"));
+  EXPECT_EQ(WriteFile({filing, copy}, QUORLIX_SCHEDULES_LONG, 1, PathOf("link.txt")), QUORLIX_SCHEDULES_BAD_ARGUMENT);
+  EXPECT_EQ(ReadFile(copy), ReadFile(filing));
+  // No inputs at all: the header alone, and no paths needed.
+  EXPECT_EQ(m_write(nullptr, 0, QUORLIX_SCHEDULES_LONG, 0, WriteInto, &outcome, nullptr, nullptr),
+            QUORLIX_SCHEDULES_OK);
+  EXPECT_EQ(outcome.table, kLongHeader);
+}
+
+TEST_F(SchedulesApiTest, EachInputIsReportedInOrderWithTheDecodersStatuses) {
+  const std::string filing = (DataDir() / "filing" / "apple_10q_2000q1_ex27.txt").string();
+  const std::string notFiling = quorlix_test::TempDirTest::WriteFile("notes.txt", "no filing here\n");
+  const std::vector<std::string> paths = {PathOf("absent.txt"),         filing,    m_dir.string(),
+                                          PathOf("no/such/folder.txt"), notFiling, "/dev/null"};
+  for (const unsigned jobs : {1u, 3u}) {
+    const Outcome outcome = Write(paths, QUORLIX_SCHEDULES_LONG, jobs);
+    ASSERT_EQ(outcome.status, QUORLIX_SCHEDULES_OK);
+    ASSERT_EQ(outcome.inputs.size(), paths.size());
+    const int expected[] = {QUORLIX_FILING_NOT_FOUND,  QUORLIX_OK, QUORLIX_FILING_FILE_ERROR,
+                            QUORLIX_FILING_FILE_ERROR, QUORLIX_OK, QUORLIX_FILING_FILE_ERROR};
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+      EXPECT_EQ(outcome.inputs[i].index, i);
+      EXPECT_EQ(outcome.paths[i], paths[i]);
+      EXPECT_EQ(outcome.inputs[i].status, expected[i]) << paths[i];
+    }
+    EXPECT_EQ(outcome.inputs[1].bytes, 84584u);
+    EXPECT_EQ(outcome.inputs[1].schedules, 1u);
+    EXPECT_EQ(outcome.inputs[1].values, 37u);
+    EXPECT_EQ(outcome.inputs[4].bytes, 15u);
+    EXPECT_EQ(outcome.inputs[4].schedules, 0u);
+    EXPECT_TRUE(outcome.table.starts_with(kLongHeader));
+    EXPECT_EQ(std::ranges::count(outcome.table, '\n'), 38);  // the header and the filing's 37 values
+  }
+}
+
+TEST_F(SchedulesApiTest, TooManyOpenFilesIsTheInputsStatus) {
+  const std::string filing = (DataDir() / "filing" / "apple_10q_2000q1_ex27.txt").string();
+  const auto call = [&] {
+    Outcome outcome = Write({filing}, QUORLIX_SCHEDULES_LONG, 1);
+    return outcome.inputs.empty() ? -1 : outcome.inputs[0].status;
+  };
+  // A sanitized build checks each type once with a descriptor of its own: the warm-up meets a failure too.
+  const auto warmUp = [&] { Write({filing, PathOf("absent.txt")}, QUORLIX_SCHEDULES_LONG, 1); };
+  EXPECT_EQ(quorlix_test::StatusWithDescriptorsLeft(0, warmUp, call), QUORLIX_FILING_TOO_MANY_FILES);
+}
+
+TEST_F(SchedulesApiTest, EveryNumberOfThreadsWritesTheSameBytes) {
+  const std::vector<std::string> paths = ManyFilings();
+  for (const int form : {QUORLIX_SCHEDULES_LONG, QUORLIX_SCHEDULES_WIDE}) {
+    const Outcome one = Write(paths, form, 1);
+    ASSERT_EQ(one.status, QUORLIX_SCHEDULES_OK);
+    EXPECT_EQ(one.inputs.size(), paths.size());
+    for (const unsigned jobs : {2u, 4u, 0u}) {
+      const Outcome many = Write(paths, form, jobs);
+      EXPECT_EQ(many.status, QUORLIX_SCHEDULES_OK);
+      EXPECT_EQ(many.table, one.table) << "form " << form << ", " << jobs << " threads";
+      EXPECT_EQ(many.paths, one.paths);
+    }
+    for (const std::size_t size : one.pieces) EXPECT_LE(size, 64u * 1024u);
+  }
+  // 6 times: 4 Apple schedules of 37 values, the fund's 2 of 62, the bank's 53.
+  EXPECT_EQ(std::ranges::count(Write(paths, QUORLIX_SCHEDULES_LONG, 4).table, '\n'), 1 + 6 * (4 * 37 + 2 * 62 + 53));
+  EXPECT_EQ(std::ranges::count(Write(paths, QUORLIX_SCHEDULES_WIDE, 4).table, '\n'), 1 + 6 * (4 + 2 + 1));
+}
+
+TEST_F(SchedulesApiTest, AStopKeepsTheRowsOfTheInputsReportedSoFar) {
+  const std::vector<std::string> paths = ManyFilings();
+  for (const int form : {QUORLIX_SCHEDULES_LONG, QUORLIX_SCHEDULES_WIDE}) {
+    const std::vector<std::string> firstTwo(paths.begin(), paths.begin() + 2);
+    const Outcome expected = Write(firstTwo, form, 1);
+    for (const unsigned jobs : {1u, 4u}) {
+      Outcome stopping;
+      stopping.stopAfter = 1;  // the second report stops the call
+      const Outcome stopped = Write(paths, form, jobs, stopping);
+      EXPECT_EQ(stopped.status, QUORLIX_SCHEDULES_STOPPED);
+      EXPECT_EQ(stopped.inputs.size(), 2u);
+      EXPECT_EQ(stopped.table, expected.table) << "form " << form << ", " << jobs << " threads";
+    }
+  }
+}
+
+TEST_F(SchedulesApiTest, AFailedWriteEndsTheCall) {
+  const std::vector<std::string> paths = ManyFilings();
+  for (const unsigned jobs : {1u, 4u}) {
+    for (const int failAt : {0, 1}) {
+      Outcome failing;
+      failing.failWriteAt = failAt;
+      const Outcome outcome = Write(paths, QUORLIX_SCHEDULES_LONG, jobs, failing);
+      EXPECT_EQ(outcome.status, QUORLIX_SCHEDULES_OUTPUT_ERROR);
+      EXPECT_LT(outcome.inputs.size(), paths.size());
+    }
+    Outcome failing;
+    failing.failWriteAt = 0;
+    EXPECT_EQ(Write(paths, QUORLIX_SCHEDULES_WIDE, jobs, failing).status, QUORLIX_SCHEDULES_OUTPUT_ERROR);
+  }
+}
+
+TEST_F(SchedulesApiTest, TheFileFormIsWholeOrLeftAsItWas) {
+  const std::vector<std::string> paths = ManyFilings();
+  const std::string output = PathOf("table.csv");
+  EXPECT_EQ(WriteFile(paths, QUORLIX_SCHEDULES_WIDE, 2, output), QUORLIX_SCHEDULES_OK);
+  EXPECT_EQ(ReadFile(output), Write(paths, QUORLIX_SCHEDULES_WIDE, 1).table);
+  EXPECT_EQ(WriteFile(paths, QUORLIX_SCHEDULES_LONG, 2, output), QUORLIX_SCHEDULES_OK);  // replaced
+  EXPECT_EQ(ReadFile(output), Write(paths, QUORLIX_SCHEDULES_LONG, 1).table);
+
+  quorlix_test::TempDirTest::WriteFile("kept.csv", "old");
+  Outcome stopping;
+  stopping.stopAfter = 0;
+  EXPECT_EQ(WriteFile(paths, QUORLIX_SCHEDULES_LONG, 1, PathOf("kept.csv"), &stopping), QUORLIX_SCHEDULES_STOPPED);
+  EXPECT_EQ(ReadFile(PathOf("kept.csv")), "old");
+  EXPECT_EQ(WriteFile(paths, QUORLIX_SCHEDULES_LONG, 1, PathOf("no/folder/t.csv")), QUORLIX_SCHEDULES_OUTPUT_ERROR);
+  EXPECT_EQ(WriteFile(paths, QUORLIX_SCHEDULES_LONG, 1, m_dir.string()), QUORLIX_SCHEDULES_OUTPUT_ERROR);  // a folder
+  EXPECT_EQ(WriteFile(paths, QUORLIX_SCHEDULES_LONG, 1, "/dev/full"), QUORLIX_SCHEDULES_OUTPUT_ERROR);
+  // No temporary file is left behind.
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(m_dir)) names.push_back(entry.path().filename());
+  std::ranges::sort(names);
+  EXPECT_EQ(names, (std::vector<std::string>{"kept.csv", "table.csv"}));
+}
+
+}  // namespace

@@ -41,37 +41,38 @@ bool StartsWithAt(std::string_view strText, std::size_t i, std::string_view strD
   return strText[i] == strDelim[0] && strText.substr(i).starts_with(strDelim);
 }
 
-// The byte-by-byte model: cut records first, then the fields of each record.
+// The byte-by-byte model: cut records first, then the fields of each record. A
+// record and a field are marked by where they start, not copied a byte at a time.
 std::string ConvertByBytes(std::string_view strIn, const Setup& oem, int& nStatus) {
   bool bRecordDelimiterSeen = false;
   bool bFieldDelimiterSeen = false;
   std::string strOut;
-  std::string strRecord;
-  const auto EmitRecord = [&] {
-    std::string strField;
+  const auto EmitRecord = [&](std::string_view strRecord) {
+    std::size_t nFieldStart = 0;
     for (std::size_t j = 0; j < strRecord.size();) {
       if (StartsWithAt(strRecord, j, oem.strInField)) {
-        strOut += strField + oem.strOutField;
-        strField.clear();
+        strOut.append(strRecord.substr(nFieldStart, j - nFieldStart)).append(oem.strOutField);
         bFieldDelimiterSeen = true;
         j += oem.strInField.size();
+        nFieldStart = j;
       } else {
-        strField += strRecord[j++];
+        ++j;
       }
     }
-    strOut += strField + oem.strOutRecord;
-    strRecord.clear();
+    strOut.append(strRecord.substr(nFieldStart)).append(oem.strOutRecord);
   };
+  std::size_t nRecordStart = 0;
   for (std::size_t i = 0; i < strIn.size();) {
     if (StartsWithAt(strIn, i, oem.strInRecord)) {
-      EmitRecord();
+      EmitRecord(strIn.substr(nRecordStart, i - nRecordStart));
       bRecordDelimiterSeen = true;
       i += oem.strInRecord.size();
+      nRecordStart = i;
     } else {
-      strRecord += strIn[i++];
+      ++i;
     }
   }
-  if (!strRecord.empty()) EmitRecord();
+  if (nRecordStart < strIn.size()) EmitRecord(strIn.substr(nRecordStart));
   nStatus = !bRecordDelimiterSeen  ? QUORLIX_DELIMITED_NO_RECORD
             : !bFieldDelimiterSeen ? QUORLIX_DELIMITED_NO_FIELD
                                    : QUORLIX_OK;

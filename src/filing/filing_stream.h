@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string_view>
 
 #include "platform/archive.h"
@@ -58,11 +59,14 @@ class FilingText {
   char* data() noexcept { return reinterpret_cast<char*>(m_bytes.get()); }
   std::string_view View() const noexcept { return {data(), m_nSize}; }
 
-  // Makes room for nMore bytes past the end, keeping the text.
+  // Makes room for nMore bytes past the end, keeping the text; raises
+  // std::bad_alloc when there is no memory, or no size_t to count it in.
   void Reserve(std::size_t nMore) {
     const std::size_t nCapacity = m_bytes.capacity();
     if (nCapacity - m_nSize >= nMore) return;
-    m_bytes.Grow(std::max(nCapacity + nCapacity / 2, m_nSize + nMore), m_nSize);
+    if (nMore > SIZE_MAX - m_nSize) throw std::bad_alloc();
+    const std::size_t nStep = std::min(nCapacity / 2, SIZE_MAX - nCapacity);
+    m_bytes.Grow(std::max(nCapacity + nStep, m_nSize + nMore), m_nSize);
   }
   // Where bytes written in the reserved room go; Grow counts them in.
   unsigned char* End() noexcept { return m_bytes.get() + m_nSize; }

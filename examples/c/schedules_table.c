@@ -25,8 +25,8 @@ static int NameFailure(void* context, const QUORLIX_SCHEDULES_INPUT* input) {
 
 int main(int argc, char** argv) {
   int failed = 0;
-  const int status = quorlix_write_schedules((const char* const*)(argv + 1), (size_t)(argc - 1),
-                                             QUORLIX_SCHEDULES_WIDE, 0, WriteOut, stdout, NameFailure, &failed);
+  const int status = quorlix_write_schedules((const char* const*)(argv + 1), (size_t)(argc - 1), QUORLIX_SCHEDULES_WIDE,
+                                             0, WriteOut, stdout, NameFailure, &failed);
   if (status != QUORLIX_SCHEDULES_OK || fflush(stdout) != 0) {
     fprintf(stderr, "the table was not written (status %d)\n", status);
     return status != QUORLIX_SCHEDULES_OK ? status : 2;

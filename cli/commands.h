@@ -25,3 +25,5 @@ void AddVerifyOptions(CLI::App& sub);
 int RunVerify();
 void AddDelimitedOptions(CLI::App& sub);
 int RunDelimited();
+void AddSchedulesOptions(CLI::App& sub);
+int RunSchedules();

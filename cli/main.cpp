@@ -20,6 +20,8 @@
 namespace {
 
 constexpr Subcommand kSubcommands[] = {
+    {"schedules", "Read the Financial Data Schedules of many filings into one CSV table", AddSchedulesOptions,
+     RunSchedules},
     {"crlf", "Rewrite a text file with CR LF line ends and printable ASCII only", AddCrlfOptions, RunCrlf},
     {"decode-filing", "Decode an EDGAR filing into text and its Financial Data Schedule", AddDecodeFilingOptions,
      RunDecodeFiling},

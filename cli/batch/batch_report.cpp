@@ -136,8 +136,11 @@ bool BatchReport::Add(const InputRow& row) {
 void BatchReport::PrintSummary() {
   const double elapsed = m_progress.ElapsedSeconds();
   const double rate = elapsed > 0 ? static_cast<double>(m_bytes) / (1024.0 * 1024.0) / elapsed : 0;
-  std::fprintf(stderr, "quorlix: %zu %s, %zu failed, %zu skipped, %llu bytes in %.2f s, %.1f MiB/s\n", m_converted,
-               m_settings.which == Export::kVerify ? "agree" : "converted", m_failed, m_skipped,
+  std::string counts = m_summaryCounts;
+  if (counts.empty())
+    counts = std::to_string(m_converted) + (m_settings.which == Export::kVerify ? " agree, " : " converted, ") +
+             std::to_string(m_failed) + " failed, " + std::to_string(m_skipped) + " skipped";
+  std::fprintf(stderr, "quorlix: %s, %llu bytes in %.2f s, %.1f MiB/s\n", counts.c_str(),
                static_cast<unsigned long long>(m_bytes), elapsed, rate);
 }
 

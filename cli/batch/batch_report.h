@@ -59,6 +59,9 @@ class BatchReport {
   // Writes the input's lines and row. False once something could not be
   // written (standard output or the report): the batch should stop.
   bool Add(const InputRow& row);
+  // The summary's counts in other words than inputs converted, failed and
+  // skipped (the bytes, time and rate follow them all the same).
+  void SetSummaryCounts(std::string words) { m_summaryCounts = std::move(words); }
   // Completes the report and prints the summary and any write problem. When a
   // signal stopped the batch (signal is not 0) and everything was written, ends
   // the process by that signal; else returns the exit status: the first
@@ -74,6 +77,7 @@ class BatchReport {
   ProgressLine m_progress;
   std::FILE* m_report = nullptr;
   std::string m_writeProblem;
+  std::string m_summaryCounts;
   std::size_t m_converted = 0;
   std::size_t m_failed = 0;
   std::size_t m_skipped = 0;

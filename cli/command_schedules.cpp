@@ -1,0 +1,225 @@
+// quorlix schedules: the Financial Data Schedules of many filings as one CSV
+// table, read by the library's quorlix_write_schedules. Inputs, -T/-0, -j, the
+// report, progress and signals are the batch form's; the table goes to standard
+// output, or to a file written under a temporary name and renamed when whole.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "batch/batch_command.h"
+#include "batch/batch_report.h"
+#include "batch/input_list.h"
+#include "commands.h"
+#include "exit_codes.h"
+#include "interrupts.h"
+#include "quorlix_schedules.h"
+
+namespace {
+
+struct SchedulesArgs {
+  std::vector<std::string> inputs;
+  bool wide = false;
+  std::string output;  // -o; empty or "-" for standard output
+  BatchOptions batch;
+} g_args;
+
+bool WritesToStandardOutput() { return g_args.output.empty() || g_args.output == "-"; }
+
+// The table's destination: standard output, an existing device or pipe written
+// as it stands, or a new file under a temporary name that Commit renames into place.
+class TableOutput {
+ public:
+  ~TableOutput() { Discard(); }
+
+  // Closes a destination that was not committed and removes its temporary file.
+  void Discard() {
+    if (m_file && m_file != stdout) std::fclose(m_file);
+    m_file = nullptr;
+    if (!m_temporary.empty()) RemoveTempFile(m_temporary);
+    m_temporary.clear();
+  }
+
+  // Opens the destination; returns what went wrong, or "".
+  std::string Open() {
+    if (WritesToStandardOutput()) {
+      m_file = stdout;
+      return {};
+    }
+    struct stat info {};
+    if (::stat(g_args.output.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+      if (S_ISDIR(info.st_mode)) return Problem(EISDIR);
+      // Opened without waiting: a FIFO without a reader fails at once.
+      const int fd = ::open(g_args.output.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      if (fd < 0 || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 || !(m_file = ::fdopen(fd, "wb"))) {
+        const int error = errno;
+        if (fd >= 0) ::close(fd);
+        return Problem(error);
+      }
+      return {};
+    }
+    const std::string folder = FolderOf(g_args.output);
+    const std::string name = g_args.output.substr(g_args.output.find_last_of('/') + 1);
+    m_temporary = JoinPath(folder, ".quorlix-" + std::to_string(::getpid()) + "-" + name);
+    RegisterTempFile(m_temporary);
+    m_file = std::fopen(m_temporary.c_str(), "wbx");
+    if (!m_file) {
+      const int error = errno;
+      ForgetTempFile(m_temporary);
+      m_temporary.clear();
+      return Problem(error);
+    }
+    return {};
+  }
+
+  std::FILE* File() const { return m_file; }
+
+  // Completes the table: flushed and closed, and renamed into place. Returns what
+  // went wrong, or "".
+  std::string Commit() {
+    if (m_file == stdout) return std::fflush(stdout) == 0 ? std::string() : Problem(errno);
+    const bool bClosed = std::fclose(m_file) == 0;
+    m_file = nullptr;
+    if (!bClosed) return Problem(errno);
+    if (m_temporary.empty()) return {};
+    if (std::rename(m_temporary.c_str(), g_args.output.c_str()) != 0) return Problem(errno);
+    ForgetTempFile(m_temporary);
+    m_temporary.clear();
+    return {};
+  }
+
+  // The words for a failure to write the table, naming where it goes.
+  static std::string Problem(int error) {
+    const std::string where =
+        WritesToStandardOutput() ? std::string("to standard output") : "'" + EscapeName(g_args.output) + "'";
+    return "cannot write the table " + where + ": " + std::strerror(error);
+  }
+
+ private:
+  std::FILE* m_file = nullptr;
+  std::string m_temporary;
+};
+
+// What the call reports goes to the batch report, in input order, and is counted.
+struct Run {
+  const InputList& list;
+  BatchReport& report;
+  std::FILE* table;
+  std::atomic<bool> stopAsked{false};  // a signal came
+  bool reportFailed = false;
+  int writeError = 0;
+  std::size_t withSchedules = 0;
+  std::size_t withoutSchedules = 0;
+  std::size_t failed = 0;
+  std::uint64_t schedules = 0;
+  std::uint64_t values = 0;
+};
+
+int WriteTable(void* context, const char* data, std::size_t size) {
+  Run& run = *static_cast<Run*>(context);
+  if (std::fwrite(data, 1, size, run.table) == size) return 0;
+  run.writeError = errno;
+  return 1;
+}
+
+int TakeInput(void* context, const QUORLIX_SCHEDULES_INPUT* input) {
+  Run& run = *static_cast<Run*>(context);
+  InputRow row;
+  row.path = run.list.PathOf(run.list.Inputs()[input->index]);
+  row.status = input->status;
+  row.bytesIn = input->bytes;
+  row.seconds = input->seconds;
+  if (input->status != QUORLIX_OK) ++run.failed;
+  else if (input->schedules > 0) ++run.withSchedules;
+  else ++run.withoutSchedules;
+  run.schedules += input->schedules;
+  run.values += input->values;
+  run.report.Progress().CountDone(input->bytes, input->status != QUORLIX_OK);
+  if (!run.report.Add(row)) run.reportFailed = true;
+  run.report.Progress().Draw(false);
+  return run.reportFailed || run.stopAsked ? 1 : 0;
+}
+
+// True when the existing file at output is one of the inputs: the table would replace it.
+bool IsAnInput(const std::string& output, const InputList& list) {
+  struct stat target {};
+  if (::stat(output.c_str(), &target) != 0 || !S_ISREG(target.st_mode)) return false;
+  for (const Input& input : list.Inputs()) {
+    struct stat info {};
+    if (::stat(list.CPathOf(input), &info) == 0 && info.st_dev == target.st_dev && info.st_ino == target.st_ino)
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void AddSchedulesOptions(CLI::App& sub) {
+  sub.add_option("INPUT", g_args.inputs, "filings, or folders whose files are read");
+  sub.add_flag("--wide", g_args.wide, "one row per schedule and one column per tag (default: one row per value)");
+  sub.add_option("-o,--output", g_args.output,
+                 "write the table to FILE, whole or not at all ('-' or none: standard output)")
+      ->type_name("FILE");
+  AddBatchOptions(sub, g_args.batch, false);
+}
+
+int RunSchedules() {
+  if (WritesToStandardOutput() && g_args.batch.reportPath == "-")
+    return ReportUsageError("the table and the report would both go to standard output; name a file for one of them");
+  InputList list;
+  const std::string listProblem =
+      CollectInputs({g_args.inputs, g_args.batch.listFiles, g_args.batch.nullSeparated, {}}, list);
+  if (!listProblem.empty()) return ReportUsageError(listProblem);
+  if (!WritesToStandardOutput() && IsAnInput(g_args.output, list))
+    return ReportUsageError("the output '" + EscapeName(g_args.output) + "' is one of the inputs");
+
+  const BatchOptions& options = g_args.batch;
+  const bool showProgress = !options.quiet && !options.noProgress && (options.progress || ::isatty(STDERR_FILENO));
+  BatchReport report({Export::kSchedules, options.reportPath, showProgress, options.quiet, true}, list.Inputs().size());
+  if (!report.Open()) return kExitIoError;
+  // A reader that goes away gives EPIPE on the table or the report, which stops the run.
+  std::signal(SIGPIPE, SIG_IGN);
+  Run run{list, report, nullptr};
+  // From here on a signal stops the run after the filings in flight; the
+  // library's threads, started later, take none.
+  SignalWatch watch(SignalWatch::Mode::kFinishInFlight, [&run](int) { run.stopAsked = true; });
+  TableOutput output;
+  if (const std::string problem = output.Open(); !problem.empty()) {
+    std::fprintf(stderr, "quorlix: %s\n", problem.c_str());
+    return kExitIoError;
+  }
+
+  run.table = output.File();
+  std::vector<const char*> paths;
+  paths.reserve(list.Inputs().size());
+  for (const Input& input : list.Inputs()) paths.push_back(list.CPathOf(input));
+  const int status =
+      quorlix_write_schedules(paths.data(), paths.size(), g_args.wide ? QUORLIX_SCHEDULES_WIDE : QUORLIX_SCHEDULES_LONG,
+                              options.jobs, WriteTable, &run, TakeInput, &run);
+
+  // The table is kept only whole: a stop (a signal, or a report that could not
+  // be written) leaves it out.
+  std::string problem;
+  if (status == QUORLIX_SCHEDULES_OK) problem = output.Commit();
+  else if (status == QUORLIX_SCHEDULES_OUTPUT_ERROR) problem = TableOutput::Problem(run.writeError);
+  else if (status == QUORLIX_SCHEDULES_NO_MEMORY) problem = "not enough memory for the table";
+  output.Discard();
+  report.SetSummaryCounts(std::to_string(run.withSchedules) + " filings with schedules, " +
+                          std::to_string(run.withoutSchedules) + " without, " + std::to_string(run.schedules) +
+                          " schedules, " + std::to_string(run.values) + " values, " + std::to_string(run.failed) +
+                          " failed");
+  if (!problem.empty()) {
+    report.Progress().Clear();
+    std::fprintf(stderr, "quorlix: %s\n", problem.c_str());
+  }
+  const int exitStatus = report.Finish(problem.empty() ? watch.Received() : 0);
+  if (status == QUORLIX_SCHEDULES_NO_MEMORY) return kExitOsError;
+  return problem.empty() ? exitStatus : kExitIoError;
+}

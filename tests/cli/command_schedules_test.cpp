@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tool_test.h"
+
+namespace {
+
+using quorlix_test::DataDir;
+using quorlix_test::FileExists;
+using quorlix_test::ReadFile;
+
+class CommandSchedulesTest : public quorlix_test::ToolTest {
+ protected:
+  static std::string Filing(const char* name) { return (DataDir() / "filing" / name).string(); }
+
+  // The summary line with its time and rate taken out.
+  static std::string Summary(const std::string& err) {
+    return std::regex_replace(err, std::regex(" in [0-9.]+ s, [0-9.]+ MiB/s"), "");
+  }
+
+  static std::size_t Lines(const std::string& text) { return static_cast<std::size_t>(std::ranges::count(text, '\n')); }
+
+  // Inputs enough to keep a run going for a while: a list that names one long filing many times.
+  static constexpr std::size_t kLongRunInputs = 20000;
+  void MakeLongRun() {
+    std::filesystem::create_directories(PathOf("out"));
+    std::string list;
+    for (std::size_t i = 0; i < kLongRunInputs; ++i) list += Filing("apple_10k_1997_ex27.txt") + "\n";
+    WriteFile("list", list);
+  }
+
+  bool HasTemporaryFile() const {
+    for (const auto& file : ListFiles(m_dir.string()))
+      if (file.find(".quorlix-") != std::string::npos) return true;
+    return false;
+  }
+};
+
+const char kLongHeader[] =
+    "path,accession_number,cik,company,form_type,filed,period,sic,fiscal_year_end,document,description,schedule,"
+    "article,series,series_name,flawed,complete,multiplier,tag,raw,value,scaled\r\n";
+
+TEST_F(CommandSchedulesTest, TheLongTableGoesToStandardOutputWithASummary) {
+  const std::string filing = Filing("apple_10q_2000q1_ex27.txt");
+  const auto run = RunTool({"schedules", filing});
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  ASSERT_TRUE(run.out.starts_with(kLongHeader));
+  EXPECT_EQ(Lines(run.out), 38u);
+  const std::string prefix = filing +
+                             ",0000912057-00-003201,320193,APPLE COMPUTER INC,10-Q,2000-02-01,2000-01-01,3571,"
+                             "0930,EX-27,EX-27,1,5,,,0,1,1000000,";
+  EXPECT_NE(run.out.find(prefix + "EPS-BASIC,1.14,1.14,1.14\r\n"), std::string::npos);
+  EXPECT_NE(run.out.find(prefix + "TOTAL-ASSETS,\"7,586\",7586,7586000000\r\n"), std::string::npos);
+  EXPECT_EQ(Summary(run.err),
+            "quorlix: 1 filings with schedules, 0 without, 1 schedules, 37 values, 0 failed, 84584 bytes\n");
+}
+
+TEST_F(CommandSchedulesTest, FailuresAreNamedAndTheFirstIsTheExitStatus) {
+  const std::string notFiling = WriteFile("notes.txt", "no filing\n");
+  const auto run = RunTool({"schedules", "--wide", "-q", PathOf("gone.txt"), Filing("apple_10k_1997_ex27.txt"),
+                            "/dev/null", notFiling, m_dir.string() + "/none/x.txt"});
+  EXPECT_EQ(run.exitStatus, 3);
+  EXPECT_EQ(run.err, "quorlix: filing '" + PathOf("gone.txt") + "' not found (status 3)\n" +
+                         "quorlix: filing '/dev/null' is not a regular file (status 2)\n" +
+                         "quorlix: cannot read filing '" + m_dir.string() +
+                         "/none/x.txt' (a folder, a bad path, or a file that changed while it was read) (status 2)\n");
+  EXPECT_EQ(Lines(run.out), 2u);  // the header and the one schedule
+}
+
+TEST_F(CommandSchedulesTest, FoldersListsAndJobsGiveTheSameTableAndReport) {
+  const std::string folder = PathOf("archive");
+  std::filesystem::create_directories(folder + "/b");
+  std::filesystem::copy_file(Filing("apple_10q_2000q1_ex27.txt"), folder + "/b/q1.txt");
+  std::filesystem::copy_file(Filing("apple_10k_1994_ims_ex27.txt"), folder + "/a.txt");
+  WriteFile("archive/b/empty.txt", "");
+  const auto one = RunTool({"schedules", "-j", "1", "--report", "one.csv", "-o", "one-table.csv", folder});
+  EXPECT_EQ(one.exitStatus, 0) << one.err;
+  EXPECT_EQ(one.out, "");
+  const std::string table = ReadFile(PathOf("one-table.csv"));
+  EXPECT_EQ(Lines(table), 1u + 37 + 37);
+  EXPECT_LT(table.find("/archive/a.txt,"), table.find("/archive/b/q1.txt,"));  // depth-first, byte order
+  const std::string nul(1, '\0');
+  WriteFile("list", folder + "/a.txt" + nul + folder + "/b/empty.txt" + nul + folder + "/b/q1.txt" + nul);
+  const auto four = RunTool({"schedules", "-j", "4", "--report", "four.csv", "-0", "-T", "list"});
+  EXPECT_EQ(four.out, table);
+  const auto withoutSeconds = [](std::string report) {
+    return std::regex_replace(report, std::regex(",[0-9.]+\r\n"), "\r\n");
+  };
+  EXPECT_EQ(withoutSeconds(ReadFile(PathOf("four.csv"))), withoutSeconds(ReadFile(PathOf("one.csv"))));
+  EXPECT_EQ(withoutSeconds(ReadFile(PathOf("one.csv"))),
+            "input,status,meaning,outputs,bytes_in,seconds\r\n" + folder + "/a.txt,0,ok,,240556\r\n" + folder +
+                "/b/empty.txt,0,ok,,0\r\n" + folder + "/b/q1.txt,0,ok,,84584\r\n");
+  EXPECT_EQ(Summary(four.err),
+            "quorlix: 2 filings with schedules, 1 without, 2 schedules, 74 values, 0 failed, 325140 bytes\n");
+}
+
+TEST_F(CommandSchedulesTest, AnOutputFileIsWholeOrLeftAsItWas) {
+  const std::string filing = Filing("apple_10q_2000q1_ex27.txt");
+  WriteFile("kept.csv", "old\n");
+  // A table that cannot be written leaves no file behind.
+  const auto folder = RunTool({"schedules", "-o", m_dir.string(), filing});
+  EXPECT_EQ(folder.exitStatus, 74);
+  EXPECT_EQ(folder.err, "quorlix: cannot write the table '" + m_dir.string() + "': Is a directory\n");
+  const auto missing = RunTool({"schedules", "-q", "-o", PathOf("no/t.csv"), filing});
+  EXPECT_EQ(missing.exitStatus, 74);
+  EXPECT_EQ(missing.err, "quorlix: cannot write the table '" + PathOf("no/t.csv") + "': No such file or directory\n");
+  const auto full = RunTool({"schedules", "-q", "-o", "/dev/full", filing});
+  EXPECT_EQ(full.exitStatus, 74);
+  EXPECT_EQ(full.err, "quorlix: cannot write the table '/dev/full': No space left on device\n");
+  EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+  // Replaced whole.
+  EXPECT_EQ(RunTool({"schedules", "-q", "-o", PathOf("kept.csv"), filing}).exitStatus, 0);
+  EXPECT_EQ(Lines(ReadFile(PathOf("kept.csv"))), 38u);
+  EXPECT_FALSE(HasTemporaryFile());
+}
+
+TEST_F(CommandSchedulesTest, UsageErrorsExit64) {
+  const std::string filing = Filing("apple_10q_2000q1_ex27.txt");
+  const std::string copy = WriteFile("copy.txt", ReadFile(filing));
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{"schedules"}, "quorlix: no inputs: name files or folders, or -T FILE\n"},
+      {{"schedules", "-0", filing}, "quorlix: -0 needs -T\n"},
+      {{"schedules", "-", filing},
+       "quorlix: '-' is no input in batch mode; -T - reads the inputs' paths from standard input\n"},
+      {{"schedules", "--report", "-", filing},
+       "quorlix: the table and the report would both go to standard output; name a file for one of them\n"},
+      {{"schedules", "-o", copy, filing, copy}, "quorlix: the output '" + copy + "' is one of the inputs\n"},
+      {{"schedules", "-j", "0", filing}, "quorlix: --jobs: must be at least 1\n"},
+  };
+  for (const auto& usage : cases) {
+    const auto run = RunTool(usage.args);
+    EXPECT_EQ(run.exitStatus, 64) << usage.err;
+    EXPECT_EQ(run.err, usage.err);
+    EXPECT_EQ(run.out, "");
+  }
+  EXPECT_EQ(ReadFile(copy), ReadFile(filing));
+}
+
+TEST_F(CommandSchedulesTest, InterruptReportsWhatWasReadAndLeavesNoTable) {
+  MakeLongRun();
+  const pid_t pid =
+      StartTool({"schedules", "-j", "2", "-o", "out/table.csv", "--report", "report.csv", "-T", "list"}, {});
+  // The table's temporary file grows once the first inputs are through.
+  const auto started = [&] {
+    for (const auto& file : ListFiles(PathOf("out")))
+      if (std::filesystem::file_size(PathOf("out/" + file)) > 0) return true;
+    return false;
+  };
+  while (!started()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ::kill(pid, SIGINT);
+  const auto run = FinishTool(pid);
+  EXPECT_EQ(run.signal, SIGINT);
+  EXPECT_TRUE(ListFiles(PathOf("out")).empty());  // neither the table nor its temporary file
+  const std::string report = ReadFile(PathOf("report.csv"));
+  EXPECT_LT(Lines(report), kLongRunInputs + 1) << "the run ended before the signal";
+  const std::size_t read = Lines(report) - 1;
+  EXPECT_EQ(Summary(run.err), "quorlix: " + std::to_string(read) + " filings with schedules, 0 without, " +
+                                  std::to_string(read) + " schedules, " + std::to_string(37 * read) +
+                                  " values, 0 failed, " + std::to_string(639342 * read) + " bytes\n");
+}
+
+TEST_F(CommandSchedulesTest, ASecondInterruptEndsAtOnceWithoutATable) {
+  MakeLongRun();
+  const pid_t pid = StartTool({"schedules", "--wide", "-j", "2", "-o", "out/table.csv", "-T", "list"}, {});
+  while (ListFiles(PathOf("out")).empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ::kill(pid, SIGINT);
+  ::kill(pid, SIGINT);
+  EXPECT_EQ(FinishTool(pid).signal, SIGINT);
+  EXPECT_TRUE(ListFiles(PathOf("out")).empty());
+}
+
+}  // namespace

@@ -6,6 +6,8 @@ Usage: gen_html.py SIZE_MIB OUTPUT"""
 import random
 import sys
 
+from html_page import write_page
+
 size = int(sys.argv[1]) << 20
 rng = random.Random(20261208)
 words = [b"filing", b"total", b"assets", b"net", b"income", b"&amp;", b"&nbsp;", b"&#146;", b"&8212;",
@@ -39,13 +41,4 @@ def table():
 
 
 blocks = [paragraph() if rng.random() < 0.6 else table() for _ in range(2000)]
-with open(sys.argv[2], "wb") as out:
-    out.write(b"<HTML><HEAD><TITLE>Generated page</TITLE></HEAD>\n<BODY BGCOLOR=\"white\">\n")
-    written = 0
-    while written < size:
-        for piece in blocks:
-            out.write(piece)
-            written += len(piece)
-            if written >= size:
-                break
-    out.write(b"</BODY></HTML>\n")
+write_page(sys.argv[2], b"<HTML><HEAD><TITLE>Generated page</TITLE></HEAD>\n<BODY BGCOLOR=\"white\">\n", blocks, size, b"</BODY></HTML>\n")

@@ -17,6 +17,8 @@ Usage: gen_statements_html.py SIZE_MIB OUTPUT"""
 import random
 import sys
 
+from html_page import write_page
+
 size = int(sys.argv[1]) << 20
 rng = random.Random(20011231)
 
@@ -88,13 +90,4 @@ def table():
 
 
 blocks = [paragraph() if rng.random() < 0.5 else table() for _ in range(2000)]
-with open(sys.argv[2], "wb") as out:
-    out.write(b"<HTML>\n<HEAD>\n<TITLE>EX-13</TITLE>\n</HEAD>\n<BODY>\n")
-    written = 0
-    while written < size:
-        for piece in blocks:
-            out.write(piece)
-            written += len(piece)
-            if written >= size:
-                break
-    out.write(b"</BODY>\n</HTML>\n")
+write_page(sys.argv[2], b"<HTML>\n<HEAD>\n<TITLE>EX-13</TITLE>\n</HEAD>\n<BODY>\n", blocks, size, b"</BODY>\n</HTML>\n")

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,8 +23,11 @@ class CommandSchedulesTest : public quorlix_test::ToolTest {
   static std::string Filing(const char* name) { return (DataDir() / "filing" / name).string(); }
 
   // The summary line with its time and rate taken out.
-  static std::string Summary(const std::string& err) {
-    return std::regex_replace(err, std::regex(" in [0-9.]+ s, [0-9.]+ MiB/s"), "");
+  static std::string Summary(std::string err) {
+    const auto from = err.find(" in ");
+    const auto to = err.find(" MiB/s", from);
+    if (from != std::string::npos && to != std::string::npos) err.erase(from, to + 6 - from);
+    return err;
   }
 
   static std::size_t Lines(const std::string& text) { return static_cast<std::size_t>(std::ranges::count(text, '\n')); }
@@ -93,8 +95,14 @@ TEST_F(CommandSchedulesTest, FoldersListsAndJobsGiveTheSameTableAndReport) {
   WriteFile("list", folder + "/a.txt" + nul + folder + "/b/empty.txt" + nul + folder + "/b/q1.txt" + nul);
   const auto four = RunTool({"schedules", "-j", "4", "--report", "four.csv", "-0", "-T", "list"});
   EXPECT_EQ(four.out, table);
-  const auto withoutSeconds = [](std::string report) {
-    return std::regex_replace(report, std::regex(",[0-9.]+\r\n"), "\r\n");
+  // Each row without its last field, the seconds.
+  const auto withoutSeconds = [](const std::string& report) {
+    std::string rows;
+    for (std::size_t at = 0, end; (end = report.find("\r\n", at)) != std::string::npos; at = end + 2) {
+      const std::string row = report.substr(at, end - at);
+      rows += (at == 0 ? row : row.substr(0, row.rfind(','))) + "\r\n";
+    }
+    return rows;
   };
   EXPECT_EQ(withoutSeconds(ReadFile(PathOf("four.csv"))), withoutSeconds(ReadFile(PathOf("one.csv"))));
   EXPECT_EQ(withoutSeconds(ReadFile(PathOf("one.csv"))),

@@ -11,8 +11,8 @@ or a subclass that is also Python's own (FileNotFoundError, OSError,
 ValueError, MemoryError), when the library returns a failure status.
 """
 from ._convert import convert_delimited, crlf, decode_filing, html_to_text, library_version, verify
-from ._errors import (QuorlixError, QuorlixFileNotFoundError, QuorlixFormatError, QuorlixMemoryError,
-                      QuorlixOSError, QuorlixValueError)
+from ._errors import (InputTooLargeError, QuorlixError, QuorlixFileNotFoundError, QuorlixFormatError,
+                      QuorlixMemoryError, QuorlixOSError, QuorlixValueError)
 from ._library import LibraryNotFoundError
 from .schedule import (parse_number, read_header, read_schedule, read_schedules, schedule_values,
                        schedules_frame)
@@ -24,5 +24,5 @@ __all__ = [
     "crlf", "html_to_text", "decode_filing", "verify", "convert_delimited", "library_version",
     "read_schedule", "read_schedules", "schedule_values", "schedules_frame", "read_header", "parse_number",
     "QuorlixError", "QuorlixFileNotFoundError", "QuorlixOSError", "QuorlixValueError", "QuorlixMemoryError",
-    "QuorlixFormatError", "LibraryNotFoundError", "batch",
+    "QuorlixFormatError", "InputTooLargeError", "LibraryNotFoundError", "batch",
 ]

@@ -30,10 +30,19 @@ def _path_bytes(path: PathArg) -> bytes:
 
 def _delimiter_bytes(delimiter: Delimiter, what: str) -> bytes:
     """A delimiter as the library takes it: str in Windows-1252, bytes as given."""
-    raw = delimiter.encode("cp1252") if isinstance(delimiter, str) else bytes(delimiter)
+    if isinstance(delimiter, str):
+        raw = delimiter.encode("cp1252")
+    elif isinstance(delimiter, (bytes, bytearray)):
+        raw = bytes(delimiter)
+    else:
+        # bytes() of an int would be that many NUL bytes, of a list its items.
+        raise TypeError(f"{what} must be str or bytes, not {type(delimiter).__name__}")
     if b"\0" in raw:
         raise ValueError(f"{what} holds a NUL byte, which would end it early")
     return raw
+
+
+DELIMITER_KEYWORDS = ("in_record", "in_field", "out_field", "out_record")
 
 
 def _check(function: str, status: int, paths: tuple[PathArg, ...]) -> None:
@@ -98,8 +107,8 @@ def convert_delimited(src: PathArg, dst: PathArg, *, in_record: Delimiter = "\r\
     QuorlixError; an input without any record or field delimiter raises
     QuorlixFormatError after writing dst.
     """
-    delimiters = [_delimiter_bytes(d, name) for d, name in (
-        (in_record, "in_record"), (in_field, "in_field"), (out_field, "out_field"), (out_record, "out_record"))]
+    delimiters = [_delimiter_bytes(d, name)
+                  for d, name in zip((in_record, in_field, out_field, out_record), DELIMITER_KEYWORDS)]
     status = _library.load().CvtDelimitedFile(_path_bytes(src), delimiters[0], delimiters[1], _path_bytes(dst),
                                               delimiters[2], delimiters[3])
     _check(DELIMITED, status, (src, dst))

@@ -66,6 +66,10 @@ class QuorlixMemoryError(QuorlixError, MemoryError):
     """The conversion ran out of memory."""
 
 
+class InputTooLargeError(QuorlixError, ValueError):
+    """The input is longer than the conversion can take (the line-end conversion: 2 GiB less one byte)."""
+
+
 class QuorlixFormatError(QuorlixError):
     """The input does not have the form the conversion needs (no HTML body, no delimiter found)."""
 
@@ -168,10 +172,30 @@ def _memory_note_for(suffix: str) -> str:
     return " (or not enough memory)" if suffix in (".txt", ".htm", ".html") else ""
 
 
+# The line-end conversion's output, up to twice its input, has a 32-bit length: a
+# longer input fails with its memory status before a byte is read.
+CRLF_LONGEST_INPUT = 0x7FFFFFFF
+TOO_LARGE = "'{in}' is {size} bytes, more than the line-end conversion takes (2147483647 bytes)"
+
+
+def _too_large(function: str, status: int, name: str) -> int:
+    """The size of an input that failed for its size alone, else 0."""
+    if (function, status) != (CRLF, 18) or not name:
+        return 0
+    try:
+        size = os.stat(name).st_size
+    except (OSError, ValueError):
+        return 0
+    return size if size > CRLF_LONGEST_INPUT else 0
+
+
 def describe(function: str, status: int, files: tuple[str, ...] = ()) -> str:
     """The tool's words for a status, its placeholders filled in from the call's files."""
     names = tuple(files) + ("",) * (3 - len(files))
     template = MESSAGES.get((function, status), "failed")
+    size = _too_large(function, status, names[0])
+    if size:
+        template = TOO_LARGE.replace("{size}", str(size))
     if (function, status) in NOT_REGULAR and names[0] and _is_special_file(names[0]):
         template = NOT_REGULAR[(function, status)]
     words = (template.replace("{in}", names[0]).replace("{out}", names[1])
@@ -184,7 +208,7 @@ def describe(function: str, status: int, files: tuple[str, ...] = ()) -> str:
 
 def error_for(function: str, status: int, files: tuple[str, ...] = ()) -> QuorlixError:
     """The exception that a status of an export raises."""
-    cls = _kind_of((function, status))[0]
+    cls = InputTooLargeError if _too_large(function, status, files[0] if files else "") else _kind_of((function, status))[0]
     return cls(function, status, describe(function, status, files), files[0] if files else None)
 
 

@@ -4,7 +4,14 @@ The library keeps nothing between calls and ctypes releases the GIL during
 each, so a thread pool runs conversions in parallel; a Dask distributed
 Client's executor (client.get_executor()) runs them on a cluster whose workers
 see the same file system. Every input gives one record, in input order; a
-failure is a record, never an exception.
+failure is a record, never an exception. Arguments that no conversion could
+take (a path holding a NUL byte, a delimiter that is neither str nor bytes)
+raise before any file is touched.
+
+Outputs are written under private names in a private folder of their
+destination folder and renamed into place when whole (see _staging): a failed
+input leaves nothing under a final name, and a link standing at a final name is
+replaced, never written through.
 """
 from __future__ import annotations
 
@@ -16,8 +23,10 @@ from operator import attrgetter
 from typing import Any, Callable, Iterable, NamedTuple, Optional, Sequence, Tuple
 
 from . import _library
-from ._convert import _FS_ENCODING, _FS_ERRORS, PathArg, verify
+from ._convert import DELIMITER_KEYWORDS, _FS_ENCODING, _FS_ERRORS, PathArg, _delimiter_bytes, _path_bytes, \
+    convert_delimited, verify
 from ._errors import FILING, VERIFY, QuorlixError, describe, display_name
+from ._staging import STAGING_PREFIX, OpenStages, Stage, discard, make_stages, place, remove_stages
 
 OK_MEANING = "ok"
 SKIPPED_MEANING = "skipped: inside the output folder"
@@ -62,51 +71,88 @@ def _size_of(path: PathArg) -> int:
         return 0
 
 
-def _run_one(func: Callable[..., Any], args: tuple[PathArg, ...]) -> Record:
+def _run_one(func: Callable[..., Any], args: tuple[PathArg, ...], stages: OpenStages, key: Optional[str]) -> Record:
     # Kept lean: whatever runs here holds the GIL, which the conversion itself
     # does not, so every step here is time the other workers cannot share.
     start = perf_counter()
+    staged = None if key is None else stages.stage([os.path.abspath(os.fsdecode(a)) for a in args[1:]], key)
     try:
-        if func(*args) is False and _is(func, verify):
+        if staged is None:
+            outcome = func(*args)
+        else:
+            try:
+                outcome = func(args[0], *(output.handed for output in staged))
+            except BaseException:
+                discard(staged)
+                raise
+            error = place(staged)
+            if error is not None:
+                raise error
+        if outcome is False and _is(func, verify):
             status, meaning = 18, describe(VERIFY, 18, (display_name(args[0]),))
         else:
             status, meaning = 0, OK_MEANING
     except QuorlixError as error:
-        status, meaning = error.status, error.message
+        status, meaning = error.status, _with_finals(error.message, staged)
     except Exception as error:  # noqa: BLE001 - one bad input must not end the batch
-        status, meaning = None, f"{type(error).__name__}: {error}"
+        status, meaning = None, f"{type(error).__name__}: {_with_finals(str(error), staged)}"
     seconds = perf_counter() - start
     source = args[0] if args else ""
     return _make_record((display_name(source), status, meaning, tuple(map(display_name, args[1:])), _size_of(source), seconds))
+
+
+def _with_finals(words: str, staged: Optional[Sequence[Any]]) -> str:
+    """A message about private names, as about the final names they stand for."""
+    for output in staged or ():
+        words = words.replace(output.handed, output.final)
+    return words
 
 
 def _is(func: Callable[..., Any], target: Callable[..., Any]) -> bool:
     return func is target or getattr(func, "func", None) is target
 
 
-def _run_items(func: Callable[..., Any], items: Sequence[tuple[PathArg, ...]]) -> list[Record]:
-    return [_run_one(func, args) for args in items]
+def _run_items(func: Callable[..., Any], stages: dict[str, Stage],
+               items: Sequence[tuple[Optional[str], tuple[PathArg, ...]]]) -> list[Record]:
+    """convert's task: the record of each item, staged under its key (None: not staged)."""
+    with OpenStages(stages) as open_stages:
+        return [_run_one(func, args, open_stages, key) for key, args in items]
 
 
-def _decode_named_filings(items: Sequence[tuple[str, str, str]]) -> list[Record]:
+def _decode_named_filings(stages: dict[str, Stage], items: Sequence[tuple[int, tuple[str, str, str]]]) -> list[Record]:
     """decode_filings's task: the record of each filing. Its paths are str without
     NUL bytes, so the export is called directly. With two threads, every step here
-    holds the GIL, and a thread back from the library waits for it: the paths are
-    encoded before the calls, and one clock reading ends one call and starts the next."""
+    holds the GIL, and a thread back from the library waits for it: one clock
+    reading ends one call and starts the next."""
     call = _library.load().CvtDecodeFiling
-    encoded = [(source.encode(_FS_ENCODING, _FS_ERRORS), text.encode(_FS_ENCODING, _FS_ERRORS),
-                schedule.encode(_FS_ENCODING, _FS_ERRORS)) for source, text, schedule in items]
     outcomes = []
-    start = perf_counter()
-    for args in encoded:
-        status = call(*args)
-        size = _size_of(args[0])
-        end = perf_counter()
-        outcomes.append((status, end - start, size))
-        start = end
-    return [_make_record((item[0], status, OK_MEANING if status == 0 else describe(FILING, status, item),
-                          item[1:], size, seconds))
-            for item, (status, seconds, size) in zip(items, outcomes)]
+    with OpenStages(stages) as open_stages:
+        start = perf_counter()
+        for index, (source, text, schedule) in items:
+            staged = open_stages.stage((text, schedule), str(index))
+            handed = (text, schedule) if staged is None else (staged[0].handed, staged[1].handed)
+            status = call(source.encode(_FS_ENCODING, _FS_ERRORS), handed[0].encode(_FS_ENCODING, _FS_ERRORS),
+                          handed[1].encode(_FS_ENCODING, _FS_ERRORS))
+            error = None
+            if staged is not None:
+                if status == 0:
+                    error = place(staged)
+                else:
+                    discard(staged)
+            size = _size_of(source)
+            end = perf_counter()
+            outcomes.append((status, error, end - start, size))
+            start = end
+    return [_make_record((item[0], *_filing_outcome(item, status, error), item[1:], size, seconds))
+            for (_, item), (status, error, seconds, size) in zip(items, outcomes)]
+
+
+def _filing_outcome(item: tuple[str, str, str], status: int, error: Optional[OSError]) -> tuple[int, str]:
+    """The status and meaning of a decoded filing; one decoded whole but not
+    placed is the decoder's file error, with the system's words for the cause."""
+    if error is not None:
+        return 2, describe(FILING, 2, item) + f": {error.strerror}"
+    return status, OK_MEANING if status == 0 else describe(FILING, status, item)
 
 
 def _lost(args: tuple[PathArg, ...], error: BaseException) -> Record:
@@ -167,9 +213,38 @@ def convert(func: Callable[..., Any], pairs: Iterable[Any], executor: Executor |
     A verify that finds a mismatch gives status 18 with the tool's words.
     """
     items = [tuple(p) if isinstance(p, (tuple, list)) else (p,) for p in pairs]
-    results = _run(partial(_run_items, func), items, executor)
+    _check_arguments(func, items)
+    keyed = [(str(index) if _stageable(args) else None, args) for index, args in enumerate(items)]
+    stages = make_stages(os.path.abspath(os.fsdecode(output)) for key, args in keyed if key for output in args[1:])
+    try:
+        results = _run(partial(_run_items, func, stages), keyed, executor)
+    finally:
+        remove_stages(stages)
     return [_lost(args, result) if isinstance(result, BaseException) else result
             for args, result in zip(items, results)]
+
+
+def _check_arguments(func: Callable[..., Any], items: list[tuple[PathArg, ...]]) -> None:
+    """Raises what the conversions would raise for every input alike, before any
+    file is touched: ValueError for a path holding a NUL byte, TypeError for a path
+    or delimiter of the wrong type."""
+    for args in items:
+        for path in args:
+            _path_bytes(path)
+    if _is(func, convert_delimited):
+        for name, delimiter in getattr(func, "keywords", {}).items():
+            if name in DELIMITER_KEYWORDS:
+                _delimiter_bytes(delimiter, name)
+
+
+def _stageable(args: tuple[PathArg, ...]) -> bool:
+    """Whether the outputs of a call can be written under private names: not when
+    one names the input or another output, since the export itself then refuses
+    the call or converts in place, and would do neither through a private name."""
+    if len(args) < 2:
+        return False
+    names = [os.path.realpath(os.fsdecode(a)) for a in args]
+    return len(set(names)) == len(names)
 
 
 # ---- decode_filings: output names like the tool's batch form ----
@@ -196,17 +271,28 @@ def _in_byte_order(entries: list[os.DirEntry]) -> list[os.DirEntry]:
     return entries
 
 
+def _entries(folder: str) -> list[os.DirEntry]:
+    with os.scandir(folder) as scan:
+        return _in_byte_order([entry for entry in scan if not entry.name.startswith(STAGING_PREFIX)])
+
+
 def _walk(folder: str, out_folder: str, inside: bool, found: list[_Input]) -> None:
     """Regular files below folder, depth-first, names in byte order; links to
-    files are followed, links to folders are not, so no loop is possible."""
-    with os.scandir(folder) as scan:
-        entries = _in_byte_order(list(scan))
-    for entry in entries:
+    files are followed, links to folders are not, so no loop is possible.
+    Conversions' private folders (.quorlix-*) are passed over. A stack rather
+    than recursion, so that no depth of folders is too deep."""
+    stack = [(iter(_entries(folder)), out_folder)]
+    while stack:
+        entries, out = stack[-1]
+        entry = next(entries, None)
+        if entry is None:
+            stack.pop()
+            continue
         try:
             if entry.is_dir(follow_symlinks=False):
-                _walk(entry.path, os.path.join(out_folder, entry.name), inside, found)
+                stack.append((iter(_entries(entry.path)), os.path.join(out, entry.name)))
             elif entry.is_file():
-                found.append((entry.path, out_folder, entry.name, inside))
+                found.append((entry.path, out, entry.name, inside))
         except OSError:
             continue
 
@@ -284,6 +370,9 @@ def decode_filings(paths: Iterable[PathArg], out_dir: PathArg, executor: Executo
     decoded: its record has status None and says so. Returns one Record per
     input, in input order (folders in depth-first, byte order).
     """
+    paths = list(paths)
+    for path in (*paths, out_dir):
+        _path_bytes(path)
     out_root = os.path.abspath(os.fsdecode(out_dir))
     inputs = _inputs(paths, out_root)
     named = [(source, *_outputs_in(out_folder, name)) for source, out_folder, name, _ in inputs]
@@ -292,12 +381,16 @@ def decode_filings(paths: Iterable[PathArg], out_dir: PathArg, executor: Executo
     failed_folders: dict[str, str] = {}
     for folder in sorted({out_folder for _, out_folder, _, inside in inputs if not inside}):
         try:
-            os.makedirs(folder, exist_ok=True)
+            _make_folders(folder)
         except OSError as error:
             failed_folders[folder] = str(error)
     runnable = [item for item, (_, folder, _, inside) in zip(named, inputs)
                 if not inside and folder not in failed_folders]
-    pending = iter(_run(_decode_named_filings, runnable, executor))
+    stages = make_stages(output for item in runnable for output in item[1:])
+    try:
+        pending = iter(_run(partial(_decode_named_filings, stages), list(enumerate(runnable)), executor))
+    finally:
+        remove_stages(stages)
     results: list[Record] = []
     for item, (source, folder, _, inside) in zip(named, inputs):
         if inside:
@@ -309,6 +402,24 @@ def decode_filings(paths: Iterable[PathArg], out_dir: PathArg, executor: Executo
             result = next(pending)
             results.append(_lost(item, result) if isinstance(result, BaseException) else result)
     return results
+
+
+def _make_folders(folder: str) -> None:
+    """os.makedirs(folder, exist_ok=True) without its recursion, which a mirrored
+    tree a thousand folders deep would exceed."""
+    missing = []
+    while not os.path.isdir(folder):
+        missing.append(folder)
+        parent = os.path.dirname(folder)
+        if parent == folder:
+            break
+        folder = parent
+    for path in reversed(missing):
+        try:
+            os.mkdir(path)
+        except FileExistsError:
+            if not os.path.isdir(path):
+                raise
 
 
 def _refuse_collisions(items: list[tuple[str, str, str]]) -> None:

@@ -3,6 +3,7 @@ import functools
 import os
 import re
 import shutil
+import subprocess
 from concurrent.futures import Executor, Future, ThreadPoolExecutor
 
 import pytest
@@ -215,3 +216,94 @@ def test_dask_cluster_gives_the_thread_pools_records_and_outputs(tmp_path, filin
     assert [r.outputs for r in on_cluster] == [
         tuple(o.replace(str(tmp_path / "threads"), str(tmp_path / "dask")) for o in r.outputs) for r in threaded]
     assert outputs_of(tmp_path / "dask") == outputs_of(tmp_path / "threads")
+
+
+# ---- Arguments refused before any file is touched ----
+
+def test_nul_bytes_and_wrong_delimiter_types_raise_before_any_file_is_touched(tmp_path, data_dir):
+    good = str(data_dir / FILINGS[0])
+    with pytest.raises(ValueError, match="NUL"):
+        batch.decode_filings([good, "report.txt\0-old"], tmp_path / "out")
+    with pytest.raises(ValueError, match="NUL"):
+        batch.decode_filings([good], str(tmp_path / "out\0x"))
+    with pytest.raises(ValueError, match="NUL"):
+        batch.convert(quorlix.crlf, [(good, str(tmp_path / "a.txt")), (good, str(tmp_path / "a.txt\0.htm"))])
+    with pytest.raises(TypeError, match="in_field must be str or bytes, not int"):
+        quorlix.convert_delimited(good, tmp_path / "a.tsv", in_field=44)
+    with pytest.raises(TypeError, match="in_field"):
+        batch.convert(functools.partial(quorlix.convert_delimited, in_field=44), [(good, str(tmp_path / "b.tsv"))])
+    assert list(tmp_path.iterdir()) == []
+
+
+# ---- Outputs arrive whole, under their final names only ----
+
+def test_a_link_at_a_final_name_is_replaced_not_written_through(tmp_path, data_dir):
+    victim = tmp_path / "victim"
+    victim.write_bytes(b"keep me")
+    (tmp_path / "out").mkdir()
+    (tmp_path / "out" / "apple_10q_2000q1_ex27.txt").symlink_to(victim)
+    (tmp_path / "out" / "c.txt").symlink_to(victim)
+    records = batch.decode_filings([data_dir / FILINGS[0]], tmp_path / "out")
+    records += batch.convert(quorlix.crlf, [(data_dir / FILINGS[1], tmp_path / "out" / "c.txt")])
+    assert [r.status for r in records] == [0, 0]
+    assert victim.read_bytes() == b"keep me"
+    assert not (tmp_path / "out" / "apple_10q_2000q1_ex27.txt").is_symlink()
+    assert not (tmp_path / "out" / "c.txt").is_symlink()
+    assert sorted(p.name for p in (tmp_path / "out").iterdir()) == [
+        "apple_10q_2000q1_ex27.fds.txt", "apple_10q_2000q1_ex27.txt", "c.txt"]
+
+
+def test_a_failed_input_leaves_no_file_under_a_final_name(tmp_path, data_dir):
+    folder = tmp_path / "in"
+    folder.mkdir()
+    long_name = "n" * 250 + ".htm"  # its schedule output's name would be over 255 bytes
+    shutil.copy(data_dir / FILINGS[0], folder / long_name)
+    shutil.copy(data_dir / FILINGS[0], folder / "short.txt")
+    records = batch.decode_filings([folder], tmp_path / "out")
+    assert [r.status for r in records] == [2, 0]
+    assert records[0].meaning.endswith(": File name too long")
+    assert sorted(p.name for p in (tmp_path / "out").iterdir()) == ["short.fds.txt", "short.txt"]
+    # A conversion that fails leaves its output as it was.
+    (tmp_path / "kept.txt").write_bytes(b"old")
+    failed = batch.convert(quorlix.html_to_text, [(data_dir / FILINGS[0], tmp_path / "kept.txt")])
+    assert failed[0].status == 12 and (tmp_path / "kept.txt").read_bytes() == b"old"
+    assert not [p for p in tmp_path.rglob(".quorlix-*")]
+
+
+def test_a_full_disk_leaves_no_partial_outputs(tmp_path, data_dir):
+    disk = tmp_path / "disk"
+    disk.mkdir()
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=192k", "tmpfs", str(disk)],
+                      stderr=subprocess.DEVNULL).returncode != 0:
+        pytest.skip("mounting a small tmpfs is refused here")
+    try:
+        records = batch.decode_filings([data_dir / f for f in FILINGS] * 1, disk / "out")
+        records += batch.decode_filings([data_dir / FILINGS[0]], disk / "again")
+        failed = [r for r in records if r.status != 0]
+        assert failed, "the small disk should have filled"
+        left = {str(p) for p in disk.rglob("*") if p.is_file()}
+        for record in failed:
+            assert not left.intersection(record.outputs), record
+        for record in records:
+            if record.status == 0:
+                assert left.issuperset(record.outputs)
+        assert not [p for p in disk.rglob(".quorlix-*")]
+    finally:
+        subprocess.run(["umount", str(disk)], check=True)
+
+
+# ---- Walks ----
+
+def test_a_very_deep_tree_is_walked_and_private_folders_are_passed_over(tmp_path, data_dir):
+    folder = tmp_path / "in"
+    deep = folder
+    folder.mkdir()
+    for _ in range(1100):  # one by one: pathlib's own mkdir(parents=True) recurses
+        deep = deep / "d"
+        deep.mkdir()
+    shutil.copy(data_dir / FILINGS[0], deep / "f.txt")
+    (folder / ".quorlix-123-abc").mkdir()
+    shutil.copy(data_dir / FILINGS[0], folder / ".quorlix-123-abc" / "0-0.txt")
+    records = batch.decode_filings([folder], tmp_path / "out")
+    assert [(r.input, r.status) for r in records] == [(str(deep / "f.txt"), 0)]
+    assert batch.files_below(folder) == [str(deep / "f.txt")]

@@ -183,3 +183,16 @@ def test_missing_library_says_where_it_looked(tmp_path):
     result = subprocess.run([sys.executable, "-c", "import quorlix; print(quorlix.parse_number('(1,045)'))"],
                             env=env, capture_output=True, text=True, check=True)
     assert result.stdout.strip() == "-1045.0"
+
+
+def test_an_input_past_the_line_end_limit_is_too_large_not_out_of_memory(tmp_path):
+    big = tmp_path / "big.txt"
+    with open(big, "wb") as file:
+        file.truncate(2**31)  # sparse: the conversion refuses it by its size before reading
+    with pytest.raises(quorlix.InputTooLargeError) as caught:
+        quorlix.crlf(big, tmp_path / "out.txt")
+    assert isinstance(caught.value, ValueError) and not isinstance(caught.value, MemoryError)
+    assert caught.value.status == 18
+    assert str(caught.value) == (f"'{big}' is 2147483648 bytes, more than the line-end conversion takes "
+                                 "(2147483647 bytes) (status 18)")
+    assert not (tmp_path / "out.txt").exists()

@@ -1,11 +1,13 @@
 #include "interrupts.h"
 
+#include <dirent.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
 #include <mutex>
 #include <set>
+#include <system_error>
 
 namespace {
 
@@ -14,6 +16,12 @@ std::set<std::string>& TempFiles() {
   static std::set<std::string> files;
   return files;
 }
+std::set<std::string>& TempFolders() {
+  static std::set<std::string> folders;
+  return folders;
+}
+// Held by the steps an end at once must not cut, and by the end for good.
+std::mutex g_endMutex;
 
 // The signals that stop the tool, plus the one the watch uses to wake its own thread.
 constexpr int kWakeSignal = SIGUSR1;
@@ -24,11 +32,22 @@ sigset_t WatchedSignals() {
   return set;
 }
 
-// Removes every registered temporary file and keeps the lock, so that no worker
-// registers (and then creates) another before the process ends.
+// Waits for the step in progress, removes every registered temporary file and
+// private folder, and keeps both locks, so that no worker registers (and then
+// creates) another, nor starts a step, before the process ends.
 void RemoveAllTempFilesForGood() {
+  g_endMutex.lock();
   g_tempMutex.lock();
   for (const auto& path : TempFiles()) ::unlink(path.c_str());
+  for (const auto& path : TempFolders()) {
+    // Emptied by name: a worker's file in it may not be registered yet.
+    if (DIR* dir = ::opendir(path.c_str())) {
+      while (const dirent* entry = ::readdir(dir))
+        if (entry->d_name[0] != '.') ::unlinkat(::dirfd(dir), entry->d_name, 0);
+      ::closedir(dir);
+    }
+    ::rmdir(path.c_str());
+  }
 }
 
 }  // namespace
@@ -49,6 +68,19 @@ void RemoveTempFile(const std::string& path) {
   TempFiles().erase(path);
 }
 
+void RegisterTempFolder(const std::string& path) {
+  const std::lock_guard lock(g_tempMutex);
+  TempFolders().insert(path);
+}
+
+void ForgetTempFolder(const std::string& path) {
+  const std::lock_guard lock(g_tempMutex);
+  TempFolders().erase(path);
+}
+
+HoldOffEnd::HoldOffEnd() { g_endMutex.lock(); }
+HoldOffEnd::~HoldOffEnd() { g_endMutex.unlock(); }
+
 void EndBySignal(int signal) {
   std::signal(signal, SIG_DFL);
   sigset_t set;
@@ -62,13 +94,29 @@ void EndBySignal(int signal) {
 SignalWatch::SignalWatch(Mode mode, std::function<void(int)> onStop) : m_mode(mode), m_onStop(std::move(onStop)) {
   const sigset_t set = WatchedSignals();
   ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  m_thread = std::thread([this] { Watch(); });
+  try {
+    m_thread = std::thread([this] { Watch(); });
+  } catch (const std::system_error&) {
+    // No thread to spare: the signals stay blocked and Poll takes them.
+  }
+}
+
+void SignalWatch::Poll() {
+  if (m_thread.joinable()) return;
+  const sigset_t set = WatchedSignals();
+  const timespec now{};
+  for (int signal; (signal = ::sigtimedwait(&set, nullptr, &now)) > 0;)
+    if (signal != kWakeSignal) Take(signal);
 }
 
 SignalWatch::~SignalWatch() {
-  m_closing = true;
-  ::pthread_kill(m_thread.native_handle(), kWakeSignal);
-  m_thread.join();
+  if (m_thread.joinable()) {
+    m_closing = true;
+    ::pthread_kill(m_thread.native_handle(), kWakeSignal);
+    m_thread.join();
+  } else {
+    Poll();
+  }
   // A stop signal that arrives from here on takes its default action.
   sigset_t set = WatchedSignals();
   sigdelset(&set, kWakeSignal);
@@ -84,13 +132,17 @@ void SignalWatch::Watch() {
       if (m_closing) return;
       continue;
     }
-    int expected = 0;
-    const bool first = m_received.compare_exchange_strong(expected, signal);
-    if (first && m_mode == Mode::kFinishInFlight) {
-      m_onStop(signal);
-      continue;
-    }
-    RemoveAllTempFilesForGood();
-    EndBySignal(signal);
+    Take(signal);
   }
+}
+
+void SignalWatch::Take(int signal) {
+  int expected = 0;
+  const bool first = m_received.compare_exchange_strong(expected, signal);
+  if (first && m_mode == Mode::kFinishInFlight) {
+    m_onStop(signal);
+    return;
+  }
+  RemoveAllTempFilesForGood();
+  EndBySignal(signal);
 }

@@ -52,9 +52,6 @@ class StandInFiles {
   // A new empty file in the temporary folder whose name ends in suffix, or "".
   std::string Create(const char* suffix, int& fd) {
     if (!m_watch) {
-      // A reader that goes away gives EPIPE, the output error, not a silent death
-      // that would leave the temporary files behind.
-      std::signal(SIGPIPE, SIG_IGN);
       m_watch.emplace(SignalWatch::Mode::kEndAtOnce, [](int) {});
     }
     const char* folder = std::getenv("TMPDIR");
@@ -74,6 +71,9 @@ class StandInFiles {
 }  // namespace
 
 int RunOneFile(const BatchJob& job, const OneFileCall& call) {
+  // An output that is a pipe whose reader went away is an output error to
+  // report, not a silent death by SIGPIPE.
+  std::signal(SIGPIPE, SIG_IGN);
   StandInFiles standIns;
   std::string input = call.input;
   std::string outputs[2] = {call.output, call.output2};

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <iterator>
 #include <span>
@@ -148,6 +149,18 @@ bool IsSpecialFile(std::string_view path) {
   return !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
 }
 
+// The line-end conversion's output, up to twice its input, has a 32-bit length:
+// a longer input fails with its memory status before a byte is read. The size
+// of such an input, else 0.
+std::uint64_t TooLargeForLineEnds(Export which, int nStatus, std::string_view path) {
+  constexpr std::uint64_t kLongestLineEndInput = 0x7FFFFFFF;
+  struct stat info {};
+  if (which != Export::kCrlf || nStatus != QUORLIX_CRLF_PASS_FAILED || ::stat(std::string(path).c_str(), &info) != 0)
+    return 0;
+  const auto size = static_cast<std::uint64_t>(info.st_size);
+  return size > kLongestLineEndInput ? size : 0;
+}
+
 }  // namespace
 
 std::string EscapeName(std::string_view name) {
@@ -188,6 +201,10 @@ std::string OneLine(std::string_view text) {
 bool HasStatusWords(Export which, int status) { return FindWords(kStatusMessages, which, status) != nullptr; }
 
 std::string DescribeStatus(Export which, int nStatus, const CallFiles& files) {
+  if (const std::uint64_t size = TooLargeForLineEnds(which, nStatus, files.strIn))
+    return FillIn(
+        "'{in}' is " + std::to_string(size) + " bytes, more than the line-end conversion takes (2147483647 bytes)",
+        files);
   if (const StatusMessage* words = FindWords(kNotRegularWords, which, nStatus); words && IsSpecialFile(files.strIn))
     return FillIn(words->strText, files);
   if (const StatusMessage* message = FindWords(kStatusMessages, which, nStatus)) return FillIn(message->strText, files);

@@ -1,14 +1,17 @@
 #include "batch/batch_command.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <charconv>
+#include <filesystem>
 #include <system_error>
 
 #include "batch/batch_report.h"
 #include "batch/input_list.h"
 #include "batch/output_names.h"
 #include "exit_codes.h"
+#include "status_messages.h"
 
 void AddBatchOptions(CLI::App& sub, BatchOptions& options, bool withOutputs) {
   // More threads than this would only wait on the disk and each other.
@@ -45,6 +48,49 @@ bool AsksForBatch(const BatchOptions& options) {
          !options.reportPath.empty() || options.resume || options.progress || options.noProgress;
 }
 
+namespace {
+
+// One file, compared by device and inode when it exists, else by its path made
+// absolute and plain.
+struct FileKey {
+  explicit FileKey(std::string_view path) {
+    struct stat info {};
+    exists = ::stat(std::string(path).c_str(), &info) == 0;
+    if (exists) {
+      device = info.st_dev;
+      inode = info.st_ino;
+    } else {
+      std::error_code error;
+      normal = std::filesystem::absolute(std::filesystem::path(path), error).lexically_normal();
+    }
+  }
+  bool operator==(const FileKey& other) const {
+    return exists == other.exists && (exists ? device == other.device && inode == other.inode : normal == other.normal);
+  }
+  bool exists = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::filesystem::path normal;
+};
+
+// The report may write neither over an input of the run nor where an output goes.
+std::string FindReportCollision(const BatchJob& job, const BatchOptions& options, const InputList& list) {
+  if (options.reportPath.empty() || options.reportPath == "-") return {};
+  const FileKey report(options.reportPath);
+  const std::string named = "the report '" + EscapeName(options.reportPath) + "' ";
+  for (const Input& input : list.Inputs()) {
+    const std::string_view path = list.PathOf(input);
+    if (FileKey(path) == report) return named + "is the input '" + EscapeName(path) + "'";
+    if (options.outDir.empty() || input.skip != InputSkip::kNone) continue;
+    const OutputNames names = NameOutputs(job.naming, options.outDir, list.RelativeOf(input));
+    for (int k = 0; k < names.count; ++k)
+      if (FileKey(names.paths[k]) == report) return named + "is where '" + EscapeName(path) + "' writes its output";
+  }
+  return {};
+}
+
+}  // namespace
+
 int RunBatch(const BatchJob& job, const BatchOptions& options, const std::vector<std::string>& inputs) {
   InputList list;
   const std::string listProblem =
@@ -54,6 +100,8 @@ int RunBatch(const BatchJob& job, const BatchOptions& options, const std::vector
     const std::string collision = FindCollision(job.naming, options.outDir, list);
     if (!collision.empty()) return ReportUsageError(collision);
   }
+  if (const std::string collision = FindReportCollision(job, options, list); !collision.empty())
+    return ReportUsageError(collision);
   const bool showProgress = !options.quiet && !options.noProgress && (options.progress || ::isatty(STDERR_FILENO));
   BatchReport report({job.which, options.reportPath, showProgress, options.quiet, options.showSummary},
                      list.Inputs().size());

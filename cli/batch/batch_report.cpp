@@ -1,5 +1,8 @@
 #include "batch/batch_report.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -34,6 +37,22 @@ std::string CsvField(std::string_view text) {
   }
   quoted += '"';
   return quoted;
+}
+
+// Opens a file to write it from the start. Non-blocking first: a FIFO that no
+// one reads is then an error at once (ENXIO) instead of a wait for ever; writes
+// block again afterwards.
+FILE* OpenForWriting(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  const int flags = ::fcntl(fd, F_GETFL);
+  FILE* file = flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? ::fdopen(fd, "wb") : nullptr;
+  if (!file) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+  }
+  return file;
 }
 
 }  // namespace
@@ -77,10 +96,11 @@ BatchReport::~BatchReport() {
 
 bool BatchReport::Open() {
   if (m_settings.reportPath.empty()) return true;
-  m_report = m_settings.reportPath == "-" ? stdout : std::fopen(m_settings.reportPath.c_str(), "wb");
+  m_report = m_settings.reportPath == "-" ? stdout : OpenForWriting(m_settings.reportPath);
   if (!m_report) {
+    const char* cause = errno == ENXIO ? "it is a FIFO that no one reads" : std::strerror(errno);
     std::fprintf(stderr, "quorlix: cannot write the report '%s': %s\n", EscapeName(m_settings.reportPath).c_str(),
-                 std::strerror(errno));
+                 cause);
     return false;
   }
   std::fwrite(kReportHeader.data(), 1, kReportHeader.size(), m_report);

@@ -1,5 +1,7 @@
 #include "batch/batch_run.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,10 +14,13 @@
 #include <cstdint>
 #include <exception>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <system_error>
 #include <thread>
 #include <vector>
 
+#include "batch/staging_folders.h"
 #include "interrupts.h"
 
 namespace {
@@ -33,15 +38,13 @@ bool MakeFolders(const std::string& folder) {
   return ::mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST;
 }
 
-// A temporary name in the output's own folder, so that the rename stays on one
-// file system. It ends in the output's name: the exports check suffixes.
-std::string TemporaryNameFor(const std::string& output, std::size_t index, int k) {
+// An output's name in its private folder: the input's index and the output's
+// number, then the end of the output's name, since the exports check suffixes.
+std::string PrivateNameFor(const std::string& output, std::size_t index, int k) {
   constexpr std::size_t kKeptNameBytes = 48;
-  const std::size_t slash = output.find_last_of('/');
-  std::string_view name = std::string_view(output).substr(slash + 1);
+  std::string_view name = std::string_view(output).substr(output.find_last_of('/') + 1);
   if (name.size() > kKeptNameBytes) name = name.substr(name.size() - kKeptNameBytes);
-  return output.substr(0, slash + 1) + ".quorlix-" + std::to_string(::getpid()) + "-" + std::to_string(index) + "-" +
-         std::to_string(k) + "-" + std::string(name);
+  return std::to_string(index) + "-" + std::to_string(k) + "-" + std::string(name);
 }
 
 bool IsNewer(const struct stat& a, const struct stat& b) {
@@ -49,22 +52,24 @@ bool IsNewer(const struct stat& a, const struct stat& b) {
   return a.st_mtim.tv_nsec > b.st_mtim.tv_nsec;
 }
 
-// True when every output exists and is newer than the input.
+// True when every output is a regular file newer than the input.
 bool AreUpToDate(const OutputNames& names, const struct stat& inputInfo) {
   for (int k = 0; k < names.count; ++k) {
     struct stat outputInfo {};
-    if (::stat(names.paths[k].c_str(), &outputInfo) != 0 || !IsNewer(outputInfo, inputInfo)) return false;
+    if (::stat(names.paths[k].c_str(), &outputInfo) != 0 || !S_ISREG(outputInfo.st_mode) ||
+        !IsNewer(outputInfo, inputInfo))
+      return false;
   }
   return true;
 }
 
-// An input's outputs while it is converted: the export writes temporary files
-// beside the final names, which MoveIntoPlace renames, all of them or none. The
-// temporary files left are removed when this ends, and by an end at once on a
-// signal.
+// An input's outputs while it is converted: the export writes them in the private
+// folders of their destinations, and MoveIntoPlace renames them into place, all
+// of them or none. What is left in the private folders is removed when this
+// ends, and by an end at once on a signal.
 class PendingOutputs {
  public:
-  PendingOutputs(const OutputNames& names, std::size_t index) : m_names(names) {
+  PendingOutputs(const OutputNames& names, std::size_t index, StagingFolders& staging) : m_names(names) {
     // Folders are made once per run of inputs in the same folder.
     thread_local std::string lastFolder;
     for (int k = 0; k < names.count; ++k) {
@@ -73,28 +78,39 @@ class PendingOutputs {
         if (!MakeFolders(folder)) return;
         lastFolder = folder;
       }
-      m_temporary[k] = TemporaryNameFor(names.paths[k], index, k);
-      RegisterTempFile(m_temporary[k]);
+      const StagingFolders::Folder* made = staging.For(folder);
+      if (!made) return;
+      // The outputs of one input share a folder but for a name that ends in '/'.
+      if (k == 0 || &m_opened[k - 1]->Made() != made) m_opened[k].emplace(*made);
+      else m_shared = true;
+      const StagingFolders::Opened& opened = OpenedFor(k);
+      if (!opened.IsOpen()) return;
+      m_private[k] = PrivateNameFor(names.paths[k], index, k);
+      m_handed[k] = opened.Handed(m_private[k]);
+      m_registered[k] = made->path + "/" + m_private[k];
+      RegisterTempFile(m_registered[k]);
     }
     m_ready = true;
   }
   ~PendingOutputs() {
     for (int k = m_renamed; k < m_names.count; ++k)
-      if (!m_temporary[k].empty()) RemoveTempFile(m_temporary[k]);
+      if (!m_registered[k].empty()) RemoveTempFile(m_registered[k]);
   }
   PendingOutputs(const PendingOutputs&) = delete;
   PendingOutputs& operator=(const PendingOutputs&) = delete;
 
-  // False when an output's folder could not be made.
+  // False when an output's folder, or its private folder, could not be made.
   bool IsReady() const { return m_ready; }
   // The path the export writes output k to; null for an output the job lacks.
-  const char* PathFor(int k) const { return k < m_names.count ? m_temporary[k].c_str() : nullptr; }
+  const char* PathFor(int k) const { return k < m_names.count ? m_handed[k].c_str() : nullptr; }
 
-  // Renames the complete outputs into place; false (and none in place) when one fails.
+  // Renames the complete outputs into place; false (and none in place) when one
+  // fails. An end at once waits for this, so a pair is never left half in place.
   bool MoveIntoPlace() {
-    while (m_renamed < m_names.count &&
-           ::rename(m_temporary[m_renamed].c_str(), m_names.paths[m_renamed].c_str()) == 0) {
-      ForgetTempFile(m_temporary[m_renamed]);
+    const HoldOffEnd whole;
+    while (m_renamed < m_names.count && ::renameat(OpenedFor(m_renamed).Fd(), m_private[m_renamed].c_str(), AT_FDCWD,
+                                                   m_names.paths[m_renamed].c_str()) == 0) {
+      ForgetTempFile(m_registered[m_renamed]);
       ++m_renamed;
     }
     if (m_renamed == m_names.count) return true;
@@ -103,13 +119,42 @@ class PendingOutputs {
   }
 
  private:
+  const StagingFolders::Opened& OpenedFor(int k) const { return k == 1 && m_shared ? *m_opened[0] : *m_opened[k]; }
+
   const OutputNames& m_names;
-  std::string m_temporary[2];
+  std::optional<StagingFolders::Opened> m_opened[2];
+  bool m_shared = false;        // the second output is in the first one's folder
+  std::string m_private[2];     // the name in the private folder
+  std::string m_handed[2];      // the path the export is handed
+  std::string m_registered[2];  // the path an end at once removes
   int m_renamed = 0;
   bool m_ready = false;
 };
 
+// Removes what runs killed outright left in the output folders of the inputs.
+void RemoveLeftoversOfDeadRuns(const std::vector<OutputNames>& names) {
+  std::set<std::string> folders;
+  for (const OutputNames& outputs : names)
+    for (int k = 0; k < outputs.count; ++k) folders.insert(FolderOf(outputs.paths[k]));
+  for (const std::string& folder : folders) RemoveLeftovers(folder);
+}
+
+// Conversions that may run at once when each holds up to this many files open
+// (its input, two outputs and a spare), beside the tool's own.
+unsigned MostJobsForOpenFiles() {
+  constexpr rlim_t kFilesPerConversion = 4;
+  constexpr rlim_t kToolsOwnFiles = 16;
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return ~0u;
+  const rlim_t spare = limit.rlim_cur > kToolsOwnFiles ? limit.rlim_cur - kToolsOwnFiles : 0;
+  return static_cast<unsigned>(std::clamp<rlim_t>(spare / kFilesPerConversion, 1, ~0u));
+}
+
 // ---- The run ----
+
+// Every export that can run out of file descriptors says so with this status;
+// the delimited conversion, which never returns it, counts that as an input error.
+constexpr int kTooManyFiles = 7;
 
 // How far one input has come. A worker writes an input's outcome and then
 // publishes its state with a release store; the main thread reads the state first.
@@ -131,7 +176,32 @@ class BatchRun {
   bool TakeInput(std::size_t worker, std::size_t& index);
   void Work(std::size_t worker);
   void Convert(std::size_t index);
+  int ConvertOnce(Input& input, const char* path, const OutputNames& names, std::size_t index);
+  bool WaitForAnotherToEnd();
   void Emit(std::size_t index);
+
+  // Counts the conversions running, so that one that ran out of files knows
+  // whether another will give some back.
+  class ActiveConversion {
+   public:
+    explicit ActiveConversion(BatchRun& run) : m_run(run) {
+      const std::lock_guard lock(m_run.m_activeMutex);
+      ++m_run.m_active;
+    }
+    ~ActiveConversion() {
+      {
+        const std::lock_guard lock(m_run.m_activeMutex);
+        --m_run.m_active;
+        ++m_run.m_ended;
+      }
+      m_run.m_activeChanged.notify_all();
+    }
+    ActiveConversion(const ActiveConversion&) = delete;
+    ActiveConversion& operator=(const ActiveConversion&) = delete;
+
+   private:
+    BatchRun& m_run;
+  };
   void Stop() {
     m_stop = true;
     const std::lock_guard lock(m_mutex);
@@ -158,6 +228,11 @@ class BatchRun {
   std::mutex m_mutex;
   std::condition_variable m_wake;
   std::size_t m_emitted = 0;  // owned by the main thread
+  StagingFolders m_staging;
+  std::mutex m_activeMutex;
+  std::condition_variable m_activeChanged;
+  unsigned m_active = 0;      // conversions running
+  std::uint64_t m_ended = 0;  // conversions ended
 };
 
 void BatchRun::Convert(std::size_t index) {
@@ -177,19 +252,36 @@ void BatchRun::Convert(std::size_t index) {
   if (m_settings.resume && inputKnown && names.count > 0 && AreUpToDate(names, inputInfo)) {
     input.outputsPresent = true;
     state = kUpToDate;
-  } else if (names.count == 0) {
-    input.status = m_job.pfnConvert(path, nullptr, nullptr);
   } else {
-    PendingOutputs outputs(names, index);
-    input.status =
-        outputs.IsReady() ? m_job.pfnConvert(path, outputs.PathFor(0), outputs.PathFor(1)) : m_job.nOutputError;
-    if (outputs.IsReady() && KeepsOutputs(m_job, input.status)) {
-      input.outputsPresent = outputs.MoveIntoPlace();
-      if (!input.outputsPresent) input.status = m_job.nOutputError;
+    while (ConvertOnce(input, path, names, index) == kTooManyFiles && WaitForAnotherToEnd()) {
     }
   }
   input.seconds = std::chrono::duration<float>(Clock::now() - start).count();
   m_states[index].store(state, std::memory_order_release);
+}
+
+int BatchRun::ConvertOnce(Input& input, const char* path, const OutputNames& names, std::size_t index) {
+  const ActiveConversion active(*this);
+  if (names.count == 0) return input.status = m_job.pfnConvert(path, nullptr, nullptr);
+  PendingOutputs outputs(names, index, m_staging);
+  input.status =
+      outputs.IsReady() ? m_job.pfnConvert(path, outputs.PathFor(0), outputs.PathFor(1)) : m_job.nOutputError;
+  if (outputs.IsReady() && KeepsOutputs(m_job, input.status)) {
+    input.outputsPresent = outputs.MoveIntoPlace();
+    if (!input.outputsPresent) input.status = m_job.nOutputError;
+  }
+  return input.status;
+}
+
+// A conversion that ran out of file descriptors while others ran gets them back
+// when one of those ends: true once one has (and the conversion is tried again),
+// false when it was alone, which makes the status final.
+bool BatchRun::WaitForAnotherToEnd() {
+  std::unique_lock lock(m_activeMutex);
+  if (m_active == 0) return false;
+  const std::uint64_t ended = m_ended;
+  m_activeChanged.wait(lock, [&] { return m_ended != ended; });
+  return true;
 }
 
 bool BatchRun::TakeInput(std::size_t worker, std::size_t& index) {
@@ -235,16 +327,18 @@ void BatchRun::Emit(std::size_t index) {
   const OutputNames names = input.skip == InputSkip::kNone ? NamesOf(input) : OutputNames{};
   const InputRow row{m_list.PathOf(input), input.skip,    upToDate,     input.status, &names,
                      input.outputsPresent, input.bytesIn, input.seconds};
+  const HoldOffEnd wholeRow;
   if (!m_report.Add(row)) Stop();
 }
 
 // One worker per job asked for (one per online processor by default), no more
-// than there are inputs; fewer when threads run out, down to none.
+// than there are inputs, nor than the open-file limit lets convert at once;
+// fewer when threads run out, down to none.
 void BatchRun::StartWorkers(std::vector<std::jthread>& pool) {
   const std::size_t count = m_list.Inputs().size();
   const long processors = std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN));
   std::size_t workers = m_settings.jobs ? m_settings.jobs : static_cast<std::size_t>(processors);
-  workers = std::max<std::size_t>(1, std::min(workers, count));
+  workers = std::max<std::size_t>(1, std::min({workers, count, std::size_t{MostJobsForOpenFiles()}}));
   for (std::size_t w = 0; w < workers; ++w) m_ranges.push_back({count * w / workers, count * (w + 1) / workers});
   for (std::size_t w = 0; w < workers; ++w) {
     ++m_liveWorkers;
@@ -266,6 +360,12 @@ int BatchRun::Run() {
 
   const std::size_t count = m_list.Inputs().size();
   ProgressLine& progress = m_report.Progress();
+  if (m_settings.resume) {
+    std::vector<OutputNames> names;
+    for (const Input& input : m_list.Inputs())
+      if (input.skip == InputSkip::kNone) names.push_back(NamesOf(input));
+    RemoveLeftoversOfDeadRuns(names);
+  }
   {
     std::vector<std::jthread> pool;
     StartWorkers(pool);
@@ -281,11 +381,13 @@ int BatchRun::Run() {
         std::unique_lock lock(m_mutex);
         m_wake.wait_for(lock, pause, [this] { return m_liveWorkers == 0; });
       }
+      watch.Poll();
       while (m_emitted < count && m_states[m_emitted].load(std::memory_order_acquire) != kPending) Emit(m_emitted++);
       progress.Draw(false);
       if (m_liveWorkers == 0) break;
     }
   }
+  m_staging.RemoveAll();
   // After an interrupt, the inputs done beyond the first one not started.
   for (; m_emitted < count; ++m_emitted)
     if (m_states[m_emitted].load(std::memory_order_acquire) != kPending) Emit(m_emitted);

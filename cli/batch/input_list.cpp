@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ranges>
 
+#include "batch/staging_folders.h"
 #include "status_messages.h"
 
 // ---- Paths ----
@@ -129,13 +130,14 @@ class InputCollector {
     ino_t inode;
   };
 
-  // A folder's entries but "." and "..", names in byte order; false when it cannot be opened.
+  // A folder's entries but "." and ".." and conversions' private entries, names
+  // in byte order; false when it cannot be opened.
   static bool ReadEntries(const std::string& folder, std::vector<Entry>& entries) {
     DIR* dir = ::opendir(folder.c_str());
     if (!dir) return false;
     while (const dirent* entry = ::readdir(dir)) {
       const std::string_view name(entry->d_name);
-      if (name == "." || name == "..") continue;
+      if (name == "." || name == ".." || name.starts_with(kPrivatePrefix)) continue;
       entries.push_back({std::string(name), entry->d_type, entry->d_ino});
     }
     ::closedir(dir);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <set>
@@ -32,11 +33,13 @@ sigset_t WatchedSignals() {
   return set;
 }
 
-// Waits for the step in progress, removes every registered temporary file and
+// Waits for the step in progress, writes out what the streams hold (whole report
+// rows, since a row is such a step), removes every registered temporary file and
 // private folder, and keeps both locks, so that no worker registers (and then
 // creates) another, nor starts a step, before the process ends.
 void RemoveAllTempFilesForGood() {
   g_endMutex.lock();
+  std::fflush(nullptr);
   g_tempMutex.lock();
   for (const auto& path : TempFiles()) ::unlink(path.c_str());
   for (const auto& path : TempFolders()) {

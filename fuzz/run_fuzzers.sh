@@ -9,6 +9,7 @@
 # the buffer growth that short inputs never do. Inputs stay at most 64 KiB; each
 # target also checks an input's large form (fuzz/fuzz_support.h), up to 4 MiB,
 # which reaches reading in many blocks, the block edges and the read-ahead thread.
+# Each phase prints its executions and its last coverage line (cov: edges, ft: features).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-10}
@@ -25,7 +26,7 @@ run_phase() {
   local target=$1 corpus=$2 phase_seconds=$3
   shift 3
   "$target" "$corpus" "$@" -max_total_time="$phase_seconds" -max_len=65536 -timeout=10 \
-    -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$work/" 2>&1 | grep -E 'stat::number_of_executed_units|ERROR|SUMMARY|Done' || true
+    -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$work/" 2>&1 | grep -E 'stat::number_of_executed_units|DONE|ERROR|SUMMARY|Done' || true
   if ls "$work"/crash-* "$work"/timeout-* "$work"/leak-* >/dev/null 2>&1; then
     echo "fuzz target $(basename "$target") failed:" && ls "$work"/crash-* "$work"/timeout-* "$work"/leak-* 2>/dev/null
     exit 1

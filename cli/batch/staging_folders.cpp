@@ -42,7 +42,8 @@ void EmptyAndClose(int fd) {
 // Whether /proc/self/fd/<fd> names the open folder fd, decided at the first one.
 bool ProcFdWorks(int fd) {
   static const bool works = [fd] {
-    struct stat viaProc {}, direct {};
+    struct stat viaProc {};
+    struct stat direct {};
     return ::stat(("/proc/self/fd/" + std::to_string(fd)).c_str(), &viaProc) == 0 && ::fstat(fd, &direct) == 0 &&
            viaProc.st_ino == direct.st_ino && viaProc.st_dev == direct.st_dev;
   }();

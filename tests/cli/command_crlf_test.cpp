@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 
 #include "tool_test.h"
 
@@ -58,6 +64,35 @@ TEST_F(CommandCrlfTest, FileSizeLimitGivesTheOutputErrorNotASignal) {
   EXPECT_EQ(run.signal, 0);
   EXPECT_EQ(run.exitStatus, 6);
   EXPECT_EQ(run.err, "quorlix: cannot create or write output file '" + PathOf("out.txt") + "' (status 6)\n");
+}
+
+TEST_F(CommandCrlfTest, APipeWhoseReaderLeavesGivesTheOutputErrorNotASignal) {
+  const std::string in = WriteFile("big.txt", std::string(8 * 1024 * 1024, 'a'));
+  const std::string fifo = PathOf("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::thread reader([&] {
+    // Reads a little, then goes away with the writer still writing.
+    FILE* file = std::fopen(fifo.c_str(), "rb");
+    char some[16];
+    if (file && std::fread(some, 1, sizeof some, file) > 0) std::fclose(file);
+  });
+  const auto run = RunTool({"crlf", in, fifo});
+  reader.join();
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.exitStatus, 6);
+  EXPECT_EQ(run.err, "quorlix: cannot create or write output file '" + fifo + "' (status 6)\n");
+}
+
+TEST_F(CommandCrlfTest, AnInputPastTheSizeLimitIsNamedAsSuch) {
+  const std::string in = PathOf("sparse.txt");
+  { std::ofstream file(in); }
+  std::filesystem::resize_file(in, 0x80000000);  // sparse: refused by its size before a byte is read
+  const auto run = RunTool({"crlf", in, PathOf("out.txt")});
+  EXPECT_EQ(run.exitStatus, 18);
+  EXPECT_EQ(run.err, "quorlix: '" + in +
+                         "' is 2147483648 bytes, more than the line-end conversion takes (2147483647 bytes) "
+                         "(status 18)\n");
+  EXPECT_FALSE(quorlix_test::FileExists(PathOf("out.txt")));
 }
 
 }  // namespace

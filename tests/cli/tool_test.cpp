@@ -49,6 +49,10 @@ pid_t ToolTest::StartTool(const std::vector<std::string>& args, const Setup& set
       const rlimit limit{static_cast<rlim_t>(setup.fileSizeLimit), static_cast<rlim_t>(setup.fileSizeLimit)};
       ::setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (setup.openFilesLimit >= 0) {
+      const rlimit limit{static_cast<rlim_t>(setup.openFilesLimit), static_cast<rlim_t>(setup.openFilesLimit)};
+      ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }

@@ -21,10 +21,11 @@ class ToolTest : public TempDirTest {
     std::string err;
   };
   struct Setup {
-    std::string input;        // bytes on standard input
-    std::string appendOutTo;  // standard output appended to this file instead of captured
-    std::string folder;       // the folder the tool starts in (default: the test's)
-    long fileSizeLimit = -1;  // RLIMIT_FSIZE in bytes, when not negative
+    std::string input;         // bytes on standard input
+    std::string appendOutTo;   // standard output appended to this file instead of captured
+    std::string folder;        // the folder the tool starts in (default: the test's)
+    long fileSizeLimit = -1;   // RLIMIT_FSIZE in bytes, when not negative
+    long openFilesLimit = -1;  // RLIMIT_NOFILE, when not negative
   };
 
   static Setup WithInput(std::string bytes) {

@@ -8,11 +8,14 @@
 enum class Export { kCrlf, kHtml, kFiling, kVerify, kDelimited, kSchedules };
 
 // The files of one call, as the user named them; placeholders {in}, {out} and
-// {out2} in a message stand for them.
+// {out2} in a message stand for them. strDetail is the cause the tool found
+// itself, if any: it follows the words, in place of a guess that the status can
+// also mean no memory.
 struct CallFiles {
   std::string_view strIn;
   std::string_view strOut;
   std::string_view strOut2;
+  std::string_view strDetail = {};
 };
 
 // Bytes below 0x20, 0x7F and the backslash as C escapes (\n, \t, \x1b, \\), so a

@@ -44,10 +44,11 @@ std::string MeaningOf(Export which, const InputRow& row) {
   if (row.status == QUORLIX_OK) return "ok";
   const std::string_view out = row.outputs ? std::string_view(row.outputs->paths[0]) : std::string_view();
   const std::string_view out2 = row.outputs ? std::string_view(row.outputs->paths[1]) : std::string_view();
-  return DescribeStatus(which, row.status, {row.path, out, out2});
+  const std::string_view detail = row.note ? std::string_view(row.note->detail) : std::string_view();
+  return DescribeStatus(which, row.status, {row.path, out, out2, detail});
 }
 
-std::string ReportRowOf(const InputRow& row, std::string_view meaning) {
+std::string ReportRowOf(const InputRow& row, std::string_view meaning, bool withLooksLike) {
   std::string outputs;
   if (row.outputsPresent && row.outputs) {
     for (int k = 0; k < row.outputs->count; ++k) {
@@ -64,7 +65,9 @@ std::string ReportRowOf(const InputRow& row, std::string_view meaning) {
     std::snprintf(seconds, sizeof seconds, "%.6f", row.seconds);
   }
   return CsvField(row.path) + ',' + (converted ? std::to_string(row.status) : std::string()) + ',' + CsvField(meaning) +
-         ',' + CsvField(outputs) + ',' + bytes + ',' + seconds + "\r\n";
+         ',' + CsvField(outputs) + ',' + bytes + ',' + seconds +
+         (withLooksLike ? ',' + CsvField(row.note ? std::string_view(row.note->looksLike) : std::string_view()) : "") +
+         "\r\n";
 }
 
 BatchReport::BatchReport(ReportSettings settings, std::size_t inputCount)
@@ -83,7 +86,8 @@ bool BatchReport::Open() {
                  std::strerror(errno));
     return false;
   }
-  std::fwrite(kReportHeader.data(), 1, kReportHeader.size(), m_report);
+  const std::string_view header = m_settings.which == Export::kVerify ? kVerifyReportHeader : kReportHeader;
+  std::fwrite(header.data(), 1, header.size(), m_report);
   return true;
 }
 
@@ -121,7 +125,9 @@ bool BatchReport::Add(const InputRow& row) {
       ++m_failed;
       if (m_firstFailure == QUORLIX_OK) m_firstFailure = row.status;
       if (verify) {
-        std::printf("%s: %s (status %d)\n", EscapeName(row.path).c_str(), meaning.c_str(), row.status);
+        const bool looks = row.note && !row.note->looksLike.empty();
+        std::printf("%s: %s%s%s (status %d)\n", EscapeName(row.path).c_str(), meaning.c_str(),
+                    looks ? "; looks like " : "", looks ? row.note->looksLike.c_str() : "", row.status);
       } else {
         m_progress.Clear();
         std::fprintf(stderr, "quorlix: %s (status %d)\n", meaning.c_str(), row.status);
@@ -129,7 +135,7 @@ bool BatchReport::Add(const InputRow& row) {
     }
     if (verify && std::ferror(stdout)) NoteOutputProblem();
   }
-  if (m_report && std::fputs(ReportRowOf(row, meaning).c_str(), m_report) < 0) NoteReportProblem();
+  if (m_report && std::fputs(ReportRowOf(row, meaning, verify).c_str(), m_report) < 0) NoteReportProblem();
   return m_writeProblem.empty();
 }
 

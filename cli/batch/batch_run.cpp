@@ -12,8 +12,10 @@
 #include <cstdint>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "interrupts.h"
@@ -158,6 +160,10 @@ class BatchRun {
   std::mutex m_mutex;
   std::condition_variable m_wake;
   std::size_t m_emitted = 0;  // owned by the main thread
+  // The notes of failures the job explains, by input index, until emitted: few
+  // inputs have one, so they are kept aside rather than in every input.
+  std::unordered_map<std::size_t, FailureNote> m_notes;
+  std::mutex m_notesMutex;
 };
 
 void BatchRun::Convert(std::size_t index) {
@@ -189,6 +195,13 @@ void BatchRun::Convert(std::size_t index) {
     }
   }
   input.seconds = std::chrono::duration<float>(Clock::now() - start).count();
+  if (m_job.pfnExplain && state == kFinished && input.status != QUORLIX_OK) {
+    FailureNote note = m_job.pfnExplain(path, input.status);
+    if (!note.detail.empty() || !note.looksLike.empty()) {
+      const std::lock_guard lock(m_notesMutex);
+      m_notes.emplace(index, std::move(note));
+    }
+  }
   m_states[index].store(state, std::memory_order_release);
 }
 
@@ -233,8 +246,16 @@ void BatchRun::Emit(std::size_t index) {
   const bool upToDate = m_states[index].load(std::memory_order_acquire) == kUpToDate;
   // A skipped input has no outputs to name; any other names them in its row or its failure's words.
   const OutputNames names = input.skip == InputSkip::kNone ? NamesOf(input) : OutputNames{};
-  const InputRow row{m_list.PathOf(input), input.skip,    upToDate,     input.status, &names,
-                     input.outputsPresent, input.bytesIn, input.seconds};
+  std::optional<FailureNote> note;
+  if (m_job.pfnExplain) {
+    const std::lock_guard lock(m_notesMutex);
+    if (const auto found = m_notes.find(index); found != m_notes.end()) {
+      note = std::move(found->second);
+      m_notes.erase(found);
+    }
+  }
+  const InputRow row{m_list.PathOf(input), input.skip,    upToDate,      input.status,           &names,
+                     input.outputsPresent, input.bytesIn, input.seconds, note ? &*note : nullptr};
   if (!m_report.Add(row)) Stop();
 }
 

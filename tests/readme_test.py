@@ -28,6 +28,7 @@ FENCE = re.compile(r"^```(\w*)\n(.*?)^```\n", re.MULTILINE | re.DOTALL)
 SKIP = re.compile(r"<!-- readme-test: skip (.*?) -->\n$")
 SAVED_AS = re.compile(r"\s*Saved as `([^`]+)`")
 # Steps of a command that configure or build what the given build holds already.
+BLOCK_SECONDS = 240
 BUILD_STEP = re.compile(r"^cmake (--preset release|--build --preset release( --target [\w ]+)?)$")
 
 
@@ -66,7 +67,9 @@ def main():
         (tree / "build" / "release").symlink_to(build)
         home = Path(scratch) / "home"
         home.mkdir()
-        env = dict(os.environ, HOME=str(home), QUORLIX_LIBRARY="build/release/src/libquorlix.so",
+        # "python3" in a block is the interpreter that runs this test (Debian's, in the suite).
+        path = os.pathsep.join([os.path.dirname(sys.executable), os.environ.get("PATH", "")])
+        env = dict(os.environ, HOME=str(home), PATH=path, QUORLIX_LIBRARY="build/release/src/libquorlix.so",
                    PYTHONDONTWRITEBYTECODE="1")
         env.pop("PYTHONPATH", None)
 
@@ -79,6 +82,8 @@ def main():
                 (tree / saved_as).write_text(text)
                 print(f"README.md:{line}: saved as {saved_as}")
                 continue
+            if language in ("sh", "python"):
+                print(f"README.md:{line}: {language} block", flush=True)
             if language == "sh":
                 script = "\n".join(without_build_steps(command) for command in text.splitlines())
                 run = ["bash", "-e", "-c", script]
@@ -94,12 +99,15 @@ def main():
                 run = [python, "-m", "doctest", str(block_file)] if text.startswith(">>>") else [python, block_file]
             else:
                 continue
-            print(f"README.md:{line}: {language} block", flush=True)
-            result = subprocess.run(run, cwd=tree, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                                    text=True, check=False)
-            if result.returncode != 0:
+            try:
+                result = subprocess.run(run, cwd=tree, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                        text=True, check=False, timeout=BLOCK_SECONDS)
+                if result.returncode != 0:
+                    failures += 1
+                    print(f"README.md:{line}: FAILED with exit status {result.returncode}:\n{result.stdout}")
+            except subprocess.TimeoutExpired as timeout:
                 failures += 1
-                print(f"README.md:{line}: FAILED with exit status {result.returncode}:\n{result.stdout}")
+                print(f"README.md:{line}: FAILED: still running after {BLOCK_SECONDS} s:\n{timeout.stdout}")
         return 1 if failures else 0
 
 

@@ -196,10 +196,14 @@ void BatchRun::Convert(std::size_t index) {
   }
   input.seconds = std::chrono::duration<float>(Clock::now() - start).count();
   if (m_job.pfnExplain && state == kFinished && input.status != QUORLIX_OK) {
-    FailureNote note = m_job.pfnExplain(path, input.status);
-    if (!note.detail.empty() || !note.looksLike.empty()) {
-      const std::lock_guard lock(m_notesMutex);
-      m_notes.emplace(index, std::move(note));
+    // An explanation that runs out of memory is left out; the status stands.
+    try {
+      FailureNote note = m_job.pfnExplain(path, input.status);
+      if (!note.detail.empty() || !note.looksLike.empty()) {
+        const std::lock_guard lock(m_notesMutex);
+        m_notes.emplace(index, std::move(note));
+      }
+    } catch (const std::exception&) {
     }
   }
   m_states[index].store(state, std::memory_order_release);

@@ -6,18 +6,16 @@
 #include <string_view>
 #include <vector>
 
-#include "document/byte_filter.h"
-#include "document/line_scan.h"
-#include "html/html_scan.h"
+#include "scan/byte_filter.h"
+#include "scan/html_scan.h"
+#include "scan/line_scan.h"
 
 namespace {
 
 // Whether this processor can run the vector scanner, whatever the environment asks.
 bool CanRunVectorScan() {
-  SetVectorScanEnabled(true);
-  const bool bCan = IsVectorScanEnabled();
-  ResetVectorScanEnabled();
-  return bCan;
+  const ScopedScanLevel level(ScanLevel::kSsse3);
+  return ActiveScanLevel() != ScanLevel::kPortable;
 }
 
 const unsigned char* Bytes(const std::string& text) { return reinterpret_cast<const unsigned char*>(text.data()); }
@@ -65,7 +63,7 @@ void ExpectRunsOfEveryKindEndWhereTheClassesSay() {
 
 TEST(HtmlScan, RunsAndTagEndsAreFoundWithEitherScanner) {
   ExpectRunsOfEveryKindEndWhereTheClassesSay<PortableHtmlScan>();
-  if (CanRunVectorScan()) ExpectRunsOfEveryKindEndWhereTheClassesSay<VectorHtmlScan>();
+  if (CanRunVectorScan()) ExpectRunsOfEveryKindEndWhereTheClassesSay<Ssse3HtmlScan>();
 }
 
 // The last place of a pattern, against a plain search from the end, on texts
@@ -87,7 +85,7 @@ void ExpectTheLastMatchFound() {
 
 TEST(HtmlScan, TheLastMatchOfAPatternIsFoundWithEitherScanner) {
   ExpectTheLastMatchFound<PortableHtmlScan>();
-  if (CanRunVectorScan()) ExpectTheLastMatchFound<VectorHtmlScan>();
+  if (CanRunVectorScan()) ExpectTheLastMatchFound<Ssse3HtmlScan>();
 }
 
 // Random texts of text rows, asked from random places forward and back (as a
@@ -114,7 +112,7 @@ void ExpectCursorPlacesOfAPlainSearch() {
 
 TEST(HtmlScan, CursorsFindThePlacesOfAPlainSearch) {
   ExpectCursorPlacesOfAPlainSearch<PortableCursor<false, true>>();
-  if (CanRunVectorScan()) ExpectCursorPlacesOfAPlainSearch<VectorCursor<false, true>>();
+  if (CanRunVectorScan()) ExpectCursorPlacesOfAPlainSearch<Ssse3Cursor<false, true>>();
 }
 
 TEST(HtmlScan, ARunIsCopiedWholeWithOrWithoutRoomPastIt) {

@@ -5,7 +5,7 @@
 // start and cuts the row back to where the cell began, to store the cell again
 // behind an opening quote.
 //
-// The rules are written three times: in the tag rule table (html_table.h) and the
+// The rules are written three times: in the tag rule table (table_tags.h) and the
 // byte-at-a-time reader (row_reader.h), in the windowed reader of the SSSE3 and
 // AVX2 levels (row_windows.cpp), and plainly, one byte at a time, in the
 // reference rendering (tests/reference/html_reference.h) that the tests and
@@ -27,8 +27,9 @@
 
 #include "document/am_file.h"
 #include "html/html_read.h"
-#include "html/html_table.h"
 #include "html/row_reader.h"
+#include "html/row_windows.h"
+#include "html/table_tags.h"
 #include "quorlix.h"
 
 // ---- Row ----

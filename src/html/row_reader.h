@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "html/html_table.h"
+#include "html/table_tags.h"
 #include "scan/html_scan.h"
 
 // Where a cell's text begins: the read position after its start tag and the

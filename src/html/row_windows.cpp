@@ -35,8 +35,9 @@
 #include <cstring>
 
 #include "html/html_read.h"
-#include "html/html_table.h"
 #include "html/row_reader.h"
+#include "html/row_windows.h"
+#include "html/table_tags.h"
 #include "quorlix.h"
 #include "scan/scan_block.h"
 
@@ -386,14 +387,16 @@ template <typename Block>
 
 // The two forms. Flattened, so that the steps of the block type, each with its
 // level's target, are inlined into the one loop of the form.
-[[gnu::flatten]] QUORLIX_SSSE3_TARGET int ReadTableSsse3(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
-                                        std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos,
-                                        InputRelease& release) {
+[[gnu::flatten]] QUORLIX_SSSE3_TARGET int ReadTableSsse3(const unsigned char* pIn, std::uint32_t nLast,
+                                                         unsigned char* pOut, std::uint32_t nOutCapacity,
+                                                         std::uint32_t& nOut, std::uint32_t& nPos,
+                                                         InputRelease& release) {
   return ReadTableInWindows<Ssse3Block>(pIn, nLast, pOut, nOutCapacity, nOut, nPos, release);
 }
-[[gnu::flatten]] QUORLIX_AVX2_TARGET int ReadTableAvx2(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut,
-                                      std::uint32_t nOutCapacity, std::uint32_t& nOut, std::uint32_t& nPos,
-                                      InputRelease& release) {
+[[gnu::flatten]] QUORLIX_AVX2_TARGET int ReadTableAvx2(const unsigned char* pIn, std::uint32_t nLast,
+                                                       unsigned char* pOut, std::uint32_t nOutCapacity,
+                                                       std::uint32_t& nOut, std::uint32_t& nPos,
+                                                       InputRelease& release) {
   return ReadTableInWindows<Avx2Block>(pIn, nLast, pOut, nOutCapacity, nOut, nPos, release);
 }
 #endif

@@ -9,8 +9,6 @@
 #include <cstdint>
 #include <string_view>
 
-#include "html/html_read.h"
-
 // ---- Tags of a table ----
 
 enum class TableTag : std::uint8_t { kOther, kRowStart, kLineBreak, kCellStart, kRowEnd, kTableEnd, kCellEnd };
@@ -140,12 +138,3 @@ static_assert([] {
   const TableTagRule* const rule = FindTableTagRule(tag);
   return rule ? rule->insideRow : TableTag::kOther;
 }
-
-// The windowed table reader (row_windows.cpp), one form per level above the
-// portable one: the table's rules from the byte after its start tag at nPos, in
-// windows of 64 bytes. Gives QUORLIX_OK with nOut and nPos set past the table, or
-// the status of the step that failed.
-int ReadTableSsse3(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut, std::uint32_t nOutCapacity,
-                   std::uint32_t& nOut, std::uint32_t& nPos, InputRelease& release);
-int ReadTableAvx2(const unsigned char* pIn, std::uint32_t nLast, unsigned char* pOut, std::uint32_t nOutCapacity,
-                  std::uint32_t& nOut, std::uint32_t& nPos, InputRelease& release);

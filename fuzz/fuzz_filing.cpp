@@ -2,7 +2,7 @@
 // a file in the decoder's own blocks (read ahead past four of them), decodes
 // exactly as it does in one block, and all agree with a byte-by-byte twin of the
 // line assembly; every output byte is printable ASCII, CR or LF. The whole
-// filing is decoded with the vector scanner, the blocks with the portable one,
+// filing is decoded at the SSSE3 level, the blocks with the portable one,
 // the file with either.
 // The first input byte seeds the block lengths; the rest is the filing. Each
 // input is checked as it stands and in its large form (fuzz_support.h).

@@ -1,8 +1,8 @@
 // No input crashes, hangs or reads outside the HTML conversion in either mode; a
 // success writes only printable ASCII, CR and LF, never more bytes than the body
-// holds, and a failure writes nothing. With either scanner, the search for the
+// holds, and a failure writes nothing. At every scan level, the search for the
 // body tags gives the same answer as a byte-by-byte twin does, and the conversion
-// (with each scanner and form) the same status and text as a twin that reads the
+// (at each level) the same status and text as a twin that reads the
 // rendering rules one byte at a time. Each input is checked as it stands and in
 // its large form (fuzz_support.h), of up to 1 MiB.
 #include <cstddef>
@@ -51,18 +51,14 @@ std::size_t BodyBytes(std::string_view page) {
 using quorlix_reference::ConvertHtmlByteByByte;
 using quorlix_reference::FindBodyTagsByteByByte;
 
-// The scanners the conversion can run with: the vector one in its wide form and
-// in blocks of sixteen, and the portable one.
-struct Scanner {
-  ScanLevel level;
-};
-constexpr Scanner kScanners[] = {{ScanLevel::kAvx2}, {ScanLevel::kSsse3}, {ScanLevel::kPortable}};
+// The levels the conversion can run at.
+constexpr ScanLevel kScanLevels[] = {ScanLevel::kAvx2, ScanLevel::kSsse3, ScanLevel::kPortable};
 
-void Check(const std::string& strIn, std::string_view page, int nTablesOnly, Scanner scanner, const std::uint8_t* pData,
-           std::size_t nSize) {
+void Check(const std::string& strIn, std::string_view page, int nTablesOnly, ScanLevel scanLevel,
+           const std::uint8_t* pData, std::size_t nSize) {
   const std::string strOut = quorlix_fuzz::WorkDir() + "/page.txt";
   std::filesystem::remove(strOut);
-  const ScopedScanLevel level(scanner.level);
+  const ScopedScanLevel level(scanLevel);
   CAMFile doc(strIn, strOut, nTablesOnly);
   if (doc.LoadHtmlInput() != QUORLIX_OK) quorlix_fuzz::FailWithInput("the page did not load", pData, nSize);
   const int nStatus = doc.ConvertHtml();
@@ -117,13 +113,13 @@ void CheckBodyTags(std::string_view page, const std::uint8_t* pData, std::size_t
   }
 }
 
-void CheckPage(const std::uint8_t* pData, std::size_t nSize, std::span<const Scanner> scanners) {
+void CheckPage(const std::uint8_t* pData, std::size_t nSize, std::span<const ScanLevel> scanLevels) {
   const std::string strIn = quorlix_fuzz::WriteWorkFile("page.htm", pData, nSize);
   const std::string_view page(reinterpret_cast<const char*>(pData), nSize);
   CheckBodyTags(page, pData, nSize);
-  for (const Scanner scanner : scanners) {
-    Check(strIn, page, 0, scanner, pData, nSize);
-    Check(strIn, page, 1, scanner, pData, nSize);
+  for (const ScanLevel scanLevel : scanLevels) {
+    Check(strIn, page, 0, scanLevel, pData, nSize);
+    Check(strIn, page, 1, scanLevel, pData, nSize);
   }
 }
 
@@ -131,12 +127,12 @@ void CheckPage(const std::uint8_t* pData, std::size_t nSize, std::span<const Sca
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSize) {
   if (nSize > kMaxInputBytes) return 0;
-  CheckPage(pData, nSize, kScanners);
-  // A large form with one scanner, picked by its first byte, to stay quick.
+  CheckPage(pData, nSize, kScanLevels);
+  // A large form at one level, picked by its first byte, to stay quick.
   quorlix_fuzz::CheckLargeForm(
       pData, nSize,
       [](const std::uint8_t* p, std::size_t n) {
-        CheckPage(p, n, {&kScanners[p[0] % 3], 1});
+        CheckPage(p, n, {&kScanLevels[p[0] % 3], 1});
       },
       std::size_t{1} << 20);
   return 0;

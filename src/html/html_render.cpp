@@ -20,7 +20,7 @@ namespace {
 // The body from its start tag's '>' (dropped first) to its end, with the runs of
 // kept bytes and the tag ends found by Cursor, appended at nOut: QUORLIX_OK, or the
 // status that ends the rendering. Inlined into one function per scanner, so that
-// the vector scanner's steps are inlined with it.
+// the SSSE3 scanner's steps are inlined with it.
 //
 // i is the index of the byte being handled (ch, with p = i + 1). Text is read
 // while i < nBodyEnd - 1: the byte before the body end's '>' ends every run

@@ -70,7 +70,7 @@ template <typename StoreFn>
 // Reads the row from the byte after its start tag (at nPos) up to its end, with
 // the runs of kept bytes and the tag ends found by Cursor, and writes its line at
 // nOut. False when a step would take a byte after the body end (nLast). Inlined
-// into one function per scanner, so that the vector scanner's steps are inlined
+// into one function per scanner, so that the SSSE3 scanner's steps are inlined
 // with it; the read and write positions stay local, held in registers rather
 // than reloaded after every byte stored.
 //

@@ -53,7 +53,7 @@ inline constexpr auto kRowTextBytes = MakeTextBytes(false, true);
 //   FindLastMatch(p, n, pattern)                  the index of the last place where the
 //                      whole pattern stands (pattern.size() >= 1), or n; the first
 //                      kMatchBytes bytes are compared many places at once
-// The portable one looks at eight bytes at a time in a 64-bit word, the vector one
+// The portable one looks at eight bytes at a time in a 64-bit word, the SSSE3 one
 // at sixteen; each finishes byte by byte with the class tables, so both end a run
 // exactly where those tables do. Neither reads outside [p, p + n).
 inline constexpr std::size_t kMatchBytes = 4;
@@ -211,12 +211,12 @@ struct Ssse3HtmlScan {
 //   NextStop(i)    the first index at or after i whose byte ends a run of kept
 //                  bytes (in the classes the two flags choose), or nLast + 1
 //   NextTagEnd(i)  the first index at or after i that holds a '>', or nLast + 1
-// The portable cursor asks its scanner afresh each time. The vector one keeps a
+// The portable cursor asks its scanner afresh each time. The SSSE3 one keeps a
 // window of 64 bytes with one bit per byte for each answer, so that the places
 // within a window come from a shift and a bit count rather than from loads and
 // compares that wait on the index; a window is made again when an index leaves
 // it (forward, or back to a cell's start), and near nLast, where no whole window
-// fits, the vector scanner answers instead.
+// fits, the SSSE3 scanner answers instead.
 template <typename Scan, bool bKeepLineBreaks, bool bCommaStops>
 class ScanningCursor {
  public:

@@ -108,7 +108,7 @@ struct CompactionTable {
 extern const CompactionTable kCompactionTable;
 
 struct Ssse3LineScan {
-  // Beyond the run scans, the vector scanner classifies whole blocks: one bit per
+  // Beyond the run scans, the SSSE3 scanner classifies whole blocks: one bit per
   // byte of sixteen, for line bytes, CRs and LFs.
   static constexpr bool kHasBlocks = true;
   static constexpr std::size_t kBlockBytes = 16;

@@ -9,7 +9,7 @@
 
 namespace {
 
-// Runs the pass with the vector or the portable scanner, nPieceBytes at a time,
+// Runs the pass at the SSSE3 or the portable level, nPieceBytes at a time,
 // and checks that the measured length is the length written, and that the input
 // read a piece at a time gives the same bytes as the input in memory.
 std::string RunPass(const std::string& input, bool bSkipBlank, bool bVector, std::size_t nPieceBytes) {

@@ -34,7 +34,7 @@ std::string Expected(std::string_view text, std::string_view delim) {
 }
 
 // Every way of finding a delimiter gives the first whole occurrence: the C
-// library's, the memchr-led one, with the vector scanner or without.
+// library's, the memchr-led one, at the SSSE3 level or the portable one.
 void ExpectEveryWayFinds(std::string_view text, std::string_view delim) {
   const DelimiterSearch search(delim);
   const std::string expected = Expected(text, delim);

@@ -12,8 +12,8 @@
 
 namespace {
 
-// Whether this processor can run the vector scanner, whatever the environment asks.
-bool CanRunVectorScan() {
+// Whether this processor can run the SSSE3 scanner, whatever the environment asks.
+bool CanRunSsse3Scan() {
   const ScopedScanLevel level(ScanLevel::kSsse3);
   return ActiveScanLevel() != ScanLevel::kPortable;
 }
@@ -63,7 +63,7 @@ void ExpectRunsOfEveryKindEndWhereTheClassesSay() {
 
 TEST(HtmlScan, RunsAndTagEndsAreFoundWithEitherScanner) {
   ExpectRunsOfEveryKindEndWhereTheClassesSay<PortableHtmlScan>();
-  if (CanRunVectorScan()) ExpectRunsOfEveryKindEndWhereTheClassesSay<Ssse3HtmlScan>();
+  if (CanRunSsse3Scan()) ExpectRunsOfEveryKindEndWhereTheClassesSay<Ssse3HtmlScan>();
 }
 
 // The last place of a pattern, against a plain search from the end, on texts
@@ -85,12 +85,12 @@ void ExpectTheLastMatchFound() {
 
 TEST(HtmlScan, TheLastMatchOfAPatternIsFoundWithEitherScanner) {
   ExpectTheLastMatchFound<PortableHtmlScan>();
-  if (CanRunVectorScan()) ExpectTheLastMatchFound<Ssse3HtmlScan>();
+  if (CanRunSsse3Scan()) ExpectTheLastMatchFound<Ssse3HtmlScan>();
 }
 
 // Random texts of text rows, asked from random places forward and back (as a
 // cell read again goes back): both cursors give the places a plain search gives,
-// also in the last 64 bytes, where the vector cursor makes no window.
+// also in the last 64 bytes, where the SSSE3 cursor makes no window.
 template <typename Cursor>
 void ExpectCursorPlacesOfAPlainSearch() {
   std::minstd_rand rng(29);
@@ -112,7 +112,7 @@ void ExpectCursorPlacesOfAPlainSearch() {
 
 TEST(HtmlScan, CursorsFindThePlacesOfAPlainSearch) {
   ExpectCursorPlacesOfAPlainSearch<PortableCursor<false, true>>();
-  if (CanRunVectorScan()) ExpectCursorPlacesOfAPlainSearch<Ssse3Cursor<false, true>>();
+  if (CanRunSsse3Scan()) ExpectCursorPlacesOfAPlainSearch<Ssse3Cursor<false, true>>();
 }
 
 TEST(HtmlScan, ARunIsCopiedWholeWithOrWithoutRoomPastIt) {

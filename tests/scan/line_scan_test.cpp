@@ -12,8 +12,8 @@ namespace {
 
 bool IsPlainLineByte(int b) { return b >= 0x20 && b <= 0x7E; }
 
-// Whether this processor can run the vector scanner, whatever the environment asks.
-bool CanRunVectorScan() {
+// Whether this processor can run the SSSE3 scanner, whatever the environment asks.
+bool CanRunSsse3Scan() {
   const ScopedScanLevel level(ScanLevel::kSsse3);
   return ActiveScanLevel() != ScanLevel::kPortable;
 }
@@ -58,7 +58,7 @@ void ExpectRunsEndAtTheFirstNonLineByte() {
 
 TEST(LineScan, RunsEndAtTheFirstNonLineByteWithEitherScanner) {
   ExpectRunsEndAtTheFirstNonLineByte<PortableLineScan>();
-  if (CanRunVectorScan()) ExpectRunsEndAtTheFirstNonLineByte<Ssse3LineScan>();
+  if (CanRunSsse3Scan()) ExpectRunsEndAtTheFirstNonLineByte<Ssse3LineScan>();
 }
 
 TEST(LineScan, LineBytesAreTheKeptBytesLessCrAndLf) {
@@ -90,12 +90,12 @@ void ExpectDroppedRunsEndAtTheFirstKeptByte() {
 
 TEST(LineScan, DroppedRunsEndAtTheFirstKeptByteWithEitherScanner) {
   ExpectDroppedRunsEndAtTheFirstKeptByte<PortableLineScan>();
-  if (CanRunVectorScan()) ExpectDroppedRunsEndAtTheFirstKeptByte<Ssse3LineScan>();
+  if (CanRunSsse3Scan()) ExpectDroppedRunsEndAtTheFirstKeptByte<Ssse3LineScan>();
 }
 
 #ifdef QUORLIX_HAS_VECTOR_SCAN
 TEST(LineScan, BlocksAreClassifiedAndTheirSelectedBytesGathered) {
-  if (!CanRunVectorScan()) GTEST_SKIP() << "this processor cannot run the vector scanner";
+  if (!CanRunSsse3Scan()) GTEST_SKIP() << "this processor cannot run the vector scanner";
   std::string block(16, '\0');
   for (int nFirst = 0; nFirst < 256; nFirst += 16) {
     for (int k = 0; k < 16; ++k) block[k] = static_cast<char>(nFirst + k);
@@ -120,7 +120,7 @@ TEST(LineScan, BlocksAreClassifiedAndTheirSelectedBytesGathered) {
 // the first block that holds a byte other than line bytes and LFs, or a '>'; each
 // LF comes out as CR LF, and the last line end stored is where the next line starts.
 TEST(LineScan, PlainLinesAreCopiedWithEachLfAsCrLf) {
-  if (!CanRunVectorScan()) GTEST_SKIP() << "this processor cannot run the vector scanner";
+  if (!CanRunSsse3Scan()) GTEST_SKIP() << "this processor cannot run the vector scanner";
   const auto expectCopy = [](const std::string& text, std::size_t nTaken, const std::string& label) {
     std::vector<unsigned char> out(2 * text.size() + 32, '?');
     unsigned char* pOut = out.data();

@@ -47,14 +47,6 @@ class ScopedScanLevel {
   ScanLevel m_previous;
 };
 
-// The levels a build has forms for, lowest first: on x86 all three, elsewhere
-// the portable one alone.
-#ifdef QUORLIX_HAS_VECTOR_SCAN
-inline constexpr ScanLevel kBuiltScanLevels[] = {ScanLevel::kPortable, ScanLevel::kSsse3, ScanLevel::kAvx2};
-#else
-inline constexpr ScanLevel kBuiltScanLevels[] = {ScanLevel::kPortable};
-#endif
-
 // A loop with no form of its own at level L takes the highest it has below it.
 template <ScanLevel L, ScanLevel kTop>
 inline constexpr ScanLevel kScanLevelUpTo = L < kTop ? L : kTop;

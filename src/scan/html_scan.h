@@ -51,7 +51,7 @@ inline constexpr auto kRowTextBytes = MakeTextBytes(false, true);
 //   KeptRun<bKeepLineBreaks, bCommaStops>(p, n)  the length of the run at p
 //   FindTagEnd(p, n)                              the index of the first '>', or n
 //   FindLastMatch(p, n, pattern)                  the index of the last place where the
-//                      whole pattern stands (pattern.size() >= 1), or n; the first
+//                      whole pattern stands (pattern.length() >= 1), or n; the first
 //                      kMatchBytes bytes are compared many places at once
 // The portable one looks at eight bytes at a time in a 64-bit word, the SSSE3 one
 // at sixteen; each finishes byte by byte with the class tables, so both end a run
@@ -103,7 +103,7 @@ struct PortableHtmlScan {
   }
 
   static std::size_t FindLastMatch(const unsigned char* p, std::size_t n, std::string_view pattern) {
-    const std::size_t nSize = pattern.size();
+    const std::size_t nSize = pattern.length();
     if (n < nSize) return n;
     const std::size_t nCompared = nSize < kMatchBytes ? nSize : kMatchBytes;
     std::size_t nTop = n - nSize + 1;
@@ -117,10 +117,10 @@ struct PortableHtmlScan {
       }
       if (nMatches == 0) continue;
       for (std::size_t nAt = kWordBytes; nAt-- > 0;)
-        if (std::memcmp(p + nBase + nAt, pattern.data(), nSize) == 0) return nBase + nAt;
+        if (std::memcmp(p + nBase + nAt, &pattern.front(), nSize) == 0) return nBase + nAt;
     }
     while (nTop-- > 0)
-      if (std::memcmp(p + nTop, pattern.data(), nSize) == 0) return nTop;
+      if (std::memcmp(p + nTop, &pattern.front(), nSize) == 0) return nTop;
     return n;
   }
 };
@@ -164,7 +164,7 @@ struct Ssse3HtmlScan {
   // those where both stand are compared whole, from the last.
   QUORLIX_SSSE3_TARGET static std::size_t FindLastMatch(const unsigned char* p, std::size_t n,
                                                         std::string_view pattern) {
-    const std::size_t nSize = pattern.size();
+    const std::size_t nSize = pattern.length();
     if (n < nSize) return n;
     constexpr std::size_t kStepBytes = 4 * kBlockBytes;
     const std::size_t nLastAt = nSize - 1;
@@ -187,12 +187,12 @@ struct Ssse3HtmlScan {
                                static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(v3))) << 48;
       while (nMatches != 0) {
         const auto nAt = static_cast<std::size_t>(63 - __builtin_clzll(nMatches));
-        if (std::memcmp(pBase + nAt, pattern.data(), nSize) == 0) return nTop - kStepBytes + nAt;
+        if (std::memcmp(pBase + nAt, &pattern.front(), nSize) == 0) return nTop - kStepBytes + nAt;
         nMatches &= ~(std::uint64_t{1} << nAt);
       }
     }
     while (nTop-- > 0)
-      if (std::memcmp(p + nTop, pattern.data(), nSize) == 0) return nTop;
+      if (std::memcmp(p + nTop, &pattern.front(), nSize) == 0) return nTop;
     return n;
   }
 
@@ -324,5 +324,5 @@ inline bool IsDecimalDigit(unsigned char b) { return b >= '0' && b <= '9'; }
 // Exact and case-sensitive, so only upper-case tags are recognised. Most tags
 // differ from a pattern in their second byte, which is looked at first.
 inline bool TagBeginsWith(std::string_view tag, std::string_view pattern) {
-  return tag.size() >= pattern.size() && (pattern.size() < 2 || tag[1] == pattern[1]) && tag.starts_with(pattern);
+  return tag.length() >= pattern.length() && (pattern.length() < 2 || tag[1] == pattern[1]) && tag.starts_with(pattern);
 }

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <span>
 
+#include "failure_cause.h"
 #include "quorlix.h"
 
 namespace {
@@ -19,14 +20,14 @@ struct StatusMessage {
 };
 
 constexpr StatusMessage kStatusMessages[] = {
-    {Export::kCrlf, QUORLIX_CRLF_INPUT_ERROR, "cannot read input file '{in}' (or not enough memory)"},
+    {Export::kCrlf, QUORLIX_CRLF_INPUT_ERROR, "cannot read input file '{in}'{memory}"},
     {Export::kCrlf, QUORLIX_CRLF_INPUT_NOT_FOUND, "input file '{in}' not found"},
     {Export::kCrlf, QUORLIX_CRLF_OUTPUT_NOT_FOUND, "cannot create output file '{out}': not found"},
     {Export::kCrlf, QUORLIX_CRLF_OUTPUT_ERROR, "cannot create or write output file '{out}'"},
     {Export::kCrlf, QUORLIX_CRLF_TOO_MANY_FILES, "too many open files"},
     {Export::kCrlf, QUORLIX_CRLF_PASS_FAILED, "converting '{in}' failed: not enough memory"},
 
-    {Export::kHtml, QUORLIX_HTML_INPUT_ERROR, "cannot read input file '{in}' (or not enough memory)"},
+    {Export::kHtml, QUORLIX_HTML_INPUT_ERROR, "cannot read input file '{in}'{memory}"},
     {Export::kHtml, QUORLIX_HTML_INPUT_NOT_FOUND, "input file '{in}' not found"},
     {Export::kHtml, QUORLIX_HTML_OUTPUT_NOT_FOUND, "cannot create output file '{out}': not found"},
     {Export::kHtml, QUORLIX_HTML_OUTPUT_ERROR, "cannot create or write output file '{out}'"},
@@ -36,30 +37,25 @@ constexpr StatusMessage kStatusMessages[] = {
     {Export::kHtml, QUORLIX_HTML_OUTPUT_NAME_WRONG, "output name '{out}' must end in .txt or .wri"},
     {Export::kHtml, QUORLIX_HTML_INPUT_NAME_WRONG, "input name '{in}' must end in .htm or .html"},
     {Export::kHtml, QUORLIX_HTML_NO_BODY,
-     "no body found in '{in}' (upper-case <BODY> and </BODY> tags, every '<' closed by '>'), or not enough memory"},
+     "no body found in '{in}' (upper-case <BODY> and </BODY> tags, every '<' closed by '>'){memory}"},
     {Export::kHtml, QUORLIX_HTML_BODY_FAILED,
-     "rendering the body of '{in}' failed (a digit reference without ';', </BODY> before <BODY>, or not enough "
-     "memory)"},
-    {Export::kHtml, QUORLIX_HTML_TABLE_FAILED,
-     "a table in '{in}' is not closed before the body ends, or not enough memory"},
-    {Export::kHtml, QUORLIX_HTML_ROW_FAILED,
-     "a table row in '{in}' is not closed before the body ends, or not enough memory"},
+     "rendering the body of '{in}' failed (a digit reference without ';', or </BODY> before <BODY>){memory}"},
+    {Export::kHtml, QUORLIX_HTML_TABLE_FAILED, "a table in '{in}' is not closed before the body ends{memory}"},
+    {Export::kHtml, QUORLIX_HTML_ROW_FAILED, "a table row in '{in}' is not closed before the body ends{memory}"},
 
-    {Export::kFiling, QUORLIX_FILING_FILE_ERROR,
-     "file error on '{in}', '{out}' or '{out2}' (bad path, disk full, an output naming the filing, or both outputs one "
-     "file)"},
+    {Export::kFiling, QUORLIX_FILING_FILE_ERROR, "file error on '{in}', '{out}' or '{out2}'"},
     {Export::kFiling, QUORLIX_FILING_NOT_FOUND, "filing '{in}' not found"},
     {Export::kFiling, QUORLIX_FILING_TOO_MANY_FILES, "too many open files"},
     {Export::kFiling, QUORLIX_FILING_DECODE_FAILED, "decoding '{in}' failed: not enough memory"},
 
     // Verify words follow the file's name on its own line.
-    {Export::kVerify, QUORLIX_VERIFY_FILE_ERROR, "cannot be read (or not enough memory)"},
+    {Export::kVerify, QUORLIX_VERIFY_FILE_ERROR, "cannot be read{memory}"},
     {Export::kVerify, QUORLIX_VERIFY_NOT_FOUND, "not found"},
     {Export::kVerify, QUORLIX_VERIFY_TOO_MANY_FILES, "too many open files"},
     {Export::kVerify, QUORLIX_VERIFY_UNKNOWN_SUFFIX, "unknown suffix"},
     {Export::kVerify, QUORLIX_VERIFY_MISMATCH, "contents do not match {suffix}{memory}"},
 
-    {Export::kDelimited, QUORLIX_DELIMITED_INPUT_ERROR, "cannot open or read input file '{in}' (or not enough memory)"},
+    {Export::kDelimited, QUORLIX_DELIMITED_INPUT_ERROR, "cannot open or read input file '{in}'{memory}"},
     {Export::kDelimited, QUORLIX_DELIMITED_OUTPUT_ERROR,
      "cannot open or write output file '{out}' (or it is the input file)"},
     {Export::kDelimited, QUORLIX_DELIMITED_NO_IN_FIELD, "the input field delimiter is empty"},
@@ -95,18 +91,19 @@ std::string SuffixOf(std::string_view strPath) {
   return strSuffix;
 }
 
-// Only the text types are read whole by the verification, so only their
-// mismatch can also be a failed allocation.
-std::string_view MemoryNoteFor(std::string_view suffix) {
+// The note that a status can also mean no memory: only where the input is large
+// enough for that (or nobody looked), and for verify only for the text types,
+// the ones it reads whole.
+std::string_view MemoryNoteFor(Export which, std::string_view suffix, const FailureCause* cause) {
+  if (cause && !cause->memoryMayBeShort) return {};
   constexpr std::string_view kWholeRead[] = {".txt", ".htm", ".html"};
-  for (const auto type : kWholeRead)
-    if (suffix == type) return " (or not enough memory)";
-  return {};
+  if (which == Export::kVerify && std::ranges::find(kWholeRead, suffix) == std::end(kWholeRead)) return {};
+  return " (or not enough memory)";
 }
 
 // Replaces {in}, {out} and {out2} by the call's file names (escaped), {suffix} by
 // the input's suffix and {memory} by the note that the status can mean no memory.
-std::string FillIn(std::string_view strText, const CallFiles& files) {
+std::string FillIn(std::string_view strText, Export which, const CallFiles& files, const FailureCause* cause) {
   struct Placeholder {
     std::string_view strName;
     std::string strValue;
@@ -116,7 +113,7 @@ std::string FillIn(std::string_view strText, const CallFiles& files) {
                                       {"{out}", EscapeName(files.strOut)},
                                       {"{out2}", EscapeName(files.strOut2)},
                                       {"{suffix}", EscapeName(suffix)},
-                                      {"{memory}", std::string(MemoryNoteFor(suffix))}};
+                                      {"{memory}", std::string(MemoryNoteFor(which, suffix, cause))}};
   std::string strResult;
   for (std::size_t i = 0; i < strText.size();) {
     bool bReplaced = false;
@@ -187,15 +184,17 @@ std::string OneLine(std::string_view text) {
 
 bool HasStatusWords(Export which, int status) { return FindWords(kStatusMessages, which, status) != nullptr; }
 
-std::string DescribeStatus(Export which, int nStatus, const CallFiles& files) {
+std::string DescribeStatus(Export which, int nStatus, const CallFiles& files, const FailureCause* cause) {
+  if (cause && cause->kind != CauseKind::kNone) return DescribeCause(*cause, files);
   if (const StatusMessage* words = FindWords(kNotRegularWords, which, nStatus); words && IsSpecialFile(files.strIn))
-    return FillIn(words->strText, files);
-  if (const StatusMessage* message = FindWords(kStatusMessages, which, nStatus)) return FillIn(message->strText, files);
+    return FillIn(words->strText, which, files, cause);
+  if (const StatusMessage* message = FindWords(kStatusMessages, which, nStatus))
+    return FillIn(message->strText, which, files, cause);
   return "failed";
 }
 
-int ReportStatus(Export which, int nStatus, const CallFiles& files) {
+int ReportStatus(Export which, int nStatus, const CallFiles& files, const FailureCause* cause) {
   if (nStatus != 0)
-    std::fprintf(stderr, "quorlix: %s (status %d)\n", DescribeStatus(which, nStatus, files).c_str(), nStatus);
+    std::fprintf(stderr, "quorlix: %s (status %d)\n", DescribeStatus(which, nStatus, files, cause).c_str(), nStatus);
   return nStatus;
 }

@@ -26,9 +26,14 @@ std::string OneLine(std::string_view text);
 // True when the table holds words for this status of this export.
 bool HasStatusWords(Export which, int status);
 
+struct FailureCause;  // failure_cause.h
+
 // The words for a status, without the tool's name or the number; the names in
-// them are escaped.
-std::string DescribeStatus(Export which, int nStatus, const CallFiles& files);
+// them are escaped. With the cause the tool found (FindFailureCause), a cause
+// that holds replaces the status's generic words, and the note that memory may
+// have run out stays only where it could have; without one, the words are the
+// status's own.
+std::string DescribeStatus(Export which, int nStatus, const CallFiles& files, const FailureCause* cause = nullptr);
 
 // Prints "quorlix: <words> (status N)" on stderr when nStatus is not 0; returns nStatus.
-int ReportStatus(Export which, int nStatus, const CallFiles& files);
+int ReportStatus(Export which, int nStatus, const CallFiles& files, const FailureCause* cause = nullptr);

@@ -6,9 +6,9 @@
 #include <string_view>
 
 enum class SubmissionSniff {
-  kSubmission,     // a framing line begins within the first 8 KiB
-  kOther,          // readable, and no framing line there
-  kUnreadable,     // missing, no regular file, or it cannot be read
+  kSubmission,  // a framing line begins within the first 8 KiB
+  kOther,       // readable, and no framing line there
+  kUnreadable,  // missing, no regular file, or it cannot be read
 };
 
 // Reads at most the first 8 KiB of path. A submission has a line beginning

@@ -8,9 +8,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <string_view>
 
-#include "batch/input_list.h"
+#include "file_paths.h"
 #include "quorlix.h"
 
 namespace {
@@ -20,9 +21,9 @@ namespace {
 struct CauseSearch {
   Export which;
   int status;
-  bool outputsChecked;  // a generic output error: the outputs' names, folders and file systems
+  bool outputsChecked;      // a generic output error: the outputs' names, folders and file systems
   bool inputMayBeAnOutput;  // false where writing over the input is allowed (in place)
-  bool bodyCaseChecked;  // no body found: a page written in lower case
+  bool bodyCaseChecked;     // no body found: a page written in lower case
 };
 
 constexpr CauseSearch kCauseSearches[] = {
@@ -134,9 +135,8 @@ FailureCause FindFailureCause(Export which, int status, const CallFiles& paths) 
   const std::string outputs[2] = {std::string(paths.strOut), std::string(paths.strOut2)};
   const int count = outputs[1].empty() ? 1 : 2;
   for (int k = 0; k < count; ++k) {
-    if (search->inputMayBeAnOutput && IsSameFile(outputs[k], input)) return {CauseKind::kOutputIsInput,
-                                                                              static_cast<std::uint8_t>(k),
-                                                                              cause.memoryMayBeShort};
+    if (search->inputMayBeAnOutput && IsSameFile(outputs[k], input))
+      return {CauseKind::kOutputIsInput, static_cast<std::uint8_t>(k), cause.memoryMayBeShort};
   }
   if (count == 2 && IsSameFile(outputs[0], outputs[1]))
     return {CauseKind::kOutputsAreOneFile, 0, cause.memoryMayBeShort};
@@ -156,13 +156,13 @@ std::string Quoted(std::string_view name) {
 }
 }  // namespace
 
-std::string DescribeCause(const FailureCause& cause, const CallFiles& files) {
+std::string DescribeFailure(Export which, int status, const CallFiles& files, const FailureCause& cause) {
   const std::string_view outputName = cause.output == 0 ? files.strOut : files.strOut2;
   const std::string output = Quoted(outputName);
   const std::string folder = Quoted(FolderOf(outputName));
   const std::string input = Quoted(files.strIn);
   switch (cause.kind) {
-    case CauseKind::kNone: return {};
+    case CauseKind::kNone: break;
     case CauseKind::kOutputIsInput: return "the output " + output + " is the input " + input + " itself";
     case CauseKind::kOutputsAreOneFile:
       return "both outputs, " + Quoted(files.strOut) + " and " + Quoted(files.strOut2) + ", are one file";
@@ -178,5 +178,11 @@ std::string DescribeCause(const FailureCause& cause, const CallFiles& files) {
       return "no <BODY> found in " + input +
              ": the conversion recognises upper-case tags only, and this page writes them in lower case";
   }
-  return {};
+  return DescribeStatus(which, status, files, cause.memoryMayBeShort);
+}
+
+int ReportFailure(Export which, int status, const CallFiles& files, const FailureCause& cause) {
+  if (status != 0)
+    std::fprintf(stderr, "quorlix: %s (status %d)\n", DescribeFailure(which, status, files, cause).c_str(), status);
+  return status;
 }

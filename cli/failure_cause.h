@@ -11,15 +11,15 @@
 
 enum class CauseKind : std::uint8_t {
   kNone,
-  kOutputIsInput,           // an output names the input file
-  kOutputsAreOneFile,       // both outputs name one file
-  kFolderMissing,           // an output's folder does not exist
-  kNotAFolder,              // an output's folder is something else
-  kReadOnlyFileSystem,      // an output's folder is on a read-only file system
-  kNoPermissionOnFile,      // an output exists and cannot be written
-  kNoPermissionOnFolder,    // a new output cannot be created in its folder
-  kNoSpace,                 // an output's file system has no room for it
-  kLowerCaseBody,           // the page writes its body tags in lower case
+  kOutputIsInput,         // an output names the input file
+  kOutputsAreOneFile,     // both outputs name one file
+  kFolderMissing,         // an output's folder does not exist
+  kNotAFolder,            // an output's folder is something else
+  kReadOnlyFileSystem,    // an output's folder is on a read-only file system
+  kNoPermissionOnFile,    // an output exists and cannot be written
+  kNoPermissionOnFolder,  // a new output cannot be created in its folder
+  kNoSpace,               // an output's file system has no room for it
+  kLowerCaseBody,         // the page writes its body tags in lower case
 };
 
 // Small enough to keep one with every input of a batch.
@@ -34,6 +34,10 @@ struct FailureCause {
 // right after the export returned, while its outputs are as it left them.
 FailureCause FindFailureCause(Export which, int status, const CallFiles& paths);
 
-// The words for a found cause, naming the files as given (escaped); "" for kNone.
-// A folder is named as the folder of the output's name.
-std::string DescribeCause(const FailureCause& cause, const CallFiles& files);
+// The words for a failure, naming the files as given (escaped): those of the
+// cause when one was found (a folder named as the folder of the output's name),
+// else the status's own (status_messages.h).
+std::string DescribeFailure(Export which, int status, const CallFiles& files, const FailureCause& cause);
+
+// Prints "quorlix: <words> (status N)" on stderr when status is not 0; returns status.
+int ReportFailure(Export which, int status, const CallFiles& files, const FailureCause& cause);

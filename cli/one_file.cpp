@@ -87,15 +87,15 @@ int RunOneFile(const BatchJob& job, const OneFileCall& call) {
     int fd = -1;
     input = standIns.Create(call.inputSuffix, fd);
     const bool copied = !input.empty() && CopyAll(STDIN_FILENO, fd);
-    if (fd >= 0 && ::close(fd) != 0) return ReportStatus(job.which, job.nInputError, named, &copyFailed);
-    if (!copied) return ReportStatus(job.which, job.nInputError, named, &copyFailed);
+    if (fd >= 0 && ::close(fd) != 0) return ReportFailure(job.which, job.nInputError, named, copyFailed);
+    if (!copied) return ReportFailure(job.which, job.nInputError, named, copyFailed);
   }
   for (int k = 0; k < 2; ++k) {
     if (outputs[k] != "-") continue;
     int fd = -1;
     outputs[k] = standIns.Create(call.outputSuffix, fd);
     if (fd >= 0) ::close(fd);
-    if (outputs[k].empty()) return ReportStatus(job.which, job.nOutputError, named, &copyFailed);
+    if (outputs[k].empty()) return ReportFailure(job.which, job.nOutputError, named, copyFailed);
     stdoutSlot = k;
   }
 
@@ -114,7 +114,7 @@ int RunOneFile(const BatchJob& job, const OneFileCall& call) {
       cause = copyFailed;
     }
   }
-  return ReportStatus(job.which, status, named, &cause);
+  return ReportFailure(job.which, status, named, cause);
 }
 
 int CheckOneFileForm(const BatchOptions& batch, const std::vector<std::string>& paths, std::string_view form,

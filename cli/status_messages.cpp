@@ -8,7 +8,6 @@
 #include <iterator>
 #include <span>
 
-#include "failure_cause.h"
 #include "quorlix.h"
 
 namespace {
@@ -91,11 +90,10 @@ std::string SuffixOf(std::string_view strPath) {
   return strSuffix;
 }
 
-// The note that a status can also mean no memory: only where the input is large
-// enough for that (or nobody looked), and for verify only for the text types,
-// the ones it reads whole.
-std::string_view MemoryNoteFor(Export which, std::string_view suffix, const FailureCause* cause) {
-  if (cause && !cause->memoryMayBeShort) return {};
+// The note that a status can also mean no memory, for verify only for the text
+// types, the ones it reads whole.
+std::string_view MemoryNoteFor(Export which, std::string_view suffix, bool memoryMayBeShort) {
+  if (!memoryMayBeShort) return {};
   constexpr std::string_view kWholeRead[] = {".txt", ".htm", ".html"};
   if (which == Export::kVerify && std::ranges::find(kWholeRead, suffix) == std::end(kWholeRead)) return {};
   return " (or not enough memory)";
@@ -103,7 +101,7 @@ std::string_view MemoryNoteFor(Export which, std::string_view suffix, const Fail
 
 // Replaces {in}, {out} and {out2} by the call's file names (escaped), {suffix} by
 // the input's suffix and {memory} by the note that the status can mean no memory.
-std::string FillIn(std::string_view strText, Export which, const CallFiles& files, const FailureCause* cause) {
+std::string FillIn(std::string_view strText, Export which, const CallFiles& files, bool memoryMayBeShort) {
   struct Placeholder {
     std::string_view strName;
     std::string strValue;
@@ -113,7 +111,7 @@ std::string FillIn(std::string_view strText, Export which, const CallFiles& file
                                       {"{out}", EscapeName(files.strOut)},
                                       {"{out2}", EscapeName(files.strOut2)},
                                       {"{suffix}", EscapeName(suffix)},
-                                      {"{memory}", std::string(MemoryNoteFor(which, suffix, cause))}};
+                                      {"{memory}", std::string(MemoryNoteFor(which, suffix, memoryMayBeShort))}};
   std::string strResult;
   for (std::size_t i = 0; i < strText.size();) {
     bool bReplaced = false;
@@ -184,17 +182,10 @@ std::string OneLine(std::string_view text) {
 
 bool HasStatusWords(Export which, int status) { return FindWords(kStatusMessages, which, status) != nullptr; }
 
-std::string DescribeStatus(Export which, int nStatus, const CallFiles& files, const FailureCause* cause) {
-  if (cause && cause->kind != CauseKind::kNone) return DescribeCause(*cause, files);
+std::string DescribeStatus(Export which, int nStatus, const CallFiles& files, bool memoryMayBeShort) {
   if (const StatusMessage* words = FindWords(kNotRegularWords, which, nStatus); words && IsSpecialFile(files.strIn))
-    return FillIn(words->strText, which, files, cause);
+    return FillIn(words->strText, which, files, memoryMayBeShort);
   if (const StatusMessage* message = FindWords(kStatusMessages, which, nStatus))
-    return FillIn(message->strText, which, files, cause);
+    return FillIn(message->strText, which, files, memoryMayBeShort);
   return "failed";
-}
-
-int ReportStatus(Export which, int nStatus, const CallFiles& files, const FailureCause* cause) {
-  if (nStatus != 0)
-    std::fprintf(stderr, "quorlix: %s (status %d)\n", DescribeStatus(which, nStatus, files, cause).c_str(), nStatus);
-  return nStatus;
 }

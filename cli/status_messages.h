@@ -26,14 +26,8 @@ std::string OneLine(std::string_view text);
 // True when the table holds words for this status of this export.
 bool HasStatusWords(Export which, int status);
 
-struct FailureCause;  // failure_cause.h
-
 // The words for a status, without the tool's name or the number; the names in
-// them are escaped. With the cause the tool found (FindFailureCause), a cause
-// that holds replaces the status's generic words, and the note that memory may
-// have run out stays only where it could have; without one, the words are the
-// status's own.
-std::string DescribeStatus(Export which, int nStatus, const CallFiles& files, const FailureCause* cause = nullptr);
-
-// Prints "quorlix: <words> (status N)" on stderr when nStatus is not 0; returns nStatus.
-int ReportStatus(Export which, int nStatus, const CallFiles& files, const FailureCause* cause = nullptr);
+// them are escaped. Where the status can also mean that memory ran out, the
+// words say so only when memoryMayBeShort (and for verify only for the types it
+// reads whole). The tool's words for a cause it found are in failure_cause.h.
+std::string DescribeStatus(Export which, int nStatus, const CallFiles& files, bool memoryMayBeShort = true);

@@ -51,7 +51,7 @@ std::string MeaningOf(Export which, const InputRow& row) {
   if (row.status == QUORLIX_OK) return "ok";
   const std::string_view out = row.outputs ? std::string_view(row.outputs->paths[0]) : std::string_view();
   const std::string_view out2 = row.outputs ? std::string_view(row.outputs->paths[1]) : std::string_view();
-  return DescribeStatus(which, row.status, {row.path, out, out2}, &row.cause);
+  return DescribeFailure(which, row.status, {row.path, out, out2}, row.cause);
 }
 
 std::string ReportRowOf(const InputRow& row, std::string_view meaning) {

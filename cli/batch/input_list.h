@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "failure_cause.h"
+#include "file_paths.h"
 
 // Why an input is passed over instead of converted.
 enum class InputSkip : std::uint8_t {
@@ -61,11 +62,6 @@ class InputList {
   std::string m_text;
   std::vector<Input> m_inputs;
 };
-
-// The folder part of a path: "." for a bare name, "/" for a name at the top.
-std::string FolderOf(std::string_view path);
-// folder + '/' + name, without a second '/' when folder ends in one.
-std::string JoinPath(std::string_view folder, std::string_view name);
 
 // Where a batch's inputs come from.
 struct InputSources {

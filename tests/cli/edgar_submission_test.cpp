@@ -17,7 +17,7 @@ TEST(HasFramingLine, AFramingTagMustBeginALine) {
   }
   EXPECT_TRUE(HasFramingLine("old Mac lines\r<SEC-HEADER>"));
   EXPECT_FALSE(HasFramingLine("<sec-document>"));  // EDGAR writes its framing in upper case
-  EXPECT_FALSE(HasFramingLine("<SEC-DOCUMENT"));    // cut before the tag closes
+  EXPECT_FALSE(HasFramingLine("<SEC-DOCUMENT"));   // cut before the tag closes
   EXPECT_FALSE(HasFramingLine("-----BEGIN PRIVACY-ENHANCED MESSAGE-----\r\nProc-Type: 2001,MIC-CLEAR\r\n"));
   EXPECT_FALSE(HasFramingLine(""));
 }

@@ -22,7 +22,8 @@ class FailureCauseTest : public quorlix_test::ToolTest {
  protected:
   void SetUp() override {
     ToolTest::SetUp();
-    m_filing = WriteTree("filing.txt", ReadFile((quorlix_test::DataDir() / "filing/apple_10q_2000q1_ex27.txt").string()));
+    m_filing =
+        WriteTree("filing.txt", ReadFile((quorlix_test::DataDir() / "filing/apple_10q_2000q1_ex27.txt").string()));
   }
   void TearDown() override {
     if (m_mounted) ::umount2(PathOf("mnt").c_str(), MNT_DETACH);
@@ -109,16 +110,16 @@ TEST_F(FailureCauseTest, GenericWordsWhenNoCauseHolds) {
 }
 
 // "or not enough memory" only where the input is large enough for memory to run out.
-TEST(DescribeStatusWithCause, MemoryNoteOnlyWhereMemoryMayBeShort) {
+TEST(DescribeFailure, MemoryNoteOnlyWhereMemoryMayBeShort) {
   const CallFiles files{"page.htm", "page.txt", {}};
   FailureCause cause;
-  EXPECT_EQ(DescribeStatus(Export::kHtml, QUORLIX_HTML_TABLE_FAILED, files, &cause),
+  EXPECT_EQ(DescribeFailure(Export::kHtml, QUORLIX_HTML_TABLE_FAILED, files, cause),
             "a table in 'page.htm' is not closed before the body ends");
   cause.memoryMayBeShort = true;
-  EXPECT_EQ(DescribeStatus(Export::kHtml, QUORLIX_HTML_TABLE_FAILED, files, &cause),
+  EXPECT_EQ(DescribeFailure(Export::kHtml, QUORLIX_HTML_TABLE_FAILED, files, cause),
             "a table in 'page.htm' is not closed before the body ends (or not enough memory)");
   // Verify reads only its text types whole.
-  EXPECT_EQ(DescribeStatus(Export::kVerify, QUORLIX_VERIFY_MISMATCH, {"a.gif", {}, {}}, &cause),
+  EXPECT_EQ(DescribeFailure(Export::kVerify, QUORLIX_VERIFY_MISMATCH, {"a.gif", {}, {}}, cause),
             "contents do not match .gif");
   EXPECT_EQ(FindFailureCause(Export::kHtml, QUORLIX_HTML_TABLE_FAILED, files).memoryMayBeShort, false);
 }

@@ -76,14 +76,26 @@ TEST_F(FailureCauseTest, OutputsNamingTheInputOrOneFileAreNamed) {
   EXPECT_EQ(both.err, "quorlix: both outputs, 'out.txt' and 'out.txt', are one file (status 2)\n");
 }
 
-TEST_F(FailureCauseTest, NoPermissionOnTheFolderIsNamed) {
+// Run by root, the tool runs as nobody, for whom file modes bind.
+TEST_F(FailureCauseTest, NoPermissionIsNamed) {
+  Setup setup;
+  if (::geteuid() == 0) {
+    setup.userId = 65534;
+    fs::permissions(m_dir, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+  }
   fs::create_directory(PathOf("locked"));
   ::chmod(PathOf("locked").c_str(), 0555);
-  if (::access(PathOf("locked").c_str(), W_OK) == 0) GTEST_SKIP() << "chmod does not bind for this user (root)";
-  const auto run = RunTool({"decode-filing", "filing.txt", "locked/text.txt", "schedule.txt"});
+  const std::string kept = WriteFile("kept.txt", "kept");
+  ::chmod(kept.c_str(), 0444);
+  const auto run = RunTool({"decode-filing", "filing.txt", "locked/text.txt", "schedule.txt"}, setup);
+  if (run.exitStatus == 125) GTEST_SKIP() << "the tool cannot run as another user here";
   EXPECT_EQ(run.exitStatus, QUORLIX_FILING_FILE_ERROR);
   EXPECT_EQ(run.err,
             "quorlix: cannot create 'locked/text.txt': no permission to write in folder 'locked' (status 2)\n");
+  const auto file = RunTool({"crlf", "filing.txt", "kept.txt"}, setup);
+  EXPECT_EQ(file.exitStatus, QUORLIX_CRLF_OUTPUT_ERROR);
+  EXPECT_EQ(file.err, "quorlix: cannot write 'kept.txt': no permission to write it (status 6)\n");
+  EXPECT_EQ(ReadFile(kept), "kept");
 }
 
 TEST_F(FailureCauseTest, ReadOnlyFileSystemIsNamed) {

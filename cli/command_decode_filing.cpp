@@ -31,17 +31,7 @@ constexpr BatchJob kFilingJob{Export::kFiling,
                               QUORLIX_FILING_FILE_ERROR,
                               kNoKeptStatus,
                               kNoKeptStatus};
-}  // namespace
 
-void AddDecodeFilingOptions(CLI::App& sub) {
-  sub.add_option("PATHS", g_args.paths,
-                 "FILING TEXT_OUT SCHEDULE_OUT ('-' for standard input, or standard output for one of the outputs), "
-                 "or with -o the inputs");
-  sub.add_flag("--force", g_args.force, "write over an output that is itself an EDGAR filing");
-  AddBatchOptions(sub, g_args.batch, true);
-}
-
-namespace {
 // "decode-filing a.txt b.txt c.txt" on three filings, -o forgotten, or the paths
 // in the wrong order, would replace filings by outputs; an output that is a filing
 // is refused before anything is opened for writing.
@@ -52,6 +42,14 @@ int RefuseFilingAsOutput(const std::string& output) {
                           std::string(kBatchForm) + " (--force writes over it)");
 }
 }  // namespace
+
+void AddDecodeFilingOptions(CLI::App& sub) {
+  sub.add_option("PATHS", g_args.paths,
+                 "FILING TEXT_OUT SCHEDULE_OUT ('-' for standard input, or standard output for one of the outputs), "
+                 "or with -o the inputs");
+  sub.add_flag("--force", g_args.force, "write over an output that is itself an EDGAR filing");
+  AddBatchOptions(sub, g_args.batch, true);
+}
 
 int RunDecodeFiling() {
   if (!g_args.batch.outDir.empty()) return RunBatch(kFilingJob, g_args.batch, g_args.paths);

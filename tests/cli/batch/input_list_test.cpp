@@ -24,18 +24,17 @@ class InputListTest : public quorlix_test::TempDirTest {
   // Each input as "<path below the test's folder> -> <mirrored path>", with " (inside)"
   // for one found inside the output folder.
   std::vector<std::string> Collect(const std::vector<std::string>& named, const std::vector<std::string>& lists = {},
-                                   bool nullSeparated = false, std::string_view outDir = {},
-                                   WalkFilter filter = WalkFilter::kEveryFile) {
+                                   bool nullSeparated = false, std::string_view outDir = {}) {
     InputList list;
-    m_problem = CollectInputs({named, lists, nullSeparated, outDir, filter}, list);
+    m_problem = CollectInputs({named, lists, nullSeparated, outDir}, list);
     std::vector<std::string> shown;
     const std::string prefix = m_dir.string() + "/";
     for (const Input& input : list.Inputs()) {
       std::string path(list.PathOf(input));
       if (path.starts_with(prefix)) path.erase(0, prefix.size());
       EXPECT_STREQ(list.CPathOf(input), std::string(list.PathOf(input)).c_str());
-      constexpr const char* kMarks[] = {"", " (inside)", " (not a page)", " (not a filing)"};
-      shown.push_back(path + " -> " + list.RelativeOf(input) + kMarks[static_cast<int>(input.skip)]);
+      shown.push_back(path + " -> " + list.RelativeOf(input) +
+                      (input.skip == InputSkip::kInsideOutput ? " (inside)" : ""));
     }
     return shown;
   }
@@ -102,28 +101,6 @@ TEST_F(InputListTest, InputsInsideTheOutputFolderAreMarked) {
                                       "tree/out/old -> out/old (inside)", "tree/out/old -> old (inside)"}));
   // Without an output folder nothing is inside one.
   EXPECT_EQ(Collect({PathOf("tree/out/old")}), std::vector<std::string>{"tree/out/old -> old"});
-}
-
-// The filter marks walked files only; files named or listed are taken as they are.
-TEST_F(InputListTest, WalkFiltersMarkTheFilesTheConversionDoesNotTake) {
-  Write("in/a.htm", "<BODY>");
-  Write("in/b.html", "<BODY>");
-  Write("in/C.HTM", "<BODY>");
-  Write("in/d.htmx", "<BODY>");
-  Write("in/filing.txt", "-----BEGIN PRIVACY-ENHANCED MESSAGE-----\n\n<SEC-DOCUMENT>0001.txt\n");
-  Write("in/text.txt", "-----BEGIN PRIVACY-ENHANCED MESSAGE-----\n");
-  Write("lines", PathOf("in/text.txt") + "\n" + PathOf("in/d.htmx") + "\n");
-  EXPECT_EQ(Collect({PathOf("in"), PathOf("in/C.HTM")}, {PathOf("lines")}, false, {}, WalkFilter::kPages),
-            (std::vector<std::string>{"in/C.HTM -> C.HTM (not a page)", "in/a.htm -> a.htm", "in/b.html -> b.html",
-                                      "in/d.htmx -> d.htmx (not a page)", "in/filing.txt -> filing.txt (not a page)",
-                                      "in/text.txt -> text.txt (not a page)", "in/C.HTM -> C.HTM",
-                                      "in/text.txt -> " + m_dir.string().substr(1) + "/in/text.txt",
-                                      "in/d.htmx -> " + m_dir.string().substr(1) + "/in/d.htmx"}));
-  EXPECT_EQ(Collect({PathOf("in"), PathOf("in/text.txt")}, {}, false, {}, WalkFilter::kSubmissions),
-            (std::vector<std::string>{"in/C.HTM -> C.HTM (not a filing)", "in/a.htm -> a.htm (not a filing)",
-                                      "in/b.html -> b.html (not a filing)", "in/d.htmx -> d.htmx (not a filing)",
-                                      "in/filing.txt -> filing.txt", "in/text.txt -> text.txt (not a filing)",
-                                      "in/text.txt -> text.txt"}));
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <iterator>
 #include <span>
 
@@ -19,14 +18,14 @@ struct StatusMessage {
 };
 
 constexpr StatusMessage kStatusMessages[] = {
-    {Export::kCrlf, QUORLIX_CRLF_INPUT_ERROR, "cannot read input file '{in}'{memory}"},
+    {Export::kCrlf, QUORLIX_CRLF_INPUT_ERROR, "cannot read input file '{in}' (or not enough memory)"},
     {Export::kCrlf, QUORLIX_CRLF_INPUT_NOT_FOUND, "input file '{in}' not found"},
     {Export::kCrlf, QUORLIX_CRLF_OUTPUT_NOT_FOUND, "cannot create output file '{out}': not found"},
     {Export::kCrlf, QUORLIX_CRLF_OUTPUT_ERROR, "cannot create or write output file '{out}'"},
     {Export::kCrlf, QUORLIX_CRLF_TOO_MANY_FILES, "too many open files"},
     {Export::kCrlf, QUORLIX_CRLF_PASS_FAILED, "converting '{in}' failed: not enough memory"},
 
-    {Export::kHtml, QUORLIX_HTML_INPUT_ERROR, "cannot read input file '{in}'{memory}"},
+    {Export::kHtml, QUORLIX_HTML_INPUT_ERROR, "cannot read input file '{in}' (or not enough memory)"},
     {Export::kHtml, QUORLIX_HTML_INPUT_NOT_FOUND, "input file '{in}' not found"},
     {Export::kHtml, QUORLIX_HTML_OUTPUT_NOT_FOUND, "cannot create output file '{out}': not found"},
     {Export::kHtml, QUORLIX_HTML_OUTPUT_ERROR, "cannot create or write output file '{out}'"},
@@ -36,25 +35,30 @@ constexpr StatusMessage kStatusMessages[] = {
     {Export::kHtml, QUORLIX_HTML_OUTPUT_NAME_WRONG, "output name '{out}' must end in .txt or .wri"},
     {Export::kHtml, QUORLIX_HTML_INPUT_NAME_WRONG, "input name '{in}' must end in .htm or .html"},
     {Export::kHtml, QUORLIX_HTML_NO_BODY,
-     "no body found in '{in}' (upper-case <BODY> and </BODY> tags, every '<' closed by '>'){memory}"},
+     "no body found in '{in}' (upper-case <BODY> and </BODY> tags, every '<' closed by '>'), or not enough memory"},
     {Export::kHtml, QUORLIX_HTML_BODY_FAILED,
-     "rendering the body of '{in}' failed (a digit reference without ';', or </BODY> before <BODY>){memory}"},
-    {Export::kHtml, QUORLIX_HTML_TABLE_FAILED, "a table in '{in}' is not closed before the body ends{memory}"},
-    {Export::kHtml, QUORLIX_HTML_ROW_FAILED, "a table row in '{in}' is not closed before the body ends{memory}"},
+     "rendering the body of '{in}' failed (a digit reference without ';', </BODY> before <BODY>, or not enough "
+     "memory)"},
+    {Export::kHtml, QUORLIX_HTML_TABLE_FAILED,
+     "a table in '{in}' is not closed before the body ends, or not enough memory"},
+    {Export::kHtml, QUORLIX_HTML_ROW_FAILED,
+     "a table row in '{in}' is not closed before the body ends, or not enough memory"},
 
-    {Export::kFiling, QUORLIX_FILING_FILE_ERROR, "file error on '{in}', '{out}' or '{out2}'"},
+    {Export::kFiling, QUORLIX_FILING_FILE_ERROR,
+     "file error on '{in}', '{out}' or '{out2}' (bad path, disk full, an output naming the filing, or both outputs one "
+     "file)"},
     {Export::kFiling, QUORLIX_FILING_NOT_FOUND, "filing '{in}' not found"},
     {Export::kFiling, QUORLIX_FILING_TOO_MANY_FILES, "too many open files"},
     {Export::kFiling, QUORLIX_FILING_DECODE_FAILED, "decoding '{in}' failed: not enough memory"},
 
     // Verify words follow the file's name on its own line.
-    {Export::kVerify, QUORLIX_VERIFY_FILE_ERROR, "cannot be read{memory}"},
+    {Export::kVerify, QUORLIX_VERIFY_FILE_ERROR, "cannot be read (or not enough memory)"},
     {Export::kVerify, QUORLIX_VERIFY_NOT_FOUND, "not found"},
     {Export::kVerify, QUORLIX_VERIFY_TOO_MANY_FILES, "too many open files"},
     {Export::kVerify, QUORLIX_VERIFY_UNKNOWN_SUFFIX, "unknown suffix"},
     {Export::kVerify, QUORLIX_VERIFY_MISMATCH, "contents do not match {suffix}{memory}"},
 
-    {Export::kDelimited, QUORLIX_DELIMITED_INPUT_ERROR, "cannot open or read input file '{in}'{memory}"},
+    {Export::kDelimited, QUORLIX_DELIMITED_INPUT_ERROR, "cannot open or read input file '{in}' (or not enough memory)"},
     {Export::kDelimited, QUORLIX_DELIMITED_OUTPUT_ERROR,
      "cannot open or write output file '{out}' (or it is the input file)"},
     {Export::kDelimited, QUORLIX_DELIMITED_NO_IN_FIELD, "the input field delimiter is empty"},
@@ -97,6 +101,17 @@ std::string_view MemoryNoteFor(Export which, std::string_view suffix, bool memor
   constexpr std::string_view kWholeRead[] = {".txt", ".htm", ".html"};
   if (which == Export::kVerify && std::ranges::find(kWholeRead, suffix) == std::end(kWholeRead)) return {};
   return " (or not enough memory)";
+}
+
+// The words of a status that can also mean no memory end their list of causes
+// with one of these clauses, which goes where memory cannot have run out.
+std::string WithoutMemoryClause(std::string_view text, bool memoryMayBeShort) {
+  constexpr std::string_view kMemoryClauses[] = {" (or not enough memory)", ", or not enough memory"};
+  std::string words(text);
+  if (memoryMayBeShort) return words;
+  for (const auto clause : kMemoryClauses)
+    if (const std::size_t at = words.find(clause); at != std::string::npos) words.erase(at, clause.size());
+  return words;
 }
 
 // Replaces {in}, {out} and {out2} by the call's file names (escaped), {suffix} by
@@ -186,6 +201,6 @@ std::string DescribeStatus(Export which, int nStatus, const CallFiles& files, bo
   if (const StatusMessage* words = FindWords(kNotRegularWords, which, nStatus); words && IsSpecialFile(files.strIn))
     return FillIn(words->strText, which, files, memoryMayBeShort);
   if (const StatusMessage* message = FindWords(kStatusMessages, which, nStatus))
-    return FillIn(message->strText, which, files, memoryMayBeShort);
+    return FillIn(WithoutMemoryClause(message->strText, memoryMayBeShort), which, files, memoryMayBeShort);
   return "failed";
 }

@@ -118,7 +118,9 @@ TEST_F(FailureCauseTest, GenericWordsWhenNoCauseHolds) {
   fs::create_directory(PathOf("folder.txt"));
   const auto run = RunTool({"decode-filing", "folder.txt", "text.txt", "schedule.txt"});
   EXPECT_EQ(run.exitStatus, QUORLIX_FILING_FILE_ERROR);
-  EXPECT_EQ(run.err, "quorlix: file error on 'folder.txt', 'text.txt' or 'schedule.txt' (status 2)\n");
+  EXPECT_EQ(run.err,
+            "quorlix: file error on 'folder.txt', 'text.txt' or 'schedule.txt' (bad path, disk full, an output naming "
+            "the filing, or both outputs one file) (status 2)\n");
 }
 
 // "or not enough memory" only where the input is large enough for memory to run out.
@@ -129,7 +131,7 @@ TEST(DescribeFailure, MemoryNoteOnlyWhereMemoryMayBeShort) {
             "a table in 'page.htm' is not closed before the body ends");
   cause.memoryMayBeShort = true;
   EXPECT_EQ(DescribeFailure(Export::kHtml, QUORLIX_HTML_TABLE_FAILED, files, cause),
-            "a table in 'page.htm' is not closed before the body ends (or not enough memory)");
+            "a table in 'page.htm' is not closed before the body ends, or not enough memory");
   // Verify reads only its text types whole.
   EXPECT_EQ(DescribeFailure(Export::kVerify, QUORLIX_VERIFY_MISMATCH, {"a.gif", {}, {}}, cause),
             "contents do not match .gif");

@@ -42,6 +42,7 @@ struct Input {
   bool outputsPresent = false;
   FailureCause cause;  // of a failure, found while its outputs were as the export left them
 };
+static_assert(sizeof(Input) <= 40, "an input's record stays small: a batch may hold millions");
 
 class InputList {
  public:

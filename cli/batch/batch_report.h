@@ -11,6 +11,7 @@
 #include "batch/input_list.h"
 #include "batch/output_names.h"
 #include "batch/progress_line.h"
+#include "failure_cause.h"
 #include "status_messages.h"
 
 // One finished input, as the report tells it.
@@ -23,17 +24,19 @@ struct InputRow {
   bool outputsPresent = false;           // whether they are in place
   std::uint64_t bytesIn = 0;
   double seconds = 0;
+  FailureCause cause;  // what the run found out about a failure
 };
 
 // The report's first line.
 inline constexpr std::string_view kReportHeader = "input,status,meaning,outputs,bytes_in,seconds\r\n";
 
-// The meaning column: "ok", "skipped", "skipped: <why>", or the tool's words
-// for a failure's status (which name the input and its outputs).
+// The meaning column: "ok", "skipped: <why>", or the tool's words for a
+// failure's status (which name the input and its outputs).
 std::string MeaningOf(Export which, const InputRow& row);
 // One CSV row (RFC 4180, CR LF): input,status,meaning,outputs,bytes_in,seconds.
-// The status is empty for a skipped input, bytes_in and seconds for one skipped
-// before any work, and outputs (joined by ';') unless they are all in place.
+// A skipped input has status 0, so that the column holds integers only; bytes_in
+// and seconds are empty for one skipped before any work, and outputs (joined by
+// ';') unless they are all in place.
 std::string ReportRowOf(const InputRow& row, std::string_view meaning);
 
 struct ReportSettings {

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <iterator>
 #include <span>
 
@@ -30,30 +29,42 @@ std::string SuffixOf(std::string_view strPath) {
   return strSuffix;
 }
 
-// Only the text types are read whole by the verification, so only their
-// mismatch can also be a failed allocation.
-std::string_view MemoryNoteFor(std::string_view suffix) {
+// The note that a status can also mean no memory, for verify only for the text
+// types, the ones it reads whole.
+std::string_view MemoryNoteFor(Export which, std::string_view suffix, bool memoryMayBeShort) {
+  if (!memoryMayBeShort) return {};
   constexpr std::string_view kWholeRead[] = {".txt", ".htm", ".html"};
-  for (const auto type : kWholeRead)
-    if (suffix == type) return " (or not enough memory)";
-  return {};
+  if (which == Export::kVerify && std::ranges::find(kWholeRead, suffix) == std::end(kWholeRead)) return {};
+  return " (or not enough memory)";
+}
+
+// The words of a status that can also mean no memory end their list of causes
+// with one of these clauses, which goes where memory cannot have run out.
+std::string WithoutMemoryClause(std::string_view text, bool memoryMayBeShort) {
+  constexpr std::string_view kMemoryClauses[] = {" (or not enough memory)", ", or not enough memory"};
+  std::string words(text);
+  if (memoryMayBeShort) return words;
+  for (const auto clause : kMemoryClauses)
+    if (const std::size_t at = words.find(clause); at != std::string::npos) words.erase(at, clause.size());
+  return words;
 }
 
 // Replaces {in}, {out} and {out2} by the call's file names (escaped), {suffix} by
 // the input's suffix and {memory} by the cause the tool found (": <cause>") or,
 // without one, the note that the status can mean no memory.
-std::string FillIn(std::string_view strText, const CallFiles& files) {
+std::string FillIn(std::string_view strText, Export which, const CallFiles& files, bool memoryMayBeShort) {
   struct Placeholder {
     std::string_view strName;
     std::string strValue;
   };
   const std::string suffix = SuffixOf(files.strIn);
-  const Placeholder placeholders[] = {
-      {"{in}", EscapeName(files.strIn)},
-      {"{out}", EscapeName(files.strOut)},
-      {"{out2}", EscapeName(files.strOut2)},
-      {"{suffix}", EscapeName(suffix)},
-      {"{memory}", files.strDetail.empty() ? std::string(MemoryNoteFor(suffix)) : ": " + std::string(files.strDetail)}};
+  const std::string memory = files.strDetail.empty() ? std::string(MemoryNoteFor(which, suffix, memoryMayBeShort))
+                                                     : ": " + std::string(files.strDetail);
+  const Placeholder placeholders[] = {{"{in}", EscapeName(files.strIn)},
+                                      {"{out}", EscapeName(files.strOut)},
+                                      {"{out2}", EscapeName(files.strOut2)},
+                                      {"{suffix}", EscapeName(suffix)},
+                                      {"{memory}", memory}};
   std::string strResult;
   for (std::size_t i = 0; i < strText.size();) {
     bool bReplaced = false;
@@ -124,15 +135,10 @@ std::string OneLine(std::string_view text) {
 
 bool HasStatusWords(Export which, int status) { return FindWords(kStatusMessages, which, status) != nullptr; }
 
-std::string DescribeStatus(Export which, int nStatus, const CallFiles& files) {
+std::string DescribeStatus(Export which, int nStatus, const CallFiles& files, bool memoryMayBeShort) {
   if (const StatusMessage* words = FindWords(kNotRegularWords, which, nStatus); words && IsSpecialFile(files.strIn))
-    return FillIn(words->strText, files);
-  if (const StatusMessage* message = FindWords(kStatusMessages, which, nStatus)) return FillIn(message->strText, files);
+    return FillIn(words->strText, which, files, memoryMayBeShort);
+  if (const StatusMessage* message = FindWords(kStatusMessages, which, nStatus))
+    return FillIn(WithoutMemoryClause(message->strText, memoryMayBeShort), which, files, memoryMayBeShort);
   return "failed";
-}
-
-int ReportStatus(Export which, int nStatus, const CallFiles& files) {
-  if (nStatus != 0)
-    std::fprintf(stderr, "quorlix: %s (status %d)\n", DescribeStatus(which, nStatus, files).c_str(), nStatus);
-  return nStatus;
 }

@@ -30,8 +30,7 @@ std::string OneLine(std::string_view text);
 bool HasStatusWords(Export which, int status);
 
 // The words for a status, without the tool's name or the number; the names in
-// them are escaped.
-std::string DescribeStatus(Export which, int nStatus, const CallFiles& files);
-
-// Prints "quorlix: <words> (status N)" on stderr when nStatus is not 0; returns nStatus.
-int ReportStatus(Export which, int nStatus, const CallFiles& files);
+// them are escaped. Where the status can also mean that memory ran out, the
+// words say so only when memoryMayBeShort (and for verify only for the types it
+// reads whole). The tool's words for a cause it found are in failure_cause.h.
+std::string DescribeStatus(Export which, int nStatus, const CallFiles& files, bool memoryMayBeShort = true);

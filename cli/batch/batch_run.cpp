@@ -185,11 +185,17 @@ void BatchRun::Convert(std::size_t index) {
     state = kUpToDate;
   } else if (names.count == 0) {
     input.status = m_job.pfnConvert(path, nullptr, nullptr);
+    input.cause = FindFailureCause(m_job.which, input.status, {path, {}, {}});
   } else {
     PendingOutputs outputs(names, index);
-    input.status =
-        outputs.IsReady() ? m_job.pfnConvert(path, outputs.PathFor(0), outputs.PathFor(1)) : m_job.nOutputError;
-    if (outputs.IsReady() && KeepsOutputs(m_job, input.status)) {
+    // The temporary outputs lie in the final ones' folders, so a cause found on
+    // them holds for the final names too.
+    const bool ready = outputs.IsReady();
+    input.status = ready ? m_job.pfnConvert(path, outputs.PathFor(0), outputs.PathFor(1)) : m_job.nOutputError;
+    const char* output1 = ready ? outputs.PathFor(0) : names.paths[0].c_str();
+    const char* output2 = ready ? outputs.PathFor(1) : names.paths[1].c_str();
+    input.cause = FindFailureCause(m_job.which, input.status, {path, output1, output2 ? output2 : ""});
+    if (ready && KeepsOutputs(m_job, input.status)) {
       input.outputsPresent = outputs.MoveIntoPlace();
       if (!input.outputsPresent) input.status = m_job.nOutputError;
     }
@@ -258,8 +264,8 @@ void BatchRun::Emit(std::size_t index) {
       m_notes.erase(found);
     }
   }
-  const InputRow row{m_list.PathOf(input), input.skip,    upToDate,      input.status,           &names,
-                     input.outputsPresent, input.bytesIn, input.seconds, note ? &*note : nullptr};
+  const InputRow row{m_list.PathOf(input), input.skip,    upToDate,      input.status, &names,
+                     input.outputsPresent, input.bytesIn, input.seconds, input.cause,  note ? &*note : nullptr};
   if (!m_report.Add(row)) Stop();
 }
 

@@ -36,6 +36,9 @@ void AddCrlfOptions(CLI::App& sub) {
 
 int RunCrlf() {
   if (!g_args.batch.outDir.empty()) return RunBatch(kCrlfJob, g_args.batch, g_args.paths);
-  if (const int usage = CheckOneFileForm(g_args.batch, g_args.paths, "INPUT OUTPUT"); usage) return usage;
+  if (const int usage =
+          CheckOneFileForm(g_args.batch, g_args.paths, "INPUT OUTPUT", "quorlix crlf -o OUT_DIR INPUT...");
+      usage)
+    return usage;
   return RunOneFile(kCrlfJob, {g_args.paths[0], g_args.paths[1], {}, ".txt", ".txt"});
 }

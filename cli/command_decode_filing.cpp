@@ -1,18 +1,24 @@
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "batch/batch_command.h"
 #include "batch/batch_run.h"
 #include "commands.h"
+#include "edgar_submission.h"
 #include "exit_codes.h"
 #include "one_file.h"
 #include "quorlix.h"
+#include "status_messages.h"
 
 namespace {
 struct DecodeFilingArgs {
   std::vector<std::string> paths;
+  bool force = false;
   BatchOptions batch;
 } g_args;
+
+constexpr std::string_view kBatchForm = "quorlix decode-filing -o OUT_DIR FILING...";
 
 int ConvertFiling(const char* filing, const char* text, const char* schedule) {
   return CvtDecodeFiling(filing, text, schedule);
@@ -25,20 +31,35 @@ constexpr BatchJob kFilingJob{Export::kFiling,
                               QUORLIX_FILING_FILE_ERROR,
                               kNoKeptStatus,
                               kNoKeptStatus};
+
+// "decode-filing a.txt b.txt c.txt" on three filings, -o forgotten, or the paths
+// in the wrong order, would replace filings by outputs; an output that is a filing
+// is refused before anything is opened for writing.
+int RefuseFilingAsOutput(const std::string& output) {
+  if (output == "-" || SniffSubmission(output.c_str()) != SubmissionSniff::kSubmission) return 0;
+  return ReportUsageError("refusing to write over '" + EscapeName(output) +
+                          "': it is an EDGAR filing, not an output; to decode several filings: " +
+                          std::string(kBatchForm) + " (--force writes over it)");
+}
 }  // namespace
 
 void AddDecodeFilingOptions(CLI::App& sub) {
   sub.add_option("PATHS", g_args.paths,
                  "FILING TEXT_OUT SCHEDULE_OUT ('-' for standard input, or standard output for one of the outputs), "
                  "or with -o the inputs");
+  sub.add_flag("--force", g_args.force, "write over an output that is itself an EDGAR filing");
   AddBatchOptions(sub, g_args.batch, true);
 }
 
 int RunDecodeFiling() {
   if (!g_args.batch.outDir.empty()) return RunBatch(kFilingJob, g_args.batch, g_args.paths);
-  if (const int usage = CheckOneFileForm(g_args.batch, g_args.paths, "FILING TEXT_OUT SCHEDULE_OUT"); usage)
+  if (const int usage = CheckOneFileForm(g_args.batch, g_args.paths, "FILING TEXT_OUT SCHEDULE_OUT", kBatchForm); usage)
     return usage;
   if (g_args.paths[1] == "-" && g_args.paths[2] == "-")
     return ReportUsageError("at most one of TEXT_OUT and SCHEDULE_OUT can be '-'");
+  if (!g_args.force) {
+    for (const std::string& output : {g_args.paths[1], g_args.paths[2]})
+      if (const int refused = RefuseFilingAsOutput(output); refused) return refused;
+  }
   return RunOneFile(kFilingJob, {g_args.paths[0], g_args.paths[1], g_args.paths[2], ".txt", ".txt"});
 }

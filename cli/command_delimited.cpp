@@ -99,6 +99,9 @@ void AddDelimitedOptions(CLI::App& sub) {
 
 int RunDelimited() {
   if (!g_args.batch.outDir.empty()) return RunBatch(kDelimitedJob, g_args.batch, g_args.paths);
-  if (const int usage = CheckOneFileForm(g_args.batch, g_args.paths, "INPUT OUTPUT"); usage) return usage;
+  if (const int usage =
+          CheckOneFileForm(g_args.batch, g_args.paths, "INPUT OUTPUT", "quorlix delimited -o OUT_DIR INPUT...");
+      usage)
+    return usage;
   return RunOneFile(kDelimitedJob, {g_args.paths[0], g_args.paths[1], {}, ".txt", ".txt"});
 }

@@ -32,6 +32,9 @@ void AddHtml2textOptions(CLI::App& sub) {
 
 int RunHtml2text() {
   if (!g_args.batch.outDir.empty()) return RunBatch(kHtmlJob, g_args.batch, g_args.paths);
-  if (const int usage = CheckOneFileForm(g_args.batch, g_args.paths, "INPUT OUTPUT"); usage) return usage;
+  if (const int usage =
+          CheckOneFileForm(g_args.batch, g_args.paths, "INPUT OUTPUT", "quorlix html2text -o OUT_DIR PAGE...");
+      usage)
+    return usage;
   return RunOneFile(kHtmlJob, {g_args.paths[0], g_args.paths[1], {}, ".htm", ".txt"});
 }

@@ -7,6 +7,7 @@
 #include "batch/batch_run.h"
 #include "commands.h"
 #include "quorlix.h"
+#include "verify_mismatch.h"
 
 namespace {
 struct VerifyArgs {
@@ -16,8 +17,14 @@ struct VerifyArgs {
 
 int VerifyOne(const char* path, const char*, const char*) { return CvtVerifyFile(path); }
 
-constexpr BatchJob kVerifyJob{Export::kVerify,           OutputNaming::kNone, VerifyOne,    QUORLIX_VERIFY_FILE_ERROR,
-                              QUORLIX_VERIFY_FILE_ERROR, kNoKeptStatus,       kNoKeptStatus};
+// A mismatch says what the check wanted, what the file holds, and what it looks like.
+FailureNote ExplainVerifyFailure(const char* path, int status) {
+  if (status != QUORLIX_VERIFY_MISMATCH) return {};
+  return ExplainMismatch(path);
+}
+
+constexpr BatchJob kVerifyJob{Export::kVerify,           OutputNaming::kNone, VerifyOne,     QUORLIX_VERIFY_FILE_ERROR,
+                              QUORLIX_VERIFY_FILE_ERROR, kNoKeptStatus,       kNoKeptStatus, ExplainVerifyFailure};
 
 bool IsFolder(const std::string& path) {
   struct stat info {};

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "exit_codes.h"
+#include "failure_cause.h"
 #include "interrupts.h"
 
 namespace {
@@ -77,40 +78,50 @@ int RunOneFile(const BatchJob& job, const OneFileCall& call) {
   StandInFiles standIns;
   std::string input = call.input;
   std::string outputs[2] = {call.output, call.output2};
+  CallFiles named{call.input, call.output, call.output2};
+  // The tool's own copying fails for want of a file, never of memory.
+  const FailureCause copyFailed;
   int stdoutSlot = -1;
 
   if (input == "-") {
     int fd = -1;
     input = standIns.Create(call.inputSuffix, fd);
     const bool copied = !input.empty() && CopyAll(STDIN_FILENO, fd);
-    if (fd >= 0 && ::close(fd) != 0)
-      return ReportStatus(job.which, job.nInputError, {call.input, call.output, call.output2});
-    if (!copied) return ReportStatus(job.which, job.nInputError, {call.input, call.output, call.output2});
+    if (fd >= 0 && ::close(fd) != 0) return ReportFailure(job.which, job.nInputError, named, copyFailed);
+    if (!copied) return ReportFailure(job.which, job.nInputError, named, copyFailed);
   }
   for (int k = 0; k < 2; ++k) {
     if (outputs[k] != "-") continue;
     int fd = -1;
     outputs[k] = standIns.Create(call.outputSuffix, fd);
     if (fd >= 0) ::close(fd);
-    if (outputs[k].empty()) return ReportStatus(job.which, job.nOutputError, {call.input, call.output, call.output2});
+    if (outputs[k].empty()) return ReportFailure(job.which, job.nOutputError, named, copyFailed);
     stdoutSlot = k;
   }
 
-  int status = job.pfnConvert(input.c_str(), outputs[0].c_str(), call.output2.empty() ? nullptr : outputs[1].c_str());
-  const bool complete = KeepsOutputs(job, status);
-  if (stdoutSlot >= 0 && complete) {
+  const char* output2 = call.output2.empty() ? nullptr : outputs[1].c_str();
+  int status = job.pfnConvert(input.c_str(), outputs[0].c_str(), output2);
+  FailureCause cause = FindFailureCause(job.which, status, {input, outputs[0], output2 ? outputs[1] : ""});
+  // A cause met on a stand-in for standard output names the temporary file, where it happened.
+  if (cause.kind != CauseKind::kNone && cause.output == stdoutSlot)
+    (stdoutSlot == 0 ? named.strOut : named.strOut2) = outputs[stdoutSlot];
+  if (stdoutSlot >= 0 && KeepsOutputs(job, status)) {
     const int fd = ::open(outputs[stdoutSlot].c_str(), O_RDONLY | O_CLOEXEC);
     const bool copied = fd >= 0 && CopyAll(fd, STDOUT_FILENO);
     if (fd >= 0) ::close(fd);
-    if (!copied) status = job.nOutputError;
+    if (!copied) {
+      status = job.nOutputError;
+      cause = copyFailed;
+    }
   }
-  return ReportStatus(job.which, status, {call.input, call.output, call.output2});
+  return ReportFailure(job.which, status, named, cause);
 }
 
-int CheckOneFileForm(const BatchOptions& batch, const std::vector<std::string>& paths, std::string_view form) {
+int CheckOneFileForm(const BatchOptions& batch, const std::vector<std::string>& paths, std::string_view form,
+                     std::string_view batchForm) {
   if (AsksForBatch(batch)) return ReportUsageError("-T, -0, -j, --report, --resume and --progress need -o OUT_DIR");
   const auto expected = static_cast<std::size_t>(std::ranges::count(form, ' ') + 1);
   if (paths.size() == expected) return 0;
-  return ReportUsageError("expected " + std::string(form) + " (or -o OUT_DIR and inputs), got " +
-                          std::to_string(paths.size()) + (paths.size() == 1 ? " path" : " paths"));
+  return ReportUsageError("expected " + std::string(form) + ", got " + std::to_string(paths.size()) +
+                          (paths.size() == 1 ? " path" : " paths") + "; for several inputs: " + std::string(batchForm));
 }

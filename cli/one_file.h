@@ -26,5 +26,7 @@ int RunOneFile(const BatchJob& job, const OneFileCall& call);
 
 // Checks the command line of a one-file form: no batch option, and exactly the
 // paths the form names (a space-separated list such as "INPUT OUTPUT"). Returns
-// kExitUsage after saying what is wrong, or 0.
-int CheckOneFileForm(const BatchOptions& batch, const std::vector<std::string>& paths, std::string_view form);
+// kExitUsage after saying what is wrong and showing the batch form (such as
+// "quorlix crlf -o OUT_DIR INPUT..."), or 0.
+int CheckOneFileForm(const BatchOptions& batch, const std::vector<std::string>& paths, std::string_view form,
+                     std::string_view batchForm);

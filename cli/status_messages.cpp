@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdint>
-#include <cstdio>
 #include <iterator>
 #include <span>
 
@@ -19,73 +17,8 @@ struct StatusMessage {
   std::string_view strText;
 };
 
-constexpr StatusMessage kStatusMessages[] = {
-    {Export::kCrlf, QUORLIX_CRLF_INPUT_ERROR, "cannot read input file '{in}' (or not enough memory)"},
-    {Export::kCrlf, QUORLIX_CRLF_INPUT_NOT_FOUND, "input file '{in}' not found"},
-    {Export::kCrlf, QUORLIX_CRLF_OUTPUT_NOT_FOUND, "cannot create output file '{out}': not found"},
-    {Export::kCrlf, QUORLIX_CRLF_OUTPUT_ERROR, "cannot create or write output file '{out}'"},
-    {Export::kCrlf, QUORLIX_CRLF_TOO_MANY_FILES, "too many open files"},
-    {Export::kCrlf, QUORLIX_CRLF_PASS_FAILED, "converting '{in}' failed: not enough memory"},
-
-    {Export::kHtml, QUORLIX_HTML_INPUT_ERROR, "cannot read input file '{in}' (or not enough memory)"},
-    {Export::kHtml, QUORLIX_HTML_INPUT_NOT_FOUND, "input file '{in}' not found"},
-    {Export::kHtml, QUORLIX_HTML_OUTPUT_NOT_FOUND, "cannot create output file '{out}': not found"},
-    {Export::kHtml, QUORLIX_HTML_OUTPUT_ERROR, "cannot create or write output file '{out}'"},
-    {Export::kHtml, QUORLIX_HTML_TOO_MANY_FILES, "too many open files"},
-    {Export::kHtml, QUORLIX_HTML_BOTH_NAMES_WRONG,
-     "input name '{in}' must end in .htm or .html, and output name '{out}' in .txt or .wri"},
-    {Export::kHtml, QUORLIX_HTML_OUTPUT_NAME_WRONG, "output name '{out}' must end in .txt or .wri"},
-    {Export::kHtml, QUORLIX_HTML_INPUT_NAME_WRONG, "input name '{in}' must end in .htm or .html"},
-    {Export::kHtml, QUORLIX_HTML_NO_BODY,
-     "no body found in '{in}' (upper-case <BODY> and </BODY> tags, every '<' closed by '>'), or not enough memory"},
-    {Export::kHtml, QUORLIX_HTML_BODY_FAILED,
-     "rendering the body of '{in}' failed (a digit reference without ';', </BODY> before <BODY>, or not enough "
-     "memory)"},
-    {Export::kHtml, QUORLIX_HTML_TABLE_FAILED,
-     "a table in '{in}' is not closed before the body ends, or not enough memory"},
-    {Export::kHtml, QUORLIX_HTML_ROW_FAILED,
-     "a table row in '{in}' is not closed before the body ends, or not enough memory"},
-
-    {Export::kFiling, QUORLIX_FILING_FILE_ERROR,
-     "file error on '{in}', '{out}' or '{out2}' (bad path, disk full, an output naming the filing, or both outputs one "
-     "file)"},
-    {Export::kFiling, QUORLIX_FILING_NOT_FOUND, "filing '{in}' not found"},
-    {Export::kFiling, QUORLIX_FILING_TOO_MANY_FILES, "too many open files"},
-    {Export::kFiling, QUORLIX_FILING_DECODE_FAILED, "decoding '{in}' failed: not enough memory"},
-
-    // Verify words follow the file's name on its own line.
-    {Export::kVerify, QUORLIX_VERIFY_FILE_ERROR, "cannot be read (or not enough memory)"},
-    {Export::kVerify, QUORLIX_VERIFY_NOT_FOUND, "not found"},
-    {Export::kVerify, QUORLIX_VERIFY_TOO_MANY_FILES, "too many open files"},
-    {Export::kVerify, QUORLIX_VERIFY_UNKNOWN_SUFFIX, "unknown suffix"},
-    {Export::kVerify, QUORLIX_VERIFY_MISMATCH, "contents do not match {suffix}{memory}"},
-
-    {Export::kDelimited, QUORLIX_DELIMITED_INPUT_ERROR, "cannot open or read input file '{in}' (or not enough memory)"},
-    {Export::kDelimited, QUORLIX_DELIMITED_OUTPUT_ERROR,
-     "cannot open or write output file '{out}' (or it is the input file)"},
-    {Export::kDelimited, QUORLIX_DELIMITED_NO_IN_FIELD, "the input field delimiter is empty"},
-    {Export::kDelimited, QUORLIX_DELIMITED_NO_IN_RECORD, "the input record delimiter is empty"},
-    {Export::kDelimited, QUORLIX_DELIMITED_NO_RECORD, "no record delimiter found in '{in}'"},
-    {Export::kDelimited, QUORLIX_DELIMITED_NO_FIELD, "no record of '{in}' holds a field delimiter"},
-
-    // The schedules' table gives each input the decoder's filing statuses.
-    {Export::kSchedules, QUORLIX_FILING_FILE_ERROR,
-     "cannot read filing '{in}' (a folder, a bad path, or a file that changed while it was read)"},
-    {Export::kSchedules, QUORLIX_FILING_NOT_FOUND, "filing '{in}' not found"},
-    {Export::kSchedules, QUORLIX_FILING_TOO_MANY_FILES, "too many open files"},
-    {Export::kSchedules, QUORLIX_FILING_DECODE_FAILED, "reading the schedules of '{in}' failed: not enough memory"},
-};
-
-// The input error of each export: when its input exists but is neither a regular
-// file nor a folder, that is the cause, and these words say so.
-constexpr StatusMessage kNotRegularWords[] = {
-    {Export::kCrlf, QUORLIX_CRLF_INPUT_ERROR, "input file '{in}' is not a regular file"},
-    {Export::kHtml, QUORLIX_HTML_INPUT_ERROR, "input file '{in}' is not a regular file"},
-    {Export::kFiling, QUORLIX_FILING_FILE_ERROR, "filing '{in}' is not a regular file"},
-    {Export::kVerify, QUORLIX_VERIFY_FILE_ERROR, "not a regular file"},
-    {Export::kDelimited, QUORLIX_DELIMITED_INPUT_ERROR, "input file '{in}' is not a regular file"},
-    {Export::kSchedules, QUORLIX_FILING_FILE_ERROR, "filing '{in}' is not a regular file"},
-};
+// kStatusMessages and kNotRegularWords, from python/quorlix/status_words.tsv.
+#include "status_words.inc"
 
 // The suffix of a file's name from its last '.', in lower case: the type it claims.
 std::string SuffixOf(std::string_view strPath) {
@@ -96,28 +29,42 @@ std::string SuffixOf(std::string_view strPath) {
   return strSuffix;
 }
 
-// Only the text types are read whole by the verification, so only their
-// mismatch can also be a failed allocation.
-std::string_view MemoryNoteFor(std::string_view suffix) {
+// The note that a status can also mean no memory, for verify only for the text
+// types, the ones it reads whole.
+std::string_view MemoryNoteFor(Export which, std::string_view suffix, bool memoryMayBeShort) {
+  if (!memoryMayBeShort) return {};
   constexpr std::string_view kWholeRead[] = {".txt", ".htm", ".html"};
-  for (const auto type : kWholeRead)
-    if (suffix == type) return " (or not enough memory)";
-  return {};
+  if (which == Export::kVerify && std::ranges::find(kWholeRead, suffix) == std::end(kWholeRead)) return {};
+  return " (or not enough memory)";
+}
+
+// The words of a status that can also mean no memory end their list of causes
+// with one of these clauses, which goes where memory cannot have run out.
+std::string WithoutMemoryClause(std::string_view text, bool memoryMayBeShort) {
+  constexpr std::string_view kMemoryClauses[] = {" (or not enough memory)", ", or not enough memory"};
+  std::string words(text);
+  if (memoryMayBeShort) return words;
+  for (const auto clause : kMemoryClauses)
+    if (const std::size_t at = words.find(clause); at != std::string::npos) words.erase(at, clause.size());
+  return words;
 }
 
 // Replaces {in}, {out} and {out2} by the call's file names (escaped), {suffix} by
-// the input's suffix and {memory} by the note that the status can mean no memory.
-std::string FillIn(std::string_view strText, const CallFiles& files) {
+// the input's suffix and {memory} by the cause the tool found (": <cause>") or,
+// without one, the note that the status can mean no memory.
+std::string FillIn(std::string_view strText, Export which, const CallFiles& files, bool memoryMayBeShort) {
   struct Placeholder {
     std::string_view strName;
     std::string strValue;
   };
   const std::string suffix = SuffixOf(files.strIn);
+  const std::string memory = files.strDetail.empty() ? std::string(MemoryNoteFor(which, suffix, memoryMayBeShort))
+                                                     : ": " + std::string(files.strDetail);
   const Placeholder placeholders[] = {{"{in}", EscapeName(files.strIn)},
                                       {"{out}", EscapeName(files.strOut)},
                                       {"{out2}", EscapeName(files.strOut2)},
                                       {"{suffix}", EscapeName(suffix)},
-                                      {"{memory}", std::string(MemoryNoteFor(suffix))}};
+                                      {"{memory}", memory}};
   std::string strResult;
   for (std::size_t i = 0; i < strText.size();) {
     bool bReplaced = false;
@@ -147,18 +94,6 @@ bool IsSpecialFile(std::string_view path) {
   struct stat info {};
   if (::stat(std::string(path).c_str(), &info) != 0) return false;
   return !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
-}
-
-// The line-end conversion's output, up to twice its input, has a 32-bit length:
-// a longer input fails with its memory status before a byte is read. The size
-// of such an input, else 0.
-std::uint64_t TooLargeForLineEnds(Export which, int nStatus, std::string_view path) {
-  constexpr std::uint64_t kLongestLineEndInput = 0x7FFFFFFF;
-  struct stat info {};
-  if (which != Export::kCrlf || nStatus != QUORLIX_CRLF_PASS_FAILED || ::stat(std::string(path).c_str(), &info) != 0)
-    return 0;
-  const auto size = static_cast<std::uint64_t>(info.st_size);
-  return size > kLongestLineEndInput ? size : 0;
 }
 
 }  // namespace
@@ -200,19 +135,10 @@ std::string OneLine(std::string_view text) {
 
 bool HasStatusWords(Export which, int status) { return FindWords(kStatusMessages, which, status) != nullptr; }
 
-std::string DescribeStatus(Export which, int nStatus, const CallFiles& files) {
-  if (const std::uint64_t size = TooLargeForLineEnds(which, nStatus, files.strIn))
-    return FillIn(
-        "'{in}' is " + std::to_string(size) + " bytes, more than the line-end conversion takes (2147483647 bytes)",
-        files);
+std::string DescribeStatus(Export which, int nStatus, const CallFiles& files, bool memoryMayBeShort) {
   if (const StatusMessage* words = FindWords(kNotRegularWords, which, nStatus); words && IsSpecialFile(files.strIn))
-    return FillIn(words->strText, files);
-  if (const StatusMessage* message = FindWords(kStatusMessages, which, nStatus)) return FillIn(message->strText, files);
+    return FillIn(words->strText, which, files, memoryMayBeShort);
+  if (const StatusMessage* message = FindWords(kStatusMessages, which, nStatus))
+    return FillIn(WithoutMemoryClause(message->strText, memoryMayBeShort), which, files, memoryMayBeShort);
   return "failed";
-}
-
-int ReportStatus(Export which, int nStatus, const CallFiles& files) {
-  if (nStatus != 0)
-    std::fprintf(stderr, "quorlix: %s (status %d)\n", DescribeStatus(which, nStatus, files).c_str(), nStatus);
-  return nStatus;
 }

@@ -8,11 +8,14 @@
 enum class Export { kCrlf, kHtml, kFiling, kVerify, kDelimited, kSchedules };
 
 // The files of one call, as the user named them; placeholders {in}, {out} and
-// {out2} in a message stand for them.
+// {out2} in a message stand for them. strDetail is the cause the tool found
+// itself, if any: it follows the words, in place of a guess that the status can
+// also mean no memory.
 struct CallFiles {
   std::string_view strIn;
   std::string_view strOut;
   std::string_view strOut2;
+  std::string_view strDetail = {};
 };
 
 // Bytes below 0x20, 0x7F and the backslash as C escapes (\n, \t, \x1b, \\), so a
@@ -27,8 +30,7 @@ std::string OneLine(std::string_view text);
 bool HasStatusWords(Export which, int status);
 
 // The words for a status, without the tool's name or the number; the names in
-// them are escaped.
-std::string DescribeStatus(Export which, int nStatus, const CallFiles& files);
-
-// Prints "quorlix: <words> (status N)" on stderr when nStatus is not 0; returns nStatus.
-int ReportStatus(Export which, int nStatus, const CallFiles& files);
+// them are escaped. Where the status can also mean that memory ran out, the
+// words say so only when memoryMayBeShort (and for verify only for the types it
+// reads whole). The tool's words for a cause it found are in failure_cause.h.
+std::string DescribeStatus(Export which, int nStatus, const CallFiles& files, bool memoryMayBeShort = true);

@@ -1,4 +1,4 @@
-# Checks that the portable tool loads no shared library: readelf -d shows no NEEDED
+# Checks that the static tool loads no shared library: readelf -d shows no NEEDED
 # entry (a fully static binary has no dynamic section at all).
 #   cmake -DREADELF=readelf -DTOOL=quorlix -P check_static_tool.cmake
 cmake_minimum_required(VERSION 3.25)

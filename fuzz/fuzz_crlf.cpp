@@ -17,9 +17,9 @@
 
 #include "crlf/crlf_pass.h"
 #include "document/am_file.h"
-#include "document/byte_filter.h"
-#include "document/line_scan.h"
 #include "fuzz_support.h"
+#include "scan/byte_filter.h"
+#include "scan/line_scan.h"
 
 namespace {
 
@@ -96,7 +96,7 @@ void CheckPassAgainstTwin(const std::uint8_t* pData, std::size_t nSize, const st
   std::copy(pText, pText + nText, pIn.get());
   std::minstd_rand rng(pData[0] + 1);
   for (const bool bVector : {true, false}) {
-    SetVectorScanEnabled(bVector);
+    const ScopedScanLevel level(bVector ? ScanLevel::kSsse3 : ScanLevel::kPortable);
     const std::size_t nPiece = 1 + rng() % (nText + 40);
     const auto pScratch = std::make_unique<unsigned char[]>(2 * nPiece);
     std::string strOut;
@@ -124,7 +124,6 @@ void CheckPassAgainstTwin(const std::uint8_t* pData, std::size_t nSize, const st
     if (strStreamed != strTwin || nRead != nText)
       quorlix_fuzz::FailWithInput("the line-ending pass over a read input differs from its twin", pData, nSize);
   }
-  ResetVectorScanEnabled();
 }
 
 void CheckLineEnds(const std::uint8_t* pData, std::size_t nSize) {
@@ -151,9 +150,8 @@ void CheckLineEnds(const std::uint8_t* pData, std::size_t nSize) {
 void CheckLargeLineEnds(const std::uint8_t* pData, std::size_t nSize) {
   const std::string strIn = quorlix_fuzz::WriteWorkFile("in.txt", pData, nSize);
   const bool bSkipBlank = (pData[0] & 1) != 0;
-  SetVectorScanEnabled((pData[0] & 2) != 0);
+  const ScopedScanLevel level(((pData[0] & 2) != 0) ? ScanLevel::kSsse3 : ScanLevel::kPortable);
   const std::string out = Convert(strIn, bSkipBlank);
-  ResetVectorScanEnabled();
   if (out != ConvertByteByByte(pData, nSize, bSkipBlank))
     quorlix_fuzz::FailWithInput("the conversion of the file differs from its byte-by-byte twin", pData, nSize);
 }

@@ -11,10 +11,10 @@
 
 #include "delimited/delimited_convert.h"
 #include "delimited/delimited_search.h"
-#include "document/line_scan.h"
 #include "fuzz_support.h"
 #include "platform/code_page.h"
 #include "quorlix.h"
+#include "scan/line_scan.h"
 
 namespace {
 
@@ -89,7 +89,7 @@ void CheckLongDelimiterSearch(std::string_view strBody, const std::string& strDe
   const auto* const pBegin = reinterpret_cast<const unsigned char*>(strBody.data());
   const auto* const pEnd = pBegin + strBody.size();
   for (const bool bVector : {true, false}) {
-    SetVectorScanEnabled(bVector);
+    const ScopedScanLevel level(bVector ? ScanLevel::kSsse3 : ScanLevel::kPortable);
     std::size_t nExpected = strBody.find(strLong);
     for (const unsigned char* p = pBegin;; ++p) {
       const unsigned char* pHit = search.Find(p, pEnd);
@@ -101,7 +101,6 @@ void CheckLongDelimiterSearch(std::string_view strBody, const std::string& strDe
       nExpected = strBody.find(strLong, nHit + 1);
     }
   }
-  ResetVectorScanEnabled();
 }
 
 void CheckConversion(const std::uint8_t* pData, std::size_t nSize, bool bLarge) {
@@ -136,7 +135,7 @@ void CheckConversion(const std::uint8_t* pData, std::size_t nSize, bool bLarge) 
 
   for (const bool bVector : {true, false}) {
     if (bLarge && bVector != (strBody.size() % 2 == 0)) continue;  // one scanner, to stay quick
-    SetVectorScanEnabled(bVector);
+    const ScopedScanLevel level(bVector ? ScanLevel::kSsse3 : ScanLevel::kPortable);
     const int nStatus = ConvertDelimitedFile(strIn, ansi.strInRecord, ansi.strInField, strOut, ansi.strOutField,
                                              ansi.strOutRecord, ansi.nReadBytes);
     if (nStatus != nExpectedStatus)
@@ -144,7 +143,6 @@ void CheckConversion(const std::uint8_t* pData, std::size_t nSize, bool bLarge) 
     if (quorlix_fuzz::ReadWorkFile(strOut) != strExpected)
       quorlix_fuzz::FailWithInput("output differs from the byte-by-byte scan", pData, nSize);
   }
-  ResetVectorScanEnabled();
   if (!bLarge) CheckLongDelimiterSearch(strBody, oem.strInRecord, pData, nSize);
 }
 

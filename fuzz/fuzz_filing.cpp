@@ -2,7 +2,7 @@
 // a file in the decoder's own blocks (read ahead past four of them), decodes
 // exactly as it does in one block, and all agree with a byte-by-byte twin of the
 // line assembly; every output byte is printable ASCII, CR or LF. The whole
-// filing is decoded with the vector scanner, the blocks with the portable one,
+// filing is decoded at the SSSE3 level, the blocks with the portable one,
 // the file with either.
 // The first input byte seeds the block lengths; the rest is the filing. Each
 // input is checked as it stands and in its large form (fuzz_support.h).
@@ -16,9 +16,9 @@
 #include <string_view>
 
 #include "document/am_file.h"
-#include "document/line_scan.h"
 #include "filing/filing_stream.h"
 #include "fuzz_support.h"
+#include "scan/line_scan.h"
 
 namespace {
 
@@ -115,7 +115,7 @@ void CheckFiling(const std::uint8_t* pData, std::size_t nSize, bool bLarge) {
   const Outputs whole =
       DecodeWith([&](CAMFile& doc, FilingStream& stream) { DecodeOneBlock(doc, stream, pFiling, nFiling, true); });
   if (!bLarge) {
-    SetVectorScanEnabled(false);
+    const ScopedScanLevel level(ScanLevel::kPortable);
     const Outputs inBlocks = DecodeWith([&](CAMFile& doc, FilingStream& stream) {
       std::minstd_rand rng(nSeed + 1);
       std::size_t nPos = 0;
@@ -128,9 +128,8 @@ void CheckFiling(const std::uint8_t* pData, std::size_t nSize, bool bLarge) {
     if (!(inBlocks == whole))
       quorlix_fuzz::FailWithInput("decoding in blocks differs from decoding whole", pData, nSize);
   }
-  SetVectorScanEnabled((nSeed & 1) == 0);
+  const ScopedScanLevel level(((nSeed & 1) == 0) ? ScanLevel::kSsse3 : ScanLevel::kPortable);
   const Outputs fromFile = DecodeFromFile(pFiling, nFiling);
-  ResetVectorScanEnabled();
   const Outputs twin =
       DecodeWith([&](CAMFile& doc, FilingStream& stream) { DecodeByteByByte(doc, stream, pFiling, nFiling); });
 

@@ -113,7 +113,8 @@ QUORLIX_API int QUORLIX_CALL CvtCRLF(const char* pszInPath, const char* pszOutPa
  *   nTablesOnly  1 writes only the page's tables; any other value the whole body
  *   returns      0, or one of the QUORLIX_HTML_* statuses below.
  *   Only upper-case tags are recognised; the body runs from the last tag beginning
- *   "<BODY" to the last beginning "</BODY". The output file is written only when
+ *   "<BODY" to the last beginning "</BODY". Character entities such as "&nbsp;"
+ *   and "&amp;" are written as they stand. The output file is written only when
  *   the whole body rendered; every failure before that leaves it untouched.
  *   No memory: 2 (for the page), 13 (the tag scan), 14, 15 and 16 (rendering). */
 /* clang-format off */
@@ -143,6 +144,9 @@ QUORLIX_API int QUORLIX_CALL CvtHTMLtoText(const char* pszInPath, const char* ps
  *   pszTextPath      text output to create or truncate: the filing as readable text
  *   pszSchedulePath  schedule output to create or truncate: the schedule rows only
  *   returns          0, or one of the QUORLIX_FILING_* statuses below.
+ *   The schedule keeps the host applications' layout: labels of at most 20
+ *   characters as it spells them ("Currents Assets"), and a tag it has no row for
+ *   (EPS-BASIC) written as its bare value on a line of its own.
  *   Files of any size are decoded in one pass. Memory: one block of the filing
  *   (64 KiB) plus the longest line, which is held whole: about the line's own
  *   length on Linux, up to twice it elsewhere while it grows. An output that names
@@ -167,6 +171,13 @@ QUORLIX_API int QUORLIX_CALL CvtDecodeFiling(const char* pszFilingPath, const ch
  *   returns  0, or one of the QUORLIX_VERIFY_* statuses below.
  *   Only .txt, .htm and .html files are read whole; other types read at most 128
  *   bytes; .pct passes without the file being opened.
+ *   The checks are the host applications' own: a .txt file agrees when it holds a
+ *   CR LF pair (LF line ends alone do not), an .htm/.html page when a tag begins
+ *   "<HTML" in upper case, a .jpg file when bytes 6-10 are "JFIF" (any case) and a
+ *   NUL (an Exif JPEG does not), .bmp when it begins "BM" or "IC", .gif "GIF" (any
+ *   case), .pcx the byte 0x0A, .tif "II" or "MM", .wmf the placeable key or a
+ *   header type of 1 or 2; .wav and .avi when bytes 8-10 are "WAV" or "AVI" (any
+ *   case); .ico, .mid, .ra, .mov and .mpg when the file has 4 bytes or more.
  *   No memory: 2 (a file read whole). */
 /* clang-format off */
 #define QUORLIX_VERIFY_FILE_ERROR 2      /* the file cannot be opened or read, or is no regular file */
@@ -189,7 +200,8 @@ QUORLIX_API int QUORLIX_CALL CvtVerifyFile(const char* pszPath);
  *   returns         0, or one of the QUORLIX_DELIMITED_* statuses below.
  *   The four delimiters are taken in the ANSI code page and matched and written in
  *   the OEM code page. Text after the last record delimiter is written as a final
- *   record. The set-up checks run in the order of the statuses 4, 3, 1, 2 and the
+ *   record. Quotes have no meaning: a quoted field holding the field delimiter
+ *   ("1,000") is split like any other. The set-up checks run in the order of the statuses 4, 3, 1, 2 and the
  *   last failing one is returned; both files are opened even when an argument failed.
  *   Records, fields and delimiters may be of any length; NUL bytes are data. An
  *   input that is no regular file gives 1, and the output is created all the same.

@@ -89,12 +89,30 @@ std::string FindReportCollision(const BatchJob& job, const BatchOptions& options
   return {};
 }
 
+// A walked folder gives each conversion the files it accepts: the HTML
+// conversion pages, the decoder filings; the others take every file.
+WalkFilter WalkFilterOf(Export which) {
+  switch (which) {
+    case Export::kHtml: return WalkFilter::kPages;
+    case Export::kFiling: return WalkFilter::kSubmissions;
+    default: return WalkFilter::kEveryFile;
+  }
+}
+
+bool IsExistingNonFolder(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
 }  // namespace
 
 int RunBatch(const BatchJob& job, const BatchOptions& options, const std::vector<std::string>& inputs) {
+  if (IsExistingNonFolder(options.outDir))
+    return ReportUsageError("-o names the folder the outputs go to, and '" + EscapeName(options.outDir) +
+                            "' is an existing file");
   InputList list;
   const std::string listProblem =
-      CollectInputs({inputs, options.listFiles, options.nullSeparated, options.outDir}, list);
+      CollectInputs({inputs, options.listFiles, options.nullSeparated, options.outDir, WalkFilterOf(job.which)}, list);
   if (!listProblem.empty()) return ReportUsageError(listProblem);
   if (!options.outDir.empty()) {
     const std::string collision = FindCollision(job.naming, options.outDir, list);

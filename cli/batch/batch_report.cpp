@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <cstring>
 #include <iterator>
@@ -14,18 +15,24 @@
 
 namespace {
 
-// Why an input was passed over, in the words of its row and of its line on stderr.
+// Why an input was passed over, in the words of its row and, where the user may
+// not expect it, of a line on stderr. A walk's filter passes over the files the
+// conversion does not take, which is what a walk is for: they get a row only.
 struct SkipWords {
   InputSkip skip;
   std::string_view reason;
+  bool told;
 };
 constexpr SkipWords kSkipWords[] = {
-    {InputSkip::kInsideOutput, "inside the output folder"},
+    {InputSkip::kInsideOutput, "inside the output folder", true},
+    {InputSkip::kNotAPage, "not a page", false},
+    {InputSkip::kNotAFiling, "not a filing", false},
 };
 
-std::string_view ReasonOf(InputSkip skip) {
+const SkipWords& WordsOf(InputSkip skip) {
   const auto* words = std::ranges::find(kSkipWords, skip, &SkipWords::skip);
-  return words == std::end(kSkipWords) ? std::string_view("skipped") : words->reason;
+  assert(words != std::end(kSkipWords));
+  return *words;
 }
 
 std::string CsvField(std::string_view text) {
@@ -58,15 +65,16 @@ FILE* OpenForWriting(const std::string& path) {
 }  // namespace
 
 std::string MeaningOf(Export which, const InputRow& row) {
-  if (row.skip != InputSkip::kNone) return "skipped: " + std::string(ReasonOf(row.skip));
-  if (row.upToDate) return "skipped";
+  if (row.skip != InputSkip::kNone) return "skipped: " + std::string(WordsOf(row.skip).reason);
+  if (row.upToDate) return "skipped: up to date";
   if (row.status == QUORLIX_OK) return "ok";
   const std::string_view out = row.outputs ? std::string_view(row.outputs->paths[0]) : std::string_view();
   const std::string_view out2 = row.outputs ? std::string_view(row.outputs->paths[1]) : std::string_view();
-  return DescribeStatus(which, row.status, {row.path, out, out2});
+  const std::string_view detail = row.note ? std::string_view(row.note->detail) : std::string_view();
+  return DescribeFailure(which, row.status, {row.path, out, out2, detail}, row.cause);
 }
 
-std::string ReportRowOf(const InputRow& row, std::string_view meaning) {
+std::string ReportRowOf(const InputRow& row, std::string_view meaning, bool withLooksLike) {
   std::string outputs;
   if (row.outputsPresent && row.outputs) {
     for (int k = 0; k < row.outputs->count; ++k) {
@@ -74,7 +82,7 @@ std::string ReportRowOf(const InputRow& row, std::string_view meaning) {
       outputs += row.outputs->paths[k];
     }
   }
-  const bool converted = row.skip == InputSkip::kNone && !row.upToDate;
+  const int status = row.skip == InputSkip::kNone && !row.upToDate ? row.status : QUORLIX_OK;
   const bool measured = row.skip == InputSkip::kNone;
   char bytes[24] = "";
   char seconds[24] = "";
@@ -82,8 +90,10 @@ std::string ReportRowOf(const InputRow& row, std::string_view meaning) {
     std::snprintf(bytes, sizeof bytes, "%llu", static_cast<unsigned long long>(row.bytesIn));
     std::snprintf(seconds, sizeof seconds, "%.6f", row.seconds);
   }
-  return CsvField(row.path) + ',' + (converted ? std::to_string(row.status) : std::string()) + ',' + CsvField(meaning) +
-         ',' + CsvField(outputs) + ',' + bytes + ',' + seconds + "\r\n";
+  return CsvField(row.path) + ',' + std::to_string(status) + ',' + CsvField(meaning) + ',' + CsvField(outputs) + ',' +
+         bytes + ',' + seconds +
+         (withLooksLike ? ',' + CsvField(row.note ? std::string_view(row.note->looksLike) : std::string_view()) : "") +
+         "\r\n";
 }
 
 BatchReport::BatchReport(ReportSettings settings, std::size_t inputCount)
@@ -103,7 +113,8 @@ bool BatchReport::Open() {
                  cause);
     return false;
   }
-  std::fwrite(kReportHeader.data(), 1, kReportHeader.size(), m_report);
+  const std::string_view header = m_settings.which == Export::kVerify ? kVerifyReportHeader : kReportHeader;
+  std::fwrite(header.data(), 1, header.size(), m_report);
   return true;
 }
 
@@ -123,10 +134,12 @@ bool BatchReport::Add(const InputRow& row) {
   const bool verify = m_settings.which == Export::kVerify;
   const std::string meaning = MeaningOf(m_settings.which, row);
   if (row.skip != InputSkip::kNone) {
-    m_progress.Clear();
-    const std::string_view reason = ReasonOf(row.skip);
-    std::fprintf(stderr, "quorlix: skipped '%s': %.*s\n", EscapeName(row.path).c_str(), static_cast<int>(reason.size()),
-                 reason.data());
+    const SkipWords& words = WordsOf(row.skip);
+    if (words.told) {
+      m_progress.Clear();
+      std::fprintf(stderr, "quorlix: skipped '%s': %.*s\n", EscapeName(row.path).c_str(),
+                   static_cast<int>(words.reason.size()), words.reason.data());
+    }
     ++m_skipped;
   } else if (row.upToDate) {
     ++m_skipped;
@@ -141,7 +154,9 @@ bool BatchReport::Add(const InputRow& row) {
       ++m_failed;
       if (m_firstFailure == QUORLIX_OK) m_firstFailure = row.status;
       if (verify) {
-        std::printf("%s: %s (status %d)\n", EscapeName(row.path).c_str(), meaning.c_str(), row.status);
+        const bool looks = row.note && !row.note->looksLike.empty();
+        std::printf("%s: %s%s%s (status %d)\n", EscapeName(row.path).c_str(), meaning.c_str(),
+                    looks ? "; looks like " : "", looks ? row.note->looksLike.c_str() : "", row.status);
       } else {
         m_progress.Clear();
         std::fprintf(stderr, "quorlix: %s (status %d)\n", meaning.c_str(), row.status);
@@ -149,7 +164,7 @@ bool BatchReport::Add(const InputRow& row) {
     }
     if (verify && std::ferror(stdout)) NoteOutputProblem();
   }
-  if (m_report && std::fputs(ReportRowOf(row, meaning).c_str(), m_report) < 0) NoteReportProblem();
+  if (m_report && std::fputs(ReportRowOf(row, meaning, verify).c_str(), m_report) < 0) NoteReportProblem();
   return m_writeProblem.empty();
 }
 

@@ -18,6 +18,7 @@
 #include <set>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "batch/staging_folders.h"
@@ -233,6 +234,10 @@ class BatchRun {
   std::condition_variable m_activeChanged;
   unsigned m_active = 0;      // conversions running
   std::uint64_t m_ended = 0;  // conversions ended
+  // The notes of failures the job explains, by input index, until emitted: few
+  // inputs have one, so they are kept aside rather than in every input.
+  std::unordered_map<std::size_t, FailureNote> m_notes;
+  std::mutex m_notesMutex;
 };
 
 void BatchRun::Convert(std::size_t index) {
@@ -257,16 +262,36 @@ void BatchRun::Convert(std::size_t index) {
     }
   }
   input.seconds = std::chrono::duration<float>(Clock::now() - start).count();
+  if (m_job.pfnExplain && state == kFinished && input.status != QUORLIX_OK) {
+    // An explanation that runs out of memory is left out; the status stands.
+    try {
+      FailureNote note = m_job.pfnExplain(path, input.status);
+      if (!note.detail.empty() || !note.looksLike.empty()) {
+        const std::lock_guard lock(m_notesMutex);
+        m_notes.emplace(index, std::move(note));
+      }
+    } catch (const std::exception&) {
+    }
+  }
   m_states[index].store(state, std::memory_order_release);
 }
 
 int BatchRun::ConvertOnce(Input& input, const char* path, const OutputNames& names, std::size_t index) {
   const ActiveConversion active(*this);
-  if (names.count == 0) return input.status = m_job.pfnConvert(path, nullptr, nullptr);
+  if (names.count == 0) {
+    input.status = m_job.pfnConvert(path, nullptr, nullptr);
+    input.cause = FindFailureCause(m_job.which, input.status, {path, {}, {}});
+    return input.status;
+  }
   PendingOutputs outputs(names, index, m_staging);
-  input.status =
-      outputs.IsReady() ? m_job.pfnConvert(path, outputs.PathFor(0), outputs.PathFor(1)) : m_job.nOutputError;
-  if (outputs.IsReady() && KeepsOutputs(m_job, input.status)) {
+  // The private folders lie in the final outputs' folders, so a cause found on
+  // the outputs there holds for the final names too.
+  const bool ready = outputs.IsReady();
+  input.status = ready ? m_job.pfnConvert(path, outputs.PathFor(0), outputs.PathFor(1)) : m_job.nOutputError;
+  const char* output1 = ready ? outputs.PathFor(0) : names.paths[0].c_str();
+  const char* output2 = ready ? outputs.PathFor(1) : names.paths[1].c_str();
+  input.cause = FindFailureCause(m_job.which, input.status, {path, output1, output2 ? output2 : ""});
+  if (ready && KeepsOutputs(m_job, input.status)) {
     input.outputsPresent = outputs.MoveIntoPlace();
     if (!input.outputsPresent) input.status = m_job.nOutputError;
   }
@@ -325,9 +350,17 @@ void BatchRun::Emit(std::size_t index) {
   const bool upToDate = m_states[index].load(std::memory_order_acquire) == kUpToDate;
   // A skipped input has no outputs to name; any other names them in its row or its failure's words.
   const OutputNames names = input.skip == InputSkip::kNone ? NamesOf(input) : OutputNames{};
-  const InputRow row{m_list.PathOf(input), input.skip,    upToDate,     input.status, &names,
-                     input.outputsPresent, input.bytesIn, input.seconds};
+  std::optional<FailureNote> note;
+  if (m_job.pfnExplain) {
+    const std::lock_guard lock(m_notesMutex);
+    if (const auto found = m_notes.find(index); found != m_notes.end()) {
+      note = std::move(found->second);
+      m_notes.erase(found);
+    }
+  }
   const HoldOffEnd wholeRow;
+  const InputRow row{m_list.PathOf(input), input.skip,    upToDate,      input.status, &names,
+                     input.outputsPresent, input.bytesIn, input.seconds, input.cause,  note ? &*note : nullptr};
   if (!m_report.Add(row)) Stop();
 }
 

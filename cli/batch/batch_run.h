@@ -25,6 +25,9 @@ struct BatchJob {
   // Statuses whose outputs are complete although the status is not 0.
   int nKeptStatus1;
   int nKeptStatus2;
+  // Explains a failure in the tool's own words (on the worker, after the export
+  // returned it); null when the job has nothing to add.
+  FailureNote (*pfnExplain)(const char* input, int status) = nullptr;
 };
 
 // For BatchJob's kept statuses when there are none.

@@ -11,23 +11,8 @@
 #include <ranges>
 
 #include "batch/staging_folders.h"
+#include "edgar_submission.h"
 #include "status_messages.h"
-
-// ---- Paths ----
-
-std::string FolderOf(std::string_view path) {
-  const std::size_t slash = path.find_last_of('/');
-  if (slash == std::string_view::npos) return ".";
-  if (slash == 0) return "/";
-  return std::string(path.substr(0, slash));
-}
-
-std::string JoinPath(std::string_view folder, std::string_view name) {
-  std::string path(folder);
-  if (!path.empty() && path.back() != '/') path += '/';
-  path += name;
-  return path;
-}
 
 // ---- The list ----
 
@@ -72,7 +57,7 @@ bool HasDotDotComponent(std::string_view path) {
 // lie inside the output folder.
 class InputCollector {
  public:
-  InputCollector(InputList& list, std::string_view outDir) : m_list(list) {
+  InputCollector(InputList& list, std::string_view outDir, WalkFilter filter) : m_list(list), m_filter(filter) {
     if (outDir.empty()) return;
     struct stat info {};
     char* real = ::realpath(std::string(outDir).c_str(), nullptr);
@@ -90,7 +75,9 @@ class InputCollector {
       Walk(path, path.size() + (path.ends_with('/') ? 0 : 1), SkipOf(path));
       return;
     }
-    const std::size_t slash = path.find_last_of('/');
+    // Mirrored as its last name: "gone/", which the export will not find, as "gone".
+    const std::size_t nameEnd = path.find_last_not_of('/');
+    const std::size_t slash = nameEnd == std::string::npos ? std::string::npos : path.find_last_of('/', nameEnd);
     m_list.Add(path, slash == std::string::npos ? 0 : slash + 1, SkipOf(FolderOf(path)));
   }
 
@@ -167,15 +154,32 @@ class InputCollector {
       if (type == DT_DIR) {
         Walk(path, relStart, IsOutputFolder(path, entry.inode) ? InputSkip::kInsideOutput : skip);
       } else if (type == DT_REG) {
-        m_list.Add(path, relStart, skip);
+        m_list.Add(path, relStart, Filtered(path, skip));
       } else if (type == DT_LNK) {
         struct stat info {};
-        if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) m_list.Add(path, relStart, skip);
+        if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) m_list.Add(path, relStart, Filtered(path, skip));
       }
     }
   }
 
+  // A walked file's mark: the folder's, else the walk filter's. A file that
+  // cannot be read is taken, so that the export names its problem.
+  InputSkip Filtered(const std::string& path, InputSkip skip) const {
+    if (skip != InputSkip::kNone) return skip;
+    switch (m_filter) {
+      case WalkFilter::kEveryFile: break;
+      case WalkFilter::kPages:
+        if (!path.ends_with(".htm") && !path.ends_with(".html")) return InputSkip::kNotAPage;
+        break;
+      case WalkFilter::kSubmissions:
+        if (SniffSubmission(path.c_str()) == SubmissionSniff::kOther) return InputSkip::kNotAFiling;
+        break;
+    }
+    return InputSkip::kNone;
+  }
+
   InputList& m_list;
+  const WalkFilter m_filter;
   std::string m_outReal;
   dev_t m_outDevice = 0;
   ino_t m_outInode = 0;
@@ -217,7 +221,7 @@ std::string CollectInputs(const InputSources& sources, InputList& list) {
   if (sources.named.empty() && sources.listFiles.empty()) return "no inputs: name files or folders, or -T FILE";
   for (const auto& path : sources.named)
     if (path == "-") return "'-' is no input in batch mode; -T - reads the inputs' paths from standard input";
-  InputCollector collector(list, sources.outDir);
+  InputCollector collector(list, sources.outDir, sources.walkFilter);
   for (const auto& path : sources.named) collector.AddNamed(path);
   for (const auto& listPath : sources.listFiles) {
     const std::string problem = ReadList(listPath, sources.nullSeparated, collector);

@@ -8,10 +8,23 @@
 #include <string_view>
 #include <vector>
 
+#include "failure_cause.h"
+#include "file_paths.h"
+
 // Why an input is passed over instead of converted.
 enum class InputSkip : std::uint8_t {
   kNone,
   kInsideOutput,  // found below the output folder: an output of this or an earlier batch
+  kNotAPage,      // found in a folder walked for pages, and its suffix is no page's
+  kNotAFiling,    // found in a folder walked for filings, and it is no EDGAR submission
+};
+
+// Which files of a walked folder the conversion takes; the others are skipped.
+// Files named directly or listed are taken all the same.
+enum class WalkFilter : std::uint8_t {
+  kEveryFile,
+  kPages,        // names ending in ".htm" or ".html", as the HTML conversion accepts them
+  kSubmissions,  // EDGAR submissions (edgar_submission.h)
 };
 
 // One input. Its path lives in the list's shared text, so an input costs this
@@ -27,7 +40,9 @@ struct Input {
   std::int32_t status = 0;
   InputSkip skip = InputSkip::kNone;
   bool outputsPresent = false;
+  FailureCause cause;  // of a failure, found while its outputs were as the export left them
 };
+static_assert(sizeof(Input) <= 40, "an input's record stays small: a batch may hold millions");
 
 class InputList {
  public:
@@ -49,17 +64,13 @@ class InputList {
   std::vector<Input> m_inputs;
 };
 
-// The folder part of a path: "." for a bare name, "/" for a name at the top.
-std::string FolderOf(std::string_view path);
-// folder + '/' + name, without a second '/' when folder ends in one.
-std::string JoinPath(std::string_view folder, std::string_view name);
-
 // Where a batch's inputs come from.
 struct InputSources {
   const std::vector<std::string>& named;      // files and folders named on the command line
   const std::vector<std::string>& listFiles;  // files of paths ("-" for standard input)
   bool nullSeparated = false;                 // the lists are NUL-separated, else one path a line
   std::string_view outDir;                    // inputs found below it are skipped; may be empty
+  WalkFilter walkFilter = WalkFilter::kEveryFile;
 };
 
 // Collects the inputs into list, in input order: the named ones first, then each
@@ -67,7 +78,8 @@ struct InputSources {
 //  - A named file is mirrored as its name alone; a named folder is walked
 //    depth-first with names in byte order, and a file in it is mirrored as its
 //    path below the folder. Links to files are followed; links to folders below
-//    the top are not, so a walk always ends.
+//    the top are not, so a walk always ends. A file the walk filter does not
+//    take is marked skipped.
 //  - A listed path is mirrored as given, a leading '/' dropped. A listed folder is
 //    passed over (find prints folders too); a path with a ".." component is refused.
 // Returns the problem with the command line (the tool's usage error), or "".

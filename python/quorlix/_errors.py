@@ -1,16 +1,17 @@
 """Statuses as exceptions, with the words the quorlix tool prints for each.
 
-One table holds every (export, status) pair: the exception it raises and the
-tool's words for it. MESSAGES, drawn from it, holds those words with the same
-placeholders ({in}, {out}, {out2}, {suffix}, {memory}), and NOT_REGULAR the words
-for an input that is not a regular file; a test compares both with the tool's
-own tables so that the two cannot drift apart.
+status_words.tsv, beside this module, holds every (export, status) pair: the
+exception it raises and the tool's words for it; the tool's table is generated
+from the same file. MESSAGES holds those words with their placeholders ({in},
+{out}, {out2}, {suffix}, {memory}), and NOT_REGULAR the words for an input that
+is not a regular file.
 """
 from __future__ import annotations
 
 import errno
 import os
 import stat
+from pathlib import Path
 
 CRLF = "CvtCRLF"
 HTML = "CvtHTMLtoText"
@@ -82,56 +83,29 @@ _BAD_ARGUMENT = (QuorlixValueError, None)
 _NO_MEMORY = (QuorlixMemoryError, None)
 _BAD_FORM = (QuorlixFormatError, None)
 
-# Every status of every export: its kind of failure and the tool's words.
-_STATUSES: dict[tuple[str, int], tuple[tuple[type[QuorlixError], int | None], str]] = {
-    (CRLF, 2): (_FILE_ERROR, "cannot read input file '{in}' (or not enough memory)"),
-    (CRLF, 3): (_NOT_FOUND, "input file '{in}' not found"),
-    (CRLF, 5): (_NOT_FOUND, "cannot create output file '{out}': not found"),
-    (CRLF, 6): (_FILE_ERROR, "cannot create or write output file '{out}'"),
-    (CRLF, 7): (_TOO_MANY_FILES, "too many open files"),
-    (CRLF, 18): (_NO_MEMORY, "converting '{in}' failed: not enough memory"),
+_KINDS = {"not_found": _NOT_FOUND, "too_many_files": _TOO_MANY_FILES, "file_error": _FILE_ERROR,
+          "bad_argument": _BAD_ARGUMENT, "no_memory": _NO_MEMORY, "bad_form": _BAD_FORM}
 
-    (HTML, 2): (_FILE_ERROR, "cannot read input file '{in}' (or not enough memory)"),
-    (HTML, 3): (_NOT_FOUND, "input file '{in}' not found"),
-    (HTML, 5): (_NOT_FOUND, "cannot create output file '{out}': not found"),
-    (HTML, 6): (_FILE_ERROR, "cannot create or write output file '{out}'"),
-    (HTML, 7): (_TOO_MANY_FILES, "too many open files"),
-    (HTML, 10): (_BAD_ARGUMENT,
-                 "input name '{in}' must end in .htm or .html, and output name '{out}' in .txt or .wri"),
-    (HTML, 11): (_BAD_ARGUMENT, "output name '{out}' must end in .txt or .wri"),
-    (HTML, 12): (_BAD_ARGUMENT, "input name '{in}' must end in .htm or .html"),
-    (HTML, 13): (_BAD_FORM, "no body found in '{in}' (upper-case <BODY> and </BODY> tags, every '<' closed by '>'), "
-                            "or not enough memory"),
-    (HTML, 14): (_BAD_FORM, "rendering the body of '{in}' failed (a digit reference without ';', "
-                            "</BODY> before <BODY>, or not enough memory)"),
-    (HTML, 15): (_BAD_FORM, "a table in '{in}' is not closed before the body ends, or not enough memory"),
-    (HTML, 16): (_BAD_FORM, "a table row in '{in}' is not closed before the body ends, or not enough memory"),
 
-    (FILING, 2): (_FILE_ERROR, "file error on '{in}', '{out}' or '{out2}' (bad path, disk full, "
-                               "an output naming the filing, or both outputs one file)"),
-    (FILING, 3): (_NOT_FOUND, "filing '{in}' not found"),
-    (FILING, 7): (_TOO_MANY_FILES, "too many open files"),
-    (FILING, 18): (_NO_MEMORY, "decoding '{in}' failed: not enough memory"),
+def _read_status_words() -> tuple[dict, dict]:
+    """The rows of status_words.tsv, the file the tool's table is generated from."""
+    statuses, not_regular = {}, {}
+    text = (Path(__file__).parent / "status_words.tsv").read_text(encoding="utf-8")
+    for line in text.splitlines():
+        if not line or line.startswith("#"):
+            continue
+        function, status, kind, words = line.split("\t")
+        if kind == "not_regular":
+            not_regular[(function, int(status))] = words
+        else:
+            statuses[(function, int(status))] = (_KINDS[kind], words)
+    return statuses, not_regular
 
-    # The tool prints these after the file's name, as "NAME: words".
-    (VERIFY, 2): (_FILE_ERROR, "cannot be read (or not enough memory)"),
-    (VERIFY, 3): (_NOT_FOUND, "not found"),
-    (VERIFY, 7): (_TOO_MANY_FILES, "too many open files"),
-    (VERIFY, 17): (_BAD_ARGUMENT, "unknown suffix"),
-    (VERIFY, 18): (_BAD_FORM, "contents do not match {suffix}{memory}"),
 
-    (DELIMITED, 1): (_FILE_ERROR, "cannot open or read input file '{in}' (or not enough memory)"),
-    (DELIMITED, 2): (_FILE_ERROR, "cannot open or write output file '{out}' (or it is the input file)"),
-    (DELIMITED, 3): (_BAD_ARGUMENT, "the input field delimiter is empty"),
-    (DELIMITED, 4): (_BAD_ARGUMENT, "the input record delimiter is empty"),
-    (DELIMITED, 5): (_BAD_FORM, "no record delimiter found in '{in}'"),
-    (DELIMITED, 6): (_BAD_FORM, "no record of '{in}' holds a field delimiter"),
-    (SCHEDULES, 2): (_FILE_ERROR, "cannot read filing '{in}' (a folder, a bad path, "
-                                  "or a file that changed while it was read)"),
-    (SCHEDULES, 3): (_NOT_FOUND, "filing '{in}' not found"),
-    (SCHEDULES, 7): (_TOO_MANY_FILES, "too many open files"),
-    (SCHEDULES, 18): (_NO_MEMORY, "reading the schedules of '{in}' failed: not enough memory"),
-}
+# Every status of every export: its kind of failure and the tool's words; and the
+# input error of each export when its input exists but is neither a regular file
+# nor a folder (a pipe, FIFO, device or socket): that is the cause.
+_STATUSES, NOT_REGULAR = _read_status_words()
 
 MESSAGES: dict[tuple[str, int], str] = {key: words for key, (_, words) in _STATUSES.items()}
 
@@ -145,18 +119,6 @@ def _suffix_of(name: str) -> str:
     base = name.replace("\\", "/").rsplit("/", 1)[-1]
     dot = base.rfind(".")
     return base[dot:].lower() if dot >= 0 else ""
-
-# The input error of each export, when its input exists but is neither a regular
-# file nor a folder (a pipe, FIFO, device or socket): that is the cause.
-NOT_REGULAR: dict[tuple[str, int], str] = {
-    (CRLF, 2): "input file '{in}' is not a regular file",
-    (HTML, 2): "input file '{in}' is not a regular file",
-    (FILING, 2): "filing '{in}' is not a regular file",
-    (VERIFY, 2): "not a regular file",
-    (DELIMITED, 1): "input file '{in}' is not a regular file",
-    (SCHEDULES, 2): "filing '{in}' is not a regular file",
-}
-
 
 def _is_special_file(name: str) -> bool:
     try:

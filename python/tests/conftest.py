@@ -1,7 +1,7 @@
 """Runs the package from this source tree against the library just built.
 
-QUORLIX_LIBRARY names the library to test; without it, the release build's is
-used. The same settings go into the environment, so that Dask's worker
+QUORLIX_LIBRARY names the library to test and QUORLIX_TOOL the quorlix tool that
+tests compare the package with; without them, the release build's are used. The same settings go into the environment, so that Dask's worker
 processes import this package and load the same library.
 """
 import os
@@ -27,3 +27,12 @@ def data_dir() -> Path:
 @pytest.fixture
 def repo_dir() -> Path:
     return REPO_DIR
+
+
+@pytest.fixture
+def tool() -> Path:
+    """The quorlix tool; tests that compare the package with it skip when it is not built."""
+    path = Path(os.environ.get("QUORLIX_TOOL", REPO_DIR / "build" / "release" / "cli" / "quorlix"))
+    if not path.is_file():
+        pytest.skip(f"no quorlix tool at {path}")
+    return path

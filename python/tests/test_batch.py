@@ -1,4 +1,5 @@
 """Many files through executors: the same records and outputs whatever runs them."""
+import csv
 import functools
 import os
 import re
@@ -139,6 +140,33 @@ def test_decode_filings_writes_the_tables_names(tmp_path, data_dir):
         expected = tuple(str(tmp_path / "out" / f"case{i}" / o) for o in outputs)
         assert written[str(tmp_path / "in" / f"case{i}" / relative)] == expected
         assert all(os.path.isfile(o) for o in expected), relative
+
+
+def test_the_tool_and_the_package_write_the_same_outputs_and_records(tool, tmp_path, data_dir):
+    # Names whose stems are easy to get wrong, in one tree; "x." and "x..y" both
+    # have the stem "x.", so the second sits in a folder of its own.
+    tree = tmp_path / "tree"
+    for relative in ["..x", ".x", "x.", "sub/x..y", "noext", "UP.TXT"]:
+        (tree / relative).parent.mkdir(parents=True, exist_ok=True)
+        shutil.copy(data_dir / FILINGS[0], tree / relative)
+    by_tool, by_package = tmp_path / "tool", tmp_path / "package"
+    run = subprocess.run([str(tool), "decode-filing", "-q", "-j", "1", "-o", str(by_tool), str(tree),
+                          "--report", str(tmp_path / "report.csv")], capture_output=True, check=False)
+    assert run.returncode == 0, run.stderr
+    records = batch.decode_filings([tree], by_package)
+
+    def outputs(root):
+        return {str(p.relative_to(root)): p.read_bytes() for p in sorted(root.rglob("*")) if p.is_file()}
+    assert outputs(by_tool) == outputs(by_package)
+    assert sorted(outputs(by_tool)) == ["..fds.txt", "..txt", ".x.fds.txt", ".x.txt", "UP.fds.txt", "UP.txt",
+                                        "noext.fds.txt", "noext.txt", "sub/x..fds.txt", "sub/x..txt", "x..fds.txt",
+                                        "x..txt"]
+    with open(tmp_path / "report.csv", newline="") as report:
+        rows = [(r["input"], int(r["status"]), r["meaning"], tuple(r["outputs"].split(";")), int(r["bytes_in"]))
+                for r in csv.DictReader(report)]
+    in_package_terms = [(r.input, r.status, r.meaning, tuple(o.replace(str(by_package), str(by_tool)) for o in r.outputs),
+                         r.bytes_in) for r in records]
+    assert rows == in_package_terms
 
 
 def test_inputs_inside_the_output_folder_are_skipped(tmp_path, data_dir):

@@ -1,67 +1,64 @@
 """The package's words for each status are the tool's, and its schedule labels the decoder's.
 
-Both tables are read from the C++ sources, so a change on either side fails here
-until the other follows.
+The words come from status_words.tsv, from which the build generates the tool's
+table too; these tests run the tool and the decoder and compare what they print.
 """
 import os
-import re
+import subprocess
 
+import quorlix
 from quorlix._errors import MESSAGES, NOT_REGULAR, describe
-from quorlix.schedule import LABELS
-
-EXPORT_OF_KEY = {"kCrlf": "CvtCRLF", "kHtml": "CvtHTMLtoText", "kFiling": "CvtDecodeFiling",
-                 "kVerify": "CvtVerifyFile", "kDelimited": "CvtDelimitedFile", "kSchedules": "quorlix_write_schedules"}
-
-# One row of the tool's table: {Export::kCrlf, 3 or QUORLIX_CRLF_..., "words" "more words"},
-ROW = re.compile(r'\{\s*Export::(\w+)\s*,\s*(\w+)\s*,\s*((?:"(?:[^"\\]|\\.)*"\s*)+)\}')
-STRING = re.compile(r'"((?:[^"\\]|\\.)*)"')
-DEFINE = re.compile(r"^#define\s+(QUORLIX_\w+)\s+(-?\d+)\b", re.MULTILINE)
+from quorlix.schedule import LABEL_COLUMNS, LABELS
 
 
-def unescape(text):
-    return re.sub(r"\\(.)", lambda m: {"n": "\n", "t": "\t"}.get(m.group(1), m.group(1)), text)
+def run_tool(tool, *args, cwd):
+    return subprocess.run([str(tool), *map(str, args)], cwd=cwd, capture_output=True, text=True, check=False)
 
 
-def tool_messages(repo_dir, table_name="kStatusMessages"):
-    numbers = {name: int(value) for name, value in DEFINE.findall((repo_dir / "include" / "quorlix.h").read_text())}
-    source = (repo_dir / "cli" / "status_messages.cpp").read_text()
-    # One table only: the words for inputs that are not regular files have their own.
-    start = source.index(table_name + "[] = {")
-    source = source[start:source.index("};", start)]
-    table = {}
-    for key, status, strings in ROW.findall(source):
-        number = int(status) if status.lstrip("-").isdigit() else numbers[status]
-        table[(EXPORT_OF_KEY[key], number)] = "".join(unescape(s) for s in STRING.findall(strings))
-    return table
+def test_the_words_file_covers_every_export():
+    exports = {function for function, _ in MESSAGES}
+    assert exports == {"CvtCRLF", "CvtHTMLtoText", "CvtDecodeFiling", "CvtVerifyFile", "CvtDelimitedFile",
+                       "quorlix_write_schedules"}
+    assert len(MESSAGES) >= 37 and set(NOT_REGULAR) <= set(MESSAGES)
 
 
-def test_every_status_has_the_tools_words(repo_dir):
-    tool = tool_messages(repo_dir)
-    assert len(tool) >= 30, "the tool's table was not found; has its layout changed?"
-    differences = {key: (tool.get(key), MESSAGES.get(key)) for key in tool.keys() | MESSAGES.keys()
-                   if tool.get(key) != MESSAGES.get(key)}
-    assert differences == {}, "(tool, package) words differ"
+def test_the_tool_prints_the_packages_words(tool, tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)  # the words look at the files by the names given
+    (tmp_path / "page.doc").write_bytes(b"x")
+    (tmp_path / "rows.csv").write_bytes(b"a,b\r\n")
+    os.mkfifo(tmp_path / "pipe.txt")
+    failures = [  # (export, status, files), the tool's command line
+        (("CvtCRLF", 3, ("gone.txt", "out.txt")), ["crlf", "gone.txt", "out.txt"]),
+        (("CvtCRLF", 2, ("pipe.txt", "out.txt")), ["crlf", "pipe.txt", "out.txt"]),
+        (("CvtHTMLtoText", 12, ("page.doc", "out.txt")), ["html2text", "page.doc", "out.txt"]),
+        (("CvtDecodeFiling", 3, ("gone.txt", "t.txt", "s.txt")), ["decode-filing", "gone.txt", "t.txt", "s.txt"]),
+        (("CvtDelimitedFile", 3, ("rows.csv", "out.tsv")), ["delimited", "rows.csv", "out.tsv", "--in-field", ""]),
+    ]
+    for (function, status, files), args in failures:
+        run = run_tool(tool, *args, cwd=tmp_path)
+        assert (run.returncode, run.stderr) == (status, f"quorlix: {describe(function, status, files)}\n"), args
+    run = run_tool(tool, "verify", "page.doc", cwd=tmp_path)
+    assert (run.returncode, run.stdout) == (17, describe("CvtVerifyFile", 17, ("page.doc",)) + "\n")
 
 
-def test_every_status_of_the_header_has_words(repo_dir):
-    header = (repo_dir / "include" / "quorlix.h").read_text()
-    prefixes = {"CRLF": "CvtCRLF", "HTML": "CvtHTMLtoText", "FILING": "CvtDecodeFiling",
-                "VERIFY": "CvtVerifyFile", "DELIMITED": "CvtDelimitedFile"}
-    statuses = {(prefixes[name.split("_")[1]], int(value)) for name, value in DEFINE.findall(header)
-                if name.split("_")[1] in prefixes}
-    # The schedules' inputs get the decoder's filing statuses.
-    schedules = {("quorlix_write_schedules", number) for function, number in statuses if function == "CvtDecodeFiling"}
-    assert statuses | schedules == set(MESSAGES)
+def test_labels_are_the_decoders(tmp_path):
+    # A schedule with every tag, in the decoder's order: its label column gives each label.
+    tags = ["ARTICLE", "MULTIPLIER", "CURRENCY", "PERIOD-TYPE", "FISCAL-YEAR-END", "PERIOD-START", "PERIOD-END",
+            "EXCHANGE-RATE", "CASH", "SECURITIES", "RECEIVABLES", "ALLOWANCES", "INVENTORY", "CURRENT-ASSETS", "PP&E",
+            "DEPRECIATION", "TOTAL-ASSETS", "CURRENT-LIABILITIES", "BONDS", "PREFERRED-MANDATORY", "PREFERRED",
+            "COMMON", "OTHER-SE", "TOTAL-LIABILITY-AND-EQUITY", "SALES", "TOTAL-REVENUES", "CGS", "TOTAL-COSTS",
+            "OTHER-EXPENSES", "LOSS-PROVISION", "INTEREST-EXPENSE", "INCOME-PRETAX", "INCOME-TAX",
+            "INCOME-CONTINUING", "DISCONTINUED", "EXTRAORDINARY", "CHANGES", "NET-INCOME", "EPS-PRIMARY",
+            "EPS-DILUTED"]
+    filing = tmp_path / "filing.txt"
+    filing.write_bytes("".join(f"<{tag}> 1\n" for tag in tags).encode())
+    quorlix.decode_filing(filing, tmp_path / "text.txt", tmp_path / "schedule.txt")
+    columns = [line[:LABEL_COLUMNS].rstrip() for line in (tmp_path / "schedule.txt").read_text().splitlines()
+               if line.strip()]
+    assert columns == [label[:LABEL_COLUMNS] for label in LABELS]
 
 
-def test_labels_are_the_decoders(repo_dir):
-    source = (repo_dir / "src" / "filing" / "filing_tags.cpp").read_text()
-    decoder = re.findall(r'\{"<[^"]+>", kScheduleRow, "([^"]+)"', source)
-    assert tuple(decoder) == LABELS
-
-
-def test_inputs_that_are_not_regular_files_have_the_tools_words(repo_dir, tmp_path):
-    assert tool_messages(repo_dir, "kNotRegularWords") == NOT_REGULAR
+def test_inputs_that_are_not_regular_files_have_their_own_words(tmp_path):
     fifo = tmp_path / "pipe.txt"
     os.mkfifo(fifo)
     assert describe("CvtCRLF", 2, (str(fifo), "out.txt")) == f"input file '{fifo}' is not a regular file (status 2)"

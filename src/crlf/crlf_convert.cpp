@@ -15,10 +15,10 @@
 
 #include "crlf/crlf_pass.h"
 #include "document/am_file.h"
-#include "document/byte_filter.h"
-#include "document/line_scan.h"
 #include "platform/read_ahead.h"
 #include "quorlix.h"
+#include "scan/byte_filter.h"
+#include "scan/line_scan.h"
 
 namespace {
 
@@ -110,8 +110,8 @@ class LineEndPass {
   // while two blocks are left: the room for their output covers that.
   // The positions and the input live in locals: a store through a byte pointer
   // may change any variable in memory, which would then be read again each time.
-  QUORLIX_VECTOR_TARGET void ConvertBlocks(std::uint32_t& iRef, const std::uint32_t iEnd, unsigned char* const pOut,
-                                           std::size_t& jRef) {
+  QUORLIX_SSSE3_TARGET void ConvertBlocks(std::uint32_t& iRef, const std::uint32_t iEnd, unsigned char* const pOut,
+                                          std::size_t& jRef) {
     if (iEnd - iRef < 2 * Scan::kBlockBytes) return;
     const unsigned char* const pIn = m_pIn;
     std::uint32_t i = iRef;
@@ -157,7 +157,7 @@ class LineEndPass {
 // The plain output's length without writing it: every line byte stays, and every
 // CR and LF becomes two bytes, except that a CR LF pair is two in all.
 template <typename Scan>
-QUORLIX_VECTOR_TARGET std::uint64_t MeasurePlainBlocks(const unsigned char* pIn, std::uint32_t nLen, std::uint32_t& i) {
+QUORLIX_SSSE3_TARGET std::uint64_t MeasurePlainBlocks(const unsigned char* pIn, std::uint32_t nLen, std::uint32_t& i) {
   std::uint64_t nOut = 0;
   unsigned nCrBefore = 0;  // the last byte of the previous block is a CR
   for (; nLen - i >= Scan::kBlockBytes; i += Scan::kBlockBytes) {
@@ -278,7 +278,8 @@ int CAMFile::LoadLineEndInput() { return LoadInput(kLongestLineEndInputBytes, QU
 std::uint64_t ConvertLineEndPieces(const unsigned char* pIn, std::uint32_t nLen, bool bSkipBlank,
                                    std::size_t nPieceBytes, unsigned char* pScratch, const LineEndWriter& put) {
   assert(nPieceBytes > 0);
-  return WithLineScan([&]<typename Scan>() {
+  return WithScanLevel([&]<ScanLevel L>() {
+    using Scan = LineScanAt<L>;
     return bSkipBlank ? ConvertAllPieces<Scan, true>(pIn, nLen, nPieceBytes, pScratch, put)
                       : ConvertAllPieces<Scan, false>(pIn, nLen, nPieceBytes, pScratch, put);
   });
@@ -287,7 +288,8 @@ std::uint64_t ConvertLineEndPieces(const unsigned char* pIn, std::uint32_t nLen,
 std::uint64_t ConvertLineEndStream(std::uint64_t nLen, bool bSkipBlank, std::size_t nPieceBytes, unsigned char* pWindow,
                                    unsigned char* pScratch, const LineEndReader& read, const LineEndWriter& put) {
   assert(nPieceBytes > 0);
-  return WithLineScan([&]<typename Scan>() {
+  return WithScanLevel([&]<ScanLevel L>() {
+    using Scan = LineScanAt<L>;
     return bSkipBlank ? ConvertStreamedPieces<Scan, true>(nLen, nPieceBytes, pWindow, pScratch, read, put)
                       : ConvertStreamedPieces<Scan, false>(nLen, nPieceBytes, pWindow, pScratch, read, put);
   });
@@ -298,7 +300,10 @@ std::uint64_t MeasureLineEndOutput(const unsigned char* pIn, std::uint32_t nLen,
                                    std::size_t nPieceBytes, unsigned char* pScratch) {
   if (bSkipBlank)
     return ConvertLineEndPieces(pIn, nLen, true, nPieceBytes, pScratch, [](const unsigned char*, std::size_t) {});
-  return WithLineScan([&]<typename Scan>() { return MeasurePlainOutput<Scan>(pIn, nLen); });
+  return WithScanLevel([&]<ScanLevel L>() {
+    using Scan = LineScanAt<L>;
+    return MeasurePlainOutput<Scan>(pIn, nLen);
+  });
 }
 
 std::optional<int> CAMFile::ConvertLineEndsIntoNewOutput(bool bSkipBlank) {

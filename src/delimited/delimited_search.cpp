@@ -4,7 +4,7 @@
 #include <cassert>
 #include <cstring>
 
-#include "document/line_scan.h"
+#include "scan/scan_level.h"
 
 #if defined(__GLIBC__)
 #define QUORLIX_HAS_LINEAR_MEMMEM 1
@@ -22,9 +22,12 @@ DelimiterSearch::DelimiterSearch(std::string_view strDelim) : m_strDelim(strDeli
 
 const unsigned char* DelimiterSearch::Find(const unsigned char* pFrom, const unsigned char* pTo) const {
 #ifdef QUORLIX_HAS_LINEAR_MEMMEM
-  if (m_strDelim.size() > kShortDelimiterBytes && IsVectorScanEnabled()) {
-    if (static_cast<std::size_t>(pTo - pFrom) < m_strDelim.size()) return nullptr;
-    return static_cast<const unsigned char*>(::memmem(pFrom, pTo - pFrom, m_strDelim.data(), m_strDelim.size()));
+  if (m_strDelim.size() > kShortDelimiterBytes) {
+    return WithScanLevel([&]<ScanLevel L>() -> const unsigned char* {
+      if constexpr (L == ScanLevel::kPortable) return FindPortable(pFrom, pTo);
+      if (static_cast<std::size_t>(pTo - pFrom) < m_strDelim.size()) return nullptr;
+      return static_cast<const unsigned char*>(::memmem(pFrom, pTo - pFrom, m_strDelim.data(), m_strDelim.size()));
+    });
   }
 #endif
   return FindPortable(pFrom, pTo);

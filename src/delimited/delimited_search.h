@@ -18,7 +18,7 @@ class DelimiterSearch {
 
   // Delimiters longer than this are found by the C library's memmem where it is
   // known to be linear (glibc's two-way search, which it uses from this length on)
-  // and the vector scanner is in use. Shorter ones, the usual CR LF or comma, are
+  // and a level above the portable one is in use. Shorter ones, the usual CR LF or comma, are
   // found faster by the search below, which memchr leads.
   static constexpr std::size_t kShortDelimiterBytes = 256;
 

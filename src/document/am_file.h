@@ -16,6 +16,7 @@
 #include "platform/object.h"
 #include "platform/platform_string.h"
 #include "quorlix.h"
+#include "scan/scan_level.h"
 
 class CReadAhead;
 class InputRelease;
@@ -116,6 +117,8 @@ class CAMFile : public CObject {
   int LoadHtmlInput();
   int ConvertHtml();
   int RenderBody();
+  // One form per scan level (html_table.cpp instantiates those the build has).
+  template <ScanLevel L>
   int ConvertTable(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos,
                    InputRelease& release);
   int ConvertRow(const unsigned char* pIn, unsigned char* pOut, std::uint32_t& nOut, std::uint32_t& nPos);

@@ -13,10 +13,10 @@
 #include <string_view>
 
 #include "document/am_file.h"
-#include "document/line_scan.h"
 #include "filing/filing_stream.h"
 #include "platform/read_ahead.h"
 #include "quorlix.h"
+#include "scan/line_scan.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ constexpr FileStatusMap kFilingFileStatuses{QUORLIX_FILING_NOT_FOUND, QUORLIX_FI
                                             QUORLIX_FILING_FILE_ERROR};
 
 // The bytes a line is made of are the kept bytes of the shared filter less CR
-// and LF, that is 0x20-0x7E: the line bytes of document/line_scan.h, whose
+// and LF, that is 0x20-0x7E: the line bytes of scan/line_scan.h, whose
 // scanners pass over their runs many at a time.
 
 char ToUpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -254,16 +254,24 @@ template <typename Scan>
   giveBack();
 }
 
-#ifdef QUORLIX_HAS_VECTOR_SCAN
-QUORLIX_VECTOR_TARGET void DecodeLineBytesVector(CAMFile& doc, FilingStream& stream, const unsigned char* p,
-                                                 const unsigned char* pEnd) {
-  DecodeLineBytes<VectorLineScan>(doc, stream, p, pEnd);
-}
-#endif
+// One form per scan level, each compiled with its level's target so that the
+// scanner's steps are inlined into it.
+template <ScanLevel L>
+void DecodeLineBytesAt(CAMFile& doc, FilingStream& stream, const unsigned char* p, const unsigned char* pEnd);
 
-void DecodeLineBytesPortable(CAMFile& doc, FilingStream& stream, const unsigned char* p, const unsigned char* pEnd) {
+template <>
+void DecodeLineBytesAt<ScanLevel::kPortable>(CAMFile& doc, FilingStream& stream, const unsigned char* p,
+                                             const unsigned char* pEnd) {
   DecodeLineBytes<PortableLineScan>(doc, stream, p, pEnd);
 }
+
+#ifdef QUORLIX_HAS_VECTOR_SCAN
+template <>
+QUORLIX_SSSE3_TARGET void DecodeLineBytesAt<ScanLevel::kSsse3>(CAMFile& doc, FilingStream& stream,
+                                                               const unsigned char* p, const unsigned char* pEnd) {
+  DecodeLineBytes<Ssse3LineScan>(doc, stream, p, pEnd);
+}
+#endif
 
 }  // namespace
 
@@ -274,12 +282,8 @@ void DecodeLineBytesPortable(CAMFile& doc, FilingStream& stream, const unsigned 
 int CAMFile::DecodeBlock(FilingStream& stream, std::uint32_t nLen, bool bEndsFiling) {
   try {
     const unsigned char* const p = m_pInBuf.get();
-#ifdef QUORLIX_HAS_VECTOR_SCAN
-    if (IsVectorScanEnabled()) DecodeLineBytesVector(*this, stream, p, p + nLen);
-    else DecodeLineBytesPortable(*this, stream, p, p + nLen);
-#else
-    DecodeLineBytesPortable(*this, stream, p, p + nLen);
-#endif
+    WithScanLevel(
+        [&]<ScanLevel L>() { DecodeLineBytesAt<kScanLevelUpTo<L, ScanLevel::kSsse3>>(*this, stream, p, p + nLen); });
     // At the end a CR ends its line alone, and text after the last line end is a line too.
     if (bEndsFiling) {
       stream.bCrPending = false;

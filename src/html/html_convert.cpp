@@ -8,9 +8,9 @@
 #include <string_view>
 
 #include "document/am_file.h"
-#include "document/line_scan.h"
-#include "html/html_scan.h"
+#include "html/html_read.h"
 #include "quorlix.h"
+#include "scan/html_scan.h"
 
 namespace {
 
@@ -102,11 +102,25 @@ bool FindBodyTagsFromTheEnd(const unsigned char* pIn, std::uint32_t nLen, std::s
   return IsOutsideTagAt(pIn, nLen);
 }
 
-QUORLIX_VECTOR_TARGET bool FindBodyTagsVector(const unsigned char* pIn, std::uint32_t nLen,
-                                              std::string_view startPattern, std::string_view endPattern,
-                                              HtmlBodyTags& tags) {
-  return FindBodyTagsFromTheEnd<VectorHtmlScan>(pIn, nLen, startPattern, endPattern, tags);
+// One form per scan level, each compiled with its level's target.
+template <ScanLevel L>
+bool FindBodyTagsAt(const unsigned char* pIn, std::uint32_t nLen, std::string_view startPattern,
+                    std::string_view endPattern, HtmlBodyTags& tags);
+
+template <>
+bool FindBodyTagsAt<ScanLevel::kPortable>(const unsigned char* pIn, std::uint32_t nLen, std::string_view startPattern,
+                                          std::string_view endPattern, HtmlBodyTags& tags) {
+  return FindBodyTagsFromTheEnd<PortableHtmlScan>(pIn, nLen, startPattern, endPattern, tags);
 }
+
+#ifdef QUORLIX_HAS_VECTOR_SCAN
+template <>
+QUORLIX_SSSE3_TARGET bool FindBodyTagsAt<ScanLevel::kSsse3>(const unsigned char* pIn, std::uint32_t nLen,
+                                                            std::string_view startPattern, std::string_view endPattern,
+                                                            HtmlBodyTags& tags) {
+  return FindBodyTagsFromTheEnd<Ssse3HtmlScan>(pIn, nLen, startPattern, endPattern, tags);
+}
+#endif
 
 }  // namespace
 
@@ -114,8 +128,9 @@ bool FindHtmlBodyTags(const unsigned char* pIn, std::uint32_t nLen, std::string_
                       std::string_view endPattern, HtmlBodyTags& tags) {
   if (!CanFindTagsFromTheEnd(startPattern) || !CanFindTagsFromTheEnd(endPattern))
     return WalkBodyTags(pIn, nLen, startPattern, endPattern, tags);
-  if (IsVectorScanEnabled()) return FindBodyTagsVector(pIn, nLen, startPattern, endPattern, tags);
-  return FindBodyTagsFromTheEnd<PortableHtmlScan>(pIn, nLen, startPattern, endPattern, tags);
+  return WithScanLevel([&]<ScanLevel L>() {
+    return FindBodyTagsAt<kScanLevelUpTo<L, ScanLevel::kSsse3>>(pIn, nLen, startPattern, endPattern, tags);
+  });
 }
 
 int CAMFile::CheckHtmlNames(const CString& strInPath, const CString& strOutPath) {

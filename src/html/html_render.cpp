@@ -11,15 +11,16 @@
 #include <string_view>
 
 #include "document/am_file.h"
-#include "html/html_scan.h"
+#include "html/html_read.h"
 #include "quorlix.h"
+#include "scan/html_scan.h"
 
 namespace {
 
 // The body from its start tag's '>' (dropped first) to its end, with the runs of
 // kept bytes and the tag ends found by Cursor, appended at nOut: QUORLIX_OK, or the
 // status that ends the rendering. Inlined into one function per scanner, so that
-// the vector scanner's steps are inlined with it.
+// the SSSE3 scanner's steps are inlined with it.
 //
 // i is the index of the byte being handled (ch, with p = i + 1). Text is read
 // while i < nBodyEnd - 1: the byte before the body end's '>' ends every run
@@ -27,7 +28,7 @@ namespace {
 // or, when none stands before the body end, cut off before the byte before it.
 // The input before each tag and stretch of text is passed to the release, and
 // tables pass it on.
-template <typename Cursor>
+template <ScanLevel L>
 [[gnu::always_inline]] inline int RenderBodyWith(CAMFile& doc, unsigned char* pOut, std::uint32_t nOutCapacity,
                                                  std::uint32_t& nOut) {
   const unsigned char* const pIn = doc.m_pInBuf.get();
@@ -36,7 +37,7 @@ template <typename Cursor>
   const bool bTablesOnly = doc.m_bTablesOnly == 1;
   std::uint32_t j = nOut;
   std::uint32_t i = doc.m_nBodyStart;
-  Cursor cursor(pIn, nBodyEnd);
+  CursorAt<L, true, false> cursor(pIn, nBodyEnd);
   while (i + 1 < nBodyEnd) {
     release.Passed(i);
     if (pIn[i] == '<') {
@@ -45,7 +46,7 @@ template <typename Cursor>
       const std::string_view tag(reinterpret_cast<const char*>(pIn) + i, nStop - i);
       std::uint32_t nPos = nStop + 1;
       if (TagBeginsWith(tag, "<TABLE")) {
-        const int nTableStatus = doc.ConvertTable(pIn, pOut, j, nPos, release);
+        const int nTableStatus = doc.template ConvertTable<L>(pIn, pOut, j, nPos, release);
         if (nTableStatus != QUORLIX_OK) return nTableStatus;
       }
       // The byte after the tag; after a table that ended on the body end's '>' the loop ends.
@@ -81,13 +82,31 @@ template <typename Cursor>
   return QUORLIX_OK;
 }
 
-QUORLIX_VECTOR_TARGET int RenderBodyVector(CAMFile& doc, unsigned char* pOut, std::uint32_t nOutCapacity,
-                                           std::uint32_t& nOut) {
-  return RenderBodyWith<VectorCursor<true, false>>(doc, pOut, nOutCapacity, nOut);
+// One form per scan level, each compiled with its level's target so that the
+// cursor's steps are inlined into it; each hands its tables to ConvertTable's
+// form of the same level.
+template <ScanLevel L>
+int RenderBodyAt(CAMFile& doc, unsigned char* pOut, std::uint32_t nOutCapacity, std::uint32_t& nOut);
+
+template <>
+int RenderBodyAt<ScanLevel::kPortable>(CAMFile& doc, unsigned char* pOut, std::uint32_t nOutCapacity,
+                                       std::uint32_t& nOut) {
+  return RenderBodyWith<ScanLevel::kPortable>(doc, pOut, nOutCapacity, nOut);
 }
-int RenderBodyPortable(CAMFile& doc, unsigned char* pOut, std::uint32_t nOutCapacity, std::uint32_t& nOut) {
-  return RenderBodyWith<PortableCursor<true, false>>(doc, pOut, nOutCapacity, nOut);
+
+#ifdef QUORLIX_HAS_VECTOR_SCAN
+template <>
+QUORLIX_SSSE3_TARGET int RenderBodyAt<ScanLevel::kSsse3>(CAMFile& doc, unsigned char* pOut, std::uint32_t nOutCapacity,
+                                                         std::uint32_t& nOut) {
+  return RenderBodyWith<ScanLevel::kSsse3>(doc, pOut, nOutCapacity, nOut);
 }
+
+template <>
+QUORLIX_SSSE3_TARGET int RenderBodyAt<ScanLevel::kAvx2>(CAMFile& doc, unsigned char* pOut, std::uint32_t nOutCapacity,
+                                                        std::uint32_t& nOut) {
+  return RenderBodyWith<ScanLevel::kAvx2>(doc, pOut, nOutCapacity, nOut);
+}
+#endif
 
 }  // namespace
 
@@ -102,8 +121,8 @@ int CAMFile::RenderBody() {
     m_pOutBuf = AllocateSparseByteBuffer(m_nOutLen);
     m_strTag.clear();
     std::uint32_t j = 0;
-    const int nStatus = IsVectorScanEnabled() ? RenderBodyVector(*this, m_pOutBuf.get(), m_nOutLen, j)
-                                              : RenderBodyPortable(*this, m_pOutBuf.get(), m_nOutLen, j);
+    const int nStatus =
+        WithScanLevel([&]<ScanLevel L>() { return RenderBodyAt<L>(*this, m_pOutBuf.get(), m_nOutLen, j); });
     if (nStatus != QUORLIX_OK) return m_nStatus = nStatus;
 
     assert(j < m_nOutLen);

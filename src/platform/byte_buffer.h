@@ -5,8 +5,24 @@
 
 #include <cstddef>
 #include <memory>
+#include <new>
 
-using ByteBuffer = std::unique_ptr<unsigned char[]>;
+// Frees a buffer as it was made: with new[], or aligned to nAlignment bytes.
+struct ByteBufferDeleter {
+  std::size_t nAlignment = 0;
+
+  constexpr ByteBufferDeleter() noexcept = default;
+  constexpr explicit ByteBufferDeleter(std::size_t nAligned) noexcept : nAlignment(nAligned) {}
+  // A buffer made with new[] (as std::make_unique makes one) may be handed over.
+  constexpr ByteBufferDeleter(std::default_delete<unsigned char[]>) noexcept {}
+
+  void operator()(unsigned char* p) const noexcept {
+    if (nAlignment != 0) ::operator delete[](p, std::align_val_t{nAlignment});
+    else delete[] p;
+  }
+};
+
+using ByteBuffer = std::unique_ptr<unsigned char[], ByteBufferDeleter>;
 
 // A buffer of nBytes uninitialised bytes; raises std::bad_alloc when there is no memory.
 ByteBuffer AllocateByteBuffer(std::size_t nBytes);

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "tool_test.h"
 
 namespace {
@@ -22,13 +26,76 @@ TEST_F(CommandDecodeFilingTest, FailuresExitWithTheirStatusAndOneLine) {
   EXPECT_EQ(missing.exitStatus, 3);
   EXPECT_EQ(missing.err, "quorlix: filing '" + strMissing + "' not found (status 3)\n");
 
+  // Not a submission, so the export itself refuses to write over its input.
   const std::string strFiling = WriteFile("filing.txt", "x\n");
   const auto same = RunTool({"decode-filing", strFiling, strFiling, PathOf("schedule.txt")});
   EXPECT_EQ(same.exitStatus, 2);
-  EXPECT_EQ(same.err,
-            "quorlix: file error on '" + strFiling + "', '" + strFiling + "' or '" + PathOf("schedule.txt") +
-                "' (bad path, disk full, an output naming the filing, or both outputs one file) (status 2)\n");
+  EXPECT_EQ(same.err, "quorlix: the output '" + strFiling + "' is the input '" + strFiling + "' itself (status 2)\n");
   EXPECT_EQ(ReadFile(strFiling), "x\n");
+}
+
+class DecodeFilingSlipTest : public CommandDecodeFilingTest {
+ protected:
+  void SetUp() override {
+    CommandDecodeFilingTest::SetUp();
+    const auto data = quorlix_test::DataDir() / "filing";
+    for (const char* name : {"apple_10k_1994_ims_ex27.txt", "apple_10k_1997_ex27.txt", "apple_10q_2000q1_ex27.txt"}) {
+      const std::string path = WriteTree(std::string("arch/") + name, ReadFile((data / name).string()));
+      m_filings.emplace_back(path, ReadFile(path));
+    }
+  }
+  // Every filing holds the bytes it had before the slip.
+  void ExpectFilingsUntouched() const {
+    for (const auto& [path, bytes] : m_filings) EXPECT_TRUE(ReadFile(path) == bytes) << path;
+  }
+  static std::string Refusal(const std::string& path) {
+    return "quorlix: refusing to write over '" + path +
+           "': it is an EDGAR filing, not an output; to decode several filings: quorlix decode-filing -o OUT_DIR "
+           "FILING... (--force writes over it)\n";
+  }
+
+  std::vector<std::pair<std::string, std::string>> m_filings;
+};
+
+TEST_F(DecodeFilingSlipTest, ThreeFilingsWithoutOutDirAreRefused) {
+  const auto run = RunTool({"decode-filing", "arch/apple_10k_1994_ims_ex27.txt", "arch/apple_10k_1997_ex27.txt",
+                            "arch/apple_10q_2000q1_ex27.txt"});
+  EXPECT_EQ(run.exitStatus, 64);
+  EXPECT_EQ(run.err, Refusal("arch/apple_10k_1997_ex27.txt"));
+  ExpectFilingsUntouched();
+
+  const auto four = RunTool({"decode-filing", "arch/apple_10k_1994_ims_ex27.txt", "arch/apple_10k_1997_ex27.txt",
+                             "arch/apple_10q_2000q1_ex27.txt", "more.txt"});
+  EXPECT_EQ(four.exitStatus, 64);
+  EXPECT_EQ(four.err,
+            "quorlix: expected FILING TEXT_OUT SCHEDULE_OUT, got 4 paths; for several inputs: quorlix decode-filing -o "
+            "OUT_DIR FILING...\n");
+  ExpectFilingsUntouched();
+}
+
+TEST_F(DecodeFilingSlipTest, PathsInTheWrongOrderAreRefusedBeforeAnyOutputIsCreated) {
+  const auto run = RunTool({"decode-filing", "text.txt", "sched.txt", "arch/apple_10k_1994_ims_ex27.txt"});
+  EXPECT_EQ(run.exitStatus, 64);
+  EXPECT_EQ(run.err, Refusal("arch/apple_10k_1994_ims_ex27.txt"));
+  EXPECT_FALSE(quorlix_test::FileExists(PathOf("sched.txt")));
+  ExpectFilingsUntouched();
+  // Through standard input too: nothing is read or written before the check.
+  const auto piped = RunTool({"decode-filing", "-", "arch/apple_10q_2000q1_ex27.txt", "-"}, WithInput("x"));
+  EXPECT_EQ(piped.exitStatus, 64);
+  EXPECT_EQ(piped.err, Refusal("arch/apple_10q_2000q1_ex27.txt"));
+  ExpectFilingsUntouched();
+}
+
+TEST_F(DecodeFilingSlipTest, ForceWritesOverAFilingAndDecodedTextIsNoFiling) {
+  const std::string& victim = m_filings[2].first;
+  const auto forced = RunTool({"decode-filing", "--force", m_filings[1].first, PathOf("text.txt"), victim});
+  EXPECT_EQ(forced.exitStatus, 0) << forced.err;
+  EXPECT_TRUE(ReadFile(victim).starts_with("Article")) << "the schedule replaced the filing";
+  // The decoded text keeps the banner that opens the filing but none of its framing
+  // lines, so decoding again over earlier outputs goes on working.
+  ASSERT_TRUE(ReadFile(PathOf("text.txt")).starts_with("-----BEGIN PRIVACY-ENHANCED MESSAGE-----"));
+  const auto again = RunTool({"decode-filing", m_filings[0].first, PathOf("text.txt"), victim});
+  EXPECT_EQ(again.exitStatus, 0) << again.err;
 }
 
 TEST_F(CommandDecodeFilingTest, FilingFromStandardInputAndOneOutputToStandardOutput) {

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "quorlix.h"
 #include "status_messages.h"
@@ -35,6 +38,41 @@ TEST(StatusMessages, EveryStatusOfEveryExportHasWords) {
     }
   }
   EXPECT_GE(statuses, 33);  // the header was read
+}
+
+// The tool's table is generated from the words file the Python package reads:
+// every row of the file is what the tool says, its placeholders filled in.
+TEST(StatusMessages, TheToolSaysTheWordsOfTheSharedFile) {
+  const std::pair<std::string_view, Export> exports[] = {{"CvtCRLF", Export::kCrlf},
+                                                         {"CvtHTMLtoText", Export::kHtml},
+                                                         {"CvtDecodeFiling", Export::kFiling},
+                                                         {"CvtVerifyFile", Export::kVerify},
+                                                         {"CvtDelimitedFile", Export::kDelimited},
+                                                         {"quorlix_write_schedules", Export::kSchedules}};
+  std::ifstream file(QUORLIX_STATUS_WORDS);
+  ASSERT_TRUE(file) << QUORLIX_STATUS_WORDS;
+  int rows = 0;
+  for (std::string line; std::getline(file, line);) {
+    if (line.empty() || line.starts_with('#')) continue;
+    std::istringstream fields(line);
+    std::string function, status, kind, words;
+    ASSERT_TRUE(std::getline(fields, function, '\t') && std::getline(fields, status, '\t') &&
+                std::getline(fields, kind, '\t') && std::getline(fields, words))
+        << line;
+    const auto* entry = std::ranges::find(exports, function, &std::pair<std::string_view, Export>::first);
+    ASSERT_NE(entry, std::end(exports)) << line;
+    // A special file as input takes the not-regular words; a plain name the others.
+    const std::string_view input = kind == "not_regular" ? "/dev/null" : "in.x";
+    for (const auto& [placeholder, value] :
+         {std::pair{"{in}", std::string(input)}, std::pair{"{out}", std::string("o1")},
+          std::pair{"{out2}", std::string("o2")}, std::pair{"{suffix}", std::string(".x")},
+          std::pair{"{memory}", std::string()}})
+      for (std::size_t at; (at = words.find(placeholder)) != std::string::npos;)
+        words.replace(at, std::string_view(placeholder).size(), value);
+    EXPECT_EQ(DescribeStatus(entry->second, std::stoi(status), {input, "o1", "o2"}), words) << line;
+    ++rows;
+  }
+  EXPECT_GE(rows, 40);
 }
 
 TEST(StatusMessages, NamesAreEscapedOnOneLine) {

@@ -1,6 +1,7 @@
 #include "tool_test.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,6 +46,8 @@ pid_t ToolTest::StartTool(const std::vector<std::string>& args, const Setup& set
     ::dup2(in, STDIN_FILENO);
     ::dup2(out, STDOUT_FILENO);
     ::dup2(err, STDERR_FILENO);
+    const auto id = static_cast<uid_t>(setup.userId);
+    if (setup.userId >= 0 && (::setgroups(0, nullptr) != 0 || ::setgid(id) != 0 || ::setuid(id) != 0)) ::_exit(125);
     if (setup.fileSizeLimit >= 0) {
       const rlimit limit{static_cast<rlim_t>(setup.fileSizeLimit), static_cast<rlim_t>(setup.fileSizeLimit)};
       ::setrlimit(RLIMIT_FSIZE, &limit);

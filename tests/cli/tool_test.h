@@ -26,6 +26,7 @@ class ToolTest : public TempDirTest {
     std::string folder;        // the folder the tool starts in (default: the test's)
     long fileSizeLimit = -1;   // RLIMIT_FSIZE in bytes, when not negative
     long openFilesLimit = -1;  // RLIMIT_NOFILE, when not negative
+    long userId = -1;          // the user (and group) the tool runs as, when not negative
   };
 
   static Setup WithInput(std::string bytes) {

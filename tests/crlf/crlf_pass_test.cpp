@@ -5,15 +5,15 @@
 #include <vector>
 
 #include "crlf/crlf_pass.h"
-#include "document/line_scan.h"
+#include "scan/line_scan.h"
 
 namespace {
 
-// Runs the pass with the vector or the portable scanner, nPieceBytes at a time,
+// Runs the pass at the SSSE3 or the portable level, nPieceBytes at a time,
 // and checks that the measured length is the length written, and that the input
 // read a piece at a time gives the same bytes as the input in memory.
 std::string RunPass(const std::string& input, bool bSkipBlank, bool bVector, std::size_t nPieceBytes) {
-  SetVectorScanEnabled(bVector);
+  const ScopedScanLevel level(bVector ? ScanLevel::kSsse3 : ScanLevel::kPortable);
   std::vector<unsigned char> scratch(2 * nPieceBytes);
   const auto* pIn = reinterpret_cast<const unsigned char*>(input.data());
   const auto nLen = static_cast<std::uint32_t>(input.size());
@@ -38,7 +38,6 @@ std::string RunPass(const std::string& input, bool bSkipBlank, bool bVector, std
   EXPECT_EQ(nRead, input.size());
   EXPECT_EQ(nStreamed, streamed.size());
   EXPECT_EQ(streamed, out) << "read " << nPieceBytes << " at a time";
-  ResetVectorScanEnabled();
   return out;
 }
 

@@ -5,7 +5,7 @@
 
 #include "delimited/delimited_convert.h"
 #include "delimited/delimited_search.h"
-#include "document/line_scan.h"
+#include "scan/line_scan.h"
 #include "test_support.h"
 
 namespace {
@@ -34,16 +34,15 @@ std::string Expected(std::string_view text, std::string_view delim) {
 }
 
 // Every way of finding a delimiter gives the first whole occurrence: the C
-// library's, the memchr-led one, with the vector scanner or without.
+// library's, the memchr-led one, at the SSSE3 level or the portable one.
 void ExpectEveryWayFinds(std::string_view text, std::string_view delim) {
   const DelimiterSearch search(delim);
   const std::string expected = Expected(text, delim);
   for (const bool bVector : {true, false}) {
-    SetVectorScanEnabled(bVector);
+    const ScopedScanLevel level(bVector ? ScanLevel::kSsse3 : ScanLevel::kPortable);
     EXPECT_EQ(Occurrences(text, [&](auto p, auto pEnd) { return search.Find(p, pEnd); }), expected)
         << testing::PrintToString(std::string(delim)) << " vector " << bVector;
   }
-  ResetVectorScanEnabled();
   EXPECT_EQ(Occurrences(text, [&](auto p, auto pEnd) { return search.FindPortable(p, pEnd); }), expected);
 }
 
@@ -116,13 +115,12 @@ TEST_F(LongDelimiterTest, ReadSizeDoesNotChangeTheOutput) {
   const std::string strOut = PathOf("out.txt");
   const std::string expected = "x|" + std::string(19, 'a') + "|y+z|" + std::string(25, 'a') + "|";
   for (const bool bVector : {true, false}) {
-    SetVectorScanEnabled(bVector);
+    const ScopedScanLevel level(bVector ? ScanLevel::kSsse3 : ScanLevel::kPortable);
     for (std::size_t n = 1; n <= input.size() + 1; n += 7) {
       EXPECT_EQ(ConvertDelimitedFile(strIn, strRecord, strField, strOut, "+", "|", n), 0);
       EXPECT_EQ(quorlix_test::ReadFile(strOut), expected) << n << " vector " << bVector;
     }
   }
-  ResetVectorScanEnabled();
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "document/am_file.h"
-#include "document/byte_filter.h"
+#include "scan/byte_filter.h"
 #include "test_support.h"
 
 namespace {

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "document/line_scan.h"
 #include "html/html_test_support.h"
 #include "quorlix.h"
+#include "scan/line_scan.h"
 
 namespace {
 
@@ -74,16 +74,13 @@ TEST_F(RenderBodyTest, APageOfManyMebibytesComesOutWhole) {
   table += "\r\n";
   struct Scanner {
     const char* pszName;
-    bool bVector;
-    bool bWide;
+    ScanLevel level;
   };
-  for (const Scanner& scanner :
-       {Scanner{"wide", true, true}, Scanner{"vector", true, false}, Scanner{"portable", false, false}}) {
-    SetVectorScanEnabled(scanner.bVector);
-    SetWideScanEnabled(scanner.bWide);
+  for (const Scanner& scanner : {Scanner{"avx2", ScanLevel::kAvx2}, Scanner{"ssse3", ScanLevel::kSsse3},
+                                 Scanner{"portable", ScanLevel::kPortable}}) {
+    const ScopedScanLevel level(scanner.level);
     EXPECT_TRUE(Render(body) == text + table + text) << scanner.pszName;
     EXPECT_TRUE(RenderTablesOnly(body) == table) << scanner.pszName;
-    ResetVectorScanEnabled();
   }
 }
 

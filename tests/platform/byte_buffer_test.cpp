@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -19,6 +21,28 @@ void Fill(GrowingByteBuffer& buffer, std::size_t nFrom, std::size_t nTo) {
   for (std::size_t i = 0; i < nBytes; ++i)
     if (buffer.get()[i] != PatternByte(i)) return ::testing::AssertionFailure() << "byte " << i << " changed";
   return ::testing::AssertionSuccess();
+}
+
+// A large buffer starts on a huge page on Linux, and every size, either kind,
+// holds what is written to its last byte and is freed as it was made (which the
+// sanitizer build checks), also after it is handed on and its pages released.
+TEST(AllocateByteBuffer, LargeBuffersStartOnAHugePageAndAreFreedAsMade) {
+  constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
+  for (const std::size_t nBytes :
+       {std::size_t{1}, 2 * kHugePageBytes - 1, 2 * kHugePageBytes, 5 * kHugePageBytes + 3}) {
+    for (const bool bSparse : {false, true}) {
+      ByteBuffer pBuf = bSparse ? AllocateSparseByteBuffer(nBytes) : AllocateByteBuffer(nBytes);
+      pBuf[0] = 1;
+      pBuf[nBytes - 1] = 2;
+#ifdef __linux__
+      if (nBytes >= 2 * kHugePageBytes) {
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(pBuf.get()) % kHugePageBytes, 0u);
+      }
+#endif
+      ByteBuffer pMoved = std::move(pBuf);
+      ReleaseBufferPages(pMoved.get(), nBytes);
+    }
+  }
 }
 
 // From the heap to a mapping of its own and on through mappings that grow: every

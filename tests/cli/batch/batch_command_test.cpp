@@ -78,7 +78,9 @@ TEST_F(BatchTest, OutputNamesFollowTheConversion) {
 
 // The tool against the table of names it shares with the Python package. Each
 // case sits in a folder of its own: "x." and "x..y" both write "x..txt". For
-// html2text only the names the export takes as pages (".htm" or ".html", in lower case).
+// html2text only the names the export takes as pages (".htm" or ".html", in lower
+// case); the walk passes over the others. The bytes are a page, delimited text
+// and a filing at once.
 TEST_F(BatchTest, OutputNamesFollowTheTableSharedWithPython) {
   const auto cases = quorlix_test::ReadNamingCases();
   for (const std::string command : {"crlf", "delimited", "decode-filing", "html2text"}) {
@@ -88,7 +90,7 @@ TEST_F(BatchTest, OutputNamesFollowTheTableSharedWithPython) {
       const std::string& input = cases[i].input;
       if (command == "html2text" && !input.ends_with(".htm") && !input.ends_with(".html")) continue;
       const std::string folder = "case" + std::to_string(i) + "/";
-      WriteTree("in-" + command + "/" + folder + cases[i].input, "<BODY>a,b</BODY>\r\n");
+      WriteTree("in-" + command + "/" + folder + cases[i].input, "<SEC-DOCUMENT>\r\n<BODY>a,b</BODY>\r\n");
       for (const auto& output : cases[i].outputs) expected.push_back(folder + output);
     }
     ASSERT_FALSE(expected.empty()) << command;
@@ -132,9 +134,69 @@ TEST_F(BatchTest, CollisionsAreRefusedBeforeAnyOutput) {
   EXPECT_TRUE(ListFiles(PathOf("out")).empty());
 
   // A filing's schedule name is another filing's text name.
-  WriteTree("f/a.txt", "x\n");
-  WriteTree("f/a.fds", "y\n");
+  WriteTree("f/a.txt", "<SEC-DOCUMENT>x\n");
+  WriteTree("f/a.fds", "<SEC-DOCUMENT>y\n");
   EXPECT_EQ(RunTool({"decode-filing", "-o", "d", "f"}).exitStatus, 64);
+}
+
+TEST_F(BatchTest, WalkedFoldersGiveTheConversionWhatItTakes) {
+  WriteTree("site/index.htm", "<BODY>home</BODY>");
+  WriteTree("site/docs/guide.html", "<BODY>guide</BODY>");
+  WriteTree("site/made.aiff", "FORM");  // made.aiff and made.au would both write made.txt
+  WriteTree("site/made.au", ".snd");
+  WriteTree("site/OLD.HTM", "<BODY>old</BODY>");  // the export takes lower-case suffixes only
+  const std::string named = WriteTree("notes.txt", "named");
+  const auto pages = RunTool({"html2text", "-o", "text", "site", named, "--report", "-"});
+  EXPECT_EQ(pages.exitStatus, QUORLIX_HTML_INPUT_NAME_WRONG);
+  EXPECT_EQ(ListFiles(PathOf("text")), (std::vector<std::string>{"docs/guide.txt", "index.txt"}));
+  EXPECT_EQ(WithoutSeconds(pages.out),
+            "input,status,meaning,outputs,bytes_in\n"
+            "site/OLD.HTM,0,skipped: not a page,,\n"
+            "site/docs/guide.html,0,ok,text/docs/guide.txt,18\n"
+            "site/index.htm,0,ok,text/index.txt,17\n"
+            "site/made.aiff,0,skipped: not a page,,\n"
+            "site/made.au,0,skipped: not a page,,\n" +
+                named + ",12,input name '" + named + "' must end in .htm or .html,,5\n");
+  // The files passed over are counted, not told one by one.
+  EXPECT_EQ(pages.err.substr(0, pages.err.find(" bytes in ")),
+            "quorlix: input name '" + named +
+                "' must end in .htm or .html (status 12)\nquorlix: 2 converted, 1 failed, 3 skipped, 40");
+
+  WriteTree("arch/README.md", "# Filings\n");
+  fs::copy_file(quorlix_test::DataDir() / "filing/apple_10q_2000q1_ex27.txt", PathOf("arch/q1.txt"));
+  ASSERT_EQ(RunTool({"decode-filing", "-q", "-o", "decoded", "arch"}).exitStatus, 0);
+  // The decoded text opens with the filing's banner, but is no filing.
+  fs::copy_file(PathOf("decoded/q1.txt"), PathOf("arch/q1-text.txt"));
+  const auto filings = RunTool({"decode-filing", "-o", "again", "arch", "--report", "-"});
+  EXPECT_EQ(filings.exitStatus, 0) << filings.err;
+  EXPECT_EQ(ListFiles(PathOf("again")), (std::vector<std::string>{"q1.fds.txt", "q1.txt"}));
+  EXPECT_EQ(WithoutSeconds(filings.out),
+            "input,status,meaning,outputs,bytes_in\n"
+            "arch/README.md,0,skipped: not a filing,,\n"
+            "arch/q1-text.txt,0,skipped: not a filing,,\n"
+            "arch/q1.txt,0,ok,again/q1.txt;again/q1.fds.txt,84584\n");
+  // Named or listed, a file is converted as before.
+  const auto listed = RunTool({"decode-filing", "-q", "-o", "listed", "-T", "-"}, WithInput("arch/README.md\n"));
+  EXPECT_EQ(listed.exitStatus, 0) << listed.err;
+  EXPECT_EQ(ListFiles(PathOf("listed")), (std::vector<std::string>{"arch/README.fds.txt", "arch/README.txt"}));
+  // verify and crlf take every file.
+  const auto verify = RunTool({"verify", "site"});
+  EXPECT_EQ(std::ranges::count(verify.out, '\n'), 5) << verify.out;
+  EXPECT_EQ(RunTool({"crlf", "-q", "-o", "copies", "site"}).exitStatus, 0);
+  EXPECT_EQ(ListFiles(PathOf("copies")).size(), 5u);
+}
+
+TEST_F(BatchTest, OutDirNamingAFileIsAUsageError) {
+  const std::string filing = WriteFile("filing.txt", "<SEC-DOCUMENT>\n");
+  WriteTree("out/a.txt", "<SEC-DOCUMENT>\n");
+  const auto run = RunTool({"decode-filing", "-o", "filing.txt", "out/"});
+  EXPECT_EQ(run.exitStatus, 64);
+  EXPECT_EQ(run.err, "quorlix: -o names the folder the outputs go to, and 'filing.txt' is an existing file\n");
+  EXPECT_EQ(ReadFile(filing), "<SEC-DOCUMENT>\n");
+  // A named input that is missing keeps its own name, trailing '/' or not.
+  const auto gone = RunTool({"decode-filing", "-q", "-o", "decoded", "gone/"});
+  EXPECT_EQ(gone.err.find("unnamed"), std::string::npos) << gone.err;
+  EXPECT_NE(gone.err.find("'decoded/gone.txt'"), std::string::npos) << gone.err;
 }
 
 TEST_F(BatchTest, InputsInsideTheOutputFolderAreSkippedAndLoopsEnd) {
@@ -146,7 +208,7 @@ TEST_F(BatchTest, InputsInsideTheOutputFolderAreSkippedAndLoopsEnd) {
   EXPECT_EQ(WithoutSeconds(run.out),
             "input,status,meaning,outputs,bytes_in\n"
             "tree/a.txt,0,ok,tree/out/a.txt,2\n"
-            "tree/out/old.txt,,skipped: inside the output folder,,\n");
+            "tree/out/old.txt,0,skipped: inside the output folder,,\n");
   EXPECT_TRUE(run.err.starts_with("quorlix: skipped 'tree/out/old.txt': inside the output folder\n")) << run.err;
   EXPECT_EQ(ReadFile(PathOf("tree/out/old.txt")), "o\n");
 }
@@ -179,7 +241,7 @@ TEST_F(BatchTest, FailingInputsLeaveNothingBehindAndAreReported) {
   EXPECT_EQ(run.exitStatus, 13);
   EXPECT_EQ(ListFiles(PathOf("out")), (std::vector<std::string>{"a.txt", "c.txt"}));
   const std::string noBody =
-      "no body found in 'in/b.htm' (upper-case <BODY> and </BODY> tags, every '<' closed by '>'), or not enough memory";
+      "no body found in 'in/b.htm' (upper-case <BODY> and </BODY> tags, every '<' closed by '>')";
   EXPECT_TRUE(
       run.err.starts_with("quorlix: " + noBody + " (status 13)\nquorlix: input file 'gone.htm' not found (status 3)\n"))
       << run.err;
@@ -213,7 +275,7 @@ TEST_F(BatchTest, ResumeSkipsExactlyTheInputsWithNewerOutputs) {
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(WithoutSeconds(run.out),
             "input,status,meaning,outputs,bytes_in\n"
-            "in/done.txt,,skipped,out/done.txt,2\n"
+            "in/done.txt,0,skipped: up to date,out/done.txt,2\n"
             "in/new.txt,0,ok,out/new.txt,2\n"
             "in/stale.txt,0,ok,out/stale.txt,8\n");
   EXPECT_EQ(ReadFile(PathOf("out/stale.txt")), "changed\r\n");

@@ -16,7 +16,7 @@ OutputNames FilingOutputs() { return NameOutputs(OutputNaming::kTextAndSchedule,
 
 TEST(ReportRowOf, ConvertedInputsNameTheirOutputsWhenInPlace) {
   const OutputNames outputs = FilingOutputs();
-  InputRow row{"in/q1/a.txt", InputSkip::kNone, false, QUORLIX_OK, &outputs, true, 1234, 0.25};
+  InputRow row{"in/q1/a.txt", InputSkip::kNone, false, QUORLIX_OK, &outputs, true, 1234, 0.25, {}};
   EXPECT_EQ(ReportRowOf(row, MeaningOf(Export::kFiling, row)),
             "in/q1/a.txt,0,ok,out/q1/a.txt;out/q1/a.fds.txt,1234,0.250000\r\n");
 
@@ -26,20 +26,25 @@ TEST(ReportRowOf, ConvertedInputsNameTheirOutputsWhenInPlace) {
             "in/q1/a.txt,3,filing 'in/q1/a.txt' not found,,1234,0.250000\r\n");
 }
 
-TEST(ReportRowOf, SkippedInputsHaveNoStatus) {
+// Status 0 keeps the column integer; only the meaning says why.
+TEST(ReportRowOf, SkippedInputsHaveStatusZeroAndTheirReason) {
   const OutputNames outputs = FilingOutputs();
-  const InputRow upToDate{"in/q1/a.txt", InputSkip::kNone, true, QUORLIX_OK, &outputs, true, 7, 0.5};
+  const InputRow upToDate{"in/q1/a.txt", InputSkip::kNone, true, QUORLIX_OK, &outputs, true, 7, 0.5, {}};
   EXPECT_EQ(ReportRowOf(upToDate, MeaningOf(Export::kFiling, upToDate)),
-            "in/q1/a.txt,,skipped,out/q1/a.txt;out/q1/a.fds.txt,7,0.500000\r\n");
+            "in/q1/a.txt,0,skipped: up to date,out/q1/a.txt;out/q1/a.fds.txt,7,0.500000\r\n");
   // Passed over before any work: nothing was measured.
-  const InputRow inside{"out/x.txt", InputSkip::kInsideOutput, false, QUORLIX_OK, nullptr, false, 0, 0};
+  const InputRow inside{"out/x.txt", InputSkip::kInsideOutput, false, QUORLIX_OK, nullptr, false, 0, 0, {}};
   EXPECT_EQ(ReportRowOf(inside, MeaningOf(Export::kFiling, inside)),
-            "out/x.txt,,skipped: inside the output folder,,,\r\n");
+            "out/x.txt,0,skipped: inside the output folder,,,\r\n");
+  const InputRow sound{"in/a.au", InputSkip::kNotAPage, false, QUORLIX_OK, nullptr, false, 0, 0, {}};
+  EXPECT_EQ(ReportRowOf(sound, MeaningOf(Export::kHtml, sound)), "in/a.au,0,skipped: not a page,,,\r\n");
+  const InputRow readme{"in/README", InputSkip::kNotAFiling, false, QUORLIX_OK, nullptr, false, 0, 0, {}};
+  EXPECT_EQ(ReportRowOf(readme, MeaningOf(Export::kFiling, readme)), "in/README,0,skipped: not a filing,,,\r\n");
 }
 
 TEST(ReportRowOf, FieldsWithCommasQuotesOrLineBreaksAreQuoted) {
   const OutputNames outputs = NameOutputs(OutputNaming::kSameName, "o", "a,\"b\".txt");
-  InputRow row{"i/a,\"b\".txt", InputSkip::kNone, false, QUORLIX_OK, &outputs, true, 1, 0};
+  InputRow row{"i/a,\"b\".txt", InputSkip::kNone, false, QUORLIX_OK, &outputs, true, 1, 0, {}};
   EXPECT_EQ(ReportRowOf(row, "ok"), "\"i/a,\"\"b\"\".txt\",0,ok,\"o/a,\"\"b\"\".txt\",1,0.000000\r\n");
   // The words of a failure name the file as escaped text; the row quotes them.
   row.path = "i/l\nf.txt";
@@ -52,11 +57,11 @@ TEST(ReportRowOf, FieldsWithCommasQuotesOrLineBreaksAreQuoted) {
 
 TEST(MeaningOf, FailuresNameTheOutputsTheyWereToWrite) {
   const OutputNames outputs = FilingOutputs();
-  const InputRow row{"in/a.txt", InputSkip::kNone, false, QUORLIX_FILING_FILE_ERROR, &outputs, false, 0, 0};
+  const InputRow row{"in/a.txt", InputSkip::kNone, false, QUORLIX_FILING_FILE_ERROR, &outputs, false, 0, 0, {}};
   EXPECT_EQ(MeaningOf(Export::kFiling, row), DescribeStatus(Export::kFiling, QUORLIX_FILING_FILE_ERROR,
                                                             {"in/a.txt", "out/q1/a.txt", "out/q1/a.fds.txt"}));
   EXPECT_NE(MeaningOf(Export::kFiling, row).find("'out/q1/a.fds.txt'"), std::string::npos);
-  const InputRow verify{"p.jpg", InputSkip::kNone, false, QUORLIX_VERIFY_MISMATCH, nullptr, false, 0, 0};
+  const InputRow verify{"p.jpg", InputSkip::kNone, false, QUORLIX_VERIFY_MISMATCH, nullptr, false, 0, 0, {}};
   EXPECT_EQ(MeaningOf(Export::kVerify, verify), "contents do not match .jpg");
 }
 
@@ -68,9 +73,9 @@ TEST_F(BatchReportTest, RowsFollowTheHeaderAndTheFirstFailureInOrderIsTheStatus)
   ASSERT_TRUE(report.Open());
   const OutputNames outputs = NameOutputs(OutputNaming::kSameName, "out", "a");
   testing::internal::CaptureStderr();
-  EXPECT_TRUE(report.Add({"in/a", InputSkip::kNone, false, QUORLIX_OK, &outputs, true, 1, 0}));
-  EXPECT_TRUE(report.Add({"in/b", InputSkip::kNone, false, QUORLIX_CRLF_INPUT_NOT_FOUND, &outputs, false, 0, 0}));
-  EXPECT_TRUE(report.Add({"in/c", InputSkip::kNone, false, QUORLIX_CRLF_OUTPUT_ERROR, &outputs, false, 0, 0}));
+  EXPECT_TRUE(report.Add({"in/a", InputSkip::kNone, false, QUORLIX_OK, &outputs, true, 1, 0, {}}));
+  EXPECT_TRUE(report.Add({"in/b", InputSkip::kNone, false, QUORLIX_CRLF_INPUT_NOT_FOUND, &outputs, false, 0, 0, {}}));
+  EXPECT_TRUE(report.Add({"in/c", InputSkip::kNone, false, QUORLIX_CRLF_OUTPUT_ERROR, &outputs, false, 0, 0, {}}));
   EXPECT_EQ(report.Finish(0), QUORLIX_CRLF_INPUT_NOT_FOUND);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "quorlix: input file 'in/b' not found (status 3)\n"
@@ -91,7 +96,7 @@ TEST_F(BatchReportTest, AReportThatCannotBeWrittenEndsWithIoError) {
 
   BatchReport full({Export::kCrlf, "/dev/full", false, true, true}, 1);
   ASSERT_TRUE(full.Open());
-  EXPECT_TRUE(full.Add({"in/a", InputSkip::kNone, false, QUORLIX_OK, nullptr, false, 1, 0}));
+  EXPECT_TRUE(full.Add({"in/a", InputSkip::kNone, false, QUORLIX_OK, nullptr, false, 1, 0, {}}));
   testing::internal::CaptureStderr();
   EXPECT_EQ(full.Finish(0), kExitIoError);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),

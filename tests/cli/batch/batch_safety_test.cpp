@@ -67,7 +67,8 @@ TEST_F(BatchSafetyTest, AReportNamingAnInputOrAnOutputIsRefusedBeforeAnyWork) {
   EXPECT_EQ(onOutput.exitStatus, 64);
   EXPECT_EQ(onOutput.err, "quorlix: the report './rout/../rout/a.txt' is where 'rin/a.txt' writes its output\n");
   // An output not there yet is compared by its path.
-  const auto onNewOutput = RunTool({"html2text", "-o", "new", "rin", "--report", "new/a.txt"});
+  WriteTree("rin/p.htm", "<HTML><BODY>p</BODY></HTML>");
+  const auto onNewOutput = RunTool({"html2text", "-o", "new", "rin", "--report", "new/p.txt"});
   EXPECT_EQ(onNewOutput.exitStatus, 64) << onNewOutput.err;
   EXPECT_EQ(ReadFile(PathOf("rin/a.txt")), "a\nb\n");
   EXPECT_EQ(ReadFile(PathOf("rout/a.txt")), "earlier output\n");

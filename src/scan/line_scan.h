@@ -3,47 +3,16 @@
 // of their time in such runs; only the byte that ends a run is looked at alone.
 //
 // Two scanners with one interface: a portable one, eight bytes at a time in a
-// 64-bit word, and a vector one, sixteen at a time, on x86 processors with SSSE3
-// and POPCNT (the processor is asked at run time, so the 32-bit library still
-// runs on any i686); a loop may also have a wide form, 32 bytes at a time with
-// AVX2. The choice is made once per process; QUORLIX_PORTABLE=1 in the
-// environment forces the portable scanner, so that both can be tested on one
-// machine.
+// 64-bit word, and one of sixteen at a time for the SSSE3 level and above
+// (scan/scan_level.h); LineScanAt gives the one of a level.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
-#if defined(__i386__) || defined(__x86_64__)
-#include <immintrin.h>
-#define QUORLIX_HAS_VECTOR_SCAN 1
-#define QUORLIX_VECTOR_TARGET __attribute__((target("ssse3,popcnt")))
-#define QUORLIX_WIDE_TARGET __attribute__((target("ssse3,popcnt,avx2")))
-#else
-#define QUORLIX_VECTOR_TARGET
-#define QUORLIX_WIDE_TARGET
-#endif
-// A loop over blocks (used with the vector scanner only) carries
-// QUORLIX_VECTOR_TARGET too, so that the scanner's steps are inlined into it; a
-// loop of the wide form (below) carries QUORLIX_WIDE_TARGET.
-
-// True when the vector scanner is in use: the processor can run it and
-// QUORLIX_PORTABLE does not ask for the portable one.
-bool IsVectorScanEnabled() noexcept;
-// For tests and fuzz targets, which run every conversion through both scanners:
-// true selects the vector scanner where the processor can run it, false the portable one.
-void SetVectorScanEnabled(bool bEnabled) noexcept;
-// Back to the process's own choice, the one IsVectorScanEnabled made first (and
-// IsWideScanEnabled's too).
-void ResetVectorScanEnabled() noexcept;
-
-// True when the vector scanner is in use and the processor has AVX2: the loops
-// that have a wide form then take it.
-bool IsWideScanEnabled() noexcept;
-// For tests and fuzz targets: false keeps those loops at sixteen bytes a step,
-// true lets them take the wide form again where the processor has AVX2.
-void SetWideScanEnabled(bool bEnabled) noexcept;
+#include "scan/scan_level.h"
 
 inline constexpr bool IsLineByte(unsigned char b) { return b >= 0x20 && b <= 0x7E; }
 // Neither a line byte nor CR nor LF: the bytes the byte filter drops.
@@ -138,8 +107,8 @@ struct CompactionTable {
 };
 extern const CompactionTable kCompactionTable;
 
-struct VectorLineScan {
-  // Beyond the run scans, the vector scanner classifies whole blocks: one bit per
+struct Ssse3LineScan {
+  // Beyond the run scans, the SSSE3 scanner classifies whole blocks: one bit per
   // byte of sixteen, for line bytes, CRs and LFs.
   static constexpr bool kHasBlocks = true;
   static constexpr std::size_t kBlockBytes = 16;
@@ -152,24 +121,24 @@ struct VectorLineScan {
 
   // Adding 0x60 moves 0x20-0x7E to 0x80-0xDE, the signed bytes below -33, and
   // every other byte to -33 or above: one signed comparison bounds the range.
-  QUORLIX_VECTOR_TARGET static unsigned LineByteMask(__m128i v) {
+  QUORLIX_SSSE3_TARGET static unsigned LineByteMask(__m128i v) {
     const __m128i vShifted = _mm_add_epi8(v, _mm_set1_epi8(0x60));
     return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(_mm_set1_epi8(-33), vShifted)));
   }
 
-  QUORLIX_VECTOR_TARGET static BlockKinds Classify(const unsigned char* p) {
+  QUORLIX_SSSE3_TARGET static BlockKinds Classify(const unsigned char* p) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     return {LineByteMask(v), static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')))),
             static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))))};
   }
 
-  QUORLIX_VECTOR_TARGET static unsigned CountBits(unsigned nMask) {
+  QUORLIX_SSSE3_TARGET static unsigned CountBits(unsigned nMask) {
     return static_cast<unsigned>(__builtin_popcount(nMask));
   }
 
   // Stores the bytes of the block at p that nMask selects, in order, at pOut and
   // returns their number. Up to sixteen bytes at pOut are written whatever it returns.
-  QUORLIX_VECTOR_TARGET static std::size_t StoreSelected(const unsigned char* p, unsigned nMask, unsigned char* pOut) {
+  QUORLIX_SSSE3_TARGET static std::size_t StoreSelected(const unsigned char* p, unsigned nMask, unsigned char* pOut) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const unsigned nLow = nMask & 0xFF;
     const unsigned nHigh = nMask >> 8;
@@ -185,7 +154,7 @@ struct VectorLineScan {
     return nLowCount + CountBits(nHigh);
   }
 
-  QUORLIX_VECTOR_TARGET static std::size_t CopyRun(const unsigned char* p, std::size_t n, unsigned char* pOut) {
+  QUORLIX_SSSE3_TARGET static std::size_t CopyRun(const unsigned char* p, std::size_t n, unsigned char* pOut) {
     std::size_t k = 0;
     for (; n - k >= kBlockBytes; k += kBlockBytes) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
@@ -206,8 +175,8 @@ struct VectorLineScan {
   // rest of the block is stored again from its LF on. Returns the bytes taken and
   // moves pOut past what was stored, and pLineEnd past the last LF stored (left as
   // it was when none was). Up to 32 bytes at pOut are written for every 16 taken.
-  QUORLIX_VECTOR_TARGET static std::size_t CopyPlainLines(const unsigned char* p, std::size_t n, unsigned char*& pOut,
-                                                          unsigned char chWatched, unsigned char*& pLineEnd) {
+  QUORLIX_SSSE3_TARGET static std::size_t CopyPlainLines(const unsigned char* p, std::size_t n, unsigned char*& pOut,
+                                                         unsigned char chWatched, unsigned char*& pLineEnd) {
     const __m128i vWatched = _mm_set1_epi8(static_cast<char>(chWatched));
     const __m128i vLf = _mm_set1_epi8('\n');
     unsigned char* q = pOut;
@@ -241,8 +210,8 @@ struct VectorLineScan {
     return k;
   }
 
-  QUORLIX_VECTOR_TARGET static std::size_t CopyRunWatching(const unsigned char* p, std::size_t n, unsigned char* pOut,
-                                                           unsigned char chWatched, bool& bWatchedSeen) {
+  QUORLIX_SSSE3_TARGET static std::size_t CopyRunWatching(const unsigned char* p, std::size_t n, unsigned char* pOut,
+                                                          unsigned char chWatched, bool& bWatchedSeen) {
     const __m128i vWatched = _mm_set1_epi8(static_cast<char>(chWatched));
     std::size_t k = 0;
     for (; n - k >= 2 * kBlockBytes; k += 2 * kBlockBytes) {
@@ -280,12 +249,12 @@ struct VectorLineScan {
   }
 
   // One bit per byte of sixteen that is a line byte, CR or LF.
-  QUORLIX_VECTOR_TARGET static unsigned KeptByteMask(__m128i v) {
+  QUORLIX_SSSE3_TARGET static unsigned KeptByteMask(__m128i v) {
     return LineByteMask(v) | static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')))) |
            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))));
   }
 
-  QUORLIX_VECTOR_TARGET static std::size_t CountDropped(const unsigned char* p, std::size_t n) {
+  QUORLIX_SSSE3_TARGET static std::size_t CountDropped(const unsigned char* p, std::size_t n) {
     std::size_t k = 0;
     for (; n - k >= 2 * kBlockBytes; k += 2 * kBlockBytes) {
       const unsigned nKept = KeptByteMask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k))) |
@@ -296,15 +265,13 @@ struct VectorLineScan {
     return k;
   }
 };
-#else
-using VectorLineScan = PortableLineScan;
 #endif
 
-// Runs fn with the scanner in use as its template argument: fn.template
-// operator()<Scan>() is instantiated for both, so each loop is compiled with its
-// scanner inlined.
-template <typename Fn>
-decltype(auto) WithLineScan(Fn&& fn) {
-  if (IsVectorScanEnabled()) return fn.template operator()<VectorLineScan>();
-  return fn.template operator()<PortableLineScan>();
-}
+// The line scanner of level L.
+#ifdef QUORLIX_HAS_VECTOR_SCAN
+template <ScanLevel L>
+using LineScanAt = std::conditional_t<L == ScanLevel::kPortable, PortableLineScan, Ssse3LineScan>;
+#else
+template <ScanLevel L>
+using LineScanAt = PortableLineScan;
+#endif

@@ -5,19 +5,17 @@
 #include <string_view>
 #include <vector>
 
-#include "document/byte_filter.h"
-#include "document/line_scan.h"
+#include "scan/byte_filter.h"
+#include "scan/line_scan.h"
 
 namespace {
 
 bool IsPlainLineByte(int b) { return b >= 0x20 && b <= 0x7E; }
 
-// Whether this processor can run the vector scanner, whatever the environment asks.
-bool CanRunVectorScan() {
-  SetVectorScanEnabled(true);
-  const bool bCan = IsVectorScanEnabled();
-  ResetVectorScanEnabled();
-  return bCan;
+// Whether this processor can run the SSSE3 scanner, whatever the environment asks.
+bool CanRunSsse3Scan() {
+  const ScopedScanLevel level(ScanLevel::kSsse3);
+  return ActiveScanLevel() != ScanLevel::kPortable;
 }
 
 // Every byte value at every place of a block, for both scanners: the run ends
@@ -60,7 +58,7 @@ void ExpectRunsEndAtTheFirstNonLineByte() {
 
 TEST(LineScan, RunsEndAtTheFirstNonLineByteWithEitherScanner) {
   ExpectRunsEndAtTheFirstNonLineByte<PortableLineScan>();
-  if (CanRunVectorScan()) ExpectRunsEndAtTheFirstNonLineByte<VectorLineScan>();
+  if (CanRunSsse3Scan()) ExpectRunsEndAtTheFirstNonLineByte<Ssse3LineScan>();
 }
 
 TEST(LineScan, LineBytesAreTheKeptBytesLessCrAndLf) {
@@ -92,17 +90,17 @@ void ExpectDroppedRunsEndAtTheFirstKeptByte() {
 
 TEST(LineScan, DroppedRunsEndAtTheFirstKeptByteWithEitherScanner) {
   ExpectDroppedRunsEndAtTheFirstKeptByte<PortableLineScan>();
-  if (CanRunVectorScan()) ExpectDroppedRunsEndAtTheFirstKeptByte<VectorLineScan>();
+  if (CanRunSsse3Scan()) ExpectDroppedRunsEndAtTheFirstKeptByte<Ssse3LineScan>();
 }
 
 #ifdef QUORLIX_HAS_VECTOR_SCAN
 TEST(LineScan, BlocksAreClassifiedAndTheirSelectedBytesGathered) {
-  if (!CanRunVectorScan()) GTEST_SKIP() << "this processor cannot run the vector scanner";
+  if (!CanRunSsse3Scan()) GTEST_SKIP() << "this processor cannot run the vector scanner";
   std::string block(16, '\0');
   for (int nFirst = 0; nFirst < 256; nFirst += 16) {
     for (int k = 0; k < 16; ++k) block[k] = static_cast<char>(nFirst + k);
     const auto* p = reinterpret_cast<const unsigned char*>(block.data());
-    const VectorLineScan::BlockKinds kinds = VectorLineScan::Classify(p);
+    const Ssse3LineScan::BlockKinds kinds = Ssse3LineScan::Classify(p);
     std::string expected;
     for (int k = 0; k < 16; ++k) {
       const int b = nFirst + k;
@@ -113,7 +111,7 @@ TEST(LineScan, BlocksAreClassifiedAndTheirSelectedBytesGathered) {
     // Odd places only: the gathering works across both halves of the block.
     for (int k = 1; k < 16; k += 2) expected += block[k];
     unsigned char out[16];
-    ASSERT_EQ(VectorLineScan::StoreSelected(p, 0xAAAA, out), 8u);
+    ASSERT_EQ(Ssse3LineScan::StoreSelected(p, 0xAAAA, out), 8u);
     EXPECT_EQ(std::string_view(reinterpret_cast<const char*>(out), 8), expected);
   }
 }
@@ -122,13 +120,13 @@ TEST(LineScan, BlocksAreClassifiedAndTheirSelectedBytesGathered) {
 // the first block that holds a byte other than line bytes and LFs, or a '>'; each
 // LF comes out as CR LF, and the last line end stored is where the next line starts.
 TEST(LineScan, PlainLinesAreCopiedWithEachLfAsCrLf) {
-  if (!CanRunVectorScan()) GTEST_SKIP() << "this processor cannot run the vector scanner";
+  if (!CanRunSsse3Scan()) GTEST_SKIP() << "this processor cannot run the vector scanner";
   const auto expectCopy = [](const std::string& text, std::size_t nTaken, const std::string& label) {
     std::vector<unsigned char> out(2 * text.size() + 32, '?');
     unsigned char* pOut = out.data();
     unsigned char* pLineEnd = nullptr;
-    ASSERT_EQ(VectorLineScan::CopyPlainLines(reinterpret_cast<const unsigned char*>(text.data()), text.size(), pOut,
-                                             '>', pLineEnd),
+    ASSERT_EQ(Ssse3LineScan::CopyPlainLines(reinterpret_cast<const unsigned char*>(text.data()), text.size(), pOut, '>',
+                                            pLineEnd),
               nTaken)
         << label;
     std::string expected;
@@ -160,10 +158,9 @@ TEST(LineScan, PlainLinesAreCopiedWithEachLfAsCrLf) {
 
 // Meaningful in the suite's run under QUORLIX_PORTABLE=1.
 TEST(LineScan, PortableScannerWhenTheEnvironmentAsksForIt) {
-  ResetVectorScanEnabled();
   const char* psz = std::getenv("QUORLIX_PORTABLE");
   if (psz && std::string_view(psz) == "1") {
-    EXPECT_FALSE(IsVectorScanEnabled());
+    EXPECT_EQ(ActiveScanLevel(), ScanLevel::kPortable);
   }
 }
 

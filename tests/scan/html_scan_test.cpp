@@ -6,18 +6,16 @@
 #include <string_view>
 #include <vector>
 
-#include "document/byte_filter.h"
-#include "document/line_scan.h"
-#include "html/html_scan.h"
+#include "scan/byte_filter.h"
+#include "scan/html_scan.h"
+#include "scan/line_scan.h"
 
 namespace {
 
-// Whether this processor can run the vector scanner, whatever the environment asks.
-bool CanRunVectorScan() {
-  SetVectorScanEnabled(true);
-  const bool bCan = IsVectorScanEnabled();
-  ResetVectorScanEnabled();
-  return bCan;
+// Whether this processor can run the SSSE3 scanner, whatever the environment asks.
+bool CanRunSsse3Scan() {
+  const ScopedScanLevel level(ScanLevel::kSsse3);
+  return ActiveScanLevel() != ScanLevel::kPortable;
 }
 
 const unsigned char* Bytes(const std::string& text) { return reinterpret_cast<const unsigned char*>(text.data()); }
@@ -65,7 +63,7 @@ void ExpectRunsOfEveryKindEndWhereTheClassesSay() {
 
 TEST(HtmlScan, RunsAndTagEndsAreFoundWithEitherScanner) {
   ExpectRunsOfEveryKindEndWhereTheClassesSay<PortableHtmlScan>();
-  if (CanRunVectorScan()) ExpectRunsOfEveryKindEndWhereTheClassesSay<VectorHtmlScan>();
+  if (CanRunSsse3Scan()) ExpectRunsOfEveryKindEndWhereTheClassesSay<Ssse3HtmlScan>();
 }
 
 // The last place of a pattern, against a plain search from the end, on texts
@@ -87,12 +85,12 @@ void ExpectTheLastMatchFound() {
 
 TEST(HtmlScan, TheLastMatchOfAPatternIsFoundWithEitherScanner) {
   ExpectTheLastMatchFound<PortableHtmlScan>();
-  if (CanRunVectorScan()) ExpectTheLastMatchFound<VectorHtmlScan>();
+  if (CanRunSsse3Scan()) ExpectTheLastMatchFound<Ssse3HtmlScan>();
 }
 
 // Random texts of text rows, asked from random places forward and back (as a
 // cell read again goes back): both cursors give the places a plain search gives,
-// also in the last 64 bytes, where the vector cursor makes no window.
+// also in the last 64 bytes, where the SSSE3 cursor makes no window.
 template <typename Cursor>
 void ExpectCursorPlacesOfAPlainSearch() {
   std::minstd_rand rng(29);
@@ -114,7 +112,7 @@ void ExpectCursorPlacesOfAPlainSearch() {
 
 TEST(HtmlScan, CursorsFindThePlacesOfAPlainSearch) {
   ExpectCursorPlacesOfAPlainSearch<PortableCursor<false, true>>();
-  if (CanRunVectorScan()) ExpectCursorPlacesOfAPlainSearch<VectorCursor<false, true>>();
+  if (CanRunSsse3Scan()) ExpectCursorPlacesOfAPlainSearch<Ssse3Cursor<false, true>>();
 }
 
 TEST(HtmlScan, ARunIsCopiedWholeWithOrWithoutRoomPastIt) {

@@ -1,6 +1,6 @@
-// Shared pieces of the HTML rendering: the byte classes of text runs, the two
-// scanners and cursors that pass their runs many bytes at a time, the prefix test
-// on tag texts, and the table's read position with its body end limit.
+// The scanners of the HTML rendering: the byte classes of text runs, the two
+// scanners and cursors that pass their runs many bytes at a time, and the prefix
+// test on tag texts.
 #pragma once
 
 #include <array>
@@ -8,11 +8,10 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <type_traits>
 
-#include "document/byte_filter.h"
-#include "document/line_scan.h"
-#include "platform/byte_buffer.h"
-#include "platform/platform_string.h"
+#include "scan/byte_filter.h"
+#include "scan/line_scan.h"
 
 // What a text run does with a byte.
 enum class TextByte : std::uint8_t {
@@ -52,9 +51,9 @@ inline constexpr auto kRowTextBytes = MakeTextBytes(false, true);
 //   KeptRun<bKeepLineBreaks, bCommaStops>(p, n)  the length of the run at p
 //   FindTagEnd(p, n)                              the index of the first '>', or n
 //   FindLastMatch(p, n, pattern)                  the index of the last place where the
-//                      whole pattern stands (pattern.size() >= 1), or n; the first
+//                      whole pattern stands (pattern.length() >= 1), or n; the first
 //                      kMatchBytes bytes are compared many places at once
-// The portable one looks at eight bytes at a time in a 64-bit word, the vector one
+// The portable one looks at eight bytes at a time in a 64-bit word, the SSSE3 one
 // at sixteen; each finishes byte by byte with the class tables, so both end a run
 // exactly where those tables do. Neither reads outside [p, p + n).
 inline constexpr std::size_t kMatchBytes = 4;
@@ -104,7 +103,7 @@ struct PortableHtmlScan {
   }
 
   static std::size_t FindLastMatch(const unsigned char* p, std::size_t n, std::string_view pattern) {
-    const std::size_t nSize = pattern.size();
+    const std::size_t nSize = pattern.length();
     if (n < nSize) return n;
     const std::size_t nCompared = nSize < kMatchBytes ? nSize : kMatchBytes;
     std::size_t nTop = n - nSize + 1;
@@ -118,21 +117,21 @@ struct PortableHtmlScan {
       }
       if (nMatches == 0) continue;
       for (std::size_t nAt = kWordBytes; nAt-- > 0;)
-        if (std::memcmp(p + nBase + nAt, pattern.data(), nSize) == 0) return nBase + nAt;
+        if (std::memcmp(p + nBase + nAt, &pattern.front(), nSize) == 0) return nBase + nAt;
     }
     while (nTop-- > 0)
-      if (std::memcmp(p + nTop, pattern.data(), nSize) == 0) return nTop;
+      if (std::memcmp(p + nTop, &pattern.front(), nSize) == 0) return nTop;
     return n;
   }
 };
 
 #ifdef QUORLIX_HAS_VECTOR_SCAN
-struct VectorHtmlScan {
+struct Ssse3HtmlScan {
   static constexpr std::size_t kBlockBytes = 16;
 
   template <bool bKeepLineBreaks, bool bCommaStops>
-  QUORLIX_VECTOR_TARGET static unsigned KeptMask(__m128i v) {
-    unsigned nKept = VectorLineScan::LineByteMask(v);
+  QUORLIX_SSSE3_TARGET static unsigned KeptMask(__m128i v) {
+    unsigned nKept = Ssse3LineScan::LineByteMask(v);
     if constexpr (bKeepLineBreaks) nKept |= MaskOf(v, '\r') | MaskOf(v, '\n');
     unsigned nStops = MaskOf(v, '<') | MaskOf(v, '>') | MaskOf(v, '&');
     if constexpr (bCommaStops) nStops |= MaskOf(v, ',');
@@ -140,7 +139,7 @@ struct VectorHtmlScan {
   }
 
   template <bool bKeepLineBreaks, bool bCommaStops>
-  QUORLIX_VECTOR_TARGET static std::size_t KeptRun(const unsigned char* p, std::size_t n) {
+  QUORLIX_SSSE3_TARGET static std::size_t KeptRun(const unsigned char* p, std::size_t n) {
     static constexpr auto kClasses = MakeTextBytes(bKeepLineBreaks, bCommaStops);
     std::size_t k = 0;
     for (; n - k >= kBlockBytes; k += kBlockBytes) {
@@ -151,7 +150,7 @@ struct VectorHtmlScan {
     return k;
   }
 
-  QUORLIX_VECTOR_TARGET static std::size_t FindTagEnd(const unsigned char* p, std::size_t n) {
+  QUORLIX_SSSE3_TARGET static std::size_t FindTagEnd(const unsigned char* p, std::size_t n) {
     std::size_t k = 0;
     for (; n - k >= kBlockBytes; k += kBlockBytes) {
       const unsigned nEnds = MaskOf(Load(p + k), '>');
@@ -163,15 +162,15 @@ struct VectorHtmlScan {
 
   // Places are looked at 64 at a time by the pattern's first and last bytes, and
   // those where both stand are compared whole, from the last.
-  QUORLIX_VECTOR_TARGET static std::size_t FindLastMatch(const unsigned char* p, std::size_t n,
-                                                         std::string_view pattern) {
-    const std::size_t nSize = pattern.size();
+  QUORLIX_SSSE3_TARGET static std::size_t FindLastMatch(const unsigned char* p, std::size_t n,
+                                                        std::string_view pattern) {
+    const std::size_t nSize = pattern.length();
     if (n < nSize) return n;
     constexpr std::size_t kStepBytes = 4 * kBlockBytes;
     const std::size_t nLastAt = nSize - 1;
     const __m128i vFirst = _mm_set1_epi8(pattern[0]);
     const __m128i vLast = _mm_set1_epi8(pattern[nLastAt]);
-    const auto Candidates = [&](const unsigned char* pBlock) QUORLIX_VECTOR_TARGET {
+    const auto Candidates = [&](const unsigned char* pBlock) QUORLIX_SSSE3_TARGET {
       return _mm_and_si128(_mm_cmpeq_epi8(Load(pBlock), vFirst), _mm_cmpeq_epi8(Load(pBlock + nLastAt), vLast));
     };
     std::size_t nTop = n - nSize + 1;
@@ -188,24 +187,22 @@ struct VectorHtmlScan {
                                static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(v3))) << 48;
       while (nMatches != 0) {
         const auto nAt = static_cast<std::size_t>(63 - __builtin_clzll(nMatches));
-        if (std::memcmp(pBase + nAt, pattern.data(), nSize) == 0) return nTop - kStepBytes + nAt;
+        if (std::memcmp(pBase + nAt, &pattern.front(), nSize) == 0) return nTop - kStepBytes + nAt;
         nMatches &= ~(std::uint64_t{1} << nAt);
       }
     }
     while (nTop-- > 0)
-      if (std::memcmp(p + nTop, pattern.data(), nSize) == 0) return nTop;
+      if (std::memcmp(p + nTop, &pattern.front(), nSize) == 0) return nTop;
     return n;
   }
 
-  QUORLIX_VECTOR_TARGET static __m128i Load(const unsigned char* p) {
+  QUORLIX_SSSE3_TARGET static __m128i Load(const unsigned char* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   }
-  QUORLIX_VECTOR_TARGET static unsigned MaskOf(__m128i v, unsigned char b) {
+  QUORLIX_SSSE3_TARGET static unsigned MaskOf(__m128i v, unsigned char b) {
     return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(b)))));
   }
 };
-#else
-using VectorHtmlScan = PortableHtmlScan;
 #endif
 
 // ---- Cursors ----
@@ -214,12 +211,12 @@ using VectorHtmlScan = PortableHtmlScan;
 //   NextStop(i)    the first index at or after i whose byte ends a run of kept
 //                  bytes (in the classes the two flags choose), or nLast + 1
 //   NextTagEnd(i)  the first index at or after i that holds a '>', or nLast + 1
-// The portable cursor asks its scanner afresh each time. The vector one keeps a
+// The portable cursor asks its scanner afresh each time. The SSSE3 one keeps a
 // window of 64 bytes with one bit per byte for each answer, so that the places
 // within a window come from a shift and a bit count rather than from loads and
 // compares that wait on the index; a window is made again when an index leaves
 // it (forward, or back to a cell's start), and near nLast, where no whole window
-// fits, the vector scanner answers instead.
+// fits, the SSSE3 scanner answers instead.
 template <typename Scan, bool bKeepLineBreaks, bool bCommaStops>
 class ScanningCursor {
  public:
@@ -243,22 +240,22 @@ using PortableCursor = ScanningCursor<PortableHtmlScan, bKeepLineBreaks, bCommaS
 
 #ifdef QUORLIX_HAS_VECTOR_SCAN
 template <bool bKeepLineBreaks, bool bCommaStops>
-class VectorCursor {
+class Ssse3Cursor {
  public:
   static constexpr std::uint32_t kWindowBytes = 64;
 
   // No window yet: every index lies outside the one at nLast + 1.
-  VectorCursor(const unsigned char* pIn, std::uint32_t nLast)
+  Ssse3Cursor(const unsigned char* pIn, std::uint32_t nLast)
       : m_pIn(pIn), m_nLast(nLast), m_nBase(nLast + 1), m_scanning(pIn, nLast) {}
 
-  QUORLIX_VECTOR_TARGET std::uint32_t NextStop(std::uint32_t i) { return NextMarked<false>(i); }
-  QUORLIX_VECTOR_TARGET std::uint32_t NextTagEnd(std::uint32_t i) { return NextMarked<true>(i); }
+  QUORLIX_SSSE3_TARGET std::uint32_t NextStop(std::uint32_t i) { return NextMarked<false>(i); }
+  QUORLIX_SSSE3_TARGET std::uint32_t NextTagEnd(std::uint32_t i) { return NextMarked<true>(i); }
 
  private:
   // The first place at or after i that the window's stops, or its tag ends, mark;
   // past the last whole window, the scanning cursor's answer.
   template <bool bTagEnds>
-  QUORLIX_VECTOR_TARGET std::uint32_t NextMarked(std::uint32_t i) {
+  QUORLIX_SSSE3_TARGET std::uint32_t NextMarked(std::uint32_t i) {
     for (;;) {
       if (i - m_nBase >= kWindowBytes && !MakeWindow(i))
         return bTagEnds ? m_scanning.NextTagEnd(i) : m_scanning.NextStop(i);
@@ -269,15 +266,15 @@ class VectorCursor {
   }
 
   // The window at i, when all its bytes lie at or before nLast.
-  QUORLIX_VECTOR_TARGET bool MakeWindow(std::uint32_t i) {
+  QUORLIX_SSSE3_TARGET bool MakeWindow(std::uint32_t i) {
     if (m_nLast + 1 - i < kWindowBytes) return false;
     std::uint64_t nStops = 0;
     std::uint64_t nEnds = 0;
-    for (std::uint32_t k = 0; k < kWindowBytes; k += VectorHtmlScan::kBlockBytes) {
-      const __m128i v = VectorHtmlScan::Load(m_pIn + i + k);
-      const unsigned nKept = VectorHtmlScan::KeptMask<bKeepLineBreaks, bCommaStops>(v);
+    for (std::uint32_t k = 0; k < kWindowBytes; k += Ssse3HtmlScan::kBlockBytes) {
+      const __m128i v = Ssse3HtmlScan::Load(m_pIn + i + k);
+      const unsigned nKept = Ssse3HtmlScan::KeptMask<bKeepLineBreaks, bCommaStops>(v);
       nStops |= static_cast<std::uint64_t>(~nKept & 0xFFFF) << k;
-      nEnds |= static_cast<std::uint64_t>(VectorHtmlScan::MaskOf(v, '>')) << k;
+      nEnds |= static_cast<std::uint64_t>(Ssse3HtmlScan::MaskOf(v, '>')) << k;
     }
     m_nBase = i;
     m_nStops = nStops;
@@ -290,11 +287,22 @@ class VectorCursor {
   std::uint32_t m_nBase;
   std::uint64_t m_nStops = 0;
   std::uint64_t m_nTagEnds = 0;
-  ScanningCursor<VectorHtmlScan, bKeepLineBreaks, bCommaStops> m_scanning;
+  ScanningCursor<Ssse3HtmlScan, bKeepLineBreaks, bCommaStops> m_scanning;
 };
+#endif
+
+// The scanner and the cursor of level L.
+#ifdef QUORLIX_HAS_VECTOR_SCAN
+template <ScanLevel L>
+using HtmlScanAt = std::conditional_t<L == ScanLevel::kPortable, PortableHtmlScan, Ssse3HtmlScan>;
+template <ScanLevel L, bool bKeepLineBreaks, bool bCommaStops>
+using CursorAt = std::conditional_t<L == ScanLevel::kPortable, PortableCursor<bKeepLineBreaks, bCommaStops>,
+                                    Ssse3Cursor<bKeepLineBreaks, bCommaStops>>;
 #else
-template <bool bKeepLineBreaks, bool bCommaStops>
-using VectorCursor = PortableCursor<bKeepLineBreaks, bCommaStops>;
+template <ScanLevel L>
+using HtmlScanAt = PortableHtmlScan;
+template <ScanLevel L, bool bKeepLineBreaks, bool bCommaStops>
+using CursorAt = PortableCursor<bKeepLineBreaks, bCommaStops>;
 #endif
 
 // Copies a run of nCount bytes. Where both sides have room past it (nReadable
@@ -316,88 +324,5 @@ inline bool IsDecimalDigit(unsigned char b) { return b >= '0' && b <= '9'; }
 // Exact and case-sensitive, so only upper-case tags are recognised. Most tags
 // differ from a pattern in their second byte, which is looked at first.
 inline bool TagBeginsWith(std::string_view tag, std::string_view pattern) {
-  return tag.size() >= pattern.size() && (pattern.size() < 2 || tag[1] == pattern[1]) && tag.starts_with(pattern);
+  return tag.length() >= pattern.length() && (pattern.length() < 2 || tag[1] == pattern[1]) && tag.starts_with(pattern);
 }
-
-// The page's tags, each from a '<' to the first '>' after it, with a '<' inside a
-// tag being part of it: nStart and nEnd get the index of the '>' of the last tag
-// that begins with startPattern and with endPattern (unchanged when there is
-// none). False when a '<' has no '>' after it. The tags are looked for from the
-// end of the page, many places at once, with the scanner in use.
-struct HtmlBodyTags {
-  std::uint32_t nStart = 0;
-  std::uint32_t nEnd = 0;
-};
-bool FindHtmlBodyTags(const unsigned char* pIn, std::uint32_t nLen, std::string_view startPattern,
-                      std::string_view endPattern, HtmlBodyTags& tags);
-
-// The input up to the read position, given back to the system as the rendering
-// passes it, 4 MiB at a time: the output grows no faster than the input is read,
-// so the two together stay near the input's size. Nothing before a position
-// passed is read again.
-class InputRelease {
- public:
-  explicit InputRelease(unsigned char* pIn) : m_pIn(pIn) {}
-
-  void Passed(std::uint32_t nPos) {
-    if (nPos - m_nReleased < kReleaseStepBytes) return;
-    // The whole stretch before nPos: the pages cut at the last release's end go now.
-    ReleaseBufferPages(m_pIn, nPos);
-    m_nReleased = nPos;
-  }
-
- private:
-  static constexpr std::uint32_t kReleaseStepBytes = std::uint32_t{4} << 20;
-  unsigned char* m_pIn;
-  std::uint32_t m_nReleased = 0;
-};
-
-// The read position of a table between its rows (the row and body loops keep an
-// index of their own): ch is the byte just taken, p the next one to take. No byte
-// after nLast (the body end's '>') is ever taken: inside a table a step that would
-// has failed, and the caller turns that into its status.
-struct HtmlScan {
-  const unsigned char* pIn;
-  std::uint32_t nLast;
-  std::uint32_t p;
-  unsigned char ch = 0;
-
-  bool Take() {
-    if (p > nLast) return false;
-    ch = pIn[p++];
-    return true;
-  }
-
-  // ch is an '&': a digit reference begins when a digit follows.
-  bool AtDigitReference() const { return p <= nLast && IsDecimalDigit(pIn[p]); }
-
-  // With ch on the '&' of a digit reference: takes up to its ';' and one byte more.
-  [[nodiscard]] bool SkipDigitReference() {
-    const std::uint32_t nFound = Find(';');
-    if (nFound > nLast) return false;
-    p = nFound + 1;
-    ch = ';';
-    return Take();
-  }
-
-  // With ch on a '<': sets tag to the tag text, where it stands in the input, and
-  // stops with ch on its '>'. Inside a table a tag must close before the body end,
-  // so a '<' without a '>' fails here; the body's own collector (in the rendering)
-  // instead cuts such a tag off before the body end and goes on.
-  [[nodiscard]] bool CollectClosedTag(std::string_view& tag) {
-    const std::uint32_t nFound = Find('>');
-    if (nFound > nLast) return false;
-    tag = std::string_view(reinterpret_cast<const char*>(pIn) + p - 1, nFound - (p - 1));
-    p = nFound + 1;
-    ch = '>';
-    return true;
-  }
-
- private:
-  // Index of the first b in [p, nLast], or nLast + 1.
-  std::uint32_t Find(unsigned char b) const {
-    if (p > nLast) return nLast + 1;
-    const void* pFound = std::memchr(pIn + p, b, nLast - p + 1);
-    return pFound ? static_cast<std::uint32_t>(static_cast<const unsigned char*>(pFound) - pIn) : nLast + 1;
-  }
-};

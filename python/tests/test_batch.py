@@ -335,3 +335,16 @@ def test_a_very_deep_tree_is_walked_and_private_folders_are_passed_over(tmp_path
     records = batch.decode_filings([folder], tmp_path / "out")
     assert [(r.input, r.status) for r in records] == [(str(deep / "f.txt"), 0)]
     assert batch.files_below(folder) == [str(deep / "f.txt")]
+    # pytest's clean-up of old temporary folders recurses, as shutil.rmtree does: take the trees down here.
+    for tree in (folder, tmp_path / "out"):
+        _remove_deep_chain(tree, 1100)
+
+
+def _remove_deep_chain(top, depth):
+    """Removes a tree whose deepest files lie below a chain of folders named "d"."""
+    levels = [top]
+    for _ in range(depth):
+        levels.append(levels[-1] / "d")
+    for level in reversed(levels):
+        if level.is_dir():
+            shutil.rmtree(level)

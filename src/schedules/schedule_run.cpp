@@ -257,13 +257,13 @@ bool ParallelRun::Start(std::size_t nWorkers) {
   return !m_workers.empty();
 }
 
-// The caller's thread goes on when the head has rows to write, or once the head
-// is read and either a batch of inputs after it is read too or a worker waits
-// for the head to move: so it wakes once for many small inputs, not for each.
+// The caller's thread goes on when the head, still being read, has rows to
+// write, or once the head is read and either a batch of inputs after it is read
+// too or a worker waits for the head to move: so it wakes once for many small
+// inputs, not for each (a read head's rows wait for the batch).
 bool ParallelRun::WriterMayGo() {
   const Slot& head = SlotOf(m_nHead);
-  if (!head.chunks.empty()) return true;
-  if (!head.bDone) return false;
+  if (!head.bDone) return !head.chunks.empty();
   return m_nWaitingWorkers > 0 || m_nCompleted >= std::min(m_count, m_nHead + kInputsPerWake);
 }
 

@@ -39,9 +39,7 @@ class BatchSafetyTest : public quorlix_test::ToolTest {
     return pid;
   }
 
-  std::string Filing() const {
-    return (quorlix_test::DataDir() / "filing" / "apple_10q_2000q1_ex27.txt").string();
-  }
+  std::string Filing() const { return (quorlix_test::DataDir() / "filing" / "apple_10q_2000q1_ex27.txt").string(); }
 };
 
 TEST_F(BatchSafetyTest, ALinkAtAnOutputsNameIsReplacedNotWrittenThrough) {
@@ -126,7 +124,8 @@ TEST_F(BatchSafetyTest, ResumeTakesOnlyARegularFileForAFinishedOutput) {
 TEST_F(BatchSafetyTest, ASecondInterruptLeavesPairsWholeAndRowsWhole) {
   constexpr int kFiles = 400;
   const std::string filing = ReadFile(Filing());
-  for (int i = 0; i < kFiles; ++i) WriteTree("in/" + std::to_string(i / 100) + "/f" + std::to_string(i) + ".txt", filing);
+  for (int i = 0; i < kFiles; ++i)
+    WriteTree("in/" + std::to_string(i / 100) + "/f" + std::to_string(i) + ".txt", filing);
   const pid_t pid = StartTool({"decode-filing", "-j", "2", "-o", "out", "in", "--report", "report.csv"}, {});
   while (!FileExists(PathOf("out/0/f0.fds.txt"))) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ::kill(pid, SIGINT);

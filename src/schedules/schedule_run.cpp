@@ -223,6 +223,11 @@ class ParallelRun {
     chunk.swap(m_spareChunks.back());
     m_spareChunks.pop_back();
   }
+  // Inputs a worker takes at once: a few, to take the lock less often, but never
+  // so many that the last inputs (large ones, often) go to one worker alone.
+  std::size_t ClaimSize() const {
+    return std::clamp<std::size_t>((m_count - m_nNext) / (2 * m_nWorkers), 1, kInputsPerClaim);
+  }
   bool WriterMayGo();
   void WaitAsWorker(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready);
   int Report(std::size_t index, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext, WideTable& table);
@@ -241,12 +246,14 @@ class ParallelRun {
   std::size_t m_nHead = 0;                 // the first input not yet reported
   std::size_t m_nCompleted = 0;            // inputs read so far
   std::size_t m_nWaitingWorkers = 0;
+  std::size_t m_nWorkers = 1;  // asked for
   bool m_bStop = false;
   bool m_bWriterWaits = false;
   std::vector<std::jthread> m_workers;
 };
 
 bool ParallelRun::Start(std::size_t nWorkers) {
+  m_nWorkers = nWorkers;
   for (std::size_t w = 0; w < nWorkers; ++w) {
     try {
       m_workers.emplace_back([this] { Work(); });
@@ -292,7 +299,7 @@ void ParallelRun::Work() {
       WaitAsWorker(lock, [this] { return m_bStop || m_nNext == m_count || m_nNext < m_nHead + kInputsAhead; });
       if (m_bStop || m_nNext == m_count) return;
       nFirst = m_nNext;
-      nEnd = std::min({m_count, m_nHead + kInputsAhead, nFirst + kInputsPerClaim});
+      nEnd = std::min({m_count, m_nHead + kInputsAhead, nFirst + ClaimSize()});
       m_nNext = nEnd;
     }
     for (std::size_t index = nFirst; index < nEnd; ++index) {

@@ -9,11 +9,8 @@
 #include "schedules/schedule_run.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -24,7 +21,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/file.h"
 #include "schedules/schedule_reader.h"
 #include "schedules/schedule_table.h"
 
@@ -420,29 +416,6 @@ std::size_t ThreadsFor(unsigned nJobs, std::size_t count) {
   return std::min({nThreads, count, kMostThreads});
 }
 
-// ---- Into a file ----
-
-// Adds a file's writes to the callback form.
-int WriteToFile(void* pContext, const char* pData, std::size_t nSize) {
-  try {
-    static_cast<CFile*>(pContext)->Write(pData, nSize);
-    return 0;
-  } catch (...) {
-    return 1;
-  }
-}
-
-// A name beside the output, new to its folder.
-CString TemporaryNameFor(const CString& strOutput) {
-  static std::atomic<unsigned> nCalls{0};
-  const std::size_t nSlash = strOutput.find_last_of('/');
-  const std::size_t nNameStart = nSlash == CString::npos ? 0 : nSlash + 1;
-  char suffix[64];
-  std::snprintf(suffix, sizeof suffix, ".%llx-%x.tmp",
-                static_cast<unsigned long long>(Clock::now().time_since_epoch().count()), nCalls.fetch_add(1));
-  return strOutput.substr(0, nNameStart) + ".quorlix-" + strOutput.substr(nNameStart) + suffix;
-}
-
 }  // namespace
 
 int WriteScheduleTable(const char* const* paths, std::size_t count, bool bWide, unsigned nJobs, QUORLIX_WRITE_FN write,
@@ -474,51 +447,4 @@ int WriteScheduleTable(const char* const* paths, std::size_t count, bool bWide, 
   if (nStatus == QUORLIX_SCHEDULES_OUTPUT_ERROR) return nStatus;
   writer.Flush();
   return writer.Failed() ? QUORLIX_SCHEDULES_OUTPUT_ERROR : nStatus;
-}
-
-int WriteScheduleTableFile(const char* const* paths, std::size_t count, bool bWide, unsigned nJobs,
-                           const char* pszOutputPath, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
-  const CString strOutput(pszOutputPath);
-  std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(strOutput, error);
-  // Replacing an input would lose it once read.
-  if (!error && std::filesystem::is_regular_file(status)) {
-    for (std::size_t i = 0; i < count; ++i)
-      if (NameSameFile(strOutput, paths[i])) return QUORLIX_SCHEDULES_BAD_ARGUMENT;
-  }
-  // A device, pipe or socket cannot be replaced by a file: it is written as it stands.
-  if (!error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
-      !std::filesystem::is_directory(status)) {
-    try {
-      CFile file(strOutput, CFile::modeOutput);
-      const int nStatus = WriteScheduleTable(paths, count, bWide, nJobs, WriteToFile, &file, onInput, pInputContext);
-      file.Close();
-      return nStatus;
-    } catch (const CFileException&) {
-      return QUORLIX_SCHEDULES_OUTPUT_ERROR;
-    }
-  }
-  const CString strTemporary = TemporaryNameFor(strOutput);
-  std::optional<CFile> file;
-  try {
-    file.emplace(strTemporary, CFile::modeCreate | CFile::modeCreateNew | CFile::modeOutput);
-  } catch (const CFileException&) {
-    return QUORLIX_SCHEDULES_OUTPUT_ERROR;
-  }
-  int nStatus = QUORLIX_SCHEDULES_NO_MEMORY;
-  try {
-    nStatus = WriteScheduleTable(paths, count, bWide, nJobs, WriteToFile, &*file, onInput, pInputContext);
-    if (nStatus == QUORLIX_SCHEDULES_OK) {
-      file->Close();
-      if (std::rename(strTemporary.c_str(), strOutput.c_str()) == 0) return QUORLIX_SCHEDULES_OK;
-      nStatus = QUORLIX_SCHEDULES_OUTPUT_ERROR;
-    }
-  } catch (const CFileException&) {
-    nStatus = QUORLIX_SCHEDULES_OUTPUT_ERROR;  // the late write error of closing
-  } catch (...) {
-    nStatus = QUORLIX_SCHEDULES_NO_MEMORY;
-  }
-  if (file->IsOpen()) file->CloseAndRemove(strTemporary);
-  else std::remove(strTemporary.c_str());
-  return nStatus;
 }

@@ -10,18 +10,7 @@ namespace {
 
 using quorlix_test::ReadFile;
 
-// Without libmagic's database: the lines hold the tool's own words alone.
-class CommandVerifyTest : public quorlix_test::ToolTest {
- protected:
-  void SetUp() override {
-    ToolTest::SetUp();
-    ::setenv("MAGIC", PathOf("no-such-magic.mgc").c_str(), 1);
-  }
-  void TearDown() override {
-    ::unsetenv("MAGIC");
-    ToolTest::TearDown();
-  }
-};
+class CommandVerifyTest : public quorlix_test::ToolTestWithoutMagic {};
 
 TEST_F(CommandVerifyTest, OneFileThatAgrees) {
   const std::string strBmp = WriteFile("a.bmp", "BM");

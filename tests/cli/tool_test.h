@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,6 +57,20 @@ class ToolTest : public TempDirTest {
 
  private:
   std::string m_ioDir;
+};
+
+// A tool test without libmagic's database, so that verify's lines hold the
+// tool's own words alone.
+class ToolTestWithoutMagic : public ToolTest {
+ protected:
+  void SetUp() override {
+    ToolTest::SetUp();
+    ::setenv("MAGIC", PathOf("no-such-magic.mgc").c_str(), 1);
+  }
+  void TearDown() override {
+    ::unsetenv("MAGIC");
+    ToolTest::TearDown();
+  }
 };
 
 }  // namespace quorlix_test

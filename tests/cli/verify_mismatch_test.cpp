@@ -21,18 +21,7 @@ std::string Describe(std::string_view name, std::string_view contents) {
   return DescribeMismatch(name, BytesOf(contents), contents.size());
 }
 
-// Without libmagic's database, so that the lines hold the tool's own words alone.
-class VerifyMismatchTest : public quorlix_test::ToolTest {
- protected:
-  void SetUp() override {
-    ToolTest::SetUp();
-    ::setenv("MAGIC", PathOf("no-such-magic.mgc").c_str(), 1);
-  }
-  void TearDown() override {
-    ::unsetenv("MAGIC");
-    ToolTest::TearDown();
-  }
-};
+class VerifyMismatchTest : public quorlix_test::ToolTestWithoutMagic {};
 
 // One file that agrees with its suffix and one that does not, for each suffix
 // the export knows, checked by the export through the tool; the second line

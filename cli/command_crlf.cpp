@@ -40,5 +40,5 @@ int RunCrlf() {
           CheckOneFileForm(g_args.batch, g_args.paths, "INPUT OUTPUT", "quorlix crlf -o OUT_DIR INPUT...");
       usage)
     return usage;
-  return RunOneFile(kCrlfJob, {g_args.paths[0], g_args.paths[1], {}, ".txt", ".txt"});
+  return RunOneFile(kCrlfJob, {g_args.paths[0], g_args.paths[1], {}, ".txt", ".txt", g_args.batch.force});
 }

@@ -5,17 +5,16 @@
 #include "batch/batch_command.h"
 #include "batch/batch_run.h"
 #include "commands.h"
-#include "edgar_submission.h"
 #include "exit_codes.h"
 #include "one_file.h"
 #include "quorlix.h"
+#include "quorlix_schedules.h"
 #include "status_messages.h"
 
 namespace {
 struct DecodeFilingArgs {
   std::vector<std::string> paths;
-  bool force = false;
-  BatchOptions batch;
+  BatchOptions batch;  // with --force
 } g_args;
 
 constexpr std::string_view kBatchForm = "quorlix decode-filing -o OUT_DIR FILING...";
@@ -36,7 +35,7 @@ constexpr BatchJob kFilingJob{Export::kFiling,
 // in the wrong order, would replace filings by outputs; an output that is a filing
 // is refused before anything is opened for writing.
 int RefuseFilingAsOutput(const std::string& output) {
-  if (output == "-" || SniffSubmission(output.c_str()) != SubmissionSniff::kSubmission) return 0;
+  if (output == "-" || quorlix_is_filing(output.c_str()) != QUORLIX_FILE_IS_FILING) return 0;
   return ReportUsageError("refusing to write over '" + EscapeName(output) +
                           "': it is an EDGAR filing, not an output; to decode several filings: " +
                           std::string(kBatchForm) + " (--force writes over it)");
@@ -47,7 +46,6 @@ void AddDecodeFilingOptions(CLI::App& sub) {
   sub.add_option("PATHS", g_args.paths,
                  "FILING TEXT_OUT SCHEDULE_OUT ('-' for standard input, or standard output for one of the outputs), "
                  "or with -o the inputs");
-  sub.add_flag("--force", g_args.force, "write over an output that is itself an EDGAR filing");
   AddBatchOptions(sub, g_args.batch, true);
 }
 
@@ -57,9 +55,10 @@ int RunDecodeFiling() {
     return usage;
   if (g_args.paths[1] == "-" && g_args.paths[2] == "-")
     return ReportUsageError("at most one of TEXT_OUT and SCHEDULE_OUT can be '-'");
-  if (!g_args.force) {
+  if (!g_args.batch.force) {
     for (const std::string& output : {g_args.paths[1], g_args.paths[2]})
       if (const int refused = RefuseFilingAsOutput(output); refused) return refused;
   }
-  return RunOneFile(kFilingJob, {g_args.paths[0], g_args.paths[1], g_args.paths[2], ".txt", ".txt"});
+  return RunOneFile(kFilingJob,
+                    {g_args.paths[0], g_args.paths[1], g_args.paths[2], ".txt", ".txt", g_args.batch.force});
 }

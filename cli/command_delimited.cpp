@@ -103,5 +103,5 @@ int RunDelimited() {
           CheckOneFileForm(g_args.batch, g_args.paths, "INPUT OUTPUT", "quorlix delimited -o OUT_DIR INPUT...");
       usage)
     return usage;
-  return RunOneFile(kDelimitedJob, {g_args.paths[0], g_args.paths[1], {}, ".txt", ".txt"});
+  return RunOneFile(kDelimitedJob, {g_args.paths[0], g_args.paths[1], {}, ".txt", ".txt", g_args.batch.force});
 }

@@ -36,5 +36,5 @@ int RunHtml2text() {
           CheckOneFileForm(g_args.batch, g_args.paths, "INPUT OUTPUT", "quorlix html2text -o OUT_DIR PAGE...");
       usage)
     return usage;
-  return RunOneFile(kHtmlJob, {g_args.paths[0], g_args.paths[1], {}, ".htm", ".txt"});
+  return RunOneFile(kHtmlJob, {g_args.paths[0], g_args.paths[1], {}, ".htm", ".txt", g_args.batch.force});
 }

@@ -115,9 +115,14 @@ struct Run {
   std::atomic<bool> stopAsked{false};  // a signal came
   bool reportFailed = false;
   int writeError = 0;
-  std::size_t withSchedules = 0;
-  std::size_t withoutSchedules = 0;
+  // Files read (inputs, and archives' members): filings with schedules and
+  // without, and files that are no filing; inputs that failed, and that name the
+  // file of an earlier one.
+  std::uint64_t withSchedules = 0;
+  std::uint64_t withoutSchedules = 0;
+  std::uint64_t notFilings = 0;
   std::size_t failed = 0;
+  std::size_t repeated = 0;
   std::uint64_t schedules = 0;
   std::uint64_t values = 0;
 };
@@ -136,9 +141,28 @@ int TakeInput(void* context, const QUORLIX_SCHEDULES_INPUT* input) {
   row.status = input->status;
   row.bytesIn = input->bytes;
   row.seconds = input->seconds;
-  if (input->status != QUORLIX_OK) ++run.failed;
-  else if (input->schedules > 0) ++run.withSchedules;
-  else ++run.withoutSchedules;
+  const TableCounts counts{input->members, input->schedules, input->values};
+  row.counts = &counts;
+  const FailureNote problem{input->problem ? input->problem : "", {}};
+  const std::uint64_t files = input->packing == QUORLIX_PACKING_ARCHIVE ? input->members : 1;
+  run.withSchedules += input->filings_with_schedules;
+  run.withoutSchedules += input->filings - input->filings_with_schedules;
+  if (input->first_index != input->index) {
+    ++run.repeated;
+    row.skip = InputSkip::kRepeated;
+  } else if (input->status != QUORLIX_OK) {
+    ++run.failed;
+    if (input->problem) {
+      row.cause.kind = CauseKind::kPackedInputDamaged;
+      row.note = &problem;
+    }
+  } else if (input->filings == 0) {
+    run.notFilings += files;
+    row.skip = InputSkip::kNotAFiling;
+    row.readBeforeSkipped = true;
+  } else {
+    run.notFilings += files - input->filings;
+  }
   run.schedules += input->schedules;
   run.values += input->values;
   run.report.Progress().CountDone(input->bytes, input->status != QUORLIX_OK);
@@ -212,9 +236,10 @@ int RunSchedules() {
   else if (status == QUORLIX_SCHEDULES_NO_MEMORY) problem = "not enough memory for the table";
   output.Discard();
   report.SetSummaryCounts(std::to_string(run.withSchedules) + " filings with schedules, " +
-                          std::to_string(run.withoutSchedules) + " without, " + std::to_string(run.schedules) +
-                          " schedules, " + std::to_string(run.values) + " values, " + std::to_string(run.failed) +
-                          " failed");
+                          std::to_string(run.withoutSchedules) + " without, " + std::to_string(run.notFilings) +
+                          " not filings, " + std::to_string(run.schedules) + " schedules, " +
+                          std::to_string(run.values) + " values, " + std::to_string(run.failed) + " failed" +
+                          (run.repeated ? ", " + std::to_string(run.repeated) + " named more than once" : ""));
   if (!problem.empty()) {
     report.Progress().Clear();
     std::fprintf(stderr, "quorlix: %s\n", problem.c_str());

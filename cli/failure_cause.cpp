@@ -13,6 +13,7 @@
 
 #include "file_paths.h"
 #include "quorlix.h"
+#include "quorlix_schedules.h"
 
 namespace {
 
@@ -157,6 +158,17 @@ FailureCause FindFailureCause(Export which, int status, const CallFiles& paths) 
   return cause;
 }
 
+std::string PackingWords(const std::string& path) {
+  // Most paths asked about name no file (an output not written yet): a stat
+  // spares the library the opening that fails.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
+  char words[128];
+  const int packing = quorlix_file_packing(path.c_str(), words, sizeof words);
+  return packing == QUORLIX_PACKING_COMPRESSED || packing == QUORLIX_PACKING_ARCHIVE ? std::string(words)
+                                                                                     : std::string();
+}
+
 namespace {
 std::string Quoted(std::string_view name) {
   std::string quoted(1, '\'');
@@ -171,6 +183,9 @@ std::string DescribeFailure(Export which, int status, const CallFiles& files, co
   const std::string output = Quoted(outputName);
   const std::string folder = Quoted(FolderOf(outputName));
   const std::string input = Quoted(files.strIn);
+  const auto packing = [&files](std::string_view name) {
+    return files.strDetail.empty() ? PackingWords(std::string(name)) : std::string(files.strDetail);
+  };
   switch (cause.kind) {
     case CauseKind::kNone: break;
     case CauseKind::kOutputIsInput: return "the output " + output + " is the input " + input + " itself";
@@ -190,6 +205,11 @@ std::string DescribeFailure(Export which, int status, const CallFiles& files, co
     case CauseKind::kTooLargeForLineEnds:
       return input + " is " + std::to_string(SizeOf(std::string(files.strIn))) +
              " bytes, more than the line-end conversion takes (" + std::to_string(kLongestLineEndInput) + " bytes)";
+    case CauseKind::kInputIsPacked:
+      return (files.strIn == "-" ? std::string("standard input") : input) + " is " + packing(files.strIn) +
+             ": decompress it first; quorlix schedules reads it as it is";
+    case CauseKind::kOutputIsPacked: return output + " is " + packing(outputName) + ": --force writes over it";
+    case CauseKind::kPackedInputDamaged: return "cannot read " + input + ": " + OneLine(files.strDetail);
   }
   return DescribeStatus(which, status, files, cause.memoryMayBeShort);
 }

@@ -21,6 +21,9 @@ enum class CauseKind : std::uint8_t {
   kNoSpace,               // an output's file system has no room for it
   kLowerCaseBody,         // the page writes its body tags in lower case
   kTooLargeForLineEnds,   // the input is longer than the line-end conversion takes
+  kInputIsPacked,         // the input is compressed or an archive, which no conversion reads
+  kOutputIsPacked,        // an output in the way is compressed or an archive: --force writes over it
+  kPackedInputDamaged,    // the schedules' input is a damaged archive, or past a limit (the detail says how)
 };
 
 // Small enough to keep one with every input of a batch.
@@ -37,8 +40,14 @@ FailureCause FindFailureCause(Export which, int status, const CallFiles& paths);
 
 // The words for a failure, naming the files as given (escaped): those of the
 // cause when one was found (a folder named as the folder of the output's name),
-// else the status's own (status_messages.h).
+// else the status's own (status_messages.h). For a packed input or output the
+// detail holds its packing's words, or is empty to have the file looked at; for
+// a damaged archive it holds the library's problem.
 std::string DescribeFailure(Export which, int status, const CallFiles& files, const FailureCause& cause);
+
+// The packing of a file that is compressed or an archive, in words ("a
+// gzip-compressed file", "a tar archive"); empty for any other file.
+std::string PackingWords(const std::string& path);
 
 // Prints "quorlix: <words> (status N)" on stderr when status is not 0; returns status.
 int ReportFailure(Export which, int status, const CallFiles& files, const FailureCause& cause);

@@ -12,6 +12,7 @@
 #include "exit_codes.h"
 #include "failure_cause.h"
 #include "interrupts.h"
+#include "status_messages.h"
 
 namespace {
 
@@ -72,6 +73,14 @@ class StandInFiles {
 }  // namespace
 
 int RunOneFile(const BatchJob& job, const OneFileCall& call) {
+  if (!call.force) {
+    for (const std::string& output : {call.output, call.output2}) {
+      if (output.empty() || output == "-") continue;
+      if (const std::string words = PackingWords(output); !words.empty())
+        return ReportUsageError("refusing to write over '" + EscapeName(output) + "': it is " + words +
+                                ", not an output (--force writes over it)");
+    }
+  }
   // An output that is a pipe whose reader went away is an output error to
   // report, not a silent death by SIGPIPE.
   std::signal(SIGPIPE, SIG_IGN);
@@ -89,6 +98,10 @@ int RunOneFile(const BatchJob& job, const OneFileCall& call) {
     const bool copied = !input.empty() && CopyAll(STDIN_FILENO, fd);
     if (fd >= 0 && ::close(fd) != 0) return ReportFailure(job.which, job.nInputError, named, copyFailed);
     if (!copied) return ReportFailure(job.which, job.nInputError, named, copyFailed);
+  }
+  if (const std::string words = PackingWords(input); !words.empty()) {
+    named.strDetail = words;
+    return ReportFailure(job.which, job.nInputError, named, {CauseKind::kInputIsPacked});
   }
   for (int k = 0; k < 2; ++k) {
     if (outputs[k] != "-") continue;

@@ -15,6 +15,7 @@ struct OneFileCall {
   std::string output2;       // empty when the export has one output
   const char* inputSuffix;   // the suffix the export expects of a temporary input
   const char* outputSuffix;  // and of a temporary output
+  bool force = false;        // write over an output in the way that is compressed or an archive
 };
 
 // Converts one file and returns the export's status, printing one line when it
@@ -22,6 +23,10 @@ struct OneFileCall {
 // files: standard input is copied into one first, and an output is written to
 // one and then copied to standard output (which keeps a ">>" target's content
 // and works on a socket). The temporary files are removed also on signals.
+// Before anything is written: an output in the way that is compressed or an
+// archive is refused (kExitUsage) unless call.force, since no conversion writes
+// one; an input that is one fails with the export's input error, since no
+// conversion reads one.
 int RunOneFile(const BatchJob& job, const OneFileCall& call);
 
 // Checks the command line of a one-file form: no batch option, and exactly the

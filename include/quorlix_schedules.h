@@ -8,29 +8,74 @@
  * form), or the cells of every schedule (the wide form). libquorlix.so only:
  * QUORLIX.dll keeps its six exports.
  *
+ * Archives as EDGAR distributes them. An input is taken by its content, not its
+ * name (libarchive reads it):
+ *   - a plain file is a filing, or several submissions one after another;
+ *   - a file compressed with gzip (one member or several), bzip2, xz or
+ *     compress (.Z) is one input whose decompressed bytes are the file, so a
+ *     daily gzip of concatenated submissions is read as one stream of them;
+ *   - a tar or zip archive, plain or compressed, is one input whose every
+ *     regular member is read as a filing, in archive order; a member that is
+ *     itself compressed is decompressed (one level).
+ * One thread reads an archive from start to end. A damaged archive (a truncated
+ * gzip, a bad tar header, a zip member that does not inflate) gives its input
+ * QUORLIX_FILING_FILE_ERROR with the problem (naming the member and
+ * libarchive's reason); the members read before it keep their rows. Limits
+ * against decompression bombs: a member (or a compressed file) larger than
+ * 4 GiB decompressed, or an archive of more than 1,000,000 entries, is refused
+ * so, with its own problem. Memory stays one block and the longest line per
+ * thread, as for plain files (and libarchive's own buffers).
+ *
+ * Filings. A file (an input, or an archive's member) is a filing when a line
+ * beginning <SEC-DOCUMENT>, <IMS-DOCUMENT>, <SEC-HEADER>, <IMS-HEADER> or
+ * <SUBMISSION> lies within its first 8 KiB (decompressed); quorlix_is_filing
+ * tells the same of a plain file. Another file is not a filing: it is read no
+ * further, gives no rows and is counted apart (see QUORLIX_SCHEDULES_INPUT).
+ * Each file is read once, however many inputs name it: an input that names the
+ * file of an earlier one (the same file, through a link or another spelling) is
+ * not read again.
+ *
  * The table.
  *   Long form, one row per value, columns
- *     path,accession_number,cik,company,form_type,filed,period,sic,fiscal_year_end,
- *     document,description,schedule,article,series,series_name,flawed,complete,
- *     multiplier,tag,raw,value,scaled
+ *     path,member,accession_number,cik,company,form_type,filed,period,sic,
+ *     fiscal_year_end,document,description,schedule,article,series,series_name,
+ *     flawed,complete,multiplier,tag,raw,value,scaled
  *   Wide form, one row per schedule: the columns from path to multiplier, then
  *   one per tag other than ARTICLE and MULTIPLIER, named by the tag, in the order
  *   each was first met in input order. A cell holds `scaled` for a number, the
  *   ISO date for a date, `raw` otherwise, and is empty where the schedule lacks
  *   the tag; a tag written twice in a schedule keeps its first value.
- *   Rows are in input order, then file order, and the bytes are the same for any
- *   number of threads. A row's key is (path, accession_number, schedule).
+ *   Rows are in input order, then archive order, then file order, and the bytes
+ *   are the same for any number of threads. A row's key is (path, member,
+ *   accession_number, schedule).
  *
  * The columns.
- *   path             the input as given (its bytes, quoted where CSV needs it)
- *   accession_number, form_type (CONFORMED SUBMISSION TYPE), company (COMPANY
- *                    CONFORMED NAME), fiscal_year_end (MMDD): from the submission
- *                    header (the lines before its first <DOCUMENT>), as written
- *   cik              CENTRAL INDEX KEY without leading zeros; empty when not digits
- *   filed, period    FILED AS OF DATE, CONFORMED PERIOD OF REPORT as YYYY-MM-DD;
- *                    empty when not written as YYYYMMDD
+ *   path             the input as given
+ *   member           the member's path in the archive, as the archive holds it;
+ *                    empty for a plain or compressed file
+ *                    (path and member are written as text: valid UTF-8 as it
+ *                    stands, and each byte that is not part of valid UTF-8, and
+ *                    each control byte below 0x20 but TAB, as the four
+ *                    characters \xNN, two lower-case hex digits; so a Latin-1
+ *                    name "d\xe9c.txt" keeps the table UTF-8. quorlix_name_as_text
+ *                    writes names so.)
+ *   accession_number, form_type, company, fiscal_year_end: from the submission
+ *                    header (the lines before its first <DOCUMENT>), as written,
+ *                    in either of its two forms, field by field, whichever
+ *                    comes first: "KEY: value" lines (ACCESSION NUMBER,
+ *                    CONFORMED SUBMISSION TYPE, COMPANY CONFORMED NAME, FISCAL
+ *                    YEAR END (MMDD), ...) or tags (<ACCESSION-NUMBER>, <TYPE>,
+ *                    <CONFORMED-NAME>, <FISCAL-YEAR-END>, ...); the company's
+ *                    fields from the first COMPANY DATA, in tags the first
+ *                    <FILER>'s <COMPANY-DATA>
+ *   cik              CENTRAL INDEX KEY (<CIK>) without leading zeros; empty when
+ *                    not digits
+ *   filed, period    FILED AS OF DATE (<FILING-DATE>), CONFORMED PERIOD OF
+ *                    REPORT (<PERIOD>) as YYYY-MM-DD; empty when not written as
+ *                    YYYYMMDD
  *   sic              the digits between '[' and ']' of STANDARD INDUSTRIAL
- *                    CLASSIFICATION, else the value when it is all digits, else empty
+ *                    CLASSIFICATION (<ASSIGNED-SIC>), else the value when it is
+ *                    all digits, else empty
  *   document         the EX-27 document's TYPE in capitals (EX-27, EX-27.1, ...)
  *   description      its first DESCRIPTION line
  *   schedule         1, 2, ... through the submission: every ARTICLE line starts one
@@ -61,9 +106,10 @@
  * Inputs. Each input gets one of CvtDecodeFiling's statuses: QUORLIX_OK,
  * QUORLIX_FILING_NOT_FOUND, QUORLIX_FILING_TOO_MANY_FILES, QUORLIX_FILING_FILE_ERROR
  * (a file that cannot be opened or read, is no regular file, or ends before its
- * measured length) or QUORLIX_FILING_DECODE_FAILED (no memory). A file that is
- * no filing, or a filing without a schedule, gives no rows and QUORLIX_OK. When
- * a read fails part way, the documents that ended before it keep their rows.
+ * measured length; a damaged archive or compressed file; one past a limit) or
+ * QUORLIX_FILING_DECODE_FAILED (no memory). A file that is no filing, or a
+ * filing without a schedule, gives no rows and QUORLIX_OK. When a read fails
+ * part way, the documents that ended before it keep their rows.
  */
 #ifndef QUORLIX_SCHEDULES_H
 #define QUORLIX_SCHEDULES_H
@@ -93,16 +139,39 @@ extern "C" {
 #define QUORLIX_SCHEDULES_NO_MEMORY 23     /* no memory for the run or the wide table */
 /* clang-format on */
 
-/* What on_input learns of one input, when it has been read. */
+/* How an input is packed (QUORLIX_SCHEDULES_INPUT's packing, quorlix_file_packing). */
+/* clang-format off */
+#define QUORLIX_PACKING_NONE 0          /* a plain file: its bytes are its content */
+#define QUORLIX_PACKING_COMPRESSED 1    /* one file compressed with gzip, bzip2, xz or compress */
+#define QUORLIX_PACKING_ARCHIVE 2       /* a tar or zip archive, plain or compressed */
+#define QUORLIX_PACKING_UNREADABLE (-1) /* quorlix_file_packing: missing, no regular file, or unreadable */
+/* clang-format on */
+
+/* What on_input learns of one input, when it has been read. The fields from
+ * packing on came with libquorlix.so 1.2.0. */
 typedef struct QUORLIX_SCHEDULES_INPUT {
   size_t index;       /* its place in the list, from 0 */
   const char* path;   /* as given */
   int status;         /* QUORLIX_OK or a QUORLIX_FILING_* status (see "Inputs" above) */
-  uint64_t bytes;     /* bytes read */
+  uint64_t bytes;     /* bytes read of the file (of a packed one, as packed) */
   uint64_t schedules; /* schedules found */
   uint64_t values;    /* values found: rows of the long form */
   double seconds;     /* time spent reading it */
+  int packing;        /* a QUORLIX_PACKING_* value other than UNREADABLE (NONE when it could not be read) */
+  uint64_t members;   /* an archive's regular members read; 0 for a plain or compressed file */
+  uint64_t filings;   /* of the files read (the input itself, or an archive's members), the filings */
+  uint64_t filings_with_schedules; /* of those, the ones with a schedule */
+  size_t first_index;              /* index, or for an input that names the file of an earlier one, that
+                                      one's index: such an input is not read again (status QUORLIX_OK,
+                                      every count 0) */
+  const char* problem;             /* with QUORLIX_FILING_FILE_ERROR for a damaged packed file or one past
+                                      a limit, what is wrong, naming the member as the table writes names
+                                      ("member '0001.txt': truncated gzip input"); else null. Valid during
+                                      the call of on_input. */
 } QUORLIX_SCHEDULES_INPUT;
+/* An input with status QUORLIX_OK whose files read hold no filing (filings is 0,
+ * and first_index is index) is not a filing: a file that is none, or an archive
+ * none of whose members is one. */
 
 /* Takes the next size bytes of the table; returns 0, or non-zero to stop the call
  * with QUORLIX_SCHEDULES_OUTPUT_ERROR. */
@@ -141,6 +210,45 @@ QUORLIX_API int quorlix_write_schedules(const char* const* paths, size_t count, 
 QUORLIX_API int quorlix_write_schedules_file(const char* const* paths, size_t count, int form, unsigned jobs,
                                              const char* output_path, QUORLIX_SCHEDULES_INPUT_FN on_input,
                                              void* input_context);
+
+/* quorlix_file_packing: whether a file is compressed or an archive, told by its
+ * content as quorlix_write_schedules takes its inputs.
+ *   path           the file (an 8-bit path, passed to the file system as given)
+ *   words          null, or where the packing's words go ("a gzip-compressed
+ *                  file", "a bzip2-compressed file", "an xz-compressed file",
+ *                  "a compress (.Z) file", "a tar archive", "a gzip-compressed
+ *                  tar archive", "a zip archive", ...; "" for a plain file),
+ *                  cut to fit size bytes with their NUL
+ *   size           bytes at words
+ *   returns        one of the QUORLIX_PACKING_* values.
+ *   Reads the first 4 KiB, and of a compressed file what is needed to tell an
+ *   archive inside. A pipe or device is not read (QUORLIX_PACKING_UNREADABLE). */
+QUORLIX_API int quorlix_file_packing(const char* path, char* words, size_t size);
+
+/* What quorlix_is_filing tells of a file. */
+/* clang-format off */
+#define QUORLIX_FILE_IS_NO_FILING 0   /* readable, and no EDGAR submission */
+#define QUORLIX_FILE_IS_FILING 1      /* an EDGAR submission */
+#define QUORLIX_FILE_UNREADABLE (-1)  /* missing, no regular file, or it cannot be read (or a null path) */
+/* clang-format on */
+
+/* quorlix_is_filing: whether a plain file is an EDGAR submission, as the quorlix
+ * tool tells before it writes over one, as its folder walks take filings, and as
+ * the table tells a filing (see "Filings" above).
+ *   path           the file (an 8-bit path, passed to the file system as given)
+ *   returns        one of the QUORLIX_FILE_* values above.
+ *   Reads at most the first 8 KiB; its bytes as they are, not decompressed. A
+ *   pipe or device is not read (QUORLIX_FILE_UNREADABLE), so the call never waits. */
+QUORLIX_API int quorlix_is_filing(const char* path);
+
+/* quorlix_name_as_text: a name (a path, an archive member) as the table writes
+ * path and member, so that a caller's own text (a report, a message) says it the same way.
+ *   bytes, size    the name
+ *   text           where the text goes, with a NUL, when capacity is more than its
+ *                  length; may be null when capacity is 0
+ *   returns        the text's length without the NUL (so a call with capacity 0
+ *                  measures it). */
+QUORLIX_API size_t quorlix_name_as_text(const char* bytes, size_t size, char* text, size_t capacity);
 
 #ifdef __cplusplus
 }

@@ -21,6 +21,9 @@ void AddBatchOptions(CLI::App& sub, BatchOptions& options, bool withOutputs) {
                    "batch mode: every positional is an input (file or folder), converted into DIR, which mirrors them")
         ->type_name("DIR");
     sub.add_flag("--resume", options.resume, "skip inputs whose outputs all exist and are newer than the input");
+    sub.add_flag("--force", options.force,
+                 "write over an output in the way that is compressed or an archive (decode-filing: or itself an "
+                 "EDGAR filing)");
   }
   sub.add_option("-T,--files-from", options.listFiles, "read input paths from FILE ('-': standard input), one a line")
       ->type_name("FILE");
@@ -124,5 +127,5 @@ int RunBatch(const BatchJob& job, const BatchOptions& options, const std::vector
   BatchReport report({job.which, options.reportPath, showProgress, options.quiet, options.showSummary},
                      list.Inputs().size());
   if (!report.Open()) return kExitIoError;
-  return RunInputs(job, {options.outDir, options.jobs, options.resume}, list, report);
+  return RunInputs(job, {options.outDir, options.jobs, options.resume, options.force}, list, report);
 }

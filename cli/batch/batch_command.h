@@ -24,10 +24,11 @@ struct BatchOptions {
   bool noProgress = false;
   bool quiet = false;
   bool showSummary = true;  // verify keeps its plain form without a summary
+  bool force = false;       // --force: write over an output in the way that the tool would refuse
 };
 
 // Adds -T, -0, -j, --report, --progress, --no-progress and -q; with outputs also
-// -o and --resume.
+// -o, --resume and --force.
 void AddBatchOptions(CLI::App& sub, BatchOptions& options, bool withOutputs);
 
 // True when the command line asked for any of the batch options (other than -q).

@@ -12,6 +12,7 @@
 #include "exit_codes.h"
 #include "interrupts.h"
 #include "quorlix.h"
+#include "quorlix_schedules.h"
 
 namespace {
 
@@ -27,6 +28,7 @@ constexpr SkipWords kSkipWords[] = {
     {InputSkip::kInsideOutput, "inside the output folder", true},
     {InputSkip::kNotAPage, "not a page", false},
     {InputSkip::kNotAFiling, "not a filing", false},
+    {InputSkip::kRepeated, "named more than once", false},
 };
 
 const SkipWords& WordsOf(InputSkip skip) {
@@ -35,8 +37,11 @@ const SkipWords& WordsOf(InputSkip skip) {
   return *words;
 }
 
-std::string CsvField(std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+// Text as valid UTF-8 (quorlix_name_as_text), quoted when CSV needs it.
+std::string CsvField(std::string_view bytes) {
+  std::string text(quorlix_name_as_text(bytes.data(), bytes.size(), nullptr, 0), '\0');
+  quorlix_name_as_text(bytes.data(), bytes.size(), text.data(), text.size() + 1);
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return text;
   std::string quoted = "\"";
   for (const char c : text) {
     if (c == '"') quoted += '"';
@@ -74,7 +79,7 @@ std::string MeaningOf(Export which, const InputRow& row) {
   return DescribeFailure(which, row.status, {row.path, out, out2, detail}, row.cause);
 }
 
-std::string ReportRowOf(const InputRow& row, std::string_view meaning, bool withLooksLike) {
+std::string ReportRowOf(const InputRow& row, std::string_view meaning, bool withLooksLike, bool withCounts) {
   std::string outputs;
   if (row.outputsPresent && row.outputs) {
     for (int k = 0; k < row.outputs->count; ++k) {
@@ -83,17 +88,22 @@ std::string ReportRowOf(const InputRow& row, std::string_view meaning, bool with
     }
   }
   const int status = row.skip == InputSkip::kNone && !row.upToDate ? row.status : QUORLIX_OK;
-  const bool measured = row.skip == InputSkip::kNone;
+  const bool measured = row.skip == InputSkip::kNone || row.readBeforeSkipped;
   char bytes[24] = "";
   char seconds[24] = "";
+  char counts[72] = ",,";
   if (measured) {
     std::snprintf(bytes, sizeof bytes, "%llu", static_cast<unsigned long long>(row.bytesIn));
     std::snprintf(seconds, sizeof seconds, "%.6f", row.seconds);
+    if (row.counts)
+      std::snprintf(counts, sizeof counts, "%llu,%llu,%llu", static_cast<unsigned long long>(row.counts->members),
+                    static_cast<unsigned long long>(row.counts->schedules),
+                    static_cast<unsigned long long>(row.counts->values));
   }
   return CsvField(row.path) + ',' + std::to_string(status) + ',' + CsvField(meaning) + ',' + CsvField(outputs) + ',' +
          bytes + ',' + seconds +
          (withLooksLike ? ',' + CsvField(row.note ? std::string_view(row.note->looksLike) : std::string_view()) : "") +
-         "\r\n";
+         (withCounts ? ',' + std::string(counts) : "") + "\r\n";
 }
 
 BatchReport::BatchReport(ReportSettings settings, std::size_t inputCount)
@@ -113,7 +123,9 @@ bool BatchReport::Open() {
                  cause);
     return false;
   }
-  const std::string_view header = m_settings.which == Export::kVerify ? kVerifyReportHeader : kReportHeader;
+  const std::string_view header = m_settings.which == Export::kVerify      ? kVerifyReportHeader
+                                  : m_settings.which == Export::kSchedules ? kTableReportHeader
+                                                                           : kReportHeader;
   std::fwrite(header.data(), 1, header.size(), m_report);
   return true;
 }
@@ -141,6 +153,7 @@ bool BatchReport::Add(const InputRow& row) {
                    static_cast<int>(words.reason.size()), words.reason.data());
     }
     ++m_skipped;
+    if (row.readBeforeSkipped) m_bytes += row.bytesIn;
   } else if (row.upToDate) {
     ++m_skipped;
   } else {
@@ -164,7 +177,8 @@ bool BatchReport::Add(const InputRow& row) {
     }
     if (verify && std::ferror(stdout)) NoteOutputProblem();
   }
-  if (m_report && std::fputs(ReportRowOf(row, meaning, verify).c_str(), m_report) < 0) NoteReportProblem();
+  const bool table = m_settings.which == Export::kSchedules;
+  if (m_report && std::fputs(ReportRowOf(row, meaning, verify, table).c_str(), m_report) < 0) NoteReportProblem();
   return m_writeProblem.empty();
 }
 

@@ -21,6 +21,13 @@ struct FailureNote {
   std::string looksLike;
 };
 
+// What the schedules' table read of an input: its report's last columns.
+struct TableCounts {
+  std::uint64_t members = 0;  // an archive's members read
+  std::uint64_t schedules = 0;
+  std::uint64_t values = 0;
+};
+
 // One finished input, as the report tells it.
 struct InputRow {
   std::string_view path;
@@ -31,23 +38,30 @@ struct InputRow {
   bool outputsPresent = false;           // whether they are in place
   std::uint64_t bytesIn = 0;
   double seconds = 0;
-  FailureCause cause;                 // what the run found out about a failure
-  const FailureNote* note = nullptr;  // verify's explanation of a mismatch, or null
+  FailureCause cause;                   // what the run found out about a failure
+  const FailureNote* note = nullptr;    // verify's explanation of a mismatch, or the library's problem, or null
+  bool readBeforeSkipped = false;       // skipped once read (the table's "not a filing"): bytes_in and seconds stand
+  const TableCounts* counts = nullptr;  // the schedules' table's columns; null for the other commands
 };
 
-// The report's first line; verify's report adds looks_like.
+// The report's first line; verify's report adds looks_like, the schedules' the counts.
 inline constexpr std::string_view kReportHeader = "input,status,meaning,outputs,bytes_in,seconds\r\n";
 inline constexpr std::string_view kVerifyReportHeader = "input,status,meaning,outputs,bytes_in,seconds,looks_like\r\n";
+inline constexpr std::string_view kTableReportHeader =
+    "input,status,meaning,outputs,bytes_in,seconds,members,schedules,values\r\n";
 
 // The meaning column: "ok", "skipped: <why>", or the tool's words for a
 // failure's status (which name the input and its outputs).
 std::string MeaningOf(Export which, const InputRow& row);
 // One CSV row (RFC 4180, CR LF): input,status,meaning,outputs,bytes_in,seconds,
-// and with withLooksLike the note's looks_like (empty without a note).
-// A skipped input has status 0, so that the column holds integers only; bytes_in
-// and seconds are empty for one skipped before any work, and outputs (joined by
-// ';') unless they are all in place.
-std::string ReportRowOf(const InputRow& row, std::string_view meaning, bool withLooksLike = false);
+// and with withLooksLike the note's looks_like (empty without a note), with
+// counts members,schedules,values. A skipped input has status 0, so that the
+// column holds integers only; bytes_in, seconds and the counts are empty for one
+// skipped before any work, and outputs (joined by ';') unless they are all in
+// place. Every text is valid UTF-8: names are written as the library writes
+// them (quorlix_name_as_text: a byte that is not part of valid UTF-8 as \xNN).
+std::string ReportRowOf(const InputRow& row, std::string_view meaning, bool withLooksLike = false,
+                        bool withCounts = false);
 
 struct ReportSettings {
   Export which;

@@ -177,6 +177,7 @@ class BatchRun {
   bool TakeInput(std::size_t worker, std::size_t& index);
   void Work(std::size_t worker);
   void Convert(std::size_t index);
+  bool RefusePackedFiles(Input& input, const char* path, const OutputNames& names) const;
   int ConvertOnce(Input& input, const char* path, const OutputNames& names, std::size_t index);
   bool WaitForAnotherToEnd();
   void Emit(std::size_t index);
@@ -257,7 +258,7 @@ void BatchRun::Convert(std::size_t index) {
   if (m_settings.resume && inputKnown && names.count > 0 && AreUpToDate(names, inputInfo)) {
     input.outputsPresent = true;
     state = kUpToDate;
-  } else {
+  } else if (!RefusePackedFiles(input, path, names)) {
     while (ConvertOnce(input, path, names, index) == kTooManyFiles && WaitForAnotherToEnd()) {
     }
   }
@@ -274,6 +275,24 @@ void BatchRun::Convert(std::size_t index) {
     }
   }
   m_states[index].store(state, std::memory_order_release);
+}
+
+// An input that is compressed or an archive fails with the input error; one
+// whose output in the way is one fails with the output error, unless --force.
+bool BatchRun::RefusePackedFiles(Input& input, const char* path, const OutputNames& names) const {
+  if (!RefusesPackedFiles(m_job)) return false;
+  if (!PackingWords(path).empty()) {
+    input.status = m_job.nInputError;
+    input.cause = {CauseKind::kInputIsPacked};
+    return true;
+  }
+  for (int k = 0; k < names.count && !m_settings.force; ++k) {
+    if (PackingWords(names.paths[k]).empty()) continue;
+    input.status = m_job.nOutputError;
+    input.cause = {CauseKind::kOutputIsPacked, static_cast<std::uint8_t>(k)};
+    return true;
+  }
+  return false;
 }
 
 int BatchRun::ConvertOnce(Input& input, const char* path, const OutputNames& names, std::size_t index) {

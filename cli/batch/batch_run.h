@@ -33,6 +33,11 @@ struct BatchJob {
 // For BatchJob's kept statuses when there are none.
 constexpr int kNoKeptStatus = -1;
 
+// Every conversion, the jobs that write outputs, neither reads a compressed file
+// or an archive (an input that is one fails with the input error) nor writes one
+// (an output in the way that is one is not replaced without --force).
+constexpr bool RefusesPackedFiles(const BatchJob& job) { return job.naming != OutputNaming::kNone; }
+
 // True when the status leaves the job's outputs complete: success or a kept status.
 constexpr bool KeepsOutputs(const BatchJob& job, int status) {
   return status == QUORLIX_OK || status == job.nKeptStatus1 || status == job.nKeptStatus2;
@@ -42,6 +47,7 @@ struct RunSettings {
   std::string_view outDir;  // the output folder; empty when the job writes no outputs
   unsigned jobs = 0;        // conversions at once; 0 for one per online processor
   bool resume = false;      // pass over an input whose outputs all exist and are newer than it
+  bool force = false;       // write over an output in the way that is compressed or an archive
 };
 
 // Converts every input of the list and hands each result to the report, in

@@ -11,7 +11,7 @@
 #include <ranges>
 
 #include "batch/staging_folders.h"
-#include "edgar_submission.h"
+#include "quorlix_schedules.h"
 #include "status_messages.h"
 
 // ---- The list ----
@@ -172,7 +172,7 @@ class InputCollector {
         if (!path.ends_with(".htm") && !path.ends_with(".html")) return InputSkip::kNotAPage;
         break;
       case WalkFilter::kSubmissions:
-        if (SniffSubmission(path.c_str()) == SubmissionSniff::kOther) return InputSkip::kNotAFiling;
+        if (quorlix_is_filing(path.c_str()) == QUORLIX_FILE_IS_NO_FILING) return InputSkip::kNotAFiling;
         break;
     }
     return InputSkip::kNone;

@@ -16,7 +16,9 @@ enum class InputSkip : std::uint8_t {
   kNone,
   kInsideOutput,  // found below the output folder: an output of this or an earlier batch
   kNotAPage,      // found in a folder walked for pages, and its suffix is no page's
-  kNotAFiling,    // found in a folder walked for filings, and it is no EDGAR submission
+  kNotAFiling,    // found in a folder walked for filings, and it is no EDGAR submission (or, for the
+                  // schedules' table, read and found to hold none)
+  kRepeated,      // names the file of an earlier input, which the schedules' table reads once
 };
 
 // Which files of a walked folder the conversion takes; the others are skipped.
@@ -24,7 +26,7 @@ enum class InputSkip : std::uint8_t {
 enum class WalkFilter : std::uint8_t {
   kEveryFile,
   kPages,        // names ending in ".htm" or ".html", as the HTML conversion accepts them
-  kSubmissions,  // EDGAR submissions (edgar_submission.h)
+  kSubmissions,  // EDGAR submissions (quorlix_is_filing)
 };
 
 // One input. Its path lives in the list's shared text, so an input costs this

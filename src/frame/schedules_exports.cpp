@@ -2,9 +2,15 @@
 #include "quorlix_schedules.h"
 
 #include <algorithm>
+#include <cstring>
 #include <span>
+#include <string>
 
+#include "filing/filing_sniff.h"
+#include "platform/file.h"
+#include "platform/packed_file.h"
 #include "schedules/schedule_run.h"
+#include "schedules/schedule_table.h"
 
 namespace {
 
@@ -40,6 +46,51 @@ QUORLIX_API int quorlix_write_schedules_file(const char* const* paths, size_t co
                                   input_context);
   } catch (...) {
     return QUORLIX_SCHEDULES_NO_MEMORY;
+  }
+}
+
+QUORLIX_API int quorlix_file_packing(const char* path, char* words, size_t size) {
+  if (words && size > 0) *words = '\0';
+  if (!path) return QUORLIX_PACKING_UNREADABLE;
+  try {
+    const PackingKind kind = ProbeFilePacking(path);
+    if (words && size > 0) {
+      const std::size_t nCopied = std::min(kind.words.size(), size - 1);
+      std::memcpy(words, kind.words.data(), nCopied);
+      words[nCopied] = '\0';
+    }
+    switch (kind.packing) {
+      case Packing::kPlain: return QUORLIX_PACKING_NONE;
+      case Packing::kCompressed: return QUORLIX_PACKING_COMPRESSED;
+      case Packing::kArchive: return QUORLIX_PACKING_ARCHIVE;
+    }
+    return QUORLIX_PACKING_NONE;
+  } catch (...) {
+    return QUORLIX_PACKING_UNREADABLE;  // the file cannot be opened or read, or no memory
+  }
+}
+
+QUORLIX_API int quorlix_is_filing(const char* path) {
+  if (!path) return QUORLIX_FILE_UNREADABLE;
+  try {
+    switch (SniffSubmission(path)) {
+      case SubmissionSniff::kSubmission: return QUORLIX_FILE_IS_FILING;
+      case SubmissionSniff::kOther: return QUORLIX_FILE_IS_NO_FILING;
+      case SubmissionSniff::kUnreadable: return QUORLIX_FILE_UNREADABLE;
+    }
+  } catch (...) {
+  }
+  return QUORLIX_FILE_UNREADABLE;
+}
+
+QUORLIX_API size_t quorlix_name_as_text(const char* bytes, size_t size, char* text, size_t capacity) {
+  try {
+    std::string out;
+    if (bytes) AppendNameText(out, std::string_view(bytes, size));
+    if (text && capacity > out.size()) std::memcpy(text, out.c_str(), out.size() + 1);
+    return out.size();
+  } catch (...) {
+    return 0;  // no memory: an empty text
   }
 }
 

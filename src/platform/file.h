@@ -4,6 +4,7 @@
 // and everything else. One backend per platform implements this header.
 #pragma once
 
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -96,3 +97,14 @@ class CFile {
 // True when both paths name one existing file, however they are spelled
 // (relative or absolute, through a link); false when either does not exist.
 bool NameSameFile(const CString& strPathA, const CString& strPathB) noexcept;
+
+// What tells one existing file from every other: the same for every path to it
+// (links, other spellings). POSIX: the device and inode; Windows: the volume's
+// serial number and the file's index.
+struct FileKey {
+  std::uint64_t nDevice = 0;
+  std::uint64_t nIndex = 0;
+  auto operator<=>(const FileKey&) const = default;
+};
+// The key of the file strPath names; false when there is none to be found.
+bool FindFileKey(const CString& strPath, FileKey& key) noexcept;

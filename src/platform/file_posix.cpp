@@ -181,3 +181,10 @@ bool NameSameFile(const CString& strPathA, const CString& strPathB) noexcept {
   return ::stat(strPathA.c_str(), &stA) == 0 && ::stat(strPathB.c_str(), &stB) == 0 && stA.st_dev == stB.st_dev &&
          stA.st_ino == stB.st_ino;
 }
+
+bool FindFileKey(const CString& strPath, FileKey& key) noexcept {
+  struct stat st {};
+  if (::stat(strPath.c_str(), &st) != 0) return false;
+  key = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  return true;
+}

@@ -179,3 +179,10 @@ bool NameSameFile(const CString& strPathA, const CString& strPathB) noexcept {
   return IdentifyFile(strPathA, identityA) && IdentifyFile(strPathB, identityB) &&
          IsSameFileIdentity(identityA, identityB);
 }
+
+bool FindFileKey(const CString& strPath, FileKey& key) noexcept {
+  FileIdentity identity;
+  if (!IdentifyFile(strPath, identity) || identity.nFileIndex == 0) return false;
+  key = {identity.nVolumeSerial, identity.nFileIndex};
+  return true;
+}

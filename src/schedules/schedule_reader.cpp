@@ -4,9 +4,6 @@
 #include <cstring>
 #include <optional>
 
-#include "platform/file.h"
-#include "quorlix.h"
-
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -44,13 +41,17 @@ std::string_view WithoutFootnoteMarks(std::string_view value) {
 enum class TagAction : unsigned char {
   kSubmission,     // a submission starts (a later one: EDGAR's feeds concatenate them)
   kSubmissionEnd,  // the submission ends, and with it a document left open
-  kDocument,       // a document starts, ending one left open
-  kDocumentEnd,    // the document ends whole
-  kType,           // the first one says what the document is
-  kDescription,    // the first one describes the document
-  kFlawed,         // EDGAR found errors in the document's schedules
-  kArticle,        // a schedule starts
-  kLegend,         // the legend: no values up to its end
+  kFiler,          // a header written as tags: a filer's block
+  kFilerEnd,
+  kCompanyData,  // the filer's company: its name, CIK, SIC code and fiscal year end
+  kCompanyDataEnd,
+  kDocument,     // a document starts, ending one left open
+  kDocumentEnd,  // the document ends whole
+  kType,         // the first one says what the document is
+  kDescription,  // the first one describes the document
+  kFlawed,       // EDGAR found errors in the document's schedules
+  kArticle,      // a schedule starts
+  kLegend,       // the legend: no values up to its end
   kLegendEnd,
   kFootnotes,  // the footnotes: no values up to their end
   kFootnotesEnd,
@@ -71,7 +72,10 @@ using enum TagAction;
 // clang-format off
 constexpr TagRule kTagRules[] = {
     {"SEC-DOCUMENT", kSubmission},     {"IMS-DOCUMENT", kSubmission},
+    {"SUBMISSION", kSubmission},       {"/SUBMISSION", kSubmissionEnd},
     {"/SEC-DOCUMENT", kSubmissionEnd}, {"/IMS-DOCUMENT", kSubmissionEnd},
+    {"FILER", kFiler},                 {"/FILER", kFilerEnd},
+    {"COMPANY-DATA", kCompanyData},    {"/COMPANY-DATA", kCompanyDataEnd},
     {"DOCUMENT", kDocument},           {"/DOCUMENT", kDocumentEnd},
     {"TYPE", kType},                   {"DESCRIPTION", kDescription},
     {"FLAWED", kFlawed},               {"ARTICLE", kArticle},
@@ -96,15 +100,20 @@ constexpr auto kTagRulesByTag = [] {
 static_assert(std::ranges::adjacent_find(kTagRulesByTag, {}, &TagRule::tag) == kTagRulesByTag.end(),
               "each tag has one rule");
 
-// The lengths of DOCUMENT, /DOCUMENT, SEC-DOCUMENT and IMS-DOCUMENT, /SEC-DOCUMENT and /IMS-DOCUMENT.
-constexpr bool IsFrameTagLength(std::size_t nLength) {
-  return nLength == 8 || nLength == 9 || nLength == 12 || nLength == 13;
-}
+// The lengths of DOCUMENT, /DOCUMENT, SUBMISSION, /SUBMISSION, SEC-DOCUMENT and
+// IMS-DOCUMENT, /SEC-DOCUMENT and /IMS-DOCUMENT.
+constexpr bool IsFrameTagLength(std::size_t nLength) { return nLength >= 8 && nLength <= 13; }
 static_assert(std::ranges::all_of(kTagRules, [](const TagRule& rule) {
   const bool bFrame = rule.action == kSubmission || rule.action == kSubmissionEnd || rule.action == kDocument ||
                       rule.action == kDocumentEnd;
   return !bFrame || IsFrameTagLength(rule.tag.size());
 }));
+
+// Tags that the header's fields in tags are read through, before the first <DOCUMENT>.
+constexpr bool IsHeaderTagAction(TagAction action) {
+  return action == kType || action == kFiler || action == kFilerEnd || action == kCompanyData ||
+         action == kCompanyDataEnd;
+}
 
 std::optional<TagAction> FindTagAction(std::string_view tag) {
   const auto it = std::ranges::lower_bound(kTagRulesByTag, tag, {}, &TagRule::tag);
@@ -153,6 +162,36 @@ constexpr HeaderKey kHeaderKeys[] = {
     {"FISCAL YEAR END", kFiscalYearEnd, FieldForm::kAsWritten},
 };
 static_assert(std::size(kHeaderKeys) == kHeaderFieldCount, "one key per field");
+
+// The same fields in a header written as tags (EDGAR's dissemination form of
+// 1993-2001: <SUBMISSION>, <ACCESSION-NUMBER>, <FILER>, <COMPANY-DATA>, ...).
+// The company's come from the first <FILER>'s <COMPANY-DATA>, as the "KEY:" form
+// takes its first COMPANY DATA; TYPE is the submission's (before its first <DOCUMENT>).
+struct HeaderTag {
+  std::string_view tag;
+  HeaderField field;
+  FieldForm form;
+  bool bOfCompany;
+};
+
+constexpr HeaderTag kHeaderTags[] = {
+    {"ACCESSION-NUMBER", kAccessionNumber, FieldForm::kAsWritten, false},
+    {"TYPE", kFormType, FieldForm::kAsWritten, false},
+    {"PERIOD", kPeriodOfReport, FieldForm::kIsoDate, false},
+    {"FILING-DATE", kFiledDate, FieldForm::kIsoDate, false},
+    {"CONFORMED-NAME", kCompanyName, FieldForm::kAsWritten, true},
+    {"CIK", kCentralIndexKey, FieldForm::kInteger, true},
+    {"ASSIGNED-SIC", kIndustryCode, FieldForm::kBracketed, true},
+    {"FISCAL-YEAR-END", kFiscalYearEnd, FieldForm::kAsWritten, true},
+};
+static_assert(std::size(kHeaderTags) == kHeaderFieldCount, "one tag per field");
+static_assert(std::ranges::all_of(kHeaderKeys,
+                                  [](const HeaderKey& key) {
+                                    return std::ranges::count(kHeaderTags, key.field, &HeaderTag::field) == 1 &&
+                                           std::ranges::find(kHeaderTags, key.field, &HeaderTag::field)->form ==
+                                               key.form;
+                                  }),
+              "a field is read in one form, whichever way its header is written");
 
 bool IsAllDigits(std::string_view text) {
   return !text.empty() && std::ranges::all_of(text, [](char c) { return c >= '0' && c <= '9'; });
@@ -206,13 +245,17 @@ void ScheduleDocument::Clear() {
 
 // ---- Lines ----
 
-void ScheduleReader::Start() {
+void ScheduleReader::Start(std::string_view member) {
   m_carry = Carry::kBlank;
   m_held.clear();
   m_header.Clear();
+  m_header.member = member;
   m_headerMode = true;
   m_submissionOpened = false;
+  m_filer = Filer::kNotYet;
+  m_inCompanyData = false;
   m_scheduleCount = 0;
+  m_nDocumentsTaken = 0;
   m_documentOpen = false;
 }
 
@@ -316,6 +359,30 @@ void ScheduleReader::TakeHeaderLine(std::string_view line) {
   m_header.fields[it->field] = FieldInForm(TrimBlanks(line.substr(nColon + 1)), it->form);
 }
 
+// A tag of a header written as tags: the blocks the company fields lie in, or a field.
+void ScheduleReader::TakeHeaderTag(std::string_view tag, std::string_view value) {
+  const std::optional<TagAction> action = FindTagAction(tag);
+  if (action == kFiler) {
+    m_filer = m_filer == Filer::kNotYet ? Filer::kFirst : Filer::kPast;
+    m_inCompanyData = false;
+    return;
+  }
+  if (action == kFilerEnd) {
+    if (m_filer == Filer::kFirst) m_filer = Filer::kPast;
+    m_inCompanyData = false;
+    return;
+  }
+  if (action == kCompanyData || action == kCompanyDataEnd) {
+    m_inCompanyData = action == kCompanyData;
+    return;
+  }
+  const auto it = std::ranges::find(kHeaderTags, tag, &HeaderTag::tag);
+  if (it == std::end(kHeaderTags) || m_header.seen[it->field]) return;
+  if (it->bOfCompany && !(m_filer == Filer::kFirst && m_inCompanyData)) return;
+  m_header.seen[it->field] = true;
+  m_header.fields[it->field] = FieldInForm(value, it->form);
+}
+
 // ---- Tag lines ----
 
 // The tag runs from the '<' to the next '>', is not empty and holds no blank or
@@ -325,13 +392,18 @@ void ScheduleReader::TakeTagLine(std::string_view line, bool ended) {
   if (nClose == std::string_view::npos || nClose == 1) return;
   const std::string_view tag = line.substr(1, nClose - 1);
   // Outside the schedules only the frame's tags matter: most tag lines of a
-  // filing are the layout of its other documents (<PAGE>, <S>, <C>), passed over here.
-  if (IsFrameOnly() && !IsFrameTagLength(tag.size())) return;
+  // filing are the layout of its other documents (<PAGE>, <S>, <C>), passed
+  // over here. In the header every tag may be one of its fields.
+  if (!m_headerMode && IsFrameOnly() && !IsFrameTagLength(tag.size())) return;
   if (std::ranges::any_of(tag, IsBlank)) return;
   m_tag.resize(tag.size());
   std::ranges::transform(tag, m_tag.begin(), ToUpperAscii);
   const std::string_view value = TrimBlanks(line.substr(nClose + 1));
   const std::optional<TagAction> action = FindTagAction(m_tag);
+  if (m_headerMode && (!action || IsHeaderTagAction(*action))) {
+    TakeHeaderTag(m_tag, value);
+    return;
+  }
 
   if (action) {
     switch (*action) {
@@ -407,6 +479,8 @@ void ScheduleReader::StartSubmission() {
   EndDocument(false);
   m_header.Clear();
   m_headerMode = true;
+  m_filer = Filer::kNotYet;
+  m_inCompanyData = false;
   m_scheduleCount = 0;
 }
 
@@ -424,6 +498,7 @@ void ScheduleReader::EndDocument(bool bComplete) {
   m_documentOpen = false;
   if (!m_holdsSchedules || m_document.schedules.empty()) return;
   m_document.complete = bComplete;
+  ++m_nDocumentsTaken;
   m_sink.TakeDocument(m_header, m_document);
 }
 
@@ -463,50 +538,4 @@ void ScheduleReader::SetSeriesField(bool bName, std::string_view value) {
   if (bSet) return;
   bSet = true;
   span = m_document.Keep(value);
-}
-
-// ---- Reading a file ----
-
-namespace {
-
-int FilingStatusOf(const CFileException& e) {
-  switch (e.GetCause()) {
-    case CFileException::fileNotFound: return QUORLIX_FILING_NOT_FOUND;
-    case CFileException::tooManyOpenFiles: return QUORLIX_FILING_TOO_MANY_FILES;
-    default: return QUORLIX_FILING_FILE_ERROR;
-  }
-}
-
-}  // namespace
-
-int ReadScheduleFiling(const CString& strPath, ScheduleReader& reader, ByteBuffer& pBlock, std::uint64_t& nBytesRead) {
-  nBytesRead = 0;
-  try {
-    reader.Start();
-    CFile file(strPath, CFile::modeRead);
-    // A file that measures 0 may still hold data (/proc files): it is read until its end.
-    std::uint64_t nLeft = file.GetLength();
-    const bool bMeasured = nLeft != 0;
-    for (;;) {
-      const std::size_t nWanted = bMeasured
-                                      ? static_cast<std::size_t>(std::min<std::uint64_t>(nLeft, kScheduleBlockBytes))
-                                      : kScheduleBlockBytes;
-      if (nWanted == 0) break;
-      const std::size_t nGot = file.Read(pBlock.get(), nWanted);
-      nBytesRead += nGot;
-      // A filing that ends before its measured length was changed under us.
-      if (bMeasured && nGot != nWanted) throw CFileException(CFileException::other);
-      reader.Feed(pBlock.get(), nGot);
-      if (bMeasured) nLeft -= nGot;
-      else if (nGot < nWanted) break;
-    }
-    reader.Finish();
-    return QUORLIX_OK;
-  } catch (const CFileException& e) {
-    reader.Abandon();
-    return FilingStatusOf(e);
-  } catch (...) {
-    reader.Abandon();
-    return QUORLIX_FILING_DECODE_FAILED;
-  }
 }

@@ -1,6 +1,8 @@
 // The reader of Financial Data Schedules: a filing read once, block by block, as
 // one stream of lines. The submission header's fields are read from the lines
-// before the first <DOCUMENT>; after that only tag lines matter, so the reader
+// before the first <DOCUMENT>, written as "KEY: value" lines or as tags
+// (<ACCESSION-NUMBER>, <CONFORMED-NAME>, ...), field by field, whichever comes
+// first; after that only tag lines matter, so the reader
 // passes over the bytes between them many at a time, looking for a '<' that
 // opens its line. The tag lines of every EX-27 document are gathered into a
 // ScheduleDocument, which goes to the sink when the document ends.
@@ -16,9 +18,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "platform/byte_buffer.h"
-#include "platform/platform_string.h"
 
 // The submission header's fields, in the order of the table's columns.
 enum HeaderField : unsigned char {
@@ -39,6 +38,9 @@ struct SubmissionHeader {
   // missing or unreadable.
   std::array<std::string, kHeaderFieldCount> fields;
   std::array<bool, kHeaderFieldCount> seen{};
+  // The archive member the submission was read from (its bytes as the archive
+  // holds them); empty for a plain or compressed file. Set by Start, kept by Clear.
+  std::string member;
 
   void Clear();
 };
@@ -100,8 +102,8 @@ class ScheduleReader {
  public:
   explicit ScheduleReader(ScheduleSink& sink) noexcept : m_sink(sink) {}
 
-  // Starts a filing.
-  void Start();
+  // Starts a filing; member names the archive member it is (empty for a file).
+  void Start(std::string_view member = {});
   // The filing's next bytes; blocks may end anywhere, lines and CR LF pairs included.
   void Feed(const unsigned char* pBytes, std::size_t nCount);
   // The filing ended: a line without a line end is taken as cut off there, and a
@@ -109,6 +111,8 @@ class ScheduleReader {
   void Finish();
   // The filing could not be read to its end: the open document is dropped.
   void Abandon() noexcept;
+  // Documents handed to the sink since Start.
+  std::uint64_t DocumentsTaken() const noexcept { return m_nDocumentsTaken; }
 
   // One line of the filing without its LF (a CR before the LF still on it);
   // ended is false for a last line that no LF ended. Feed hands over the lines
@@ -125,6 +129,8 @@ class ScheduleReader {
 
   void TakeTagLine(std::string_view line, bool ended);
   void TakeHeaderLine(std::string_view line);
+  // A tag line of a header written as tags.
+  void TakeHeaderTag(std::string_view tag, std::string_view value);
   void StartSubmission();
   // Outside an EX-27 document only the frame's tags (documents, submissions) matter.
   bool IsFrameOnly() const noexcept { return !m_documentOpen || (m_typeKnown && !m_holdsSchedules); }
@@ -140,9 +146,14 @@ class ScheduleReader {
   std::string m_tag;   // the current tag line's tag, in capitals
 
   SubmissionHeader m_header;
-  bool m_headerMode = true;           // before the submission's first <DOCUMENT>: every line matters
-  bool m_submissionOpened = false;    // a <SEC-DOCUMENT>, <IMS-DOCUMENT> or <DOCUMENT> line was seen
+  bool m_headerMode = true;         // before the submission's first <DOCUMENT>: every line matters
+  bool m_submissionOpened = false;  // a <SEC-DOCUMENT>, <IMS-DOCUMENT>, <SUBMISSION> or <DOCUMENT> line was seen
+  // Where a header written as tags stands: the company fields are read inside
+  // the first <FILER>'s <COMPANY-DATA> alone.
+  enum class Filer : unsigned char { kNotYet, kFirst, kPast } m_filer = Filer::kNotYet;
+  bool m_inCompanyData = false;
   std::uint64_t m_scheduleCount = 0;  // schedules of the submission so far
+  std::uint64_t m_nDocumentsTaken = 0;
 
   ScheduleDocument m_document;
   bool m_documentOpen = false;
@@ -152,13 +163,3 @@ class ScheduleReader {
   bool m_inFootnotes = false;
   bool m_inSeries = false;
 };
-
-// The block in which ReadScheduleFiling reads a filing.
-inline constexpr std::size_t kScheduleBlockBytes = std::size_t{1} << 18;
-
-// Reads the filing at strPath through reader, from Start to Finish, into pBlock
-// (kScheduleBlockBytes). Returns QUORLIX_OK or a QUORLIX_FILING_* status: not
-// found, too many open files, any other file error (a file that is no regular
-// file, or that ended before its measured length), or no memory.
-// nBytesRead counts what was read, also when the read failed part way.
-int ReadScheduleFiling(const CString& strPath, ScheduleReader& reader, ByteBuffer& pBlock, std::uint64_t& nBytesRead);

@@ -9,6 +9,7 @@
 #include "schedules/schedule_run.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -21,6 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/file.h"
+#include "schedules/schedule_input.h"
 #include "schedules/schedule_reader.h"
 #include "schedules/schedule_table.h"
 
@@ -33,6 +36,10 @@ constexpr std::size_t kInputsAhead = 128;
 constexpr std::size_t kInputsPerWake = 32;
 constexpr std::size_t kInputsPerClaim = 4;
 constexpr std::size_t kHeldBytesPerInput = std::size_t{16} << 20;
+// An input that took this many bytes to read (an archive, a long filing) is
+// reported as soon as it is read, not with a batch: the caller hears of it, and
+// can stop the run, without waiting for a batch of such inputs.
+constexpr std::uint64_t kReportAtOnceBytes = std::uint64_t{16} << 20;
 
 // Thrown through a reading to end it when the run stops; it is no
 // std::exception, so the reader lets it pass.
@@ -78,6 +85,55 @@ class TableWriter final : public ChunkSink {
   bool m_bFailed = false;
 };
 
+// ---- Inputs that name one file ----
+
+// Which inputs name the file of an earlier input, told before any is read: a
+// file is read once, however many inputs reach it. Held as the repeats alone,
+// since most lists have none.
+class RepeatedInputs {
+ public:
+  RepeatedInputs(const char* const* paths, std::size_t count) {
+    struct Named {
+      FileKey key;
+      std::size_t index;
+    };
+    std::vector<Named> named;
+    named.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      FileKey key;
+      if (FindFileKey(paths[i], key)) named.push_back({key, i});
+    }
+    std::ranges::sort(
+        named, [](const Named& a, const Named& b) { return a.key != b.key ? a.key < b.key : a.index < b.index; });
+    for (std::size_t i = 1; i < named.size(); ++i) {
+      std::size_t nFirst = i - 1;
+      while (i < named.size() && named[i].key == named[nFirst].key)
+        m_repeats.push_back({named[i++].index, named[nFirst].index});
+    }
+    std::ranges::sort(m_repeats);
+  }
+
+  // The first input that names the same file as input index: index itself but for a repeat.
+  std::size_t FirstOf(std::size_t index) const {
+    const auto it = std::ranges::lower_bound(m_repeats, std::pair{index, std::size_t{0}});
+    return it != m_repeats.end() && it->first == index ? it->second : index;
+  }
+
+ private:
+  std::vector<std::pair<std::size_t, std::size_t>> m_repeats;  // (input, the first of its file), by input
+};
+
+int PackingOf(Packing packing) {
+  switch (packing) {
+    case Packing::kPlain: return QUORLIX_PACKING_NONE;
+    case Packing::kCompressed: return QUORLIX_PACKING_COMPRESSED;
+    case Packing::kArchive: return QUORLIX_PACKING_ARCHIVE;
+  }
+  return QUORLIX_PACKING_NONE;
+}
+
+// ---- Reading ----
+
 // One thread's means of reading inputs into their part of the table.
 class InputTableReader final : public ScheduleSink {
  public:
@@ -85,16 +141,30 @@ class InputTableReader final : public ScheduleSink {
       : m_bWide(bWide), m_reader(*this), m_pBlock(AllocateByteBuffer(kScheduleBlockBytes)) {}
 
   // Reads one input: the long form's rows go to chunks, their last piece stays
-  // in Rest(); the wide form's cells go to wide. Only RunStopped, from chunks, passes out.
-  QUORLIX_SCHEDULES_INPUT Read(std::size_t index, const char* pszPath, ChunkSink& chunks, WideInput& wide) {
+  // in Rest(); the wide form's cells go to wide; the words of a problem to
+  // problem (the input's problem is left null). An input that repeats an earlier
+  // one (nFirst) is not read. Only RunStopped, from chunks, passes out.
+  QUORLIX_SCHEDULES_INPUT Read(std::size_t index, std::size_t nFirst, const char* pszPath, ChunkSink& chunks,
+                               WideInput& wide, std::string& problem) {
     QUORLIX_SCHEDULES_INPUT input{};
     input.index = index;
     input.path = pszPath;
+    input.first_index = nFirst;
+    problem.clear();
+    if (m_bWide) wide.Clear();
+    if (nFirst != index) return input;
     const Clock::time_point start = Clock::now();
     try {
       if (m_bWide) m_wide.StartInput(pszPath, wide);
       else m_long.StartInput(pszPath, chunks);
-      input.status = ReadScheduleFiling(pszPath, m_reader, m_pBlock, input.bytes);
+      ReadScheduleInput(pszPath, m_reader, m_pBlock, m_reading);
+      input.status = m_reading.status;
+      input.bytes = m_reading.nBytesRead;
+      input.packing = PackingOf(m_reading.packing);
+      input.members = m_reading.nMembers;
+      input.filings = m_reading.nFilings;
+      input.filings_with_schedules = m_reading.nFilingsWithSchedules;
+      problem.swap(m_reading.problem);
     } catch (const std::exception&) {
       input.status = QUORLIX_FILING_DECODE_FAILED;  // no memory for the rows
     }
@@ -120,17 +190,24 @@ class InputTableReader final : public ScheduleSink {
   const bool m_bWide;
   ScheduleReader m_reader;
   ByteBuffer m_pBlock;
+  InputReading m_reading;
   LongTable m_long;
   WideSink m_wide;
 };
 
 // What an input's status is when there was no memory to read it.
-QUORLIX_SCHEDULES_INPUT NoMemoryFor(std::size_t index, const char* pszPath) {
+QUORLIX_SCHEDULES_INPUT NoMemoryFor(std::size_t index, std::size_t nFirst, const char* pszPath) {
   QUORLIX_SCHEDULES_INPUT input{};
   input.index = index;
   input.path = pszPath;
-  input.status = QUORLIX_FILING_DECODE_FAILED;
+  input.first_index = nFirst;
+  if (nFirst == index) input.status = QUORLIX_FILING_DECODE_FAILED;
   return input;
+}
+
+// Points the input at its problem's words, which live as long as the call of on_input needs.
+void AttachProblem(QUORLIX_SCHEDULES_INPUT& input, const std::string& problem) {
+  input.problem = problem.empty() ? nullptr : problem.c_str();
 }
 
 // ---- On the caller's thread alone ----
@@ -147,20 +224,22 @@ class DirectChunks final : public ChunkSink {
   TableWriter& m_writer;
 };
 
-int RunOnCallerThread(const char* const* paths, std::size_t count, bool bWide, TableWriter& writer,
-                      QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
+int RunOnCallerThread(const char* const* paths, std::size_t count, const RepeatedInputs& repeats, bool bWide,
+                      TableWriter& writer, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
   InputTableReader reader(bWide);
   DirectChunks chunks(writer);
   WideInput wide;
   WideTable table;
+  std::string problem;
   int nStatus = QUORLIX_SCHEDULES_OK;
   for (std::size_t i = 0; i < count; ++i) {
     QUORLIX_SCHEDULES_INPUT input;
     try {
-      input = reader.Read(i, paths[i], chunks, wide);
+      input = reader.Read(i, repeats.FirstOf(i), paths[i], chunks, wide, problem);
     } catch (const RunStopped&) {
       return QUORLIX_SCHEDULES_OUTPUT_ERROR;
     }
+    AttachProblem(input, problem);
     writer.Write(reader.Rest());
     reader.Rest().clear();
     if (writer.Failed()) return QUORLIX_SCHEDULES_OUTPUT_ERROR;
@@ -178,8 +257,9 @@ int RunOnCallerThread(const char* const* paths, std::size_t count, bool bWide, T
 
 class ParallelRun {
  public:
-  ParallelRun(const char* const* paths, std::size_t count, bool bWide, TableWriter& writer)
-      : m_paths(paths), m_count(count), m_bWide(bWide), m_writer(writer), m_slots(kInputsAhead) {}
+  ParallelRun(const char* const* paths, std::size_t count, const RepeatedInputs& repeats, bool bWide,
+              TableWriter& writer)
+      : m_paths(paths), m_count(count), m_repeats(repeats), m_bWide(bWide), m_writer(writer), m_slots(kInputsAhead) {}
 
   // Starts up to nWorkers threads; false when none would start.
   bool Start(std::size_t nWorkers);
@@ -193,6 +273,7 @@ class ParallelRun {
     std::size_t nHeldBytes = 0;
     bool bDone = false;
     QUORLIX_SCHEDULES_INPUT input{};
+    std::string problem;
     WideInput wide;
   };
 
@@ -230,6 +311,7 @@ class ParallelRun {
 
   const char* const* m_paths;
   const std::size_t m_count;
+  const RepeatedInputs& m_repeats;
   const bool m_bWide;
   TableWriter& m_writer;
 
@@ -244,6 +326,7 @@ class ParallelRun {
   std::size_t m_nWaitingWorkers = 0;
   std::size_t m_nWorkers = 1;  // asked for
   bool m_bStop = false;
+  std::atomic<bool> m_bStopping{false};  // m_bStop, for a worker between its inputs
   bool m_bWriterWaits = false;
   std::vector<std::jthread> m_workers;
 };
@@ -262,12 +345,14 @@ bool ParallelRun::Start(std::size_t nWorkers) {
 
 // The caller's thread goes on when the head, still being read, has rows to
 // write, or once the head is read and either a batch of inputs after it is read
-// too or a worker waits for the head to move: so it wakes once for many small
-// inputs, not for each (a read head's rows wait for the batch).
+// too, or a worker waits for the head to move, or the head was a large input:
+// so it wakes once for many small inputs, not for each (a read head's rows wait
+// for the batch).
 bool ParallelRun::WriterMayGo() {
   const Slot& head = SlotOf(m_nHead);
   if (!head.bDone) return !head.chunks.empty();
-  return m_nWaitingWorkers > 0 || m_nCompleted >= std::min(m_count, m_nHead + kInputsPerWake);
+  return m_nWaitingWorkers > 0 || head.input.bytes >= kReportAtOnceBytes ||
+         m_nCompleted >= std::min(m_count, m_nHead + kInputsPerWake);
 }
 
 void ParallelRun::WaitAsWorker(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready) {
@@ -299,13 +384,19 @@ void ParallelRun::Work() {
       m_nNext = nEnd;
     }
     for (std::size_t index = nFirst; index < nEnd; ++index) {
+      // A stopped run reads no more: the inputs claimed but not begun stay unread.
+      if (m_bStopping.load(std::memory_order_relaxed)) return;
+      const std::size_t nFirstOfFile = m_repeats.FirstOf(index);
       if (!pReader) {
-        Complete(index, NoMemoryFor(index, m_paths[index]), noRows);
+        Complete(index, NoMemoryFor(index, nFirstOfFile, m_paths[index]), noRows);
         continue;
       }
       SlotChunks chunks(*this, index);
       try {
-        const QUORLIX_SCHEDULES_INPUT input = pReader->Read(index, m_paths[index], chunks, SlotOf(index).wide);
+        // The slot's problem and cells are the worker's until it is complete.
+        Slot& slot = SlotOf(index);
+        const QUORLIX_SCHEDULES_INPUT input =
+            pReader->Read(index, nFirstOfFile, m_paths[index], chunks, slot.wide, slot.problem);
         Complete(index, input, pReader->Rest());
       } catch (const RunStopped&) {
         return;
@@ -348,7 +439,8 @@ int ParallelRun::Report(std::size_t index, QUORLIX_SCHEDULES_INPUT_FN onInput, v
   for (const std::string& chunk : slot.chunks) m_writer.Write(chunk);
   if (m_writer.Failed()) return QUORLIX_SCHEDULES_OUTPUT_ERROR;
   if (m_bWide) table.Merge(slot.wide);
-  const QUORLIX_SCHEDULES_INPUT input = slot.input;
+  QUORLIX_SCHEDULES_INPUT input = slot.input;
+  AttachProblem(input, slot.problem);
   return onInput && onInput(pInputContext, &input) != 0 ? QUORLIX_SCHEDULES_STOPPED : QUORLIX_SCHEDULES_OK;
 }
 
@@ -394,6 +486,7 @@ int ParallelRun::Run(QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
       }
       m_nHead = nReported;
       if (nStatus != QUORLIX_SCHEDULES_OK) m_bStop = true;
+      m_bStopping = m_bStop;
     }
     chunks.clear();
     m_workersWake.notify_all();
@@ -406,6 +499,7 @@ void ParallelRun::Finish() {
   {
     const std::lock_guard lock(m_mutex);
     m_bStop = true;
+    m_bStopping = true;
   }
   m_workersWake.notify_all();
   m_workers.clear();  // joins
@@ -427,10 +521,11 @@ int WriteScheduleTable(const char* const* paths, std::size_t count, bool bWide, 
     writer.Write(header);
   }
   int nStatus = QUORLIX_SCHEDULES_OK;
+  const RepeatedInputs repeats(paths, count);
   const std::size_t nThreads = ThreadsFor(nJobs, count);
   std::optional<ParallelRun> parallel;
   if (nThreads > 1) {
-    parallel.emplace(paths, count, bWide, writer);
+    parallel.emplace(paths, count, repeats, bWide, writer);
     if (!parallel->Start(nThreads)) parallel.reset();
   }
   if (parallel) {
@@ -442,7 +537,7 @@ int WriteScheduleTable(const char* const* paths, std::size_t count, bool bWide, 
     }
     parallel->Finish();
   } else {
-    nStatus = RunOnCallerThread(paths, count, bWide, writer, onInput, pInputContext);
+    nStatus = RunOnCallerThread(paths, count, repeats, bWide, writer, onInput, pInputContext);
   }
   if (nStatus == QUORLIX_SCHEDULES_OUTPUT_ERROR) return nStatus;
   writer.Flush();

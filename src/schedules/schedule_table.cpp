@@ -48,6 +48,44 @@ bool HasSpecialByte(std::string_view text) {
 
 void AppendFlag(std::string& out, bool b) { out += b ? "1" : "0"; }
 
+// ---- Names ----
+
+void AppendEscapedByte(std::string& out, unsigned char b) {
+  constexpr char kHexDigits[] = "0123456789abcdef";
+  out += "\\x";
+  out += kHexDigits[b >> 4];
+  out += kHexDigits[b & 0xF];
+}
+
+bool IsContinuationByte(unsigned char b) { return (b & 0xC0) == 0x80; }
+
+// The length of the valid UTF-8 sequence that starts text, or 0 (RFC 3629: no
+// overlong forms, no surrogates, nothing past U+10FFFF). Its second byte's
+// range depends on the first; the later ones are any continuation byte.
+std::size_t Utf8SequenceLength(std::string_view text) {
+  struct Lead {
+    unsigned char first, last;  // the lead bytes of this row
+    std::size_t length;
+    unsigned char secondLow, secondHigh;
+  };
+  constexpr Lead kLeads[] = {
+      {0xC2, 0xDF, 2, 0x80, 0xBF}, {0xE0, 0xE0, 3, 0xA0, 0xBF}, {0xE1, 0xEC, 3, 0x80, 0xBF},
+      {0xED, 0xED, 3, 0x80, 0x9F}, {0xEE, 0xEF, 3, 0x80, 0xBF}, {0xF0, 0xF0, 4, 0x90, 0xBF},
+      {0xF1, 0xF3, 4, 0x80, 0xBF}, {0xF4, 0xF4, 4, 0x80, 0x8F},
+  };
+  const auto b = static_cast<unsigned char>(text[0]);
+  if (b < 0x80) return 1;
+  const auto* lead = std::ranges::find_if(kLeads, [b](const Lead& row) { return b >= row.first && b <= row.last; });
+  if (lead == std::end(kLeads) || text.size() < lead->length) return 0;
+  const auto second = static_cast<unsigned char>(text[1]);
+  if (second < lead->secondLow || second > lead->secondHigh) return 0;
+  for (std::size_t i = 2; i < lead->length; ++i)
+    if (!IsContinuationByte(static_cast<unsigned char>(text[i]))) return 0;
+  return lead->length;
+}
+
+bool IsEscapedInName(unsigned char b) { return b < 0x20 && b != '\t'; }
+
 // ---- Per-share figures ----
 
 constexpr std::string_view kUnscaledWords[] = {"EPS", "RATIO", "NAV", "YIELD", "RATE"};
@@ -57,6 +95,8 @@ bool IsArticleOrMultiplier(std::string_view tag) { return tag == "ARTICLE" || ta
 void AppendFixedColumns(std::string& out, std::string_view path, const SubmissionHeader& header,
                         const ScheduleDocument& document, const Schedule& schedule, std::string_view multiplier) {
   out += path;
+  out += ',';
+  AppendCsvName(out, header.member);
   for (const std::string& field : header.fields) {
     out += ',';
     AppendCsvText(out, field);
@@ -98,6 +138,34 @@ void AppendCsvField(std::string& out, std::string_view bytes) {
     out += c;
   }
   out += '"';
+}
+
+void AppendNameText(std::string& out, std::string_view bytes) {
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    const std::size_t nLength = Utf8SequenceLength(bytes.substr(i));
+    if (nLength == 0 || (nLength == 1 && IsEscapedInName(b))) {
+      AppendEscapedByte(out, b);
+      ++i;
+    } else {
+      out += bytes.substr(i, nLength);
+      i += nLength;
+    }
+  }
+}
+
+void AppendCsvName(std::string& out, std::string_view bytes) {
+  const bool bPlain = std::ranges::all_of(bytes, [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b >= 0x20 && b < 0x80 && c != ',' && c != '"';
+  });
+  if (bPlain) {
+    out += bytes;
+    return;
+  }
+  std::string text;
+  AppendNameText(text, bytes);
+  AppendCsvField(out, text);
 }
 
 void AppendCsvText(std::string& out, std::string_view text) {
@@ -165,7 +233,8 @@ ValueKind ScheduleValueReader::Read(std::string_view tag, std::string_view raw, 
 
 void AppendFixedColumnNames(std::string& out) {
   out +=
-      "path,accession_number,cik,company,form_type,filed,period,sic,fiscal_year_end,document,description,schedule,"
+      "path,member,accession_number,cik,company,form_type,filed,period,sic,fiscal_year_end,document,description,"
+      "schedule,"
       "article,series,series_name,flawed,complete,multiplier";
 }
 
@@ -180,7 +249,7 @@ void LongTable::StartInput(std::string_view path, ChunkSink& out) {
   m_pOut = &out;
   m_text.clear();
   m_path.clear();
-  AppendCsvField(m_path, path);
+  AppendCsvName(m_path, path);
   m_nSchedules = m_nValues = 0;
 }
 
@@ -226,7 +295,7 @@ void WideSink::StartInput(std::string_view path, WideInput& out) {
   m_pOut = &out;
   out.Clear();
   m_path.clear();
-  AppendCsvField(m_path, path);
+  AppendCsvName(m_path, path);
 }
 
 void WideSink::TakeDocument(const SubmissionHeader& header, const ScheduleDocument& document) {

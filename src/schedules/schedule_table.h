@@ -31,6 +31,14 @@ inline constexpr std::size_t kTablePieceBytes = 64 * 1024;
 
 // Appends bytes as one CSV field, quoted when it holds a comma, a quote, a CR or an LF.
 void AppendCsvField(std::string& out, std::string_view bytes);
+// A name (a path, an archive member) as text: valid UTF-8 as it stands but for
+// the control bytes below 0x20 other than TAB, and each of those, and each byte
+// that is not part of valid UTF-8, as the four characters \xNN (lower-case hex).
+// Paths are bytes as given, so this is how a name in another code page (a
+// Latin-1 'e' with acute, 0xE9, is \xe9) keeps the table UTF-8 and on its lines.
+void AppendNameText(std::string& out, std::string_view bytes);
+// The same as one CSV field, quoted when it holds a comma or a quote.
+void AppendCsvName(std::string& out, std::string_view bytes);
 // The same for filing text: bytes 0x80-0xFF are read as Windows-1252 and written
 // as UTF-8; the five bytes Windows-1252 leaves undefined (0x81, 0x8D, 0x8F, 0x90,
 // 0x9D) become the C1 controls of the same number.
@@ -71,7 +79,8 @@ class ScheduleValueReader {
   ScheduleNumber m_product;
 };
 
-// The columns from path to multiplier, shared by both forms.
+// The columns from path to multiplier, shared by both forms: path and member,
+// the header's fields, then the document's and the schedule's.
 void AppendFixedColumnNames(std::string& out);
 
 // ---- The long form ----

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "packing_fixtures.h"
 #include "tool_test.h"
 
 namespace {
@@ -32,13 +33,39 @@ class CommandSchedulesTest : public quorlix_test::ToolTest {
 
   static std::size_t Lines(const std::string& text) { return static_cast<std::size_t>(std::ranges::count(text, '\n')); }
 
-  // Inputs enough to keep a run going for a while: a list that names one long filing many times.
-  static constexpr std::size_t kLongRunInputs = 20000;
+  // Inputs enough to keep a run going for a while: long filings, each a file of
+  // its own (a file named twice is read once). Each is a filing whose schedule
+  // is followed by zeros that take no room on disk (a hole), up to 32 MiB.
+  static constexpr std::size_t kLongRunInputs = 256;
+  static constexpr off_t kLongRunFileBytes = off_t{32} << 20;
   void MakeLongRun() {
     std::filesystem::create_directories(PathOf("out"));
+    std::filesystem::create_directories(PathOf("long"));
+    const std::string filing = ReadFile(Filing("apple_10q_2000q1_ex27.txt"));
     std::string list;
-    for (std::size_t i = 0; i < kLongRunInputs; ++i) list += Filing("apple_10k_1997_ex27.txt") + "\n";
+    for (std::size_t i = 0; i < kLongRunInputs; ++i) {
+      std::string name = "long/";
+      name += std::to_string(i);
+      name += ".txt";
+      const std::string path = WriteFile(name, filing);
+      ASSERT_EQ(::truncate(path.c_str(), kLongRunFileBytes), 0);
+      list += path + "\n";
+    }
     WriteFile("list", list);
+  }
+
+  // A report with its seconds column emptied.
+  static std::string WithoutSeconds(const std::string& report) {
+    std::string rows;
+    for (std::size_t at = 0, end; (end = report.find("\r\n", at)) != std::string::npos; at = end + 2) {
+      std::string row = report.substr(at, end - at);
+      std::size_t nField = 0;
+      for (int k = 0; k < 5 && nField != std::string::npos; ++k) nField = row.find(',', nField + (k ? 1 : 0));
+      const std::size_t nEnd = row.find(',', nField + 1);
+      if (at != 0 && nEnd != std::string::npos) row.erase(nField + 1, nEnd - nField - 1);
+      rows += row + "\r\n";
+    }
+    return rows;
   }
 
   bool HasTemporaryFile() const {
@@ -49,8 +76,8 @@ class CommandSchedulesTest : public quorlix_test::ToolTest {
 };
 
 const char kLongHeader[] =
-    "path,accession_number,cik,company,form_type,filed,period,sic,fiscal_year_end,document,description,schedule,"
-    "article,series,series_name,flawed,complete,multiplier,tag,raw,value,scaled\r\n";
+    "path,member,accession_number,cik,company,form_type,filed,period,sic,fiscal_year_end,document,description,"
+    "schedule,article,series,series_name,flawed,complete,multiplier,tag,raw,value,scaled\r\n";
 
 TEST_F(CommandSchedulesTest, TheLongTableGoesToStandardOutputWithASummary) {
   const std::string filing = Filing("apple_10q_2000q1_ex27.txt");
@@ -59,12 +86,13 @@ TEST_F(CommandSchedulesTest, TheLongTableGoesToStandardOutputWithASummary) {
   ASSERT_TRUE(run.out.starts_with(kLongHeader));
   EXPECT_EQ(Lines(run.out), 38u);
   const std::string prefix = filing +
-                             ",0000912057-00-003201,320193,APPLE COMPUTER INC,10-Q,2000-02-01,2000-01-01,3571,"
+                             ",,0000912057-00-003201,320193,APPLE COMPUTER INC,10-Q,2000-02-01,2000-01-01,3571,"
                              "0930,EX-27,EX-27,1,5,,,0,1,1000000,";
   EXPECT_NE(run.out.find(prefix + "EPS-BASIC,1.14,1.14,1.14\r\n"), std::string::npos);
   EXPECT_NE(run.out.find(prefix + "TOTAL-ASSETS,\"7,586\",7586,7586000000\r\n"), std::string::npos);
   EXPECT_EQ(Summary(run.err),
-            "quorlix: 1 filings with schedules, 0 without, 1 schedules, 37 values, 0 failed, 84584 bytes\n");
+            "quorlix: 1 filings with schedules, 0 without, 0 not filings, 1 schedules, 37 values, 0 failed, 84584 "
+            "bytes\n");
 }
 
 TEST_F(CommandSchedulesTest, FailuresAreNamedAndTheFirstIsTheExitStatus) {
@@ -95,21 +123,14 @@ TEST_F(CommandSchedulesTest, FoldersListsAndJobsGiveTheSameTableAndReport) {
   WriteFile("list", folder + "/a.txt" + nul + folder + "/b/empty.txt" + nul + folder + "/b/q1.txt" + nul);
   const auto four = RunTool({"schedules", "-j", "4", "--report", "four.csv", "-0", "-T", "list"});
   EXPECT_EQ(four.out, table);
-  // Each row without its last field, the seconds.
-  const auto withoutSeconds = [](const std::string& report) {
-    std::string rows;
-    for (std::size_t at = 0, end; (end = report.find("\r\n", at)) != std::string::npos; at = end + 2) {
-      const std::string row = report.substr(at, end - at);
-      rows += (at == 0 ? row : row.substr(0, row.rfind(','))) + "\r\n";
-    }
-    return rows;
-  };
-  EXPECT_EQ(withoutSeconds(ReadFile(PathOf("four.csv"))), withoutSeconds(ReadFile(PathOf("one.csv"))));
-  EXPECT_EQ(withoutSeconds(ReadFile(PathOf("one.csv"))),
-            "input,status,meaning,outputs,bytes_in,seconds\r\n" + folder + "/a.txt,0,ok,,240556\r\n" + folder +
-                "/b/empty.txt,0,ok,,0\r\n" + folder + "/b/q1.txt,0,ok,,84584\r\n");
+  EXPECT_EQ(WithoutSeconds(ReadFile(PathOf("four.csv"))), WithoutSeconds(ReadFile(PathOf("one.csv"))));
+  EXPECT_EQ(WithoutSeconds(ReadFile(PathOf("one.csv"))),
+            "input,status,meaning,outputs,bytes_in,seconds,members,schedules,values\r\n" + folder +
+                "/a.txt,0,ok,,240556,,0,1,37\r\n" + folder + "/b/empty.txt,0,skipped: not a filing,,0,,0,0,0\r\n" +
+                folder + "/b/q1.txt,0,ok,,84584,,0,1,37\r\n");
   EXPECT_EQ(Summary(four.err),
-            "quorlix: 2 filings with schedules, 1 without, 2 schedules, 74 values, 0 failed, 325140 bytes\n");
+            "quorlix: 2 filings with schedules, 0 without, 1 not filings, 2 schedules, 74 values, 0 failed, 325140 "
+            "bytes\n");
 }
 
 TEST_F(CommandSchedulesTest, AnOutputFileIsWholeOrLeftAsItWas) {
@@ -175,9 +196,10 @@ TEST_F(CommandSchedulesTest, InterruptReportsWhatWasReadAndLeavesNoTable) {
   const std::string report = ReadFile(PathOf("report.csv"));
   EXPECT_LT(Lines(report), kLongRunInputs + 1) << "the run ended before the signal";
   const std::size_t read = Lines(report) - 1;
-  EXPECT_EQ(Summary(run.err), "quorlix: " + std::to_string(read) + " filings with schedules, 0 without, " +
-                                  std::to_string(read) + " schedules, " + std::to_string(37 * read) +
-                                  " values, 0 failed, " + std::to_string(639342 * read) + " bytes\n");
+  EXPECT_EQ(Summary(run.err), "quorlix: " + std::to_string(read) +
+                                  " filings with schedules, 0 without, 0 not filings, " + std::to_string(read) +
+                                  " schedules, " + std::to_string(37 * read) + " values, 0 failed, " +
+                                  std::to_string(kLongRunFileBytes * read) + " bytes\n");
 }
 
 TEST_F(CommandSchedulesTest, ASecondInterruptEndsAtOnceWithoutATable) {
@@ -188,6 +210,92 @@ TEST_F(CommandSchedulesTest, ASecondInterruptEndsAtOnceWithoutATable) {
   ::kill(pid, SIGINT);
   EXPECT_EQ(FinishTool(pid).signal, SIGINT);
   EXPECT_TRUE(ListFiles(PathOf("out")).empty());
+}
+
+// ---- Archives as EDGAR distributes them ----
+
+TEST_F(CommandSchedulesTest, ArchivesAsTheyComeGiveTheirFilingsRowsAndCounts) {
+  using quorlix_test::PackFilter;
+  using quorlix_test::PackFormat;
+  std::vector<quorlix_test::PackedMember> filings = quorlix_test::SampleFilings();
+  std::string day;
+  for (const auto& filing : filings) day += filing.bytes;
+  std::vector<quorlix_test::PackedMember> tagged = filings;
+  for (auto& filing : tagged) filing.bytes = quorlix_test::WithTaggedHeader(filing.bytes);
+  tagged.push_back({"logo.png", "\x89PNG\r\n\x1a\n"});
+  WriteTree("in/20000201.nc.tar.gz", quorlix_test::Pack(PackFormat::kTar, PackFilter::kGzip, tagged));
+  WriteTree("in/20000202.nc.gz", quorlix_test::Pack(PackFormat::kNone, PackFilter::kGzip, {{"day", day}}));
+  WriteTree("in/20000203.zip", quorlix_test::Pack(PackFormat::kZip, PackFilter::kNone, filings));
+  WriteTree("in/picture.png", "\x89PNG\r\n\x1a\n");
+  const auto run = RunTool({"schedules", "--wide", "--report", "report.csv", "-o", "table.csv", PathOf("in")});
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(Summary(run.err),
+            "quorlix: 9 filings with schedules, 0 without, 2 not filings, 12 schedules, 444 values, 0 failed, " +
+                std::to_string(std::filesystem::file_size(PathOf("in/20000201.nc.tar.gz")) +
+                               std::filesystem::file_size(PathOf("in/20000202.nc.gz")) +
+                               std::filesystem::file_size(PathOf("in/20000203.zip")) + 8) +
+                " bytes\n");
+  const auto size = [this](const char* name) { return std::to_string(std::filesystem::file_size(PathOf(name))); };
+  EXPECT_EQ(WithoutSeconds(ReadFile(PathOf("report.csv"))),
+            "input,status,meaning,outputs,bytes_in,seconds,members,schedules,values\r\n" +
+                PathOf("in/20000201.nc.tar.gz") + ",0,ok,," + size("in/20000201.nc.tar.gz") + ",,5,4,148\r\n" +
+                PathOf("in/20000202.nc.gz") + ",0,ok,," + size("in/20000202.nc.gz") + ",,0,4,148\r\n" +
+                PathOf("in/20000203.zip") + ",0,ok,," + size("in/20000203.zip") + ",,4,4,148\r\n" +
+                PathOf("in/picture.png") + ",0,skipped: not a filing,,8,,0,0,0\r\n");
+  // Keyed by path and member; the tagged headers give the same columns.
+  const std::string table = ReadFile(PathOf("table.csv"));
+  const std::string tail =
+      ",0000912057-00-003201,320193,APPLE COMPUTER INC,10-Q,2000-02-01,2000-01-01,3571,0930,EX-27,";
+  EXPECT_NE(table.find(PathOf("in/20000201.nc.tar.gz") + ",apple_10q_2000q1_ex27.txt" + tail), std::string::npos);
+  EXPECT_NE(table.find(PathOf("in/20000202.nc.gz") + "," + tail), std::string::npos);
+  EXPECT_NE(table.find(PathOf("in/20000203.zip") + ",apple_10q_2000q1_ex27.txt" + tail), std::string::npos);
+  EXPECT_EQ(Lines(table), 1u + 12u);
+}
+
+TEST_F(CommandSchedulesTest, ADamagedArchiveFailsNamingItsMemberAndKeepsTheRowsBefore) {
+  std::string bytes = quorlix_test::Pack(quorlix_test::PackFormat::kTar, quorlix_test::PackFilter::kGzip,
+                                         quorlix_test::SampleFilings());
+  bytes.resize(bytes.size() / 2);
+  const std::string cut = WriteFile("cut.tar.gz", bytes);
+  const auto run = RunTool({"schedules", "--report", "report.csv", cut, Filing("apple_10q_2000q1_ex27.txt")});
+  EXPECT_EQ(run.exitStatus, 2);
+  EXPECT_EQ(Summary(run.err), "quorlix: cannot read '" + cut +
+                                  "': member 'apple_10k_1997_ex27.txt': truncated gzip input (status 2)\n"
+                                  "quorlix: 2 filings with schedules, 0 without, 0 not filings, 2 schedules, 74 "
+                                  "values, 1 failed, " +
+                                  std::to_string(bytes.size() + 84584) + " bytes\n");
+  EXPECT_EQ(Lines(run.out), 1u + 2 * 37);  // the first member's rows, then the plain filing's
+  EXPECT_NE(ReadFile(PathOf("report.csv")).find(",2,cannot read '" + cut + "': member 'apple_10k_1997_ex27.txt': "),
+            std::string::npos);
+}
+
+TEST_F(CommandSchedulesTest, OverlappingInputsAreReadOnceAndCounted) {
+  std::filesystem::create_directories(PathOf("archive/320193"));
+  std::filesystem::copy_file(Filing("apple_10q_2000q1_ex27.txt"), PathOf("archive/320193/q1.txt"));
+  std::filesystem::copy_file(Filing("apple_10k_1997_ex27.txt"), PathOf("archive/k.txt"));
+  const auto once = RunTool({"schedules", "--wide", PathOf("archive")});
+  const auto twice =
+      RunTool({"schedules", "--wide", "--report", "report.csv", PathOf("archive"), PathOf("archive/320193") + "/"});
+  EXPECT_EQ(twice.exitStatus, 0);
+  EXPECT_EQ(twice.out, once.out);
+  EXPECT_EQ(Summary(twice.err),
+            "quorlix: 2 filings with schedules, 0 without, 0 not filings, 2 schedules, 74 values, 0 failed, 1 named "
+            "more than once, 723926 bytes\n");
+  EXPECT_NE(ReadFile(PathOf("report.csv")).find("/320193/q1.txt,0,skipped: named more than once,,,,,,\r\n"),
+            std::string::npos);
+}
+
+TEST_F(CommandSchedulesTest, NamesThatAreNotUtf8AreWrittenAsEscapes) {
+  std::string name = "d\xE9";
+  name += "c.txt";
+  const std::string latin = WriteFile(name, ReadFile(Filing("apple_10q_2000q1_ex27.txt")));
+  const auto run = RunTool({"schedules", "-q", "--report", "report.csv", "-o", "table.csv", latin});
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  const std::string table = ReadFile(PathOf("table.csv"));
+  const std::string report = ReadFile(PathOf("report.csv"));
+  EXPECT_NE(table.find("\r\n" + m_dir.string() + "/d\\xe9c.txt,,0000912057-00-003201,"), std::string::npos);
+  EXPECT_NE(report.find("\r\n" + m_dir.string() + "/d\\xe9c.txt,0,ok,"), std::string::npos);
+  EXPECT_EQ((table + report).find('\xE9'), std::string::npos);
 }
 
 }  // namespace

@@ -121,6 +121,67 @@ TEST(ScheduleHeader, ALaterSubmissionHasAHeaderOfItsOwnAndNumbersItsSchedulesAga
                           "doc EX-27|FDS|flawed=0|complete=1|0000000000-00-000003|||||||", "1|7|||ARTICLE|7"}));
 }
 
+// The same header as EDGAR's dissemination of 1993-2001 writes it: in tags.
+const std::string kTaggedHeader =
+    "<SUBMISSION>\n"
+    "<ACCESSION-NUMBER>0000000000-00-000001\n"
+    "<TYPE>10-K\n"
+    "<PUBLIC-DOCUMENT-COUNT>2\n"
+    "<PERIOD>19991231\n"
+    "<FILING-DATE>20000330\n"
+    "<FILER>\n"
+    "<COMPANY-DATA>\n"
+    "<CONFORMED-NAME>EXAMPLE CORP\n"
+    "<CIK>0000012345\n"
+    "<ASSIGNED-SIC>3571\n"
+    "<FISCAL-YEAR-END>1231\n"
+    "</COMPANY-DATA>\n"
+    "<FILING-VALUES>\n"
+    "<FORM-TYPE>10-K\n"
+    "</FILING-VALUES>\n"
+    "</FILER>\n";
+
+TEST(ScheduleHeader, AHeaderInTagsGivesTheSameFields) {
+  EXPECT_EQ(Read(kTaggedHeader + Exhibit("<ARTICLE> 5\n") + "</SUBMISSION>\n"),
+            (Lines{"doc EX-27|FDS|flawed=0|complete=1|" + kHeaderColumns, "1|5|||ARTICLE|5"}));
+  // Tags in lower case, a SIC code in brackets, blanks around values.
+  const std::string mixed =
+      "<submission>\n<accession-number> 0000000000-00-000004 \n<type>10-Q\n<filer>\n<company-data>\n"
+      "<assigned-sic>ELECTRONIC COMPUTERS [3571]\n";
+  EXPECT_EQ(Read(mixed + Exhibit("<ARTICLE> 5\n"))[0],
+            "doc EX-27|FDS|flawed=0|complete=1|0000000000-00-000004|||10-Q|||3571|");
+}
+
+TEST(ScheduleHeader, TheCompanyIsTheFirstFilersAndTheTypeTheSubmissions) {
+  const std::string header =
+      "<SUBMISSION>\n<ACCESSION-NUMBER>0000000000-00-000005\n<TYPE>SC 13D\n"
+      "<CIK>0000000001\n"  // outside a filer
+      "<SUBJECT-COMPANY>\n<COMPANY-DATA>\n<CONFORMED-NAME>SUBJECT INC\n</COMPANY-DATA>\n</SUBJECT-COMPANY>\n"
+      "<FILER>\n<CONFORMED-NAME>NOT IN COMPANY-DATA\n<COMPANY-DATA>\n<CONFORMED-NAME>FIRST FILER\n"
+      "</COMPANY-DATA>\n</FILER>\n"
+      "<FILER>\n<COMPANY-DATA>\n<CONFORMED-NAME>SECOND FILER\n<CIK>0000000002\n</COMPANY-DATA>\n</FILER>\n";
+  // The document's own TYPE is its type, not the submission's.
+  EXPECT_EQ(Read(header + Exhibit("<ARTICLE> 5\n"))[0],
+            "doc EX-27|FDS|flawed=0|complete=1|0000000000-00-000005||FIRST FILER|SC 13D||||");
+}
+
+TEST(ScheduleHeader, KeyLinesAndTagsCountFieldByFieldWhicheverComesFirst) {
+  const std::string header =
+      "<SEC-HEADER>\nACCESSION NUMBER: 0000000000-00-000006\n<ACCESSION-NUMBER>9999999999-99-999999\n"
+      "<PERIOD>19991231\nCONFORMED PERIOD OF REPORT: 20001231\n</SEC-HEADER>\n";
+  EXPECT_EQ(Read(header + Exhibit("<ARTICLE> 5\n"))[0],
+            "doc EX-27|FDS|flawed=0|complete=1|0000000000-00-000006|||||1999-12-31||");
+}
+
+TEST(ScheduleHeader, SubmissionTagsStartAndEndSubmissions) {
+  const std::string second = "<SUBMISSION>\n<ACCESSION-NUMBER>0000000000-00-000007\n";
+  // The first submission's exhibit is left open: its closing tag ends it, incomplete.
+  const Lines lines = Read(kTaggedHeader + "<DOCUMENT>\n<TYPE>EX-27\n<ARTICLE> 5\n</SUBMISSION>\n<CASH> 1\n" + second +
+                           Exhibit("<ARTICLE> 7\n") + "</SUBMISSION>\n");
+  EXPECT_EQ(lines, (Lines{"doc EX-27||flawed=0|complete=0|" + kHeaderColumns, "1|5|||ARTICLE|5",
+                          "doc EX-27|FDS|flawed=0|complete=1|0000000000-00-000007|||||||", "1|7|||ARTICLE|7"}));
+}
+
 // ---- Documents ----
 
 TEST(ScheduleDocuments, OnlyDocumentsOfTypeEx27HoldSchedules) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "quorlix.h"
+#include "schedules/schedule_input.h"
 #include "schedules/schedule_table.h"
 #include "test_support.h"
 
@@ -67,29 +68,32 @@ std::vector<std::vector<std::string>> LongRowsOf(const std::string& path) {
   table.StartInput(path, chunks);
   ScheduleReader reader(table);
   ByteBuffer pBlock = AllocateByteBuffer(kScheduleBlockBytes);
-  std::uint64_t nBytes = 0;
-  EXPECT_EQ(ReadScheduleFiling(path, reader, pBlock, nBytes), QUORLIX_OK);
+  InputReading reading;
+  ReadScheduleInput(path, reader, pBlock, reading);
+  EXPECT_EQ(reading.status, QUORLIX_OK);
   text += table.Rest();
   return ParseCsv(text);
 }
 
 // Checks every row of a filing's one schedule: the columns from accession_number
-// to multiplier (comma-separated, as fixed), then tag, raw, value and scaled.
+// to multiplier (comma-separated, as fixed), then tag, raw, value and scaled;
+// path is the filing's, member empty.
 void ExpectSchedule(const std::string& path, const std::string& fixed, const std::vector<Row>& expected,
                     std::size_t nFirstRow = 0) {
   const auto rows = LongRowsOf(path);
   ASSERT_GE(rows.size(), nFirstRow + expected.size()) << path;
   for (std::size_t i = 0; i < expected.size(); ++i) {
     const std::vector<std::string>& row = rows[nFirstRow + i];
-    ASSERT_EQ(row.size(), 22u) << path << " row " << i;
+    ASSERT_EQ(row.size(), 23u) << path << " row " << i;
     std::string fixedColumns;
-    for (std::size_t k = 1; k < 18; ++k) fixedColumns += (k > 1 ? "," : "") + row[k];
+    for (std::size_t k = 2; k < 19; ++k) fixedColumns += (k > 2 ? "," : "") + row[k];
     EXPECT_EQ(row[0], path);
+    EXPECT_EQ(row[1], "");
     EXPECT_EQ(fixedColumns, fixed) << path << " row " << i;
-    EXPECT_EQ(row[18], expected[i].tag) << path << " row " << i;
-    EXPECT_EQ(row[19], expected[i].raw) << expected[i].tag;
-    EXPECT_EQ(row[20], expected[i].value) << expected[i].tag;
-    EXPECT_EQ(row[21], expected[i].scaled) << expected[i].tag;
+    EXPECT_EQ(row[19], expected[i].tag) << path << " row " << i;
+    EXPECT_EQ(row[20], expected[i].raw) << expected[i].tag;
+    EXPECT_EQ(row[21], expected[i].value) << expected[i].tag;
+    EXPECT_EQ(row[22], expected[i].scaled) << expected[i].tag;
   }
 }
 
@@ -486,10 +490,10 @@ TEST(ScheduleHandWrittenFilings, AFundsTwoSeriesInTwoExhibits) {
                   {"RECEIVABLES", "2,876", "2876", "2876000"}},
                  62);
   const std::vector<std::string>& returns = rows[62 + 57];
-  EXPECT_EQ(returns[18] + "|" + returns[19] + "|" + returns[20] + "|" + returns[21],
+  EXPECT_EQ(returns[19] + "|" + returns[20] + "|" + returns[21] + "|" + returns[22],
             "RETURNS-OF-CAPITAL|(.02)|-0.02|-0.02");
   const std::vector<std::string>& redeemed = rows[62 + 41];
-  EXPECT_EQ(redeemed[18] + "|" + redeemed[21], "NUMBER-OF-SHARES-REDEEMED|2987000");
+  EXPECT_EQ(redeemed[19] + "|" + redeemed[22], "NUMBER-OF-SHARES-REDEEMED|2987000");
 }
 
 // ---- Beside the decoder ----
@@ -574,8 +578,8 @@ TEST_F(ScheduleBesideDecoder, RawValuesOfTheFortyArticleFiveTagsAreWhatTheDecode
     }
     std::vector<std::string> ours;
     for (const auto& row : LongRowsOf(path)) {
-      const bool bArticleFive = std::ranges::any_of(kDecoderLabels, [&](const Label& l) { return row[18] == l.tag; });
-      if (bArticleFive) ours.push_back(row[18] + "|" + row[19]);
+      const bool bArticleFive = std::ranges::any_of(kDecoderLabels, [&](const Label& l) { return row[19] == l.tag; });
+      if (bArticleFive) ours.push_back(row[19] + "|" + row[20]);
     }
     EXPECT_EQ(decoded.size(), nTags) << path;  // every Article 5 tag the filing holds
     EXPECT_EQ(ours, decoded) << path;

@@ -56,7 +56,7 @@ std::string Exhibit(std::string_view body) {
 }
 
 const std::string kFixed =
-    "path,accession_number,cik,company,form_type,filed,period,sic,fiscal_year_end,document,"
+    "path,member,accession_number,cik,company,form_type,filed,period,sic,fiscal_year_end,document,"
     "description,schedule,article,series,series_name,flawed,complete,multiplier";
 
 // ---- Fields ----
@@ -96,9 +96,31 @@ TEST(ScheduleCsv, TextIsWrittenAsUtf8AndQuotedWhereCsvNeedsIt) {
   EXPECT_EQ(text("BANK\x92S"), "BANK\xE2\x80\x99S");                              // right single quote
   EXPECT_EQ(text("\x80 \xE9\xFF\x81"), "\xE2\x82\xAC \xC3\xA9\xC3\xBF\xC2\x81");  // euro, é, ÿ, a C1 control
   EXPECT_EQ(text("\x93Q,\x94"), "\"\xE2\x80\x9CQ,\xE2\x80\x9D\"");
-  std::string path;
-  AppendCsvField(path, "dir,x/\xE9.txt");  // paths keep their bytes
-  EXPECT_EQ(path, "\"dir,x/\xE9.txt\"");
+}
+
+TEST(ScheduleCsv, NamesAreValidUtf8WithOtherBytesAndControlsAsEscapes) {
+  const auto name = [](std::string_view in) {
+    std::string out;
+    AppendCsvName(out, in);
+    return out;
+  };
+  EXPECT_EQ(name("edgar/0000320193-94-000016.txt"), "edgar/0000320193-94-000016.txt");
+  EXPECT_EQ(name("dir,x/d\xE9"
+                 "c.txt"),
+            "\"dir,x/d\\xe9c.txt\"");  // Latin-1: one escape, then quoted
+  EXPECT_EQ(name("d\xC3\xA9"
+                 "c \"1\".txt"),
+            "\"d\xC3\xA9"
+            "c \"\"1\"\".txt\"");                             // UTF-8 as it stands
+  EXPECT_EQ(name("a\tb\nc\x01\x7F"), "a\tb\\x0ac\\x01\x7F");  // TAB and DEL stay
+  EXPECT_EQ(name(std::string_view("n\0l", 3)), "n\\x00l");
+  // Sequences that are not UTF-8: each byte on its own, and what follows it as it is.
+  EXPECT_EQ(name("\xC3"), "\\xc3");                             // cut short
+  EXPECT_EQ(name("\xC0\xAF"), "\\xc0\\xaf");                    // overlong
+  EXPECT_EQ(name("\xED\xA0\x80"), "\\xed\\xa0\\x80");           // a surrogate
+  EXPECT_EQ(name("\xF4\x90\x80\x80"), "\\xf4\\x90\\x80\\x80");  // past U+10FFFF
+  EXPECT_EQ(name("\xF0\x9F\x93\x84 \x80"), "\xF0\x9F\x93\x84 \\x80");
+  EXPECT_EQ(name("\xE2\x82z"), "\\xe2\\x82z");
 }
 
 // ---- Values ----
@@ -123,7 +145,7 @@ TEST(ScheduleLongForm, OneRowPerValueWithItsReadingsAndScaling) {
           "<ARTICLE> 5\n<CASH> 1,773\n<MULTIPLIER> 1,000,000\n<PERIOD-END> JAN-01-2000\n<INTEREST-EXPENSE> (72)\n"
           "<EPS-BASIC> 1.14\n<PERIOD-TYPE> 3-MOS\n<EPS-DILUTED> -0.40\n<TOTAL-ASSETS> 7,586<F1>\n");
   const std::string prefix =
-      "f.txt,0000000000-00-000001,320193,\"EXAMPLE, INC\",10-Q,2000-02-01,2000-01-01,3571,0930,"
+      "f.txt,,0000000000-00-000001,320193,\"EXAMPLE, INC\",10-Q,2000-02-01,2000-01-01,3571,0930,"
       "EX-27,FDS,1,5,,,0,1,1000000,";
   EXPECT_EQ(LongRows(filing), prefix + "ARTICLE,5,5,\r\n" +                        // no scaled for ARTICLE
                                   prefix + "CASH,\"1,773\",1773,1773000000\r\n" +  // scaled by a later MULTIPLIER
@@ -153,9 +175,9 @@ TEST(ScheduleLongForm, TheFirstMultiplierLineDecidesAndNoNumberMeansOne) {
 
 TEST(ScheduleLongForm, ACutLastLineKeepsItsRawButIsNotRead) {
   EXPECT_EQ(LongRows("<DOCUMENT>\n<TYPE>EX-27\n<ARTICLE> 5\n<MULTIPLIER> 1,000\n<CASH> 1,2"),
-            "f.txt,,,,,,,,,EX-27,,1,5,,,0,0,1000,ARTICLE,5,5,\r\n"
-            "f.txt,,,,,,,,,EX-27,,1,5,,,0,0,1000,MULTIPLIER,\"1,000\",1000,\r\n"
-            "f.txt,,,,,,,,,EX-27,,1,5,,,0,0,1000,CASH,\"1,2\",,\r\n");
+            "f.txt,,,,,,,,,,EX-27,,1,5,,,0,0,1000,ARTICLE,5,5,\r\n"
+            "f.txt,,,,,,,,,,EX-27,,1,5,,,0,0,1000,MULTIPLIER,\"1,000\",1000,\r\n"
+            "f.txt,,,,,,,,,,EX-27,,1,5,,,0,0,1000,CASH,\"1,2\",,\r\n");
 }
 
 TEST(ScheduleLongForm, ReturnsOfCapitalIsPerShareInArticleSixOnly) {
@@ -174,9 +196,9 @@ TEST(ScheduleWideForm, ColumnsInTheOrderFirstMetAndCellsByKind) {
   const std::string second = Exhibit("<ARTICLE> 9\n<LOANS> (5)\n<CASH> 7\n<CURRENCY> U.S. DOLLARS\n<ARTICLE> 5\n");
   EXPECT_EQ(Wide({first, second}), kFixed +
                                        ",PERIOD-TYPE,PERIOD-END,CASH,EPS-PRIMARY,LOANS,CURRENCY\r\n"
-                                       "f1.txt,,,,,,,,,EX-27,FDS,1,5,,,0,1,1000,YEAR,1994-09-30,1203000,2.61,,\r\n"
-                                       "f2.txt,,,,,,,,,EX-27,FDS,1,9,,,0,1,1,,,7,,-5,U.S. DOLLARS\r\n"
-                                       "f2.txt,,,,,,,,,EX-27,FDS,2,5,,,0,1,1,,,,,,\r\n");
+                                       "f1.txt,,,,,,,,,,EX-27,FDS,1,5,,,0,1,1000,YEAR,1994-09-30,1203000,2.61,,\r\n"
+                                       "f2.txt,,,,,,,,,,EX-27,FDS,1,9,,,0,1,1,,,7,,-5,U.S. DOLLARS\r\n"
+                                       "f2.txt,,,,,,,,,,EX-27,FDS,2,5,,,0,1,1,,,,,,\r\n");
 }
 
 TEST(ScheduleWideForm, NoScheduleGivesTheHeaderAlone) {
@@ -187,7 +209,7 @@ TEST(ScheduleWideForm, NoScheduleGivesTheHeaderAlone) {
 TEST(ScheduleWideForm, TextCellsAreQuotedAndConverted) {
   EXPECT_EQ(Wide({"<DOCUMENT>\n<TYPE>EX-27\n<DESCRIPTION>FDS\n<ARTICLE> 5\n<NAME> A, \x93\x42\x94\n<CASH> 1,2"}),
             kFixed +
-                ",NAME,CASH\r\nf1.txt,,,,,,,,,EX-27,FDS,1,5,,,0,0,1,\"A, \xE2\x80\x9C"
+                ",NAME,CASH\r\nf1.txt,,,,,,,,,,EX-27,FDS,1,5,,,0,0,1,\"A, \xE2\x80\x9C"
                 "B\xE2\x80\x9D\",\"1,2\"\r\n");
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "packing_fixtures.h"
 #include "quorlix_schedules.h"
 #include "test_support.h"
 
@@ -17,14 +18,18 @@ using quorlix_test::ReadFile;
 
 using WriteSchedulesFn = decltype(&quorlix_write_schedules);
 using WriteSchedulesFileFn = decltype(&quorlix_write_schedules_file);
+using FilePackingFn = decltype(&quorlix_file_packing);
+using IsFilingFn = decltype(&quorlix_is_filing);
+using NameAsTextFn = decltype(&quorlix_name_as_text);
 
 // What a call wrote and reported.
 struct Outcome {
   int status = -1;
   std::string table;
-  std::vector<std::size_t> pieces;  // the sizes handed to write
-  std::vector<QUORLIX_SCHEDULES_INPUT> inputs;
-  std::vector<std::string> paths;  // as reported
+  std::vector<std::size_t> pieces;              // the sizes handed to write
+  std::vector<QUORLIX_SCHEDULES_INPUT> inputs;  // problem is null here: it lives during on_input only
+  std::vector<std::string> paths;               // as reported
+  std::vector<std::string> problems;
   std::size_t stopAfter = SIZE_MAX;
   int failWriteAt = -1;  // the write call that fails, counting from 0
 };
@@ -40,7 +45,9 @@ int WriteInto(void* context, const char* data, size_t size) {
 int Report(void* context, const QUORLIX_SCHEDULES_INPUT* input) {
   auto* outcome = static_cast<Outcome*>(context);
   outcome->inputs.push_back(*input);
+  outcome->inputs.back().problem = nullptr;
   outcome->paths.emplace_back(input->path);
+  outcome->problems.emplace_back(input->problem ? input->problem : "");
   return outcome->inputs.size() > outcome->stopAfter ? 1 : 0;
 }
 
@@ -52,8 +59,14 @@ class SchedulesApiTest : public quorlix_test::TempDirTest {
     ASSERT_NE(m_hLib, nullptr) << ::dlerror();
     m_write = reinterpret_cast<WriteSchedulesFn>(::dlsym(m_hLib, "quorlix_write_schedules"));
     m_writeFile = reinterpret_cast<WriteSchedulesFileFn>(::dlsym(m_hLib, "quorlix_write_schedules_file"));
+    m_packing = reinterpret_cast<FilePackingFn>(::dlsym(m_hLib, "quorlix_file_packing"));
+    m_isFiling = reinterpret_cast<IsFilingFn>(::dlsym(m_hLib, "quorlix_is_filing"));
+    m_nameAsText = reinterpret_cast<NameAsTextFn>(::dlsym(m_hLib, "quorlix_name_as_text"));
     ASSERT_NE(m_write, nullptr);
     ASSERT_NE(m_writeFile, nullptr);
+    ASSERT_NE(m_packing, nullptr);
+    ASSERT_NE(m_isFiling, nullptr);
+    ASSERT_NE(m_nameAsText, nullptr);
   }
   void TearDown() override {
     if (m_hLib) ::dlclose(m_hLib);
@@ -76,28 +89,44 @@ class SchedulesApiTest : public quorlix_test::TempDirTest {
     return m_writeFile(pointers.data(), pointers.size(), form, jobs, output.c_str(), Report, &outcome);
   }
 
-  // The real filings with schedules, and two without, many times over.
-  static std::vector<std::string> ManyFilings() {
+  // The real filings with schedules, and one without, many times over: copies,
+  // since a file named twice is read once.
+  std::vector<std::string> ManyFilings() const {
+    const std::filesystem::path sources[] = {
+        DataDir() / "filing" / "apple_10k_1994_ims_ex27.txt",
+        DataDir() / "filing" / "apple_10k_1997_ex27.txt",
+        DataDir() / "filing" / "apple_10q_1998q3_ex27_flawed_tabs.txt",
+        DataDir() / "filing" / "apple_10q_2000q1_ex27.txt",
+        DataDir() / "schedules" / "fund_n30d_1997_article6_two_series.txt",
+        DataDir() / "schedules" / "bank_10k_1997_article9.txt",
+        DataDir() / "verify" / "apple_8k_2000_no_ex27.txt",
+    };
     std::vector<std::string> paths;
     for (int i = 0; i < 6; ++i) {
-      for (const char* name : {"apple_10k_1994_ims_ex27.txt", "apple_10k_1997_ex27.txt",
-                               "apple_10q_1998q3_ex27_flawed_tabs.txt", "apple_10q_2000q1_ex27.txt"})
-        paths.push_back((DataDir() / "filing" / name).string());
-      paths.push_back((DataDir() / "schedules" / "fund_n30d_1997_article6_two_series.txt").string());
-      paths.push_back((DataDir() / "schedules" / "bank_10k_1997_article9.txt").string());
-      paths.push_back((DataDir() / "verify" / "apple_8k_2000_no_ex27.txt").string());
+      const std::filesystem::path folder = m_dir / "copy" / std::to_string(i);
+      std::filesystem::create_directories(folder);
+      for (const std::filesystem::path& source : sources) {
+        std::filesystem::copy_file(source, folder / source.filename(), std::filesystem::copy_options::skip_existing);
+        paths.push_back((folder / source.filename()).string());
+      }
     }
     return paths;
   }
 
+  // A file in the test's folder.
+  std::string Put(std::string_view name, std::string_view bytes) const { return TempDirTest::WriteFile(name, bytes); }
+
   void* m_hLib = nullptr;
   WriteSchedulesFn m_write = nullptr;
   WriteSchedulesFileFn m_writeFile = nullptr;
+  FilePackingFn m_packing = nullptr;
+  IsFilingFn m_isFiling = nullptr;
+  NameAsTextFn m_nameAsText = nullptr;
 };
 
 const char kLongHeader[] =
-    "path,accession_number,cik,company,form_type,filed,period,sic,fiscal_year_end,document,description,schedule,"
-    "article,series,series_name,flawed,complete,multiplier,tag,raw,value,scaled\r\n";
+    "path,member,accession_number,cik,company,form_type,filed,period,sic,fiscal_year_end,document,description,"
+    "schedule,article,series,series_name,flawed,complete,multiplier,tag,raw,value,scaled\r\n";
 
 TEST_F(SchedulesApiTest, BadArgumentsGiveAStatusAndNothingIsWritten) {
   const std::string filing = (DataDir() / "filing" / "apple_10q_2000q1_ex27.txt").string();
@@ -145,8 +174,16 @@ TEST_F(SchedulesApiTest, EachInputIsReportedInOrderWithTheDecodersStatuses) {
     EXPECT_EQ(outcome.inputs[1].bytes, 84584u);
     EXPECT_EQ(outcome.inputs[1].schedules, 1u);
     EXPECT_EQ(outcome.inputs[1].values, 37u);
+    EXPECT_EQ(outcome.inputs[1].packing, QUORLIX_PACKING_NONE);
+    EXPECT_EQ(outcome.inputs[1].filings, 1u);
+    EXPECT_EQ(outcome.inputs[1].filings_with_schedules, 1u);
     EXPECT_EQ(outcome.inputs[4].bytes, 15u);
     EXPECT_EQ(outcome.inputs[4].schedules, 0u);
+    EXPECT_EQ(outcome.inputs[4].filings, 0u);  // not a filing
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+      EXPECT_EQ(outcome.inputs[i].first_index, i);
+      EXPECT_EQ(outcome.problems[i], "");
+    }
     EXPECT_TRUE(outcome.table.starts_with(kLongHeader));
     EXPECT_EQ(std::ranges::count(outcome.table, '\n'), 38);  // the header and the filing's 37 values
   }
@@ -179,6 +216,10 @@ TEST_F(SchedulesApiTest, EveryNumberOfThreadsWritesTheSameBytes) {
   }
   // 6 times: 4 Apple schedules of 37 values, the fund's 2 of 62, the bank's 53.
   EXPECT_EQ(std::ranges::count(Write(paths, QUORLIX_SCHEDULES_LONG, 4).table, '\n'), 1 + 6 * (4 * 37 + 2 * 62 + 53));
+  // Named twice, read once.
+  std::vector<std::string> twice = paths;
+  twice.insert(twice.end(), paths.begin(), paths.end());
+  EXPECT_EQ(Write(twice, QUORLIX_SCHEDULES_LONG, 4).table, Write(paths, QUORLIX_SCHEDULES_LONG, 4).table);
   EXPECT_EQ(std::ranges::count(Write(paths, QUORLIX_SCHEDULES_WIDE, 4).table, '\n'), 1 + 6 * (4 + 2 + 1));
 }
 
@@ -232,9 +273,153 @@ TEST_F(SchedulesApiTest, TheFileFormIsWholeOrLeftAsItWas) {
   EXPECT_EQ(WriteFile(paths, QUORLIX_SCHEDULES_LONG, 1, "/dev/full"), QUORLIX_SCHEDULES_OUTPUT_ERROR);
   // No temporary file is left behind.
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(m_dir)) names.push_back(entry.path().filename());
+  for (const auto& entry : std::filesystem::directory_iterator(m_dir))
+    if (!entry.is_directory()) names.push_back(entry.path().filename());
   std::ranges::sort(names);
   EXPECT_EQ(names, (std::vector<std::string>{"kept.csv", "table.csv"}));
+}
+
+// ---- Archives as EDGAR distributes them ----
+
+TEST_F(SchedulesApiTest, ArchivesAreOneInputEachWithTheirMembersCounted) {
+  using quorlix_test::PackFilter;
+  using quorlix_test::PackFormat;
+  const std::vector<quorlix_test::PackedMember> filings = quorlix_test::SampleFilings();
+  std::vector<std::string> plainPaths;
+  for (const auto& filing : filings) plainPaths.push_back((DataDir() / "filing" / filing.path).string());
+  const std::string tgz = Put("day.tar.gz", quorlix_test::Pack(PackFormat::kTar, PackFilter::kGzip, filings));
+  const std::string zip = Put("day.zip", quorlix_test::Pack(PackFormat::kZip, PackFilter::kNone, filings));
+  std::vector<quorlix_test::PackedMember> cut = filings;
+  std::string damaged = quorlix_test::Pack(PackFormat::kTar, PackFilter::kGzip, cut);
+  damaged.resize(damaged.size() / 2);
+  const std::string half = Put("half.tar.gz", damaged);
+  for (const unsigned jobs : {1u, 3u}) {
+    const Outcome outcome = Write({tgz, zip, half}, QUORLIX_SCHEDULES_WIDE, jobs);
+    ASSERT_EQ(outcome.status, QUORLIX_SCHEDULES_OK);
+    ASSERT_EQ(outcome.inputs.size(), 3u);
+    for (const std::size_t i : {0u, 1u}) {
+      EXPECT_EQ(outcome.inputs[i].status, QUORLIX_OK);
+      EXPECT_EQ(outcome.inputs[i].packing, QUORLIX_PACKING_ARCHIVE);
+      EXPECT_EQ(outcome.inputs[i].members, 4u);
+      EXPECT_EQ(outcome.inputs[i].filings, 4u);
+      EXPECT_EQ(outcome.inputs[i].filings_with_schedules, 4u);
+      EXPECT_EQ(outcome.inputs[i].schedules, 4u);
+      EXPECT_EQ(outcome.inputs[i].values, 148u);
+    }
+    EXPECT_EQ(outcome.inputs[2].status, QUORLIX_FILING_FILE_ERROR);
+    EXPECT_TRUE(outcome.problems[2].starts_with("member 'apple_10k_1997_ex27.txt': ")) << outcome.problems[2];
+    EXPECT_EQ(outcome.inputs[2].members, 2u);
+    EXPECT_EQ(outcome.inputs[2].schedules, 1u);  // the first member's, kept
+    // The wide rows: path and member, then the same cells as the plain files'.
+    const Outcome plain = Write(plainPaths, QUORLIX_SCHEDULES_WIDE, jobs);
+    std::vector<std::string> plainRows;
+    for (std::size_t nStart = plain.table.find("\r\n") + 2; nStart < plain.table.size();) {
+      const std::size_t nEnd = plain.table.find("\r\n", nStart);
+      const std::string row = plain.table.substr(nStart, nEnd - nStart);
+      plainRows.push_back(row.substr(row.find(',') + 2));  // after the path and the empty member
+      nStart = nEnd + 2;
+    }
+    ASSERT_EQ(plainRows.size(), 4u);
+    for (std::size_t i = 0; i < 4; ++i) {
+      const std::string name = filings[i].path;
+      const std::string& cells = plainRows[i];
+      EXPECT_NE(outcome.table.find(tgz + "," + name + "," + cells), std::string::npos) << name;
+      EXPECT_NE(outcome.table.find(zip + "," + name + "," + cells), std::string::npos) << name;
+    }
+  }
+}
+
+TEST_F(SchedulesApiTest, AFileIsReadOnceHoweverManyInputsNameIt) {
+  const std::string filing = Put("a.txt", ReadFile((DataDir() / "filing" / "apple_10q_2000q1_ex27.txt").string()));
+  std::filesystem::create_symlink(filing, PathOf("link.txt"));
+  std::filesystem::create_hard_link(filing, PathOf("hard.txt"));
+  const std::string other = (DataDir() / "filing" / "apple_10k_1997_ex27.txt").string();
+  const std::vector<std::string> paths = {
+      other, filing, PathOf("link.txt"), m_dir.string() + "/./a.txt", other, PathOf("hard.txt")};
+  for (const unsigned jobs : {1u, 4u}) {
+    const Outcome outcome = Write(paths, QUORLIX_SCHEDULES_LONG, jobs);
+    ASSERT_EQ(outcome.inputs.size(), paths.size());
+    const std::size_t firsts[] = {0, 1, 1, 1, 0, 1};
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+      EXPECT_EQ(outcome.inputs[i].first_index, firsts[i]) << paths[i];
+      EXPECT_EQ(outcome.inputs[i].status, QUORLIX_OK);
+      EXPECT_EQ(outcome.inputs[i].values, firsts[i] == i ? 37u : 0u);
+      EXPECT_EQ(outcome.inputs[i].bytes == 0, firsts[i] != i);
+    }
+    EXPECT_EQ(std::ranges::count(outcome.table, '\n'), 1 + 2 * 37);
+  }
+}
+
+TEST_F(SchedulesApiTest, PathsAndMembersAreWrittenAsUtf8Text) {
+  const std::string latin =
+      Put("d\xE9"
+          "c.txt",
+          ReadFile((DataDir() / "filing" / "apple_10q_2000q1_ex27.txt").string()));
+  const std::string tar =
+      Put("day.tar", quorlix_test::Pack(quorlix_test::PackFormat::kTar, quorlix_test::PackFilter::kNone,
+                                        {{"r\xE9sum\xE9.txt", ReadFile(latin)}}));
+  const Outcome outcome = Write({latin, tar}, QUORLIX_SCHEDULES_LONG, 1);
+  EXPECT_NE(outcome.table.find(m_dir.string() + "/d\\xe9c.txt,,0000912057-00-003201,"), std::string::npos);
+  EXPECT_NE(outcome.table.find(tar + ",r\\xe9sum\\xe9.txt,0000912057-00-003201,"), std::string::npos);
+  EXPECT_EQ(outcome.table.find('\xE9'), std::string::npos);
+  // The same text through the call that writes names.
+  const auto text = [this](std::string_view name) {
+    std::string out(m_nameAsText(name.data(), name.size(), nullptr, 0), '\0');
+    EXPECT_EQ(m_nameAsText(name.data(), name.size(), out.data(), out.size() + 1), out.size());
+    return out;
+  };
+  EXPECT_EQ(text("r\xE9sum\xE9.txt"), "r\\xe9sum\\xe9.txt");
+  EXPECT_EQ(text("line\nbreak\tand \xC3\xA9"), "line\\x0abreak\tand \xC3\xA9");
+  EXPECT_EQ(text(""), "");
+  char small[4] = "old";
+  EXPECT_EQ(m_nameAsText("abcdef", 6, small, sizeof small), 6u);  // too small: measured, not written
+  EXPECT_STREQ(small, "old");
+}
+
+TEST_F(SchedulesApiTest, APackingIsToldByContentWithItsWords) {
+  using quorlix_test::PackFilter;
+  using quorlix_test::PackFormat;
+  const std::vector<quorlix_test::PackedMember> one = {quorlix_test::SampleFilings()[3]};
+  struct Case {
+    std::string name;
+    std::string bytes;
+    int packing;
+    const char* words;
+  };
+  const Case cases[] = {
+      {"filing.txt.gz", one[0].bytes, QUORLIX_PACKING_NONE, ""},  // the name says nothing
+      {"a.bin", quorlix_test::Pack(PackFormat::kNone, PackFilter::kGzip, one), QUORLIX_PACKING_COMPRESSED,
+       "a gzip-compressed file"},
+      {"b.bin", quorlix_test::Pack(PackFormat::kNone, PackFilter::kBzip2, one), QUORLIX_PACKING_COMPRESSED,
+       "a bzip2-compressed file"},
+      {"c.bin", quorlix_test::Pack(PackFormat::kNone, PackFilter::kXz, one), QUORLIX_PACKING_COMPRESSED,
+       "an xz-compressed file"},
+      {"d.bin", quorlix_test::Pack(PackFormat::kNone, PackFilter::kCompress, one), QUORLIX_PACKING_COMPRESSED,
+       "a compress (.Z) file"},
+      {"e.bin", quorlix_test::Pack(PackFormat::kTar, PackFilter::kNone, one), QUORLIX_PACKING_ARCHIVE, "a tar archive"},
+      {"f.bin", quorlix_test::Pack(PackFormat::kTar, PackFilter::kGzip, one), QUORLIX_PACKING_ARCHIVE,
+       "a gzip-compressed tar archive"},
+      {"g.bin", quorlix_test::Pack(PackFormat::kZip, PackFilter::kNone, one), QUORLIX_PACKING_ARCHIVE, "a zip archive"},
+      {"h.bin", "PK but no zip\n", QUORLIX_PACKING_NONE, ""},
+      {"i.bin", "", QUORLIX_PACKING_NONE, ""},
+  };
+  for (const Case& c : cases) {
+    char words[64] = "unchanged";
+    EXPECT_EQ(m_packing(Put(c.name, c.bytes).c_str(), words, sizeof words), c.packing) << c.name;
+    EXPECT_STREQ(words, c.words) << c.name;
+  }
+  char cut[8];
+  EXPECT_EQ(m_packing(PathOf("f.bin").c_str(), cut, sizeof cut), QUORLIX_PACKING_ARCHIVE);
+  EXPECT_STREQ(cut, "a gzip-");
+  EXPECT_EQ(m_packing(PathOf("a.bin").c_str(), nullptr, 0), QUORLIX_PACKING_COMPRESSED);
+  EXPECT_EQ(m_packing(PathOf("absent").c_str(), nullptr, 0), QUORLIX_PACKING_UNREADABLE);
+  EXPECT_EQ(m_packing(m_dir.c_str(), nullptr, 0), QUORLIX_PACKING_UNREADABLE);
+  EXPECT_EQ(m_packing(nullptr, nullptr, 0), QUORLIX_PACKING_UNREADABLE);
+  // Whether a plain file is a filing.
+  EXPECT_EQ(m_isFiling(PathOf("filing.txt.gz").c_str()), QUORLIX_FILE_IS_FILING);
+  EXPECT_EQ(m_isFiling(PathOf("a.bin").c_str()), QUORLIX_FILE_IS_NO_FILING);
+  EXPECT_EQ(m_isFiling(PathOf("absent").c_str()), QUORLIX_FILE_UNREADABLE);
+  EXPECT_EQ(m_isFiling(nullptr), QUORLIX_FILE_UNREADABLE);
 }
 
 }  // namespace

@@ -42,17 +42,40 @@ TEST(ReportRowOf, SkippedInputsHaveStatusZeroAndTheirReason) {
   EXPECT_EQ(ReportRowOf(readme, MeaningOf(Export::kFiling, readme)), "in/README,0,skipped: not a filing,,,\r\n");
 }
 
-TEST(ReportRowOf, FieldsWithCommasQuotesOrLineBreaksAreQuoted) {
+TEST(ReportRowOf, FieldsWithCommasOrQuotesAreQuotedAndEveryFieldIsUtf8) {
   const OutputNames outputs = NameOutputs(OutputNaming::kSameName, "o", "a,\"b\".txt");
   InputRow row{"i/a,\"b\".txt", InputSkip::kNone, false, QUORLIX_OK, &outputs, true, 1, 0, {}};
   EXPECT_EQ(ReportRowOf(row, "ok"), "\"i/a,\"\"b\"\".txt\",0,ok,\"o/a,\"\"b\"\".txt\",1,0.000000\r\n");
-  // The words of a failure name the file as escaped text; the row quotes them.
+  // Names are written as the table writes them: a line break or a Latin-1 byte
+  // as \xNN; the words of a failure name the file as escaped text.
   row.path = "i/l\nf.txt";
   row.status = QUORLIX_CRLF_INPUT_NOT_FOUND;
   row.outputsPresent = false;
   EXPECT_EQ(ReportRowOf(row, MeaningOf(Export::kCrlf, row)),
-            "\"i/l\nf.txt\",3,input file 'i/l\\nf.txt' not found,,1,0.000000\r\n");
-  EXPECT_EQ(ReportRowOf(row, "a, b"), "\"i/l\nf.txt\",3,\"a, b\",,1,0.000000\r\n");
+            "i/l\\x0af.txt,3,input file 'i/l\\nf.txt' not found,,1,0.000000\r\n");
+  EXPECT_EQ(ReportRowOf(row, "a, b"), "i/l\\x0af.txt,3,\"a, b\",,1,0.000000\r\n");
+  row.path =
+      "i/d\xE9"
+      "c.txt";
+  EXPECT_EQ(ReportRowOf(row, MeaningOf(Export::kCrlf, row)),
+            "i/d\\xe9c.txt,3,input file 'i/d\\xe9c.txt' not found,,1,0.000000\r\n");
+}
+
+TEST(ReportRowOf, TheTablesRowsCountMembersSchedulesAndValues) {
+  const TableCounts counts{3, 2, 74};
+  InputRow row{"day.tar.gz", InputSkip::kNone, false, QUORLIX_OK, nullptr, false, 900, 0.5, {}};
+  row.counts = &counts;
+  EXPECT_EQ(ReportRowOf(row, "ok", false, true), "day.tar.gz,0,ok,,900,0.500000,3,2,74\r\n");
+  // Found to be no filing once read: measured all the same.
+  row.skip = InputSkip::kNotAFiling;
+  row.readBeforeSkipped = true;
+  EXPECT_EQ(ReportRowOf(row, MeaningOf(Export::kSchedules, row), false, true),
+            "day.tar.gz,0,skipped: not a filing,,900,0.500000,3,2,74\r\n");
+  // The file of an earlier input, not read again.
+  row.skip = InputSkip::kRepeated;
+  row.readBeforeSkipped = false;
+  EXPECT_EQ(ReportRowOf(row, MeaningOf(Export::kSchedules, row), false, true),
+            "day.tar.gz,0,skipped: named more than once,,,,,,\r\n");
 }
 
 TEST(MeaningOf, FailuresNameTheOutputsTheyWereToWrite) {

@@ -18,7 +18,7 @@ from .schedule import (parse_number, read_header, read_schedule, read_schedules,
                        schedules_frame)
 from . import batch
 
-__version__ = "1.1.0"
+__version__ = "1.2.0"
 
 __all__ = [
     "crlf", "html_to_text", "decode_filing", "verify", "convert_delimited", "library_version",

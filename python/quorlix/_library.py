@@ -48,7 +48,7 @@ def _declare(lib: ctypes.CDLL) -> ctypes.CDLL:
     return lib
 
 
-# ---- The schedules' table (libquorlix.so 1.1 and later; QUORLIX.dll has no such export) ----
+# ---- The schedules' table (libquorlix.so 1.2 and later; QUORLIX.dll has no such export) ----
 
 SCHEDULES_LONG = 0
 SCHEDULES_WIDE = 1
@@ -57,10 +57,12 @@ SCHEDULES_STATUS_NAMES = {20: "a bad argument", 21: "the table could not be writ
 
 
 class ScheduleInput(ctypes.Structure):
-    """QUORLIX_SCHEDULES_INPUT: what the library reports of one input."""
+    """QUORLIX_SCHEDULES_INPUT: what the library reports of one input (the fields of libquorlix.so 1.2)."""
     _fields_ = [("index", ctypes.c_size_t), ("path", ctypes.c_char_p), ("status", ctypes.c_int),
                 ("bytes", ctypes.c_uint64), ("schedules", ctypes.c_uint64), ("values", ctypes.c_uint64),
-                ("seconds", ctypes.c_double)]
+                ("seconds", ctypes.c_double), ("packing", ctypes.c_int), ("members", ctypes.c_uint64),
+                ("filings", ctypes.c_uint64), ("filings_with_schedules", ctypes.c_uint64),
+                ("first_index", ctypes.c_size_t), ("problem", ctypes.c_char_p)]
 
 
 WRITE_FN = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.POINTER(ctypes.c_char), ctypes.c_size_t)
@@ -69,12 +71,12 @@ INPUT_FN = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.POINTER(Schedu
 
 def write_schedules():
     """quorlix_write_schedules of the loaded library, declared; raises LibraryNotFoundError
-    when the library is older than 1.1 or a Windows DLL."""
+    when the library is older than 1.2 (whose inputs' report is shorter) or a Windows DLL."""
     lib = load()
     function = getattr(lib, "quorlix_write_schedules", None)
-    if function is None:
-        raise LibraryNotFoundError("the loaded quorlix library has no quorlix_write_schedules: "
-                                   "libquorlix.so 1.1.0 or later is needed", name="quorlix")
+    if function is None or getattr(lib, "quorlix_file_packing", None) is None:
+        raise LibraryNotFoundError("the loaded quorlix library has no quorlix_write_schedules of version 1.2: "
+                                   "libquorlix.so 1.2.0 or later is needed", name="quorlix")
     function.argtypes = (ctypes.POINTER(ctypes.c_char_p), ctypes.c_size_t, ctypes.c_int, ctypes.c_uint, WRITE_FN,
                          ctypes.c_void_p, INPUT_FN, ctypes.c_void_p)
     function.restype = ctypes.c_int

@@ -224,7 +224,7 @@ _DATE_COLUMNS = ("filed", "period")
 _INTEGER_COLUMNS = ("cik", "sic", "schedule", "series")
 _FLAG_COLUMNS = ("flawed", "complete")
 # The columns from path to multiplier; in the wide form every later one is a tag.
-FIXED_COLUMNS = ("path", "accession_number", "cik", "company", "form_type", "filed", "period", "sic",
+FIXED_COLUMNS = ("path", "member", "accession_number", "cik", "company", "form_type", "filed", "period", "sic",
                  "fiscal_year_end", "document", "description", "schedule", "article", "series", "series_name",
                  "flawed", "complete", "multiplier")
 
@@ -242,11 +242,12 @@ def _filing_paths(filings: Iterable[FilingEntry]) -> list[str]:
     return paths
 
 
-def _read_table(paths: list[str], wide: bool, jobs: int) -> tuple[bytes, list[tuple[int, int]]]:
-    """The library's table of the filings, and the (index, status) of each input that failed."""
+def _read_table(paths: list[str], wide: bool, jobs: int) -> tuple[bytes, list[tuple[int, int, str]]]:
+    """The library's table of the filings, and the (index, status, problem) of each input that
+    failed; problem names a damaged archive's member and what is wrong, or is empty."""
     encoded = [_path_bytes(path) for path in paths]
     pieces: list[bytes] = []
-    failures: list[tuple[int, int]] = []
+    failures: list[tuple[int, int, str]] = []
     raised: list[BaseException] = []
 
     # Exceptions cannot cross the library; one ends the call, and is raised after it.
@@ -263,7 +264,8 @@ def _read_table(paths: list[str], wide: bool, jobs: int) -> tuple[bytes, list[tu
     def on_input(_context, input_pointer):
         entry = input_pointer.contents
         if entry.status != 0:
-            failures.append((entry.index, entry.status))
+            problem = entry.problem.decode("utf-8", "replace") if entry.problem else ""
+            failures.append((entry.index, entry.status, problem))
         return 0
 
     array = (ctypes.c_char_p * len(encoded))(*encoded)
@@ -310,15 +312,22 @@ def schedules_frame(filings: Iterable[FilingEntry], *, long: bool = False, jobs:
 
     filings  filing paths, folders (their files taken as the batch forms take
              them: depth-first, names in byte order), or the records of
-             quorlix.batch.decode_filings (their inputs)
+             quorlix.batch.decode_filings (their inputs). A file is taken by its
+             content: a compressed file (gzip, bzip2, xz, compress) is read as its
+             decompressed bytes, a tar or zip archive (plain or compressed) as
+             every regular member, in archive order.
     long     False: one row per schedule, one column per tag (the wide form);
              True: one row per value (the long form)
     jobs     threads reading filings at once; None is one per processor. The
              library reads on its own threads, without the GIL.
 
-    The wide form's key is (path, accession_number, schedule): schedules are
-    numbered 1, 2, ... within each submission of a file. Its columns are path,
-    accession_number, cik, company, form_type, filed, period, sic,
+    The wide form's key is (path, member, accession_number, schedule):
+    schedules are numbered 1, 2, ... within each submission of a file, and
+    member is the archive member's path (empty for a plain or compressed file).
+    path and member are text as the library writes names: a byte that is not
+    part of valid UTF-8 (a Latin-1 name) as the four characters \\xNN. Its
+    columns are path, member, accession_number, cik, company, form_type,
+    filed, period, sic,
     fiscal_year_end, document, description, schedule, article, series,
     series_name, flawed, complete, multiplier, then one per tag (TOTAL-ASSETS,
     EPS-BASIC, ...) in the order first met. A tag's cell is the amount times the
@@ -332,9 +341,12 @@ def schedules_frame(filings: Iterable[FilingEntry], *, long: bool = False, jobs:
     of numbers float64, of anything else strings; value and scaled float64
     (NaN for dates and text); fiscal_year_end and the rest strings.
 
-    A filing without a schedule gives no row. An input that cannot be read
-    raises QuorlixError (FileNotFoundError for a missing one) after the whole
-    call, naming the first such input. Needs pandas.
+    A filing without a schedule gives no row, nor does a file that is no
+    filing (no submission's frame line in its first 8 KiB); a file that
+    several inputs name is read once. An input that cannot be read (a damaged
+    archive among them: its member and what is wrong are named) raises
+    QuorlixError (FileNotFoundError for a missing one) after the whole call,
+    naming the first such input. Needs pandas.
     """
     try:
         import pandas
@@ -344,8 +356,11 @@ def schedules_frame(filings: Iterable[FilingEntry], *, long: bool = False, jobs:
     paths = _filing_paths(filings)
     table, failures = _read_table(paths, not long, jobs or 0)
     if failures:
-        index, status = failures[0]
+        index, status, problem = failures[0]
         error = error_for(SCHEDULES, status, (paths[index],))
+        if problem:
+            error.message = f"cannot read '{paths[index]}': {problem} (status {status})"
+            error.args = (error.message,)
         if len(failures) > 1:
             error.message += f"; {len(failures) - 1} more inputs failed"
             error.args = (error.message,)

@@ -1,7 +1,11 @@
 """Schedules read back from the decoder's own output, on real filings and on made-up ones
 that put the layout's corner cases in one place. Expected values were read off the filings."""
+import gzip
+import io
 import math
 import os
+import tarfile
+import zipfile
 
 import pytest
 
@@ -125,10 +129,11 @@ def test_wide_frame_one_row_per_schedule_keyed_and_typed(data_dir):
     pandas = pytest.importorskip("pandas")
     paths = [str(data_dir / name) for name in SCHEDULE_FILINGS]
     frame = quorlix.schedules_frame(paths)
-    assert list(frame.columns[:18]) == list(quorlix.schedule.FIXED_COLUMNS)
+    assert list(frame.columns[:19]) == list(quorlix.schedule.FIXED_COLUMNS)
     assert len(frame) == 7  # four Apple schedules, the bank's, the fund's two; the 8-K has none
-    assert not frame.duplicated(["path", "accession_number", "schedule"]).any()
+    assert not frame.duplicated(["path", "member", "accession_number", "schedule"]).any()
     assert list(frame["path"]) == paths[:4] + [paths[4], paths[5], paths[5]]
+    assert (frame["member"] == "").all()
     assert list(frame["accession_number"][:4]) == ["0000320193-94-000016", "0001047469-97-006960",
                                                    "0000320193-98-000008", "0000912057-00-003201"]
     dtypes = frame.dtypes
@@ -153,7 +158,7 @@ def test_long_frame_one_row_per_value(data_dir):
     pytest.importorskip("pandas")
     frame = quorlix.schedules_frame([data_dir / "filing" / "apple_10k_1997_ex27.txt"], long=True)
     assert len(frame) == 37
-    assert list(frame.columns[18:]) == ["tag", "raw", "value", "scaled"]
+    assert list(frame.columns[19:]) == ["tag", "raw", "value", "scaled"]
     assert frame["value"].dtype == "float64" and frame["scaled"].dtype == "float64"
     rows = frame.set_index("tag")
     assert rows.loc["NET-INCOME", "raw"] == "(1,045)" and rows.loc["NET-INCOME", "value"] == -1045
@@ -192,3 +197,62 @@ def test_frame_raises_for_an_input_it_cannot_read(tmp_path, data_dir):
         quorlix.schedules_frame([good, tmp_path / "absent.txt", tmp_path / "gone.txt"])
     assert raised.value.status == 3 and raised.value.function == "quorlix_write_schedules"
     assert str(raised.value) == f"filing '{tmp_path / 'absent.txt'}' not found (status 3); 1 more inputs failed"
+
+
+# ---- Archives as EDGAR distributes them ----
+
+def _sample_filings(data_dir):
+    return [(name.split("/")[-1], (data_dir / name).read_bytes()) for name in SCHEDULE_FILINGS[:4]]
+
+
+def _rows_without_path_and_member(frame):
+    return frame.drop(columns=["path", "member"]).reset_index(drop=True)
+
+
+def test_frame_reads_tar_zip_and_gzip_archives_as_their_filings(tmp_path, data_dir):
+    pytest.importorskip("pandas")
+    filings = _sample_filings(data_dir)
+    plain = quorlix.schedules_frame([data_dir / name for name in SCHEDULE_FILINGS[:4]])
+    with tarfile.open(tmp_path / "20000201.nc.tar.gz", "w:gz") as archive:
+        for name, data in filings:
+            info = tarfile.TarInfo(name)
+            info.size = len(data)
+            archive.addfile(info, io.BytesIO(data))
+    with zipfile.ZipFile(tmp_path / "20000202.zip", "w", zipfile.ZIP_DEFLATED) as archive:
+        for name, data in filings:
+            archive.writestr(name, data)
+    (tmp_path / "20000203.nc.gz").write_bytes(gzip.compress(b"".join(data for _, data in filings)))
+    for name, members in (("20000201.nc.tar.gz", [n for n, _ in filings]),
+                          ("20000202.zip", [n for n, _ in filings]), ("20000203.nc.gz", [""] * 4)):
+        frame = quorlix.schedules_frame([tmp_path / name])
+        assert list(frame["member"]) == members, name
+        assert (frame["path"] == str(tmp_path / name)).all()
+        assert _rows_without_path_and_member(frame).equals(_rows_without_path_and_member(plain)), name
+
+
+def test_frame_names_a_damaged_archives_member(tmp_path, data_dir):
+    pytest.importorskip("pandas")
+    buffer = io.BytesIO()
+    with tarfile.open(fileobj=buffer, mode="w:gz") as archive:
+        for name, data in _sample_filings(data_dir):
+            info = tarfile.TarInfo(name)
+            info.size = len(data)
+            archive.addfile(info, io.BytesIO(data))
+    cut = tmp_path / "cut.tar.gz"
+    cut.write_bytes(buffer.getvalue()[:len(buffer.getvalue()) // 2])
+    with pytest.raises(OSError) as raised:
+        quorlix.schedules_frame([cut])
+    assert raised.value.status == 2
+    assert str(raised.value).startswith(f"cannot read '{cut}': member 'apple_10k_1997_ex27.txt': ")
+
+
+def test_frame_reads_a_file_once_and_names_it_as_utf8_text(tmp_path, data_dir):
+    pytest.importorskip("pandas")
+    folder = tmp_path / "archive" / "320193"
+    folder.mkdir(parents=True)
+    latin = os.fsdecode(bytes(folder) + b"/d\xe9c.txt")
+    with open(latin, "wb") as file:
+        file.write((data_dir / "filing" / "apple_10q_2000q1_ex27.txt").read_bytes())
+    frame = quorlix.schedules_frame([tmp_path / "archive", folder])  # the folder twice over
+    assert len(frame) == 1
+    assert frame["path"][0] == str(folder) + "/d\\xe9c.txt"  # as the tool's table writes it

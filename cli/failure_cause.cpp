@@ -158,11 +158,11 @@ FailureCause FindFailureCause(Export which, int status, const CallFiles& paths) 
   return cause;
 }
 
-std::string PackingWords(const std::string& path) {
-  // Most paths asked about name no file (an output not written yet): a stat
-  // spares the library the opening that fails.
+std::string PackingWords(const std::string& path, bool mayBeMissing) {
+  // An output asked about is most often not written yet: a stat spares the
+  // library the opening that fails.
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
+  if (mayBeMissing && (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))) return {};
   char words[128];
   const int packing = quorlix_file_packing(path.c_str(), words, sizeof words);
   return packing == QUORLIX_PACKING_COMPRESSED || packing == QUORLIX_PACKING_ARCHIVE ? std::string(words)
@@ -184,7 +184,7 @@ std::string DescribeFailure(Export which, int status, const CallFiles& files, co
   const std::string folder = Quoted(FolderOf(outputName));
   const std::string input = Quoted(files.strIn);
   const auto packing = [&files](std::string_view name) {
-    return files.strDetail.empty() ? PackingWords(std::string(name)) : std::string(files.strDetail);
+    return files.strDetail.empty() ? PackingWords(std::string(name), false) : std::string(files.strDetail);
   };
   switch (cause.kind) {
     case CauseKind::kNone: break;

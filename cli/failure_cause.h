@@ -46,8 +46,9 @@ FailureCause FindFailureCause(Export which, int status, const CallFiles& paths);
 std::string DescribeFailure(Export which, int status, const CallFiles& files, const FailureCause& cause);
 
 // The packing of a file that is compressed or an archive, in words ("a
-// gzip-compressed file", "a tar archive"); empty for any other file.
-std::string PackingWords(const std::string& path);
+// gzip-compressed file", "a tar archive"); empty for any other file, or none.
+// mayBeMissing: the path is looked at first (cheaper where it often names no file).
+std::string PackingWords(const std::string& path, bool mayBeMissing);
 
 // Prints "quorlix: <words> (status N)" on stderr when status is not 0; returns status.
 int ReportFailure(Export which, int status, const CallFiles& files, const FailureCause& cause);

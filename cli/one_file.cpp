@@ -76,7 +76,7 @@ int RunOneFile(const BatchJob& job, const OneFileCall& call) {
   if (!call.force) {
     for (const std::string& output : {call.output, call.output2}) {
       if (output.empty() || output == "-") continue;
-      if (const std::string words = PackingWords(output); !words.empty())
+      if (const std::string words = PackingWords(output, true); !words.empty())
         return ReportUsageError("refusing to write over '" + EscapeName(output) + "': it is " + words +
                                 ", not an output (--force writes over it)");
     }
@@ -99,7 +99,7 @@ int RunOneFile(const BatchJob& job, const OneFileCall& call) {
     if (fd >= 0 && ::close(fd) != 0) return ReportFailure(job.which, job.nInputError, named, copyFailed);
     if (!copied) return ReportFailure(job.which, job.nInputError, named, copyFailed);
   }
-  if (const std::string words = PackingWords(input); !words.empty()) {
+  if (const std::string words = PackingWords(input, false); !words.empty()) {
     named.strDetail = words;
     return ReportFailure(job.which, job.nInputError, named, {CauseKind::kInputIsPacked});
   }

@@ -281,13 +281,13 @@ void BatchRun::Convert(std::size_t index) {
 // whose output in the way is one fails with the output error, unless --force.
 bool BatchRun::RefusePackedFiles(Input& input, const char* path, const OutputNames& names) const {
   if (!RefusesPackedFiles(m_job)) return false;
-  if (!PackingWords(path).empty()) {
+  if (!PackingWords(path, false).empty()) {
     input.status = m_job.nInputError;
     input.cause = {CauseKind::kInputIsPacked};
     return true;
   }
   for (int k = 0; k < names.count && !m_settings.force; ++k) {
-    if (PackingWords(names.paths[k]).empty()) continue;
+    if (PackingWords(names.paths[k], true).empty()) continue;
     input.status = m_job.nOutputError;
     input.cause = {CauseKind::kOutputIsPacked, static_cast<std::uint8_t>(k)};
     return true;

@@ -23,6 +23,15 @@ class CFileException : public std::exception {
   Cause m_cause;
 };
 
+// What tells one existing file from every other: the same for every path to it
+// (links, other spellings). POSIX: the device and inode; Windows: the volume's
+// serial number and the file's index.
+struct FileKey {
+  std::uint64_t nDevice = 0;
+  std::uint64_t nIndex = 0;
+  auto operator<=>(const FileKey&) const = default;
+};
+
 class CFile {
  public:
   // Open flags, with the platform's values: read-only is 0, and
@@ -83,6 +92,8 @@ class CFile {
   // open file decides, not what its own name leads to by now, and no path to it
   // is looked up again.
   bool IsNamedBy(const CString& strPath) const noexcept;
+  // The open file's key; false when the platform does not tell it.
+  bool GetKey(FileKey& key) const noexcept;
   // Closes the file; raises when the platform reports a failure (a late write error).
   void Close();
   // Closes a file that this process created under strPath and left unfinished,
@@ -97,14 +108,3 @@ class CFile {
 // True when both paths name one existing file, however they are spelled
 // (relative or absolute, through a link); false when either does not exist.
 bool NameSameFile(const CString& strPathA, const CString& strPathB) noexcept;
-
-// What tells one existing file from every other: the same for every path to it
-// (links, other spellings). POSIX: the device and inode; Windows: the volume's
-// serial number and the file's index.
-struct FileKey {
-  std::uint64_t nDevice = 0;
-  std::uint64_t nIndex = 0;
-  auto operator<=>(const FileKey&) const = default;
-};
-// The key of the file strPath names; false when there is none to be found.
-bool FindFileKey(const CString& strPath, FileKey& key) noexcept;

@@ -66,8 +66,11 @@ CFile::CFile(const CString& strPath, unsigned nOpenFlags) {
   if (fd < 0) ThrowFromErrno(errno, strPath);  // a FIFO without a reader: ENXIO, cause other
   struct stat st {};
   const bool bRefused = ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || (bReadOnly && !S_ISREG(st.st_mode));
-  const int nStatusFlags = bRefused ? -1 : ::fcntl(fd, F_GETFL);
-  if (nStatusFlags < 0 || ::fcntl(fd, F_SETFL, nStatusFlags & ~O_NONBLOCK) != 0) {
+  // O_NONBLOCK means nothing to a regular file (open(2)), which keeps it and
+  // spares two calls per file; a FIFO or device goes back to blocking.
+  const bool bBlocking = !bRefused && S_ISREG(st.st_mode);
+  const int nStatusFlags = bRefused || bBlocking ? -1 : ::fcntl(fd, F_GETFL);
+  if (bRefused || (!bBlocking && (nStatusFlags < 0 || ::fcntl(fd, F_SETFL, nStatusFlags & ~O_NONBLOCK) != 0))) {
     ::close(fd);  // a constructor that throws gets no destructor
     ThrowOther();
   }
@@ -182,9 +185,9 @@ bool NameSameFile(const CString& strPathA, const CString& strPathB) noexcept {
          stA.st_ino == stB.st_ino;
 }
 
-bool FindFileKey(const CString& strPath, FileKey& key) noexcept {
+bool CFile::GetKey(FileKey& key) const noexcept {
   struct stat st {};
-  if (::stat(strPath.c_str(), &st) != 0) return false;
+  if (::fstat(Fd(m_hFile), &st) != 0) return false;
   key = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
   return true;
 }

@@ -180,9 +180,9 @@ bool NameSameFile(const CString& strPathA, const CString& strPathB) noexcept {
          IsSameFileIdentity(identityA, identityB);
 }
 
-bool FindFileKey(const CString& strPath, FileKey& key) noexcept {
+bool CFile::GetKey(FileKey& key) const noexcept {
   FileIdentity identity;
-  if (!IdentifyFile(strPath, identity) || identity.nFileIndex == 0) return false;
+  if (!IdentifyHandle(Handle(m_hFile), identity) || identity.nFileIndex == 0) return false;
   key = {identity.nVolumeSerial, identity.nFileIndex};
   return true;
 }

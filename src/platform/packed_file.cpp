@@ -15,7 +15,6 @@
 #include <span>
 #include <utility>
 
-#include "platform/byte_buffer.h"
 #include "platform/file.h"
 
 namespace {
@@ -355,12 +354,12 @@ constexpr std::size_t kProbeBlockBytes = 4096;
 
 PackingKind ProbeFilePacking(const CString& strPath) {
   CFile file(strPath, CFile::modeRead);
-  const ByteBuffer pBlock = AllocateByteBuffer(kProbeBlockBytes);
-  const std::size_t nHead = file.Read(pBlock.get(), kProbeBlockBytes);
-  if (!MayBePacked(pBlock.get(), nHead)) return {};
+  unsigned char block[kProbeBlockBytes];
+  const std::size_t nHead = file.Read(block, kProbeBlockBytes);
+  if (!MayBePacked(block, nHead)) return {};
   FileSource source(file);
   try {
-    const CPackedReader reader(source, pBlock.get(), kProbeBlockBytes, nHead);
+    const CPackedReader reader(source, block, kProbeBlockBytes, nHead);
     return reader.Kind();
   } catch (const CPackedError&) {
     return {};  // libarchive cannot even open it: plain bytes

@@ -19,6 +19,7 @@ namespace {
 class MeasuredFileSource final : public PackedSource {
  public:
   explicit MeasuredFileSource(const CString& strPath) : m_file(strPath, CFile::modeRead) {
+    m_bKeyKnown = m_file.GetKey(m_key);
     m_nLeft = m_file.GetLength();
     m_bMeasured = m_nLeft != 0;
   }
@@ -33,8 +34,13 @@ class MeasuredFileSource final : public PackedSource {
     return nGot;
   }
 
+  // The open file's key, when known.
+  const FileKey* Key() const { return m_bKeyKnown ? &m_key : nullptr; }
+
  private:
   CFile m_file;
+  FileKey m_key;
+  bool m_bKeyKnown = false;
   std::uint64_t m_nLeft = 0;
   bool m_bMeasured = false;
 };
@@ -192,10 +198,14 @@ void ReadScheduleSource(PackedSource& source, ScheduleReader& reader, unsigned c
 }
 
 void ReadScheduleInput(const CString& strPath, ScheduleReader& reader, ByteBuffer& pBlock, InputReading& reading,
-                       const PackingLimits& limits) {
+                       FileGate* pGate, const PackingLimits& limits) {
   reading = {};
   try {
     MeasuredFileSource file(strPath);
+    if (pGate && file.Key() && !pGate->TakeFile(*file.Key())) {
+      reading.bPassedOver = true;
+      return;
+    }
     ReadScheduleSource(file, reader, pBlock.get(), kScheduleBlockBytes, reading, limits);
   } catch (const CFileException& e) {
     reading.status = FilingStatusOf(e);  // the file could not be opened

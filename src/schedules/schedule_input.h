@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/byte_buffer.h"
+#include "platform/file.h"
 #include "platform/packed_file.h"
 #include "platform/platform_string.h"
 #include "schedules/schedule_reader.h"
@@ -29,6 +30,18 @@ struct InputReading {
   // With QUORLIX_FILING_FILE_ERROR for a damaged packed file, or one past a
   // limit: what is wrong, naming the member ("member 'a.txt': ...").
   std::string problem;
+  bool bPassedOver = false;  // the gate passed the file over: nothing was read
+};
+
+// Decides, once an input's file is open, whether it is read: the run reads a
+// file once, however many inputs name it.
+class FileGate {
+ public:
+  // The open file's key (when the platform tells it); false passes it over.
+  virtual bool TakeFile(const FileKey& key) = 0;
+
+ protected:
+  ~FileGate() = default;
 };
 
 // Reads the input at strPath into reader, file by file (Start, Feed, Finish),
@@ -37,9 +50,10 @@ struct InputReading {
 // ends before its measured length, a damaged packed file or one past limits,
 // with the problem); or no memory. A file that measures 0 (/proc) is read to
 // its end. Only exceptions that are no std::exception (a stop of the run,
-// raised by the sink) pass out.
+// raised by the sink) pass out. pGate, when given, hears of the file once it is
+// open, before a byte of it is read.
 void ReadScheduleInput(const CString& strPath, ScheduleReader& reader, ByteBuffer& pBlock, InputReading& reading,
-                       const PackingLimits& limits = {});
+                       FileGate* pGate = nullptr, const PackingLimits& limits = {});
 
 // The same for an input whose bytes come from source (the fuzz target's memory),
 // in pBlock of nBlockBytes, at least kLeastBlockBytes: a first block that short

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/file.h"
@@ -87,40 +88,30 @@ class TableWriter final : public ChunkSink {
 
 // ---- Inputs that name one file ----
 
-// Which inputs name the file of an earlier input, told before any is read: a
-// file is read once, however many inputs reach it. Held as the repeats alone,
-// since most lists have none.
-class RepeatedInputs {
+// The files the inputs name, by key, with the first input (in input order) that
+// named each: a file is read once, however many inputs reach it. An input is
+// registered once its file is open; once every input before it is, the first of
+// its file is known for good.
+class FileRegistry {
  public:
-  RepeatedInputs(const char* const* paths, std::size_t count) {
-    struct Named {
-      FileKey key;
-      std::size_t index;
-    };
-    std::vector<Named> named;
-    named.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-      FileKey key;
-      if (FindFileKey(paths[i], key)) named.push_back({key, i});
-    }
-    std::ranges::sort(
-        named, [](const Named& a, const Named& b) { return a.key != b.key ? a.key < b.key : a.index < b.index; });
-    for (std::size_t i = 1; i < named.size(); ++i) {
-      std::size_t nFirst = i - 1;
-      while (i < named.size() && named[i].key == named[nFirst].key)
-        m_repeats.push_back({named[i++].index, named[nFirst].index});
-    }
-    std::ranges::sort(m_repeats);
+  explicit FileRegistry(std::size_t nInputs) { m_first.reserve(nInputs); }
+  // Registers input index's file; returns the first input registered so far for
+  // it (index itself when it is the first).
+  std::size_t Register(const FileKey& key, std::size_t index) {
+    const auto [it, bNew] = m_first.try_emplace(key, index);
+    if (!bNew && index < it->second) it->second = index;
+    return it->second;
   }
-
-  // The first input that names the same file as input index: index itself but for a repeat.
-  std::size_t FirstOf(std::size_t index) const {
-    const auto it = std::ranges::lower_bound(m_repeats, std::pair{index, std::size_t{0}});
-    return it != m_repeats.end() && it->first == index ? it->second : index;
-  }
+  // The first input that named the file of key, among those registered.
+  std::size_t FirstOf(const FileKey& key) const { return m_first.at(key); }
 
  private:
-  std::vector<std::pair<std::size_t, std::size_t>> m_repeats;  // (input, the first of its file), by input
+  struct KeyHash {
+    std::size_t operator()(const FileKey& key) const noexcept {
+      return std::hash<std::uint64_t>{}(key.nIndex * 0x9E3779B97F4A7C15ull ^ key.nDevice);
+    }
+  };
+  std::unordered_map<FileKey, std::size_t, KeyHash> m_first;
 };
 
 int PackingOf(Packing packing) {
@@ -142,22 +133,21 @@ class InputTableReader final : public ScheduleSink {
 
   // Reads one input: the long form's rows go to chunks, their last piece stays
   // in Rest(); the wide form's cells go to wide; the words of a problem to
-  // problem (the input's problem is left null). An input that repeats an earlier
-  // one (nFirst) is not read. Only RunStopped, from chunks, passes out.
-  QUORLIX_SCHEDULES_INPUT Read(std::size_t index, std::size_t nFirst, const char* pszPath, ChunkSink& chunks,
-                               WideInput& wide, std::string& problem) {
+  // problem (the input's problem is left null). The gate hears of the file
+  // once it is open and may pass it over (an input that names the file of an
+  // earlier one). Only RunStopped, from chunks, passes out.
+  QUORLIX_SCHEDULES_INPUT Read(std::size_t index, const char* pszPath, ChunkSink& chunks, WideInput& wide,
+                               std::string& problem, FileGate& gate) {
     QUORLIX_SCHEDULES_INPUT input{};
     input.index = index;
     input.path = pszPath;
-    input.first_index = nFirst;
+    input.first_index = index;
     problem.clear();
-    if (m_bWide) wide.Clear();
-    if (nFirst != index) return input;
     const Clock::time_point start = Clock::now();
     try {
       if (m_bWide) m_wide.StartInput(pszPath, wide);
       else m_long.StartInput(pszPath, chunks);
-      ReadScheduleInput(pszPath, m_reader, m_pBlock, m_reading);
+      ReadScheduleInput(pszPath, m_reader, m_pBlock, m_reading, &gate);
       input.status = m_reading.status;
       input.bytes = m_reading.nBytesRead;
       input.packing = PackingOf(m_reading.packing);
@@ -196,12 +186,22 @@ class InputTableReader final : public ScheduleSink {
 };
 
 // What an input's status is when there was no memory to read it.
-QUORLIX_SCHEDULES_INPUT NoMemoryFor(std::size_t index, std::size_t nFirst, const char* pszPath) {
+QUORLIX_SCHEDULES_INPUT NoMemoryFor(std::size_t index, const char* pszPath) {
+  QUORLIX_SCHEDULES_INPUT input{};
+  input.index = index;
+  input.path = pszPath;
+  input.first_index = index;
+  input.status = QUORLIX_FILING_DECODE_FAILED;
+  return input;
+}
+
+// An input that names the file of input nFirst, an earlier one: it is not read
+// again (or what was read of it goes), and says so.
+QUORLIX_SCHEDULES_INPUT RepeatOf(std::size_t index, const char* pszPath, std::size_t nFirst) {
   QUORLIX_SCHEDULES_INPUT input{};
   input.index = index;
   input.path = pszPath;
   input.first_index = nFirst;
-  if (nFirst == index) input.status = QUORLIX_FILING_DECODE_FAILED;
   return input;
 }
 
@@ -224,21 +224,42 @@ class DirectChunks final : public ChunkSink {
   TableWriter& m_writer;
 };
 
-int RunOnCallerThread(const char* const* paths, std::size_t count, const RepeatedInputs& repeats, bool bWide,
-                      TableWriter& writer, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
+// On the caller's thread the inputs are read in input order, so the registry
+// tells at once whether an input's file was an earlier one's.
+class InOrderGate final : public FileGate {
+ public:
+  explicit InOrderGate(std::size_t nInputs) : m_registry(nInputs) {}
+  void Start(std::size_t index) { m_nIndex = m_nFirst = index; }
+  bool TakeFile(const FileKey& key) override {
+    m_nFirst = m_registry.Register(key, m_nIndex);
+    return m_nFirst == m_nIndex;
+  }
+  std::size_t First() const { return m_nFirst; }
+
+ private:
+  FileRegistry m_registry;
+  std::size_t m_nIndex = 0;
+  std::size_t m_nFirst = 0;
+};
+
+int RunOnCallerThread(const char* const* paths, std::size_t count, bool bWide, TableWriter& writer,
+                      QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
   InputTableReader reader(bWide);
   DirectChunks chunks(writer);
   WideInput wide;
   WideTable table;
+  InOrderGate gate(count);
   std::string problem;
   int nStatus = QUORLIX_SCHEDULES_OK;
   for (std::size_t i = 0; i < count; ++i) {
     QUORLIX_SCHEDULES_INPUT input;
+    gate.Start(i);
     try {
-      input = reader.Read(i, repeats.FirstOf(i), paths[i], chunks, wide, problem);
+      input = reader.Read(i, paths[i], chunks, wide, problem, gate);
     } catch (const RunStopped&) {
       return QUORLIX_SCHEDULES_OUTPUT_ERROR;
     }
+    if (gate.First() != i) input = RepeatOf(i, paths[i], gate.First());
     AttachProblem(input, problem);
     writer.Write(reader.Rest());
     reader.Rest().clear();
@@ -257,9 +278,8 @@ int RunOnCallerThread(const char* const* paths, std::size_t count, const Repeate
 
 class ParallelRun {
  public:
-  ParallelRun(const char* const* paths, std::size_t count, const RepeatedInputs& repeats, bool bWide,
-              TableWriter& writer)
-      : m_paths(paths), m_count(count), m_repeats(repeats), m_bWide(bWide), m_writer(writer), m_slots(kInputsAhead) {}
+  ParallelRun(const char* const* paths, std::size_t count, bool bWide, TableWriter& writer)
+      : m_paths(paths), m_count(count), m_bWide(bWide), m_writer(writer), m_slots(kInputsAhead), m_registry(count) {}
 
   // Starts up to nWorkers threads; false when none would start.
   bool Start(std::size_t nWorkers);
@@ -275,6 +295,20 @@ class ParallelRun {
     QUORLIX_SCHEDULES_INPUT input{};
     std::string problem;
     WideInput wide;
+    FileKey key;  // of the input's file, once open
+    bool bKeyKnown = false;
+    std::size_t nFirst = 0;  // the first input of its file, once every earlier input is read
+  };
+
+  // Registers the file of input index; false when an earlier input's is the same.
+  class SlotGate final : public FileGate {
+   public:
+    SlotGate(ParallelRun& run, std::size_t index) : m_run(run), m_index(index) {}
+    bool TakeFile(const FileKey& key) override { return m_run.Register(m_index, key); }
+
+   private:
+    ParallelRun& m_run;
+    std::size_t m_index;
   };
 
   // The chunks of input index go to its slot.
@@ -289,6 +323,14 @@ class ParallelRun {
   };
 
   Slot& SlotOf(std::size_t index) { return m_slots[index % kInputsAhead]; }
+  bool Register(std::size_t index, const FileKey& key);
+  // With the run's lock held, and every input before index read: the first
+  // input that names the file of input index (index itself for most).
+  std::size_t FirstOfFile(std::size_t index) {
+    const std::lock_guard lock(m_registryMutex);
+    const Slot& slot = SlotOf(index);
+    return slot.bKeyKnown ? m_registry.FirstOf(slot.key) : index;
+  }
   void Work();
   void Publish(std::size_t index, std::string& chunk);
   // The input is read; rest holds its last rows.
@@ -311,14 +353,15 @@ class ParallelRun {
 
   const char* const* m_paths;
   const std::size_t m_count;
-  const RepeatedInputs& m_repeats;
   const bool m_bWide;
   TableWriter& m_writer;
 
   std::mutex m_mutex;
-  std::condition_variable m_workersWake;   // the head moved, or the run stops
-  std::condition_variable m_writerWake;    // see WriterMayGo
-  std::vector<Slot> m_slots;               // input i in m_slots[i % kInputsAhead]
+  std::condition_variable m_workersWake;  // the head moved, or the run stops
+  std::condition_variable m_writerWake;   // see WriterMayGo
+  std::vector<Slot> m_slots;              // input i in m_slots[i % kInputsAhead]
+  std::mutex m_registryMutex;
+  FileRegistry m_registry;                 // the files of the inputs begun
   std::vector<std::string> m_spareChunks;  // written chunks, their memory kept for new ones
   std::size_t m_nNext = 0;                 // the next input to take
   std::size_t m_nHead = 0;                 // the first input not yet reported
@@ -386,23 +429,33 @@ void ParallelRun::Work() {
     for (std::size_t index = nFirst; index < nEnd; ++index) {
       // A stopped run reads no more: the inputs claimed but not begun stay unread.
       if (m_bStopping.load(std::memory_order_relaxed)) return;
-      const std::size_t nFirstOfFile = m_repeats.FirstOf(index);
       if (!pReader) {
-        Complete(index, NoMemoryFor(index, nFirstOfFile, m_paths[index]), noRows);
+        Complete(index, NoMemoryFor(index, m_paths[index]), noRows);
         continue;
       }
       SlotChunks chunks(*this, index);
+      SlotGate gate(*this, index);
       try {
         // The slot's problem and cells are the worker's until it is complete.
         Slot& slot = SlotOf(index);
         const QUORLIX_SCHEDULES_INPUT input =
-            pReader->Read(index, nFirstOfFile, m_paths[index], chunks, slot.wide, slot.problem);
+            pReader->Read(index, m_paths[index], chunks, slot.wide, slot.problem, gate);
         Complete(index, input, pReader->Rest());
       } catch (const RunStopped&) {
         return;
       }
     }
   }
+}
+
+// The registry has a lock of its own, which the caller's thread takes inside the
+// run's lock and a worker alone, so that registering waits on no other work.
+bool ParallelRun::Register(std::size_t index, const FileKey& key) {
+  const std::lock_guard lock(m_registryMutex);
+  Slot& slot = SlotOf(index);
+  slot.key = key;
+  slot.bKeyKnown = true;
+  return m_registry.Register(key, index) == index;
 }
 
 // An input's rows wait in its slot; past kHeldBytesPerInput, its worker waits
@@ -433,14 +486,19 @@ void ParallelRun::Complete(std::size_t index, const QUORLIX_SCHEDULES_INPUT& inp
 }
 
 // Writes what is left of a read input's rows, merges its cells and reports it;
-// the slot is the caller's thread's alone from its bDone until the head moves past it.
+// the slot is the caller's thread's alone from its bDone until the head moves
+// past it. An input that names an earlier one's file gives nothing.
 int ParallelRun::Report(std::size_t index, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext, WideTable& table) {
   Slot& slot = SlotOf(index);
-  for (const std::string& chunk : slot.chunks) m_writer.Write(chunk);
-  if (m_writer.Failed()) return QUORLIX_SCHEDULES_OUTPUT_ERROR;
-  if (m_bWide) table.Merge(slot.wide);
   QUORLIX_SCHEDULES_INPUT input = slot.input;
-  AttachProblem(input, slot.problem);
+  if (slot.nFirst != index) {
+    input = RepeatOf(index, m_paths[index], slot.nFirst);
+  } else {
+    for (const std::string& chunk : slot.chunks) m_writer.Write(chunk);
+    if (m_writer.Failed()) return QUORLIX_SCHEDULES_OUTPUT_ERROR;
+    if (m_bWide) table.Merge(slot.wide);
+    AttachProblem(input, slot.problem);
+  }
   return onInput && onInput(pInputContext, &input) != 0 ? QUORLIX_SCHEDULES_STOPPED : QUORLIX_SCHEDULES_OK;
 }
 
@@ -459,8 +517,13 @@ int ParallelRun::Run(QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
       if (!head.bDone) {
         chunks.swap(head.chunks);
         head.nHeldBytes = 0;
+        if (FirstOfFile(m_nHead) != m_nHead) chunks.clear();  // rows of a file an earlier input has given
       }
-      while (nReadUpTo < m_count && nReadUpTo < m_nHead + kInputsAhead && SlotOf(nReadUpTo).bDone) ++nReadUpTo;
+      // Every input before one read is read: the first of its file is known.
+      while (nReadUpTo < m_count && nReadUpTo < m_nHead + kInputsAhead && SlotOf(nReadUpTo).bDone) {
+        SlotOf(nReadUpTo).nFirst = FirstOfFile(nReadUpTo);
+        ++nReadUpTo;
+      }
     }
     for (const std::string& chunk : chunks) m_writer.Write(chunk);
     if (m_writer.Failed()) return QUORLIX_SCHEDULES_OUTPUT_ERROR;
@@ -476,6 +539,7 @@ int ParallelRun::Run(QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
         slot.chunks.clear();
         slot.nHeldBytes = 0;
         slot.bDone = false;
+        slot.bKeyKnown = false;  // the slot's next input is not claimed yet: no worker writes it
         slot.wide.Clear();
       }
       // Written chunks keep their memory for the workers' next ones.
@@ -521,11 +585,10 @@ int WriteScheduleTable(const char* const* paths, std::size_t count, bool bWide, 
     writer.Write(header);
   }
   int nStatus = QUORLIX_SCHEDULES_OK;
-  const RepeatedInputs repeats(paths, count);
   const std::size_t nThreads = ThreadsFor(nJobs, count);
   std::optional<ParallelRun> parallel;
   if (nThreads > 1) {
-    parallel.emplace(paths, count, repeats, bWide, writer);
+    parallel.emplace(paths, count, bWide, writer);
     if (!parallel->Start(nThreads)) parallel.reset();
   }
   if (parallel) {
@@ -537,7 +600,7 @@ int WriteScheduleTable(const char* const* paths, std::size_t count, bool bWide, 
     }
     parallel->Finish();
   } else {
-    nStatus = RunOnCallerThread(paths, count, repeats, bWide, writer, onInput, pInputContext);
+    nStatus = RunOnCallerThread(paths, count, bWide, writer, onInput, pInputContext);
   }
   if (nStatus == QUORLIX_SCHEDULES_OUTPUT_ERROR) return nStatus;
   writer.Flush();

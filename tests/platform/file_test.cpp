@@ -123,6 +123,16 @@ TEST_F(FileTest, NameSameFileSeesThroughSpellingsAndLinks) {
   EXPECT_TRUE(NameSameFile(strPath, PathOf("hard.txt")));
   EXPECT_FALSE(NameSameFile(strPath, strOther));
   EXPECT_FALSE(NameSameFile(strPath, PathOf("absent.txt")));
+  // The key of an open file is the same through every name of it.
+  const auto keyOf = [](const std::string& path) {
+    const CFile file(path, CFile::modeRead);
+    FileKey key;
+    EXPECT_TRUE(file.GetKey(key));
+    return key;
+  };
+  EXPECT_EQ(keyOf(strPath), keyOf(PathOf("sym.txt")));
+  EXPECT_EQ(keyOf(strPath), keyOf(PathOf("hard.txt")));
+  EXPECT_NE(keyOf(strPath), keyOf(strOther));
 }
 
 // The open file decides: a name that led to it when it was opened and now leads

@@ -47,6 +47,8 @@ void AddDecodeFilingOptions(CLI::App& sub) {
                  "FILING TEXT_OUT SCHEDULE_OUT ('-' for standard input, or standard output for one of the outputs), "
                  "or with -o the inputs");
   AddBatchOptions(sub, g_args.batch, true);
+  sub.get_option("--force")->description(
+      "write over an output that is itself an EDGAR filing, or a compressed file or an archive");
 }
 
 int RunDecodeFiling() {

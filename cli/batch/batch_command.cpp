@@ -21,9 +21,7 @@ void AddBatchOptions(CLI::App& sub, BatchOptions& options, bool withOutputs) {
                    "batch mode: every positional is an input (file or folder), converted into DIR, which mirrors them")
         ->type_name("DIR");
     sub.add_flag("--resume", options.resume, "skip inputs whose outputs all exist and are newer than the input");
-    sub.add_flag("--force", options.force,
-                 "write over an output in the way that is compressed or an archive (decode-filing: or itself an "
-                 "EDGAR filing)");
+    sub.add_flag("--force", options.force, "write over an output in the way that is a compressed file or an archive");
   }
   sub.add_option("-T,--files-from", options.listFiles, "read input paths from FILE ('-': standard input), one a line")
       ->type_name("FILE");

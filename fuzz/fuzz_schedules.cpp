@@ -1,7 +1,8 @@
 // A filing read by the schedules' reader whole, in blocks cut at arbitrary
 // places, and by a byte-by-byte twin that hands every line over gives the same
-// tables; every record of the long form has its 22 fields, every wide row as
-// many as the header, and both tables are UTF-8.
+// tables; every record of the long form has its 24 fields, every wide and panel
+// row as many as its header, every table is UTF-8, and every panel row has a
+// length in months (3 for a derived quarter).
 // The first input byte seeds the block lengths; the rest is the filing.
 #include <algorithm>
 #include <cstddef>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "schedules/schedule_panel.h"
 #include "schedules/schedule_table.h"
 
 namespace {
@@ -24,30 +26,45 @@ class TextChunks final : public ChunkSink {
   std::string text;
 };
 
-// Both forms of one filing, read by feed(reader).
+// Every form of one filing, read by feed(reader): the panel of both vintages.
 struct Tables {
   std::string strLong;
   std::string strWide;
+  std::string strFirst;
+  std::string strLatest;
   bool operator==(const Tables&) const = default;
 };
 
-class BothForms final : public ScheduleSink {
+class EveryForm final : public ScheduleSink {
  public:
   void TakeDocument(const SubmissionHeader& header, const ScheduleDocument& document) override {
     m_long.TakeDocument(header, document);
     m_wide.TakeDocument(header, document);
+    m_panel.TakeDocument(header, document);
   }
   LongTable m_long;
   WideSink m_wide;
+  PanelSink m_panel;
 };
+
+std::string PanelOf(const PanelInput& input, PanelVintage vintage) {
+  static const char* const kPaths[] = {"filing.txt"};
+  PanelTable table(kPaths, vintage);
+  table.Merge(input, 0);
+  TextChunks panel;
+  table.Write(panel);
+  return panel.text;
+}
 
 template <typename Feed>
 Tables ReadWith(Feed feed) {
   TextChunks chunks;
   WideInput input;
-  BothForms sink;
+  PanelInput panelInput;
+  EveryForm sink;
   sink.m_long.StartInput("filing.txt", chunks);
   sink.m_wide.StartInput("filing.txt", input);
+  sink.m_panel.StartInput(panelInput);
   ScheduleReader reader(sink);
   reader.Start();
   feed(reader);
@@ -57,7 +74,8 @@ Tables ReadWith(Feed feed) {
   table.Merge(input);
   TextChunks wide;
   table.Write(wide);
-  return {chunks.text, wide.text};
+  return {chunks.text, wide.text, PanelOf(panelInput, PanelVintage::kFirst),
+          PanelOf(panelInput, PanelVintage::kLatest)};
 }
 
 // Hands one block over in a buffer of exactly its size, so that a read past its
@@ -91,6 +109,29 @@ bool IsUtf8(std::string_view text) {
     i += n;
   }
   return true;
+}
+
+// The fields of each record, quotes left in; empty when a quote is left open.
+std::vector<std::vector<std::string_view>> Records(std::string_view text) {
+  std::vector<std::vector<std::string_view>> records(1, std::vector<std::string_view>());
+  std::size_t nFieldStart = 0;
+  bool bQuoted = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '"') bQuoted = !bQuoted;
+    else if (!bQuoted && c == ',') {
+      records.back().push_back(text.substr(nFieldStart, i - nFieldStart));
+      nFieldStart = i + 1;
+    } else if (!bQuoted && c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      records.back().push_back(text.substr(nFieldStart, i - nFieldStart));
+      records.emplace_back();
+      nFieldStart = i + 2;
+      ++i;
+    }
+  }
+  records.pop_back();
+  if (bQuoted) return {};
+  return records;
 }
 
 // The number of fields of each record, quotes undone; empty when a quote is left open.
@@ -133,14 +174,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
 
   if (!(inBlocks == whole)) quorlix_fuzz::FailWithInput("reading in blocks differs from reading whole", pData, nSize);
   if (!(twin == whole)) quorlix_fuzz::FailWithInput("the fast line finding differs from its twin", pData, nSize);
-  if (!IsUtf8(whole.strLong) || !IsUtf8(whole.strWide))
+  if (!IsUtf8(whole.strLong) || !IsUtf8(whole.strWide) || !IsUtf8(whole.strFirst) || !IsUtf8(whole.strLatest))
     quorlix_fuzz::FailWithInput("a table is not UTF-8", pData, nSize);
   const std::vector<std::size_t> longCounts = FieldCounts(whole.strLong);
-  if (!std::ranges::all_of(longCounts, [](std::size_t n) { return n == 22; }) ||
+  if (!std::ranges::all_of(longCounts, [](std::size_t n) { return n == 24; }) ||
       longCounts.size() != static_cast<std::size_t>(std::ranges::count(whole.strLong, '\n')))
-    quorlix_fuzz::FailWithInput("a long row has other than 22 fields", pData, nSize);
+    quorlix_fuzz::FailWithInput("a long row has other than 24 fields", pData, nSize);
   const std::vector<std::size_t> wideCounts = FieldCounts(whole.strWide);
   if (wideCounts.empty() || !std::ranges::all_of(wideCounts, [&](std::size_t n) { return n == wideCounts[0]; }))
     quorlix_fuzz::FailWithInput("a wide row has other than the header's fields", pData, nSize);
+  for (const std::string* pPanel : {&whole.strFirst, &whole.strLatest}) {
+    const auto records = Records(*pPanel);
+    if (records.empty() || records[0].size() < 25 || records[0][7] != "months" || records[0][8] != "derived")
+      quorlix_fuzz::FailWithInput("the panel has no header", pData, nSize);
+    for (std::size_t i = 1; i < records.size(); ++i) {
+      const auto& record = records[i];
+      if (record.size() != records[0].size())
+        quorlix_fuzz::FailWithInput("a panel row has other than the header's fields", pData, nSize);
+      const bool bMonths = !record[7].empty() && record[7][0] != '0' &&
+                           std::ranges::all_of(record[7], [](char c) { return c >= '0' && c <= '9'; });
+      if (!bMonths || (record[8] != "0" && record[8] != "1") || (record[8] == "1" && record[7] != "3"))
+        quorlix_fuzz::FailWithInput("a panel row without its length in months", pData, nSize);
+    }
+  }
   return 0;
 }

@@ -77,9 +77,26 @@
 extern "C" {
 #endif
 
-/* The two forms of the table. */
-#define QUORLIX_SCHEDULES_LONG 0 /* one row per value */
-#define QUORLIX_SCHEDULES_WIDE 1 /* one row per schedule, one column per tag */
+/* The forms of the table. */
+#define QUORLIX_SCHEDULES_LONG 0  /* one row per value */
+#define QUORLIX_SCHEDULES_WIDE 1  /* one row per schedule, one column per tag */
+#define QUORLIX_SCHEDULES_PANEL 2 /* one row per company, series and period (see "The panel") */
+
+/* Which of a period's schedules the panel keeps. */
+#define QUORLIX_VINTAGE_FIRST 0  /* the one filed earliest: the figures as first reported */
+#define QUORLIX_VINTAGE_LATEST 1 /* the one filed last: amendments and restatements included */
+
+/* A run's settings for quorlix_write_schedules_ex and quorlix_write_schedules_file_ex.
+ * Set size to sizeof (QUORLIX_SCHEDULES_OPTIONS) and every other field to 0 (its
+ * default) or the value wanted; later versions add fields at the end, and the
+ * library reads a caller's struct only up to its size, taking the default for
+ * fields past it. A struct larger than the library knows is refused
+ * (QUORLIX_SCHEDULES_BAD_ARGUMENT) unless its unknown bytes are all 0. */
+typedef struct QUORLIX_SCHEDULES_OPTIONS {
+  size_t size; /* the struct's size as the caller knows it; at least sizeof (size_t) */
+  int vintage; /* the panel's: QUORLIX_VINTAGE_FIRST (0, the default) or QUORLIX_VINTAGE_LATEST;
+                  the other forms ignore it */
+} QUORLIX_SCHEDULES_OPTIONS;
 
 /* Statuses of the calls below (an input's own status is reported to on_input). */
 /* clang-format off */
@@ -112,35 +129,59 @@ typedef int (*QUORLIX_WRITE_FN)(void* context, const char* data, size_t size);
  * reported so far, this one included. */
 typedef int (*QUORLIX_SCHEDULES_INPUT_FN)(void* context, const QUORLIX_SCHEDULES_INPUT* input);
 
-/* quorlix_write_schedules: the schedules of a list of filings as one table, through a callback.
+/* quorlix_write_schedules_ex: the schedules of a list of filings as one table, through a callback.
  *   paths          the filings, count of them (8-bit paths, passed to the file
  *                  system as given); paths may be null when count is 0
- *   form           QUORLIX_SCHEDULES_LONG or QUORLIX_SCHEDULES_WIDE
+ *   form           QUORLIX_SCHEDULES_LONG, QUORLIX_SCHEDULES_WIDE or QUORLIX_SCHEDULES_PANEL
  *   jobs           threads reading filings at once; 0 is one per processor. No
  *                  more are started than there are inputs, nor more than 1024;
  *                  with 1 the call reads on the caller's thread alone.
+ *   options        the run's settings (see QUORLIX_SCHEDULES_OPTIONS); null for the defaults
  *   write          receives the table in order, in pieces of up to 64 KiB (the
- *                  long form's header line first; the wide form's whole table
- *                  once every input is read); must not be null
+ *                  long form's header line first; the wide form's and the
+ *                  panel's whole table once every input is read); must not be null
  *   on_input       told of each input once it is read, in input order; may be null
- *   returns        one of the QUORLIX_SCHEDULES_* statuses above.
+ *   returns        one of the QUORLIX_SCHEDULES_* statuses above; a bad
+ *                  argument also when options has a size under sizeof (size_t),
+ *                  a vintage that is neither QUORLIX_VINTAGE_* value, or bytes
+ *                  not 0 past the fields this library knows.
  *   Both callbacks are called on the caller's thread, one call at a time; an
  *   input's rows go to write no later than when on_input hears of the next input
  *   (or the call returns). Calls may run at once from several threads. */
-QUORLIX_API int quorlix_write_schedules(const char* const* paths, size_t count, int form, unsigned jobs,
-                                        QUORLIX_WRITE_FN write, void* write_context,
-                                        QUORLIX_SCHEDULES_INPUT_FN on_input, void* input_context);
+QUORLIX_API int quorlix_write_schedules_ex(const char* const* paths, size_t count, int form, unsigned jobs,
+                                           const QUORLIX_SCHEDULES_OPTIONS* options, QUORLIX_WRITE_FN write,
+                                           void* write_context, QUORLIX_SCHEDULES_INPUT_FN on_input,
+                                           void* input_context);
 
-/* quorlix_write_schedules_file: the same table into a file.
+/* quorlix_write_schedules_file_ex: the same table into a file.
  *   output_path    the file to create or replace; it is written under a
  *                  temporary name in its folder and renamed into place when
  *                  whole, so it is whole or left as it was (also when the call
  *                  is stopped). An output that is one of the inputs is refused.
  *                  An existing device, pipe or socket is written as it stands.
- *   returns        as quorlix_write_schedules. */
+ *   returns        as quorlix_write_schedules_ex. */
+QUORLIX_API int quorlix_write_schedules_file_ex(const char* const* paths, size_t count, int form, unsigned jobs,
+                                                const QUORLIX_SCHEDULES_OPTIONS* options, const char* output_path,
+                                                QUORLIX_SCHEDULES_INPUT_FN on_input, void* input_context);
+
+/* quorlix_write_schedules, quorlix_write_schedules_file: the calls above with
+ * options null (every setting its default), as version 1.1 had them. */
+QUORLIX_API int quorlix_write_schedules(const char* const* paths, size_t count, int form, unsigned jobs,
+                                        QUORLIX_WRITE_FN write, void* write_context,
+                                        QUORLIX_SCHEDULES_INPUT_FN on_input, void* input_context);
 QUORLIX_API int quorlix_write_schedules_file(const char* const* paths, size_t count, int form, unsigned jobs,
                                              const char* output_path, QUORLIX_SCHEDULES_INPUT_FN on_input,
                                              void* input_context);
+
+/* quorlix_write_tag_dictionary: the tag dictionary (see "The tag dictionary") as CSV.
+ *   article        the article whose tags are wanted (5, 6, 7, 9, UT or BD; case
+ *                  and leading zeros do not matter), or null for every article
+ *   write          receives the CSV in pieces of up to 64 KiB; must not be null
+ *   returns        QUORLIX_SCHEDULES_OK; QUORLIX_SCHEDULES_BAD_ARGUMENT for no
+ *                  write callback or an article with no tags in the dictionary
+ *                  (nothing is written); QUORLIX_SCHEDULES_OUTPUT_ERROR when
+ *                  write returned non-zero. */
+QUORLIX_API int quorlix_write_tag_dictionary(const char* article, QUORLIX_WRITE_FN write, void* write_context);
 
 #ifdef __cplusplus
 }

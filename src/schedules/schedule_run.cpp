@@ -79,49 +79,99 @@ class TableWriter final : public ChunkSink {
 };
 
 // One thread's means of reading inputs into their part of the table.
+// One input's part of the wide form or the panel, as read; the long form's rows
+// go out as they come.
+struct InputPart {
+  WideInput wide;
+  PanelInput panel;
+
+  void Clear() {
+    wide.Clear();
+    panel.Clear();
+  }
+};
+
+// One thread's means of reading inputs into their part of the table.
 class InputTableReader final : public ScheduleSink {
  public:
-  explicit InputTableReader(bool bWide)
-      : m_bWide(bWide), m_reader(*this), m_pBlock(AllocateByteBuffer(kScheduleBlockBytes)) {}
+  explicit InputTableReader(TableForm form)
+      : m_form(form), m_reader(*this), m_pBlock(AllocateByteBuffer(kScheduleBlockBytes)) {}
 
   // Reads one input: the long form's rows go to chunks, their last piece stays
-  // in Rest(); the wide form's cells go to wide. Only RunStopped, from chunks, passes out.
-  QUORLIX_SCHEDULES_INPUT Read(std::size_t index, const char* pszPath, ChunkSink& chunks, WideInput& wide) {
+  // in Rest(); the wide form's cells and the panel's candidates go to part.
+  // Only RunStopped, from chunks, passes out.
+  QUORLIX_SCHEDULES_INPUT Read(std::size_t index, const char* pszPath, ChunkSink& chunks, InputPart& part) {
     QUORLIX_SCHEDULES_INPUT input{};
     input.index = index;
     input.path = pszPath;
     const Clock::time_point start = Clock::now();
     try {
-      if (m_bWide) m_wide.StartInput(pszPath, wide);
-      else m_long.StartInput(pszPath, chunks);
+      switch (m_form) {
+        case TableForm::kLong: m_long.StartInput(pszPath, chunks); break;
+        case TableForm::kWide: m_wide.StartInput(pszPath, part.wide); break;
+        case TableForm::kPanel: m_panel.StartInput(part.panel); break;
+      }
       input.status = ReadScheduleFiling(pszPath, m_reader, m_pBlock, input.bytes);
     } catch (const std::exception&) {
       input.status = QUORLIX_FILING_DECODE_FAILED;  // no memory for the rows
     }
-    if (m_bWide) {
-      input.schedules = wide.rows.size();
-      input.values = wide.nValues;
-    } else {
-      input.schedules = m_long.Schedules();
-      input.values = m_long.Values();
+    switch (m_form) {
+      case TableForm::kLong:
+        input.schedules = m_long.Schedules();
+        input.values = m_long.Values();
+        break;
+      case TableForm::kWide:
+        input.schedules = part.wide.rows.size();
+        input.values = part.wide.nValues;
+        break;
+      case TableForm::kPanel:
+        input.schedules = part.panel.nSchedules;
+        input.values = part.panel.nValues;
+        break;
     }
     input.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     return input;
   }
 
   void TakeDocument(const SubmissionHeader& header, const ScheduleDocument& document) override {
-    if (m_bWide) m_wide.TakeDocument(header, document);
-    else m_long.TakeDocument(header, document);
+    switch (m_form) {
+      case TableForm::kLong: m_long.TakeDocument(header, document); break;
+      case TableForm::kWide: m_wide.TakeDocument(header, document); break;
+      case TableForm::kPanel: m_panel.TakeDocument(header, document); break;
+    }
   }
 
   std::string& Rest() { return m_long.Rest(); }
 
  private:
-  const bool m_bWide;
+  const TableForm m_form;
   ScheduleReader m_reader;
   ByteBuffer m_pBlock;
   LongTable m_long;
   WideSink m_wide;
+  PanelSink m_panel;
+};
+
+// The table of the wide form or the panel, built on the caller's thread from the
+// inputs' parts in input order and written once every input is read.
+class WholeTable {
+ public:
+  WholeTable(const char* const* paths, const TableSettings& settings)
+      : m_form(settings.form), m_panel(paths, settings.vintage) {}
+
+  void Merge(const InputPart& part, std::size_t index) {
+    if (m_form == TableForm::kWide) m_wide.Merge(part.wide);
+    else if (m_form == TableForm::kPanel) m_panel.Merge(part.panel, index);
+  }
+  void Write(ChunkSink& out) {
+    if (m_form == TableForm::kWide) m_wide.Write(out);
+    else if (m_form == TableForm::kPanel) m_panel.Write(out);
+  }
+
+ private:
+  const TableForm m_form;
+  WideTable m_wide;
+  PanelTable m_panel;
 };
 
 // What an input's status is when there was no memory to read it.
@@ -147,30 +197,30 @@ class DirectChunks final : public ChunkSink {
   TableWriter& m_writer;
 };
 
-int RunOnCallerThread(const char* const* paths, std::size_t count, bool bWide, TableWriter& writer,
+int RunOnCallerThread(const char* const* paths, std::size_t count, const TableSettings& settings, TableWriter& writer,
                       QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
-  InputTableReader reader(bWide);
+  InputTableReader reader(settings.form);
   DirectChunks chunks(writer);
-  WideInput wide;
-  WideTable table;
+  InputPart part;
+  WholeTable table(paths, settings);
   int nStatus = QUORLIX_SCHEDULES_OK;
   for (std::size_t i = 0; i < count; ++i) {
     QUORLIX_SCHEDULES_INPUT input;
     try {
-      input = reader.Read(i, paths[i], chunks, wide);
+      input = reader.Read(i, paths[i], chunks, part);
     } catch (const RunStopped&) {
       return QUORLIX_SCHEDULES_OUTPUT_ERROR;
     }
     writer.Write(reader.Rest());
     reader.Rest().clear();
     if (writer.Failed()) return QUORLIX_SCHEDULES_OUTPUT_ERROR;
-    if (bWide) table.Merge(wide);
+    table.Merge(part, i);
     if (onInput && onInput(pInputContext, &input) != 0) {
       nStatus = QUORLIX_SCHEDULES_STOPPED;
       break;
     }
   }
-  if (bWide) table.Write(writer);
+  table.Write(writer);
   return nStatus;
 }
 
@@ -178,8 +228,8 @@ int RunOnCallerThread(const char* const* paths, std::size_t count, bool bWide, T
 
 class ParallelRun {
  public:
-  ParallelRun(const char* const* paths, std::size_t count, bool bWide, TableWriter& writer)
-      : m_paths(paths), m_count(count), m_bWide(bWide), m_writer(writer), m_slots(kInputsAhead) {}
+  ParallelRun(const char* const* paths, std::size_t count, const TableSettings& settings, TableWriter& writer)
+      : m_paths(paths), m_count(count), m_settings(settings), m_writer(writer), m_slots(kInputsAhead) {}
 
   // Starts up to nWorkers threads; false when none would start.
   bool Start(std::size_t nWorkers);
@@ -193,7 +243,7 @@ class ParallelRun {
     std::size_t nHeldBytes = 0;
     bool bDone = false;
     QUORLIX_SCHEDULES_INPUT input{};
-    WideInput wide;
+    InputPart part;
   };
 
   // The chunks of input index go to its slot.
@@ -226,11 +276,11 @@ class ParallelRun {
   }
   bool WriterMayGo();
   void WaitAsWorker(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready);
-  int Report(std::size_t index, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext, WideTable& table);
+  int Report(std::size_t index, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext, WholeTable& table);
 
   const char* const* m_paths;
   const std::size_t m_count;
-  const bool m_bWide;
+  const TableSettings m_settings;
   TableWriter& m_writer;
 
   std::mutex m_mutex;
@@ -283,7 +333,7 @@ void ParallelRun::Work() {
   // ends; each gets the status of no memory.
   std::unique_ptr<InputTableReader> pReader;
   try {
-    pReader = std::make_unique<InputTableReader>(m_bWide);
+    pReader = std::make_unique<InputTableReader>(m_settings.form);
   } catch (const std::bad_alloc&) {
   }
   std::string noRows;
@@ -305,7 +355,7 @@ void ParallelRun::Work() {
       }
       SlotChunks chunks(*this, index);
       try {
-        const QUORLIX_SCHEDULES_INPUT input = pReader->Read(index, m_paths[index], chunks, SlotOf(index).wide);
+        const QUORLIX_SCHEDULES_INPUT input = pReader->Read(index, m_paths[index], chunks, SlotOf(index).part);
         Complete(index, input, pReader->Rest());
       } catch (const RunStopped&) {
         return;
@@ -343,17 +393,17 @@ void ParallelRun::Complete(std::size_t index, const QUORLIX_SCHEDULES_INPUT& inp
 
 // Writes what is left of a read input's rows, merges its cells and reports it;
 // the slot is the caller's thread's alone from its bDone until the head moves past it.
-int ParallelRun::Report(std::size_t index, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext, WideTable& table) {
+int ParallelRun::Report(std::size_t index, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext, WholeTable& table) {
   Slot& slot = SlotOf(index);
   for (const std::string& chunk : slot.chunks) m_writer.Write(chunk);
   if (m_writer.Failed()) return QUORLIX_SCHEDULES_OUTPUT_ERROR;
-  if (m_bWide) table.Merge(slot.wide);
+  table.Merge(slot.part, index);
   const QUORLIX_SCHEDULES_INPUT input = slot.input;
   return onInput && onInput(pInputContext, &input) != 0 ? QUORLIX_SCHEDULES_STOPPED : QUORLIX_SCHEDULES_OK;
 }
 
 int ParallelRun::Run(QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
-  WideTable table;
+  WholeTable table(m_paths, m_settings);
   std::vector<std::string> chunks;
   int nStatus = QUORLIX_SCHEDULES_OK;
   while (m_nHead < m_count && nStatus == QUORLIX_SCHEDULES_OK) {
@@ -384,7 +434,7 @@ int ParallelRun::Run(QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
         slot.chunks.clear();
         slot.nHeldBytes = 0;
         slot.bDone = false;
-        slot.wide.Clear();
+        slot.part.Clear();
       }
       // Written chunks keep their memory for the workers' next ones.
       for (std::string& chunk : chunks) {
@@ -398,7 +448,7 @@ int ParallelRun::Run(QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
     chunks.clear();
     m_workersWake.notify_all();
   }
-  if (m_bWide) table.Write(m_writer);
+  table.Write(m_writer);
   return nStatus;
 }
 
@@ -418,10 +468,11 @@ std::size_t ThreadsFor(unsigned nJobs, std::size_t count) {
 
 }  // namespace
 
-int WriteScheduleTable(const char* const* paths, std::size_t count, bool bWide, unsigned nJobs, QUORLIX_WRITE_FN write,
-                       void* pWriteContext, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
+int WriteScheduleTable(const char* const* paths, std::size_t count, const TableSettings& settings, unsigned nJobs,
+                       QUORLIX_WRITE_FN write, void* pWriteContext, QUORLIX_SCHEDULES_INPUT_FN onInput,
+                       void* pInputContext) {
   TableWriter writer(write, pWriteContext);
-  if (!bWide) {
+  if (settings.form == TableForm::kLong) {
     std::string header;
     LongTable::AppendHeader(header);
     writer.Write(header);
@@ -430,7 +481,7 @@ int WriteScheduleTable(const char* const* paths, std::size_t count, bool bWide, 
   const std::size_t nThreads = ThreadsFor(nJobs, count);
   std::optional<ParallelRun> parallel;
   if (nThreads > 1) {
-    parallel.emplace(paths, count, bWide, writer);
+    parallel.emplace(paths, count, settings, writer);
     if (!parallel->Start(nThreads)) parallel.reset();
   }
   if (parallel) {
@@ -442,7 +493,7 @@ int WriteScheduleTable(const char* const* paths, std::size_t count, bool bWide, 
     }
     parallel->Finish();
   } else {
-    nStatus = RunOnCallerThread(paths, count, bWide, writer, onInput, pInputContext);
+    nStatus = RunOnCallerThread(paths, count, settings, writer, onInput, pInputContext);
   }
   if (nStatus == QUORLIX_SCHEDULES_OUTPUT_ERROR) return nStatus;
   writer.Flush();

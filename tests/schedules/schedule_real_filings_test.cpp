@@ -495,6 +495,21 @@ TEST(ScheduleHandWrittenFilings, AFundsTwoSeriesInTwoExhibits) {
   EXPECT_EQ(redeemed[20] + "|" + redeemed[23], "NUMBER-OF-SHARES-REDEEMED|2987000");
 }
 
+// Each written form of MULTIPLIER in one schedule apiece, CASH 7 and EPS-PRIMARY 1.50 in each.
+TEST(ScheduleHandWrittenFilings, EachFormOfTheMultiplier) {
+  const std::string path = (DataDir() / "panel" / "example_10k_1998_multiplier_forms.txt").string();
+  const auto rows = LongRowsOf(path);
+  std::vector<std::string> cash;
+  for (const auto& row : rows) {
+    if (row[20] == "CASH") cash.push_back(row[17] + "|" + row[19] + "|" + row[23]);
+    if (row[20] == "EPS-PRIMARY") {
+      EXPECT_EQ(row[23], "1.5") << row[10];
+    }
+  }
+  EXPECT_EQ(cash, (std::vector<std::string>{"1000|written|7000", "1000|words|7000", "1000|words|7000",
+                                            "1000|words|7000", "1|absent|7", "|unreadable|", "|unreadable|"}));
+}
+
 // ---- Beside the decoder ----
 
 // The decoder's labels of the 40 Article 5 tags, cut to its 20 columns.

@@ -173,28 +173,34 @@ void PanelSink::TakeDocument(const SubmissionHeader& header, const ScheduleDocum
 
 // A kept schedule, or a quarter derived from two. Its fields are held as
 // written in the filing (written out as CSV when the table is), its cells as
-// the wide form writes them.
+// the wide form writes them, all in one string: the fields first, then each
+// cell as its tag's id and its length (7 bits a byte, the high bit set on all
+// but the last) and its bytes. The path and the schedule number stay numbers
+// until the row is written.
 struct PanelTable::Row {
   struct Span {
     std::uint32_t offset = 0;
     std::uint32_t length = 0;
   };
+  // A cell as read back.
   struct Cell {
     std::uint32_t tag;
-    Span text;
+    std::string_view text;
   };
   std::string text;
   Span cik, series, company, article, fiscalYearEnd, periodStart, periodEnd, periodType, filed, formType, accession,
-      schedule, path, multiplier, multiplierSource;
-  std::vector<Cell> cells;
+      multiplier, multiplierSource;
+  std::uint32_t firstCellByte = 0;
   std::int32_t endDay = kNoDay;
   std::int32_t fiscalYearEndDay = kNoDay;
   int months = 0;
   bool conflict = false;
   bool restated = false;
   bool derived = false;
-  std::size_t input = 0;  // where it was read: the column order follows it
+  std::uint32_t input = 0;  // where it was read: the column order follows it
+  std::uint32_t earlierInput = 0;  // a derived quarter's earlier row's
   std::uint64_t scheduleNumber = 0;
+  std::uint64_t earlierSchedule = 0;
   std::uint64_t vintages = 0;
 
   std::string_view View(Span span) const { return std::string_view(text).substr(span.offset, span.length); }
@@ -204,6 +210,38 @@ struct PanelTable::Row {
     const Span span{static_cast<std::uint32_t>(text.size()), static_cast<std::uint32_t>(field.size())};
     text += field;
     return span;
+  }
+  // Cells go after every field.
+  void StartCells() { firstCellByte = static_cast<std::uint32_t>(text.size()); }
+  void AddCell(std::uint32_t tag, std::string_view cell) {
+    AppendVarint(tag);
+    AppendVarint(cell.size());
+    text += cell;
+  }
+  std::vector<Cell> Cells() const {
+    std::vector<Cell> cells;
+    const std::string_view bytes = std::string_view(text).substr(firstCellByte);
+    for (std::size_t i = 0; i < bytes.size();) {
+      const std::uint32_t tag = static_cast<std::uint32_t>(ReadVarint(bytes, i));
+      const std::size_t nLength = ReadVarint(bytes, i);
+      cells.push_back({tag, bytes.substr(i, nLength)});
+      i += nLength;
+    }
+    return cells;
+  }
+
+ private:
+  void AppendVarint(std::uint64_t n) {
+    for (; n >= 0x80; n >>= 7) text += static_cast<char>(0x80 | (n & 0x7F));
+    text += static_cast<char>(n);
+  }
+  static std::uint64_t ReadVarint(std::string_view bytes, std::size_t& i) {
+    std::uint64_t n = 0;
+    for (int nShift = 0;; nShift += 7) {
+      const auto b = static_cast<unsigned char>(bytes[i++]);
+      n |= std::uint64_t{b & 0x7Fu} << nShift;
+      if (b < 0x80) return n;
+    }
   }
 };
 
@@ -262,8 +300,6 @@ void PanelTable::Merge(const PanelInput& input, std::size_t index) {
     row.filed = row.Keep(view(candidate.filed));
     row.formType = row.Keep(view(candidate.formType));
     row.accession = row.Keep(view(candidate.accession));
-    row.schedule = row.Keep(std::to_string(candidate.schedule));
-    row.path = row.Keep(m_paths[index]);
     row.multiplier = row.Keep(view(candidate.multiplier));
     row.multiplierSource = row.Keep(view(candidate.multiplierSource));
     row.endDay = candidate.endDay;
@@ -271,11 +307,12 @@ void PanelTable::Merge(const PanelInput& input, std::size_t index) {
     row.months = candidate.months;
     row.conflict = candidate.conflict;
     row.restated = candidate.restated;
-    row.input = index;
+    row.input = static_cast<std::uint32_t>(index);
     row.scheduleNumber = candidate.schedule;
-    row.cells.reserve(candidate.cellCount);
+    row.StartCells();
     for (const PanelInput::Cell& cell : std::span(input.cells).subspan(candidate.firstCell, candidate.cellCount))
-      row.cells.push_back({TagId(view(cell.tag)), row.Keep(view(cell.text))});
+      row.AddCell(TagId(view(cell.tag)), view(cell.text));
+    if (row.text.size() > UINT32_MAX) throw std::length_error("a schedule of more than 4 GiB");
     row.text.shrink_to_fit();
   }
 }
@@ -339,8 +376,6 @@ void PanelTable::DeriveQuarters(std::vector<Row*>& rows, std::vector<std::unique
       quarter.filed = both(&Row::filed);
       quarter.formType = both(&Row::formType);
       quarter.accession = both(&Row::accession);
-      quarter.schedule = both(&Row::schedule);
-      quarter.path = both(&Row::path);
       const bool bSameMultiplier =
           a.View(a.multiplier) == b.View(b.multiplier) && a.View(a.multiplierSource) == b.View(b.multiplierSource);
       quarter.multiplier = quarter.Keep(bSameMultiplier ? b.View(b.multiplier) : std::string_view());
@@ -352,24 +387,27 @@ void PanelTable::DeriveQuarters(std::vector<Row*>& rows, std::vector<std::unique
       quarter.restated = a.restated || b.restated;
       quarter.input = b.input;
       quarter.scheduleNumber = b.scheduleNumber;
+      quarter.earlierInput = a.input;
+      quarter.earlierSchedule = a.scheduleNumber;
       const std::string_view article = b.View(b.article);
-      for (const Row::Cell& cell : b.cells) {
+      const std::vector<Row::Cell> earlierCells = a.Cells();
+      quarter.StartCells();
+      for (const Row::Cell& cell : b.Cells()) {
         const TagEntry* const pEntry = FindTagEntry(article, m_tags[cell.tag]);
         if (!pEntry) continue;
         if (pEntry->kind == TagKind::kStock) {
-          quarter.cells.push_back({cell.tag, quarter.Keep(b.View(cell.text))});
+          quarter.AddCell(cell.tag, cell.text);
           continue;
         }
         if (pEntry->kind != TagKind::kFlow) continue;
-        const auto it = std::ranges::find(a.cells, cell.tag, &Row::Cell::tag);
-        if (it == a.cells.end() || !ParseScheduleNumber(a.View(it->text), first) ||
-            !ParseScheduleNumber(b.View(cell.text), second))
+        const auto it = std::ranges::find(earlierCells, cell.tag, &Row::Cell::tag);
+        if (it == earlierCells.end() || !ParseScheduleNumber(it->text, first) || !ParseScheduleNumber(cell.text, second))
           continue;
         first.negative = !first.negative && !first.digits.empty();
         AddScheduleNumbers(second, first, difference);
         std::string number;
         AppendPlainNumber(number, difference);
-        quarter.cells.push_back({cell.tag, quarter.Keep(number)});
+        quarter.AddCell(cell.tag, number);
       }
       derived.push_back(std::move(pQuarter));
     }
@@ -413,8 +451,18 @@ void PanelTable::AppendRow(std::string& out, const Row& row, const std::vector<s
   field(row.filed);
   field(row.formType);
   field(row.accession);
-  field(row.schedule);
-  AppendCsvField(out, row.View(row.path));
+  // The source: a derived quarter's earlier row first.
+  std::string schedules;
+  std::string paths;
+  if (row.derived) {
+    schedules = std::to_string(row.earlierSchedule) + ';';
+    paths = std::string(m_paths[row.earlierInput]) + ';';
+  }
+  schedules += std::to_string(row.scheduleNumber);
+  paths += m_paths[row.input];
+  out += schedules;
+  out += ',';
+  AppendCsvField(out, paths);
   out += ',';
   out += row.restated ? "1," : "0,";
   field(row.multiplier);
@@ -423,12 +471,13 @@ void PanelTable::AppendRow(std::string& out, const Row& row, const std::vector<s
   // The concepts: EPS-BASIC before EPS-PRIMARY, as the tag that replaced it.
   std::string_view concepts[std::size(kConceptColumns)];
   const std::string_view article = row.View(row.article);
-  for (const Row::Cell& cell : row.cells) {
+  const std::vector<Row::Cell> rowCells = row.Cells();
+  for (const Row::Cell& cell : rowCells) {
     const TagEntry* const pEntry = FindTagEntry(article, m_tags[cell.tag]);
     if (!pEntry || pEntry->tagConcept == TagConcept::kNone) continue;
     const auto it = std::ranges::find(kConceptColumns, pEntry->tagConcept);
     std::string_view& value = concepts[it - std::begin(kConceptColumns)];
-    if (value.empty() || pEntry->tag == "EPS-BASIC") value = row.View(cell.text);
+    if (value.empty() || pEntry->tag == "EPS-BASIC") value = cell.text;
   }
   for (const std::string_view value : concepts) {
     out += ',';
@@ -436,14 +485,14 @@ void PanelTable::AppendRow(std::string& out, const Row& row, const std::vector<s
   }
 
   // Each tag's cell in its column.
-  std::vector<std::pair<std::uint32_t, Row::Span>> cells;
-  cells.reserve(row.cells.size());
-  for (const Row::Cell& cell : row.cells) cells.emplace_back(columnOfTag[cell.tag], cell.text);
-  std::ranges::sort(cells, {}, &std::pair<std::uint32_t, Row::Span>::first);
+  std::vector<std::pair<std::uint32_t, std::string_view>> cells;
+  cells.reserve(rowCells.size());
+  for (const Row::Cell& cell : rowCells) cells.emplace_back(columnOfTag[cell.tag], cell.text);
+  std::ranges::sort(cells, {}, &std::pair<std::uint32_t, std::string_view>::first);
   std::uint32_t nColumn = 0;
   for (const auto& [column, text] : cells) {
     out.append(column - nColumn + 1, ',');
-    out += row.View(text);
+    out += text;
     nColumn = column + 1;
   }
   out.append(nColumns - nColumn, ',');
@@ -474,7 +523,7 @@ void PanelTable::Write(ChunkSink& out) {
   std::vector<std::uint32_t> columnOfTag(m_tags.size(), kNoColumn);
   std::vector<std::uint32_t> tagOfColumn;
   for (const Row* pRow : byInput)
-    for (const Row::Cell& cell : pRow->cells)
+    for (const Row::Cell& cell : pRow->Cells())
       if (columnOfTag[cell.tag] == kNoColumn) {
         columnOfTag[cell.tag] = static_cast<std::uint32_t>(tagOfColumn.size());
         tagOfColumn.push_back(cell.tag);

@@ -197,7 +197,7 @@ struct PanelTable::Row {
   bool conflict = false;
   bool restated = false;
   bool derived = false;
-  std::uint32_t input = 0;  // where it was read: the column order follows it
+  std::uint32_t input = 0;         // where it was read: the column order follows it
   std::uint32_t earlierInput = 0;  // a derived quarter's earlier row's
   std::uint64_t scheduleNumber = 0;
   std::uint64_t earlierSchedule = 0;
@@ -401,7 +401,8 @@ void PanelTable::DeriveQuarters(std::vector<Row*>& rows, std::vector<std::unique
         }
         if (pEntry->kind != TagKind::kFlow) continue;
         const auto it = std::ranges::find(earlierCells, cell.tag, &Row::Cell::tag);
-        if (it == earlierCells.end() || !ParseScheduleNumber(it->text, first) || !ParseScheduleNumber(cell.text, second))
+        if (it == earlierCells.end() || !ParseScheduleNumber(it->text, first) ||
+            !ParseScheduleNumber(cell.text, second))
           continue;
         first.negative = !first.negative && !first.digits.empty();
         AddScheduleNumbers(second, first, difference);

@@ -1,8 +1,8 @@
 // The run. With one thread, the caller's thread reads every input and writes its
 // rows. With more, worker threads read inputs in input order, each into a slot
 // of its own, while the caller's thread takes the slots in input order: it
-// writes each slot's rows (the long form) or merges its cells (the wide form)
-// and reports the input. The input at the head of that order is written as it
+// writes each slot's rows (the long form) or merges its part (the wide form's
+// cells, the panel's candidates) and reports the input. The input at the head of that order is written as it
 // is read, so one long filing goes out in pieces; the inputs after it wait in
 // their slots, at most kInputsAhead of them, each holding at most
 // kHeldBytesPerInput of rows before its worker waits for its turn.

@@ -331,15 +331,22 @@ def _numbers(pandas, cells):
 def _typed_tags(pandas, frame, columns):
     """Tag columns typed by their kind in the dictionary: numbers float64, dates
     datetime64, the rest strings; a tag the dictionary does not hold is typed by
-    its cells, as before the dictionary (numbers or dates when all of them are)."""
+    its cells, as before the dictionary (numbers or dates when all of them are).
+    A cell that does not fit its column's type (a schedule of an article the
+    dictionary does not hold may write N/A for CASH) is added to unparsed, where
+    the frame has that column, as the library adds the others."""
     kinds = _tag_kinds()
     for column in columns:
         cells = frame[column]
         kind = kinds.get(column)
-        if kind in _NUMBER_KINDS:
-            frame[column] = _numbers(pandas, cells)
-        elif kind == "date":
-            frame[column] = _dates(pandas, cells)
+        if kind in _NUMBER_KINDS or kind == "date":
+            typed = _numbers(pandas, cells) if kind in _NUMBER_KINDS else _dates(pandas, cells)
+            lost = typed.isna() & (cells != "")
+            if lost.any() and "unparsed" in frame.columns:
+                pairs = column + "=" + cells[lost]
+                unparsed = frame.loc[lost, "unparsed"]
+                frame.loc[lost, "unparsed"] = unparsed.where(unparsed == "", unparsed + "; ") + pairs
+            frame[column] = typed
         elif kind is None:
             filled = cells[cells != ""]
             if len(filled) and filled.str.fullmatch(_ISO_DATE).all():

@@ -216,6 +216,11 @@ def test_a_columns_type_comes_from_its_tags_kind_not_its_cells(tmp_path, data_di
     assert frame["TOTAL-ASSETS"][0] == 1_000_000 and frame["TOTAL-ASSETS"][2] == 7_586_000_000
     assert (frame["multiplier"][0], frame["multiplier_source"][0]) == (1000, "words")
     assert frame["NOT-A-TAG"].dtype == object  # not in the dictionary: typed by its cells, as before
+    # An article the dictionary does not hold keeps the general rules in the table; the frame keeps what it drops.
+    other = tmp_path / "other.txt"
+    other.write_bytes(HEADER + b"<DOCUMENT>\n<TYPE>EX-27\n<TEXT>\n<ARTICLE> 12\n<CASH> N/A\n</TEXT>\n</DOCUMENT>\n")
+    both = quorlix.schedules_frame([other, made])
+    assert both["CASH"].dtype == "float64" and list(both["unparsed"][:1]) == ["CASH=N/A"]
     assert frame["TOTAL-REVENUES"].sum() == 2_343_000_000  # a sum of numbers, not of strings
 
 

@@ -2,7 +2,9 @@
 """Writes COUNT small filings into FOLDER, each the header and the Financial Data
 Schedule document of one of the sample filings (the schedule-less samples give
 their header and first document), with its accession number and amounts
-changed from a fixed seed. Usage: gen_small_filings.py COUNT FOLDER SAMPLE..."""
+changed from a fixed seed; with --distinct-companies each filing also gets a CIK
+of its own, so that every schedule is a company and period of its own.
+Usage: gen_small_filings.py [--distinct-companies] COUNT FOLDER SAMPLE..."""
 import os
 import random
 import re
@@ -22,7 +24,11 @@ def small_filing_parts(data: bytes) -> tuple[bytes, bytes, bytes]:
 
 
 def main() -> None:
-    count, folder, samples = int(sys.argv[1]), sys.argv[2], sorted(sys.argv[3:])
+    args = sys.argv[1:]
+    distinct = args[0] == "--distinct-companies"
+    if distinct:
+        args = args[1:]
+    count, folder, samples = int(args[0]), args[1], sorted(args[2:])
     parts = [small_filing_parts(open(path, "rb").read()) for path in samples]
     rng = random.Random(20000)
     os.makedirs(folder, exist_ok=True)
@@ -30,6 +36,8 @@ def main() -> None:
     for i in range(count):
         header, body, close = parts[i % len(parts)]
         header = re.sub(rb"(ACCESSION NUMBER:\s+)[\d-]+", b"\\g<1>9999999999-%02d-%06d" % (i % 100, i), header)
+        if distinct:
+            header = re.sub(rb"(CENTRAL INDEX KEY:\s+)\d+", b"\\g<1>%010d" % (1000000 + i), header)
         body = amount.sub(lambda m: m.group(1) + f"{rng.randrange(1, 10**7):,}".encode(), body)
         # Folders of 1,000, as an archive keeps its filings by company or year.
         part = os.path.join(folder, f"part_{i // 1000:03d}")

@@ -1,7 +1,9 @@
-// quorlix schedules: the Financial Data Schedules of many filings as one CSV
-// table, read by the library's quorlix_write_schedules. Inputs, -T/-0, -j, the
-// report, progress and signals are the batch form's; the table goes to standard
-// output, or to a file written under a temporary name and renamed when whole.
+// quorlix schedules and quorlix panel: the Financial Data Schedules of many
+// filings as one CSV table (one row per value or per schedule; or the panel, one
+// row per company and period), read by the library's quorlix_write_schedules_ex.
+// Inputs, -T/-0, -j, the report, progress and signals are the batch form's; the
+// table goes to standard output, or to a file written under a temporary name and
+// renamed when whole.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,11 +29,16 @@ namespace {
 struct SchedulesArgs {
   std::vector<std::string> inputs;
   bool wide = false;
-  std::string output;  // -o; empty or "-" for standard output
+  std::string vintage = "first";  // the panel's --vintage
+  std::string output;             // -o; empty or "-" for standard output
   BatchOptions batch;
-} g_args;
+};
+SchedulesArgs g_schedulesArgs;
+SchedulesArgs g_panelArgs;
+// The arguments of the subcommand that runs.
+const SchedulesArgs* g_pArgs = &g_schedulesArgs;
 
-bool WritesToStandardOutput() { return g_args.output.empty() || g_args.output == "-"; }
+bool WritesToStandardOutput() { return g_pArgs->output.empty() || g_pArgs->output == "-"; }
 
 // The table's destination: standard output, an existing device or pipe written
 // as it stands, or a new file under a temporary name that Commit renames into place.
@@ -54,10 +61,10 @@ class TableOutput {
       return {};
     }
     struct stat info {};
-    if (::stat(g_args.output.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    if (::stat(g_pArgs->output.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
       if (S_ISDIR(info.st_mode)) return Problem(EISDIR);
       // Opened without waiting: a FIFO without a reader fails at once.
-      const int fd = ::open(g_args.output.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      const int fd = ::open(g_pArgs->output.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
       if (fd < 0 || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 || !(m_file = ::fdopen(fd, "wb"))) {
         const int error = errno;
         if (fd >= 0) ::close(fd);
@@ -65,8 +72,8 @@ class TableOutput {
       }
       return {};
     }
-    const std::string folder = FolderOf(g_args.output);
-    const std::string name = g_args.output.substr(g_args.output.find_last_of('/') + 1);
+    const std::string folder = FolderOf(g_pArgs->output);
+    const std::string name = g_pArgs->output.substr(g_pArgs->output.find_last_of('/') + 1);
     m_temporary = JoinPath(folder, ".quorlix-" + std::to_string(::getpid()) + "-" + name);
     RegisterTempFile(m_temporary);
     m_file = std::fopen(m_temporary.c_str(), "wbx");
@@ -89,7 +96,7 @@ class TableOutput {
     m_file = nullptr;
     if (!bClosed) return Problem(errno);
     if (m_temporary.empty()) return {};
-    if (std::rename(m_temporary.c_str(), g_args.output.c_str()) != 0) return Problem(errno);
+    if (std::rename(m_temporary.c_str(), g_pArgs->output.c_str()) != 0) return Problem(errno);
     ForgetTempFile(m_temporary);
     m_temporary.clear();
     return {};
@@ -98,7 +105,7 @@ class TableOutput {
   // The words for a failure to write the table, naming where it goes.
   static std::string Problem(int error) {
     const std::string where =
-        WritesToStandardOutput() ? std::string("to standard output") : "'" + EscapeName(g_args.output) + "'";
+        WritesToStandardOutput() ? std::string("to standard output") : "'" + EscapeName(g_pArgs->output) + "'";
     return "cannot write the table " + where + ": " + std::strerror(error);
   }
 
@@ -185,26 +192,27 @@ bool IsAnInput(const std::string& output, const InputList& list) {
 
 }  // namespace
 
-void AddSchedulesOptions(CLI::App& sub) {
-  sub.add_option("INPUT", g_args.inputs, "filings, or folders whose files are read");
-  sub.add_flag("--wide", g_args.wide, "one row per schedule and one column per tag (default: one row per value)");
-  sub.add_option("-o,--output", g_args.output,
+void AddTableOptions(CLI::App& sub, SchedulesArgs& args) {
+  sub.add_option("INPUT", args.inputs, "filings, or folders whose files are read");
+  sub.add_option("-o,--output", args.output,
                  "write the table to FILE, whole or not at all ('-' or none: standard output)")
       ->type_name("FILE");
-  AddBatchOptions(sub, g_args.batch, false);
+  AddBatchOptions(sub, args.batch, false);
 }
 
-int RunSchedules() {
-  if (WritesToStandardOutput() && g_args.batch.reportPath == "-")
+// Reads the inputs into the table of the form, with the run's settings.
+int RunScheduleTable(int form, const QUORLIX_SCHEDULES_OPTIONS& settings) {
+  const SchedulesArgs& args = *g_pArgs;
+  if (WritesToStandardOutput() && args.batch.reportPath == "-")
     return ReportUsageError("the table and the report would both go to standard output; name a file for one of them");
   InputList list;
   const std::string listProblem =
-      CollectInputs({g_args.inputs, g_args.batch.listFiles, g_args.batch.nullSeparated, {}}, list);
+      CollectInputs({args.inputs, args.batch.listFiles, args.batch.nullSeparated, {}}, list);
   if (!listProblem.empty()) return ReportUsageError(listProblem);
-  if (!WritesToStandardOutput() && IsAnInput(g_args.output, list))
-    return ReportUsageError("the output '" + EscapeName(g_args.output) + "' is one of the inputs");
+  if (!WritesToStandardOutput() && IsAnInput(g_pArgs->output, list))
+    return ReportUsageError("the output '" + EscapeName(g_pArgs->output) + "' is one of the inputs");
 
-  const BatchOptions& options = g_args.batch;
+  const BatchOptions& options = args.batch;
   const bool showProgress = !options.quiet && !options.noProgress && (options.progress || ::isatty(STDERR_FILENO));
   BatchReport report({Export::kSchedules, options.reportPath, showProgress, options.quiet, true}, list.Inputs().size());
   if (!report.Open()) return kExitIoError;
@@ -224,9 +232,8 @@ int RunSchedules() {
   std::vector<const char*> paths;
   paths.reserve(list.Inputs().size());
   for (const Input& input : list.Inputs()) paths.push_back(list.CPathOf(input));
-  const int status =
-      quorlix_write_schedules(paths.data(), paths.size(), g_args.wide ? QUORLIX_SCHEDULES_WIDE : QUORLIX_SCHEDULES_LONG,
-                              options.jobs, WriteTable, &run, TakeInput, &run);
+  const int status = quorlix_write_schedules_ex(paths.data(), paths.size(), form, options.jobs, &settings, WriteTable,
+                                                &run, TakeInput, &run);
 
   // The table is kept only whole: a stop (a signal, or a report that could not
   // be written) leaves it out.
@@ -247,4 +254,34 @@ int RunSchedules() {
   const int exitStatus = report.Finish(problem.empty() ? watch.Received() : 0);
   if (status == QUORLIX_SCHEDULES_NO_MEMORY) return kExitOsError;
   return problem.empty() ? exitStatus : kExitIoError;
+}
+
+void AddSchedulesOptions(CLI::App& sub) {
+  AddTableOptions(sub, g_schedulesArgs);
+  sub.add_flag("--wide", g_schedulesArgs.wide,
+               "one row per schedule and one column per tag (default: one row per value)");
+}
+
+int RunSchedules() {
+  g_pArgs = &g_schedulesArgs;
+  QUORLIX_SCHEDULES_OPTIONS settings{};
+  settings.size = sizeof settings;
+  return RunScheduleTable(g_schedulesArgs.wide ? QUORLIX_SCHEDULES_WIDE : QUORLIX_SCHEDULES_LONG, settings);
+}
+
+void AddPanelOptions(CLI::App& sub) {
+  AddTableOptions(sub, g_panelArgs);
+  sub.add_option("--vintage", g_panelArgs.vintage,
+                 "of a period's schedules keep the one filed first (as first reported) or the latest (default: "
+                 "first)")
+      ->check(CLI::IsMember({"first", "latest"}).description(""))
+      ->type_name("first|latest");
+}
+
+int RunPanel() {
+  g_pArgs = &g_panelArgs;
+  QUORLIX_SCHEDULES_OPTIONS settings{};
+  settings.size = sizeof settings;
+  settings.vintage = g_panelArgs.vintage == "latest" ? QUORLIX_VINTAGE_LATEST : QUORLIX_VINTAGE_FIRST;
+  return RunScheduleTable(QUORLIX_SCHEDULES_PANEL, settings);
 }

@@ -27,3 +27,7 @@ void AddDelimitedOptions(CLI::App& sub);
 int RunDelimited();
 void AddSchedulesOptions(CLI::App& sub);
 int RunSchedules();
+void AddPanelOptions(CLI::App& sub);
+int RunPanel();
+void AddTagsOptions(CLI::App& sub);
+int RunTags();

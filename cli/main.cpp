@@ -22,6 +22,9 @@ namespace {
 constexpr Subcommand kSubcommands[] = {
     {"schedules", "Read the Financial Data Schedules of many filings into one CSV table", AddSchedulesOptions,
      RunSchedules},
+    {"panel", "Read the Financial Data Schedules of many filings into one row per company and period", AddPanelOptions,
+     RunPanel},
+    {"tags", "Print the dictionary of Financial Data Schedule tags as CSV", AddTagsOptions, RunTags},
     {"crlf", "Rewrite a text file with CR LF line ends and printable ASCII only", AddCrlfOptions, RunCrlf},
     {"decode-filing", "Decode an EDGAR filing into text and its Financial Data Schedule", AddDecodeFilingOptions,
      RunDecodeFiling},

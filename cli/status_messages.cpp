@@ -17,7 +17,7 @@ struct StatusMessage {
   std::string_view strText;
 };
 
-// kStatusMessages and kNotRegularWords, from python/quorlix/status_words.tsv.
+// kStatusMessages and kNotRegularWords, from data/status_words.tsv.
 #include "status_words.inc"
 
 // The suffix of a file's name from its last '.', in lower case: the type it claims.

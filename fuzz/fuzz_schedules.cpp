@@ -1,11 +1,12 @@
 // A filing read by the schedules' reader whole, in blocks cut at arbitrary
 // places, and by a byte-by-byte twin that hands every line over gives the same
-// tables; every record of the long form has its 23 fields, every wide row as
-// many as the header, and both tables are UTF-8. Read as an input of the table
-// (in buffers of a size the seed picks), a plain file gives those tables when
-// its first bytes show a filing and none otherwise; a compressed file or an
-// archive (gzip, bzip2, xz, compress, tar, zip: the seeds hold each) is read
-// without crash or hang, within small limits, into tables of the same shape.
+// tables; every record of the long form has its 25 fields, every wide and panel
+// row as many as its header, every table is UTF-8, and every panel row has a
+// length in months (3 for a derived quarter). Read as an input of the table (in
+// buffers of a size the seed picks), a plain file gives those tables when its
+// first bytes show a filing and none otherwise; a compressed file or an archive
+// (gzip, bzip2, xz, compress, tar, zip: the seeds hold each) is read without
+// crash or hang, within small limits, into tables of the same shape.
 // The first input byte seeds the block lengths; the rest is the filing.
 #include <algorithm>
 #include <cstddef>
@@ -19,6 +20,7 @@
 #include "fuzz_support.h"
 #include "quorlix.h"
 #include "schedules/schedule_input.h"
+#include "schedules/schedule_panel.h"
 #include "schedules/schedule_table.h"
 
 namespace {
@@ -31,31 +33,46 @@ class TextChunks final : public ChunkSink {
   std::string text;
 };
 
-// Both forms of one filing, read by feed(reader).
+// Every form of one filing, read by feed(reader): the panel of both vintages.
 struct Tables {
   std::string strLong;
   std::string strWide;
+  std::string strFirst;
+  std::string strLatest;
   bool operator==(const Tables&) const = default;
 };
 
-class BothForms final : public ScheduleSink {
+class EveryForm final : public ScheduleSink {
  public:
   void TakeDocument(const SubmissionHeader& header, const ScheduleDocument& document) override {
     m_long.TakeDocument(header, document);
     m_wide.TakeDocument(header, document);
+    m_panel.TakeDocument(header, document);
   }
   LongTable m_long;
   WideSink m_wide;
+  PanelSink m_panel;
 };
 
-// Both forms of what read(reader) hands the reader; read starts and finishes it.
+std::string PanelOf(const PanelInput& input, PanelVintage vintage) {
+  static const char* const kPaths[] = {"filing.txt"};
+  PanelTable table(kPaths, vintage);
+  table.Merge(input, 0);
+  TextChunks panel;
+  table.Write(panel);
+  return panel.text;
+}
+
+// Every form of what read(reader) hands the reader; read starts and finishes it.
 template <typename Read>
 Tables ReadInto(Read read) {
   TextChunks chunks;
   WideInput input;
-  BothForms sink;
+  PanelInput panelInput;
+  EveryForm sink;
   sink.m_long.StartInput("filing.txt", chunks);
   sink.m_wide.StartInput("filing.txt", input);
+  sink.m_panel.StartInput(panelInput);
   ScheduleReader reader(sink);
   read(reader);
   chunks.text += sink.m_long.Rest();
@@ -63,7 +80,8 @@ Tables ReadInto(Read read) {
   table.Merge(input);
   TextChunks wide;
   table.Write(wide);
-  return {chunks.text, wide.text};
+  return {chunks.text, wide.text, PanelOf(panelInput, PanelVintage::kFirst),
+          PanelOf(panelInput, PanelVintage::kLatest)};
 }
 
 template <typename Feed>
@@ -137,6 +155,29 @@ bool IsUtf8(std::string_view text) {
   return true;
 }
 
+// The fields of each record, quotes left in; empty when a quote is left open.
+std::vector<std::vector<std::string_view>> Records(std::string_view text) {
+  std::vector<std::vector<std::string_view>> records(1, std::vector<std::string_view>());
+  std::size_t nFieldStart = 0;
+  bool bQuoted = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '"') bQuoted = !bQuoted;
+    else if (!bQuoted && c == ',') {
+      records.back().push_back(text.substr(nFieldStart, i - nFieldStart));
+      nFieldStart = i + 1;
+    } else if (!bQuoted && c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      records.back().push_back(text.substr(nFieldStart, i - nFieldStart));
+      records.emplace_back();
+      nFieldStart = i + 2;
+      ++i;
+    }
+  }
+  records.pop_back();
+  if (bQuoted) return {};
+  return records;
+}
+
 // The number of fields of each record, quotes undone; empty when a quote is left open.
 std::vector<std::size_t> FieldCounts(std::string_view text) {
   std::vector<std::size_t> counts;
@@ -156,17 +197,32 @@ std::vector<std::size_t> FieldCounts(std::string_view text) {
   return counts;
 }
 
-// Every record of the long form has its 23 fields, every wide row as many as the header.
+// Every record of the long form has its 25 fields, every wide and panel row as
+// many as its header, every panel row a length in months; every table is UTF-8.
 void CheckShape(const Tables& tables, const std::uint8_t* pData, std::size_t nSize) {
-  if (!IsUtf8(tables.strLong) || !IsUtf8(tables.strWide))
+  if (!IsUtf8(tables.strLong) || !IsUtf8(tables.strWide) || !IsUtf8(tables.strFirst) || !IsUtf8(tables.strLatest))
     quorlix_fuzz::FailWithInput("a table is not UTF-8", pData, nSize);
   const std::vector<std::size_t> longCounts = FieldCounts(tables.strLong);
-  if (!std::ranges::all_of(longCounts, [](std::size_t n) { return n == 23; }) ||
+  if (!std::ranges::all_of(longCounts, [](std::size_t n) { return n == 25; }) ||
       longCounts.size() != static_cast<std::size_t>(std::ranges::count(tables.strLong, '\n')))
-    quorlix_fuzz::FailWithInput("a long row has other than 23 fields", pData, nSize);
+    quorlix_fuzz::FailWithInput("a long row has other than 25 fields", pData, nSize);
   const std::vector<std::size_t> wideCounts = FieldCounts(tables.strWide);
   if (wideCounts.empty() || !std::ranges::all_of(wideCounts, [&](std::size_t n) { return n == wideCounts[0]; }))
     quorlix_fuzz::FailWithInput("a wide row has other than the header's fields", pData, nSize);
+  for (const std::string* pPanel : {&tables.strFirst, &tables.strLatest}) {
+    const auto records = Records(*pPanel);
+    if (records.empty() || records[0].size() < 26 || records[0][7] != "months" || records[0][8] != "derived")
+      quorlix_fuzz::FailWithInput("the panel has no header", pData, nSize);
+    for (std::size_t i = 1; i < records.size(); ++i) {
+      const auto& record = records[i];
+      if (record.size() != records[0].size())
+        quorlix_fuzz::FailWithInput("a panel row has other than the header's fields", pData, nSize);
+      const bool bMonths = !record[7].empty() && record[7][0] != '0' &&
+                           std::ranges::all_of(record[7], [](char c) { return c >= '0' && c <= '9'; });
+      if (!bMonths || (record[8] != "0" && record[8] != "1") || (record[8] == "1" && record[7] != "3"))
+        quorlix_fuzz::FailWithInput("a panel row without its length in months", pData, nSize);
+    }
+  }
 }
 
 }  // namespace

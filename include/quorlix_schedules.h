@@ -5,8 +5,8 @@
  * UTF-8, CR LF line ends) that goes to the caller through a write callback, or
  * into a file. Each filing is read once, in blocks: memory is one block plus
  * the longest line per thread, and one EX-27 document's values (the long
- * form), or the cells of every schedule (the wide form). libquorlix.so only:
- * QUORLIX.dll keeps its six exports.
+ * form), the cells of every schedule (the wide form), or the values of every
+ * schedule the panel keeps. libquorlix.so only: QUORLIX.dll keeps its six exports.
  *
  * Archives as EDGAR distributes them. An input is taken by its content, not its
  * name (libarchive reads it):
@@ -39,12 +39,14 @@
  *   Long form, one row per value, columns
  *     path,member,accession_number,cik,company,form_type,filed,period,sic,
  *     fiscal_year_end,document,description,schedule,article,series,series_name,
- *     flawed,complete,multiplier,tag,raw,value,scaled
- *   Wide form, one row per schedule: the columns from path to multiplier, then
- *   one per tag other than ARTICLE and MULTIPLIER, named by the tag, in the order
- *   each was first met in input order. A cell holds `scaled` for a number, the
- *   ISO date for a date, `raw` otherwise, and is empty where the schedule lacks
- *   the tag; a tag written twice in a schedule keeps its first value.
+ *     flawed,complete,multiplier,restated,multiplier_source,tag,raw,value,scaled
+ *   Wide form, one row per schedule: the columns from path to multiplier_source,
+ *   unparsed, then one per tag other than ARTICLE and MULTIPLIER, named by the
+ *   tag, in the order each was first met in input order. A cell holds a value of
+ *   its tag's kind (see "The tag dictionary"): `scaled` for a number, the ISO date
+ *   for a date, `raw` for text; it is empty where the schedule lacks the tag, and
+ *   where the value is not of its tag's kind (then unparsed lists it); a tag
+ *   written twice in a schedule keeps its first value.
  *   Rows are in input order, then archive order, then file order, and the bytes
  *   are the same for any number of threads. A row's key is (path, member,
  *   accession_number, schedule).
@@ -84,9 +86,18 @@
  *   flawed           1 when the document holds a <FLAWED> line
  *   complete         0 when the document ends at the end of the file or of its
  *                    submission instead of at </DOCUMENT> (a download cut off)
- *   multiplier       the number of the schedule's first MULTIPLIER line, or 1
- *                    when there is none or it is not a number (or has more than
- *                    40 digits)
+ *   multiplier       the number of the schedule's first MULTIPLIER line, also
+ *                    when written in words (THOUSAND(S) and 1,000'S, 1,000S or
+ *                    $1,000 are 1000, MILLION(S) 1000000); 1 when there is none;
+ *                    empty when it is unreadable: 0, negative, longer than 40
+ *                    digits, no number, or on a last line that no line end closed
+ *   restated         1 when the schedule holds a <RESTATED> line, or its
+ *                    document's description the word RESTATED (any case)
+ *   multiplier_source  written, words, absent or unreadable, as above
+ *   unparsed         (wide form) each value that is not of its tag's kind, as
+ *                    TAG=raw, separated by "; ": N/A for an amount, 12/31/1999
+ *                    for a date, a number cut off by the filing's end, and every
+ *                    amount of a schedule whose multiplier is unreadable
  *   tag              the tag without brackets, in capitals (TOTAL-REVENUES, EPS-BASIC)
  *   raw              the value as written, without blanks around it or footnote
  *                    marks (<F1>) after it
@@ -94,14 +105,63 @@
  *                    a negative, "(1,045)" is -1045, "-0.40" is -0.4), a date
  *                    MON-DD-YYYY as YYYY-MM-DD; empty for other text, and for a
  *                    last line that no line end closed
- *   scaled           the number times the multiplier, exactly; unscaled for
- *                    per-share figures, ratios and rates (tags containing
- *                    PER-SHARE, with a word EPS, RATIO, NAV, YIELD or RATE, and
- *                    Article 6's RETURNS-OF-CAPITAL) and for CIK, an identifier;
- *                    share counts are scaled;
- *                    empty for ARTICLE and MULTIPLIER and what is no number.
+ *   scaled           the number times the multiplier, exactly, for a tag whose
+ *                    kind is stock, flow or shares; unscaled for the other kinds.
+ *                    A tag the dictionary does not hold keeps the general rule:
+ *                    unscaled for per-share figures, ratios and rates (tags
+ *                    containing PER-SHARE, with a word EPS, RATIO, NAV, YIELD or
+ *                    RATE, and Article 6's RETURNS-OF-CAPITAL) and for CIK, an
+ *                    identifier; scaled otherwise. Empty for ARTICLE and
+ *                    MULTIPLIER, what is no number, and an amount whose
+ *                    multiplier is unreadable.
  *   Filing bytes 0x80-0xFF are read as Windows-1252 (the five bytes it leaves
  *   undefined as the C1 controls of the same number).
+ *
+ * The tag dictionary. Each tag of Articles 5, 6, 7, 9, UT and BD has a kind
+ * (stock, flow, shares, per-share, ratio, date, period-type, text, identifier),
+ * a label and a concept (revenue, net_income, total_assets, eps_basic,
+ * eps_diluted, or none); quorlix_write_tag_dictionary writes it. A tag has one
+ * kind in every article.
+ *
+ * The panel. One row per (cik, series, period_end, months, derived), sorted so,
+ * columns
+ *     cik,series,company,article,fiscal_year_end,period_start,period_end,months,
+ *     derived,period_type,period_type_conflict,vintages,filed,form_type,
+ *     accession_number,schedule,path,member,restated,multiplier,multiplier_source,
+ *     revenue,net_income,total_assets,eps_basic,eps_diluted
+ *   then one per tag, typed as in the wide form, in the order first met among
+ *   the rows kept (inputs in order).
+ *   period_end       the PERIOD-END date; without one, FISCAL-YEAR-END for a YEAR
+ *                    or 12-MOS schedule, else the period of report
+ *   months           from PERIOD-START and PERIOD-END when both are dates; else
+ *                    the days from one year before FISCAL-YEAR-END to period_end
+ *                    over 30.44, rounded, when FISCAL-YEAR-END is on or after
+ *                    period_end and less than a year later; else PERIOD-TYPE's
+ *                    (YEAR and 12-MOS 12, n-MOS n). Where PERIOD-TYPE says
+ *                    otherwise, the dates win, but for a 3-MOS schedule that the
+ *                    fiscal-year dates make longer (a quarter's own figures)
+ *   period_type_conflict  1 where PERIOD-TYPE and the dates disagree
+ *   period_type      PERIOD-TYPE as written
+ *   fiscal_year_end, period_start  the FISCAL-YEAR-END and PERIOD-START dates
+ *   company, article the row's filing's name; the article in capitals without
+ *                    leading zeros
+ *   vintages         the schedules with the row's key (a CIK, a period_end and
+ *                    months are needed); the one kept is the one filed first
+ *                    (QUORLIX_VINTAGE_FIRST) or last (QUORLIX_VINTAGE_LATEST),
+ *                    ties to the earlier input, then the lower schedule number;
+ *                    filed, form_type, accession_number, schedule, path and member name it
+ *   derived          1 for a quarter derived from two kept rows of one cik and
+ *                    series with FISCAL-YEAR-END dates at most 7 days apart,
+ *                    months m and m+3 and ends 60 to 120 days apart: months 3,
+ *                    ending with the later one, starting the day after the
+ *                    earlier one's end; flow tags the difference, stock tags the
+ *                    later row's, other tags empty; the source columns both
+ *                    rows' joined by ';' (earlier first), multiplier empty when
+ *                    theirs differ; vintages and period_type empty. A reported
+ *                    three-month row for the same end takes its place.
+ *   revenue, net_income, total_assets, eps_basic, eps_diluted  the cells of the
+ *                    tags of those concepts in the row's article (eps_basic:
+ *                    EPS-BASIC, else EPS-PRIMARY)
  *
  * Inputs. Each input gets one of CvtDecodeFiling's statuses: QUORLIX_OK,
  * QUORLIX_FILING_NOT_FOUND, QUORLIX_FILING_TOO_MANY_FILES, QUORLIX_FILING_FILE_ERROR
@@ -123,9 +183,26 @@
 extern "C" {
 #endif
 
-/* The two forms of the table. */
-#define QUORLIX_SCHEDULES_LONG 0 /* one row per value */
-#define QUORLIX_SCHEDULES_WIDE 1 /* one row per schedule, one column per tag */
+/* The forms of the table. */
+#define QUORLIX_SCHEDULES_LONG 0  /* one row per value */
+#define QUORLIX_SCHEDULES_WIDE 1  /* one row per schedule, one column per tag */
+#define QUORLIX_SCHEDULES_PANEL 2 /* one row per company, series and period (see "The panel") */
+
+/* Which of a period's schedules the panel keeps. */
+#define QUORLIX_VINTAGE_FIRST 0  /* the one filed earliest: the figures as first reported */
+#define QUORLIX_VINTAGE_LATEST 1 /* the one filed last: amendments and restatements included */
+
+/* A run's settings for quorlix_write_schedules_ex and quorlix_write_schedules_file_ex.
+ * Set size to sizeof (QUORLIX_SCHEDULES_OPTIONS) and every other field to 0 (its
+ * default) or the value wanted; later versions add fields at the end, and the
+ * library reads a caller's struct only up to its size, taking the default for
+ * fields past it. A struct larger than the library knows is refused
+ * (QUORLIX_SCHEDULES_BAD_ARGUMENT) unless its unknown bytes are all 0. */
+typedef struct QUORLIX_SCHEDULES_OPTIONS {
+  size_t size; /* the struct's size as the caller knows it; at least sizeof (size_t) */
+  int vintage; /* the panel's: QUORLIX_VINTAGE_FIRST (0, the default) or QUORLIX_VINTAGE_LATEST;
+                  the other forms ignore it */
+} QUORLIX_SCHEDULES_OPTIONS;
 
 /* Statuses of the calls below (an input's own status is reported to on_input). */
 /* clang-format off */
@@ -181,35 +258,59 @@ typedef int (*QUORLIX_WRITE_FN)(void* context, const char* data, size_t size);
  * reported so far, this one included. */
 typedef int (*QUORLIX_SCHEDULES_INPUT_FN)(void* context, const QUORLIX_SCHEDULES_INPUT* input);
 
-/* quorlix_write_schedules: the schedules of a list of filings as one table, through a callback.
+/* quorlix_write_schedules_ex: the schedules of a list of filings as one table, through a callback.
  *   paths          the filings, count of them (8-bit paths, passed to the file
  *                  system as given); paths may be null when count is 0
- *   form           QUORLIX_SCHEDULES_LONG or QUORLIX_SCHEDULES_WIDE
+ *   form           QUORLIX_SCHEDULES_LONG, QUORLIX_SCHEDULES_WIDE or QUORLIX_SCHEDULES_PANEL
  *   jobs           threads reading filings at once; 0 is one per processor. No
  *                  more are started than there are inputs, nor more than 1024;
  *                  with 1 the call reads on the caller's thread alone.
+ *   options        the run's settings (see QUORLIX_SCHEDULES_OPTIONS); null for the defaults
  *   write          receives the table in order, in pieces of up to 64 KiB (the
- *                  long form's header line first; the wide form's whole table
- *                  once every input is read); must not be null
+ *                  long form's header line first; the wide form's and the
+ *                  panel's whole table once every input is read); must not be null
  *   on_input       told of each input once it is read, in input order; may be null
- *   returns        one of the QUORLIX_SCHEDULES_* statuses above.
+ *   returns        one of the QUORLIX_SCHEDULES_* statuses above; a bad
+ *                  argument also when options has a size under sizeof (size_t),
+ *                  a vintage that is neither QUORLIX_VINTAGE_* value, or bytes
+ *                  not 0 past the fields this library knows.
  *   Both callbacks are called on the caller's thread, one call at a time; an
  *   input's rows go to write no later than when on_input hears of the next input
  *   (or the call returns). Calls may run at once from several threads. */
-QUORLIX_API int quorlix_write_schedules(const char* const* paths, size_t count, int form, unsigned jobs,
-                                        QUORLIX_WRITE_FN write, void* write_context,
-                                        QUORLIX_SCHEDULES_INPUT_FN on_input, void* input_context);
+QUORLIX_API int quorlix_write_schedules_ex(const char* const* paths, size_t count, int form, unsigned jobs,
+                                           const QUORLIX_SCHEDULES_OPTIONS* options, QUORLIX_WRITE_FN write,
+                                           void* write_context, QUORLIX_SCHEDULES_INPUT_FN on_input,
+                                           void* input_context);
 
-/* quorlix_write_schedules_file: the same table into a file.
+/* quorlix_write_schedules_file_ex: the same table into a file.
  *   output_path    the file to create or replace; it is written under a
  *                  temporary name in its folder and renamed into place when
  *                  whole, so it is whole or left as it was (also when the call
  *                  is stopped). An output that is one of the inputs is refused.
  *                  An existing device, pipe or socket is written as it stands.
- *   returns        as quorlix_write_schedules. */
+ *   returns        as quorlix_write_schedules_ex. */
+QUORLIX_API int quorlix_write_schedules_file_ex(const char* const* paths, size_t count, int form, unsigned jobs,
+                                                const QUORLIX_SCHEDULES_OPTIONS* options, const char* output_path,
+                                                QUORLIX_SCHEDULES_INPUT_FN on_input, void* input_context);
+
+/* quorlix_write_schedules, quorlix_write_schedules_file: the calls above with
+ * options null (every setting its default), as version 1.1 had them. */
+QUORLIX_API int quorlix_write_schedules(const char* const* paths, size_t count, int form, unsigned jobs,
+                                        QUORLIX_WRITE_FN write, void* write_context,
+                                        QUORLIX_SCHEDULES_INPUT_FN on_input, void* input_context);
 QUORLIX_API int quorlix_write_schedules_file(const char* const* paths, size_t count, int form, unsigned jobs,
                                              const char* output_path, QUORLIX_SCHEDULES_INPUT_FN on_input,
                                              void* input_context);
+
+/* quorlix_write_tag_dictionary: the tag dictionary (see "The tag dictionary") as CSV.
+ *   article        the article whose tags are wanted (5, 6, 7, 9, UT or BD; case
+ *                  and leading zeros do not matter), or null for every article
+ *   write          receives the CSV in pieces of up to 64 KiB; must not be null
+ *   returns        QUORLIX_SCHEDULES_OK; QUORLIX_SCHEDULES_BAD_ARGUMENT for no
+ *                  write callback or an article with no tags in the dictionary
+ *                  (nothing is written); QUORLIX_SCHEDULES_OUTPUT_ERROR when
+ *                  write returned non-zero. */
+QUORLIX_API int quorlix_write_tag_dictionary(const char* article, QUORLIX_WRITE_FN write, void* write_context);
 
 /* quorlix_file_packing: whether a file is compressed or an archive, told by its
  * content as quorlix_write_schedules takes its inputs.

@@ -1,6 +1,6 @@
 """Statuses as exceptions, with the words the quorlix tool prints for each.
 
-status_words.tsv, beside this module, holds every (export, status) pair: the
+status_words.tsv (the data file shared with the build) holds every (export, status) pair: the
 exception it raises and the tool's words for it; the tool's table is generated
 from the same file. MESSAGES holds those words with their placeholders ({in},
 {out}, {out2}, {suffix}, {memory}), and NOT_REGULAR the words for an input that
@@ -11,7 +11,8 @@ from __future__ import annotations
 import errno
 import os
 import stat
-from pathlib import Path
+
+from ._data import data_file
 
 CRLF = "CvtCRLF"
 HTML = "CvtHTMLtoText"
@@ -90,7 +91,7 @@ _KINDS = {"not_found": _NOT_FOUND, "too_many_files": _TOO_MANY_FILES, "file_erro
 def _read_status_words() -> tuple[dict, dict]:
     """The rows of status_words.tsv, the file the tool's table is generated from."""
     statuses, not_regular = {}, {}
-    text = (Path(__file__).parent / "status_words.tsv").read_text(encoding="utf-8")
+    text = data_file("status_words.tsv").read_text(encoding="utf-8")
     for line in text.splitlines():
         if not line or line.startswith("#"):
             continue

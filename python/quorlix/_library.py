@@ -52,6 +52,8 @@ def _declare(lib: ctypes.CDLL) -> ctypes.CDLL:
 
 SCHEDULES_LONG = 0
 SCHEDULES_WIDE = 1
+SCHEDULES_PANEL = 2
+VINTAGES = {"first": 0, "latest": 1}
 SCHEDULES_STATUS_NAMES = {20: "a bad argument", 21: "the table could not be written", 22: "stopped",
                           23: "not enough memory"}
 
@@ -63,6 +65,14 @@ class ScheduleInput(ctypes.Structure):
                 ("seconds", ctypes.c_double), ("packing", ctypes.c_int), ("members", ctypes.c_uint64),
                 ("filings", ctypes.c_uint64), ("filings_with_schedules", ctypes.c_uint64),
                 ("first_index", ctypes.c_size_t), ("problem", ctypes.c_char_p)]
+
+
+class ScheduleOptions(ctypes.Structure):
+    """QUORLIX_SCHEDULES_OPTIONS: a run's settings; size first, every field 0 by default."""
+    _fields_ = [("size", ctypes.c_size_t), ("vintage", ctypes.c_int)]
+
+    def __init__(self, **fields):
+        super().__init__(size=ctypes.sizeof(ScheduleOptions), **fields)
 
 
 WRITE_FN = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.POINTER(ctypes.c_char), ctypes.c_size_t)
@@ -79,6 +89,20 @@ def write_schedules():
                                    "libquorlix.so 1.2.0 or later is needed", name="quorlix")
     function.argtypes = (ctypes.POINTER(ctypes.c_char_p), ctypes.c_size_t, ctypes.c_int, ctypes.c_uint, WRITE_FN,
                          ctypes.c_void_p, INPUT_FN, ctypes.c_void_p)
+    function.restype = ctypes.c_int
+    return function
+
+
+def write_schedules_ex():
+    """quorlix_write_schedules_ex of the loaded library, declared; raises LibraryNotFoundError
+    when the library is older than 1.2 or a Windows DLL."""
+    lib = load()
+    function = getattr(lib, "quorlix_write_schedules_ex", None)
+    if function is None:
+        raise LibraryNotFoundError("the loaded quorlix library has no quorlix_write_schedules_ex: "
+                                   "libquorlix.so 1.2.0 or later is needed", name="quorlix")
+    function.argtypes = (ctypes.POINTER(ctypes.c_char_p), ctypes.c_size_t, ctypes.c_int, ctypes.c_uint,
+                         ctypes.POINTER(ScheduleOptions), WRITE_FN, ctypes.c_void_p, INPUT_FN, ctypes.c_void_p)
     function.restype = ctypes.c_int
     return function
 

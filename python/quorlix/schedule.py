@@ -1,7 +1,9 @@
 """Financial Data Schedules as data.
 
 schedules_frame reads the EX-27 schedules of many filings straight from the
-filings into one DataFrame, through the library's table of them.
+filings into one DataFrame, through the library's table of them; panel_frame
+reads them into the panel, one row per company and period; tag_dictionary
+gives what each tag is, from the dictionary the library is built from.
 
 The other readers read the decoder's schedule output back into rows and values.
 The decoder writes each schedule row as two fixed-width columns: the label,
@@ -12,7 +14,9 @@ readers undo that layout; the rules are in read_schedule's docstring.
 """
 from __future__ import annotations
 
+import csv
 import ctypes
+import functools
 import io
 import os
 import re
@@ -21,6 +25,7 @@ from typing import Iterable, Union
 
 from . import _library, batch
 from ._convert import PathArg, _path_bytes
+from ._data import data_file
 from ._errors import SCHEDULES, error_for
 
 LABEL_COLUMNS = 20
@@ -222,11 +227,43 @@ _ISO_DATE = r"\d{4}-\d{2}-\d{2}"
 # Columns of both forms with a type of their own; the others stay strings.
 _DATE_COLUMNS = ("filed", "period")
 _INTEGER_COLUMNS = ("cik", "sic", "schedule", "series")
-_FLAG_COLUMNS = ("flawed", "complete")
-# The columns from path to multiplier; in the wide form every later one is a tag.
+_FLAG_COLUMNS = ("flawed", "complete", "restated")
+# The columns from path to multiplier_source, in both forms; the wide form has
+# unparsed next, then one column per tag.
 FIXED_COLUMNS = ("path", "member", "accession_number", "cik", "company", "form_type", "filed", "period", "sic",
                  "fiscal_year_end", "document", "description", "schedule", "article", "series", "series_name",
-                 "flawed", "complete", "multiplier")
+                 "flawed", "complete", "multiplier", "restated", "multiplier_source")
+WIDE_FIXED_COLUMNS = FIXED_COLUMNS + ("unparsed",)
+# The panel's columns before its tags, and its key.
+PANEL_COLUMNS = ("cik", "series", "company", "article", "fiscal_year_end", "period_start", "period_end", "months",
+                 "derived", "period_type", "period_type_conflict", "vintages", "filed", "form_type",
+                 "accession_number", "schedule", "path", "member", "restated", "multiplier", "multiplier_source",
+                 "revenue", "net_income", "total_assets", "eps_basic", "eps_diluted")
+PANEL_KEY = ("cik", "series", "period_end", "months", "derived")
+_CONCEPT_COLUMNS = ("revenue", "net_income", "total_assets", "eps_basic", "eps_diluted")
+# Kinds of the tag dictionary whose values are numbers.
+_NUMBER_KINDS = frozenset({"stock", "flow", "shares", "per-share", "ratio"})
+
+
+@functools.lru_cache(maxsize=None)
+def _tag_kinds() -> dict[str, str]:
+    """Each dictionary tag's kind (a tag has one kind in every article)."""
+    with open(data_file("fds_tags.tsv"), encoding="utf-8", newline="") as file:
+        rows = csv.reader((line for line in file if not line.startswith("#")), delimiter="\t")
+        next(rows)
+        return {row[1]: row[2] for row in rows if row}
+
+
+def tag_dictionary():
+    """The tag dictionary as a DataFrame: one row per article and tag, with the
+    columns article, tag, kind (stock, flow, shares, per-share, ratio, date,
+    period-type, text, identifier), label and concept (revenue, net_income,
+    total_assets, eps_basic, eps_diluted, or empty), all strings. It is the file
+    the library's table is built from (data/fds_tags.tsv in the sources, which
+    cites where each tag was found); quorlix tags prints the same rows. Needs pandas."""
+    pandas = _pandas("tag_dictionary")
+    return pandas.read_csv(data_file("fds_tags.tsv"), sep="\t", comment="#", dtype=str, keep_default_na=False,
+                           na_filter=False, encoding="utf-8")
 
 
 def _filing_paths(filings: Iterable[FilingEntry]) -> list[str]:
@@ -242,7 +279,8 @@ def _filing_paths(filings: Iterable[FilingEntry]) -> list[str]:
     return paths
 
 
-def _read_table(paths: list[str], wide: bool, jobs: int) -> tuple[bytes, list[tuple[int, int, str]]]:
+def _read_table(paths: list[str], form: int, jobs: int,
+                vintage: str = "first") -> tuple[bytes, list[tuple[int, int, str]]]:
     """The library's table of the filings, and the (index, status, problem) of each input that
     failed; problem names a damaged archive's member and what is wrong, or is empty."""
     encoded = [_path_bytes(path) for path in paths]
@@ -269,8 +307,12 @@ def _read_table(paths: list[str], wide: bool, jobs: int) -> tuple[bytes, list[tu
         return 0
 
     array = (ctypes.c_char_p * len(encoded))(*encoded)
-    form = _library.SCHEDULES_WIDE if wide else _library.SCHEDULES_LONG
-    status = _library.write_schedules()(array, len(encoded), form, jobs, write, None, on_input, None)
+    if form == _library.SCHEDULES_PANEL:
+        options = _library.ScheduleOptions(vintage=_library.VINTAGES[vintage])
+        status = _library.write_schedules_ex()(array, len(encoded), form, jobs, ctypes.byref(options), write, None,
+                                               on_input, None)
+    else:
+        status = _library.write_schedules()(array, len(encoded), form, jobs, write, None, on_input, None)
     if raised:
         raise raised[0]
     if status == 23:
@@ -281,30 +323,86 @@ def _read_table(paths: list[str], wide: bool, jobs: int) -> tuple[bytes, list[tu
     return b"".join(pieces), failures
 
 
+def _dates(pandas, cells):
+    return pandas.to_datetime(cells.where(cells != ""), format="%Y-%m-%d", errors="coerce")
+
+
+def _numbers(pandas, cells):
+    return pandas.to_numeric(cells.where(cells.str.fullmatch(_PLAIN_NUMBER)), errors="coerce").astype("float64")
+
+
+def _typed_tags(pandas, frame, columns):
+    """Tag columns typed by their kind in the dictionary: numbers float64, dates
+    datetime64, the rest strings; a tag the dictionary does not hold is typed by
+    its cells, as before the dictionary (numbers or dates when all of them are).
+    A cell that does not fit its column's type (a schedule of an article the
+    dictionary does not hold may write N/A for CASH) is added to unparsed, where
+    the frame has that column, as the library adds the others."""
+    kinds = _tag_kinds()
+    for column in columns:
+        cells = frame[column]
+        kind = kinds.get(column)
+        if kind in _NUMBER_KINDS or kind == "date":
+            typed = _numbers(pandas, cells) if kind in _NUMBER_KINDS else _dates(pandas, cells)
+            lost = typed.isna() & (cells != "")
+            if lost.any() and "unparsed" in frame.columns:
+                pairs = column + "=" + cells[lost]
+                unparsed = frame.loc[lost, "unparsed"]
+                frame.loc[lost, "unparsed"] = unparsed.where(unparsed == "", unparsed + "; ") + pairs
+            frame[column] = typed
+        elif kind is None:
+            filled = cells[cells != ""]
+            if len(filled) and filled.str.fullmatch(_ISO_DATE).all():
+                frame[column] = _dates(pandas, cells)
+            elif filled.str.fullmatch(_PLAIN_NUMBER).all():
+                frame[column] = _numbers(pandas, cells)
+
+
 def _typed(frame, wide: bool):
     """The frame's columns in their types; every column arrives as strings, empty where no value is."""
     import pandas
     for column in _DATE_COLUMNS:
-        frame[column] = pandas.to_datetime(frame[column].where(frame[column] != ""), format="%Y-%m-%d",
-                                           errors="coerce")
+        frame[column] = _dates(pandas, frame[column])
     for column in _INTEGER_COLUMNS:
         frame[column] = pandas.to_numeric(frame[column].where(frame[column].str.fullmatch(r"\d+")),
                                           errors="coerce").astype("Int64")
     for column in _FLAG_COLUMNS:
         frame[column] = frame[column] == "1"
+    frame["multiplier"] = _numbers(pandas, frame["multiplier"])
     if not wide:
         for column in ("value", "scaled"):
-            numbers = frame[column].where(frame[column].str.fullmatch(_PLAIN_NUMBER))
-            frame[column] = pandas.to_numeric(numbers, errors="coerce").astype("float64")
+            frame[column] = _numbers(pandas, frame[column])
         return frame
-    for column in frame.columns[len(FIXED_COLUMNS):]:
-        cells = frame[column]
-        filled = cells[cells != ""]
-        if len(filled) and filled.str.fullmatch(_ISO_DATE).all():
-            frame[column] = pandas.to_datetime(cells.where(cells != ""), format="%Y-%m-%d", errors="coerce")
-        elif filled.str.fullmatch(_PLAIN_NUMBER).all():
-            frame[column] = pandas.to_numeric(cells.where(cells != ""), errors="coerce").astype("float64")
+    _typed_tags(pandas, frame, frame.columns[len(WIDE_FIXED_COLUMNS):])
     return frame
+
+
+def _pandas(function: str):
+    try:
+        import pandas
+    except ImportError as error:
+        raise ImportError(f"quorlix.{function} needs pandas: install python3-pandas (Debian) "
+                          "or the pandas package") from error
+    return pandas
+
+
+def _table_frame(filings, form: int, jobs, vintage: str = "first"):
+    """The library's table of the filings as a frame of strings; raises for the inputs it could not read."""
+    pandas = _pandas("panel_frame" if form == _library.SCHEDULES_PANEL else "schedules_frame")
+    paths = _filing_paths(filings)
+    table, failures = _read_table(paths, form, jobs or 0, vintage)
+    if failures:
+        index, status, problem = failures[0]
+        error = error_for(SCHEDULES, status, (paths[index],))
+        if problem:
+            error.message = f"cannot read '{paths[index]}': {problem} (status {status})"
+            error.args = (error.message,)
+        if len(failures) > 1:
+            error.message += f"; {len(failures) - 1} more inputs failed"
+            error.args = (error.message,)
+        raise error
+    return pandas.read_csv(io.BytesIO(table), dtype=str, keep_default_na=False, na_filter=False,
+                           encoding="utf-8", encoding_errors="surrogateescape")
 
 
 def schedules_frame(filings: Iterable[FilingEntry], *, long: bool = False, jobs: int | None = None):
@@ -326,20 +424,25 @@ def schedules_frame(filings: Iterable[FilingEntry], *, long: bool = False, jobs:
     member is the archive member's path (empty for a plain or compressed file).
     path and member are text as the library writes names: a byte that is not
     part of valid UTF-8 (a Latin-1 name) as the four characters \\xNN. Its
-    columns are path, member, accession_number, cik, company, form_type,
-    filed, period, sic,
+    columns are path, member, accession_number, cik, company, form_type, filed,
+    period, sic,
     fiscal_year_end, document, description, schedule, article, series,
-    series_name, flawed, complete, multiplier, then one per tag (TOTAL-ASSETS,
-    EPS-BASIC, ...) in the order first met. A tag's cell is the amount times the
-    multiplier (per-share figures, ratios and rates unscaled; share counts are
-    scaled), the date, or the text as written. The long form has the same
-    columns up to multiplier, then tag, raw (as written), value (the number)
-    and scaled.
+    series_name, flawed, complete, multiplier, restated, multiplier_source,
+    unparsed, then one per tag (TOTAL-ASSETS, EPS-BASIC, ...) in the order first
+    met. A tag's cell is the amount times the multiplier (per-share figures,
+    ratios and dates unscaled; share counts are scaled), the date, or the text;
+    a value that is not of its tag's kind (N/A for an amount) is left empty and
+    listed in unparsed as TAG=raw. The long form has the same columns up to
+    multiplier_source, then tag, raw (as written), value (the number) and scaled.
 
-    Types: filed, period and tag columns of dates are datetime64; cik, sic,
-    schedule and series nullable Int64; flawed and complete bool; a tag column
-    of numbers float64, of anything else strings; value and scaled float64
-    (NaN for dates and text); fiscal_year_end and the rest strings.
+    Types: a tag column's type comes from the tag's kind in the dictionary
+    (tag_dictionary()): numbers float64 with NaN for empty cells, dates
+    datetime64, text strings; a tag the dictionary does not hold is float64 or
+    datetime64 when all its cells are numbers or dates, else strings. filed and
+    period are datetime64; cik, sic, schedule and series nullable Int64;
+    multiplier float64 (NaN when unreadable); flawed, complete and restated
+    bool; value and scaled float64 (NaN for dates and text); fiscal_year_end
+    and the rest strings.
 
     A filing without a schedule gives no row, nor does a file that is no
     filing (no submission's frame line in its first 8 KiB); a file that
@@ -348,23 +451,51 @@ def schedules_frame(filings: Iterable[FilingEntry], *, long: bool = False, jobs:
     QuorlixError (FileNotFoundError for a missing one) after the whole call,
     naming the first such input. Needs pandas.
     """
-    try:
-        import pandas
-    except ImportError as error:
-        raise ImportError("quorlix.schedules_frame needs pandas: install python3-pandas (Debian) "
-                          "or the pandas package") from error
-    paths = _filing_paths(filings)
-    table, failures = _read_table(paths, not long, jobs or 0)
-    if failures:
-        index, status, problem = failures[0]
-        error = error_for(SCHEDULES, status, (paths[index],))
-        if problem:
-            error.message = f"cannot read '{paths[index]}': {problem} (status {status})"
-            error.args = (error.message,)
-        if len(failures) > 1:
-            error.message += f"; {len(failures) - 1} more inputs failed"
-            error.args = (error.message,)
-        raise error
-    frame = pandas.read_csv(io.BytesIO(table), dtype=str, keep_default_na=False, na_filter=False,
-                            encoding="utf-8", encoding_errors="surrogateescape")
-    return _typed(frame, wide=not long)
+    form = _library.SCHEDULES_LONG if long else _library.SCHEDULES_WIDE
+    return _typed(_table_frame(filings, form, jobs), wide=not long)
+
+
+def panel_frame(filings: Iterable[FilingEntry], *, vintage: str = "first", jobs: int | None = None):
+    """The panel of many filings' schedules as a pandas DataFrame: one row per
+    company, series and period, keyed by (cik, series, period_end, months, derived).
+
+    filings  as for schedules_frame
+    vintage  "first": of a period's schedules keep the one filed earliest, as
+             first reported; "latest": the one filed last, amendments and
+             restatements included
+    jobs     threads reading filings at once; None is one per processor
+
+    The columns are PANEL_COLUMNS, then one per tag typed by its kind as in
+    schedules_frame. Rows are sorted by the key. period_end is PERIOD-END (else
+    FISCAL-YEAR-END for a year's schedule, else the period of report); months
+    comes from the dates where they say it, else from PERIOD-TYPE, and
+    period_type_conflict is True where they disagree; a derived row (derived
+    True) is the quarter between two year-to-date rows of one fiscal year, flows
+    their difference and stocks the later row's values, its source columns
+    (filed, form_type, accession_number, schedule, path, member) both rows' joined by
+    ";". The rules in full are in the README ("Panel") and quorlix(1).
+
+    Types: cik nullable Int64; fiscal_year_end, period_start and period_end
+    datetime64; months int64; derived, period_type_conflict and restated bool;
+    vintages nullable Int64 (empty for derived rows); multiplier and the
+    concepts (revenue, net_income, total_assets, eps_basic, eps_diluted)
+    float64; series, filed, schedule and the other source columns strings.
+    Raises ValueError for another vintage, and as schedules_frame for inputs
+    that cannot be read. Needs pandas and libquorlix.so 1.2 or later.
+    """
+    if vintage not in _library.VINTAGES:
+        raise ValueError(f"vintage must be 'first' or 'latest', not {vintage!r}")
+    frame = _table_frame(filings, _library.SCHEDULES_PANEL, jobs, vintage)
+    import pandas
+    frame["cik"] = pandas.to_numeric(frame["cik"], errors="coerce").astype("Int64")
+    for column in ("fiscal_year_end", "period_start", "period_end"):
+        frame[column] = _dates(pandas, frame[column])
+    frame["months"] = frame["months"].astype("int64")
+    for column in ("derived", "period_type_conflict", "restated"):
+        frame[column] = frame[column] == "1"
+    frame["vintages"] = pandas.to_numeric(frame["vintages"].where(frame["vintages"] != ""),
+                                          errors="coerce").astype("Int64")
+    for column in ("multiplier",) + _CONCEPT_COLUMNS:
+        frame[column] = _numbers(pandas, frame[column])
+    _typed_tags(pandas, frame, frame.columns[len(PANEL_COLUMNS):])
+    return frame

@@ -129,7 +129,7 @@ def test_wide_frame_one_row_per_schedule_keyed_and_typed(data_dir):
     pandas = pytest.importorskip("pandas")
     paths = [str(data_dir / name) for name in SCHEDULE_FILINGS]
     frame = quorlix.schedules_frame(paths)
-    assert list(frame.columns[:19]) == list(quorlix.schedule.FIXED_COLUMNS)
+    assert list(frame.columns[:22]) == list(quorlix.schedule.WIDE_FIXED_COLUMNS)
     assert len(frame) == 7  # four Apple schedules, the bank's, the fund's two; the 8-K has none
     assert not frame.duplicated(["path", "member", "accession_number", "schedule"]).any()
     assert list(frame["path"]) == paths[:4] + [paths[4], paths[5], paths[5]]
@@ -151,14 +151,17 @@ def test_wide_frame_one_row_per_schedule_keyed_and_typed(data_dir):
     assert frame["EPS-PRIMARY"][1] == -8.29 and math.isnan(frame["EPS-PRIMARY"][3]) and frame["EPS-BASIC"][3] == 1.14
     assert frame["LOANS"][4] == 1_876_543_000 and frame["DEPOSITS"][4] == 2_101_987_000
     assert frame["SHARES-COMMON-STOCK"][5] == 23_456_000 and frame["PER-SHARE-NAV-END"][5] == 21.3
-    assert list(frame["multiplier"]) == ["1000", "1000000", "1000000", "1000000", "1000", "1000", "1000"]
+    assert list(frame["multiplier"]) == [1000, 1e6, 1e6, 1e6, 1000, 1000, 1000] and frame["multiplier"].dtype == "float64"
+    assert list(frame["multiplier_source"]) == ["written"] * 7 and not frame["restated"].any()
+    assert (frame["unparsed"] == "").all()
 
 
 def test_long_frame_one_row_per_value(data_dir):
     pytest.importorskip("pandas")
     frame = quorlix.schedules_frame([data_dir / "filing" / "apple_10k_1997_ex27.txt"], long=True)
     assert len(frame) == 37
-    assert list(frame.columns[19:]) == ["tag", "raw", "value", "scaled"]
+    assert list(frame.columns[:21]) == list(quorlix.schedule.FIXED_COLUMNS)
+    assert list(frame.columns[21:]) == ["tag", "raw", "value", "scaled"]
     assert frame["value"].dtype == "float64" and frame["scaled"].dtype == "float64"
     rows = frame.set_index("tag")
     assert rows.loc["NET-INCOME", "raw"] == "(1,045)" and rows.loc["NET-INCOME", "value"] == -1045
@@ -186,7 +189,7 @@ def test_frame_takes_folders_and_batch_records_on_any_number_of_threads(tmp_path
 def test_frame_of_no_schedule_has_the_columns_and_no_row(data_dir):
     pytest.importorskip("pandas")
     frame = quorlix.schedules_frame([data_dir / "verify" / "apple_8k_2000_no_ex27.txt"])
-    assert list(frame.columns) == list(quorlix.schedule.FIXED_COLUMNS) and len(frame) == 0
+    assert list(frame.columns) == list(quorlix.schedule.WIDE_FIXED_COLUMNS) and len(frame) == 0
     assert list(quorlix.schedules_frame([], long=True).columns)[-4:] == ["tag", "raw", "value", "scaled"]
 
 
@@ -256,3 +259,90 @@ def test_frame_reads_a_file_once_and_names_it_as_utf8_text(tmp_path, data_dir):
     frame = quorlix.schedules_frame([tmp_path / "archive", folder])  # the folder twice over
     assert len(frame) == 1
     assert frame["path"][0] == str(folder) + "/d\\xe9c.txt"  # as the tool's table writes it
+
+
+# ---- Typed columns, the tag dictionary and the panel ----
+
+def test_a_columns_type_comes_from_its_tags_kind_not_its_cells(tmp_path, data_dir):
+    pytest.importorskip("pandas")
+    made = tmp_path / "made.txt"
+    made.write_bytes(HEADER + b"<DOCUMENT>\n<TYPE>EX-27\n<TEXT>\n<ARTICLE> 5\n<MULTIPLIER> THOUSANDS\n"
+                              b"<PERIOD-END> 12/31/1999\n<TOTAL-REVENUES> N/A\n<TOTAL-ASSETS> 1,000\n"
+                              b"<NOT-A-TAG> N/A\n</TEXT>\n</DOCUMENT>\n")
+    cut = data_dir / "schedules" / "apple_10q_2000q1_cut_in_schedule.txt"
+    frame = quorlix.schedules_frame([made, cut, data_dir / "filing" / "apple_10q_2000q1_ex27.txt"])
+    # One cell that is not a number, or a date written otherwise, no longer turns the column into text.
+    assert frame["TOTAL-REVENUES"].dtype == "float64" and str(frame["PERIOD-END"].dtype).startswith("datetime64")
+    assert frame["TOTAL-ASSETS"].dtype == "float64"
+    assert frame["unparsed"][0] == "PERIOD-END=12/31/1999; TOTAL-REVENUES=N/A"
+    assert frame["unparsed"][1] == "TOTAL-ASSETS=7,5" and math.isnan(frame["TOTAL-ASSETS"][1])
+    assert frame["TOTAL-ASSETS"][0] == 1_000_000 and frame["TOTAL-ASSETS"][2] == 7_586_000_000
+    assert (frame["multiplier"][0], frame["multiplier_source"][0]) == (1000, "words")
+    assert frame["NOT-A-TAG"].dtype == object  # not in the dictionary: typed by its cells, as before
+    # An article the dictionary does not hold keeps the general rules in the table; the frame keeps what it drops.
+    other = tmp_path / "other.txt"
+    other.write_bytes(HEADER + b"<DOCUMENT>\n<TYPE>EX-27\n<TEXT>\n<ARTICLE> 12\n<CASH> N/A\n</TEXT>\n</DOCUMENT>\n")
+    both = quorlix.schedules_frame([other, made])
+    assert both["CASH"].dtype == "float64" and list(both["unparsed"][:1]) == ["CASH=N/A"]
+    assert frame["TOTAL-REVENUES"].sum() == 2_343_000_000  # a sum of numbers, not of strings
+
+
+def test_the_tag_dictionary_is_the_one_the_tool_prints(tool):
+    pytest.importorskip("pandas")
+    import subprocess
+    dictionary = quorlix.tag_dictionary()
+    assert list(dictionary.columns) == ["article", "tag", "kind", "label", "concept"]
+    assert set(dictionary["article"]) == {"5", "6", "7", "9", "UT", "BD"}
+    assert not dictionary.duplicated(["article", "tag"]).any()
+    printed = subprocess.run([tool, "tags"], capture_output=True, check=True).stdout.decode()
+    rows = ["article,tag,kind,label,concept"] + [
+        ",".join(f'"{field}"' if "," in field else field for field in row) for row in dictionary.itertuples(index=False)]
+    assert printed == "\r\n".join(rows) + "\r\n"
+    cash = dictionary[(dictionary["article"] == "5") & (dictionary["tag"] == "CURRENT-ASSETS")].iloc[0]
+    assert (cash["kind"], cash["label"], cash["concept"]) == ("stock", "Currents Assets", "")
+
+
+PANEL_YEAR = ["panel/example_10q_1999q1.txt", "panel/example_10q_1999q2.txt", "panel/example_10q_1999q3.txt",
+              "panel/example_10k_1999_restating_two_years.txt", "panel/example_10ka_1999.txt"]
+
+
+def test_panel_frame_keyed_typed_and_with_derived_quarters(data_dir):
+    pandas = pytest.importorskip("pandas")
+    frame = quorlix.panel_frame([data_dir / name for name in PANEL_YEAR], jobs=2)
+    assert list(frame.columns[:26]) == list(quorlix.schedule.PANEL_COLUMNS)
+    assert not frame.duplicated(list(quorlix.schedule.PANEL_KEY)).any()
+    assert frame.equals(frame.sort_values(list(quorlix.schedule.PANEL_KEY), ignore_index=True))
+    assert frame["cik"].dtype == "Int64" and frame["months"].dtype == "int64" and frame["derived"].dtype == bool
+    assert str(frame["period_end"].dtype).startswith("datetime64") and frame["net_income"].dtype == "float64"
+    year = frame[frame["period_end"] == pandas.Timestamp("1999-12-31")]
+    quarters = frame[frame["derived"]]
+    assert list(quarters["revenue"]) == [1_100_000, 1_200_000, 1_300_000]
+    assert list(quarters["net_income"]) == [130_000, 130_000, 140_000]
+    assert quarters["vintages"].isna().all() and quarters["eps_basic"].isna().all()
+    assert year[~year["derived"]]["vintages"].iloc[0] == 2  # the 10-K and its amendment
+    # The fiscal year adds up: the four quarters' net income is the year's.
+    fiscal = frame[(frame["months"] == 3) & (frame["period_end"].dt.year == 1999)]
+    assert fiscal["net_income"].sum() == year[year["months"] == 12]["net_income"].iloc[0]
+
+
+def test_panel_frame_first_and_latest_vintages(data_dir):
+    pytest.importorskip("pandas")
+    paths = [data_dir / name for name in PANEL_YEAR]
+    first = quorlix.panel_frame(paths).set_index(list(quorlix.schedule.PANEL_KEY))
+    latest = quorlix.panel_frame(paths, vintage="latest").set_index(list(quorlix.schedule.PANEL_KEY))
+    differs = first["net_income"].ne(latest["net_income"])
+    assert list(first[differs]["form_type"]) == ["10-Q;10-K", "10-K"]
+    assert list(latest[differs]["form_type"]) == ["10-Q;10-K/A", "10-K/A"]
+    with pytest.raises(ValueError):
+        quorlix.panel_frame(paths, vintage="last")
+
+
+def test_panel_frame_is_the_tools_panel(tool, data_dir):
+    pandas = pytest.importorskip("pandas")
+    import subprocess
+    paths = [str(data_dir / name) for name in PANEL_YEAR]
+    printed = subprocess.run([tool, "panel", "-q", *paths], capture_output=True, check=True).stdout
+    from_tool = pandas.read_csv(io.BytesIO(printed), dtype=str, keep_default_na=False)
+    frame = quorlix.panel_frame(paths)
+    assert list(from_tool.columns) == list(frame.columns) and len(from_tool) == len(frame)
+    assert list(from_tool["net_income"]) == [f"{v:.0f}" if v == v else "" for v in frame["net_income"]]

@@ -11,39 +11,105 @@
 #include "platform/packed_file.h"
 #include "schedules/schedule_run.h"
 #include "schedules/schedule_table.h"
+#include "schedules/tag_dictionary.h"
 
 namespace {
 
-// A list of count non-null paths (none needed when count is 0), and a known form.
-bool AreUsable(const char* const* paths, std::size_t count, int form) {
-  if (form != QUORLIX_SCHEDULES_LONG && form != QUORLIX_SCHEDULES_WIDE) return false;
+// A list of count non-null paths (none needed when count is 0).
+bool AreUsable(const char* const* paths, std::size_t count) {
   if (count == 0) return true;
   return paths && std::ranges::none_of(std::span(paths, count), [](const char* psz) { return psz == nullptr; });
+}
+
+// The form and the caller's options as the run's settings; false for an unknown
+// form or options this library cannot honour. The caller's struct is read only
+// up to its size: a shorter one (an older caller) leaves the later fields 0, and
+// a longer one (a newer caller) must hold only 0 past the fields known here.
+bool ReadSettings(int form, const QUORLIX_SCHEDULES_OPTIONS* pOptions, TableSettings& settings) {
+  switch (form) {
+    case QUORLIX_SCHEDULES_LONG: settings.form = TableForm::kLong; break;
+    case QUORLIX_SCHEDULES_WIDE: settings.form = TableForm::kWide; break;
+    case QUORLIX_SCHEDULES_PANEL: settings.form = TableForm::kPanel; break;
+    default: return false;
+  }
+  QUORLIX_SCHEDULES_OPTIONS options{};
+  if (pOptions) {
+    const std::size_t nSize = pOptions->size;
+    if (nSize < sizeof(std::size_t)) return false;
+    std::memcpy(&options, pOptions, std::min(nSize, sizeof options));
+    const auto* const pBytes = reinterpret_cast<const unsigned char*>(pOptions);
+    if (nSize > sizeof options &&
+        std::any_of(pBytes + sizeof options, pBytes + nSize, [](unsigned char b) { return b != 0; }))
+      return false;
+  }
+  switch (options.vintage) {
+    case QUORLIX_VINTAGE_FIRST: settings.vintage = PanelVintage::kFirst; break;
+    case QUORLIX_VINTAGE_LATEST: settings.vintage = PanelVintage::kLatest; break;
+    default: return false;
+  }
+  return true;
+}
+
+// Hands text to write in pieces of at most kTablePieceBytes; false when write refused one.
+bool WriteInPieces(std::string_view text, QUORLIX_WRITE_FN write, void* pContext) {
+  for (std::size_t nDone = 0; nDone < text.size(); nDone += kTablePieceBytes) {
+    const std::size_t nPiece = std::min(kTablePieceBytes, text.size() - nDone);
+    if (write(pContext, text.data() + nDone, nPiece) != 0) return false;
+  }
+  return true;
 }
 
 }  // namespace
 
 extern "C" {
 
-QUORLIX_API int quorlix_write_schedules(const char* const* paths, size_t count, int form, unsigned jobs,
-                                        QUORLIX_WRITE_FN write, void* write_context,
-                                        QUORLIX_SCHEDULES_INPUT_FN on_input, void* input_context) {
-  if (!AreUsable(paths, count, form) || !write) return QUORLIX_SCHEDULES_BAD_ARGUMENT;
+QUORLIX_API int quorlix_write_schedules_ex(const char* const* paths, size_t count, int form, unsigned jobs,
+                                           const QUORLIX_SCHEDULES_OPTIONS* options, QUORLIX_WRITE_FN write,
+                                           void* write_context, QUORLIX_SCHEDULES_INPUT_FN on_input,
+                                           void* input_context) {
+  TableSettings settings;
+  if (!AreUsable(paths, count) || !ReadSettings(form, options, settings) || !write)
+    return QUORLIX_SCHEDULES_BAD_ARGUMENT;
   try {
-    return WriteScheduleTable(paths, count, form == QUORLIX_SCHEDULES_WIDE, jobs, write, write_context, on_input,
-                              input_context);
+    return WriteScheduleTable(paths, count, settings, jobs, write, write_context, on_input, input_context);
   } catch (...) {
     return QUORLIX_SCHEDULES_NO_MEMORY;
   }
 }
 
+QUORLIX_API int quorlix_write_schedules_file_ex(const char* const* paths, size_t count, int form, unsigned jobs,
+                                                const QUORLIX_SCHEDULES_OPTIONS* options, const char* output_path,
+                                                QUORLIX_SCHEDULES_INPUT_FN on_input, void* input_context) {
+  TableSettings settings;
+  if (!AreUsable(paths, count) || !ReadSettings(form, options, settings) || !output_path || !*output_path)
+    return QUORLIX_SCHEDULES_BAD_ARGUMENT;
+  try {
+    return WriteScheduleTableFile(paths, count, settings, jobs, output_path, on_input, input_context);
+  } catch (...) {
+    return QUORLIX_SCHEDULES_NO_MEMORY;
+  }
+}
+
+QUORLIX_API int quorlix_write_schedules(const char* const* paths, size_t count, int form, unsigned jobs,
+                                        QUORLIX_WRITE_FN write, void* write_context,
+                                        QUORLIX_SCHEDULES_INPUT_FN on_input, void* input_context) {
+  return quorlix_write_schedules_ex(paths, count, form, jobs, nullptr, write, write_context, on_input, input_context);
+}
+
 QUORLIX_API int quorlix_write_schedules_file(const char* const* paths, size_t count, int form, unsigned jobs,
                                              const char* output_path, QUORLIX_SCHEDULES_INPUT_FN on_input,
                                              void* input_context) {
-  if (!AreUsable(paths, count, form) || !output_path || !*output_path) return QUORLIX_SCHEDULES_BAD_ARGUMENT;
+  return quorlix_write_schedules_file_ex(paths, count, form, jobs, nullptr, output_path, on_input, input_context);
+}
+
+QUORLIX_API int quorlix_write_tag_dictionary(const char* article, QUORLIX_WRITE_FN write, void* write_context) {
+  if (!write) return QUORLIX_SCHEDULES_BAD_ARGUMENT;
   try {
-    return WriteScheduleTableFile(paths, count, form == QUORLIX_SCHEDULES_WIDE, jobs, output_path, on_input,
-                                  input_context);
+    std::string table;
+    const std::string normal = article ? NormalArticle(article) : std::string();
+    if ((article && normal.empty()) || AppendTagDictionaryCsv(table, normal) == 0)
+      return QUORLIX_SCHEDULES_BAD_ARGUMENT;
+    return WriteInPieces(table, write, write_context) ? QUORLIX_SCHEDULES_OK : QUORLIX_SCHEDULES_OUTPUT_ERROR;
   } catch (...) {
     return QUORLIX_SCHEDULES_NO_MEMORY;
   }

@@ -36,7 +36,7 @@ CString TemporaryNameFor(const CString& strOutput) {
 
 }  // namespace
 
-int WriteScheduleTableFile(const char* const* paths, std::size_t count, bool bWide, unsigned nJobs,
+int WriteScheduleTableFile(const char* const* paths, std::size_t count, const TableSettings& settings, unsigned nJobs,
                            const char* pszOutputPath, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
   const CString strOutput(pszOutputPath);
   std::error_code error;
@@ -51,7 +51,7 @@ int WriteScheduleTableFile(const char* const* paths, std::size_t count, bool bWi
       !std::filesystem::is_directory(status)) {
     try {
       CFile file(strOutput, CFile::modeOutput);
-      const int nStatus = WriteScheduleTable(paths, count, bWide, nJobs, WriteToFile, &file, onInput, pInputContext);
+      const int nStatus = WriteScheduleTable(paths, count, settings, nJobs, WriteToFile, &file, onInput, pInputContext);
       file.Close();
       return nStatus;
     } catch (const CFileException&) {
@@ -67,7 +67,7 @@ int WriteScheduleTableFile(const char* const* paths, std::size_t count, bool bWi
   }
   int nStatus = QUORLIX_SCHEDULES_NO_MEMORY;
   try {
-    nStatus = WriteScheduleTable(paths, count, bWide, nJobs, WriteToFile, &*file, onInput, pInputContext);
+    nStatus = WriteScheduleTable(paths, count, settings, nJobs, WriteToFile, &*file, onInput, pInputContext);
     if (nStatus == QUORLIX_SCHEDULES_OK) {
       file->Close();
       if (std::rename(strTemporary.c_str(), strOutput.c_str()) == 0) return QUORLIX_SCHEDULES_OK;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cassert>
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 namespace {
@@ -205,4 +206,147 @@ bool AppendIsoDate(std::string& out, std::string_view text) {
   out += static_cast<char>('0' + nDay / 10);
   out += static_cast<char>('0' + nDay % 10);
   return true;
+}
+
+// ---- Sums ----
+
+namespace {
+
+// The digits of number with its point moved to scale places (scale >= number.scale).
+std::string DigitsAtScale(const ScheduleNumber& number, std::size_t scale) {
+  std::string digits = number.digits;
+  digits.append(scale - number.scale, '0');
+  return digits;
+}
+
+int CompareMagnitudes(std::string_view a, std::string_view b) {
+  a.remove_prefix(std::min(a.find_first_not_of('0'), a.size()));
+  b.remove_prefix(std::min(b.find_first_not_of('0'), b.size()));
+  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  return a.compare(b) < 0 ? -1 : (a == b ? 0 : 1);
+}
+
+// Digit strings of equal scale, least significant digit last.
+std::string AddMagnitudes(std::string_view a, std::string_view b) {
+  std::string sum;
+  sum.reserve(std::max(a.size(), b.size()) + 1);
+  int nCarry = 0;
+  for (std::size_t i = 0; i < std::max(a.size(), b.size()) || nCarry; ++i) {
+    const int nA = i < a.size() ? a[a.size() - 1 - i] - '0' : 0;
+    const int nB = i < b.size() ? b[b.size() - 1 - i] - '0' : 0;
+    const int nDigit = nA + nB + nCarry;
+    sum += static_cast<char>('0' + nDigit % 10);
+    nCarry = nDigit / 10;
+  }
+  std::ranges::reverse(sum);
+  return sum;
+}
+
+// a - b for magnitudes with a >= b.
+std::string SubtractMagnitudes(std::string_view a, std::string_view b) {
+  std::string difference;
+  difference.reserve(a.size());
+  int nBorrow = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    int nDigit = (a[a.size() - 1 - i] - '0') - (i < b.size() ? b[b.size() - 1 - i] - '0' : 0) - nBorrow;
+    nBorrow = nDigit < 0 ? 1 : 0;
+    difference += static_cast<char>('0' + nDigit + 10 * nBorrow);
+  }
+  assert(nBorrow == 0);
+  std::ranges::reverse(difference);
+  return difference;
+}
+
+}  // namespace
+
+void AddScheduleNumbers(const ScheduleNumber& a, const ScheduleNumber& b, ScheduleNumber& result) {
+  assert(&result != &a && &result != &b);
+  const std::size_t nScale = std::max(a.scale, b.scale);
+  const std::string left = DigitsAtScale(a, nScale);
+  const std::string right = DigitsAtScale(b, nScale);
+  result.scale = nScale;
+  if (a.negative == b.negative) {
+    result.negative = a.negative;
+    result.digits = AddMagnitudes(left, right);
+  } else if (CompareMagnitudes(left, right) >= 0) {
+    result.negative = a.negative;
+    result.digits = SubtractMagnitudes(left, right);
+  } else {
+    result.negative = b.negative;
+    result.digits = SubtractMagnitudes(right, left);
+  }
+  Normalise(result);
+}
+
+// ---- Calendar dates ----
+
+namespace {
+
+constexpr bool IsLeapYear(std::int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+constexpr int DaysInMonth(std::int64_t year, int month) {
+  constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// Days since 1970-01-01 of a proleptic Gregorian date (the era arithmetic of
+// H. Hinnant's days_from_civil).
+constexpr std::int32_t DayOfCivil(std::int64_t year, int month, int day) {
+  year -= month <= 2 ? 1 : 0;
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const std::int64_t yearOfEra = year - era * 400;
+  const std::int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return static_cast<std::int32_t>(era * 146097 + dayOfEra - 719468);
+}
+
+constexpr void CivilOfDay(std::int32_t nDay, std::int64_t& year, int& month, int& day) {
+  const std::int64_t z = std::int64_t{nDay} + 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t dayOfEra = z - era * 146097;
+  const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const std::int64_t monthIndex = (5 * dayOfYear + 2) / 153;
+  day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
+  month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
+  year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+}
+
+static_assert(DayOfCivil(1970, 1, 1) == 0 && DayOfCivil(2000, 3, 1) == 11017);
+
+}  // namespace
+
+bool ReadIsoDay(std::string_view iso, std::int32_t& day) {
+  if (iso.size() != 10 || iso[4] != '-' || iso[7] != '-') return false;
+  const std::string_view year = iso.substr(0, 4);
+  const std::string_view month = iso.substr(5, 2);
+  const std::string_view dayOfMonth = iso.substr(8, 2);
+  if (!std::ranges::all_of(year, IsDigit) || !std::ranges::all_of(month, IsDigit) ||
+      !std::ranges::all_of(dayOfMonth, IsDigit))
+    return false;
+  const int nYear = (year[0] - '0') * 1000 + (year[1] - '0') * 100 + (year[2] - '0') * 10 + (year[3] - '0');
+  const int nMonth = (month[0] - '0') * 10 + (month[1] - '0');
+  const int nDay = (dayOfMonth[0] - '0') * 10 + (dayOfMonth[1] - '0');
+  if (nMonth < 1 || nMonth > 12 || nDay < 1 || nDay > DaysInMonth(nYear, nMonth)) return false;
+  day = DayOfCivil(nYear, nMonth, nDay);
+  return true;
+}
+
+void AppendIsoDay(std::string& out, std::int32_t nDay) {
+  std::int64_t year = 0;
+  int month = 0;
+  int day = 0;
+  CivilOfDay(nDay, year, month, day);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04lld-%02d-%02d", static_cast<long long>(year), month, day);
+  out += text;
+}
+
+std::int32_t AddYears(std::int32_t nDay, int years) {
+  std::int64_t year = 0;
+  int month = 0;
+  int day = 0;
+  CivilOfDay(nDay, year, month, day);
+  year += years;
+  return DayOfCivil(year, month, std::min(day, DaysInMonth(year, month)));
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -34,3 +35,16 @@ void MultiplyScheduleNumbers(const ScheduleNumber& a, const ScheduleNumber& b, S
 // to 31, no calendar check) and appends it as YYYY-MM-DD; returns false, having
 // appended nothing, when text is not such a date.
 bool AppendIsoDate(std::string& out, std::string_view text);
+
+// result = a + b, exactly. result may not be a or b.
+void AddScheduleNumbers(const ScheduleNumber& a, const ScheduleNumber& b, ScheduleNumber& result);
+
+// ---- Calendar dates as day numbers ----
+
+// The day number (days since 1970-01-01) of a date YYYY-MM-DD that the calendar
+// has (FEB-29 in leap years only); false for any other text.
+bool ReadIsoDay(std::string_view iso, std::int32_t& day);
+// Appends the day as YYYY-MM-DD.
+void AppendIsoDay(std::string& out, std::int32_t day);
+// The same month and day years later (or earlier); FEB-29 becomes FEB-28 in other years.
+std::int32_t AddYears(std::int32_t day, int years);

@@ -1,8 +1,8 @@
 // The run. With one thread, the caller's thread reads every input and writes its
 // rows. With more, worker threads read inputs in input order, each into a slot
 // of its own, while the caller's thread takes the slots in input order: it
-// writes each slot's rows (the long form) or merges its cells (the wide form)
-// and reports the input. The input at the head of that order is written as it
+// writes each slot's rows (the long form) or merges its part (the wide form's
+// cells, the panel's candidates) and reports the input. The input at the head of that order is written as it
 // is read, so one long filing goes out in pieces; the inputs after it wait in
 // their slots, at most kInputsAhead of them, each holding at most
 // kHeldBytesPerInput of rows before its worker waits for its turn.
@@ -125,18 +125,30 @@ int PackingOf(Packing packing) {
 
 // ---- Reading ----
 
+// One input's part of the wide form or the panel, as read; the long form's rows
+// go out as they come.
+struct InputPart {
+  WideInput wide;
+  PanelInput panel;
+
+  void Clear() {
+    wide.Clear();
+    panel.Clear();
+  }
+};
+
 // One thread's means of reading inputs into their part of the table.
 class InputTableReader final : public ScheduleSink {
  public:
-  explicit InputTableReader(bool bWide)
-      : m_bWide(bWide), m_reader(*this), m_pBlock(AllocateByteBuffer(kScheduleBlockBytes)) {}
+  explicit InputTableReader(TableForm form)
+      : m_form(form), m_reader(*this), m_pBlock(AllocateByteBuffer(kScheduleBlockBytes)) {}
 
   // Reads one input: the long form's rows go to chunks, their last piece stays
-  // in Rest(); the wide form's cells go to wide; the words of a problem to
-  // problem (the input's problem is left null). The gate hears of the file
-  // once it is open and may pass it over (an input that names the file of an
-  // earlier one). Only RunStopped, from chunks, passes out.
-  QUORLIX_SCHEDULES_INPUT Read(std::size_t index, const char* pszPath, ChunkSink& chunks, WideInput& wide,
+  // in Rest(); the wide form's cells and the panel's candidates go to part; the
+  // words of a problem to problem (the input's problem is left null). The gate
+  // hears of the file once it is open and may pass it over (an input that
+  // names the file of an earlier one). Only RunStopped, from chunks, passes out.
+  QUORLIX_SCHEDULES_INPUT Read(std::size_t index, const char* pszPath, ChunkSink& chunks, InputPart& part,
                                std::string& problem, FileGate& gate) {
     QUORLIX_SCHEDULES_INPUT input{};
     input.index = index;
@@ -145,8 +157,11 @@ class InputTableReader final : public ScheduleSink {
     problem.clear();
     const Clock::time_point start = Clock::now();
     try {
-      if (m_bWide) m_wide.StartInput(pszPath, wide);
-      else m_long.StartInput(pszPath, chunks);
+      switch (m_form) {
+        case TableForm::kLong: m_long.StartInput(pszPath, chunks); break;
+        case TableForm::kWide: m_wide.StartInput(pszPath, part.wide); break;
+        case TableForm::kPanel: m_panel.StartInput(part.panel); break;
+      }
       ReadScheduleInput(pszPath, m_reader, m_pBlock, m_reading, &gate);
       input.status = m_reading.status;
       input.bytes = m_reading.nBytesRead;
@@ -158,31 +173,64 @@ class InputTableReader final : public ScheduleSink {
     } catch (const std::exception&) {
       input.status = QUORLIX_FILING_DECODE_FAILED;  // no memory for the rows
     }
-    if (m_bWide) {
-      input.schedules = wide.rows.size();
-      input.values = wide.nValues;
-    } else {
-      input.schedules = m_long.Schedules();
-      input.values = m_long.Values();
+    switch (m_form) {
+      case TableForm::kLong:
+        input.schedules = m_long.Schedules();
+        input.values = m_long.Values();
+        break;
+      case TableForm::kWide:
+        input.schedules = part.wide.rows.size();
+        input.values = part.wide.nValues;
+        break;
+      case TableForm::kPanel:
+        input.schedules = part.panel.nSchedules;
+        input.values = part.panel.nValues;
+        break;
     }
     input.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     return input;
   }
 
   void TakeDocument(const SubmissionHeader& header, const ScheduleDocument& document) override {
-    if (m_bWide) m_wide.TakeDocument(header, document);
-    else m_long.TakeDocument(header, document);
+    switch (m_form) {
+      case TableForm::kLong: m_long.TakeDocument(header, document); break;
+      case TableForm::kWide: m_wide.TakeDocument(header, document); break;
+      case TableForm::kPanel: m_panel.TakeDocument(header, document); break;
+    }
   }
 
   std::string& Rest() { return m_long.Rest(); }
 
  private:
-  const bool m_bWide;
+  const TableForm m_form;
   ScheduleReader m_reader;
   ByteBuffer m_pBlock;
   InputReading m_reading;
   LongTable m_long;
   WideSink m_wide;
+  PanelSink m_panel;
+};
+
+// The table of the wide form or the panel, built on the caller's thread from the
+// inputs' parts in input order and written once every input is read.
+class WholeTable {
+ public:
+  WholeTable(const char* const* paths, const TableSettings& settings)
+      : m_form(settings.form), m_panel(paths, settings.vintage) {}
+
+  void Merge(const InputPart& part, std::size_t index) {
+    if (m_form == TableForm::kWide) m_wide.Merge(part.wide);
+    else if (m_form == TableForm::kPanel) m_panel.Merge(part.panel, index);
+  }
+  void Write(ChunkSink& out) {
+    if (m_form == TableForm::kWide) m_wide.Write(out);
+    else if (m_form == TableForm::kPanel) m_panel.Write(out);
+  }
+
+ private:
+  const TableForm m_form;
+  WideTable m_wide;
+  PanelTable m_panel;
 };
 
 // What an input's status is when there was no memory to read it.
@@ -242,12 +290,12 @@ class InOrderGate final : public FileGate {
   std::size_t m_nFirst = 0;
 };
 
-int RunOnCallerThread(const char* const* paths, std::size_t count, bool bWide, TableWriter& writer,
+int RunOnCallerThread(const char* const* paths, std::size_t count, const TableSettings& settings, TableWriter& writer,
                       QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
-  InputTableReader reader(bWide);
+  InputTableReader reader(settings.form);
   DirectChunks chunks(writer);
-  WideInput wide;
-  WideTable table;
+  InputPart part;
+  WholeTable table(paths, settings);
   InOrderGate gate(count);
   std::string problem;
   int nStatus = QUORLIX_SCHEDULES_OK;
@@ -255,7 +303,7 @@ int RunOnCallerThread(const char* const* paths, std::size_t count, bool bWide, T
     QUORLIX_SCHEDULES_INPUT input;
     gate.Start(i);
     try {
-      input = reader.Read(i, paths[i], chunks, wide, problem, gate);
+      input = reader.Read(i, paths[i], chunks, part, problem, gate);
     } catch (const RunStopped&) {
       return QUORLIX_SCHEDULES_OUTPUT_ERROR;
     }
@@ -264,13 +312,13 @@ int RunOnCallerThread(const char* const* paths, std::size_t count, bool bWide, T
     writer.Write(reader.Rest());
     reader.Rest().clear();
     if (writer.Failed()) return QUORLIX_SCHEDULES_OUTPUT_ERROR;
-    if (bWide) table.Merge(wide);
+    if (gate.First() == i) table.Merge(part, i);
     if (onInput && onInput(pInputContext, &input) != 0) {
       nStatus = QUORLIX_SCHEDULES_STOPPED;
       break;
     }
   }
-  if (bWide) table.Write(writer);
+  table.Write(writer);
   return nStatus;
 }
 
@@ -278,8 +326,13 @@ int RunOnCallerThread(const char* const* paths, std::size_t count, bool bWide, T
 
 class ParallelRun {
  public:
-  ParallelRun(const char* const* paths, std::size_t count, bool bWide, TableWriter& writer)
-      : m_paths(paths), m_count(count), m_bWide(bWide), m_writer(writer), m_slots(kInputsAhead), m_registry(count) {}
+  ParallelRun(const char* const* paths, std::size_t count, const TableSettings& settings, TableWriter& writer)
+      : m_paths(paths),
+        m_count(count),
+        m_settings(settings),
+        m_writer(writer),
+        m_slots(kInputsAhead),
+        m_registry(count) {}
 
   // Starts up to nWorkers threads; false when none would start.
   bool Start(std::size_t nWorkers);
@@ -294,7 +347,7 @@ class ParallelRun {
     bool bDone = false;
     QUORLIX_SCHEDULES_INPUT input{};
     std::string problem;
-    WideInput wide;
+    InputPart part;
     FileKey key;  // of the input's file, once open
     bool bKeyKnown = false;
     std::size_t nFirst = 0;  // the first input of its file, once every earlier input is read
@@ -349,11 +402,11 @@ class ParallelRun {
   }
   bool WriterMayGo();
   void WaitAsWorker(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready);
-  int Report(std::size_t index, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext, WideTable& table);
+  int Report(std::size_t index, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext, WholeTable& table);
 
   const char* const* m_paths;
   const std::size_t m_count;
-  const bool m_bWide;
+  const TableSettings m_settings;
   TableWriter& m_writer;
 
   std::mutex m_mutex;
@@ -411,7 +464,7 @@ void ParallelRun::Work() {
   // ends; each gets the status of no memory.
   std::unique_ptr<InputTableReader> pReader;
   try {
-    pReader = std::make_unique<InputTableReader>(m_bWide);
+    pReader = std::make_unique<InputTableReader>(m_settings.form);
   } catch (const std::bad_alloc&) {
   }
   std::string noRows;
@@ -436,10 +489,10 @@ void ParallelRun::Work() {
       SlotChunks chunks(*this, index);
       SlotGate gate(*this, index);
       try {
-        // The slot's problem and cells are the worker's until it is complete.
+        // The slot's part and problem are the worker's until it is complete.
         Slot& slot = SlotOf(index);
         const QUORLIX_SCHEDULES_INPUT input =
-            pReader->Read(index, m_paths[index], chunks, slot.wide, slot.problem, gate);
+            pReader->Read(index, m_paths[index], chunks, slot.part, slot.problem, gate);
         Complete(index, input, pReader->Rest());
       } catch (const RunStopped&) {
         return;
@@ -485,10 +538,10 @@ void ParallelRun::Complete(std::size_t index, const QUORLIX_SCHEDULES_INPUT& inp
   if (m_bWriterWaits && WriterMayGo()) m_writerWake.notify_one();
 }
 
-// Writes what is left of a read input's rows, merges its cells and reports it;
+// Writes what is left of a read input's rows, merges its part and reports it;
 // the slot is the caller's thread's alone from its bDone until the head moves
 // past it. An input that names an earlier one's file gives nothing.
-int ParallelRun::Report(std::size_t index, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext, WideTable& table) {
+int ParallelRun::Report(std::size_t index, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext, WholeTable& table) {
   Slot& slot = SlotOf(index);
   QUORLIX_SCHEDULES_INPUT input = slot.input;
   if (slot.nFirst != index) {
@@ -496,14 +549,14 @@ int ParallelRun::Report(std::size_t index, QUORLIX_SCHEDULES_INPUT_FN onInput, v
   } else {
     for (const std::string& chunk : slot.chunks) m_writer.Write(chunk);
     if (m_writer.Failed()) return QUORLIX_SCHEDULES_OUTPUT_ERROR;
-    if (m_bWide) table.Merge(slot.wide);
+    table.Merge(slot.part, index);
     AttachProblem(input, slot.problem);
   }
   return onInput && onInput(pInputContext, &input) != 0 ? QUORLIX_SCHEDULES_STOPPED : QUORLIX_SCHEDULES_OK;
 }
 
 int ParallelRun::Run(QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
-  WideTable table;
+  WholeTable table(m_paths, m_settings);
   std::vector<std::string> chunks;
   int nStatus = QUORLIX_SCHEDULES_OK;
   while (m_nHead < m_count && nStatus == QUORLIX_SCHEDULES_OK) {
@@ -540,7 +593,7 @@ int ParallelRun::Run(QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
         slot.nHeldBytes = 0;
         slot.bDone = false;
         slot.bKeyKnown = false;  // the slot's next input is not claimed yet: no worker writes it
-        slot.wide.Clear();
+        slot.part.Clear();
       }
       // Written chunks keep their memory for the workers' next ones.
       for (std::string& chunk : chunks) {
@@ -555,7 +608,7 @@ int ParallelRun::Run(QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
     chunks.clear();
     m_workersWake.notify_all();
   }
-  if (m_bWide) table.Write(m_writer);
+  table.Write(m_writer);
   return nStatus;
 }
 
@@ -576,10 +629,11 @@ std::size_t ThreadsFor(unsigned nJobs, std::size_t count) {
 
 }  // namespace
 
-int WriteScheduleTable(const char* const* paths, std::size_t count, bool bWide, unsigned nJobs, QUORLIX_WRITE_FN write,
-                       void* pWriteContext, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
+int WriteScheduleTable(const char* const* paths, std::size_t count, const TableSettings& settings, unsigned nJobs,
+                       QUORLIX_WRITE_FN write, void* pWriteContext, QUORLIX_SCHEDULES_INPUT_FN onInput,
+                       void* pInputContext) {
   TableWriter writer(write, pWriteContext);
-  if (!bWide) {
+  if (settings.form == TableForm::kLong) {
     std::string header;
     LongTable::AppendHeader(header);
     writer.Write(header);
@@ -588,7 +642,7 @@ int WriteScheduleTable(const char* const* paths, std::size_t count, bool bWide, 
   const std::size_t nThreads = ThreadsFor(nJobs, count);
   std::optional<ParallelRun> parallel;
   if (nThreads > 1) {
-    parallel.emplace(paths, count, bWide, writer);
+    parallel.emplace(paths, count, settings, writer);
     if (!parallel->Start(nThreads)) parallel.reset();
   }
   if (parallel) {
@@ -600,7 +654,7 @@ int WriteScheduleTable(const char* const* paths, std::size_t count, bool bWide, 
     }
     parallel->Finish();
   } else {
-    nStatus = RunOnCallerThread(paths, count, bWide, writer, onInput, pInputContext);
+    nStatus = RunOnCallerThread(paths, count, settings, writer, onInput, pInputContext);
   }
   if (nStatus == QUORLIX_SCHEDULES_OUTPUT_ERROR) return nStatus;
   writer.Flush();

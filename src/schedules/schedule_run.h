@@ -6,13 +6,22 @@
 #include <cstddef>
 
 #include "quorlix_schedules.h"
+#include "schedules/schedule_panel.h"
 
-// quorlix_write_schedules, with its arguments checked: paths holds count
-// non-null paths, form is a known form and write is not null. Raises
+// What a run writes.
+enum class TableForm : unsigned char { kLong, kWide, kPanel };
+struct TableSettings {
+  TableForm form = TableForm::kLong;
+  PanelVintage vintage = PanelVintage::kFirst;
+};
+
+// quorlix_write_schedules_ex, with its arguments checked: paths holds count
+// non-null paths, the settings are known and write is not null. Raises
 // std::bad_alloc when there is no memory for the run itself.
-int WriteScheduleTable(const char* const* paths, std::size_t count, bool bWide, unsigned nJobs, QUORLIX_WRITE_FN write,
-                       void* pWriteContext, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext);
+int WriteScheduleTable(const char* const* paths, std::size_t count, const TableSettings& settings, unsigned nJobs,
+                       QUORLIX_WRITE_FN write, void* pWriteContext, QUORLIX_SCHEDULES_INPUT_FN onInput,
+                       void* pInputContext);
 
-// quorlix_write_schedules_file, with the same checks and a non-empty output path.
-int WriteScheduleTableFile(const char* const* paths, std::size_t count, bool bWide, unsigned nJobs,
+// quorlix_write_schedules_file_ex, with the same checks and a non-empty output path.
+int WriteScheduleTableFile(const char* const* paths, std::size_t count, const TableSettings& settings, unsigned nJobs,
                            const char* pszOutputPath, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext);

@@ -92,8 +92,19 @@ constexpr std::string_view kUnscaledWords[] = {"EPS", "RATIO", "NAV", "YIELD", "
 
 bool IsArticleOrMultiplier(std::string_view tag) { return tag == "ARTICLE" || tag == "MULTIPLIER"; }
 
+constexpr std::array<std::string_view, 4> kMultiplierSourceNames = {"written", "words", "absent", "unreadable"};
+
+char ToUpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+std::string_view TrimBlanks(std::string_view text) {
+  const std::size_t nFirst = text.find_first_not_of(" \t");
+  if (nFirst == std::string_view::npos) return {};
+  return text.substr(nFirst, text.find_last_not_of(" \t") - nFirst + 1);
+}
+
 void AppendFixedColumns(std::string& out, std::string_view path, const SubmissionHeader& header,
-                        const ScheduleDocument& document, const Schedule& schedule, std::string_view multiplier) {
+                        const ScheduleDocument& document, const Schedule& schedule, const ScheduleValueReader& values) {
   out += path;
   out += ',';
   AppendCsvName(out, header.member);
@@ -118,7 +129,11 @@ void AppendFixedColumns(std::string& out, std::string_view path, const Submissio
   out += ',';
   AppendFlag(out, document.complete);
   out += ',';
-  out += multiplier;
+  out += values.MultiplierText();
+  out += ',';
+  AppendFlag(out, values.Restated());
+  out += ',';
+  out += MultiplierSourceName(values.Source());
 }
 
 }  // namespace
@@ -197,19 +212,97 @@ bool KeepsNumberUnscaled(std::string_view tag, bool bArticleSix) {
   return tag == "CIK" || (bArticleSix && tag == "RETURNS-OF-CAPITAL");
 }
 
+std::string_view MultiplierSourceName(MultiplierSource source) {
+  return kMultiplierSourceNames[static_cast<std::size_t>(source)];
+}
+
+// The written forms of a multiplier: a word for the number, or a number marked
+// as one by a '$' before it or an 'S (or S) after it, as in "$1,000" or "1,000'S".
+MultiplierSource ReadMultiplier(std::string_view raw, bool bLineEnded, ScheduleNumber& number) {
+  using enum MultiplierSource;
+  raw = TrimBlanks(raw);
+  // A line the filing ends in may be cut anywhere; a long one names no multiplier.
+  if (!bLineEnded || raw.empty() || raw.size() > 2 * kLongestMultiplierDigits) return kUnreadable;
+  std::string upper(raw);
+  std::ranges::transform(upper, upper.begin(), ToUpperAscii);
+  constexpr std::pair<std::string_view, std::string_view> kWordsForNumbers[] = {
+      {"THOUSAND", "1000"}, {"THOUSANDS", "1000"}, {"MILLION", "1000000"}, {"MILLIONS", "1000000"}};
+  for (const auto& [words, digits] : kWordsForNumbers) {
+    if (upper == words) {
+      ParseScheduleNumber(digits, number);
+      return kWords;
+    }
+  }
+  std::string_view core = upper;
+  const bool bDollar = core.starts_with('$');
+  if (bDollar) core.remove_prefix(1);
+  const bool bPlural = core.size() > 1 && core.back() == 'S' && core[core.size() - 2] != 'S';
+  if (bPlural) core.remove_suffix(core.ends_with("'S") ? 2 : 1);
+  if (core.empty() || core.front() == '$' || !ParseScheduleNumber(core, number) || number.negative ||
+      number.digits.empty() || number.digits.size() > kLongestMultiplierDigits)
+    return kUnreadable;
+  return bDollar || bPlural ? kWords : kWritten;
+}
+
+bool HoldsWordRestated(std::string_view text) {
+  constexpr std::string_view kWord = "RESTATED";
+  for (std::size_t i = 0; i + kWord.size() <= text.size(); ++i) {
+    if (!std::ranges::equal(text.substr(i, kWord.size()), kWord, {}, ToUpperAscii)) continue;
+    const bool bStartsWord = i == 0 || !IsLetter(text[i - 1]);
+    const bool bEndsWord = i + kWord.size() == text.size() || !IsLetter(text[i + kWord.size()]);
+    if (bStartsWord && bEndsWord) return true;
+  }
+  return false;
+}
+
+bool ReadPeriodType(std::string_view raw, int& months) {
+  std::string upper(TrimBlanks(raw));
+  std::ranges::transform(upper, upper.begin(), ToUpperAscii);
+  if (upper == "YEAR") {
+    months = 12;
+    return true;
+  }
+  if (!upper.ends_with("-MOS") || upper.size() == 4) return false;
+  const std::string_view digits = std::string_view(upper).substr(0, upper.size() - 4);
+  if (!std::ranges::all_of(digits, [](char c) { return c >= '0' && c <= '9'; })) return false;
+  months = 0;
+  if (digits.size() <= 4)
+    for (const char c : digits) months = months * 10 + (c - '0');
+  return true;
+}
+
 void ScheduleValueReader::StartSchedule(const ScheduleDocument& document, const Schedule& schedule) {
   m_multiplier = ScheduleNumber{false, "1", 0};
+  m_source = MultiplierSource::kAbsent;
+  m_bRestated = document.hasDescription && HoldsWordRestated(document.View(document.description));
   const auto lines = std::span(document.lines).subspan(schedule.firstLine, schedule.lineCount);
-  const auto it =
-      std::ranges::find_if(lines, [&](const ScheduleLine& line) { return document.View(line.tag) == "MULTIPLIER"; });
-  if (it != lines.end() && it->lineEnded && ParseScheduleNumber(document.View(it->raw), m_number) &&
-      m_number.digits.size() <= kLongestMultiplierDigits)
-    std::swap(m_multiplier, m_number);
-  m_scales = !(m_multiplier.digits == "1" && m_multiplier.scale == 0 && !m_multiplier.negative);
+  bool bMultiplierSeen = false;
+  for (const ScheduleLine& line : lines) {
+    const std::string_view tag = document.View(line.tag);
+    if (tag == "RESTATED") m_bRestated = true;
+    if (tag != "MULTIPLIER" || bMultiplierSeen) continue;
+    bMultiplierSeen = true;
+    m_source = ReadMultiplier(document.View(line.raw), line.lineEnded, m_number);
+    if (m_source != MultiplierSource::kUnreadable) std::swap(m_multiplier, m_number);
+  }
+  const bool bReadable = m_source != MultiplierSource::kUnreadable;
+  m_scales = bReadable && !(m_multiplier.digits == "1" && m_multiplier.scale == 0);
   m_multiplierText.clear();
-  AppendPlainNumber(m_multiplierText, m_multiplier);
-  m_articleSix = ParseScheduleNumber(document.View(schedule.article), m_number) && m_number.digits == "6" &&
-                 m_number.scale == 0 && !m_number.negative;
+  if (bReadable) AppendPlainNumber(m_multiplierText, m_multiplier);
+  m_article = NormalArticle(document.View(schedule.article));
+  m_articleSix = m_article == "6";
+}
+
+bool ScheduleValueReader::AppendNumber(std::string& out, std::string_view tag, const TagEntry* pEntry) {
+  const bool bAmount = pEntry ? IsScaledKind(pEntry->kind) : !KeepsNumberUnscaled(tag, m_articleSix);
+  if (bAmount && m_source == MultiplierSource::kUnreadable) return false;
+  if (!bAmount || !m_scales) {
+    AppendPlainNumber(out, m_number);
+  } else {
+    MultiplyScheduleNumbers(m_number, m_multiplier, m_product);
+    AppendPlainNumber(out, m_product);
+  }
+  return true;
 }
 
 ValueKind ScheduleValueReader::Read(std::string_view tag, std::string_view raw, bool bLineEnded, std::string& value,
@@ -222,20 +315,50 @@ ValueKind ScheduleValueReader::Read(std::string_view tag, std::string_view raw, 
   if (!ParseScheduleNumber(raw, m_number)) return ValueKind::kText;
   AppendPlainNumber(value, m_number);
   if (IsArticleOrMultiplier(tag)) return ValueKind::kNumber;
-  if (!m_scales || KeepsNumberUnscaled(tag, m_articleSix)) {
-    scaled = value;
-  } else {
-    MultiplyScheduleNumbers(m_number, m_multiplier, m_product);
-    AppendPlainNumber(scaled, m_product);
-  }
+  AppendNumber(scaled, tag, FindTagEntry(m_article, tag));
   return ValueKind::kNumber;
+}
+
+CellOutcome ScheduleValueReader::AppendCell(std::string& out, std::string_view tag, std::string_view raw,
+                                            bool bLineEnded) {
+  using enum CellOutcome;
+  if (raw.empty()) return kEmpty;
+  const TagEntry* const pEntry = FindTagEntry(m_article, tag);
+  const TagKind kind = pEntry ? pEntry->kind : TagKind::kText;
+  if (pEntry && (kind == TagKind::kText || kind == TagKind::kIdentifier)) {
+    AppendCsvText(out, raw);
+    return kWritten;
+  }
+  if (!bLineEnded) {
+    // Cut anywhere: a number or date of its kind cannot be trusted.
+    if (pEntry) return kUnparsed;
+    AppendCsvText(out, raw);
+    return kWritten;
+  }
+  if (!pEntry || kind == TagKind::kDate) {
+    m_date.clear();
+    if (AppendIsoDate(m_date, raw)) {
+      out += m_date;
+      return kWritten;
+    }
+    if (pEntry) return kUnparsed;
+  }
+  if (!pEntry || IsNumberKind(kind)) {
+    if (ParseScheduleNumber(raw, m_number)) return AppendNumber(out, tag, pEntry) ? kWritten : kUnparsed;
+    if (pEntry) return kUnparsed;
+    AppendCsvText(out, raw);
+    return kWritten;
+  }
+  int nMonths = 0;
+  if (!ReadPeriodType(raw, nMonths)) return kUnparsed;
+  AppendCsvText(out, raw);
+  return kWritten;
 }
 
 void AppendFixedColumnNames(std::string& out) {
   out +=
       "path,member,accession_number,cik,company,form_type,filed,period,sic,fiscal_year_end,document,description,"
-      "schedule,"
-      "article,series,series_name,flawed,complete,multiplier";
+      "schedule,article,series,series_name,flawed,complete,multiplier,restated,multiplier_source";
 }
 
 // ---- The long form ----
@@ -257,7 +380,7 @@ void LongTable::TakeDocument(const SubmissionHeader& header, const ScheduleDocum
   for (const Schedule& schedule : document.schedules) {
     m_values.StartSchedule(document, schedule);
     m_prefix.clear();
-    AppendFixedColumns(m_prefix, m_path, header, document, schedule, m_values.MultiplierText());
+    AppendFixedColumns(m_prefix, m_path, header, document, schedule, m_values);
     m_prefix += ',';
     for (const ScheduleLine& line : std::span(document.lines).subspan(schedule.firstLine, schedule.lineCount)) {
       const std::string_view tag = document.View(line.tag);
@@ -304,28 +427,33 @@ void WideSink::TakeDocument(const SubmissionHeader& header, const ScheduleDocume
     m_values.StartSchedule(document, schedule);
     WideInput::Row row;
     row.fixed.offset = out.text.size();
-    AppendFixedColumns(out.text, m_path, header, document, schedule, m_values.MultiplierText());
+    AppendFixedColumns(out.text, m_path, header, document, schedule, m_values);
     row.fixed.length = out.text.size() - row.fixed.offset;
     row.firstCell = out.cells.size();
     m_tagsOfRow.clear();
+    m_unparsed.clear();
     for (const ScheduleLine& line : std::span(document.lines).subspan(schedule.firstLine, schedule.lineCount)) {
       const std::string_view tag = document.View(line.tag);
       if (IsArticleOrMultiplier(tag) || !m_tagsOfRow.insert(tag).second) continue;
       const std::string_view raw = document.View(line.raw);
-      const ValueKind kind = m_values.Read(tag, raw, line.lineEnded, m_value, m_scaled);
       WideInput::Cell cell;
       cell.tag.offset = out.text.size();
       out.text += tag;
       cell.tag.length = tag.size();
       cell.text.offset = out.text.size();
-      switch (kind) {
-        case ValueKind::kNumber: out.text += m_scaled; break;
-        case ValueKind::kDate: out.text += m_value; break;
-        case ValueKind::kText: AppendCsvText(out.text, raw); break;
+      // A value that is not of its tag's kind leaves its cell empty and is kept as TAG=raw.
+      if (m_values.AppendCell(out.text, tag, raw, line.lineEnded) == CellOutcome::kUnparsed) {
+        if (!m_unparsed.empty()) m_unparsed += "; ";
+        m_unparsed += tag;
+        m_unparsed += '=';
+        m_unparsed += raw;
       }
       cell.text.length = out.text.size() - cell.text.offset;
       out.cells.push_back(cell);
     }
+    row.unparsed.offset = out.text.size();
+    AppendCsvText(out.text, m_unparsed);
+    row.unparsed.length = out.text.size() - row.unparsed.offset;
     row.cellCount = out.cells.size() - row.firstCell;
     out.rows.push_back(row);
     out.nValues += schedule.lineCount;
@@ -335,8 +463,10 @@ void WideSink::TakeDocument(const SubmissionHeader& header, const ScheduleDocume
 void WideTable::Merge(const WideInput& input) {
   const std::string_view text = input.text;
   for (const WideInput::Row& row : input.rows) {
-    Row merged{{m_text.size(), row.fixed.length}, m_cells.size(), row.cellCount};
+    Row merged{{m_text.size(), row.fixed.length}, {}, m_cells.size(), row.cellCount};
     m_text += text.substr(row.fixed.offset, row.fixed.length);
+    merged.unparsed = {m_text.size(), row.unparsed.length};
+    m_text += text.substr(row.unparsed.offset, row.unparsed.length);
     for (const WideInput::Cell& cell : std::span(input.cells).subspan(row.firstCell, row.cellCount)) {
       const std::string_view tag = text.substr(cell.tag.offset, cell.tag.length);
       auto it = m_columnOfTag.find(tag);
@@ -354,6 +484,7 @@ void WideTable::Merge(const WideInput& input) {
 void WideTable::Write(ChunkSink& out) const {
   std::string piece;
   AppendFixedColumnNames(piece);
+  piece += ",unparsed";
   for (const std::string& tag : m_tags) {
     piece += ',';
     AppendCsvText(piece, tag);
@@ -363,6 +494,8 @@ void WideTable::Write(ChunkSink& out) const {
   std::vector<Cell> cells;
   for (const Row& row : m_rows) {
     piece += text.substr(row.fixed.offset, row.fixed.length);
+    piece += ',';
+    piece += text.substr(row.unparsed.offset, row.unparsed.length);
     cells.assign(m_cells.begin() + static_cast<std::ptrdiff_t>(row.firstCell),
                  m_cells.begin() + static_cast<std::ptrdiff_t>(row.firstCell + row.cellCount));
     std::ranges::sort(cells, {}, &Cell::column);

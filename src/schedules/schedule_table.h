@@ -13,6 +13,7 @@
 
 #include "schedules/schedule_number.h"
 #include "schedules/schedule_reader.h"
+#include "schedules/tag_dictionary.h"
 
 // Where the table's bytes go, in pieces, in order.
 class ChunkSink {
@@ -51,36 +52,84 @@ char32_t CodePointOfFilingByte(unsigned char b);
 // True for per-share figures, ratios and rates, whose numbers the multiplier
 // does not scale: a tag that contains PER-SHARE, or whose words (split at '-')
 // include EPS, RATIO, NAV, YIELD or RATE; RETURNS-OF-CAPITAL in Article 6; and
-// CIK, the identifier a fund's schedule names its trust by.
+// CIK, the identifier a fund's schedule names its trust by. The rule for tags
+// the dictionary does not hold; for the others their kind decides.
 bool KeepsNumberUnscaled(std::string_view tag, bool bArticleSix);
 
 // A multiplier longer than this (in digits) counts as no number: it would make
 // every scaled value of its schedule that much longer, and work for it grow with it.
 inline constexpr std::size_t kLongestMultiplierDigits = 40;
 
+// Where a schedule's multiplier comes from.
+enum class MultiplierSource : unsigned char {
+  kWritten,     // a number
+  kWords,       // THOUSAND(S), MILLION(S), or a number with '$' before or 'S / S after it ("1,000'S")
+  kAbsent,      // no MULTIPLIER line: 1
+  kUnreadable,  // 0, a negative, no number, or a line the filing ends in: no amount can be scaled
+};
+std::string_view MultiplierSourceName(MultiplierSource source);
+
+// Reads a MULTIPLIER line's value (its number goes to number unless unreadable);
+// bLineEnded is false for a last line that no line end closed.
+MultiplierSource ReadMultiplier(std::string_view raw, bool bLineEnded, ScheduleNumber& number);
+
+// True when the word RESTATED (any case) stands in text, apart from other letters.
+bool HoldsWordRestated(std::string_view text);
+
 enum class ValueKind : unsigned char { kNumber, kDate, kText };
 
-// How one schedule's values are read: its multiplier and its article.
+// What became of a value in the wide form's cell.
+enum class CellOutcome : unsigned char {
+  kWritten,   // the cell holds it
+  kEmpty,     // there was nothing to write
+  kUnparsed,  // it is not of its tag's kind (or an amount no multiplier can scale): the cell stays empty
+};
+
+// How one schedule's values are read: its multiplier, its article and the tags
+// the dictionary knows for it.
 class ScheduleValueReader {
  public:
   void StartSchedule(const ScheduleDocument& document, const Schedule& schedule);
-  // The multiplier in plain form: the first MULTIPLIER line's number, or 1.
+  // The multiplier in plain form: the number read, 1 when there is none, empty when unreadable.
   std::string_view MultiplierText() const { return m_multiplierText; }
-  // Reads one value: value gets its plain number or ISO date, scaled its number
-  // times the multiplier (empty for ARTICLE and MULTIPLIER, and for what is no number).
+  MultiplierSource Source() const { return m_source; }
+  // A <RESTATED> line in the schedule, or the word in its document's description.
+  bool Restated() const { return m_bRestated; }
+  // The schedule's article as the dictionary writes it.
+  std::string_view Article() const { return m_article; }
+  // Reads one value for the long form: value gets its plain number or ISO date,
+  // scaled its number times the multiplier where its kind is scaled (empty for
+  // ARTICLE and MULTIPLIER, for what is no number, and for amounts when the
+  // multiplier is unreadable).
   ValueKind Read(std::string_view tag, std::string_view raw, bool bLineEnded, std::string& value, std::string& scaled);
+  // Appends the wide form's cell (a number, an ISO date, or the text as a CSV
+  // field) typed by the tag's kind; the dictionary's tags take only values of
+  // their kind, the others keep the general rules.
+  CellOutcome AppendCell(std::string& out, std::string_view tag, std::string_view raw, bool bLineEnded);
 
  private:
+  // The number in number, scaled or not as the tag's rule says; false when it
+  // is an amount and the multiplier is unreadable.
+  bool AppendNumber(std::string& out, std::string_view tag, const TagEntry* pEntry);
+
   ScheduleNumber m_multiplier;
-  bool m_scales = false;  // the multiplier is not 1
+  MultiplierSource m_source = MultiplierSource::kAbsent;
+  bool m_scales = false;  // the multiplier is readable and not 1
   bool m_articleSix = false;
+  bool m_bRestated = false;
+  std::string m_article;
   std::string m_multiplierText;
+  std::string m_date;
   ScheduleNumber m_number;
   ScheduleNumber m_product;
 };
 
-// The columns from path to multiplier, shared by both forms: path and member,
-// the header's fields, then the document's and the schedule's.
+// True for YEAR and n-MOS (any case), the values of a PERIOD-TYPE; months gets
+// 12 or n (0 when n is 0 or longer than four digits).
+bool ReadPeriodType(std::string_view raw, int& months);
+
+// The columns from path to multiplier_source, shared by both forms: path and
+// member, the header's fields, then the document's and the schedule's.
 void AppendFixedColumnNames(std::string& out);
 
 // ---- The long form ----
@@ -122,7 +171,8 @@ struct WideInput {
     TextSpan text;  // written out as a field
   };
   struct Row {
-    TextSpan fixed;  // path to multiplier, written out
+    TextSpan fixed;     // path to multiplier_source, written out
+    TextSpan unparsed;  // the unparsed column, written out
     std::size_t firstCell = 0;
     std::size_t cellCount = 0;
   };
@@ -142,9 +192,7 @@ class WideSink final : public ScheduleSink {
  private:
   WideInput* m_pOut = nullptr;
   std::string m_path;
-  std::string m_field;
-  std::string m_value;
-  std::string m_scaled;
+  std::string m_unparsed;
   ScheduleValueReader m_values;
   std::unordered_set<std::string_view> m_tagsOfRow;  // a tag written twice in a schedule keeps its first value
 };
@@ -167,6 +215,7 @@ class WideTable {
   };
   struct Row {
     TextSpan fixed;
+    TextSpan unparsed;
     std::size_t firstCell;
     std::size_t cellCount;
   };

@@ -77,7 +77,8 @@ class CommandSchedulesTest : public quorlix_test::ToolTest {
 
 const char kLongHeader[] =
     "path,member,accession_number,cik,company,form_type,filed,period,sic,fiscal_year_end,document,description,"
-    "schedule,article,series,series_name,flawed,complete,multiplier,tag,raw,value,scaled\r\n";
+    "schedule,article,series,series_name,flawed,complete,multiplier,restated,multiplier_source,tag,raw,value,"
+    "scaled\r\n";
 
 TEST_F(CommandSchedulesTest, TheLongTableGoesToStandardOutputWithASummary) {
   const std::string filing = Filing("apple_10q_2000q1_ex27.txt");
@@ -87,7 +88,7 @@ TEST_F(CommandSchedulesTest, TheLongTableGoesToStandardOutputWithASummary) {
   EXPECT_EQ(Lines(run.out), 38u);
   const std::string prefix = filing +
                              ",,0000912057-00-003201,320193,APPLE COMPUTER INC,10-Q,2000-02-01,2000-01-01,3571,"
-                             "0930,EX-27,EX-27,1,5,,,0,1,1000000,";
+                             "0930,EX-27,EX-27,1,5,,,0,1,1000000,0,written,";
   EXPECT_NE(run.out.find(prefix + "EPS-BASIC,1.14,1.14,1.14\r\n"), std::string::npos);
   EXPECT_NE(run.out.find(prefix + "TOTAL-ASSETS,\"7,586\",7586,7586000000\r\n"), std::string::npos);
   EXPECT_EQ(Summary(run.err),
@@ -296,6 +297,47 @@ TEST_F(CommandSchedulesTest, NamesThatAreNotUtf8AreWrittenAsEscapes) {
   EXPECT_NE(table.find("\r\n" + m_dir.string() + "/d\\xe9c.txt,,0000912057-00-003201,"), std::string::npos);
   EXPECT_NE(report.find("\r\n" + m_dir.string() + "/d\\xe9c.txt,0,ok,"), std::string::npos);
   EXPECT_EQ((table + report).find('\xE9'), std::string::npos);
+}
+
+// ---- The panel and the tag dictionary ----
+
+TEST_F(CommandSchedulesTest, ThePanelKeepsOneVintageAndDerivesQuarters) {
+  const std::string q2 = (DataDir() / "panel" / "apple_10q_1998q2_ex27_excerpt.txt").string();
+  const std::string q3 = Filing("apple_10q_1998q3_ex27_flawed_tabs.txt");
+  const auto run = RunTool({"panel", "-j", "2", q3, q2});
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  ASSERT_TRUE(
+      run.out.starts_with("cik,series,company,article,fiscal_year_end,period_start,period_end,months,derived,"));
+  EXPECT_EQ(Lines(run.out), 4u);  // the header, two reported rows and the quarter between them
+  EXPECT_NE(run.out.find("\r\n320193,,APPLE COMPUTER INC,5,1998-09-25,1998-03-28,1998-06-26,3,1,,0,,"
+                         "1998-05-11;1998-08-10,10-Q;10-Q,0000320193-98-000006;0000320193-98-000008,1;1," +
+                         q2 + ";" + q3 + ",,0,1000000,written,1402000000,101000000,4041000000,,,"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(Summary(run.err),
+            "quorlix: 2 filings with schedules, 0 without, 0 not filings, 2 schedules, 74 values, 0 failed, 63147 "
+            "bytes\n");
+  // The same with the other vintage: one candidate each, so the same rows.
+  const auto latest = RunTool({"panel", "--vintage", "latest", "-q", "-o", PathOf("panel.csv"), q3, q2});
+  EXPECT_EQ(latest.exitStatus, 0) << latest.err;
+  EXPECT_EQ(ReadFile(PathOf("panel.csv")), run.out);
+  const auto wrong = RunTool({"panel", "--vintage", "last", q2});
+  EXPECT_EQ(wrong.exitStatus, 64);
+  EXPECT_EQ(wrong.err, "quorlix: --vintage: last not in {first,latest}\n");
+}
+
+TEST_F(CommandSchedulesTest, TagsPrintsTheDictionaryOrOneArticle) {
+  const auto all = RunTool({"tags"});
+  EXPECT_EQ(all.exitStatus, 0) << all.err;
+  EXPECT_TRUE(all.out.starts_with("article,tag,kind,label,concept\r\n5,ARTICLE,identifier,Article,\r\n"));
+  const auto bank = RunTool({"tags", "--article", "9"});
+  EXPECT_EQ(bank.exitStatus, 0) << bank.err;
+  EXPECT_NE(bank.out.find("\r\n9,YIELD-ACTUAL,ratio,Yield Actual,\r\n"), std::string::npos) << bank.out;
+  EXPECT_EQ(bank.out.find("\r\n5,"), std::string::npos);
+  const auto none = RunTool({"tags", "--article", "12"});
+  EXPECT_EQ(none.exitStatus, 64);
+  EXPECT_EQ(none.err, "quorlix: the tag dictionary has no article '12' (quorlix tags prints every article's tags)\n");
+  EXPECT_EQ(none.out, "");
 }
 
 }  // namespace

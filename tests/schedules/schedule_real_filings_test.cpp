@@ -11,6 +11,7 @@
 #include "quorlix.h"
 #include "schedules/schedule_input.h"
 #include "schedules/schedule_table.h"
+#include "schedules/tag_dictionary.h"
 #include "test_support.h"
 
 namespace {
@@ -76,24 +77,25 @@ std::vector<std::vector<std::string>> LongRowsOf(const std::string& path) {
 }
 
 // Checks every row of a filing's one schedule: the columns from accession_number
-// to multiplier (comma-separated, as fixed), then tag, raw, value and scaled;
-// path is the filing's, member empty.
+// to multiplier (comma-separated, as fixed), restated and multiplier_source,
+// then tag, raw, value and scaled; path is the filing's, member empty.
 void ExpectSchedule(const std::string& path, const std::string& fixed, const std::vector<Row>& expected,
-                    std::size_t nFirstRow = 0) {
+                    std::size_t nFirstRow = 0, const std::string& restatedAndSource = "0,written") {
   const auto rows = LongRowsOf(path);
   ASSERT_GE(rows.size(), nFirstRow + expected.size()) << path;
   for (std::size_t i = 0; i < expected.size(); ++i) {
     const std::vector<std::string>& row = rows[nFirstRow + i];
-    ASSERT_EQ(row.size(), 23u) << path << " row " << i;
+    ASSERT_EQ(row.size(), 25u) << path << " row " << i;
     std::string fixedColumns;
     for (std::size_t k = 2; k < 19; ++k) fixedColumns += (k > 2 ? "," : "") + row[k];
     EXPECT_EQ(row[0], path);
-    EXPECT_EQ(row[1], "");
+    EXPECT_EQ(row[1], "");  // no member: a plain file
     EXPECT_EQ(fixedColumns, fixed) << path << " row " << i;
-    EXPECT_EQ(row[19], expected[i].tag) << path << " row " << i;
-    EXPECT_EQ(row[20], expected[i].raw) << expected[i].tag;
-    EXPECT_EQ(row[21], expected[i].value) << expected[i].tag;
-    EXPECT_EQ(row[22], expected[i].scaled) << expected[i].tag;
+    EXPECT_EQ(row[19] + "," + row[20], restatedAndSource) << path << " row " << i;
+    EXPECT_EQ(row[21], expected[i].tag) << path << " row " << i;
+    EXPECT_EQ(row[22], expected[i].raw) << expected[i].tag;
+    EXPECT_EQ(row[23], expected[i].value) << expected[i].tag;
+    EXPECT_EQ(row[24], expected[i].scaled) << expected[i].tag;
   }
 }
 
@@ -490,10 +492,25 @@ TEST(ScheduleHandWrittenFilings, AFundsTwoSeriesInTwoExhibits) {
                   {"RECEIVABLES", "2,876", "2876", "2876000"}},
                  62);
   const std::vector<std::string>& returns = rows[62 + 57];
-  EXPECT_EQ(returns[19] + "|" + returns[20] + "|" + returns[21] + "|" + returns[22],
+  EXPECT_EQ(returns[21] + "|" + returns[22] + "|" + returns[23] + "|" + returns[24],
             "RETURNS-OF-CAPITAL|(.02)|-0.02|-0.02");
   const std::vector<std::string>& redeemed = rows[62 + 41];
-  EXPECT_EQ(redeemed[19] + "|" + redeemed[22], "NUMBER-OF-SHARES-REDEEMED|2987000");
+  EXPECT_EQ(redeemed[21] + "|" + redeemed[24], "NUMBER-OF-SHARES-REDEEMED|2987000");
+}
+
+// Each written form of MULTIPLIER in one schedule apiece, CASH 7 and EPS-PRIMARY 1.50 in each.
+TEST(ScheduleHandWrittenFilings, EachFormOfTheMultiplier) {
+  const std::string path = (DataDir() / "panel" / "example_10k_1998_multiplier_forms.txt").string();
+  const auto rows = LongRowsOf(path);
+  std::vector<std::string> cash;
+  for (const auto& row : rows) {
+    if (row[21] == "CASH") cash.push_back(row[18] + "|" + row[20] + "|" + row[24]);
+    if (row[21] == "EPS-PRIMARY") {
+      EXPECT_EQ(row[24], "1.5") << row[11];
+    }
+  }
+  EXPECT_EQ(cash, (std::vector<std::string>{"1000|written|7000", "1000|words|7000", "1000|words|7000",
+                                            "1000|words|7000", "1|absent|7", "|unreadable|", "|unreadable|"}));
 }
 
 // ---- Beside the decoder ----
@@ -578,12 +595,45 @@ TEST_F(ScheduleBesideDecoder, RawValuesOfTheFortyArticleFiveTagsAreWhatTheDecode
     }
     std::vector<std::string> ours;
     for (const auto& row : LongRowsOf(path)) {
-      const bool bArticleFive = std::ranges::any_of(kDecoderLabels, [&](const Label& l) { return row[19] == l.tag; });
-      if (bArticleFive) ours.push_back(row[19] + "|" + row[20]);
+      const bool bArticleFive = std::ranges::any_of(kDecoderLabels, [&](const Label& l) { return row[21] == l.tag; });
+      if (bArticleFive) ours.push_back(row[21] + "|" + row[22]);
     }
     EXPECT_EQ(decoded.size(), nTags) << path;  // every Article 5 tag the filing holds
     EXPECT_EQ(ours, decoded) << path;
   }
+}
+
+// The decoder writes a caption for 40 Article 5 tags; the dictionary's label of
+// each is that caption (the decoder cuts it to 20 columns), and the dictionary
+// holds every tag the decoder names.
+TEST_F(ScheduleBesideDecoder, TheDecodersFortyCaptionsAreTheDictionarysLabels) {
+  std::string filing = "<DOCUMENT>\n<TYPE>EX-27\n<TEXT>\n";
+  std::vector<const TagEntry*> entries;
+  for (const TagEntry& entry : TagEntries()) {
+    if (entry.article != "5") continue;
+    filing += '<';
+    filing += entry.tag;
+    filing += "> 1\n";
+    entries.push_back(&entry);
+  }
+  filing += "</TEXT>\n</DOCUMENT>\n";
+  WriteFile("filing.txt", filing);
+  ASSERT_EQ(CvtDecodeFiling(PathOf("filing.txt").c_str(), PathOf("text.txt").c_str(), PathOf("schedule.txt").c_str()),
+            QUORLIX_OK);
+  const std::string schedule = ReadFile(PathOf("schedule.txt"));
+  std::size_t nCaptions = 0;
+  std::size_t nEntry = 0;
+  for (std::size_t nStart = 0, nEnd; nStart < schedule.size(); nStart = nEnd + 2, ++nEntry) {
+    nEnd = schedule.find("\r\n", nStart);
+    ASSERT_NE(nEnd, std::string::npos);
+    ASSERT_LT(nEntry, entries.size());
+    const std::string_view line = std::string_view(schedule).substr(nStart, nEnd - nStart);
+    if (Trimmed(line) == "1") continue;  // a tag the decoder has no caption for: its value alone
+    ++nCaptions;
+    EXPECT_EQ(Trimmed(line.substr(0, 20)), entries[nEntry]->label.substr(0, 20)) << entries[nEntry]->tag;
+    EXPECT_TRUE(std::ranges::any_of(kDecoderLabels, [&](const Label& l) { return entries[nEntry]->tag == l.tag; }));
+  }
+  EXPECT_EQ(nCaptions, std::size(kDecoderLabels));
 }
 
 }  // namespace

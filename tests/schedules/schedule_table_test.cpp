@@ -57,7 +57,8 @@ std::string Exhibit(std::string_view body) {
 
 const std::string kFixed =
     "path,member,accession_number,cik,company,form_type,filed,period,sic,fiscal_year_end,document,"
-    "description,schedule,article,series,series_name,flawed,complete,multiplier";
+    "description,schedule,article,series,series_name,flawed,complete,multiplier,restated,multiplier_source";
+const std::string kWideFixed = kFixed + ",unparsed";
 
 // ---- Fields ----
 
@@ -146,7 +147,7 @@ TEST(ScheduleLongForm, OneRowPerValueWithItsReadingsAndScaling) {
           "<EPS-BASIC> 1.14\n<PERIOD-TYPE> 3-MOS\n<EPS-DILUTED> -0.40\n<TOTAL-ASSETS> 7,586<F1>\n");
   const std::string prefix =
       "f.txt,,0000000000-00-000001,320193,\"EXAMPLE, INC\",10-Q,2000-02-01,2000-01-01,3571,0930,"
-      "EX-27,FDS,1,5,,,0,1,1000000,";
+      "EX-27,FDS,1,5,,,0,1,1000000,0,written,";
   EXPECT_EQ(LongRows(filing), prefix + "ARTICLE,5,5,\r\n" +                        // no scaled for ARTICLE
                                   prefix + "CASH,\"1,773\",1773,1773000000\r\n" +  // scaled by a later MULTIPLIER
                                   prefix + "MULTIPLIER,\"1,000,000\",1000000,\r\n" + prefix +
@@ -156,28 +157,59 @@ TEST(ScheduleLongForm, OneRowPerValueWithItsReadingsAndScaling) {
                                   prefix + "TOTAL-ASSETS,\"7,586\",7586,7586000000\r\n");
 }
 
-TEST(ScheduleLongForm, TheFirstMultiplierLineDecidesAndNoNumberMeansOne) {
-  const auto multiplierOf = [](const std::string& body) {
-    const std::string rows = LongRows(body.ends_with("\n") ? Exhibit(body) : "<DOCUMENT>\n<TYPE>EX-27\n" + body);
-    const std::size_t nEnd = rows.find(",ARTICLE,");
-    return rows.substr(rows.rfind(',', nEnd - 1) + 1, nEnd - rows.rfind(',', nEnd - 1) - 1);
-  };
-  EXPECT_EQ(multiplierOf("<ARTICLE> 5\n<MULTIPLIER> 1,000\n<MULTIPLIER> 10\n"), "1000");
-  EXPECT_EQ(multiplierOf("<ARTICLE> 5\n<MULTIPLIER> THOUSANDS\n<MULTIPLIER> 10\n"), "1");
-  EXPECT_EQ(multiplierOf("<ARTICLE> 5\n<CASH> 1\n"), "1");
-  EXPECT_EQ(multiplierOf("<ARTICLE> 5\n<MULTIPLIER> .001\n"), "0.001");
-  EXPECT_EQ(multiplierOf("<ARTICLE> 5\n<MULTIPLIER> " + std::string(40, '9') + "\n"), std::string(40, '9'));
-  EXPECT_EQ(multiplierOf("<ARTICLE> 5\n<MULTIPLIER> " + std::string(41, '9') + "\n"), "1");  // too long to use
-  EXPECT_EQ(multiplierOf("<ARTICLE> 5\n<MULTIPLIER> 1,000"), "1");  // cut: its value is not read
+// The multiplier's three columns (multiplier, restated, multiplier_source) of a schedule's rows.
+std::string MultiplierColumnsOf(const std::string& body) {
+  const std::string rows = LongRows(body.ends_with("\n") ? Exhibit(body) : "<DOCUMENT>\n<TYPE>EX-27\n" + body);
+  std::size_t nEnd = rows.find(",ARTICLE,");
+  std::size_t nStart = nEnd;
+  for (int i = 0; i < 3; ++i) nStart = rows.rfind(',', nStart - 1);
+  return rows.substr(nStart + 1, nEnd - nStart - 1);
+}
+
+TEST(ScheduleMultiplier, TheFirstLineDecidesAndItsSourceIsNamed) {
+  EXPECT_EQ(MultiplierColumnsOf("<ARTICLE> 5\n<MULTIPLIER> 1,000\n<MULTIPLIER> 10\n"), "1000,0,written");
+  EXPECT_EQ(MultiplierColumnsOf("<ARTICLE> 5\n<CASH> 1\n"), "1,0,absent");
+  EXPECT_EQ(MultiplierColumnsOf("<ARTICLE> 5\n<MULTIPLIER> .001\n"), "0.001,0,written");
+  EXPECT_EQ(MultiplierColumnsOf("<ARTICLE> 5\n<MULTIPLIER> " + std::string(40, '9') + "\n"),
+            std::string(40, '9') + ",0,written");
   EXPECT_NE(LongRows(Exhibit("<ARTICLE> 5\n<MULTIPLIER> .001\n<CASH> 1,500\n")).find(",CASH,\"1,500\",1500,1.5\r\n"),
             std::string::npos);
 }
 
-TEST(ScheduleLongForm, ACutLastLineKeepsItsRawButIsNotRead) {
-  EXPECT_EQ(LongRows("<DOCUMENT>\n<TYPE>EX-27\n<ARTICLE> 5\n<MULTIPLIER> 1,000\n<CASH> 1,2"),
-            "f.txt,,,,,,,,,,EX-27,,1,5,,,0,0,1000,ARTICLE,5,5,\r\n"
-            "f.txt,,,,,,,,,,EX-27,,1,5,,,0,0,1000,MULTIPLIER,\"1,000\",1000,\r\n"
-            "f.txt,,,,,,,,,,EX-27,,1,5,,,0,0,1000,CASH,\"1,2\",,\r\n");
+TEST(ScheduleMultiplier, UnambiguousWordsAreReadAsTheirNumber) {
+  for (const char* words : {"THOUSANDS", "Thousand", "1,000'S", "1,000'S", "1000S", "$1,000", "1,000's"})
+    EXPECT_EQ(MultiplierColumnsOf("<ARTICLE> 5\n<MULTIPLIER> " + std::string(words) + "\n"), "1000,0,words") << words;
+  EXPECT_EQ(MultiplierColumnsOf("<ARTICLE> 5\n<MULTIPLIER> MILLIONS\n"), "1000000,0,words");
+  EXPECT_EQ(MultiplierColumnsOf("<ARTICLE> 5\n<MULTIPLIER> $1,000,000\n"), "1000000,0,words");
+  EXPECT_NE(
+      LongRows(Exhibit("<ARTICLE> 5\n<MULTIPLIER> 1,000'S\n<CASH> 1,500\n")).find(",CASH,\"1,500\",1500,1500000\r\n"),
+      std::string::npos);
+}
+
+TEST(ScheduleMultiplier, NoNumberOrZeroScalesNothingInsteadOfAWrongAmount) {
+  for (const std::string& value :
+       {std::string("0"), std::string("N/A"), std::string("-1,000"), std::string("$"),
+        std::string("THOUSANDS OF DOLLARS"), std::string("1,000S'S"), std::string(41, '9'), std::string("")})
+    EXPECT_EQ(MultiplierColumnsOf("<ARTICLE> 5\n<MULTIPLIER> " + value + "\n"), ",0,unreadable") << value;
+  EXPECT_EQ(MultiplierColumnsOf("<ARTICLE> 5\n<MULTIPLIER> 1,000"), ",0,unreadable");  // cut: not read
+  // Amounts lose their scaled value; per-share figures keep theirs.
+  const std::string rows = LongRows(Exhibit("<ARTICLE> 5\n<MULTIPLIER> 0\n<CASH> 1,500\n<EPS-PRIMARY> 1.10\n"));
+  EXPECT_NE(rows.find(",CASH,\"1,500\",1500,\r\n"), std::string::npos) << rows;
+  EXPECT_NE(rows.find(",EPS-PRIMARY,1.10,1.1,1.1\r\n"), std::string::npos) << rows;
+}
+
+TEST(ScheduleRestated, ARestatedLineOrTheWordInTheDescriptionMarksTheSchedule) {
+  EXPECT_EQ(MultiplierColumnsOf("<ARTICLE> 5\n<RESTATED>\n<MULTIPLIER> 1\n"), "1,1,written");
+  const auto restatedOf = [](std::string_view description) {
+    const std::string rows = LongRows("<DOCUMENT>\n<TYPE>EX-27\n<DESCRIPTION>" + std::string(description) +
+                                      "\n<ARTICLE> 5\n<MULTIPLIER> 1\n");
+    return rows.find(",1,written,ARTICLE,") != std::string::npos;
+  };
+  EXPECT_TRUE(restatedOf("RESTATED FDS FOR 1996"));
+  EXPECT_TRUE(restatedOf("Financial data schedule (restated)"));
+  EXPECT_FALSE(restatedOf("UNRESTATED FDS"));
+  EXPECT_FALSE(restatedOf("FDS RESTATEDX"));
+  EXPECT_FALSE(restatedOf("FDS"));
 }
 
 TEST(ScheduleLongForm, ReturnsOfCapitalIsPerShareInArticleSixOnly) {
@@ -194,23 +226,58 @@ TEST(ScheduleWideForm, ColumnsInTheOrderFirstMetAndCellsByKind) {
       "<ARTICLE> 5\n<MULTIPLIER> 1,000\n<PERIOD-TYPE> YEAR\n<PERIOD-END> SEP-30-1994\n<CASH> 1,203\n"
       "<EPS-PRIMARY> 2.61\n<CASH> 99\n");  // the second CASH does not count
   const std::string second = Exhibit("<ARTICLE> 9\n<LOANS> (5)\n<CASH> 7\n<CURRENCY> U.S. DOLLARS\n<ARTICLE> 5\n");
-  EXPECT_EQ(Wide({first, second}), kFixed +
-                                       ",PERIOD-TYPE,PERIOD-END,CASH,EPS-PRIMARY,LOANS,CURRENCY\r\n"
-                                       "f1.txt,,,,,,,,,,EX-27,FDS,1,5,,,0,1,1000,YEAR,1994-09-30,1203000,2.61,,\r\n"
-                                       "f2.txt,,,,,,,,,,EX-27,FDS,1,9,,,0,1,1,,,7,,-5,U.S. DOLLARS\r\n"
-                                       "f2.txt,,,,,,,,,,EX-27,FDS,2,5,,,0,1,1,,,,,,\r\n");
+  EXPECT_EQ(Wide({first, second}),
+            kWideFixed +
+                ",PERIOD-TYPE,PERIOD-END,CASH,EPS-PRIMARY,LOANS,CURRENCY\r\n"
+                "f1.txt,,,,,,,,,,EX-27,FDS,1,5,,,0,1,1000,0,written,,YEAR,1994-09-30,1203000,2.61,,\r\n"
+                "f2.txt,,,,,,,,,,EX-27,FDS,1,9,,,0,1,1,0,absent,,,,7,,-5,U.S. DOLLARS\r\n"
+                "f2.txt,,,,,,,,,,EX-27,FDS,2,5,,,0,1,1,0,absent,,,,,,,\r\n");
 }
 
 TEST(ScheduleWideForm, NoScheduleGivesTheHeaderAlone) {
-  EXPECT_EQ(Wide({"no filing at all\n"}), kFixed + "\r\n");
-  EXPECT_EQ(Wide({}), kFixed + "\r\n");
+  EXPECT_EQ(Wide({"no filing at all\n"}), kWideFixed + "\r\n");
+  EXPECT_EQ(Wide({}), kWideFixed + "\r\n");
 }
 
 TEST(ScheduleWideForm, TextCellsAreQuotedAndConverted) {
-  EXPECT_EQ(Wide({"<DOCUMENT>\n<TYPE>EX-27\n<DESCRIPTION>FDS\n<ARTICLE> 5\n<NAME> A, \x93\x42\x94\n<CASH> 1,2"}),
-            kFixed +
-                ",NAME,CASH\r\nf1.txt,,,,,,,,,,EX-27,FDS,1,5,,,0,0,1,\"A, \xE2\x80\x9C"
-                "B\xE2\x80\x9D\",\"1,2\"\r\n");
+  EXPECT_EQ(Wide({"<DOCUMENT>\n<TYPE>EX-27\n<DESCRIPTION>FDS\n<ARTICLE> 5\n<NAME> A, \x93\x42\x94\n<CURRENCY> \x80\n"}),
+            kWideFixed +
+                ",NAME,CURRENCY\r\nf1.txt,,,,,,,,,,EX-27,FDS,1,5,,,0,0,1,0,absent,,\"A, \xE2\x80\x9C"
+                "B\xE2\x80\x9D\",\xE2\x82\xAC\r\n");
+}
+
+// A dictionary tag's cell takes only values of its kind; the others go to
+// unparsed as TAG=raw, and the long form keeps raw as it is.
+TEST(ScheduleWideForm, AValueNotOfItsKindIsLeftEmptyAndListedAsUnparsed) {
+  const std::string filing = Exhibit(
+      "<ARTICLE> 5\n<MULTIPLIER> 1,000\n<PERIOD-TYPE> YEAR-END\n<PERIOD-END> 12/31/1999\n<TOTAL-ASSETS> 7,5 \n"
+      "<TOTAL-REVENUES> N/A\n<EPS-PRIMARY> 1.10\n<FISCAL-YEAR-END> 1231\n<NOT-IN-THE-DICTIONARY> N/A\n"
+      "<CURRENCY> 1,000\n<SALES> 12\n");
+  EXPECT_EQ(Wide({filing}),
+            kWideFixed +
+                ",PERIOD-TYPE,PERIOD-END,TOTAL-ASSETS,TOTAL-REVENUES,EPS-PRIMARY,FISCAL-YEAR-END,NOT-IN-THE-DICTIONARY,"
+                "CURRENCY,SALES\r\n"
+                "f1.txt,,,,,,,,,,EX-27,FDS,1,5,,,0,1,1000,0,written,\"PERIOD-TYPE=YEAR-END; PERIOD-END=12/31/1999; "
+                "TOTAL-ASSETS=7,5; TOTAL-REVENUES=N/A; FISCAL-YEAR-END=1231\",,,,,1.1,,N/A,\"1,000\",12000\r\n");
+  const std::string rows = LongRows(filing);
+  EXPECT_NE(rows.find(",TOTAL-REVENUES,N/A,,\r\n"), std::string::npos);
+  EXPECT_NE(rows.find(",FISCAL-YEAR-END,1231,1231,1231\r\n"), std::string::npos);  // a date: never scaled
+}
+
+TEST(ScheduleWideForm, AmountsOfAnUnreadableMultiplierAreUnparsedAndRatiosKept) {
+  EXPECT_EQ(Wide({Exhibit("<ARTICLE> 9\n<MULTIPLIER> THOUSANDS OF DOLLARS\n<LOANS> 12\n<YIELD-ACTUAL> 4.5\n"
+                          "<UNKNOWN-AMOUNT> 3\n")}),
+            kWideFixed +
+                ",LOANS,YIELD-ACTUAL,UNKNOWN-AMOUNT\r\n"
+                "f1.txt,,,,,,,,,,EX-27,FDS,1,9,,,0,1,,0,unreadable,LOANS=12; UNKNOWN-AMOUNT=3,,4.5,\r\n");
+}
+
+TEST(ScheduleWideForm, TheArticleIsReadWithoutLeadingZerosOrCase) {
+  // Article 6's RETURNS-OF-CAPITAL is per share; unknown to Article 7, it is an amount there.
+  const std::string wide = Wide({Exhibit("<ARTICLE> 06\n<MULTIPLIER> 1,000\n<RETURNS-OF-CAPITAL> (.02)\n"),
+                                 Exhibit("<ARTICLE> ut\n<MULTIPLIER> 1,000\n<GROSS-OPERATING-REVENUE> 1.5\n")});
+  EXPECT_NE(wide.find(",1,06,,,0,1,1000,0,written,,-0.02,\r\n"), std::string::npos) << wide;
+  EXPECT_NE(wide.find(",1,ut,,,0,1,1000,0,written,,,1500\r\n"), std::string::npos) << wide;
 }
 
 }  // namespace

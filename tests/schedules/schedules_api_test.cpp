@@ -21,6 +21,9 @@ using WriteSchedulesFileFn = decltype(&quorlix_write_schedules_file);
 using FilePackingFn = decltype(&quorlix_file_packing);
 using IsFilingFn = decltype(&quorlix_is_filing);
 using NameAsTextFn = decltype(&quorlix_name_as_text);
+using WriteSchedulesExFn = decltype(&quorlix_write_schedules_ex);
+using WriteSchedulesFileExFn = decltype(&quorlix_write_schedules_file_ex);
+using WriteTagDictionaryFn = decltype(&quorlix_write_tag_dictionary);
 
 // What a call wrote and reported.
 struct Outcome {
@@ -62,11 +65,17 @@ class SchedulesApiTest : public quorlix_test::TempDirTest {
     m_packing = reinterpret_cast<FilePackingFn>(::dlsym(m_hLib, "quorlix_file_packing"));
     m_isFiling = reinterpret_cast<IsFilingFn>(::dlsym(m_hLib, "quorlix_is_filing"));
     m_nameAsText = reinterpret_cast<NameAsTextFn>(::dlsym(m_hLib, "quorlix_name_as_text"));
-    ASSERT_NE(m_write, nullptr);
-    ASSERT_NE(m_writeFile, nullptr);
     ASSERT_NE(m_packing, nullptr);
     ASSERT_NE(m_isFiling, nullptr);
     ASSERT_NE(m_nameAsText, nullptr);
+    m_writeEx = reinterpret_cast<WriteSchedulesExFn>(::dlsym(m_hLib, "quorlix_write_schedules_ex"));
+    m_writeFileEx = reinterpret_cast<WriteSchedulesFileExFn>(::dlsym(m_hLib, "quorlix_write_schedules_file_ex"));
+    m_writeTags = reinterpret_cast<WriteTagDictionaryFn>(::dlsym(m_hLib, "quorlix_write_tag_dictionary"));
+    ASSERT_NE(m_write, nullptr);
+    ASSERT_NE(m_writeFile, nullptr);
+    ASSERT_NE(m_writeEx, nullptr);
+    ASSERT_NE(m_writeFileEx, nullptr);
+    ASSERT_NE(m_writeTags, nullptr);
   }
   void TearDown() override {
     if (m_hLib) ::dlclose(m_hLib);
@@ -77,6 +86,16 @@ class SchedulesApiTest : public quorlix_test::TempDirTest {
     std::vector<const char*> pointers;
     for (const std::string& path : paths) pointers.push_back(path.c_str());
     outcome.status = m_write(pointers.data(), pointers.size(), form, jobs, WriteInto, &outcome, Report, &outcome);
+    return outcome;
+  }
+
+  Outcome WriteEx(const std::vector<std::string>& paths, int form, unsigned jobs,
+                  const QUORLIX_SCHEDULES_OPTIONS* pOptions) {
+    std::vector<const char*> pointers;
+    for (const std::string& path : paths) pointers.push_back(path.c_str());
+    Outcome outcome;
+    outcome.status =
+        m_writeEx(pointers.data(), pointers.size(), form, jobs, pOptions, WriteInto, &outcome, Report, &outcome);
     return outcome;
   }
 
@@ -122,11 +141,15 @@ class SchedulesApiTest : public quorlix_test::TempDirTest {
   FilePackingFn m_packing = nullptr;
   IsFilingFn m_isFiling = nullptr;
   NameAsTextFn m_nameAsText = nullptr;
+  WriteSchedulesExFn m_writeEx = nullptr;
+  WriteSchedulesFileExFn m_writeFileEx = nullptr;
+  WriteTagDictionaryFn m_writeTags = nullptr;
 };
 
 const char kLongHeader[] =
     "path,member,accession_number,cik,company,form_type,filed,period,sic,fiscal_year_end,document,description,"
-    "schedule,article,series,series_name,flawed,complete,multiplier,tag,raw,value,scaled\r\n";
+    "schedule,article,series,series_name,flawed,complete,multiplier,restated,multiplier_source,tag,raw,value,"
+    "scaled\r\n";
 
 TEST_F(SchedulesApiTest, BadArgumentsGiveAStatusAndNothingIsWritten) {
   const std::string filing = (DataDir() / "filing" / "apple_10q_2000q1_ex27.txt").string();
@@ -136,7 +159,7 @@ TEST_F(SchedulesApiTest, BadArgumentsGiveAStatusAndNothingIsWritten) {
             QUORLIX_SCHEDULES_BAD_ARGUMENT);
   EXPECT_EQ(m_write(paths, 2, QUORLIX_SCHEDULES_LONG, 1, WriteInto, &outcome, Report, &outcome),
             QUORLIX_SCHEDULES_BAD_ARGUMENT);
-  EXPECT_EQ(m_write(paths, 1, 2, 1, WriteInto, &outcome, Report, &outcome), QUORLIX_SCHEDULES_BAD_ARGUMENT);
+  EXPECT_EQ(m_write(paths, 1, 3, 1, WriteInto, &outcome, Report, &outcome), QUORLIX_SCHEDULES_BAD_ARGUMENT);
   EXPECT_EQ(m_write(paths, 1, -1, 1, WriteInto, &outcome, Report, &outcome), QUORLIX_SCHEDULES_BAD_ARGUMENT);
   EXPECT_EQ(m_write(paths, 1, QUORLIX_SCHEDULES_WIDE, 1, nullptr, nullptr, nullptr, nullptr),
             QUORLIX_SCHEDULES_BAD_ARGUMENT);
@@ -202,7 +225,7 @@ TEST_F(SchedulesApiTest, TooManyOpenFilesIsTheInputsStatus) {
 
 TEST_F(SchedulesApiTest, EveryNumberOfThreadsWritesTheSameBytes) {
   const std::vector<std::string> paths = ManyFilings();
-  for (const int form : {QUORLIX_SCHEDULES_LONG, QUORLIX_SCHEDULES_WIDE}) {
+  for (const int form : {QUORLIX_SCHEDULES_LONG, QUORLIX_SCHEDULES_WIDE, QUORLIX_SCHEDULES_PANEL}) {
     const Outcome one = Write(paths, form, 1);
     ASSERT_EQ(one.status, QUORLIX_SCHEDULES_OK);
     EXPECT_EQ(one.inputs.size(), paths.size());
@@ -279,6 +302,88 @@ TEST_F(SchedulesApiTest, TheFileFormIsWholeOrLeftAsItWas) {
   EXPECT_EQ(names, (std::vector<std::string>{"kept.csv", "table.csv"}));
 }
 
+// ---- Run settings ----
+
+TEST_F(SchedulesApiTest, OptionsAreReadUpToTheCallersSizeAndUnknownSettingsRefused) {
+  const std::vector<std::string> paths = ManyFilings();
+  const std::string defaults = Write(paths, QUORLIX_SCHEDULES_PANEL, 1).table;
+  // A struct of an older caller: the size field alone, every later field its default.
+  QUORLIX_SCHEDULES_OPTIONS options{};
+  options.size = sizeof(std::size_t);
+  options.vintage = QUORLIX_VINTAGE_LATEST;  // past the size: not read
+  EXPECT_EQ(WriteEx(paths, QUORLIX_SCHEDULES_PANEL, 1, &options).table, defaults);
+  options.size = sizeof options;
+  const Outcome latest = WriteEx(paths, QUORLIX_SCHEDULES_PANEL, 2, &options);
+  EXPECT_EQ(latest.status, QUORLIX_SCHEDULES_OK);
+  EXPECT_EQ(WriteEx(paths, QUORLIX_SCHEDULES_PANEL, 1, nullptr).table, defaults);
+  // A newer caller's larger struct: its unknown bytes must be 0.
+  struct Newer {
+    QUORLIX_SCHEDULES_OPTIONS known;
+    std::uint64_t unknown;
+  } newer{};
+  newer.known.size = sizeof newer;
+  EXPECT_EQ(WriteEx(paths, QUORLIX_SCHEDULES_PANEL, 1, &newer.known).table, defaults);
+  newer.unknown = 1;
+  Outcome refused = WriteEx(paths, QUORLIX_SCHEDULES_PANEL, 1, &newer.known);
+  EXPECT_EQ(refused.status, QUORLIX_SCHEDULES_BAD_ARGUMENT);
+  EXPECT_TRUE(refused.table.empty() && refused.inputs.empty());
+  options.size = sizeof(std::size_t) - 1;
+  EXPECT_EQ(WriteEx(paths, QUORLIX_SCHEDULES_PANEL, 1, &options).status, QUORLIX_SCHEDULES_BAD_ARGUMENT);
+  options.size = sizeof options;
+  options.vintage = 2;
+  EXPECT_EQ(WriteEx(paths, QUORLIX_SCHEDULES_PANEL, 1, &options).status, QUORLIX_SCHEDULES_BAD_ARGUMENT);
+  EXPECT_EQ(m_writeFileEx(nullptr, 0, QUORLIX_SCHEDULES_PANEL, 1, &options, PathOf("t.csv").c_str(), nullptr, nullptr),
+            QUORLIX_SCHEDULES_BAD_ARGUMENT);
+  options.vintage = QUORLIX_VINTAGE_LATEST;
+  std::vector<const char*> pointers;
+  for (const std::string& path : paths) pointers.push_back(path.c_str());
+  EXPECT_EQ(m_writeFileEx(pointers.data(), pointers.size(), QUORLIX_SCHEDULES_PANEL, 2, &options,
+                          PathOf("t.csv").c_str(), nullptr, nullptr),
+            QUORLIX_SCHEDULES_OK);
+  EXPECT_EQ(ReadFile(PathOf("t.csv")), latest.table);
+}
+
+// ---- The tag dictionary ----
+
+int AppendTo(void* context, const char* data, size_t size) {
+  static_cast<std::string*>(context)->append(data, size);
+  return 0;
+}
+int Refuse(void*, const char*, size_t) { return 1; }
+
+TEST_F(SchedulesApiTest, TheTagDictionaryIsWrittenWholeOrByArticle) {
+  std::string all;
+  ASSERT_EQ(m_writeTags(nullptr, AppendTo, &all), QUORLIX_SCHEDULES_OK);
+  EXPECT_TRUE(all.starts_with("article,tag,kind,label,concept\r\n5,ARTICLE,identifier,Article,\r\n")) << all;
+  EXPECT_NE(all.find("\r\n5,CURRENT-ASSETS,stock,Currents Assets,\r\n"), std::string::npos);
+  EXPECT_NE(all.find("\r\n5,TOTAL-LIABILITY-AND-EQUITY,stock,Total Liability & Equity,\r\n"), std::string::npos);
+  EXPECT_NE(all.find("\r\nUT,GROSS-OPERATING-REVENUE,flow,Gross Operating Revenue,revenue\r\n"), std::string::npos);
+  // Every line of the data file, and nothing else.
+  std::size_t nRows = 0;
+  const std::string data = ReadFile((DataDir().parent_path().parent_path() / "data" / "fds_tags.tsv").string());
+  for (std::size_t nStart = 0, nEnd; nStart < data.size(); nStart = nEnd + 1) {
+    nEnd = data.find('\n', nStart);
+    if (data[nStart] != '#') ++nRows;
+  }
+  EXPECT_EQ(std::ranges::count(all, '\n'), static_cast<std::ptrdiff_t>(nRows));
+
+  std::string nine;
+  ASSERT_EQ(m_writeTags("09", AppendTo, &nine), QUORLIX_SCHEDULES_OK);
+  std::string ut;
+  ASSERT_EQ(m_writeTags(" ut", AppendTo, &ut), QUORLIX_SCHEDULES_OK);
+  EXPECT_TRUE(ut.starts_with("article,tag,kind,label,concept\r\nUT,ARTICLE,")) << ut;
+  for (const std::string* pPart : {&nine, &ut})
+    for (std::size_t nStart = pPart->find('\n') + 1; nStart < pPart->size(); nStart = pPart->find('\n', nStart) + 1)
+      EXPECT_NE(all.find(pPart->substr(nStart, pPart->find('\n', nStart) + 1 - nStart)), std::string::npos);
+
+  std::string none;
+  EXPECT_EQ(m_writeTags("12", AppendTo, &none), QUORLIX_SCHEDULES_BAD_ARGUMENT);
+  EXPECT_EQ(m_writeTags("", AppendTo, &none), QUORLIX_SCHEDULES_BAD_ARGUMENT);
+  EXPECT_TRUE(none.empty());
+  EXPECT_EQ(m_writeTags(nullptr, nullptr, nullptr), QUORLIX_SCHEDULES_BAD_ARGUMENT);
+  EXPECT_EQ(m_writeTags("5", Refuse, nullptr), QUORLIX_SCHEDULES_OUTPUT_ERROR);
+}
+
 // ---- Archives as EDGAR distributes them ----
 
 TEST_F(SchedulesApiTest, ArchivesAreOneInputEachWithTheirMembersCounted) {
@@ -320,6 +425,11 @@ TEST_F(SchedulesApiTest, ArchivesAreOneInputEachWithTheirMembersCounted) {
       nStart = nEnd + 2;
     }
     ASSERT_EQ(plainRows.size(), 4u);
+    // The panel names each kept schedule's member beside its path.
+    const std::string panel = Write({tgz}, QUORLIX_SCHEDULES_PANEL, jobs).table;
+    EXPECT_NE(panel.find(",schedule,path,member,restated,"), std::string::npos) << panel;
+    for (const auto& filing : filings)
+      EXPECT_NE(panel.find("," + tgz + "," + filing.path + ","), std::string::npos) << filing.path;
     for (std::size_t i = 0; i < 4; ++i) {
       const std::string name = filings[i].path;
       const std::string& cells = plainRows[i];

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -98,44 +100,91 @@ std::string DescribeBytes(const SuffixCheck& check, std::string_view contents, s
   return words + " but " + QuoteBytes(contents.substr(check.nOffset, check.nLength));
 }
 
-std::string DescribeText(std::string_view text) {
-  if (text.empty()) return "no CR LF pair; the file is empty";
-  const std::size_t pair = text.find("\r\n");
-  // The export found none in the same bytes, so it could not hold them all.
-  if (pair != std::string_view::npos)
-    return "the check found no CR LF pair, but one is at byte " + std::to_string(pair) +
+// What the text checks look for in a file, gathered block by block, so that
+// the tool's memory does not grow with the file.
+class TextFacts {
+ public:
+  void Take(std::string_view block) {
+    for (std::size_t pos = 0; pos < block.size(); ++pos) {
+      const char c = block[pos];
+      if (c == '\n' || c == '\r') {
+        const std::uint64_t at = bytes + pos;
+        if (c == '\n' && m_lastByte == '\r' && !firstPair) firstPair = at - 1;
+        std::uint64_t& count = c == '\n' ? lfs : crs;
+        std::optional<std::uint64_t>& first = c == '\n' ? firstLf : firstCr;
+        if (!first) first = at;
+        ++count;
+      }
+      m_lastByte = c;
+    }
+    TakeTags(block);
+    bytes += block.size();
+  }
+
+  std::uint64_t bytes = 0;
+  std::uint64_t lfs = 0;
+  std::uint64_t crs = 0;
+  std::optional<std::uint64_t> firstLf, firstCr, firstPair;
+  bool upperHtml = false;   // a tag begins "<HTML"
+  std::string anyCaseHtml;  // the first tag that begins "<html" in any case, as written
+
+ private:
+  // Tags run from '<' to the next '>' (a '<' inside a tag starts no new one); a
+  // '<' that no '>' closes is no tag, and no later one is.
+  void TakeTags(std::string_view block) {
+    for (std::size_t pos = 0; pos < block.size();) {
+      if (!m_inTag) {
+        const std::size_t open = block.find('<', pos);
+        if (open == std::string_view::npos) return;
+        m_inTag = true;
+        m_tagStart[0] = '<';
+        m_tagStartBytes = 1;
+        pos = open + 1;
+      }
+      const std::size_t close = block.find('>', pos);
+      const std::size_t end = std::min(close, block.size());
+      for (std::size_t i = pos; i < end && m_tagStartBytes < m_tagStart.size(); ++i)
+        m_tagStart[m_tagStartBytes++] = block[i];
+      if (close == std::string_view::npos) return;
+      const std::string_view start(m_tagStart.data(), m_tagStartBytes);
+      if (start == "<HTML") upperHtml = true;
+      if (anyCaseHtml.empty() && std::ranges::equal(start, std::string_view("<html"), {}, LowerAscii))
+        anyCaseHtml = start;
+      m_inTag = false;
+      pos = close + 1;
+    }
+  }
+
+  char m_lastByte = 0;
+  bool m_inTag = false;
+  std::array<char, 5> m_tagStart{};  // the open tag's first bytes, '<' first
+  std::size_t m_tagStartBytes = 0;
+};
+
+std::string DescribeText(const TextFacts& facts) {
+  if (facts.bytes == 0) return "no CR LF pair; the file is empty";
+  // The export found none in the same bytes, so it could not read them all.
+  if (facts.firstPair)
+    return "the check found no CR LF pair, but one is at byte " + std::to_string(*facts.firstPair) +
            "; it could not read the file whole (not enough memory)";
-  const std::string words = "no CR LF pair in " + CountOf(text.size(), "byte", "bytes");
-  const auto lineEnds = [&](char c) { return static_cast<std::uint64_t>(std::ranges::count(text, c)); };
-  if (const std::uint64_t lfs = lineEnds('\n'))
-    return words + "; " + CountOf(lfs, "line ends", "lines end") + " in LF alone";
-  if (const std::uint64_t crs = lineEnds('\r'))
-    return words + "; " + CountOf(crs, "line ends", "lines end") + " in CR alone";
+  const std::string words = "no CR LF pair in " + CountOf(facts.bytes, "byte", "bytes");
+  // With no pair, every LF and every CR ends a line alone.
+  if (facts.lfs)
+    return words + "; " + CountOf(facts.lfs, "line ends", "lines end") + " in LF alone, the first at byte " +
+           std::to_string(*facts.firstLf);
+  if (facts.crs)
+    return words + "; " + CountOf(facts.crs, "line ends", "lines end") + " in CR alone, the first at byte " +
+           std::to_string(*facts.firstCr);
   return words + "; it has no line ends";
 }
 
-// The first tag, '<' to the next '>', whose first five bytes are `want` (in any
-// case when ignoreCase); a '<' that no '>' closes is no tag, and no later one is.
-std::string_view FindTag(std::string_view page, std::string_view want, bool ignoreCase) {
-  for (std::size_t pos = 0;;) {
-    const std::size_t open = page.find('<', pos);
-    if (open == std::string_view::npos) return {};
-    const std::size_t close = page.find('>', open + 1);
-    if (close == std::string_view::npos) return {};
-    const std::string_view start = page.substr(open, std::min(close - open, want.size()));
-    if (ignoreCase ? std::ranges::equal(start, want, {}, LowerAscii, LowerAscii) : start == want) return start;
-    pos = close + 1;
-  }
-}
-
-std::string DescribePage(std::string_view page) {
-  if (!FindTag(page, "<HTML", false).empty())
+std::string DescribePage(const TextFacts& facts) {
+  if (facts.upperHtml)
     return R"(the check found no tag beginning "<HTML", but the file has one; it could not read the file whole )"
            "(not enough memory)";
   const std::string words = R"(no tag beginning "<HTML" (upper case))";
-  const std::string_view lower = FindTag(page, "<html", true);
-  if (lower.empty()) return words + "; none begins \"<html\" in any case either";
-  return words + "; it writes " + QuoteBytes(lower);
+  if (facts.anyCaseHtml.empty()) return words + "; none begins \"<html\" in any case either";
+  return words + "; it writes " + QuoteBytes(facts.anyCaseHtml);
 }
 
 // ---- libmagic, one database per thread ----
@@ -164,28 +213,27 @@ class MagicDatabase {
   magic_t m_cookie;
 };
 
-// Reads the file's first maxBytes; false when it cannot be opened or read.
-bool ReadHead(const char* path, std::size_t maxBytes, std::string& contents, std::uint64_t& fileBytes) {
+// Reads the file's first kMismatchHeadBytes into head, and when facts is not
+// null every block of it on to its end into facts (in blocks of that size, so
+// memory stays one block). fileBytes gets the file's length. False when it
+// cannot be opened or read.
+bool ReadFile(const char* path, std::string& head, TextFacts* facts, std::uint64_t& fileBytes) {
   const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
-  constexpr std::size_t kChunkBytes = 64 * 1024;
+  std::string block(kMismatchHeadBytes, '\0');
   bool ok = true;
   fileBytes = 0;
   for (;;) {
-    if (contents.size() < maxBytes) {
-      const std::size_t want = std::min(kChunkBytes, maxBytes - contents.size());
-      const std::size_t have = contents.size();
-      contents.resize(have + want);
-      const ssize_t got = ::read(fd, contents.data() + have, want);
-      if (got < 0 && errno == EINTR) {
-        contents.resize(have);
-        continue;
-      }
-      contents.resize(have + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
-      ok = got >= 0;
-      if (got <= 0) break;
-      fileBytes += static_cast<std::uint64_t>(got);
-    } else {
+    const ssize_t got = ::read(fd, block.data(), block.size());
+    if (got < 0 && errno == EINTR) continue;
+    ok = got >= 0;
+    if (got <= 0) break;
+    const std::string_view bytes(block.data(), static_cast<std::size_t>(got));
+    if (head.size() < kMismatchHeadBytes) head += bytes.substr(0, kMismatchHeadBytes - head.size());
+    fileBytes += bytes.size();
+    if (facts) {
+      facts->Take(bytes);
+    } else if (head.size() == kMismatchHeadBytes) {
       // Past the bytes kept: only the size is wanted.
       const off_t end = ::lseek(fd, 0, SEEK_END);
       if (end > 0 && static_cast<std::uint64_t>(end) > fileBytes) fileBytes = static_cast<std::uint64_t>(end);
@@ -194,6 +242,18 @@ bool ReadHead(const char* path, std::size_t maxBytes, std::string& contents, std
   }
   ::close(fd);
   return ok;
+}
+
+// The words for a mismatch of check, from the file's head and, for the text
+// types, the facts of the whole file.
+std::string Describe(const SuffixCheck& check, std::string_view head, const TextFacts& facts, std::uint64_t fileBytes) {
+  switch (check.want) {
+    case Want::kAnything: return {};
+    case Want::kBytes: return DescribeBytes(check, head, fileBytes);
+    case Want::kCrLf: return DescribeText(facts);
+    case Want::kHtmlTag: return DescribePage(facts);
+  }
+  return {};
 }
 
 std::span<const unsigned char> BytesOf(std::string_view text) {
@@ -211,13 +271,9 @@ std::string DescribeMismatch(std::string_view path, std::span<const unsigned cha
   const SuffixCheck* check = FindCheck(path);
   if (!check) return {};
   const std::string_view text(reinterpret_cast<const char*>(contents.data()), contents.size());
-  switch (check->want) {
-    case Want::kAnything: return {};
-    case Want::kBytes: return DescribeBytes(*check, text, fileBytes);
-    case Want::kCrLf: return DescribeText(text);
-    case Want::kHtmlTag: return DescribePage(text);
-  }
-  return {};
+  TextFacts facts;
+  facts.Take(text);
+  return Describe(*check, text, facts, fileBytes);
 }
 
 std::string DescribeLooks(std::span<const unsigned char> head) {
@@ -226,11 +282,12 @@ std::string DescribeLooks(std::span<const unsigned char> head) {
 }
 
 FailureNote ExplainMismatch(const char* path) {
-  std::string contents;
+  const SuffixCheck* check = FindCheck(path);
+  std::string head;
+  TextFacts facts;
   std::uint64_t fileBytes = 0;
-  const std::size_t maxBytes = ChecksWholeFile(path) ? SIZE_MAX : kMismatchHeadBytes;
-  if (!ReadHead(path, maxBytes, contents, fileBytes)) return {};
-  FailureNote note{DescribeMismatch(path, BytesOf(contents), fileBytes), {}};
-  if (fileBytes > 0) note.looksLike = DescribeLooks(BytesOf(contents));
+  if (!ReadFile(path, head, ChecksWholeFile(path) ? &facts : nullptr, fileBytes)) return {};
+  FailureNote note{check ? Describe(*check, head, facts, fileBytes) : std::string(), {}};
+  if (fileBytes > 0) note.looksLike = DescribeLooks(BytesOf(head));
   return note;
 }

@@ -11,8 +11,9 @@
 
 #include "batch/batch_report.h"
 
-// The tool reads at most this much of a file for its signature and for libmagic;
-// the text types are scanned whole, as their check reads them whole.
+// The tool keeps at most this much of a file for its signature and for libmagic;
+// the text types are scanned to their end in blocks of this size, as their check
+// scans them, so memory does not grow with the file.
 inline constexpr std::size_t kMismatchHeadBytes = 64 * 1024;
 
 // True when the suffix's check reads the whole file (text and HTML).

@@ -154,8 +154,8 @@ class CAMFile : public CObject {
   int VerifyByExtension(const CString& strPath);
   // Runs the content test of a type code (0-15) on m_strInPath; stores and returns the status.
   int VerifyContents(int nTypeCode);
-  // Scan the loaded m_pInBuf for a CR LF pair / a tag opening with "<HTML":
-  // QUORLIX_OK or QUORLIX_VERIFY_MISMATCH. Both release m_pInBuf.
+  // Scan m_strInPath in blocks for a CR LF pair / a tag opening with "<HTML":
+  // QUORLIX_OK, QUORLIX_VERIFY_MISMATCH, or the status of a file error.
   int FindCRLF();
   int FindHtmlTag();
 

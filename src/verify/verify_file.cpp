@@ -2,15 +2,18 @@
 // contents says whether the file really is of that type. Picture, sound and video
 // types are told by a signature in their first bytes, so only a short fixed prefix
 // (never more than 128 bytes) is read; text and HTML have no signature, so those
-// files are read whole and scanned.
+// files are scanned in blocks to their end (or to what is sought), their memory
+// one block whatever their length.
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <iterator>
+#include <new>
 #include <span>
 #include <string_view>
 
 #include "document/am_file.h"
+#include "platform/byte_buffer.h"
 #include "quorlix.h"
 
 namespace {
@@ -154,6 +157,30 @@ int TestPrefix(const CString& strPath, const ContentTest& test) {
 }
 
 constexpr std::size_t kHtmlPatternBytes = 5;  // "<HTML" of "<HTML>": attributes may follow
+constexpr std::size_t kScanBlockBytes = 64 * 1024;
+
+// Hands the file to scan block by block until scan returns true (it found what
+// it seeks): QUORLIX_OK then, QUORLIX_VERIFY_MISMATCH when the file ends first,
+// or the status of a file error.
+template <class Scan>
+int ScanInBlocks(const CString& strPath, Scan&& scan) {
+  try {
+    CFile file(strPath, CFile::modeRead);
+    const ByteBuffer pBlock = AllocateByteBuffer(kScanBlockBytes);
+    bool bFound = false;
+    while (!bFound) {
+      const std::size_t nRead = file.Read(pBlock.get(), kScanBlockBytes);
+      if (nRead == 0) break;
+      bFound = scan(std::string_view(reinterpret_cast<const char*>(pBlock.get()), nRead));
+    }
+    file.Close();
+    return bFound ? QUORLIX_OK : QUORLIX_VERIFY_MISMATCH;
+  } catch (const CFileException& e) {
+    return StatusFromFileException(e, kInputFileStatuses);
+  } catch (const std::bad_alloc&) {
+    return kStatusInputError;
+  }
+}
 
 }  // namespace
 
@@ -175,38 +202,49 @@ int CAMFile::VerifyContents(int nTypeCode) {
   switch (test.method) {
     case Method::kNone: return m_nStatus = QUORLIX_OK;
     case Method::kPrefix: return m_nStatus = TestPrefix(m_strInPath, test);
-    case Method::kCrLf:
-      if (LoadInput() != QUORLIX_OK) return m_nStatus;
-      return FindCRLF();
-    case Method::kHtmlTag:
-      if (LoadInput() != QUORLIX_OK) return m_nStatus;
-      return FindHtmlTag();
+    case Method::kCrLf: return m_nStatus = FindCRLF();
+    case Method::kHtmlTag: return m_nStatus = FindHtmlTag();
   }
   return m_nStatus = QUORLIX_VERIFY_UNKNOWN_SUFFIX;
 }
 
+// A pair may straddle two blocks: the CR that ended the last one counts.
 int CAMFile::FindCRLF() {
-  const std::string_view text(reinterpret_cast<const char*>(m_pInBuf.get()), m_nInLen);
-  const bool bFound = text.find("\r\n") != std::string_view::npos;
-  m_pInBuf.reset();
-  return m_nStatus = bFound ? QUORLIX_OK : QUORLIX_VERIFY_MISMATCH;
+  bool bEndsInCr = false;
+  return ScanInBlocks(m_strInPath, [&](std::string_view block) {
+    if (bEndsInCr && block.front() == '\n') return true;
+    bEndsInCr = block.back() == '\r';
+    return block.find("\r\n") != std::string_view::npos;
+  });
 }
 
 // Walks the tags from '<' to the next '>' (a '<' inside a tag starts no new one)
 // and compares each tag text's first five bytes, exactly, with the first five of
-// m_strHtmlTag. A '<' that no '>' closes is no tag, and no later one can be.
+// m_strHtmlTag. A '<' that no '>' closes is no tag, and no later one can be. A
+// tag may straddle blocks: its first bytes are kept until its '>' comes.
 int CAMFile::FindHtmlTag() {
   const std::string_view strPattern = std::string_view(m_strHtmlTag).substr(0, kHtmlPatternBytes);
-  const std::string_view text(reinterpret_cast<const char*>(m_pInBuf.get()), m_nInLen);
-  bool bFound = false;
-  for (std::size_t nPos = 0; !bFound;) {
-    const std::size_t nOpen = text.find('<', nPos);
-    if (nOpen == std::string_view::npos) break;
-    const std::size_t nClose = text.find('>', nOpen + 1);
-    if (nClose == std::string_view::npos) break;
-    bFound = text.substr(nOpen, nClose - nOpen).substr(0, kHtmlPatternBytes) == strPattern;
-    nPos = nClose + 1;
-  }
-  m_pInBuf.reset();
-  return m_nStatus = bFound ? QUORLIX_OK : QUORLIX_VERIFY_MISMATCH;
+  bool bInTag = false;
+  std::array<char, kHtmlPatternBytes> tagStart{};  // the open tag's first bytes, '<' first
+  std::size_t nTagStart = 0;
+  return ScanInBlocks(m_strInPath, [&](std::string_view block) {
+    for (std::size_t nPos = 0; nPos < block.size();) {
+      if (!bInTag) {
+        const std::size_t nOpen = block.find('<', nPos);
+        if (nOpen == std::string_view::npos) return false;
+        bInTag = true;
+        tagStart[0] = '<';
+        nTagStart = 1;
+        nPos = nOpen + 1;
+      }
+      const std::size_t nClose = block.find('>', nPos);
+      const std::size_t nEnd = std::min(nClose, block.size());
+      for (std::size_t i = nPos; i < nEnd && nTagStart < tagStart.size(); ++i) tagStart[nTagStart++] = block[i];
+      if (nClose == std::string_view::npos) return false;
+      if (std::string_view(tagStart.data(), nTagStart) == strPattern) return true;
+      bInTag = false;
+      nPos = nClose + 1;
+    }
+    return false;
+  });
 }

@@ -36,10 +36,10 @@ TEST_F(CommandVerifyTest, SeveralFilesReportEachAndExitWithTheFirstFailure) {
   const std::string strBad = WriteFile("b.txt", "\n");
   const auto run = RunTool({"verify", strGood, strDoc, strMissing, strBad});
   EXPECT_EQ(run.exitStatus, 17);
-  EXPECT_EQ(run.out,
-            strGood + ": ok\n" + strDoc + ": unknown suffix (status 17)\n" + strMissing + ": not found (status 3)\n" +
-                strBad +
-                ": contents do not match .txt: no CR LF pair in 1 byte; 1 line ends in LF alone (status 18)\n");
+  EXPECT_EQ(run.out, strGood + ": ok\n" + strDoc + ": unknown suffix (status 17)\n" + strMissing +
+                         ": not found (status 3)\n" + strBad +
+                         ": contents do not match .txt: no CR LF pair in 1 byte; 1 line ends in LF alone, the first at "
+                         "byte 0 (status 18)\n");
 }
 
 TEST_F(CommandVerifyTest, AllAgreeExitsZero) {
@@ -84,9 +84,9 @@ TEST_F(CommandVerifyTest, FoldersAreWalkedAndLinesKeepInputOrderWhateverTheJobs)
 TEST_F(CommandVerifyTest, NamesAreEscaped) {
   const std::string bad = WriteFile("a\nb.txt", "\r");
   const auto run = RunTool({"verify", bad});
-  EXPECT_EQ(run.out,
-            PathOf("a\\nb.txt") +
-                ": contents do not match .txt: no CR LF pair in 1 byte; 1 line ends in CR alone (status 18)\n");
+  EXPECT_EQ(run.out, PathOf("a\\nb.txt") +
+                         ": contents do not match .txt: no CR LF pair in 1 byte; 1 line ends in CR alone, the first at "
+                         "byte 0 (status 18)\n");
 }
 
 }  // namespace

@@ -52,7 +52,7 @@ TEST_F(VerifyMismatchTest, EverySuffixExplainsItsMismatch) {
        R"(bytes 8-10 are not "AVI" or "WAV" (in any case) but "\x00\x00\x00")"},
       {".mov", "\x00\x00\x00\x14"s, "moo", "is shorter than 4 bytes; the file has 3 bytes"},
       {".mpg", "\x00\x00\x01\xBA"s, "\x00\x00\x01"s, "is shorter than 4 bytes; the file has 3 bytes"},
-      {".txt", "a\r\n", "a\nb\n", "no CR LF pair in 4 bytes; 2 lines end in LF alone"},
+      {".txt", "a\r\n", "a\nb\n", "no CR LF pair in 4 bytes; 2 lines end in LF alone, the first at byte 1"},
       {".htm", "<HTML lang=en><BODY>", "<!DOCTYPE html><html lang=en>",
        R"(no tag beginning "<HTML" (upper case); it writes "<html")"},
       {".HTML", "<HTML>", "<p>plain</p>",
@@ -73,8 +73,8 @@ TEST_F(VerifyMismatchTest, EverySuffixExplainsItsMismatch) {
 }
 
 TEST_F(VerifyMismatchTest, TextTypesSayWhatLineEndsTheyHave) {
-  EXPECT_EQ(Describe("a.txt", "one\rtwo\r"), "no CR LF pair in 8 bytes; 2 lines end in CR alone");
-  EXPECT_EQ(Describe("a.txt", "x\n"), "no CR LF pair in 2 bytes; 1 line ends in LF alone");
+  EXPECT_EQ(Describe("a.txt", "one\rtwo\r"), "no CR LF pair in 8 bytes; 2 lines end in CR alone, the first at byte 3");
+  EXPECT_EQ(Describe("a.txt", "x\n"), "no CR LF pair in 2 bytes; 1 line ends in LF alone, the first at byte 1");
   EXPECT_EQ(Describe("a.txt", "no line ends"), "no CR LF pair in 12 bytes; it has no line ends");
   EXPECT_EQ(Describe("a.txt", ""), "no CR LF pair; the file is empty");
   // The export's check reads the file whole; when the tool finds what it wanted,

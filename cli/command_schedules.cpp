@@ -29,6 +29,8 @@ namespace {
 struct SchedulesArgs {
   std::vector<std::string> inputs;
   bool wide = false;
+  std::size_t maxColumns = 500;  // the wide form's --max-columns
+  bool spreadsheetSafe = false;
   std::string vintage = "first";  // the panel's --vintage
   std::string output;             // -o; empty or "-" for standard output
   BatchOptions batch;
@@ -198,10 +200,12 @@ void AddTableOptions(CLI::App& sub, SchedulesArgs& args) {
                  "write the table to FILE, whole or not at all ('-' or none: standard output)")
       ->type_name("FILE");
   AddBatchOptions(sub, args.batch, false);
+  sub.add_flag("--spreadsheet-safe", args.spreadsheetSafe,
+               "write a text cell that starts with =, +, -, @, TAB or CR (and is no plain number) with a leading '");
 }
 
 // Reads the inputs into the table of the form, with the run's settings.
-int RunScheduleTable(int form, const QUORLIX_SCHEDULES_OPTIONS& settings) {
+int RunScheduleTable(int form, QUORLIX_SCHEDULES_OPTIONS settings) {
   const SchedulesArgs& args = *g_pArgs;
   if (WritesToStandardOutput() && args.batch.reportPath == "-")
     return ReportUsageError("the table and the report would both go to standard output; name a file for one of them");
@@ -232,6 +236,8 @@ int RunScheduleTable(int form, const QUORLIX_SCHEDULES_OPTIONS& settings) {
   std::vector<const char*> paths;
   paths.reserve(list.Inputs().size());
   for (const Input& input : list.Inputs()) paths.push_back(list.CPathOf(input));
+  std::uint64_t otherTags = 0;
+  settings.other_tags = &otherTags;
   const int status = quorlix_write_schedules_ex(paths.data(), paths.size(), form, options.jobs, &settings, WriteTable,
                                                 &run, TakeInput, &run);
 
@@ -246,7 +252,8 @@ int RunScheduleTable(int form, const QUORLIX_SCHEDULES_OPTIONS& settings) {
                           std::to_string(run.withoutSchedules) + " without, " + std::to_string(run.notFilings) +
                           " not filings, " + std::to_string(run.schedules) + " schedules, " +
                           std::to_string(run.values) + " values, " + std::to_string(run.failed) + " failed" +
-                          (run.repeated ? ", " + std::to_string(run.repeated) + " named more than once" : ""));
+                          (run.repeated ? ", " + std::to_string(run.repeated) + " named more than once" : "") +
+                          (otherTags ? ", " + std::to_string(otherTags) + " tags left to other_tags" : ""));
   if (!problem.empty()) {
     report.Progress().Clear();
     std::fprintf(stderr, "quorlix: %s\n", problem.c_str());
@@ -260,12 +267,19 @@ void AddSchedulesOptions(CLI::App& sub) {
   AddTableOptions(sub, g_schedulesArgs);
   sub.add_flag("--wide", g_schedulesArgs.wide,
                "one row per schedule and one column per tag (default: one row per value)");
+  sub.add_option("--max-columns", g_schedulesArgs.maxColumns,
+                 "the wide form's tag columns at most: the dictionary's tags always, then those in the most "
+                 "schedules; the other tags' values go to other_tags (default: 500)")
+      ->check(CLI::PositiveNumber.description(""))
+      ->type_name("N");
 }
 
 int RunSchedules() {
   g_pArgs = &g_schedulesArgs;
   QUORLIX_SCHEDULES_OPTIONS settings{};
   settings.size = sizeof settings;
+  settings.max_columns = g_schedulesArgs.maxColumns;
+  settings.spreadsheet_safe = g_schedulesArgs.spreadsheetSafe ? 1 : 0;
   return RunScheduleTable(g_schedulesArgs.wide ? QUORLIX_SCHEDULES_WIDE : QUORLIX_SCHEDULES_LONG, settings);
 }
 
@@ -283,5 +297,6 @@ int RunPanel() {
   QUORLIX_SCHEDULES_OPTIONS settings{};
   settings.size = sizeof settings;
   settings.vintage = g_panelArgs.vintage == "latest" ? QUORLIX_VINTAGE_LATEST : QUORLIX_VINTAGE_FIRST;
+  settings.spreadsheet_safe = g_panelArgs.spreadsheetSafe ? 1 : 0;
   return RunScheduleTable(QUORLIX_SCHEDULES_PANEL, settings);
 }

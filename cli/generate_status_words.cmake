@@ -5,7 +5,7 @@ cmake_minimum_required(VERSION 3.25)
 
 set(export_names CvtCRLF CvtHTMLtoText CvtDecodeFiling CvtVerifyFile CvtDelimitedFile quorlix_write_schedules)
 set(export_keys kCrlf kHtml kFiling kVerify kDelimited kSchedules)
-set(kinds file_error not_found too_many_files bad_argument bad_form no_memory)
+set(kinds file_error not_found too_many_files bad_argument bad_form no_memory callback_failed)
 
 file(READ ${WORDS} text)
 # Lists are ';'-separated in CMake: words keep their ';' as a byte 0x01 until written.

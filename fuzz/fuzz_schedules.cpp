@@ -56,7 +56,7 @@ class EveryForm final : public ScheduleSink {
 
 std::string PanelOf(const PanelInput& input, PanelVintage vintage) {
   static const char* const kPaths[] = {"filing.txt"};
-  PanelTable table(kPaths, vintage);
+  PanelTable table(kPaths, vintage, CellGuard::kAsWritten);
   table.Merge(input, 0);
   TextChunks panel;
   table.Write(panel);

@@ -41,8 +41,13 @@
  *     fiscal_year_end,document,description,schedule,article,series,series_name,
  *     flawed,complete,multiplier,restated,multiplier_source,tag,raw,value,scaled
  *   Wide form, one row per schedule: the columns from path to multiplier_source,
- *   unparsed, then one per tag other than ARTICLE and MULTIPLIER, named by the
- *   tag, in the order each was first met in input order. A cell holds a value of
+ *   unparsed, other_tags, then one per tag other than ARTICLE and MULTIPLIER,
+ *   named by the tag, in the order each was first met in input order. Tag
+ *   columns are capped (max_columns of QUORLIX_SCHEDULES_OPTIONS, 500 by
+ *   default): every tag of the tag dictionary keeps its column; the other tags
+ *   fill the cap, those in the most schedules first, ties in the order first
+ *   met; the values of the tags left out go to other_tags. So the table grows
+ *   linearly with its input. A cell holds a value of
  *   its tag's kind (see "The tag dictionary"): `scaled` for a number, the ISO date
  *   for a date, `raw` for text; it is empty where the schedule lacks the tag, and
  *   where the value is not of its tag's kind (then unparsed lists it); a tag
@@ -98,6 +103,9 @@
  *                    TAG=raw, separated by "; ": N/A for an amount, 12/31/1999
  *                    for a date, a number cut off by the filing's end, and every
  *                    amount of a schedule whose multiplier is unreadable
+ *   other_tags       (wide form) the values of the tags the cap leaves without a
+ *                    column, as TAG=raw, separated by "; ", in schedule order (a
+ *                    value listed in unparsed is not repeated here)
  *   tag              the tag without brackets, in capitals (TOTAL-REVENUES, EPS-BASIC)
  *   raw              the value as written, without blanks around it or footnote
  *                    marks (<F1>) after it
@@ -116,6 +124,15 @@
  *                    multiplier is unreadable.
  *   Filing bytes 0x80-0xFF are read as Windows-1252 (the five bytes it leaves
  *   undefined as the C1 controls of the same number).
+ *
+ * Text cells. The header's fields, the document's and the schedule's text, tags,
+ * raw values, unparsed and other_tags are written as the filing has them, but
+ * that each control byte below 0x20 other than TAB (NUL, CR, LF, ...) is
+ * written as \xNN, as names are. A cell such as =HYPERLINK("...") stays as it
+ * is, and a spreadsheet that opens the table may run it as a formula; with
+ * spreadsheet_safe, a text cell that starts with '=', '+', '-', '@', TAB or CR
+ * and is no plain number gets a leading ' (the number columns, and a text cell
+ * such as -1,045 or (12.5), never change).
  *
  * The tag dictionary. Each tag of Articles 5, 6, 7, 9, UT and BD has a kind
  * (stock, flow, shares, per-share, ratio, date, period-type, text, identifier),
@@ -202,6 +219,17 @@ typedef struct QUORLIX_SCHEDULES_OPTIONS {
   size_t size; /* the struct's size as the caller knows it; at least sizeof (size_t) */
   int vintage; /* the panel's: QUORLIX_VINTAGE_FIRST (0, the default) or QUORLIX_VINTAGE_LATEST;
                   the other forms ignore it */
+  /* The fields below came after vintage: a library that predates them takes them
+     as unknown bytes, and refuses them unless 0. */
+  int spreadsheet_safe; /* 1: a text cell that starts with '=', '+', '-', '@', TAB or CR and is
+                           no plain number (digits, signs, commas, a point, parentheses) is
+                           written with a leading ' (see "Text cells"); 0 (the default): as the
+                           filing has it. Number columns never change. */
+  size_t max_columns;   /* the wide form's tag columns at most; 0 is the default, 500. The
+                           dictionary's tags always keep their columns (see "Wide form") */
+  uint64_t* other_tags; /* null, or where the wide form puts the number of tags whose values
+                           went to other_tags (0 for the other forms, and when the call ends
+                           before the table is written) */
 } QUORLIX_SCHEDULES_OPTIONS;
 
 /* Statuses of the calls below (an input's own status is reported to on_input). */
@@ -214,6 +242,7 @@ typedef struct QUORLIX_SCHEDULES_OPTIONS {
                                               created, written or renamed into place */
 #define QUORLIX_SCHEDULES_STOPPED 22       /* on_input returned non-zero */
 #define QUORLIX_SCHEDULES_NO_MEMORY 23     /* no memory for the run or the wide table */
+#define QUORLIX_SCHEDULES_CALLBACK_FAILED 24 /* an exception left write or on_input (see the callbacks) */
 /* clang-format on */
 
 /* How an input is packed (QUORLIX_SCHEDULES_INPUT's packing, quorlix_file_packing). */
@@ -249,6 +278,15 @@ typedef struct QUORLIX_SCHEDULES_INPUT {
 /* An input with status QUORLIX_OK whose files read hold no filing (filings is 0,
  * and first_index is index) is not a filing: a file that is none, or an archive
  * none of whose members is one. */
+
+/* The callbacks should not throw: each is called from the library's C++ code,
+ * which catches any exception that leaves one at its edge and ends the call with
+ * QUORLIX_SCHEDULES_CALLBACK_FAILED. The table then stands as after a stop: an
+ * on_input that throws is taken as one that returned non-zero (the table holds
+ * the rows of the inputs reported so far, this one included), and a write that
+ * throws as one that returned non-zero (it is called no more). A file written by
+ * quorlix_write_schedules_file_ex is then left as it was. The exception itself
+ * is not passed on. */
 
 /* Takes the next size bytes of the table; returns 0, or non-zero to stop the call
  * with QUORLIX_SCHEDULES_OUTPUT_ERROR. */

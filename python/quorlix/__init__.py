@@ -11,8 +11,8 @@ or a subclass that is also Python's own (FileNotFoundError, OSError,
 ValueError, MemoryError), when the library returns a failure status.
 """
 from ._convert import convert_delimited, crlf, decode_filing, html_to_text, library_version, verify
-from ._errors import (InputTooLargeError, QuorlixError, QuorlixFileNotFoundError, QuorlixFormatError,
-                      QuorlixMemoryError, QuorlixOSError, QuorlixValueError)
+from ._errors import (InputTooLargeError, QuorlixCallbackError, QuorlixError, QuorlixFileNotFoundError,
+                      QuorlixFormatError, QuorlixMemoryError, QuorlixOSError, QuorlixValueError)
 from ._library import LibraryNotFoundError
 from .schedule import (panel_frame, parse_number, read_header, read_schedule, read_schedules, schedule_values,
                        schedules_frame, tag_dictionary)
@@ -25,5 +25,5 @@ __all__ = [
     "read_schedule", "read_schedules", "schedule_values", "schedules_frame", "panel_frame", "tag_dictionary",
     "read_header", "parse_number",
     "QuorlixError", "QuorlixFileNotFoundError", "QuorlixOSError", "QuorlixValueError", "QuorlixMemoryError",
-    "QuorlixFormatError", "InputTooLargeError", "LibraryNotFoundError", "batch",
+    "QuorlixFormatError", "QuorlixCallbackError", "InputTooLargeError", "LibraryNotFoundError", "batch",
 ]

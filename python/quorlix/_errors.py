@@ -76,6 +76,10 @@ class QuorlixFormatError(QuorlixError):
     """The input does not have the form the conversion needs (no HTML body, no delimiter found)."""
 
 
+class QuorlixCallbackError(QuorlixError, RuntimeError):
+    """A callback handed to the library raised an exception, which the library caught."""
+
+
 # The kinds of failure: the exception each raises and, for an OSError, its errno.
 _NOT_FOUND = (QuorlixFileNotFoundError, errno.ENOENT)
 _TOO_MANY_FILES = (QuorlixOSError, errno.EMFILE)
@@ -83,9 +87,11 @@ _FILE_ERROR = (QuorlixOSError, errno.EIO)
 _BAD_ARGUMENT = (QuorlixValueError, None)
 _NO_MEMORY = (QuorlixMemoryError, None)
 _BAD_FORM = (QuorlixFormatError, None)
+_CALLBACK_FAILED = (QuorlixCallbackError, None)
 
 _KINDS = {"not_found": _NOT_FOUND, "too_many_files": _TOO_MANY_FILES, "file_error": _FILE_ERROR,
-          "bad_argument": _BAD_ARGUMENT, "no_memory": _NO_MEMORY, "bad_form": _BAD_FORM}
+          "bad_argument": _BAD_ARGUMENT, "no_memory": _NO_MEMORY, "bad_form": _BAD_FORM,
+          "callback_failed": _CALLBACK_FAILED}
 
 
 def _read_status_words() -> tuple[dict, dict]:

@@ -55,7 +55,7 @@ SCHEDULES_WIDE = 1
 SCHEDULES_PANEL = 2
 VINTAGES = {"first": 0, "latest": 1}
 SCHEDULES_STATUS_NAMES = {20: "a bad argument", 21: "the table could not be written", 22: "stopped",
-                          23: "not enough memory"}
+                          23: "not enough memory", 24: "a callback threw"}
 
 
 class ScheduleInput(ctypes.Structure):
@@ -69,7 +69,8 @@ class ScheduleInput(ctypes.Structure):
 
 class ScheduleOptions(ctypes.Structure):
     """QUORLIX_SCHEDULES_OPTIONS: a run's settings; size first, every field 0 by default."""
-    _fields_ = [("size", ctypes.c_size_t), ("vintage", ctypes.c_int)]
+    _fields_ = [("size", ctypes.c_size_t), ("vintage", ctypes.c_int), ("spreadsheet_safe", ctypes.c_int),
+                ("max_columns", ctypes.c_size_t), ("other_tags", ctypes.POINTER(ctypes.c_uint64))]
 
     def __init__(self, **fields):
         super().__init__(size=ctypes.sizeof(ScheduleOptions), **fields)
@@ -77,20 +78,6 @@ class ScheduleOptions(ctypes.Structure):
 
 WRITE_FN = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.POINTER(ctypes.c_char), ctypes.c_size_t)
 INPUT_FN = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.POINTER(ScheduleInput))
-
-
-def write_schedules():
-    """quorlix_write_schedules of the loaded library, declared; raises LibraryNotFoundError
-    when the library is older than 1.2 (whose inputs' report is shorter) or a Windows DLL."""
-    lib = load()
-    function = getattr(lib, "quorlix_write_schedules", None)
-    if function is None or getattr(lib, "quorlix_file_packing", None) is None:
-        raise LibraryNotFoundError("the loaded quorlix library has no quorlix_write_schedules of version 1.2: "
-                                   "libquorlix.so 1.2.0 or later is needed", name="quorlix")
-    function.argtypes = (ctypes.POINTER(ctypes.c_char_p), ctypes.c_size_t, ctypes.c_int, ctypes.c_uint, WRITE_FN,
-                         ctypes.c_void_p, INPUT_FN, ctypes.c_void_p)
-    function.restype = ctypes.c_int
-    return function
 
 
 def write_schedules_ex():

@@ -233,7 +233,7 @@ _FLAG_COLUMNS = ("flawed", "complete", "restated")
 FIXED_COLUMNS = ("path", "member", "accession_number", "cik", "company", "form_type", "filed", "period", "sic",
                  "fiscal_year_end", "document", "description", "schedule", "article", "series", "series_name",
                  "flawed", "complete", "multiplier", "restated", "multiplier_source")
-WIDE_FIXED_COLUMNS = FIXED_COLUMNS + ("unparsed",)
+WIDE_FIXED_COLUMNS = FIXED_COLUMNS + ("unparsed", "other_tags")
 # The panel's columns before its tags, and its key.
 PANEL_COLUMNS = ("cik", "series", "company", "article", "fiscal_year_end", "period_start", "period_end", "months",
                  "derived", "period_type", "period_type_conflict", "vintages", "filed", "form_type",
@@ -279,8 +279,8 @@ def _filing_paths(filings: Iterable[FilingEntry]) -> list[str]:
     return paths
 
 
-def _read_table(paths: list[str], form: int, jobs: int,
-                vintage: str = "first") -> tuple[bytes, list[tuple[int, int, str]]]:
+def _read_table(paths: list[str], form: int, jobs: int, vintage: str = "first", max_columns: int = 0,
+                spreadsheet_safe: bool = False) -> tuple[bytes, list[tuple[int, int, str]]]:
     """The library's table of the filings, and the (index, status, problem) of each input that
     failed; problem names a damaged archive's member and what is wrong, or is empty."""
     encoded = [_path_bytes(path) for path in paths]
@@ -307,16 +307,16 @@ def _read_table(paths: list[str], form: int, jobs: int,
         return 0
 
     array = (ctypes.c_char_p * len(encoded))(*encoded)
-    if form == _library.SCHEDULES_PANEL:
-        options = _library.ScheduleOptions(vintage=_library.VINTAGES[vintage])
-        status = _library.write_schedules_ex()(array, len(encoded), form, jobs, ctypes.byref(options), write, None,
-                                               on_input, None)
-    else:
-        status = _library.write_schedules()(array, len(encoded), form, jobs, write, None, on_input, None)
+    options = _library.ScheduleOptions(vintage=_library.VINTAGES[vintage], max_columns=max_columns,
+                                       spreadsheet_safe=1 if spreadsheet_safe else 0)
+    status = _library.write_schedules_ex()(array, len(encoded), form, jobs, ctypes.byref(options), write, None,
+                                           on_input, None)
     if raised:
         raise raised[0]
     if status == 23:
         raise MemoryError("quorlix_write_schedules: not enough memory")
+    if status == 24:
+        raise error_for(SCHEDULES, status)
     if status != 0:
         raise RuntimeError(f"quorlix_write_schedules failed: {_library.SCHEDULES_STATUS_NAMES.get(status, status)} "
                            f"(status {status})")
@@ -386,11 +386,12 @@ def _pandas(function: str):
     return pandas
 
 
-def _table_frame(filings, form: int, jobs, vintage: str = "first"):
+def _table_frame(filings, form: int, jobs, vintage: str = "first", max_columns: int = 0,
+                 spreadsheet_safe: bool = False):
     """The library's table of the filings as a frame of strings; raises for the inputs it could not read."""
     pandas = _pandas("panel_frame" if form == _library.SCHEDULES_PANEL else "schedules_frame")
     paths = _filing_paths(filings)
-    table, failures = _read_table(paths, form, jobs or 0, vintage)
+    table, failures = _read_table(paths, form, jobs or 0, vintage, max_columns, spreadsheet_safe)
     if failures:
         index, status, problem = failures[0]
         error = error_for(SCHEDULES, status, (paths[index],))
@@ -405,7 +406,8 @@ def _table_frame(filings, form: int, jobs, vintage: str = "first"):
                            encoding="utf-8", encoding_errors="surrogateescape")
 
 
-def schedules_frame(filings: Iterable[FilingEntry], *, long: bool = False, jobs: int | None = None):
+def schedules_frame(filings: Iterable[FilingEntry], *, long: bool = False, jobs: int | None = None,
+                    max_columns: int = 500, spreadsheet_safe: bool = False):
     """The Financial Data Schedules of many filings as one pandas DataFrame, read by one library call.
 
     filings  filing paths, folders (their files taken as the batch forms take
@@ -418,6 +420,13 @@ def schedules_frame(filings: Iterable[FilingEntry], *, long: bool = False, jobs:
              True: one row per value (the long form)
     jobs     threads reading filings at once; None is one per processor. The
              library reads on its own threads, without the GIL.
+    max_columns  the wide form's tag columns at most (a positive number): the
+             dictionary's tags keep theirs, the other tags fill the cap, those
+             in the most schedules first; the values of the tags left out are
+             in the text column other_tags as TAG=raw pairs joined by "; "
+    spreadsheet_safe  True: a text cell that starts with =, +, -, @, TAB or CR
+             and is no plain number gets a leading ' (as the tool's
+             --spreadsheet-safe); number columns never change
 
     The wide form's key is (path, member, accession_number, schedule):
     schedules are numbered 1, 2, ... within each submission of a file, and
@@ -428,7 +437,7 @@ def schedules_frame(filings: Iterable[FilingEntry], *, long: bool = False, jobs:
     period, sic,
     fiscal_year_end, document, description, schedule, article, series,
     series_name, flawed, complete, multiplier, restated, multiplier_source,
-    unparsed, then one per tag (TOTAL-ASSETS, EPS-BASIC, ...) in the order first
+    unparsed, other_tags, then one per tag (TOTAL-ASSETS, EPS-BASIC, ...) in the order first
     met. A tag's cell is the amount times the multiplier (per-share figures,
     ratios and dates unscaled; share counts are scaled), the date, or the text;
     a value that is not of its tag's kind (N/A for an amount) is left empty and
@@ -451,11 +460,15 @@ def schedules_frame(filings: Iterable[FilingEntry], *, long: bool = False, jobs:
     QuorlixError (FileNotFoundError for a missing one) after the whole call,
     naming the first such input. Needs pandas.
     """
+    if isinstance(max_columns, bool) or not isinstance(max_columns, int) or max_columns < 1:
+        raise ValueError(f"max_columns must be a positive number, not {max_columns!r}")
     form = _library.SCHEDULES_LONG if long else _library.SCHEDULES_WIDE
-    return _typed(_table_frame(filings, form, jobs), wide=not long)
+    return _typed(_table_frame(filings, form, jobs, max_columns=max_columns, spreadsheet_safe=spreadsheet_safe),
+                  wide=not long)
 
 
-def panel_frame(filings: Iterable[FilingEntry], *, vintage: str = "first", jobs: int | None = None):
+def panel_frame(filings: Iterable[FilingEntry], *, vintage: str = "first", jobs: int | None = None,
+                spreadsheet_safe: bool = False):
     """The panel of many filings' schedules as a pandas DataFrame: one row per
     company, series and period, keyed by (cik, series, period_end, months, derived).
 
@@ -464,6 +477,7 @@ def panel_frame(filings: Iterable[FilingEntry], *, vintage: str = "first", jobs:
              first reported; "latest": the one filed last, amendments and
              restatements included
     jobs     threads reading filings at once; None is one per processor
+    spreadsheet_safe  as for schedules_frame
 
     The columns are PANEL_COLUMNS, then one per tag typed by its kind as in
     schedules_frame. Rows are sorted by the key. period_end is PERIOD-END (else
@@ -485,7 +499,7 @@ def panel_frame(filings: Iterable[FilingEntry], *, vintage: str = "first", jobs:
     """
     if vintage not in _library.VINTAGES:
         raise ValueError(f"vintage must be 'first' or 'latest', not {vintage!r}")
-    frame = _table_frame(filings, _library.SCHEDULES_PANEL, jobs, vintage)
+    frame = _table_frame(filings, _library.SCHEDULES_PANEL, jobs, vintage, spreadsheet_safe=spreadsheet_safe)
     import pandas
     frame["cik"] = pandas.to_numeric(frame["cik"], errors="coerce").astype("Int64")
     for column in ("fiscal_year_end", "period_start", "period_end"):

@@ -129,7 +129,7 @@ def test_wide_frame_one_row_per_schedule_keyed_and_typed(data_dir):
     pandas = pytest.importorskip("pandas")
     paths = [str(data_dir / name) for name in SCHEDULE_FILINGS]
     frame = quorlix.schedules_frame(paths)
-    assert list(frame.columns[:22]) == list(quorlix.schedule.WIDE_FIXED_COLUMNS)
+    assert list(frame.columns[:23]) == list(quorlix.schedule.WIDE_FIXED_COLUMNS)
     assert len(frame) == 7  # four Apple schedules, the bank's, the fund's two; the 8-K has none
     assert not frame.duplicated(["path", "member", "accession_number", "schedule"]).any()
     assert list(frame["path"]) == paths[:4] + [paths[4], paths[5], paths[5]]
@@ -153,7 +153,7 @@ def test_wide_frame_one_row_per_schedule_keyed_and_typed(data_dir):
     assert frame["SHARES-COMMON-STOCK"][5] == 23_456_000 and frame["PER-SHARE-NAV-END"][5] == 21.3
     assert list(frame["multiplier"]) == [1000, 1e6, 1e6, 1e6, 1000, 1000, 1000] and frame["multiplier"].dtype == "float64"
     assert list(frame["multiplier_source"]) == ["written"] * 7 and not frame["restated"].any()
-    assert (frame["unparsed"] == "").all()
+    assert (frame["unparsed"] == "").all() and (frame["other_tags"] == "").all()
 
 
 def test_long_frame_one_row_per_value(data_dir):
@@ -285,6 +285,23 @@ def test_a_columns_type_comes_from_its_tags_kind_not_its_cells(tmp_path, data_di
     both = quorlix.schedules_frame([other, made])
     assert both["CASH"].dtype == "float64" and list(both["unparsed"][:1]) == ["CASH=N/A"]
     assert frame["TOTAL-REVENUES"].sum() == 2_343_000_000  # a sum of numbers, not of strings
+
+
+def test_max_columns_caps_the_tags_and_keeps_the_rest_as_text(tmp_path):
+    pytest.importorskip("pandas")
+    made = tmp_path / "made.txt"
+    made.write_bytes(HEADER + b"<DOCUMENT>\n<TYPE>EX-27\n<TEXT>\n<ARTICLE> 5\n<OWN-ONE> 1\n<OWN-TWO> 2\n<CASH> 3\n"
+                              b"<ARTICLE> 5\n<OWN-TWO> 4\n<NOTE> =SUM(A1)\n</TEXT>\n</DOCUMENT>\n")
+    frame = quorlix.schedules_frame([made], max_columns=2)
+    # CASH is the dictionary's; OWN-TWO is in the most schedules of the others.
+    assert list(frame.columns[-4:]) == ["unparsed", "other_tags", "OWN-TWO", "CASH"]
+    assert list(frame["other_tags"]) == ["OWN-ONE=1", "NOTE==SUM(A1)"] and frame["other_tags"].dtype == object
+    assert list(frame["OWN-TWO"]) == [2, 4]
+    everything = quorlix.schedules_frame([made], spreadsheet_safe=True)
+    assert list(everything.columns[-4:]) == ["OWN-ONE", "OWN-TWO", "CASH", "NOTE"]
+    assert everything["NOTE"][1] == "'=SUM(A1)" and (everything["other_tags"] == "").all()
+    with pytest.raises(ValueError):
+        quorlix.schedules_frame([made], max_columns=0)
 
 
 def test_the_tag_dictionary_is_the_one_the_tool_prints(tool):

@@ -47,6 +47,14 @@ bool ReadSettings(int form, const QUORLIX_SCHEDULES_OPTIONS* pOptions, TableSett
     case QUORLIX_VINTAGE_LATEST: settings.vintage = PanelVintage::kLatest; break;
     default: return false;
   }
+  switch (options.spreadsheet_safe) {
+    case 0: settings.guard = CellGuard::kAsWritten; break;
+    case 1: settings.guard = CellGuard::kSpreadsheetSafe; break;
+    default: return false;
+  }
+  settings.nMostTagColumns = options.max_columns != 0 ? options.max_columns : kDefaultMostTagColumns;
+  settings.pOtherTags = options.other_tags;
+  if (settings.pOtherTags) *settings.pOtherTags = 0;
   return true;
 }
 

@@ -94,6 +94,7 @@ bool ParseScheduleNumber(std::string_view text, ScheduleNumber& number) {
   number.negative = false;
   number.digits.clear();
   number.scale = 0;
+  if (text.size() > kLongestNumberBytes) return false;
   if (text.size() >= 2 && text.front() == '(' && text.back() == ')') {
     number.negative = true;
     text = text.substr(1, text.size() - 2);

@@ -14,8 +14,12 @@ struct ScheduleNumber {
   std::size_t scale = 0;  // how many of them follow the point; the last of those is never a zero
 };
 
+// A longer text is no number: no amount has so many digits, and each copy that
+// reading, scaling and writing one makes would be as long as its line.
+inline constexpr std::size_t kLongestNumberBytes = 1024;
+
 // Reads text as a number: `-`? `$`? magnitude, or `(` `$`? magnitude `)` for a
-// negative, with no blank anywhere. A magnitude is digits with an optional
+// negative, with no blank anywhere, at most kLongestNumberBytes long. A magnitude is digits with an optional
 // decimal part (".07" counts, "7." does not); commas, where there are any,
 // separate groups of exactly three digits before the point ("1,234,567").
 // Returns false, leaving number unspecified, when text is not a number.

@@ -247,7 +247,8 @@ struct PanelTable::Row {
   }
 };
 
-PanelTable::PanelTable(const char* const* paths, PanelVintage vintage) : m_paths(paths), m_vintage(vintage) {}
+PanelTable::PanelTable(const char* const* paths, PanelVintage vintage, CellGuard guard)
+    : m_paths(paths), m_vintage(vintage), m_guard(guard) {}
 PanelTable::~PanelTable() = default;
 
 std::uint32_t PanelTable::TagId(std::string_view tag) {
@@ -437,7 +438,7 @@ constexpr TagConcept kConceptColumns[] = {TagConcept::kRevenue, TagConcept::kNet
 void PanelTable::AppendRow(std::string& out, const Row& row, const std::vector<std::uint32_t>& columnOfTag,
                            std::size_t nColumns) {
   const auto field = [&](Row::Span span) {
-    AppendCsvText(out, row.View(span));
+    AppendCsvText(out, row.View(span), m_guard);
     out += ',';
   };
   field(row.cik);
@@ -469,13 +470,14 @@ void PanelTable::AppendRow(std::string& out, const Row& row, const std::vector<s
   AppendNameText(paths, m_paths[row.input]);
   out += schedules;
   out += ',';
+  if (m_guard == CellGuard::kSpreadsheetSafe && NeedsFormulaGuard(paths)) paths.insert(0, 1, '\'');
   AppendCsvField(out, paths);
   out += ',';
-  AppendCsvName(out, row.View(row.member));
+  AppendCsvName(out, row.View(row.member), m_guard);
   out += ',';
   out += row.restated ? "1," : "0,";
   field(row.multiplier);
-  AppendCsvText(out, row.View(row.multiplierSource));
+  AppendCsvText(out, row.View(row.multiplierSource), m_guard);
 
   // The concepts: EPS-BASIC before EPS-PRIMARY, as the tag that replaced it.
   std::string_view concepts[std::size(kConceptColumns)];

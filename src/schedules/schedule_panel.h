@@ -68,6 +68,7 @@ struct PanelInput {
 
 class PanelSink final : public ScheduleSink {
  public:
+  explicit PanelSink(CellGuard guard = CellGuard::kAsWritten) : m_values(guard) {}
   void StartInput(PanelInput& out);
   void TakeDocument(const SubmissionHeader& header, const ScheduleDocument& document) override;
 
@@ -84,7 +85,7 @@ class PanelSink final : public ScheduleSink {
 // The whole run's panel.
 class PanelTable {
  public:
-  PanelTable(const char* const* paths, PanelVintage vintage);
+  PanelTable(const char* const* paths, PanelVintage vintage, CellGuard guard);
   ~PanelTable();
 
   // Input index's schedules, merged after those of every input before it.
@@ -106,6 +107,7 @@ class PanelTable {
 
   const char* const* m_paths;
   const PanelVintage m_vintage;
+  const CellGuard m_guard;
   std::unordered_map<std::string, std::unique_ptr<Row>, TagHash, std::equal_to<>> m_rowOfKey;
   std::unordered_map<std::string, std::uint32_t, TagHash, std::equal_to<>> m_idOfTag;
   std::vector<std::string> m_tags;

@@ -236,7 +236,7 @@ TextSpan ScheduleDocument::Keep(std::string_view bytes) {
 }
 
 void ScheduleDocument::Clear() {
-  text.clear();
+  ClearLineBuffer(text);
   type = description = pendingSeries = pendingSeriesName = {};
   hasDescription = flawed = complete = hasPendingSeries = hasPendingSeriesName = false;
   lines.clear();
@@ -276,7 +276,7 @@ void ScheduleReader::Feed(const unsigned char* pBytes, std::size_t nCount) {
     if (m_carry == Carry::kHolding) {
       m_held.append(p, static_cast<std::size_t>(pLf - p));
       TakeLine(m_held, true);
-      m_held.clear();
+      ClearLineBuffer(m_held);
     }
     p = pLf + 1;
     m_carry = Carry::kBlank;
@@ -336,7 +336,7 @@ void ScheduleReader::Finish() {
 void ScheduleReader::Abandon() noexcept {
   m_documentOpen = false;
   m_carry = Carry::kBlank;
-  m_held.clear();
+  ClearLineBuffer(m_held);
 }
 
 void ScheduleReader::TakeLine(std::string_view line, bool ended) {

@@ -45,6 +45,16 @@ struct SubmissionHeader {
   void Clear();
 };
 
+// Room a buffer of lines keeps when emptied; past it, a long line's room is
+// given back, so that it is not held beside the copies that writing it makes.
+inline constexpr std::size_t kKeptLineBytes = std::size_t{1} << 20;
+
+// Empties text, giving its room back when a long line made it larger than kKeptLineBytes.
+inline void ClearLineBuffer(std::string& text) noexcept {
+  if (text.capacity() > kKeptLineBytes) std::string().swap(text);
+  else text.clear();
+}
+
 // Bytes [offset, offset + length) of ScheduleDocument::text.
 struct TextSpan {
   std::size_t offset = 0;

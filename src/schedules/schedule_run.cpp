@@ -71,12 +71,18 @@ class TableWriter final : public ChunkSink {
   }
 
   bool Failed() const { return m_bFailed; }
+  // The status of a failed writer: the callback refused a piece, or threw.
+  int FailedStatus() const { return m_bThrew ? QUORLIX_SCHEDULES_CALLBACK_FAILED : QUORLIX_SCHEDULES_OUTPUT_ERROR; }
 
  private:
   void Pass(std::string_view bytes) {
     for (std::size_t nDone = 0; nDone < bytes.size() && !m_bFailed; nDone += kTablePieceBytes) {
       const std::size_t nPiece = std::min(kTablePieceBytes, bytes.size() - nDone);
-      if (m_write(m_pContext, bytes.data() + nDone, nPiece) != 0) m_bFailed = true;
+      try {
+        if (m_write(m_pContext, bytes.data() + nDone, nPiece) != 0) m_bFailed = true;
+      } catch (...) {
+        m_bFailed = m_bThrew = true;
+      }
     }
   }
 
@@ -84,7 +90,20 @@ class TableWriter final : public ChunkSink {
   void* m_pContext;
   std::string m_buffer;
   bool m_bFailed = false;
+  bool m_bThrew = false;
 };
+
+// Tells on_input of an input: QUORLIX_SCHEDULES_OK to go on, STOPPED when it
+// asked to stop, CALLBACK_FAILED when an exception left it (caught here, at the
+// library's edge, so that it never unwinds through the run).
+int TellOfInput(QUORLIX_SCHEDULES_INPUT_FN onInput, void* pContext, const QUORLIX_SCHEDULES_INPUT& input) {
+  if (!onInput) return QUORLIX_SCHEDULES_OK;
+  try {
+    return onInput(pContext, &input) != 0 ? QUORLIX_SCHEDULES_STOPPED : QUORLIX_SCHEDULES_OK;
+  } catch (...) {
+    return QUORLIX_SCHEDULES_CALLBACK_FAILED;
+  }
+}
 
 // ---- Inputs that name one file ----
 
@@ -140,8 +159,13 @@ struct InputPart {
 // One thread's means of reading inputs into their part of the table.
 class InputTableReader final : public ScheduleSink {
  public:
-  explicit InputTableReader(TableForm form)
-      : m_form(form), m_reader(*this), m_pBlock(AllocateByteBuffer(kScheduleBlockBytes)) {}
+  explicit InputTableReader(const TableSettings& settings)
+      : m_form(settings.form),
+        m_reader(*this),
+        m_pBlock(AllocateByteBuffer(kScheduleBlockBytes)),
+        m_long(settings.guard),
+        m_wide(settings.guard),
+        m_panel(settings.guard) {}
 
   // Reads one input: the long form's rows go to chunks, their last piece stays
   // in Rest(); the wide form's cells and the panel's candidates go to part; the
@@ -216,19 +240,27 @@ class InputTableReader final : public ScheduleSink {
 class WholeTable {
  public:
   WholeTable(const char* const* paths, const TableSettings& settings)
-      : m_form(settings.form), m_panel(paths, settings.vintage) {}
+      : m_form(settings.form),
+        m_pOtherTags(settings.pOtherTags),
+        m_wide(settings.nMostTagColumns, settings.guard),
+        m_panel(paths, settings.vintage, settings.guard) {}
 
   void Merge(const InputPart& part, std::size_t index) {
     if (m_form == TableForm::kWide) m_wide.Merge(part.wide);
     else if (m_form == TableForm::kPanel) m_panel.Merge(part.panel, index);
   }
   void Write(ChunkSink& out) {
-    if (m_form == TableForm::kWide) m_wide.Write(out);
-    else if (m_form == TableForm::kPanel) m_panel.Write(out);
+    if (m_form == TableForm::kWide) {
+      const std::uint64_t nOtherTags = m_wide.Write(out);
+      if (m_pOtherTags) *m_pOtherTags = nOtherTags;
+    } else if (m_form == TableForm::kPanel) {
+      m_panel.Write(out);
+    }
   }
 
  private:
   const TableForm m_form;
+  std::uint64_t* const m_pOtherTags;
   WideTable m_wide;
   PanelTable m_panel;
 };
@@ -292,7 +324,7 @@ class InOrderGate final : public FileGate {
 
 int RunOnCallerThread(const char* const* paths, std::size_t count, const TableSettings& settings, TableWriter& writer,
                       QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
-  InputTableReader reader(settings.form);
+  InputTableReader reader(settings);
   DirectChunks chunks(writer);
   InputPart part;
   WholeTable table(paths, settings);
@@ -305,18 +337,16 @@ int RunOnCallerThread(const char* const* paths, std::size_t count, const TableSe
     try {
       input = reader.Read(i, paths[i], chunks, part, problem, gate);
     } catch (const RunStopped&) {
-      return QUORLIX_SCHEDULES_OUTPUT_ERROR;
+      return writer.FailedStatus();
     }
     if (gate.First() != i) input = RepeatOf(i, paths[i], gate.First());
     AttachProblem(input, problem);
     writer.Write(reader.Rest());
     reader.Rest().clear();
-    if (writer.Failed()) return QUORLIX_SCHEDULES_OUTPUT_ERROR;
+    if (writer.Failed()) return writer.FailedStatus();
     if (gate.First() == i) table.Merge(part, i);
-    if (onInput && onInput(pInputContext, &input) != 0) {
-      nStatus = QUORLIX_SCHEDULES_STOPPED;
-      break;
-    }
+    nStatus = TellOfInput(onInput, pInputContext, input);
+    if (nStatus != QUORLIX_SCHEDULES_OK) break;
   }
   table.Write(writer);
   return nStatus;
@@ -464,7 +494,7 @@ void ParallelRun::Work() {
   // ends; each gets the status of no memory.
   std::unique_ptr<InputTableReader> pReader;
   try {
-    pReader = std::make_unique<InputTableReader>(m_settings.form);
+    pReader = std::make_unique<InputTableReader>(m_settings);
   } catch (const std::bad_alloc&) {
   }
   std::string noRows;
@@ -548,11 +578,11 @@ int ParallelRun::Report(std::size_t index, QUORLIX_SCHEDULES_INPUT_FN onInput, v
     input = RepeatOf(index, m_paths[index], slot.nFirst);
   } else {
     for (const std::string& chunk : slot.chunks) m_writer.Write(chunk);
-    if (m_writer.Failed()) return QUORLIX_SCHEDULES_OUTPUT_ERROR;
+    if (m_writer.Failed()) return m_writer.FailedStatus();
     table.Merge(slot.part, index);
     AttachProblem(input, slot.problem);
   }
-  return onInput && onInput(pInputContext, &input) != 0 ? QUORLIX_SCHEDULES_STOPPED : QUORLIX_SCHEDULES_OK;
+  return TellOfInput(onInput, pInputContext, input);
 }
 
 int ParallelRun::Run(QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
@@ -579,11 +609,11 @@ int ParallelRun::Run(QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
       }
     }
     for (const std::string& chunk : chunks) m_writer.Write(chunk);
-    if (m_writer.Failed()) return QUORLIX_SCHEDULES_OUTPUT_ERROR;
+    if (m_writer.Failed()) return m_writer.FailedStatus();
     std::size_t nReported = m_nHead;
     while (nReported < nReadUpTo && nStatus == QUORLIX_SCHEDULES_OK)
       nStatus = Report(nReported++, onInput, pInputContext, table);
-    if (nStatus == QUORLIX_SCHEDULES_OUTPUT_ERROR) return nStatus;
+    if (m_writer.Failed()) return m_writer.FailedStatus();
     {
       const std::lock_guard lock(m_mutex);
       for (std::size_t i = m_nHead; i < nReported; ++i) {
@@ -656,7 +686,7 @@ int WriteScheduleTable(const char* const* paths, std::size_t count, const TableS
   } else {
     nStatus = RunOnCallerThread(paths, count, settings, writer, onInput, pInputContext);
   }
-  if (nStatus == QUORLIX_SCHEDULES_OUTPUT_ERROR) return nStatus;
+  if (writer.Failed()) return writer.FailedStatus();
   writer.Flush();
-  return writer.Failed() ? QUORLIX_SCHEDULES_OUTPUT_ERROR : nStatus;
+  return writer.Failed() ? writer.FailedStatus() : nStatus;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "quorlix_schedules.h"
 #include "schedules/schedule_panel.h"
@@ -13,6 +14,9 @@ enum class TableForm : unsigned char { kLong, kWide, kPanel };
 struct TableSettings {
   TableForm form = TableForm::kLong;
   PanelVintage vintage = PanelVintage::kFirst;
+  CellGuard guard = CellGuard::kAsWritten;
+  std::size_t nMostTagColumns = kDefaultMostTagColumns;  // the wide form's
+  std::uint64_t* pOtherTags = nullptr;                   // where the count of tags in other_tags goes, or null
 };
 
 // quorlix_write_schedules_ex, with its arguments checked: paths holds count

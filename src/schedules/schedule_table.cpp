@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <functional>
 #include <span>
 
 namespace {
@@ -34,13 +36,32 @@ void AppendUtf8(std::string& out, char32_t cp) {
 
 constexpr bool NeedsQuotes(char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; }
 
-// Bytes a field cannot take as they are: those that call for quotes, and those
-// of 0x80 and above, which are converted. Built from NeedsQuotes and the high bit.
+// Control bytes below 0x20 but TAB: written as \xNN in names and text cells, so
+// that no NUL or line end reaches a cell raw.
+constexpr bool IsEscapedControl(unsigned char b) { return b < 0x20 && b != '\t'; }
+
+// Bytes a field cannot take as they are: those that call for quotes, the control
+// bytes, which are escaped, and those of 0x80 and above, which are converted.
+// Built from NeedsQuotes, IsEscapedControl and the high bit.
 constexpr std::array<bool, 256> kSpecialCsvByte = [] {
   std::array<bool, 256> table{};
-  for (int b = 0; b < 256; ++b) table[b] = b >= 0x80 || NeedsQuotes(static_cast<char>(b));
+  for (int b = 0; b < 256; ++b)
+    table[b] = b >= 0x80 || NeedsQuotes(static_cast<char>(b)) || IsEscapedControl(static_cast<unsigned char>(b));
   return table;
 }();
+static_assert(sizeof kSpecialCsvByte == 256);
+
+// The bytes that may start a formula in a spreadsheet.
+constexpr bool StartsFormula(char c) { return c == '=' || c == '+' || c == '-' || c == '@' || c == '\t' || c == '\r'; }
+
+// A number as people write one: digits, with signs, commas, a point or parentheses.
+bool IsPlainNumber(std::string_view text) {
+  const auto isNumberByte = [](char c) {
+    return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == ',' || c == '.' || c == '(' || c == ')';
+  };
+  return std::ranges::all_of(text, isNumberByte) &&
+         std::ranges::any_of(text, [](char c) { return c >= '0' && c <= '9'; });
+}
 
 bool HasSpecialByte(std::string_view text) {
   return std::ranges::any_of(text, [](char c) { return kSpecialCsvByte[static_cast<unsigned char>(c)]; });
@@ -84,8 +105,6 @@ std::size_t Utf8SequenceLength(std::string_view text) {
   return lead->length;
 }
 
-bool IsEscapedInName(unsigned char b) { return b < 0x20 && b != '\t'; }
-
 // ---- Per-share figures ----
 
 constexpr std::string_view kUnscaledWords[] = {"EPS", "RATIO", "NAV", "YIELD", "RATE"};
@@ -105,25 +124,26 @@ std::string_view TrimBlanks(std::string_view text) {
 
 void AppendFixedColumns(std::string& out, std::string_view path, const SubmissionHeader& header,
                         const ScheduleDocument& document, const Schedule& schedule, const ScheduleValueReader& values) {
+  const CellGuard guard = values.Guard();
   out += path;
   out += ',';
-  AppendCsvName(out, header.member);
+  AppendCsvName(out, header.member, guard);
   for (const std::string& field : header.fields) {
     out += ',';
-    AppendCsvText(out, field);
+    AppendCsvText(out, field, guard);
   }
   out += ',';
-  AppendCsvText(out, document.View(document.type));
+  AppendCsvText(out, document.View(document.type), guard);
   out += ',';
-  AppendCsvText(out, document.View(document.description));
+  AppendCsvText(out, document.View(document.description), guard);
   out += ',';
   out += std::to_string(schedule.number);
   out += ',';
-  AppendCsvText(out, document.View(schedule.article));
+  AppendCsvText(out, document.View(schedule.article), guard);
   out += ',';
-  AppendCsvText(out, document.View(schedule.series));
+  AppendCsvText(out, document.View(schedule.series), guard);
   out += ',';
-  AppendCsvText(out, document.View(schedule.seriesName));
+  AppendCsvText(out, document.View(schedule.seriesName), guard);
   out += ',';
   AppendFlag(out, document.flawed);
   out += ',';
@@ -159,7 +179,7 @@ void AppendNameText(std::string& out, std::string_view bytes) {
   for (std::size_t i = 0; i < bytes.size();) {
     const auto b = static_cast<unsigned char>(bytes[i]);
     const std::size_t nLength = Utf8SequenceLength(bytes.substr(i));
-    if (nLength == 0 || (nLength == 1 && IsEscapedInName(b))) {
+    if (nLength == 0 || (nLength == 1 && IsEscapedControl(b))) {
       AppendEscapedByte(out, b);
       ++i;
     } else {
@@ -169,30 +189,41 @@ void AppendNameText(std::string& out, std::string_view bytes) {
   }
 }
 
-void AppendCsvName(std::string& out, std::string_view bytes) {
+bool NeedsFormulaGuard(std::string_view text) {
+  return !text.empty() && StartsFormula(text[0]) && !IsPlainNumber(text);
+}
+
+void AppendCsvName(std::string& out, std::string_view bytes, CellGuard guard) {
   const bool bPlain = std::ranges::all_of(bytes, [](char c) {
     const auto b = static_cast<unsigned char>(c);
     return b >= 0x20 && b < 0x80 && c != ',' && c != '"';
   });
-  if (bPlain) {
+  const bool bGuarded = guard == CellGuard::kSpreadsheetSafe && NeedsFormulaGuard(bytes);
+  if (bPlain && !bGuarded) {
     out += bytes;
     return;
   }
   std::string text;
+  if (bGuarded) text += '\'';
   AppendNameText(text, bytes);
   AppendCsvField(out, text);
 }
 
-void AppendCsvText(std::string& out, std::string_view text) {
+void AppendCsvText(std::string& out, std::string_view text, CellGuard guard) {
+  const bool bGuarded = guard == CellGuard::kSpreadsheetSafe && NeedsFormulaGuard(text);
   if (!HasSpecialByte(text)) {
+    if (bGuarded) out += '\'';
     out += text;
     return;
   }
-  const bool bQuoted = std::ranges::any_of(text, NeedsQuotes);
+  // Escaped, CR and LF no longer break the line: only a comma or a quote calls for quotes.
+  const bool bQuoted = std::ranges::any_of(text, [](char c) { return c == ',' || c == '"'; });
   if (bQuoted) out += '"';
+  if (bGuarded) out += '\'';
   for (const char c : text) {
     const auto b = static_cast<unsigned char>(c);
     if (b >= 0x80) AppendUtf8(out, CodePointOfFilingByte(b));
+    else if (IsEscapedControl(b)) AppendEscapedByte(out, b);
     else if (c == '"') out += "\"\"";
     else out += c;
   }
@@ -320,20 +351,20 @@ ValueKind ScheduleValueReader::Read(std::string_view tag, std::string_view raw, 
 }
 
 CellOutcome ScheduleValueReader::AppendCell(std::string& out, std::string_view tag, std::string_view raw,
-                                            bool bLineEnded) {
+                                            bool bLineEnded, bool bAppendText) {
   using enum CellOutcome;
   if (raw.empty()) return kEmpty;
+  const auto text = [&] {
+    if (bAppendText) AppendCsvText(out, raw, m_guard);
+    return kText;
+  };
   const TagEntry* const pEntry = FindTagEntry(m_article, tag);
   const TagKind kind = pEntry ? pEntry->kind : TagKind::kText;
-  if (pEntry && (kind == TagKind::kText || kind == TagKind::kIdentifier)) {
-    AppendCsvText(out, raw);
-    return kWritten;
-  }
+  if (pEntry && (kind == TagKind::kText || kind == TagKind::kIdentifier)) return text();
   if (!bLineEnded) {
     // Cut anywhere: a number or date of its kind cannot be trusted.
     if (pEntry) return kUnparsed;
-    AppendCsvText(out, raw);
-    return kWritten;
+    return text();
   }
   if (!pEntry || kind == TagKind::kDate) {
     m_date.clear();
@@ -346,13 +377,11 @@ CellOutcome ScheduleValueReader::AppendCell(std::string& out, std::string_view t
   if (!pEntry || IsNumberKind(kind)) {
     if (ParseScheduleNumber(raw, m_number)) return AppendNumber(out, tag, pEntry) ? kWritten : kUnparsed;
     if (pEntry) return kUnparsed;
-    AppendCsvText(out, raw);
-    return kWritten;
+    return text();
   }
   int nMonths = 0;
   if (!ReadPeriodType(raw, nMonths)) return kUnparsed;
-  AppendCsvText(out, raw);
-  return kWritten;
+  return text();
 }
 
 void AppendFixedColumnNames(std::string& out) {
@@ -372,7 +401,7 @@ void LongTable::StartInput(std::string_view path, ChunkSink& out) {
   m_pOut = &out;
   m_text.clear();
   m_path.clear();
-  AppendCsvName(m_path, path);
+  AppendCsvName(m_path, path, m_values.Guard());
   m_nSchedules = m_nValues = 0;
 }
 
@@ -387,9 +416,14 @@ void LongTable::TakeDocument(const SubmissionHeader& header, const ScheduleDocum
       const std::string_view raw = document.View(line.raw);
       m_values.Read(tag, raw, line.lineEnded, m_value, m_scaled);
       m_text += m_prefix;
-      AppendCsvText(m_text, tag);
+      AppendCsvText(m_text, tag, m_values.Guard());
       m_text += ',';
-      AppendCsvText(m_text, raw);
+      AppendCsvText(m_text, raw, m_values.Guard());
+      // A long value goes out now, not beside its row's other copies.
+      if (m_text.size() >= kTablePieceBytes) {
+        m_pOut->TakeChunk(m_text);
+        m_text.clear();
+      }
       m_text += ',';
       m_text += m_value;
       m_text += ',';
@@ -408,7 +442,7 @@ void LongTable::TakeDocument(const SubmissionHeader& header, const ScheduleDocum
 // ---- The wide form ----
 
 void WideInput::Clear() {
-  text.clear();
+  ClearLineBuffer(text);
   cells.clear();
   rows.clear();
   nValues = 0;
@@ -418,7 +452,7 @@ void WideSink::StartInput(std::string_view path, WideInput& out) {
   m_pOut = &out;
   out.Clear();
   m_path.clear();
-  AppendCsvName(m_path, path);
+  AppendCsvName(m_path, path, m_values.Guard());
 }
 
 void WideSink::TakeDocument(const SubmissionHeader& header, const ScheduleDocument& document) {
@@ -431,7 +465,7 @@ void WideSink::TakeDocument(const SubmissionHeader& header, const ScheduleDocume
     row.fixed.length = out.text.size() - row.fixed.offset;
     row.firstCell = out.cells.size();
     m_tagsOfRow.clear();
-    m_unparsed.clear();
+    ClearLineBuffer(m_unparsed);
     for (const ScheduleLine& line : std::span(document.lines).subspan(schedule.firstLine, schedule.lineCount)) {
       const std::string_view tag = document.View(line.tag);
       if (IsArticleOrMultiplier(tag) || !m_tagsOfRow.insert(tag).second) continue;
@@ -440,9 +474,15 @@ void WideSink::TakeDocument(const SubmissionHeader& header, const ScheduleDocume
       cell.tag.offset = out.text.size();
       out.text += tag;
       cell.tag.length = tag.size();
+      cell.raw.offset = out.text.size();
+      out.text += raw;
+      cell.raw.length = raw.size();
       cell.text.offset = out.text.size();
+      // A text cell is written from raw when the table is: its value is kept once.
+      const CellOutcome outcome = m_values.AppendCell(out.text, tag, raw, line.lineEnded, false);
+      cell.bText = outcome == CellOutcome::kText;
       // A value that is not of its tag's kind leaves its cell empty and is kept as TAG=raw.
-      if (m_values.AppendCell(out.text, tag, raw, line.lineEnded) == CellOutcome::kUnparsed) {
+      if (outcome == CellOutcome::kUnparsed) {
         if (!m_unparsed.empty()) m_unparsed += "; ";
         m_unparsed += tag;
         m_unparsed += '=';
@@ -452,7 +492,7 @@ void WideSink::TakeDocument(const SubmissionHeader& header, const ScheduleDocume
       out.cells.push_back(cell);
     }
     row.unparsed.offset = out.text.size();
-    AppendCsvText(out.text, m_unparsed);
+    AppendCsvText(out.text, m_unparsed, m_values.Guard());
     row.unparsed.length = out.text.size() - row.unparsed.offset;
     row.cellCount = out.cells.size() - row.firstCell;
     out.rows.push_back(row);
@@ -473,39 +513,93 @@ void WideTable::Merge(const WideInput& input) {
       if (it == m_columnOfTag.end()) {
         it = m_columnOfTag.emplace(std::string(tag), static_cast<std::uint32_t>(m_tags.size())).first;
         m_tags.emplace_back(tag);
+        m_schedulesOfTag.push_back(0);
       }
-      m_cells.push_back({it->second, {m_text.size(), cell.text.length}});
+      ++m_schedulesOfTag[it->second];  // a tag has one cell in a schedule
+      Cell mergedCell{it->second, {m_text.size(), cell.text.length}, {}, cell.bText};
       m_text += text.substr(cell.text.offset, cell.text.length);
+      mergedCell.raw = {m_text.size(), cell.raw.length};
+      m_text += text.substr(cell.raw.offset, cell.raw.length);
+      m_cells.push_back(mergedCell);
     }
     m_rows.push_back(merged);
   }
 }
 
-void WideTable::Write(ChunkSink& out) const {
+namespace {
+constexpr std::uint32_t kLeftOut = UINT32_MAX;
+}  // namespace
+
+std::vector<std::uint32_t> WideTable::ChooseColumns() const {
+  std::vector<bool> kept(m_tags.size());
+  std::size_t nKept = 0;
+  std::vector<std::uint32_t> others;
+  for (std::uint32_t tag = 0; tag < m_tags.size(); ++tag) {
+    if (IsDictionaryTag(m_tags[tag])) {
+      kept[tag] = true;
+      ++nKept;
+    } else {
+      others.push_back(tag);
+    }
+  }
+  std::ranges::stable_sort(others, std::greater<>{}, [&](std::uint32_t tag) { return m_schedulesOfTag[tag]; });
+  for (const std::uint32_t tag : others) {
+    if (nKept >= m_nMostTagColumns) break;
+    kept[tag] = true;
+    ++nKept;
+  }
+  // The columns kept stay in the order first met.
+  std::vector<std::uint32_t> columnOfTag(m_tags.size(), kLeftOut);
+  std::uint32_t nColumn = 0;
+  for (std::uint32_t tag = 0; tag < m_tags.size(); ++tag)
+    if (kept[tag]) columnOfTag[tag] = nColumn++;
+  return columnOfTag;
+}
+
+std::uint64_t WideTable::Write(ChunkSink& out) const {
+  const std::vector<std::uint32_t> columnOfTag = ChooseColumns();
   std::string piece;
   AppendFixedColumnNames(piece);
-  piece += ",unparsed";
-  for (const std::string& tag : m_tags) {
+  piece += ",unparsed,other_tags";
+  std::size_t nColumns = 0;
+  for (std::uint32_t tag = 0; tag < m_tags.size(); ++tag) {
+    if (columnOfTag[tag] == kLeftOut) continue;
     piece += ',';
-    AppendCsvText(piece, tag);
+    AppendCsvText(piece, m_tags[tag], m_guard);
+    ++nColumns;
   }
   piece += "\r\n";
   const std::string_view text = m_text;
   std::vector<Cell> cells;
+  std::string otherTags;
   for (const Row& row : m_rows) {
     piece += text.substr(row.fixed.offset, row.fixed.length);
     piece += ',';
     piece += text.substr(row.unparsed.offset, row.unparsed.length);
-    cells.assign(m_cells.begin() + static_cast<std::ptrdiff_t>(row.firstCell),
-                 m_cells.begin() + static_cast<std::ptrdiff_t>(row.firstCell + row.cellCount));
+    piece += ',';
+    cells.clear();
+    otherTags.clear();
+    for (const Cell& cell : std::span(m_cells).subspan(row.firstCell, row.cellCount)) {
+      if (const std::uint32_t column = columnOfTag[cell.column]; column != kLeftOut) {
+        cells.push_back(cell);
+        cells.back().column = column;
+      } else if (cell.bText || cell.text.length != 0) {  // an unparsed value is in unparsed already
+        if (!otherTags.empty()) otherTags += "; ";
+        otherTags += m_tags[cell.column];
+        otherTags += '=';
+        otherTags += text.substr(cell.raw.offset, cell.raw.length);
+      }
+    }
+    AppendCsvText(piece, otherTags, m_guard);
     std::ranges::sort(cells, {}, &Cell::column);
     std::uint32_t nColumn = 0;
     for (const Cell& cell : cells) {
       piece.append(cell.column - nColumn + 1, ',');
-      piece += text.substr(cell.text.offset, cell.text.length);
+      if (cell.bText) AppendCsvText(piece, text.substr(cell.raw.offset, cell.raw.length), m_guard);
+      else piece += text.substr(cell.text.offset, cell.text.length);
       nColumn = cell.column + 1;
     }
-    piece.append(m_tags.size() - nColumn, ',');
+    piece.append(nColumns - nColumn, ',');
     piece += "\r\n";
     if (piece.size() >= kTablePieceBytes) {
       out.TakeChunk(piece);
@@ -513,4 +607,5 @@ void WideTable::Write(ChunkSink& out) const {
     }
   }
   if (!piece.empty()) out.TakeChunk(piece);
+  return m_tags.size() - nColumns;
 }

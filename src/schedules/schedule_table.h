@@ -30,6 +30,17 @@ inline constexpr std::size_t kTablePieceBytes = 64 * 1024;
 
 // ---- Fields ----
 
+// Whether a text cell is kept from reading as a spreadsheet formula.
+enum class CellGuard : bool {
+  kAsWritten,       // the cell as the filing has it
+  kSpreadsheetSafe  // a cell that NeedsFormulaGuard gets a leading '
+};
+
+// True for text that starts with '=', '+', '-', '@', TAB or CR and is no plain
+// number (digits, signs, commas, a point, parentheses): a spreadsheet may take
+// it for a formula.
+bool NeedsFormulaGuard(std::string_view text);
+
 // Appends bytes as one CSV field, quoted when it holds a comma, a quote, a CR or an LF.
 void AppendCsvField(std::string& out, std::string_view bytes);
 // A name (a path, an archive member) as text: valid UTF-8 as it stands but for
@@ -39,11 +50,11 @@ void AppendCsvField(std::string& out, std::string_view bytes);
 // Latin-1 'e' with acute, 0xE9, is \xe9) keeps the table UTF-8 and on its lines.
 void AppendNameText(std::string& out, std::string_view bytes);
 // The same as one CSV field, quoted when it holds a comma or a quote.
-void AppendCsvName(std::string& out, std::string_view bytes);
+void AppendCsvName(std::string& out, std::string_view bytes, CellGuard guard = CellGuard::kAsWritten);
 // The same for filing text: bytes 0x80-0xFF are read as Windows-1252 and written
 // as UTF-8; the five bytes Windows-1252 leaves undefined (0x81, 0x8D, 0x8F, 0x90,
-// 0x9D) become the C1 controls of the same number.
-void AppendCsvText(std::string& out, std::string_view text);
+// 0x9D) become the C1 controls of the same number; control bytes as names have them.
+void AppendCsvText(std::string& out, std::string_view text, CellGuard guard = CellGuard::kAsWritten);
 // The Unicode code point of a filing byte.
 char32_t CodePointOfFilingByte(unsigned char b);
 
@@ -80,7 +91,8 @@ enum class ValueKind : unsigned char { kNumber, kDate, kText };
 
 // What became of a value in the wide form's cell.
 enum class CellOutcome : unsigned char {
-  kWritten,   // the cell holds it
+  kWritten,   // the cell holds it, typed (a number, a date)
+  kText,      // the cell is the value as text (appended only when asked)
   kEmpty,     // there was nothing to write
   kUnparsed,  // it is not of its tag's kind (or an amount no multiplier can scale): the cell stays empty
 };
@@ -89,6 +101,9 @@ enum class CellOutcome : unsigned char {
 // the dictionary knows for it.
 class ScheduleValueReader {
  public:
+  explicit ScheduleValueReader(CellGuard guard = CellGuard::kAsWritten) : m_guard(guard) {}
+  // How text cells are written.
+  CellGuard Guard() const { return m_guard; }
   void StartSchedule(const ScheduleDocument& document, const Schedule& schedule);
   // The multiplier in plain form: the number read, 1 when there is none, empty when unreadable.
   std::string_view MultiplierText() const { return m_multiplierText; }
@@ -103,15 +118,17 @@ class ScheduleValueReader {
   // multiplier is unreadable).
   ValueKind Read(std::string_view tag, std::string_view raw, bool bLineEnded, std::string& value, std::string& scaled);
   // Appends the wide form's cell (a number, an ISO date, or the text as a CSV
-  // field) typed by the tag's kind; the dictionary's tags take only values of
-  // their kind, the others keep the general rules.
-  CellOutcome AppendCell(std::string& out, std::string_view tag, std::string_view raw, bool bLineEnded);
+  // field, this only with bAppendText) typed by the tag's kind; the dictionary's
+  // tags take only values of their kind, the others keep the general rules.
+  CellOutcome AppendCell(std::string& out, std::string_view tag, std::string_view raw, bool bLineEnded,
+                         bool bAppendText = true);
 
  private:
   // The number in number, scaled or not as the tag's rule says; false when it
   // is an amount and the multiplier is unreadable.
   bool AppendNumber(std::string& out, std::string_view tag, const TagEntry* pEntry);
 
+  const CellGuard m_guard;
   ScheduleNumber m_multiplier;
   MultiplierSource m_source = MultiplierSource::kAbsent;
   bool m_scales = false;  // the multiplier is readable and not 1
@@ -136,6 +153,7 @@ void AppendFixedColumnNames(std::string& out);
 
 class LongTable final : public ScheduleSink {
  public:
+  explicit LongTable(CellGuard guard = CellGuard::kAsWritten) : m_values(guard) {}
   // The header line.
   static void AppendHeader(std::string& out);
 
@@ -163,12 +181,17 @@ class LongTable final : public ScheduleSink {
 
 // ---- The wide form ----
 
+// The wide form's tag columns when the caller names no cap.
+inline constexpr std::size_t kDefaultMostTagColumns = 500;
+
 // One input's schedules for the wide form: the fixed columns of each, written
 // out, and its cells by tag.
 struct WideInput {
   struct Cell {
     TextSpan tag;   // in capitals
-    TextSpan text;  // written out as a field
+    TextSpan text;  // written out as a field; empty for a text cell
+    TextSpan raw;   // as the filing has it: a text cell's value, and other_tags'
+    bool bText = false;
   };
   struct Row {
     TextSpan fixed;     // path to multiplier_source, written out
@@ -186,6 +209,7 @@ struct WideInput {
 
 class WideSink final : public ScheduleSink {
  public:
+  explicit WideSink(CellGuard guard = CellGuard::kAsWritten) : m_values(guard) {}
   void StartInput(std::string_view path, WideInput& out);
   void TakeDocument(const SubmissionHeader& header, const ScheduleDocument& document) override;
 
@@ -197,12 +221,19 @@ class WideSink final : public ScheduleSink {
   std::unordered_set<std::string_view> m_tagsOfRow;  // a tag written twice in a schedule keeps its first value
 };
 
-// The whole run's schedules, inputs merged in input order.
+// The whole run's schedules, inputs merged in input order. Tag columns are
+// capped: the dictionary's tags keep theirs, the other tags fill the cap, those
+// in the most schedules first (ties in the order first met), and the values of
+// the tags left out go to other_tags as TAG=raw, so the table grows linearly
+// with its input.
 class WideTable {
  public:
+  explicit WideTable(std::size_t nMostTagColumns = kDefaultMostTagColumns, CellGuard guard = CellGuard::kAsWritten)
+      : m_nMostTagColumns(nMostTagColumns), m_guard(guard) {}
   void Merge(const WideInput& input);
-  // Writes the header and every row, in pieces.
-  void Write(ChunkSink& out) const;
+  // Writes the header and every row, in pieces; returns the number of tags
+  // whose values went to other_tags.
+  std::uint64_t Write(ChunkSink& out) const;
 
  private:
   struct TagHash {
@@ -210,8 +241,10 @@ class WideTable {
     std::size_t operator()(std::string_view tag) const noexcept { return std::hash<std::string_view>{}(tag); }
   };
   struct Cell {
-    std::uint32_t column;
+    std::uint32_t column;  // the tag's, in m_tags
     TextSpan text;
+    TextSpan raw;
+    bool bText;  // written from raw, as text
   };
   struct Row {
     TextSpan fixed;
@@ -220,8 +253,14 @@ class WideTable {
     std::size_t cellCount;
   };
 
+  // Each tag's column in the table, or kLeftOut.
+  std::vector<std::uint32_t> ChooseColumns() const;
+
+  const std::size_t m_nMostTagColumns;
+  const CellGuard m_guard;
   std::unordered_map<std::string, std::uint32_t, TagHash, std::equal_to<>> m_columnOfTag;
-  std::vector<std::string> m_tags;  // the tag columns, in the order first met
+  std::vector<std::string> m_tags;              // every tag, in the order first met
+  std::vector<std::uint64_t> m_schedulesOfTag;  // the schedules holding each
   std::string m_text;
   std::vector<Cell> m_cells;
   std::vector<Row> m_rows;

@@ -28,6 +28,13 @@ constexpr auto kEntriesByKey = [] {
 static_assert(std::ranges::adjacent_find(kEntriesByKey, {}, KeyOf) == kEntriesByKey.end(),
               "each article names a tag once");
 
+constexpr auto kEntriesByTag = [] {
+  std::array<TagEntry, std::size(kTagEntries)> entries{};
+  std::ranges::copy(kTagEntries, entries.begin());
+  std::ranges::sort(entries, {}, &TagEntry::tag);
+  return entries;
+}();
+
 // A tag's kind decides a column's type in the table, whatever the article.
 constexpr bool HasOneKindPerTag() {
   std::array<TagEntry, std::size(kTagEntries)> entries{};
@@ -62,6 +69,10 @@ std::string NormalArticle(std::string_view article) {
   std::string normal(article);
   std::ranges::transform(normal, normal.begin(), ToUpperAscii);
   return normal;
+}
+
+bool IsDictionaryTag(std::string_view tag) {
+  return std::ranges::binary_search(kEntriesByTag, tag, {}, &TagEntry::tag);
 }
 
 const TagEntry* FindTagEntry(std::string_view article, std::string_view tag) {

@@ -33,6 +33,9 @@ struct TagEntry {
 // Every row, in the data file's order (by article, then in a schedule's order).
 std::span<const TagEntry> TagEntries();
 
+// True when some article of the dictionary holds tag.
+bool IsDictionaryTag(std::string_view tag);
+
 // The row of tag in an article as NormalArticle writes it, or null.
 const TagEntry* FindTagEntry(std::string_view article, std::string_view tag);
 

@@ -299,6 +299,37 @@ TEST_F(CommandSchedulesTest, NamesThatAreNotUtf8AreWrittenAsEscapes) {
   EXPECT_EQ((table + report).find('\xE9'), std::string::npos);
 }
 
+// ---- Bounds and safe cells ----
+
+// Tags past --max-columns go to other_tags and the summary counts them;
+// --spreadsheet-safe guards a formula in a text cell, in the table and the panel.
+TEST_F(CommandSchedulesTest, MaxColumnsAndSpreadsheetSafeShapeTheCells) {
+  const std::string filing =
+      WriteFile("f.txt",
+                "<SEC-HEADER>\nCONFORMED SUBMISSION TYPE: 10-K\nCENTRAL INDEX KEY: 0000000042\n</SEC-HEADER>\n"
+                "<DOCUMENT>\n<TYPE>EX-27\n<TEXT>\n<ARTICLE> 5\n<PERIOD-TYPE> YEAR\n<FISCAL-YEAR-END> DEC-31-1999\n"
+                "<PERIOD-END> DEC-31-1999\n<NAME> =HYPERLINK(\"http://x\")\n<OWN-ONE> -1,045\n<OWN-TWO> a\x01"
+                "b\n"
+                "<CASH> 7\n</TEXT>\n</DOCUMENT>\n");
+  const auto wide = RunTool({"schedules", "--wide", "--max-columns", "5", filing});
+  EXPECT_EQ(wide.exitStatus, 0) << wide.err;
+  EXPECT_NE(wide.out.find("multiplier_source,unparsed,other_tags,PERIOD-TYPE,FISCAL-YEAR-END,PERIOD-END,NAME,CASH\r\n"),
+            std::string::npos)
+      << wide.out;
+  EXPECT_NE(wide.out.find(",absent,,\"OWN-ONE=-1,045; OWN-TWO=a\\x01b\",YEAR,1999-12-31,1999-12-31,"
+                          "\"=HYPERLINK(\"\"http://x\"\")\",7\r\n"),
+            std::string::npos)
+      << wide.out;
+  EXPECT_NE(Summary(wide.err).find(", 0 failed, 2 tags left to other_tags, "), std::string::npos) << wide.err;
+
+  const auto safe = RunTool({"schedules", "-q", "--spreadsheet-safe", filing});
+  EXPECT_NE(safe.out.find(",NAME,\"'=HYPERLINK(\"\"http://x\"\")\",,\r\n"), std::string::npos) << safe.out;
+  EXPECT_NE(safe.out.find(",OWN-ONE,\"-1,045\",-1045,-1045\r\n"), std::string::npos) << safe.out;  // a number
+  const auto panel = RunTool({"panel", "-q", "--spreadsheet-safe", filing});
+  EXPECT_NE(panel.out.find(",\"'=HYPERLINK(\"\"http://x\"\")\","), std::string::npos) << panel.out;
+  EXPECT_EQ(RunTool({"schedules", "--max-columns", "0", filing}).exitStatus, 64);
+}
+
 // ---- The panel and the tag dictionary ----
 
 TEST_F(CommandSchedulesTest, ThePanelKeepsOneVintageAndDerivesQuarters) {

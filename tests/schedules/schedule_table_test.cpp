@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -33,9 +35,11 @@ std::string LongRows(std::string_view filing, std::string_view path = "f.txt") {
   return chunks.text;
 }
 
-// The wide table of several filings, named f1.txt, f2.txt, ...
-std::string Wide(const std::vector<std::string>& filings) {
-  WideTable table;
+// The wide table of several filings, named f1.txt, f2.txt, ..., with at most
+// nMostTagColumns tag columns; pOtherTags gets the count of tags left out.
+std::string Wide(const std::vector<std::string>& filings, std::size_t nMostTagColumns = kDefaultMostTagColumns,
+                 std::uint64_t* pOtherTags = nullptr) {
+  WideTable table(nMostTagColumns);
   WideSink sink;
   WideInput input;
   for (std::size_t i = 0; i < filings.size(); ++i) {
@@ -47,7 +51,8 @@ std::string Wide(const std::vector<std::string>& filings) {
     table.Merge(input);
   }
   TextChunks chunks;
-  table.Write(chunks);
+  const std::uint64_t nOtherTags = table.Write(chunks);
+  if (pOtherTags) *pOtherTags = nOtherTags;
   return chunks.text;
 }
 
@@ -58,7 +63,7 @@ std::string Exhibit(std::string_view body) {
 const std::string kFixed =
     "path,member,accession_number,cik,company,form_type,filed,period,sic,fiscal_year_end,document,"
     "description,schedule,article,series,series_name,flawed,complete,multiplier,restated,multiplier_source";
-const std::string kWideFixed = kFixed + ",unparsed";
+const std::string kWideFixed = kFixed + ",unparsed,other_tags";
 
 // ---- Fields ----
 
@@ -93,10 +98,66 @@ TEST(ScheduleCsv, TextIsWrittenAsUtf8AndQuotedWhereCsvNeedsIt) {
   EXPECT_EQ(text(""), "");
   EXPECT_EQ(text("1,234"), "\"1,234\"");
   EXPECT_EQ(text("A \"B\" C"), "\"A \"\"B\"\" C\"");
-  EXPECT_EQ(text("2\r"), "\"2\r\"");
-  EXPECT_EQ(text("BANK\x92S"), "BANK\xE2\x80\x99S");                              // right single quote
+  EXPECT_EQ(text("2\r"), "2\\x0d");                   // a control byte: escaped, so no quotes are needed
+  EXPECT_EQ(text("BANK\x92S"), "BANK\xE2\x80\x99S");  // right single quote
   EXPECT_EQ(text("\x80 \xE9\xFF\x81"), "\xE2\x82\xAC \xC3\xA9\xC3\xBF\xC2\x81");  // euro, é, ÿ, a C1 control
   EXPECT_EQ(text("\x93Q,\x94"), "\"\xE2\x80\x9CQ,\xE2\x80\x9D\"");
+}
+
+// Every ASCII byte alone, against the plain rule: controls but TAB escaped as
+// names have them, a comma or a quote quoted, the rest as it is.
+TEST(ScheduleCsv, ControlBytesInTextAreEscapedAsInNames) {
+  for (int b = 0; b < 0x80; ++b) {
+    const char c = static_cast<char>(b);
+    std::string out;
+    AppendCsvText(out, std::string_view(&c, 1));
+    std::string expected(1, c);
+    if (b < 0x20 && b != '\t') {
+      char escape[5];
+      std::snprintf(escape, sizeof escape, "\\x%02x", b);
+      expected = escape;
+    } else if (c == ',') {
+      expected = "\",\"";
+    } else if (c == '"') {
+      expected = "\"\"\"\"";
+    }
+    EXPECT_EQ(out, expected) << "byte " << b;
+    std::string name;
+    AppendNameText(name, std::string_view(&c, 1));
+    if (b < 0x20) {
+      EXPECT_EQ(name, b == '\t' ? "\t" : out) << "byte " << b;  // one escape for both
+    }
+  }
+  std::string out;
+  AppendCsvText(out, std::string_view("NUL\0,CR\rLF\n", 11));
+  EXPECT_EQ(out, "\"NUL\\x00,CR\\x0dLF\\x0a\"");
+}
+
+TEST(ScheduleCsv, SpreadsheetSafeGuardsFormulaStartsButNeverPlainNumbers) {
+  const auto safe = [](std::string_view in) {
+    std::string out;
+    AppendCsvText(out, in, CellGuard::kSpreadsheetSafe);
+    return out;
+  };
+  EXPECT_EQ(safe("=HYPERLINK(\"http://x\")"), "\"'=HYPERLINK(\"\"http://x\"\")\"");
+  EXPECT_EQ(safe("+1 555 0100"), "'+1 555 0100");
+  EXPECT_EQ(safe("@SUM(A1)"), "'@SUM(A1)");
+  EXPECT_EQ(safe("-x"), "'-x");
+  EXPECT_EQ(safe("-"), "'-");  // no digit: no number
+  EXPECT_EQ(safe("\tcmd"), "'\tcmd");
+  EXPECT_EQ(safe("\r=1"), "'\\x0d=1");
+  // Plain numbers, and text that starts otherwise, stay as they are.
+  EXPECT_EQ(safe("-1,045"), "\"-1,045\"");
+  EXPECT_EQ(safe("+(12.50)"), "+(12.50)");
+  EXPECT_EQ(safe("-.40"), "-.40");
+  EXPECT_EQ(safe("A=B"), "A=B");
+  EXPECT_EQ(safe(""), "");
+  std::string plain;
+  AppendCsvText(plain, "=1+1");
+  EXPECT_EQ(plain, "=1+1");  // without the guard, as the filing has it
+  std::string name;
+  AppendCsvName(name, "-rf.txt", CellGuard::kSpreadsheetSafe);
+  EXPECT_EQ(name, "'-rf.txt");
 }
 
 TEST(ScheduleCsv, NamesAreValidUtf8WithOtherBytesAndControlsAsEscapes) {
@@ -229,9 +290,9 @@ TEST(ScheduleWideForm, ColumnsInTheOrderFirstMetAndCellsByKind) {
   EXPECT_EQ(Wide({first, second}),
             kWideFixed +
                 ",PERIOD-TYPE,PERIOD-END,CASH,EPS-PRIMARY,LOANS,CURRENCY\r\n"
-                "f1.txt,,,,,,,,,,EX-27,FDS,1,5,,,0,1,1000,0,written,,YEAR,1994-09-30,1203000,2.61,,\r\n"
-                "f2.txt,,,,,,,,,,EX-27,FDS,1,9,,,0,1,1,0,absent,,,,7,,-5,U.S. DOLLARS\r\n"
-                "f2.txt,,,,,,,,,,EX-27,FDS,2,5,,,0,1,1,0,absent,,,,,,,\r\n");
+                "f1.txt,,,,,,,,,,EX-27,FDS,1,5,,,0,1,1000,0,written,,,YEAR,1994-09-30,1203000,2.61,,\r\n"
+                "f2.txt,,,,,,,,,,EX-27,FDS,1,9,,,0,1,1,0,absent,,,,,7,,-5,U.S. DOLLARS\r\n"
+                "f2.txt,,,,,,,,,,EX-27,FDS,2,5,,,0,1,1,0,absent,,,,,,,,\r\n");
 }
 
 TEST(ScheduleWideForm, NoScheduleGivesTheHeaderAlone) {
@@ -242,7 +303,7 @@ TEST(ScheduleWideForm, NoScheduleGivesTheHeaderAlone) {
 TEST(ScheduleWideForm, TextCellsAreQuotedAndConverted) {
   EXPECT_EQ(Wide({"<DOCUMENT>\n<TYPE>EX-27\n<DESCRIPTION>FDS\n<ARTICLE> 5\n<NAME> A, \x93\x42\x94\n<CURRENCY> \x80\n"}),
             kWideFixed +
-                ",NAME,CURRENCY\r\nf1.txt,,,,,,,,,,EX-27,FDS,1,5,,,0,0,1,0,absent,,\"A, \xE2\x80\x9C"
+                ",NAME,CURRENCY\r\nf1.txt,,,,,,,,,,EX-27,FDS,1,5,,,0,0,1,0,absent,,,\"A, \xE2\x80\x9C"
                 "B\xE2\x80\x9D\",\xE2\x82\xAC\r\n");
 }
 
@@ -258,7 +319,7 @@ TEST(ScheduleWideForm, AValueNotOfItsKindIsLeftEmptyAndListedAsUnparsed) {
                 ",PERIOD-TYPE,PERIOD-END,TOTAL-ASSETS,TOTAL-REVENUES,EPS-PRIMARY,FISCAL-YEAR-END,NOT-IN-THE-DICTIONARY,"
                 "CURRENCY,SALES\r\n"
                 "f1.txt,,,,,,,,,,EX-27,FDS,1,5,,,0,1,1000,0,written,\"PERIOD-TYPE=YEAR-END; PERIOD-END=12/31/1999; "
-                "TOTAL-ASSETS=7,5; TOTAL-REVENUES=N/A; FISCAL-YEAR-END=1231\",,,,,1.1,,N/A,\"1,000\",12000\r\n");
+                "TOTAL-ASSETS=7,5; TOTAL-REVENUES=N/A; FISCAL-YEAR-END=1231\",,,,,,1.1,,N/A,\"1,000\",12000\r\n");
   const std::string rows = LongRows(filing);
   EXPECT_NE(rows.find(",TOTAL-REVENUES,N/A,,\r\n"), std::string::npos);
   EXPECT_NE(rows.find(",FISCAL-YEAR-END,1231,1231,1231\r\n"), std::string::npos);  // a date: never scaled
@@ -269,15 +330,57 @@ TEST(ScheduleWideForm, AmountsOfAnUnreadableMultiplierAreUnparsedAndRatiosKept) 
                           "<UNKNOWN-AMOUNT> 3\n")}),
             kWideFixed +
                 ",LOANS,YIELD-ACTUAL,UNKNOWN-AMOUNT\r\n"
-                "f1.txt,,,,,,,,,,EX-27,FDS,1,9,,,0,1,,0,unreadable,LOANS=12; UNKNOWN-AMOUNT=3,,4.5,\r\n");
+                "f1.txt,,,,,,,,,,EX-27,FDS,1,9,,,0,1,,0,unreadable,LOANS=12; UNKNOWN-AMOUNT=3,,,4.5,\r\n");
 }
 
 TEST(ScheduleWideForm, TheArticleIsReadWithoutLeadingZerosOrCase) {
   // Article 6's RETURNS-OF-CAPITAL is per share; unknown to Article 7, it is an amount there.
   const std::string wide = Wide({Exhibit("<ARTICLE> 06\n<MULTIPLIER> 1,000\n<RETURNS-OF-CAPITAL> (.02)\n"),
                                  Exhibit("<ARTICLE> ut\n<MULTIPLIER> 1,000\n<GROSS-OPERATING-REVENUE> 1.5\n")});
-  EXPECT_NE(wide.find(",1,06,,,0,1,1000,0,written,,-0.02,\r\n"), std::string::npos) << wide;
-  EXPECT_NE(wide.find(",1,ut,,,0,1,1000,0,written,,,1500\r\n"), std::string::npos) << wide;
+  EXPECT_NE(wide.find(",1,06,,,0,1,1000,0,written,,,-0.02,\r\n"), std::string::npos) << wide;
+  EXPECT_NE(wide.find(",1,ut,,,0,1,1000,0,written,,,,1500\r\n"), std::string::npos) << wide;
+}
+
+// The dictionary's tags always keep their columns; the other tags fill the cap,
+// those in the most schedules first, ties in the order first met; the values of
+// the rest go to other_tags.
+TEST(ScheduleWideForm, TagColumnsAreCappedAndTheRestGoToOtherTags) {
+  const std::vector<std::string> filings = {
+      Exhibit("<ARTICLE> 5\n<X-ONE> a\n<X-TWO> 1\n<CASH> 5\n"),
+      Exhibit("<ARTICLE> 5\n<X-TWO> 2\n<X-THREE> 3\n<ARTICLE> 5\n<X-THREE> 4\n<X-FOUR> =5\n<X-TWO> 6\n")};
+  const std::string fixed = "f1.txt,,,,,,,,,,EX-27,FDS,1,5,,,0,1,1,0,absent,,";
+  std::uint64_t nOtherTags = 0;
+  EXPECT_EQ(Wide(filings, 2, &nOtherTags),
+            kWideFixed +
+                ",X-TWO,CASH\r\n"
+                "f1.txt,,,,,,,,,,EX-27,FDS,1,5,,,0,1,1,0,absent,,X-ONE=a,1,5\r\n"
+                "f2.txt,,,,,,,,,,EX-27,FDS,1,5,,,0,1,1,0,absent,,X-THREE=3,2,\r\n"
+                "f2.txt,,,,,,,,,,EX-27,FDS,2,5,,,0,1,1,0,absent,,X-THREE=4; X-FOUR==5,6,\r\n");
+  EXPECT_EQ(nOtherTags, 3u);
+  // X-ONE and X-FOUR are in one schedule each: the one met first fills the last place.
+  const std::string four = Wide(filings, 4, &nOtherTags);
+  EXPECT_TRUE(four.starts_with(kWideFixed + ",X-ONE,X-TWO,CASH,X-THREE\r\n")) << four;
+  EXPECT_NE(four.find(",absent,,X-FOUR==5,,6,,4\r\n"), std::string::npos) << four;
+  EXPECT_EQ(nOtherTags, 1u);
+  // A cap below the dictionary's tags leaves them their columns all the same.
+  EXPECT_TRUE(Wide(filings, 1).starts_with(kWideFixed + ",CASH\r\n"));
+  EXPECT_EQ(Wide(filings, 5, &nOtherTags).find("X-FOUR="), std::string::npos);
+  EXPECT_EQ(nOtherTags, 0u);
+}
+
+// A schedule with a tag of its own, many times over: with the cap the table
+// grows as its input does, not as its square.
+TEST(ScheduleWideForm, TheTableGrowsLinearlyWithDistinctTags) {
+  const auto tableOf = [](int nSchedules) {
+    std::string body;
+    for (int i = 0; i < nSchedules; ++i) body += "<ARTICLE> 5\n<OWN-TAG-" + std::to_string(i) + "> 1\n";
+    return Wide({Exhibit(body)}, 100);
+  };
+  const std::string small = tableOf(5000);
+  const std::string large = tableOf(10000);
+  EXPECT_LT(large.size(), small.size() * 21 / 10);
+  EXPECT_LT(large.size(), 10000u * 250);
+  EXPECT_NE(large.find(",OWN-TAG-9999=1,"), std::string::npos);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -35,11 +36,15 @@ struct Outcome {
   std::vector<std::string> problems;
   std::size_t stopAfter = SIZE_MAX;
   int failWriteAt = -1;  // the write call that fails, counting from 0
+  bool throws = false;   // the failing call throws instead of returning non-zero
 };
 
 int WriteInto(void* context, const char* data, size_t size) {
   auto* outcome = static_cast<Outcome*>(context);
-  if (static_cast<int>(outcome->pieces.size()) == outcome->failWriteAt) return 1;
+  if (static_cast<int>(outcome->pieces.size()) == outcome->failWriteAt) {
+    if (outcome->throws) throw std::runtime_error("write failed");
+    return 1;
+  }
   outcome->table.append(data, size);
   outcome->pieces.push_back(size);
   return 0;
@@ -51,6 +56,7 @@ int Report(void* context, const QUORLIX_SCHEDULES_INPUT* input) {
   outcome->inputs.back().problem = nullptr;
   outcome->paths.emplace_back(input->path);
   outcome->problems.emplace_back(input->problem ? input->problem : "");
+  if (outcome->inputs.size() > outcome->stopAfter && outcome->throws) throw std::logic_error("on_input failed");
   return outcome->inputs.size() > outcome->stopAfter ? 1 : 0;
 }
 
@@ -276,6 +282,39 @@ TEST_F(SchedulesApiTest, AFailedWriteEndsTheCall) {
     failing.failWriteAt = 0;
     EXPECT_EQ(Write(paths, QUORLIX_SCHEDULES_WIDE, jobs, failing).status, QUORLIX_SCHEDULES_OUTPUT_ERROR);
   }
+}
+
+// A C++ host's callback that throws ends the call with its own status; the
+// table stands as after a stop, and nothing unwinds into the host's call.
+TEST_F(SchedulesApiTest, AThrowingCallbackEndsTheCallAsAStopWould) {
+  const std::vector<std::string> paths = ManyFilings();
+  for (const int form : {QUORLIX_SCHEDULES_LONG, QUORLIX_SCHEDULES_WIDE, QUORLIX_SCHEDULES_PANEL}) {
+    for (const unsigned jobs : {1u, 4u}) {
+      Outcome stopping;
+      stopping.stopAfter = 1;
+      const Outcome stopped = Write(paths, form, jobs, stopping);
+      stopping.throws = true;
+      const Outcome threw = Write(paths, form, jobs, stopping);
+      EXPECT_EQ(threw.status, QUORLIX_SCHEDULES_CALLBACK_FAILED);
+      EXPECT_EQ(threw.inputs.size(), 2u);
+      EXPECT_EQ(threw.table, stopped.table) << "form " << form << ", " << jobs << " threads";
+
+      Outcome failing;
+      failing.failWriteAt = 0;
+      failing.throws = true;
+      const Outcome writeThrew = Write(paths, form, jobs, failing);
+      EXPECT_EQ(writeThrew.status, QUORLIX_SCHEDULES_CALLBACK_FAILED);
+      EXPECT_TRUE(writeThrew.pieces.empty());
+    }
+  }
+  // The file form leaves its output as it was.
+  quorlix_test::TempDirTest::WriteFile("kept.csv", "old");
+  Outcome stopping;
+  stopping.stopAfter = 0;
+  stopping.throws = true;
+  EXPECT_EQ(WriteFile(paths, QUORLIX_SCHEDULES_WIDE, 2, PathOf("kept.csv"), &stopping),
+            QUORLIX_SCHEDULES_CALLBACK_FAILED);
+  EXPECT_EQ(ReadFile(PathOf("kept.csv")), "old");
 }
 
 TEST_F(SchedulesApiTest, TheFileFormIsWholeOrLeftAsItWas) {

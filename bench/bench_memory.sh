@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Peak memory of each command on a filing whose one schedule value is a line of
-# LINE_MIB MiB (default 128), and of verify -j 4 on four FILE_MIB MiB text files
+# LINE_MIB MiB (default 128; one filing whose line is text, one whose line is digits), and of verify -j 4 on four FILE_MIB MiB text files
 # (default 512) that do not agree with .txt, so each is explained as well as
 # checked. One line per job: the peak RSS, the bound (three times the longest
 # line plus 64 MiB, and for verify 64 MiB a worker over the tool at rest), and
@@ -15,23 +15,25 @@ work=${BENCH_MEMORY_WORK:-/tmp/quorlix-memory-$$}
 mkdir -p "$work"
 trap 'rm -rf "$work"' EXIT
 
-# A filing with one EX-27 document whose CASH value (an amount) and NAME value
-# (text) are each one line of line_mib MiB; both are read, typed and written.
-python3 - "$work/long_line.txt" "$line_mib" <<'PY'
+# Two filings, each with one EX-27 document holding one value line of line_mib
+# MiB: text (NAME) in one, digits (CASH, an amount) in the other.
+for kind in text number; do
+  python3 - "$work/long_$kind.txt" "$line_mib" "$kind" <<'PY'
 import sys
-path, mib = sys.argv[1], int(sys.argv[2])
+path, mib, kind = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 block = b"1234567890" * 6553 + b"123456"  # 64 KiB of digits
+if kind == "text":
+    block = block.replace(b"1", b"A")
 with open(path, "wb") as out:
     out.write(b"<SEC-DOCUMENT>0000000000-99-000001.txt\n<SEC-HEADER>\nACCESSION NUMBER: 0000000000-99-000001\n"
-              b"CONFORMED SUBMISSION TYPE: 10-K\n</SEC-HEADER>\n<DOCUMENT>\n<TYPE>EX-27\n<TEXT>\n"
-              b"<ARTICLE> 5\n<MULTIPLIER> 1,000\n<NAME> ")
-    for _ in range(mib * 16):
-        out.write(block.replace(b"1", b"A"))
-    out.write(b"\n<CASH> ")
+              b"CONFORMED SUBMISSION TYPE: 10-K\nCENTRAL INDEX KEY: 0000000042\n</SEC-HEADER>\n<DOCUMENT>\n"
+              b"<TYPE>EX-27\n<TEXT>\n<ARTICLE> 5\n<MULTIPLIER> 1,000\n<PERIOD-TYPE> YEAR\n"
+              b"<PERIOD-END> DEC-31-1999\n" + (b"<NAME> " if kind == "text" else b"<CASH> "))
     for _ in range(mib * 16):
         out.write(block)
     out.write(b"\n<TOTAL-ASSETS> 5\n</TEXT>\n</DOCUMENT>\n</SEC-DOCUMENT>\n")
 PY
+done
 # Four text files with LF line ends alone: verify finds no CR LF pair and explains it.
 for i in 1 2 3 4; do
   python3 - "$work/lf_$i.txt" "$file_mib" <<'PY'
@@ -53,16 +55,20 @@ report() {  # job, command, input, bound in bytes
     "$1" "$rss" "$4" "$cat_rss"
 }
 line_bound=$(( (3 * line_mib + 64) * 1024 * 1024 + at_rest ))
-filing="$work/long_line.txt"
 out="$work/out"
 mkdir -p "$out"
-report "schedules ${line_mib}MiB" "'$QUORLIX' schedules -q '$filing' -o '$out/long.csv'" "$filing" "$line_bound"
-report "schedules-wide ${line_mib}MiB" "'$QUORLIX' schedules -q --wide '$filing' -o '$out/wide.csv'" "$filing" "$line_bound"
-report "panel ${line_mib}MiB" "'$QUORLIX' panel -q '$filing' -o '$out/panel.csv'" "$filing" "$line_bound"
-report "decode-filing ${line_mib}MiB" \
-  "'$QUORLIX' decode-filing --force '$filing' '$out/text.txt' '$out/schedule.txt'" "$filing" "$line_bound"
-report "crlf ${line_mib}MiB" "'$QUORLIX' crlf --force '$filing' '$out/crlf.txt'" "$filing" "$line_bound"
-report "verify ${line_mib}MiB" "'$QUORLIX' verify '$filing' >/dev/null || true" "$filing" "$line_bound"
+for kind in text number; do
+  filing="$work/long_$kind.txt"
+  size="${line_mib}MiB-$kind"
+  report "schedules $size" "'$QUORLIX' schedules -q '$filing' -o '$out/long.csv'" "$filing" "$line_bound"
+  report "schedules-wide $size" "'$QUORLIX' schedules -q --wide '$filing' -o '$out/wide.csv'" "$filing" "$line_bound"
+  report "panel $size" "'$QUORLIX' panel -q '$filing' -o '$out/panel.csv'" "$filing" "$line_bound"
+  report "decode-filing $size" \
+    "'$QUORLIX' decode-filing --force '$filing' '$out/text.txt' '$out/schedule.txt'" "$filing" "$line_bound"
+  report "crlf $size" "'$QUORLIX' crlf --force '$filing' '$out/crlf.txt'" "$filing" "$line_bound"
+  report "verify $size" "'$QUORLIX' verify '$filing' >/dev/null || true" "$filing" "$line_bound"
+  rm -f "$out"/*
+done
 rm -rf "$out"
 verify_bound=$(( 4 * 64 * 1024 * 1024 + at_rest ))
 report "verify-j4 4x${file_mib}MiB" "'$QUORLIX' verify -q -j 4 '$work'/lf_?.txt >/dev/null || true" \

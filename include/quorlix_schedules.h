@@ -111,8 +111,9 @@
  *                    marks (<F1>) after it
  *   value            a number in plain form (no exponent or separators, '-' for
  *                    a negative, "(1,045)" is -1045, "-0.40" is -0.4), a date
- *                    MON-DD-YYYY as YYYY-MM-DD; empty for other text, and for a
- *                    last line that no line end closed
+ *                    MON-DD-YYYY as YYYY-MM-DD; empty for other text (a value
+ *                    longer than 1,024 characters is text, never a number), and
+ *                    for a last line that no line end closed
  *   scaled           the number times the multiplier, exactly, for a tag whose
  *                    kind is stock, flow or shares; unscaled for the other kinds.
  *                    A tag the dictionary does not hold keeps the general rule:

@@ -65,7 +65,7 @@ PeriodLength LengthOfPeriod(std::int32_t start, std::int32_t end, std::int32_t f
 // ---- One input's schedules ----
 
 void PanelInput::Clear() {
-  text.clear();
+  ClearLineBuffer(text);
   cells.clear();
   candidates.clear();
   nSchedules = nValues = 0;

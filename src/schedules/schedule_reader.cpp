@@ -496,10 +496,13 @@ void ScheduleReader::OpenDocument() {
 void ScheduleReader::EndDocument(bool bComplete) {
   if (!m_documentOpen) return;
   m_documentOpen = false;
-  if (!m_holdsSchedules || m_document.schedules.empty()) return;
-  m_document.complete = bComplete;
-  ++m_nDocumentsTaken;
-  m_sink.TakeDocument(m_header, m_document);
+  if (m_holdsSchedules && !m_document.schedules.empty()) {
+    m_document.complete = bComplete;
+    ++m_nDocumentsTaken;
+    m_sink.TakeDocument(m_header, m_document);
+  }
+  // A long line's room goes back now, not beside the table's copies of it.
+  m_document.Clear();
 }
 
 void ScheduleReader::StartSchedule(std::string_view raw, bool ended) {

@@ -345,6 +345,7 @@ int RunOnCallerThread(const char* const* paths, std::size_t count, const TableSe
     reader.Rest().clear();
     if (writer.Failed()) return writer.FailedStatus();
     if (gate.First() == i) table.Merge(part, i);
+    part.Clear();
     nStatus = TellOfInput(onInput, pInputContext, input);
     if (nStatus != QUORLIX_SCHEDULES_OK) break;
   }

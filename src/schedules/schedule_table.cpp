@@ -465,7 +465,7 @@ void WideSink::TakeDocument(const SubmissionHeader& header, const ScheduleDocume
     row.fixed.length = out.text.size() - row.fixed.offset;
     row.firstCell = out.cells.size();
     m_tagsOfRow.clear();
-    ClearLineBuffer(m_unparsed);
+    m_unparsed.clear();
     for (const ScheduleLine& line : std::span(document.lines).subspan(schedule.firstLine, schedule.lineCount)) {
       const std::string_view tag = document.View(line.tag);
       if (IsArticleOrMultiplier(tag) || !m_tagsOfRow.insert(tag).second) continue;
@@ -474,13 +474,17 @@ void WideSink::TakeDocument(const SubmissionHeader& header, const ScheduleDocume
       cell.tag.offset = out.text.size();
       out.text += tag;
       cell.tag.length = tag.size();
-      cell.raw.offset = out.text.size();
-      out.text += raw;
-      cell.raw.length = raw.size();
       cell.text.offset = out.text.size();
       // A text cell is written from raw when the table is: its value is kept once.
       const CellOutcome outcome = m_values.AppendCell(out.text, tag, raw, line.lineEnded, false);
+      cell.text.length = out.text.size() - cell.text.offset;
       cell.bText = outcome == CellOutcome::kText;
+      // Raw is kept for a cell that other_tags may list (an unparsed value is in unparsed).
+      if (cell.bText || outcome == CellOutcome::kWritten) {
+        cell.raw.offset = out.text.size();
+        out.text += raw;
+        cell.raw.length = raw.size();
+      }
       // A value that is not of its tag's kind leaves its cell empty and is kept as TAG=raw.
       if (outcome == CellOutcome::kUnparsed) {
         if (!m_unparsed.empty()) m_unparsed += "; ";
@@ -488,12 +492,12 @@ void WideSink::TakeDocument(const SubmissionHeader& header, const ScheduleDocume
         m_unparsed += '=';
         m_unparsed += raw;
       }
-      cell.text.length = out.text.size() - cell.text.offset;
       out.cells.push_back(cell);
     }
     row.unparsed.offset = out.text.size();
     AppendCsvText(out.text, m_unparsed, m_values.Guard());
     row.unparsed.length = out.text.size() - row.unparsed.offset;
+    ClearLineBuffer(m_unparsed);
     row.cellCount = out.cells.size() - row.firstCell;
     out.rows.push_back(row);
     out.nValues += schedule.lineCount;

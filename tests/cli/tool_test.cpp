@@ -64,10 +64,11 @@ pid_t ToolTest::StartTool(const std::vector<std::string>& args, const Setup& set
 
 ToolTest::Run ToolTest::FinishTool(pid_t pid) {
   int waitStatus = 0;
-  ::waitpid(pid, &waitStatus, 0);
+  struct rusage usage {};
+  ::wait4(pid, &waitStatus, 0, &usage);
   const std::string outPath = m_ioDir + "/out";
   Run run{WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1, WIFSIGNALED(waitStatus) ? WTERMSIG(waitStatus) : 0,
-          FileExists(outPath) ? ReadFile(outPath) : std::string(), ReadFile(m_ioDir + "/err")};
+          FileExists(outPath) ? ReadFile(outPath) : std::string(), ReadFile(m_ioDir + "/err"), usage.ru_maxrss};
   return run;
 }
 

@@ -20,6 +20,7 @@ class ToolTest : public TempDirTest {
     int signal;      // the signal that ended it, or 0
     std::string out;
     std::string err;
+    long peakRssKiB = 0;  // the tool's peak resident set, from getrusage
   };
   struct Setup {
     std::string input;         // bytes on standard input

@@ -69,6 +69,14 @@ TEST(ScheduleNumber, AnythingElseIsNoNumber) {
     EXPECT_EQ(Plain(text), "none") << '"' << text << '"';
 }
 
+// No amount is that long, and every copy of one would be as long as its line.
+TEST(ScheduleNumber, TextPastTheLongestNumberIsNoNumber) {
+  const std::string longest = "-" + std::string(kLongestNumberBytes - 1, '7');
+  EXPECT_EQ(Plain(longest), longest);
+  EXPECT_EQ(Plain(longest + "7"), "none");
+  EXPECT_EQ(Plain("(" + std::string(kLongestNumberBytes - 1, '1') + ")"), "none");
+}
+
 TEST(ScheduleNumber, ProductsAreExact) {
   EXPECT_EQ(Product("1,773", "1,000,000"), "1773000000");
   EXPECT_EQ(Product("(1,045)", "1000000"), "-1045000000");

@@ -380,6 +380,22 @@ TEST_F(SchedulesApiTest, OptionsAreReadUpToTheCallersSizeAndUnknownSettingsRefus
                           PathOf("t.csv").c_str(), nullptr, nullptr),
             QUORLIX_SCHEDULES_OK);
   EXPECT_EQ(ReadFile(PathOf("t.csv")), latest.table);
+
+  // The wide form's cap, and the count of tags left to other_tags, through the caller's struct.
+  QUORLIX_SCHEDULES_OPTIONS wide{};
+  wide.size = sizeof wide;
+  std::uint64_t nOtherTags = 99;
+  wide.other_tags = &nOtherTags;
+  const Outcome everything = WriteEx(paths, QUORLIX_SCHEDULES_WIDE, 2, &wide);
+  EXPECT_EQ(everything.status, QUORLIX_SCHEDULES_OK);
+  EXPECT_EQ(nOtherTags, 0u);
+  wide.max_columns = 1;
+  const Outcome capped = WriteEx(paths, QUORLIX_SCHEDULES_WIDE, 2, &wide);
+  EXPECT_EQ(capped.status, QUORLIX_SCHEDULES_OK);
+  EXPECT_GT(nOtherTags, 0u);  // the dictionary's tags keep their columns; the sample's others do not
+  EXPECT_LT(capped.table.size(), everything.table.size() + everything.inputs.size() * 4096);
+  wide.spreadsheet_safe = 2;
+  EXPECT_EQ(WriteEx(paths, QUORLIX_SCHEDULES_WIDE, 1, &wide).status, QUORLIX_SCHEDULES_BAD_ARGUMENT);
 }
 
 // ---- The tag dictionary ----

@@ -29,7 +29,7 @@ namespace {
 struct SchedulesArgs {
   std::vector<std::string> inputs;
   bool wide = false;
-  std::size_t maxColumns = 500;  // the wide form's --max-columns
+  std::size_t maxColumns = 500;  // --max-columns of the wide form and the panel
   bool spreadsheetSafe = false;
   std::string vintage = "first";  // the panel's --vintage
   std::string output;             // -o; empty or "-" for standard output
@@ -200,6 +200,11 @@ void AddTableOptions(CLI::App& sub, SchedulesArgs& args) {
                  "write the table to FILE, whole or not at all ('-' or none: standard output)")
       ->type_name("FILE");
   AddBatchOptions(sub, args.batch, false);
+  sub.add_option("--max-columns", args.maxColumns,
+                 "tag columns at most: the dictionary's tags always, then those in the most schedules; the other "
+                 "tags' values go to other_tags (default: 500)")
+      ->check(CLI::PositiveNumber.description(""))
+      ->type_name("N");
   sub.add_flag("--spreadsheet-safe", args.spreadsheetSafe,
                "write a text cell that starts with =, +, -, @, TAB or CR (and is no plain number) with a leading '");
 }
@@ -267,11 +272,6 @@ void AddSchedulesOptions(CLI::App& sub) {
   AddTableOptions(sub, g_schedulesArgs);
   sub.add_flag("--wide", g_schedulesArgs.wide,
                "one row per schedule and one column per tag (default: one row per value)");
-  sub.add_option("--max-columns", g_schedulesArgs.maxColumns,
-                 "the wide form's tag columns at most: the dictionary's tags always, then those in the most "
-                 "schedules; the other tags' values go to other_tags (default: 500)")
-      ->check(CLI::PositiveNumber.description(""))
-      ->type_name("N");
 }
 
 int RunSchedules() {
@@ -298,5 +298,6 @@ int RunPanel() {
   settings.size = sizeof settings;
   settings.vintage = g_panelArgs.vintage == "latest" ? QUORLIX_VINTAGE_LATEST : QUORLIX_VINTAGE_FIRST;
   settings.spreadsheet_safe = g_panelArgs.spreadsheetSafe ? 1 : 0;
+  settings.max_columns = g_panelArgs.maxColumns;
   return RunScheduleTable(QUORLIX_SCHEDULES_PANEL, settings);
 }

@@ -146,9 +146,12 @@
  *     cik,series,company,article,fiscal_year_end,period_start,period_end,months,
  *     derived,period_type,period_type_conflict,vintages,filed,form_type,
  *     accession_number,schedule,path,member,restated,multiplier,multiplier_source,
- *     revenue,net_income,total_assets,eps_basic,eps_diluted
+ *     revenue,net_income,total_assets,eps_basic,eps_diluted,other_tags
  *   then one per tag, typed as in the wide form, in the order first met among
- *   the rows kept (inputs in order).
+ *   the rows kept (inputs in order), capped as the wide form's (max_columns;
+ *   the rows that hold a tag count as its schedules). other_tags lists the
+ *   values of the tags left out as TAG=value, the value as its cell would hold
+ *   it (a number scaled, a date as YYYY-MM-DD, text as written), joined by "; ".
  *   period_end       the PERIOD-END date; without one, FISCAL-YEAR-END for a YEAR
  *                    or 12-MOS schedule, else the period of report
  *   months           from PERIOD-START and PERIOD-END when both are dates; else
@@ -226,11 +229,12 @@ typedef struct QUORLIX_SCHEDULES_OPTIONS {
                            no plain number (digits, signs, commas, a point, parentheses) is
                            written with a leading ' (see "Text cells"); 0 (the default): as the
                            filing has it. Number columns never change. */
-  size_t max_columns;   /* the wide form's tag columns at most; 0 is the default, 500. The
-                           dictionary's tags always keep their columns (see "Wide form") */
-  uint64_t* other_tags; /* null, or where the wide form puts the number of tags whose values
-                           went to other_tags (0 for the other forms, and when the call ends
-                           before the table is written) */
+  size_t max_columns;   /* the tag columns of the wide form and the panel at most; 0 is the
+                           default, 500. The dictionary's tags always keep their columns (see
+                           "Wide form") */
+  uint64_t* other_tags; /* null, or where the wide form and the panel put the number of tags
+                           whose values went to other_tags (0 for the long form, and when the
+                           call ends before the table is written) */
 } QUORLIX_SCHEDULES_OPTIONS;
 
 /* Statuses of the calls below (an input's own status is reported to on_input). */

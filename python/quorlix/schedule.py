@@ -238,7 +238,7 @@ WIDE_FIXED_COLUMNS = FIXED_COLUMNS + ("unparsed", "other_tags")
 PANEL_COLUMNS = ("cik", "series", "company", "article", "fiscal_year_end", "period_start", "period_end", "months",
                  "derived", "period_type", "period_type_conflict", "vintages", "filed", "form_type",
                  "accession_number", "schedule", "path", "member", "restated", "multiplier", "multiplier_source",
-                 "revenue", "net_income", "total_assets", "eps_basic", "eps_diluted")
+                 "revenue", "net_income", "total_assets", "eps_basic", "eps_diluted", "other_tags")
 PANEL_KEY = ("cik", "series", "period_end", "months", "derived")
 _CONCEPT_COLUMNS = ("revenue", "net_income", "total_assets", "eps_basic", "eps_diluted")
 # Kinds of the tag dictionary whose values are numbers.
@@ -406,6 +406,11 @@ def _table_frame(filings, form: int, jobs, vintage: str = "first", max_columns: 
                            encoding="utf-8", encoding_errors="surrogateescape")
 
 
+def _check_max_columns(max_columns) -> None:
+    if isinstance(max_columns, bool) or not isinstance(max_columns, int) or max_columns < 1:
+        raise ValueError(f"max_columns must be a positive number, not {max_columns!r}")
+
+
 def schedules_frame(filings: Iterable[FilingEntry], *, long: bool = False, jobs: int | None = None,
                     max_columns: int = 500, spreadsheet_safe: bool = False):
     """The Financial Data Schedules of many filings as one pandas DataFrame, read by one library call.
@@ -460,15 +465,14 @@ def schedules_frame(filings: Iterable[FilingEntry], *, long: bool = False, jobs:
     QuorlixError (FileNotFoundError for a missing one) after the whole call,
     naming the first such input. Needs pandas.
     """
-    if isinstance(max_columns, bool) or not isinstance(max_columns, int) or max_columns < 1:
-        raise ValueError(f"max_columns must be a positive number, not {max_columns!r}")
+    _check_max_columns(max_columns)
     form = _library.SCHEDULES_LONG if long else _library.SCHEDULES_WIDE
     return _typed(_table_frame(filings, form, jobs, max_columns=max_columns, spreadsheet_safe=spreadsheet_safe),
                   wide=not long)
 
 
 def panel_frame(filings: Iterable[FilingEntry], *, vintage: str = "first", jobs: int | None = None,
-                spreadsheet_safe: bool = False):
+                max_columns: int = 500, spreadsheet_safe: bool = False):
     """The panel of many filings' schedules as a pandas DataFrame: one row per
     company, series and period, keyed by (cik, series, period_end, months, derived).
 
@@ -477,7 +481,7 @@ def panel_frame(filings: Iterable[FilingEntry], *, vintage: str = "first", jobs:
              first reported; "latest": the one filed last, amendments and
              restatements included
     jobs     threads reading filings at once; None is one per processor
-    spreadsheet_safe  as for schedules_frame
+    max_columns, spreadsheet_safe  as for schedules_frame
 
     The columns are PANEL_COLUMNS, then one per tag typed by its kind as in
     schedules_frame. Rows are sorted by the key. period_end is PERIOD-END (else
@@ -499,7 +503,8 @@ def panel_frame(filings: Iterable[FilingEntry], *, vintage: str = "first", jobs:
     """
     if vintage not in _library.VINTAGES:
         raise ValueError(f"vintage must be 'first' or 'latest', not {vintage!r}")
-    frame = _table_frame(filings, _library.SCHEDULES_PANEL, jobs, vintage, spreadsheet_safe=spreadsheet_safe)
+    _check_max_columns(max_columns)
+    frame = _table_frame(filings, _library.SCHEDULES_PANEL, jobs, vintage, max_columns, spreadsheet_safe)
     import pandas
     frame["cik"] = pandas.to_numeric(frame["cik"], errors="coerce").astype("Int64")
     for column in ("fiscal_year_end", "period_start", "period_end"):

@@ -326,7 +326,7 @@ PANEL_YEAR = ["panel/example_10q_1999q1.txt", "panel/example_10q_1999q2.txt", "p
 def test_panel_frame_keyed_typed_and_with_derived_quarters(data_dir):
     pandas = pytest.importorskip("pandas")
     frame = quorlix.panel_frame([data_dir / name for name in PANEL_YEAR], jobs=2)
-    assert list(frame.columns[:26]) == list(quorlix.schedule.PANEL_COLUMNS)
+    assert list(frame.columns[:27]) == list(quorlix.schedule.PANEL_COLUMNS)
     assert not frame.duplicated(list(quorlix.schedule.PANEL_KEY)).any()
     assert frame.equals(frame.sort_values(list(quorlix.schedule.PANEL_KEY), ignore_index=True))
     assert frame["cik"].dtype == "Int64" and frame["months"].dtype == "int64" and frame["derived"].dtype == bool

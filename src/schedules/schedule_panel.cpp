@@ -159,7 +159,10 @@ void PanelSink::TakeDocument(const SubmissionHeader& header, const ScheduleDocum
       if (IsArticleOrMultiplier(tag) || !m_tagsOfRow.insert(tag).second) continue;
       PanelInput::Cell cell;
       cell.text.offset = out.text.size();
-      m_values.AppendCell(out.text, tag, document.View(line.raw), line.lineEnded);
+      const std::string_view raw = document.View(line.raw);
+      // A text cell is kept as written, and written out with the table.
+      cell.bText = m_values.AppendCell(out.text, tag, raw, line.lineEnded, false) == CellOutcome::kText;
+      if (cell.bText) out.text += raw;
       cell.text.length = out.text.size() - cell.text.offset;
       if (cell.text.length == 0) continue;
       cell.tag = Keep(tag);
@@ -186,7 +189,8 @@ struct PanelTable::Row {
   // A cell as read back.
   struct Cell {
     std::uint32_t tag;
-    std::string_view text;
+    std::string_view text;  // typed, written out; or a text cell's value as written
+    bool bText;
   };
   std::string text;
   Span cik, series, company, article, fiscalYearEnd, periodStart, periodEnd, periodType, filed, formType, accession,
@@ -215,8 +219,8 @@ struct PanelTable::Row {
   }
   // Cells go after every field.
   void StartCells() { firstCellByte = static_cast<std::uint32_t>(text.size()); }
-  void AddCell(std::uint32_t tag, std::string_view cell) {
-    AppendVarint(tag);
+  void AddCell(std::uint32_t tag, std::string_view cell, bool bText) {
+    AppendVarint(std::uint64_t{tag} << 1 | (bText ? 1 : 0));
     AppendVarint(cell.size());
     text += cell;
   }
@@ -224,9 +228,9 @@ struct PanelTable::Row {
     std::vector<Cell> cells;
     const std::string_view bytes = std::string_view(text).substr(firstCellByte);
     for (std::size_t i = 0; i < bytes.size();) {
-      const std::uint32_t tag = static_cast<std::uint32_t>(ReadVarint(bytes, i));
+      const std::uint64_t tagAndKind = ReadVarint(bytes, i);
       const std::size_t nLength = ReadVarint(bytes, i);
-      cells.push_back({tag, bytes.substr(i, nLength)});
+      cells.push_back({static_cast<std::uint32_t>(tagAndKind >> 1), bytes.substr(i, nLength), (tagAndKind & 1) != 0});
       i += nLength;
     }
     return cells;
@@ -247,8 +251,8 @@ struct PanelTable::Row {
   }
 };
 
-PanelTable::PanelTable(const char* const* paths, PanelVintage vintage, CellGuard guard)
-    : m_paths(paths), m_vintage(vintage), m_guard(guard) {}
+PanelTable::PanelTable(const char* const* paths, PanelVintage vintage, CellGuard guard, std::size_t nMostTagColumns)
+    : m_paths(paths), m_vintage(vintage), m_guard(guard), m_nMostTagColumns(nMostTagColumns) {}
 PanelTable::~PanelTable() = default;
 
 std::uint32_t PanelTable::TagId(std::string_view tag) {
@@ -315,7 +319,7 @@ void PanelTable::Merge(const PanelInput& input, std::size_t index) {
     row.scheduleNumber = candidate.schedule;
     row.StartCells();
     for (const PanelInput::Cell& cell : std::span(input.cells).subspan(candidate.firstCell, candidate.cellCount))
-      row.AddCell(TagId(view(cell.tag)), view(cell.text));
+      row.AddCell(TagId(view(cell.tag)), view(cell.text), cell.bText);
     if (row.text.size() > UINT32_MAX) throw std::length_error("a schedule of more than 4 GiB");
     row.text.shrink_to_fit();
   }
@@ -401,7 +405,7 @@ void PanelTable::DeriveQuarters(std::vector<Row*>& rows, std::vector<std::unique
         const TagEntry* const pEntry = FindTagEntry(article, m_tags[cell.tag]);
         if (!pEntry) continue;
         if (pEntry->kind == TagKind::kStock) {
-          quarter.AddCell(cell.tag, cell.text);
+          quarter.AddCell(cell.tag, cell.text, cell.bText);
           continue;
         }
         if (pEntry->kind != TagKind::kFlow) continue;
@@ -413,7 +417,7 @@ void PanelTable::DeriveQuarters(std::vector<Row*>& rows, std::vector<std::unique
         AddScheduleNumbers(second, first, difference);
         std::string number;
         AppendPlainNumber(number, difference);
-        quarter.AddCell(cell.tag, number);
+        quarter.AddCell(cell.tag, number, false);
       }
       derived.push_back(std::move(pQuarter));
     }
@@ -495,22 +499,35 @@ void PanelTable::AppendRow(std::string& out, const Row& row, const std::vector<s
     out += value;
   }
 
-  // Each tag's cell in its column.
-  std::vector<std::pair<std::uint32_t, std::string_view>> cells;
+  // The cells of the tags left out, as TAG=value, then each other tag's cell in its column.
+  std::vector<Row::Cell> cells;
   cells.reserve(rowCells.size());
-  for (const Row::Cell& cell : rowCells) cells.emplace_back(columnOfTag[cell.tag], cell.text);
-  std::ranges::sort(cells, {}, &std::pair<std::uint32_t, std::string_view>::first);
+  std::string otherTags;
+  for (const Row::Cell& cell : rowCells) {
+    if (const std::uint32_t column = columnOfTag[cell.tag]; column != kLeftOutColumn) {
+      cells.push_back({column, cell.text, cell.bText});
+      continue;
+    }
+    if (!otherTags.empty()) otherTags += "; ";
+    otherTags += m_tags[cell.tag];
+    otherTags += '=';
+    otherTags += cell.text;
+  }
+  out += ',';
+  AppendCsvText(out, otherTags, m_guard);
+  std::ranges::sort(cells, {}, &Row::Cell::tag);  // by column, now
   std::uint32_t nColumn = 0;
-  for (const auto& [column, text] : cells) {
-    out.append(column - nColumn + 1, ',');
-    out += text;
-    nColumn = column + 1;
+  for (const Row::Cell& cell : cells) {
+    out.append(cell.tag - nColumn + 1, ',');
+    if (cell.bText) AppendCsvText(out, cell.text, m_guard);
+    else out += cell.text;
+    nColumn = cell.tag + 1;
   }
   out.append(nColumns - nColumn, ',');
   out += "\r\n";
 }
 
-void PanelTable::Write(ChunkSink& out) {
+std::uint64_t PanelTable::Write(ChunkSink& out) {
   std::vector<Row*> rows;
   rows.reserve(m_rowOfKey.size());
   for (auto& [key, pRow] : m_rowOfKey) rows.push_back(pRow.get());
@@ -530,31 +547,47 @@ void PanelTable::Write(ChunkSink& out) {
   std::ranges::sort(byInput, [](const Row* a, const Row* b) {
     return a->input != b->input ? a->input < b->input : a->scheduleNumber < b->scheduleNumber;
   });
-  constexpr std::uint32_t kNoColumn = UINT32_MAX;
-  std::vector<std::uint32_t> columnOfTag(m_tags.size(), kNoColumn);
-  std::vector<std::uint32_t> tagOfColumn;
-  for (const Row* pRow : byInput)
-    for (const Row::Cell& cell : pRow->Cells())
-      if (columnOfTag[cell.tag] == kNoColumn) {
-        columnOfTag[cell.tag] = static_cast<std::uint32_t>(tagOfColumn.size());
-        tagOfColumn.push_back(cell.tag);
+  // Capped as the wide form's: the rows that hold each tag decide which keep a column.
+  constexpr std::uint32_t kNotMet = UINT32_MAX;
+  std::vector<std::uint32_t> orderOfTag(m_tags.size(), kNotMet);
+  std::vector<std::string_view> tagsMet;
+  std::vector<std::uint64_t> rowsOfTag;
+  for (const Row* pRow : byInput) {
+    for (const Row::Cell& cell : pRow->Cells()) {
+      if (orderOfTag[cell.tag] == kNotMet) {
+        orderOfTag[cell.tag] = static_cast<std::uint32_t>(tagsMet.size());
+        tagsMet.push_back(m_tags[cell.tag]);
+        rowsOfTag.push_back(0);
       }
+      ++rowsOfTag[orderOfTag[cell.tag]];
+    }
+  }
+  const std::vector<std::uint32_t> columnOfMet = ChooseTagColumns(tagsMet, rowsOfTag, m_nMostTagColumns);
+  std::vector<std::uint32_t> columnOfTag(m_tags.size(), kLeftOutColumn);
+  for (std::uint32_t tag = 0; tag < m_tags.size(); ++tag)
+    if (orderOfTag[tag] != kNotMet) columnOfTag[tag] = columnOfMet[orderOfTag[tag]];
+  std::vector<std::string_view> columnTags(tagsMet.size() -
+                                           static_cast<std::size_t>(std::ranges::count(columnOfMet, kLeftOutColumn)));
+  for (std::uint32_t k = 0; k < tagsMet.size(); ++k)
+    if (columnOfMet[k] != kLeftOutColumn) columnTags[columnOfMet[k]] = tagsMet[k];
 
   for (std::unique_ptr<Row>& pRow : derived) rows.push_back(pRow.get());
   std::ranges::sort(rows, byKey);
 
   std::string piece(kPanelColumns);
-  for (const std::uint32_t tag : tagOfColumn) {
+  piece += ",other_tags";
+  for (const std::string_view tag : columnTags) {
     piece += ',';
-    AppendCsvText(piece, m_tags[tag]);
+    AppendCsvText(piece, tag, m_guard);
   }
   piece += "\r\n";
   for (const Row* pRow : rows) {
-    AppendRow(piece, *pRow, columnOfTag, tagOfColumn.size());
+    AppendRow(piece, *pRow, columnOfTag, columnTags.size());
     if (piece.size() >= kTablePieceBytes) {
       out.TakeChunk(piece);
       piece.clear();
     }
   }
   if (!piece.empty()) out.TakeChunk(piece);
+  return tagsMet.size() - columnTags.size();
 }

@@ -40,8 +40,9 @@ PeriodLength LengthOfPeriod(std::int32_t start, std::int32_t end, std::int32_t f
 // One input's schedules for the panel.
 struct PanelInput {
   struct Cell {
-    TextSpan tag;   // in capitals
-    TextSpan text;  // written out as a field
+    TextSpan tag;        // in capitals
+    TextSpan text;       // typed and written out as a field, or for a text cell the value as written
+    bool bText = false;  // a text cell: written out when the table is
   };
   struct Candidate {
     // Written out as fields, in text.
@@ -85,13 +86,16 @@ class PanelSink final : public ScheduleSink {
 // The whole run's panel.
 class PanelTable {
  public:
-  PanelTable(const char* const* paths, PanelVintage vintage, CellGuard guard);
+  PanelTable(const char* const* paths, PanelVintage vintage, CellGuard guard,
+             std::size_t nMostTagColumns = kDefaultMostTagColumns);
   ~PanelTable();
 
   // Input index's schedules, merged after those of every input before it.
   void Merge(const PanelInput& input, std::size_t index);
-  // Derives the quarters and writes the header and every row, sorted by key, in pieces.
-  void Write(ChunkSink& out);
+  // Derives the quarters and writes the header and every row, sorted by key, in
+  // pieces; the tag columns are capped as the wide form's. Returns the number of
+  // tags whose values went to other_tags.
+  std::uint64_t Write(ChunkSink& out);
 
  private:
   struct Row;
@@ -108,6 +112,7 @@ class PanelTable {
   const char* const* m_paths;
   const PanelVintage m_vintage;
   const CellGuard m_guard;
+  const std::size_t m_nMostTagColumns;
   std::unordered_map<std::string, std::unique_ptr<Row>, TagHash, std::equal_to<>> m_rowOfKey;
   std::unordered_map<std::string, std::uint32_t, TagHash, std::equal_to<>> m_idOfTag;
   std::vector<std::string> m_tags;

@@ -243,19 +243,17 @@ class WholeTable {
       : m_form(settings.form),
         m_pOtherTags(settings.pOtherTags),
         m_wide(settings.nMostTagColumns, settings.guard),
-        m_panel(paths, settings.vintage, settings.guard) {}
+        m_panel(paths, settings.vintage, settings.guard, settings.nMostTagColumns) {}
 
   void Merge(const InputPart& part, std::size_t index) {
     if (m_form == TableForm::kWide) m_wide.Merge(part.wide);
     else if (m_form == TableForm::kPanel) m_panel.Merge(part.panel, index);
   }
   void Write(ChunkSink& out) {
-    if (m_form == TableForm::kWide) {
-      const std::uint64_t nOtherTags = m_wide.Write(out);
-      if (m_pOtherTags) *m_pOtherTags = nOtherTags;
-    } else if (m_form == TableForm::kPanel) {
-      m_panel.Write(out);
-    }
+    std::uint64_t nOtherTags = 0;
+    if (m_form == TableForm::kWide) nOtherTags = m_wide.Write(out);
+    else if (m_form == TableForm::kPanel) nOtherTags = m_panel.Write(out);
+    if (m_pOtherTags) *m_pOtherTags = nOtherTags;
   }
 
  private:

@@ -530,44 +530,41 @@ void WideTable::Merge(const WideInput& input) {
   }
 }
 
-namespace {
-constexpr std::uint32_t kLeftOut = UINT32_MAX;
-}  // namespace
-
-std::vector<std::uint32_t> WideTable::ChooseColumns() const {
-  std::vector<bool> kept(m_tags.size());
+std::vector<std::uint32_t> ChooseTagColumns(std::span<const std::string_view> tags,
+                                            std::span<const std::uint64_t> rowsOfTag, std::size_t nMostTagColumns) {
+  std::vector<bool> kept(tags.size());
   std::size_t nKept = 0;
   std::vector<std::uint32_t> others;
-  for (std::uint32_t tag = 0; tag < m_tags.size(); ++tag) {
-    if (IsDictionaryTag(m_tags[tag])) {
+  for (std::uint32_t tag = 0; tag < tags.size(); ++tag) {
+    if (IsDictionaryTag(tags[tag])) {
       kept[tag] = true;
       ++nKept;
     } else {
       others.push_back(tag);
     }
   }
-  std::ranges::stable_sort(others, std::greater<>{}, [&](std::uint32_t tag) { return m_schedulesOfTag[tag]; });
+  std::ranges::stable_sort(others, std::greater<>{}, [&](std::uint32_t tag) { return rowsOfTag[tag]; });
   for (const std::uint32_t tag : others) {
-    if (nKept >= m_nMostTagColumns) break;
+    if (nKept >= nMostTagColumns) break;
     kept[tag] = true;
     ++nKept;
   }
-  // The columns kept stay in the order first met.
-  std::vector<std::uint32_t> columnOfTag(m_tags.size(), kLeftOut);
+  std::vector<std::uint32_t> columnOfTag(tags.size(), kLeftOutColumn);
   std::uint32_t nColumn = 0;
-  for (std::uint32_t tag = 0; tag < m_tags.size(); ++tag)
+  for (std::uint32_t tag = 0; tag < tags.size(); ++tag)
     if (kept[tag]) columnOfTag[tag] = nColumn++;
   return columnOfTag;
 }
 
 std::uint64_t WideTable::Write(ChunkSink& out) const {
-  const std::vector<std::uint32_t> columnOfTag = ChooseColumns();
+  const std::vector<std::string_view> tags(m_tags.begin(), m_tags.end());
+  const std::vector<std::uint32_t> columnOfTag = ChooseTagColumns(tags, m_schedulesOfTag, m_nMostTagColumns);
   std::string piece;
   AppendFixedColumnNames(piece);
   piece += ",unparsed,other_tags";
   std::size_t nColumns = 0;
   for (std::uint32_t tag = 0; tag < m_tags.size(); ++tag) {
-    if (columnOfTag[tag] == kLeftOut) continue;
+    if (columnOfTag[tag] == kLeftOutColumn) continue;
     piece += ',';
     AppendCsvText(piece, m_tags[tag], m_guard);
     ++nColumns;
@@ -584,7 +581,7 @@ std::uint64_t WideTable::Write(ChunkSink& out) const {
     cells.clear();
     otherTags.clear();
     for (const Cell& cell : std::span(m_cells).subspan(row.firstCell, row.cellCount)) {
-      if (const std::uint32_t column = columnOfTag[cell.column]; column != kLeftOut) {
+      if (const std::uint32_t column = columnOfTag[cell.column]; column != kLeftOutColumn) {
         cells.push_back(cell);
         cells.back().column = column;
       } else if (cell.bText || cell.text.length != 0) {  // an unparsed value is in unparsed already

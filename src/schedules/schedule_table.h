@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -181,8 +182,17 @@ class LongTable final : public ScheduleSink {
 
 // ---- The wide form ----
 
-// The wide form's tag columns when the caller names no cap.
+// The tag columns of the wide form and the panel when the caller names no cap.
 inline constexpr std::size_t kDefaultMostTagColumns = 500;
+inline constexpr std::uint32_t kLeftOutColumn = UINT32_MAX;
+
+// The columns of tags given in the order first met, with the schedules (rows)
+// holding each: every tag of the dictionary keeps its column, the other tags
+// fill the cap, those in the most rows first, ties in the order first met. The
+// columns kept stay in the order first met. Returns each tag's column, or
+// kLeftOutColumn for a tag whose values go to other_tags.
+std::vector<std::uint32_t> ChooseTagColumns(std::span<const std::string_view> tags,
+                                            std::span<const std::uint64_t> rowsOfTag, std::size_t nMostTagColumns);
 
 // One input's schedules for the wide form: the fixed columns of each, written
 // out, and its cells by tag.
@@ -252,9 +262,6 @@ class WideTable {
     std::size_t firstCell;
     std::size_t cellCount;
   };
-
-  // Each tag's column in the table, or kLeftOut.
-  std::vector<std::uint32_t> ChooseColumns() const;
 
   const std::size_t m_nMostTagColumns;
   const CellGuard m_guard;

@@ -327,6 +327,13 @@ TEST_F(CommandSchedulesTest, MaxColumnsAndSpreadsheetSafeShapeTheCells) {
   EXPECT_NE(safe.out.find(",OWN-ONE,\"-1,045\",-1045,-1045\r\n"), std::string::npos) << safe.out;  // a number
   const auto panel = RunTool({"panel", "-q", "--spreadsheet-safe", filing});
   EXPECT_NE(panel.out.find(",\"'=HYPERLINK(\"\"http://x\"\")\","), std::string::npos) << panel.out;
+  // The panel is capped alike; a cell left out keeps its value as the panel types it.
+  const auto cappedPanel = RunTool({"panel", "--max-columns", "5", filing});
+  EXPECT_NE(cappedPanel.out.find(",eps_diluted,other_tags,PERIOD-TYPE,FISCAL-YEAR-END,PERIOD-END,NAME,CASH\r\n"),
+            std::string::npos)
+      << cappedPanel.out;
+  EXPECT_NE(cappedPanel.out.find(",OWN-ONE=-1045; OWN-TWO=a\\x01b,YEAR,"), std::string::npos) << cappedPanel.out;
+  EXPECT_NE(cappedPanel.err.find(", 2 tags left to other_tags, "), std::string::npos) << cappedPanel.err;
   EXPECT_EQ(RunTool({"schedules", "--max-columns", "0", filing}).exitStatus, 64);
 }
 

@@ -105,18 +105,20 @@ std::string DescribeBytes(const SuffixCheck& check, std::string_view contents, s
 class TextFacts {
  public:
   void Take(std::string_view block) {
-    for (std::size_t pos = 0; pos < block.size(); ++pos) {
-      const char c = block[pos];
-      if (c == '\n' || c == '\r') {
-        const std::uint64_t at = bytes + pos;
-        if (c == '\n' && m_lastByte == '\r' && !firstPair) firstPair = at - 1;
-        std::uint64_t& count = c == '\n' ? lfs : crs;
-        std::optional<std::uint64_t>& first = c == '\n' ? firstLf : firstCr;
-        if (!first) first = at;
-        ++count;
-      }
-      m_lastByte = c;
+    if (block.empty()) return;
+    // A pair may straddle two blocks: the CR that ended the last one counts.
+    if (!firstPair) {
+      if (m_lastByte == '\r' && block.front() == '\n') firstPair = bytes - 1;
+      else if (const std::size_t pair = block.find("\r\n"); pair != std::string_view::npos) firstPair = bytes + pair;
     }
+    const auto takeLineEnds = [&](char end, std::uint64_t& count, std::optional<std::uint64_t>& first) {
+      count += static_cast<std::uint64_t>(std::ranges::count(block, end));
+      if (first) return;
+      if (const std::size_t at = block.find(end); at != std::string_view::npos) first = bytes + at;
+    };
+    takeLineEnds('\n', lfs, firstLf);
+    takeLineEnds('\r', crs, firstCr);
+    m_lastByte = block.back();
     TakeTags(block);
     bytes += block.size();
   }

@@ -211,6 +211,20 @@ TEST_F(VerifyTest, TextPairFarIntoALargeFileIsFound) {
   EXPECT_EQ(Verify("a.txt", std::string(300'000, 'x') + "\r\n"), QUORLIX_OK);
 }
 
+// The file is read in 64 KiB blocks: a pair or a tag that a block's end cuts still counts.
+TEST_F(VerifyTest, APairOrTagAcrossBlocksIsFound) {
+  constexpr std::size_t kBlock = 64 * 1024;
+  for (std::size_t nCut = 1; nCut < 6; ++nCut) {
+    const std::string before(kBlock - nCut, 'x');
+    EXPECT_EQ(Verify("a.txt", before + "\r\n"), QUORLIX_OK) << nCut;
+    EXPECT_EQ(Verify("a.htm", before + "<HTML>"), QUORLIX_OK) << nCut;
+    EXPECT_EQ(Verify("a.htm", before + "<HTMX>"), QUORLIX_VERIFY_MISMATCH) << nCut;
+    // A tag that opens before the cut and closes after it starts no tag inside it.
+    EXPECT_EQ(Verify("a.htm", "<p" + before + "<HTML>"), QUORLIX_VERIFY_MISMATCH) << nCut;
+  }
+  EXPECT_EQ(Verify("a.txt", std::string(kBlock - 1, 'x') + "\r" + "x\n"), QUORLIX_VERIFY_MISMATCH);
+}
+
 TEST_F(VerifyTest, RealFilingWithLfOnlyDisagreesUntilGivenCrLf) {
   const std::string strFiling =
       quorlix_test::ReadFile((quorlix_test::DataDir() / "verify/apple_8k_2000_no_ex27.txt").string());

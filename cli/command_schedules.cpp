@@ -252,6 +252,7 @@ int RunScheduleTable(int form, QUORLIX_SCHEDULES_OPTIONS settings) {
   if (status == QUORLIX_SCHEDULES_OK) problem = output.Commit();
   else if (status == QUORLIX_SCHEDULES_OUTPUT_ERROR) problem = TableOutput::Problem(run.writeError);
   else if (status == QUORLIX_SCHEDULES_NO_MEMORY) problem = "not enough memory for the table";
+  else if (status != QUORLIX_SCHEDULES_STOPPED) problem = "the table failed (status " + std::to_string(status) + ")";
   output.Discard();
   report.SetSummaryCounts(std::to_string(run.withSchedules) + " filings with schedules, " +
                           std::to_string(run.withoutSchedules) + " without, " + std::to_string(run.notFilings) +

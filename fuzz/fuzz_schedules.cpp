@@ -1,8 +1,10 @@
 // A filing read by the schedules' reader whole, in blocks cut at arbitrary
 // places, and by a byte-by-byte twin that hands every line over gives the same
 // tables; every record of the long form has its 25 fields, every wide and panel
-// row as many as its header, every table is UTF-8, and every panel row has a
-// length in months (3 for a derived quarter). Read as an input of the table (in
+// row as many as its header (the wide form's tag columns capped low, so that
+// other_tags fills), every table is UTF-8 with no control byte but TAB and the
+// CR LF that end its rows, and every panel row has a length in months (3 for a
+// derived quarter). Read as an input of the table (in
 // buffers of a size the seed picks), a plain file gives those tables when its
 // first bytes show a filing and none otherwise; a compressed file or an archive
 // (gzip, bzip2, xz, compress, tar, zip: the seeds hold each) is read without
@@ -32,6 +34,9 @@ class TextChunks final : public ChunkSink {
   void TakeChunk(std::string& chunk) override { text += chunk; }
   std::string text;
 };
+
+// Tag columns of the wide form: few, so that most tags go to other_tags.
+constexpr std::size_t kWideTagColumns = 4;
 
 // Every form of one filing, read by feed(reader): the panel of both vintages.
 struct Tables {
@@ -76,7 +81,7 @@ Tables ReadInto(Read read) {
   ScheduleReader reader(sink);
   read(reader);
   chunks.text += sink.m_long.Rest();
-  WideTable table;
+  WideTable table(kWideTagColumns);
   table.Merge(input);
   TextChunks wide;
   table.Write(wide);
@@ -197,11 +202,26 @@ std::vector<std::size_t> FieldCounts(std::string_view text) {
   return counts;
 }
 
+// True when the only control bytes of text are TABs and the CR LF pairs that end rows.
+bool HasRowEndsAlone(std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b >= 0x20 || b == '\t') continue;
+    const bool bRowEnd =
+        (b == '\r' && i + 1 < text.size() && text[i + 1] == '\n') || (b == '\n' && i > 0 && text[i - 1] == '\r');
+    if (!bRowEnd) return false;
+  }
+  return true;
+}
+
 // Every record of the long form has its 25 fields, every wide and panel row as
-// many as its header, every panel row a length in months; every table is UTF-8.
+// many as its header, every panel row a length in months; every table is UTF-8
+// with no control byte but TAB and its row ends.
 void CheckShape(const Tables& tables, const std::uint8_t* pData, std::size_t nSize) {
   if (!IsUtf8(tables.strLong) || !IsUtf8(tables.strWide) || !IsUtf8(tables.strFirst) || !IsUtf8(tables.strLatest))
     quorlix_fuzz::FailWithInput("a table is not UTF-8", pData, nSize);
+  for (const std::string* pTable : {&tables.strLong, &tables.strWide, &tables.strFirst, &tables.strLatest})
+    if (!HasRowEndsAlone(*pTable)) quorlix_fuzz::FailWithInput("a control byte reached a cell", pData, nSize);
   const std::vector<std::size_t> longCounts = FieldCounts(tables.strLong);
   if (!std::ranges::all_of(longCounts, [](std::size_t n) { return n == 25; }) ||
       longCounts.size() != static_cast<std::size_t>(std::ranges::count(tables.strLong, '\n')))

@@ -348,3 +348,28 @@ def _remove_deep_chain(top, depth):
     for level in reversed(levels):
         if level.is_dir():
             shutil.rmtree(level)
+
+
+def test_an_output_in_the_way_that_is_a_filing_or_packed_is_kept_without_force(tmp_path, data_dir):
+    filing = (data_dir / FILINGS[0]).read_bytes()
+    out = tmp_path / "out"
+    out.mkdir()
+    disguised = b"\n" * 9000 + filing  # blank lines past the first 8 KiB
+    (out / "apple_10q_2000q1_ex27.txt").write_bytes(disguised)
+    packed = tmp_path / "packed.txt"
+    packed.write_bytes(filing)
+    subprocess.run(["gzip", "-n", str(packed)], check=True)
+    (out / "b.fds.txt").write_bytes((tmp_path / "packed.txt.gz").read_bytes())
+    shutil.copy(data_dir / FILINGS[1], tmp_path / "b.txt")
+    shutil.copy(data_dir / FILINGS[2], tmp_path / "c.txt")
+    inputs = [data_dir / FILINGS[0], tmp_path / "b.txt", tmp_path / "c.txt"]
+    records = batch.decode_filings(inputs, out)
+    assert [r.status for r in records] == [2, 2, 0]
+    assert records[0].meaning == f"'{out / 'apple_10q_2000q1_ex27.txt'}' is an EDGAR filing: force=True writes over it"
+    assert records[1].meaning == f"'{out / 'b.fds.txt'}' is a gzip-compressed file: force=True writes over it"
+    assert (out / "apple_10q_2000q1_ex27.txt").read_bytes() == disguised
+    assert not (out / "apple_10q_2000q1_ex27.fds.txt").exists() and not (out / "b.txt").exists()
+    assert (out / "c.txt").exists()
+    forced = batch.decode_filings(inputs, out, force=True)
+    assert [r.status for r in forced] == [0, 0, 0]
+    assert (out / "apple_10q_2000q1_ex27.txt").read_bytes() != disguised

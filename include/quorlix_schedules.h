@@ -288,8 +288,15 @@ QUORLIX_API int quorlix_write_schedules_ex(const char* const* paths, size_t coun
  *   output_path    the file to create or replace; it is written under a
  *                  temporary name in its folder and renamed into place when
  *                  whole, so it is whole or left as it was (also when the call
- *                  is stopped). An output that is one of the inputs is refused.
- *                  An existing device, pipe or socket is written as it stands.
+ *                  is stopped). The temporary name is .quorlix-<name>.<random
+ *                  hex>-<n>.tmp, created exclusively; a name taken (a leftover
+ *                  of a killed call) gives way to a new random part. An output
+ *                  that is one of the inputs is refused. A symbolic link is
+ *                  followed: the file it names is written so, in that file's
+ *                  folder, and the link stays a link. An existing device, pipe
+ *                  or socket (named or through a link) is written as it stands.
+ *                  A link that names no file gives QUORLIX_SCHEDULES_OUTPUT_ERROR,
+ *                  and nothing is created through it.
  *   returns        as quorlix_write_schedules_ex. */
 QUORLIX_API int quorlix_write_schedules_file_ex(const char* const* paths, size_t count, int form, unsigned jobs,
                                                 const QUORLIX_SCHEDULES_OPTIONS* options, const char* output_path,

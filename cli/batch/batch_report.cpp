@@ -197,6 +197,7 @@ void BatchReport::PrintSummary() {
   if (counts.empty())
     counts = std::to_string(m_converted) + (m_settings.which == Export::kVerify ? " agree, " : " converted, ") +
              std::to_string(m_failed) + " failed, " + std::to_string(m_skipped) + " skipped";
+  if (m_keptEntries > 0) counts += ", " + std::to_string(m_keptEntries) + " .quorlix- entries kept";
   std::fprintf(stderr, "quorlix: %s, %llu bytes in %.2f s, %.1f MiB/s\n", counts.c_str(),
                static_cast<unsigned long long>(m_bytes), elapsed, rate);
 }

@@ -133,12 +133,15 @@ class PendingOutputs {
   bool m_ready = false;
 };
 
-// Removes what runs killed outright left in the output folders of the inputs.
-void RemoveLeftoversOfDeadRuns(const std::vector<OutputNames>& names) {
+// Removes what runs that ended without cleaning up left in the output folders
+// of the inputs; returns how many other `.quorlix-` entries were kept there.
+std::size_t RemoveLeftoversOfEndedRuns(const std::vector<OutputNames>& names) {
   std::set<std::string> folders;
   for (const OutputNames& outputs : names)
     for (int k = 0; k < outputs.count; ++k) folders.insert(FolderOf(outputs.paths[k]));
-  for (const std::string& folder : folders) RemoveLeftovers(folder);
+  LeftoverCount count;
+  for (const std::string& folder : folders) RemoveLeftovers(folder, count);
+  return count.kept;
 }
 
 // Conversions that may run at once when each holds up to this many files open
@@ -422,7 +425,7 @@ int BatchRun::Run() {
     std::vector<OutputNames> names;
     for (const Input& input : m_list.Inputs())
       if (input.skip == InputSkip::kNone) names.push_back(NamesOf(input));
-    RemoveLeftoversOfDeadRuns(names);
+    m_report.SetKeptEntries(RemoveLeftoversOfEndedRuns(names));
   }
   {
     std::vector<std::jthread> pool;

@@ -5,6 +5,7 @@ import os
 import re
 import shutil
 import subprocess
+import sys
 from concurrent.futures import Executor, Future, ThreadPoolExecutor
 
 import pytest
@@ -373,3 +374,27 @@ def test_an_output_in_the_way_that_is_a_filing_or_packed_is_kept_without_force(t
     forced = batch.decode_filings(inputs, out, force=True)
     assert [r.status for r in forced] == [0, 0, 0]
     assert (out / "apple_10q_2000q1_ex27.txt").read_bytes() != disguised
+
+
+def test_private_folders_are_locked_so_the_tools_resume_keeps_a_live_runs(tool, tmp_path, data_dir):
+    from quorlix import _staging
+    out = tmp_path / "out"
+    out.mkdir()
+    (tmp_path / "in").mkdir()
+    shutil.copy(data_dir / FILINGS[0], tmp_path / "in" / "a.txt")
+    live = _staging.make_stages([str(out / "x.txt")])
+    name = os.path.basename(live[str(out)].path)
+    assert re.fullmatch(rf"\.quorlix-[A-Za-z0-9._-]+-{os.getpid()}-[a-z0-9]{{8}}", name)
+    # A process that ends without removing its folder, as a killed one does.
+    script = ("import os, sys; from quorlix import _staging; "
+              "_staging.make_stages([sys.argv[1]]); os._exit(0)")
+    subprocess.run([sys.executable, "-c", script, str(out / "y.txt")], check=True,
+                   env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)})
+    assert len([p for p in out.iterdir() if p.name.startswith(".quorlix-")]) == 2
+    run = subprocess.run([str(tool), "decode-filing", "--resume", "-o", str(out), str(tmp_path / "in")],
+                         capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    assert " 1 .quorlix- entries kept" in run.stderr
+    assert [p.name for p in out.iterdir() if p.name.startswith(".quorlix-")] == [name]
+    _staging.remove_stages(live)
+    assert not [p for p in out.iterdir() if p.name.startswith(".quorlix-")]

@@ -4,8 +4,9 @@ Each destination folder gets one private folder, .quorlix-<host>-<pid>-<random>,
 made with mode 0700 inside it, so that the rename into place never crosses file
 systems. It holds a file "lock", locked (flock) until the folder is removed: the
 quorlix tool's --resume removes a private folder only when it can take that
-lock, so a run in another pid namespace or on another host keeps its folder. A task opens each private folder it writes into (O_DIRECTORY and
-O_NOFOLLOW), checks that it is still the folder that was made, and hands the
+lock, so a run in another pid namespace or on another host keeps its folder.
+
+A task opens each private folder it writes into (O_DIRECTORY and O_NOFOLLOW), checks that it is still the folder that was made, and hands the
 library its files as /proc/self/fd/<fd>/<name>: whoever else can write into the
 destination folder can neither swap a link in at a name the library opens nor
 move the private folder away and put another in its place. A finished output is

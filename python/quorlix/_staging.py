@@ -6,8 +6,8 @@ systems. It holds a file "lock", locked (flock) until the folder is removed: the
 quorlix tool's --resume removes a private folder only when it can take that
 lock, so a run in another pid namespace or on another host keeps its folder.
 
-A task opens each private folder it writes into (O_DIRECTORY and O_NOFOLLOW), checks that it is still the folder that was made, and hands the
-library its files as /proc/self/fd/<fd>/<name>: whoever else can write into the
+A task opens each private folder it writes into (O_DIRECTORY and O_NOFOLLOW),
+checks that it is still the folder that was made, and hands the library its files as /proc/self/fd/<fd>/<name>: whoever else can write into the
 destination folder can neither swap a link in at a name the library opens nor
 move the private folder away and put another in its place. A finished output is
 renamed into place through the same descriptor; a link standing at its final

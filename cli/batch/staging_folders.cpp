@@ -88,6 +88,21 @@ int OpenMade(const StagingFolders::Folder& folder) {
   return fd;
 }
 
+// Removes the private folder name of the folder open as fd when its lock can be
+// taken: its run has ended, in whatever pid namespace or host it ran.
+bool RemoveEndedRun(int fd, const char* name) {
+  const int inner = ::openat(fd, name, kOpenFolder);
+  if (inner < 0) return false;
+  const int lockFd = ::openat(inner, kLockName.data(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+  const bool ended = lockFd >= 0 && ::flock(lockFd, LOCK_EX | LOCK_NB) == 0;
+  if (ended) EmptyAndClose(inner);
+  else ::close(inner);
+  const bool removed = ended && ::unlinkat(fd, name, AT_REMOVEDIR) == 0;
+  if (lockFd >= 0) ::close(lockFd);
+  return removed;
+}
+
+
 }  // namespace
 
 void StagingFolders::RemoveAll() {
@@ -161,24 +176,6 @@ bool IsPrivateFolderName(std::string_view name) {
   return pidStart > 1 && !pid.empty() && pid.size() <= 10 &&
          pid.find_first_not_of("0123456789") == std::string_view::npos;
 }
-
-namespace {
-
-// Removes the private folder name of the folder open as fd when its lock can be
-// taken: its run has ended, in whatever pid namespace or host it ran.
-bool RemoveEndedRun(int fd, const char* name) {
-  const int inner = ::openat(fd, name, kOpenFolder);
-  if (inner < 0) return false;
-  const int lockFd = ::openat(inner, kLockName.data(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-  const bool ended = lockFd >= 0 && ::flock(lockFd, LOCK_EX | LOCK_NB) == 0;
-  if (ended) EmptyAndClose(inner);
-  else ::close(inner);
-  const bool removed = ended && ::unlinkat(fd, name, AT_REMOVEDIR) == 0;
-  if (lockFd >= 0) ::close(lockFd);
-  return removed;
-}
-
-}  // namespace
 
 bool RemoveLeftovers(const std::string& folder, LeftoverCount& count) {
   const int fd = ::open(folder.c_str(), kOpenFolder);

@@ -102,7 +102,6 @@ bool RemoveEndedRun(int fd, const char* name) {
   return removed;
 }
 
-
 }  // namespace
 
 void StagingFolders::RemoveAll() {

@@ -22,6 +22,7 @@
 #include "commands.h"
 #include "exit_codes.h"
 #include "interrupts.h"
+#include "output_file.h"
 #include "quorlix_schedules.h"
 
 namespace {
@@ -42,8 +43,9 @@ const SchedulesArgs* g_pArgs = &g_schedulesArgs;
 
 bool WritesToStandardOutput() { return g_pArgs->output.empty() || g_pArgs->output == "-"; }
 
-// The table's destination: standard output, an existing device or pipe written
-// as it stands, or a new file under a temporary name that Commit renames into place.
+// The table's destination: standard output, a device or pipe written as it
+// stands, or a file (a link's target) written under a temporary name beside it
+// that Commit renames into place.
 class TableOutput {
  public:
   ~TableOutput() { Discard(); }
@@ -62,28 +64,33 @@ class TableOutput {
       m_file = stdout;
       return {};
     }
-    struct stat info {};
-    if (::stat(g_pArgs->output.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-      if (S_ISDIR(info.st_mode)) return Problem(EISDIR);
-      // Opened without waiting: a FIFO without a reader fails at once.
-      const int fd = ::open(g_pArgs->output.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-      if (fd < 0 || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 || !(m_file = ::fdopen(fd, "wb"))) {
-        const int error = errno;
-        if (fd >= 0) ::close(fd);
-        return Problem(error);
+    const OutputTarget target = ResolveOutput(g_pArgs->output);
+    switch (target.place) {
+      case OutputPlace::kStandardOutput: m_file = stdout; return {};
+      case OutputPlace::kDanglingLink: return "cannot write the table: " + DanglingLinkWords(g_pArgs->output);
+      case OutputPlace::kAsItStands: {
+        // Opened without waiting: a FIFO without a reader fails at once.
+        const int fd = ::open(target.path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0 || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 || !(m_file = ::fdopen(fd, "wb"))) {
+          const int error = errno;
+          if (fd >= 0) ::close(fd);
+          return Problem(error);
+        }
+        return {};
       }
-      return {};
+      case OutputPlace::kFile: break;
     }
-    const std::string folder = FolderOf(g_pArgs->output);
-    const std::string name = g_pArgs->output.substr(g_pArgs->output.find_last_of('/') + 1);
-    m_temporary = JoinPath(folder, ".quorlix-" + std::to_string(::getpid()) + "-" + name);
-    RegisterTempFile(m_temporary);
-    m_file = std::fopen(m_temporary.c_str(), "wbx");
-    if (!m_file) {
+    struct stat info {};
+    if (::stat(target.path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return Problem(EISDIR);
+    m_target = target.path;
+    const int fd = CreateTemporaryBeside(m_target, m_temporary);
+    if (fd >= 0) RegisterTempFile(m_temporary);
+    if (fd < 0 || !(m_file = ::fdopen(fd, "wb"))) {
       const int error = errno;
-      ForgetTempFile(m_temporary);
-      m_temporary.clear();
-      return Problem(error);
+      if (fd >= 0) ::close(fd);
+      const std::string problem = TemporaryProblem(error);
+      Discard();
+      return problem;
     }
     return {};
   }
@@ -96,9 +103,9 @@ class TableOutput {
     if (m_file == stdout) return std::fflush(stdout) == 0 ? std::string() : Problem(errno);
     const bool bClosed = std::fclose(m_file) == 0;
     m_file = nullptr;
-    if (!bClosed) return Problem(errno);
+    if (!bClosed) return m_temporary.empty() ? Problem(errno) : TemporaryProblem(errno);
     if (m_temporary.empty()) return {};
-    if (std::rename(m_temporary.c_str(), g_pArgs->output.c_str()) != 0) return Problem(errno);
+    if (std::rename(m_temporary.c_str(), m_target.c_str()) != 0) return Problem(errno);
     ForgetTempFile(m_temporary);
     m_temporary.clear();
     return {};
@@ -111,9 +118,19 @@ class TableOutput {
     return "cannot write the table " + where + ": " + std::strerror(error);
   }
 
+  // The words for a failed write, naming the temporary file when there is one.
+  std::string WriteProblem(int error) const { return m_temporary.empty() ? Problem(error) : TemporaryProblem(error); }
+
  private:
+  // A failure on the temporary file names it: that is where it happened.
+  std::string TemporaryProblem(int error) const {
+    return "cannot write the table '" + EscapeName(g_pArgs->output) + "' through its temporary file '" +
+           EscapeName(m_temporary) + "': " + std::strerror(error);
+  }
+
   std::FILE* m_file = nullptr;
-  std::string m_temporary;
+  std::string m_target;     // the file the table replaces
+  std::string m_temporary;  // the table until it is whole
 };
 
 // What the call reports goes to the batch report, in input order, and is counted.
@@ -197,7 +214,9 @@ bool IsAnInput(const std::string& output, const InputList& list) {
 void AddTableOptions(CLI::App& sub, SchedulesArgs& args) {
   sub.add_option("INPUT", args.inputs, "filings, or folders whose files are read");
   sub.add_option("-o,--output", args.output,
-                 "write the table to FILE, whole or not at all ('-' or none: standard output)")
+                 "write the table to FILE, whole or not at all ('-' or none: standard output); through a link the "
+                 "file it names is replaced and the link stays; a device or pipe is written as it stands; a link to "
+                 "no file is refused")
       ->type_name("FILE");
   AddBatchOptions(sub, args.batch, false);
   sub.add_option("--max-columns", args.maxColumns,
@@ -218,6 +237,8 @@ int RunScheduleTable(int form, QUORLIX_SCHEDULES_OPTIONS settings) {
   const std::string listProblem =
       CollectInputs({args.inputs, args.batch.listFiles, args.batch.nullSeparated, {}}, list);
   if (!listProblem.empty()) return ReportUsageError(listProblem);
+  if (!WritesToStandardOutput() && ResolveOutput(g_pArgs->output).place == OutputPlace::kDanglingLink)
+    return ReportUsageError(DanglingLinkWords(g_pArgs->output));
   if (!WritesToStandardOutput() && IsAnInput(g_pArgs->output, list))
     return ReportUsageError("the output '" + EscapeName(g_pArgs->output) + "' is one of the inputs");
 
@@ -250,7 +271,7 @@ int RunScheduleTable(int form, QUORLIX_SCHEDULES_OPTIONS settings) {
   // be written) leaves it out.
   std::string problem;
   if (status == QUORLIX_SCHEDULES_OK) problem = output.Commit();
-  else if (status == QUORLIX_SCHEDULES_OUTPUT_ERROR) problem = TableOutput::Problem(run.writeError);
+  else if (status == QUORLIX_SCHEDULES_OUTPUT_ERROR) problem = output.WriteProblem(run.writeError);
   else if (status == QUORLIX_SCHEDULES_NO_MEMORY) problem = "not enough memory for the table";
   else if (status != QUORLIX_SCHEDULES_STOPPED) problem = "the table failed (status " + std::to_string(status) + ")";
   output.Discard();

@@ -209,6 +209,7 @@ std::string DescribeFailure(Export which, int status, const CallFiles& files, co
       return (files.strIn == "-" ? std::string("standard input") : input) + " is " + packing(files.strIn) +
              ": decompress it first; quorlix schedules reads it as it is";
     case CauseKind::kOutputIsPacked: return output + " is " + packing(outputName) + ": --force writes over it";
+    case CauseKind::kOutputIsFiling: return output + " is an EDGAR filing: --force writes over it";
     case CauseKind::kPackedInputDamaged: return "cannot read " + input + ": " + OneLine(files.strDetail);
   }
   return DescribeStatus(which, status, files, cause.memoryMayBeShort);

@@ -23,6 +23,7 @@ enum class CauseKind : std::uint8_t {
   kTooLargeForLineEnds,   // the input is longer than the line-end conversion takes
   kInputIsPacked,         // the input is compressed or an archive, which no conversion reads
   kOutputIsPacked,        // an output in the way is compressed or an archive: --force writes over it
+  kOutputIsFiling,        // an output in the way is an EDGAR filing: --force writes over it
   kPackedInputDamaged,    // the schedules' input is a damaged archive, or past a limit (the detail says how)
 };
 

@@ -12,6 +12,7 @@
 #include "exit_codes.h"
 #include "failure_cause.h"
 #include "interrupts.h"
+#include "output_file.h"
 #include "status_messages.h"
 
 namespace {
@@ -73,6 +74,19 @@ class StandInFiles {
 }  // namespace
 
 int RunOneFile(const BatchJob& job, const OneFileCall& call) {
+  // The exports open an output in place, so a link's file is written and the
+  // link stays; a link to nothing would create a file wherever it points, and
+  // /dev/stdout (on a file) would be truncated: it goes the way of "-".
+  std::string outputs[2] = {call.output, call.output2};
+  for (std::string& output : outputs) {
+    if (output.empty() || output == "-") continue;
+    const OutputPlace place = ResolveOutput(output).place;
+    if (place == OutputPlace::kDanglingLink) return ReportUsageError(DanglingLinkWords(output));
+    if (place == OutputPlace::kStandardOutput) output = "-";
+  }
+  if (outputs[0] == "-" && outputs[1] == "-")
+    return ReportUsageError("both outputs, '" + EscapeName(call.output) + "' and '" + EscapeName(call.output2) +
+                            "', are standard output");
   if (!call.force) {
     for (const std::string& output : {call.output, call.output2}) {
       if (output.empty() || output == "-") continue;
@@ -86,7 +100,6 @@ int RunOneFile(const BatchJob& job, const OneFileCall& call) {
   std::signal(SIGPIPE, SIG_IGN);
   StandInFiles standIns;
   std::string input = call.input;
-  std::string outputs[2] = {call.output, call.output2};
   CallFiles named{call.input, call.output, call.output2};
   // The tool's own copying fails for want of a file, never of memory.
   const FailureCause copyFailed;

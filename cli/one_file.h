@@ -23,6 +23,9 @@ struct OneFileCall {
 // files: standard input is copied into one first, and an output is written to
 // one and then copied to standard output (which keeps a ">>" target's content
 // and works on a socket). The temporary files are removed also on signals.
+// An output that is a link is written through (output_file.h); one that is a
+// link to nothing is refused (kExitUsage), and one that is the tool's standard
+// output (/dev/stdout) goes the way of "-".
 // Before anything is written: an output in the way that is compressed or an
 // archive is refused (kExitUsage) unless call.force, since no conversion writes
 // one; an input that is one fails with the export's input error, since no

@@ -28,8 +28,10 @@
  *
  * Filings. A file (an input, or an archive's member) is a filing when a line
  * beginning <SEC-DOCUMENT>, <IMS-DOCUMENT>, <SEC-HEADER>, <IMS-HEADER> or
- * <SUBMISSION> lies within its first 8 KiB (decompressed); quorlix_is_filing
- * tells the same of a plain file. Another file is not a filing: it is read no
+ * <SUBMISSION> lies within the first 8 KiB of its content (decompressed): past
+ * a UTF-8 BOM, leading blank or white-space lines, and a PEM preamble
+ * (-----BEGIN PRIVACY-ENHANCED MESSAGE-----) up to its blank line, and within
+ * the file's first 1 MiB; quorlix_is_filing tells the same of a plain file. Another file is not a filing: it is read no
  * further, gives no rows and is counted apart (see QUORLIX_SCHEDULES_INPUT).
  * Each file is read once, however many inputs name it: an input that names the
  * file of an earlier one (the same file, through a link or another spelling) is
@@ -329,8 +331,15 @@ QUORLIX_API int quorlix_write_schedules_ex(const char* const* paths, size_t coun
  *   output_path    the file to create or replace; it is written under a
  *                  temporary name in its folder and renamed into place when
  *                  whole, so it is whole or left as it was (also when the call
- *                  is stopped). An output that is one of the inputs is refused.
- *                  An existing device, pipe or socket is written as it stands.
+ *                  is stopped). The temporary name is .quorlix-<name>.<random
+ *                  hex>-<n>.tmp, created exclusively; a name taken (a leftover
+ *                  of a killed call) gives way to a new random part. An output
+ *                  that is one of the inputs is refused. A symbolic link is
+ *                  followed: the file it names is written so, in that file's
+ *                  folder, and the link stays a link. An existing device, pipe
+ *                  or socket (named or through a link) is written as it stands.
+ *                  A link that names no file gives QUORLIX_SCHEDULES_OUTPUT_ERROR,
+ *                  and nothing is created through it.
  *   returns        as quorlix_write_schedules_ex. */
 QUORLIX_API int quorlix_write_schedules_file_ex(const char* const* paths, size_t count, int form, unsigned jobs,
                                                 const QUORLIX_SCHEDULES_OPTIONS* options, const char* output_path,
@@ -381,8 +390,13 @@ QUORLIX_API int quorlix_file_packing(const char* path, char* words, size_t size)
  * the table tells a filing (see "Filings" above).
  *   path           the file (an 8-bit path, passed to the file system as given)
  *   returns        one of the QUORLIX_FILE_* values above.
- *   Reads at most the first 8 KiB; its bytes as they are, not decompressed. A
- *   pipe or device is not read (QUORLIX_FILE_UNREADABLE), so the call never waits. */
+ *   Reads the first 8 KiB, and further only while blank lines or a preamble
+ *   last, at most 1 MiB; its bytes as they are, not decompressed (a compressed
+ *   filing is QUORLIX_FILE_IS_NO_FILING: ask quorlix_file_packing). A file saved
+ *   as UTF-16 (either byte order, with or without its BOM) is judged by its
+ *   text, so a filing saved so is a filing here, although the table reads 8-bit
+ *   text only. A pipe or device is not read (QUORLIX_FILE_UNREADABLE), so the
+ *   call never waits. */
 QUORLIX_API int quorlix_is_filing(const char* path);
 
 /* quorlix_name_as_text: a name (a path, an archive member) as the table writes

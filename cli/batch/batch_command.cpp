@@ -22,6 +22,12 @@ void AddBatchOptions(CLI::App& sub, BatchOptions& options, bool withOutputs) {
         ->type_name("DIR");
     sub.add_flag("--resume", options.resume, "skip inputs whose outputs all exist and are newer than the input");
     sub.add_flag("--force", options.force, "write over an output in the way that is a compressed file or an archive");
+    const std::string footer = sub.get_footer();
+    sub.footer((footer.empty() ? footer : footer + "\n\n") +
+               "One-file form: an output that is a symbolic link is written through (the\n"
+               "file it names is written, the link stays a link); a device or pipe, or\n"
+               "/dev/stdout, is written as it stands; a link that names no file is refused.\n"
+               "With -o, a link at an output's name is replaced, never written through.");
   }
   sub.add_option("-T,--files-from", options.listFiles, "read input paths from FILE ('-': standard input), one a line")
       ->type_name("FILE");
@@ -37,7 +43,9 @@ void AddBatchOptions(CLI::App& sub, BatchOptions& options, bool withOutputs) {
             return jobs > kMostJobs ? "must be at most " + std::to_string(kMostJobs) : std::string();
           },
           "", "jobs"));
-  sub.add_option("--report", options.reportPath, "write a CSV report with one row per input ('-': standard output)")
+  sub.add_option("--report", options.reportPath,
+                 "write a CSV report with one row per input ('-': standard output; a link's file is written, a link "
+                 "to no file refused)")
       ->type_name("FILE");
   sub.add_flag("--progress", options.progress, "show progress on stderr even when it is not a terminal");
   sub.add_flag("--no-progress", options.noProgress, "never show progress");

@@ -11,6 +11,7 @@
 
 #include "exit_codes.h"
 #include "interrupts.h"
+#include "output_file.h"
 #include "quorlix.h"
 #include "quorlix_schedules.h"
 
@@ -116,7 +117,14 @@ BatchReport::~BatchReport() {
 
 bool BatchReport::Open() {
   if (m_settings.reportPath.empty()) return true;
-  m_report = m_settings.reportPath == "-" ? stdout : OpenForWriting(m_settings.reportPath);
+  const OutputTarget target = m_settings.reportPath == "-" ? OutputTarget{OutputPlace::kStandardOutput, "-"}
+                                                           : ResolveOutput(m_settings.reportPath);
+  if (target.place == OutputPlace::kDanglingLink) {
+    std::fprintf(stderr, "quorlix: cannot write the report: %s\n", DanglingLinkWords(m_settings.reportPath).c_str());
+    return false;
+  }
+  // Through a link the file it names is written, so the link stays a link.
+  m_report = target.place == OutputPlace::kStandardOutput ? stdout : OpenForWriting(target.path);
   if (!m_report) {
     const char* cause = errno == ENXIO ? "it is a FIFO that no one reads" : std::strerror(errno);
     std::fprintf(stderr, "quorlix: cannot write the report '%s': %s\n", EscapeName(m_settings.reportPath).c_str(),
@@ -189,6 +197,7 @@ void BatchReport::PrintSummary() {
   if (counts.empty())
     counts = std::to_string(m_converted) + (m_settings.which == Export::kVerify ? " agree, " : " converted, ") +
              std::to_string(m_failed) + " failed, " + std::to_string(m_skipped) + " skipped";
+  if (m_keptEntries > 0) counts += ", " + std::to_string(m_keptEntries) + " .quorlix- entries kept";
   std::fprintf(stderr, "quorlix: %s, %llu bytes in %.2f s, %.1f MiB/s\n", counts.c_str(),
                static_cast<unsigned long long>(m_bytes), elapsed, rate);
 }

@@ -89,6 +89,8 @@ class BatchReport {
   // The summary's counts in other words than inputs converted, failed and
   // skipped (the bytes, time and rate follow them all the same).
   void SetSummaryCounts(std::string words) { m_summaryCounts = std::move(words); }
+  // The `.quorlix-` entries --resume found and kept (another run's, or none it can place).
+  void SetKeptEntries(std::size_t count) { m_keptEntries = count; }
   // Completes the report and prints the summary and any write problem. When a
   // signal stopped the batch (signal is not 0) and everything was written, ends
   // the process by that signal; else returns the exit status: the first
@@ -105,6 +107,7 @@ class BatchReport {
   std::FILE* m_report = nullptr;
   std::string m_writeProblem;
   std::string m_summaryCounts;
+  std::size_t m_keptEntries = 0;
   std::size_t m_converted = 0;
   std::size_t m_failed = 0;
   std::size_t m_skipped = 0;

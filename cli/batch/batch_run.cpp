@@ -23,6 +23,7 @@
 
 #include "batch/staging_folders.h"
 #include "interrupts.h"
+#include "quorlix_schedules.h"
 
 namespace {
 
@@ -132,12 +133,15 @@ class PendingOutputs {
   bool m_ready = false;
 };
 
-// Removes what runs killed outright left in the output folders of the inputs.
-void RemoveLeftoversOfDeadRuns(const std::vector<OutputNames>& names) {
+// Removes what runs that ended without cleaning up left in the output folders
+// of the inputs; returns how many other `.quorlix-` entries were kept there.
+std::size_t RemoveLeftoversOfEndedRuns(const std::vector<OutputNames>& names) {
   std::set<std::string> folders;
   for (const OutputNames& outputs : names)
     for (int k = 0; k < outputs.count; ++k) folders.insert(FolderOf(outputs.paths[k]));
-  for (const std::string& folder : folders) RemoveLeftovers(folder);
+  LeftoverCount count;
+  for (const std::string& folder : folders) RemoveLeftovers(folder, count);
+  return count.kept;
 }
 
 // Conversions that may run at once when each holds up to this many files open
@@ -177,7 +181,7 @@ class BatchRun {
   bool TakeInput(std::size_t worker, std::size_t& index);
   void Work(std::size_t worker);
   void Convert(std::size_t index);
-  bool RefusePackedFiles(Input& input, const char* path, const OutputNames& names) const;
+  bool RefuseFilesInTheWay(Input& input, const char* path, const OutputNames& names) const;
   int ConvertOnce(Input& input, const char* path, const OutputNames& names, std::size_t index);
   bool WaitForAnotherToEnd();
   void Emit(std::size_t index);
@@ -258,7 +262,7 @@ void BatchRun::Convert(std::size_t index) {
   if (m_settings.resume && inputKnown && names.count > 0 && AreUpToDate(names, inputInfo)) {
     input.outputsPresent = true;
     state = kUpToDate;
-  } else if (!RefusePackedFiles(input, path, names)) {
+  } else if (!RefuseFilesInTheWay(input, path, names)) {
     while (ConvertOnce(input, path, names, index) == kTooManyFiles && WaitForAnotherToEnd()) {
     }
   }
@@ -278,8 +282,9 @@ void BatchRun::Convert(std::size_t index) {
 }
 
 // An input that is compressed or an archive fails with the input error; one
-// whose output in the way is one fails with the output error, unless --force.
-bool BatchRun::RefusePackedFiles(Input& input, const char* path, const OutputNames& names) const {
+// whose output in the way is one, or a filing the job guards, fails with the
+// output error, unless --force.
+bool BatchRun::RefuseFilesInTheWay(Input& input, const char* path, const OutputNames& names) const {
   if (!RefusesPackedFiles(m_job)) return false;
   if (!PackingWords(path, false).empty()) {
     input.status = m_job.nInputError;
@@ -287,9 +292,13 @@ bool BatchRun::RefusePackedFiles(Input& input, const char* path, const OutputNam
     return true;
   }
   for (int k = 0; k < names.count && !m_settings.force; ++k) {
-    if (PackingWords(names.paths[k], true).empty()) continue;
+    CauseKind kind = CauseKind::kNone;
+    if (!PackingWords(names.paths[k], true).empty()) kind = CauseKind::kOutputIsPacked;
+    else if (GuardsFilings(m_job) && quorlix_is_filing(names.paths[k].c_str()) == QUORLIX_FILE_IS_FILING)
+      kind = CauseKind::kOutputIsFiling;
+    if (kind == CauseKind::kNone) continue;
     input.status = m_job.nOutputError;
-    input.cause = {CauseKind::kOutputIsPacked, static_cast<std::uint8_t>(k)};
+    input.cause = {kind, static_cast<std::uint8_t>(k)};
     return true;
   }
   return false;
@@ -416,7 +425,7 @@ int BatchRun::Run() {
     std::vector<OutputNames> names;
     for (const Input& input : m_list.Inputs())
       if (input.skip == InputSkip::kNone) names.push_back(NamesOf(input));
-    RemoveLeftoversOfDeadRuns(names);
+    m_report.SetKeptEntries(RemoveLeftoversOfEndedRuns(names));
   }
   {
     std::vector<std::jthread> pool;

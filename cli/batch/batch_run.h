@@ -38,6 +38,12 @@ constexpr int kNoKeptStatus = -1;
 // (an output in the way that is one is not replaced without --force).
 constexpr bool RefusesPackedFiles(const BatchJob& job) { return job.naming != OutputNaming::kNone; }
 
+// Decoding writes text that is never a filing, so an output in the way that is
+// one can only be a slip (a filing folder given as -o): it is not replaced
+// without --force. Other conversions of a filing still frame it, and so run again
+// over their own outputs.
+constexpr bool GuardsFilings(const BatchJob& job) { return job.which == Export::kFiling; }
+
 // True when the status leaves the job's outputs complete: success or a kept status.
 constexpr bool KeepsOutputs(const BatchJob& job, int status) {
   return status == QUORLIX_OK || status == job.nKeptStatus1 || status == job.nKeptStatus2;
@@ -47,7 +53,7 @@ struct RunSettings {
   std::string_view outDir;  // the output folder; empty when the job writes no outputs
   unsigned jobs = 0;        // conversions at once; 0 for one per online processor
   bool resume = false;      // pass over an input whose outputs all exist and are newer than it
-  bool force = false;       // write over an output in the way that is compressed or an archive
+  bool force = false;       // write over an output in the way that is compressed or an archive, or a filing
 };
 
 // Converts every input of the list and hands each result to the report, in

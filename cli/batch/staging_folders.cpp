@@ -2,12 +2,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <random>
 
 #include "interrupts.h"
@@ -16,12 +17,38 @@ namespace {
 
 constexpr int kOpenFolder = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
+constexpr std::string_view kTagAlphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
+constexpr std::size_t kTagBytes = 8;
+
 std::string RandomTag() {
-  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   thread_local std::mt19937_64 engine{std::random_device{}()};
-  std::string tag(8, '\0');
-  for (char& c : tag) c = kAlphabet[engine() % (sizeof kAlphabet - 1)];
+  std::string tag(kTagBytes, '\0');
+  for (char& c : tag) c = kTagAlphabet[engine() % kTagAlphabet.size()];
   return tag;
+}
+
+// The host's name as a name part: letters, digits, '.' and '-' kept, any other
+// byte '_', at most 64 bytes.
+std::string HostPart() {
+  constexpr std::size_t kHostBytes = 64;
+  char host[256] = {};
+  if (::gethostname(host, sizeof host - 1) != 0 || !*host) return "host";
+  std::string part(host, std::min(std::string_view(host).size(), kHostBytes));
+  for (char& c : part)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-') c = '_';
+  return part;
+}
+
+// Creates and locks the lock file of the private folder open as fd; -1 when it
+// cannot. It is locked under another name and then renamed, so that no --resume
+// finds it there unlocked.
+int LockFolder(int fd) {
+  constexpr const char* kNewLockName = "lock-new";
+  const int lockFd = ::openat(fd, kNewLockName, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (lockFd >= 0 && ::flock(lockFd, LOCK_EX | LOCK_NB) == 0 && ::renameat(fd, kNewLockName, fd, kLockName.data()) == 0)
+    return lockFd;
+  if (lockFd >= 0) ::close(lockFd);
+  return -1;
 }
 
 // Removes every entry of the open folder fd (private folders hold files only),
@@ -61,6 +88,20 @@ int OpenMade(const StagingFolders::Folder& folder) {
   return fd;
 }
 
+// Removes the private folder name of the folder open as fd when its lock can be
+// taken: its run has ended, in whatever pid namespace or host it ran.
+bool RemoveEndedRun(int fd, const char* name) {
+  const int inner = ::openat(fd, name, kOpenFolder);
+  if (inner < 0) return false;
+  const int lockFd = ::openat(inner, kLockName.data(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+  const bool ended = lockFd >= 0 && ::flock(lockFd, LOCK_EX | LOCK_NB) == 0;
+  if (ended) EmptyAndClose(inner);
+  else ::close(inner);
+  const bool removed = ended && ::unlinkat(fd, name, AT_REMOVEDIR) == 0;
+  if (lockFd >= 0) ::close(lockFd);
+  return removed;
+}
+
 }  // namespace
 
 void StagingFolders::RemoveAll() {
@@ -70,6 +111,7 @@ void StagingFolders::RemoveAll() {
       EmptyAndClose(fd);
       ::rmdir(folder.path.c_str());
     }
+    ::close(folder.lockFd);
     ForgetTempFolder(folder.path);
   }
   m_folders.clear();
@@ -78,10 +120,9 @@ void StagingFolders::RemoveAll() {
 const StagingFolders::Folder* StagingFolders::For(const std::string& destination) {
   const std::lock_guard lock(m_mutex);
   if (const auto found = m_folders.find(destination); found != m_folders.end()) return &found->second;
-  const std::string base = destination + (destination.ends_with('/') ? "" : "/") + std::string(kPrivatePrefix) +
-                           std::to_string(::getpid()) + "-";
+  const std::string base = destination + (destination.ends_with('/') ? "" : "/");
   for (int attempt = 0; attempt < 16; ++attempt) {
-    std::string path = base + RandomTag();
+    std::string path = base + PrivateFolderName();
     if (::mkdir(path.c_str(), 0700) != 0) {
       if (errno == EEXIST) continue;
       return nullptr;
@@ -91,13 +132,17 @@ const StagingFolders::Folder* StagingFolders::For(const std::string& destination
     struct stat info {};
     // The folder opened must be ours; the mode makes it private whatever the umask.
     const bool ours = fd >= 0 && ::fstat(fd, &info) == 0 && info.st_uid == ::geteuid() && ::fchmod(fd, 0700) == 0;
-    if (fd >= 0) ::close(fd);
-    if (!ours) {
+    const int lockFd = ours ? LockFolder(fd) : -1;
+    if (fd >= 0) {
+      if (!ours || lockFd < 0) EmptyAndClose(fd);
+      else ::close(fd);
+    }
+    if (lockFd < 0) {
       ::rmdir(path.c_str());
       ForgetTempFolder(path);
       return nullptr;
     }
-    return &m_folders.emplace(destination, Folder{std::move(path), info.st_dev, info.st_ino}).first->second;
+    return &m_folders.emplace(destination, Folder{std::move(path), info.st_dev, info.st_ino, lockFd}).first->second;
   }
   return nullptr;
 }
@@ -112,17 +157,26 @@ std::string StagingFolders::Opened::Handed(const std::string& name) const {
   return (ProcFdWorks(m_fd) ? "/proc/self/fd/" + std::to_string(m_fd) : m_folder.path) + "/" + name;
 }
 
-bool IsLeftByDeadRun(std::string_view name) {
-  if (!name.starts_with(kPrivatePrefix)) return false;
-  name.remove_prefix(kPrivatePrefix.size());
-  long pid = 0;
-  const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), pid);
-  if (error != std::errc() || end == name.data() + name.size() || *end != '-' || pid <= 0) return false;
-  // EPERM: a process that runs under another user.
-  return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+std::string PrivateFolderName() {
+  static const std::string host = HostPart();
+  return std::string(kPrivatePrefix) + host + "-" + std::to_string(::getpid()) + "-" + RandomTag();
 }
 
-bool RemoveLeftovers(const std::string& folder) {
+bool IsPrivateFolderName(std::string_view name) {
+  if (!name.starts_with(kPrivatePrefix)) return false;
+  name.remove_prefix(kPrivatePrefix.size());
+  const std::size_t tagStart = name.find_last_of('-') + 1;  // 0 when there is no '-'
+  const std::string_view tag = name.substr(tagStart);
+  if (tagStart == 0 || tag.size() != kTagBytes || tag.find_first_not_of(kTagAlphabet) != std::string_view::npos)
+    return false;
+  const std::string_view rest = name.substr(0, tagStart - 1);
+  const std::size_t pidStart = rest.find_last_of('-') + 1;
+  const std::string_view pid = rest.substr(pidStart);
+  return pidStart > 1 && !pid.empty() && pid.size() <= 10 &&
+         pid.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+bool RemoveLeftovers(const std::string& folder, LeftoverCount& count) {
   const int fd = ::open(folder.c_str(), kOpenFolder);
   if (fd < 0) return false;
   DIR* dir = ::fdopendir(fd);
@@ -131,12 +185,9 @@ bool RemoveLeftovers(const std::string& folder) {
     return false;
   }
   while (const dirent* entry = ::readdir(dir)) {
-    if (!IsLeftByDeadRun(entry->d_name)) continue;
-    if (::unlinkat(fd, entry->d_name, 0) == 0 || (errno != EISDIR && errno != EPERM)) continue;
-    // A private folder: its files first. O_NOFOLLOW: a link is never entered.
-    const int inner = ::openat(fd, entry->d_name, kOpenFolder);
-    if (inner >= 0) EmptyAndClose(inner);
-    ::unlinkat(fd, entry->d_name, AT_REMOVEDIR);
+    if (!std::string_view(entry->d_name).starts_with(kPrivatePrefix)) continue;
+    if (IsPrivateFolderName(entry->d_name) && RemoveEndedRun(fd, entry->d_name)) ++count.removed;
+    else ++count.kept;
   }
   ::closedir(dir);
   return true;

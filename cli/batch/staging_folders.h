@@ -1,6 +1,12 @@
 // Where a batch writes its outputs before they are whole: one private folder per
-// destination folder, `.quorlix-<pid>-<random>`, made with mode 0700 inside it,
-// so that the rename into place stays on one file system.
+// destination folder, `.quorlix-<host>-<pid>-<random>`, made with mode 0700
+// inside it, so that the rename into place stays on one file system.
+//
+// Runs may share a destination folder from other pid namespaces (containers)
+// or other hosts (NFS), where a pid says nothing. So each private folder holds
+// a file `lock`, locked (flock) while its run lives: --resume removes a private
+// folder only when it can take that lock, and leaves every other `.quorlix-`
+// entry (the library's table temporaries, earlier versions' names) as it is.
 //
 // A conversion opens the private folder (O_NOFOLLOW, and checked to be the one
 // made) and hands the export its files as /proc/self/fd/<fd>/<name>: whoever else
@@ -20,10 +26,11 @@
 #include <string>
 #include <string_view>
 
-// The prefix of every private folder (and of the temporary names of earlier
-// versions): walks pass over such entries, and --resume removes those of
-// processes that no longer run.
+// The prefix of every private folder and temporary name: walks pass over such
+// entries.
 inline constexpr std::string_view kPrivatePrefix = ".quorlix-";
+// The file in a private folder that its run keeps locked.
+inline constexpr std::string_view kLockName = "lock";
 
 class StagingFolders {
  public:
@@ -31,6 +38,7 @@ class StagingFolders {
     std::string path;  // the private folder's path
     dev_t device;
     ino_t inode;
+    int lockFd;  // the locked file in it, held until the folder is removed
   };
 
   StagingFolders() = default;
@@ -69,10 +77,19 @@ class StagingFolders {
   std::map<std::string, Folder> m_folders;  // a node's address stays while the map grows
 };
 
-// True when name is a private folder or temporary file of a process that is
-// not running (kill(pid, 0) fails with ESRCH): what a run killed outright left.
-bool IsLeftByDeadRun(std::string_view name);
+// The name of a new private folder: .quorlix-<host>-<pid>-<8 of [a-z0-9]>.
+std::string PrivateFolderName();
 
-// Removes the entries of folder that dead runs left, files and private folders
-// alike; false when the folder cannot be read.
-bool RemoveLeftovers(const std::string& folder);
+// True when name follows the rule of PrivateFolderName (whatever its host and pid).
+bool IsPrivateFolderName(std::string_view name);
+
+// What --resume did in one folder.
+struct LeftoverCount {
+  std::size_t removed = 0;
+  std::size_t kept = 0;  // other `.quorlix-` entries: another run's, or none it can place
+};
+
+// Removes the private folders of folder whose runs have ended (their lock can
+// be taken), with what is in them, and counts the other `.quorlix-` entries;
+// false when the folder cannot be read.
+bool RemoveLeftovers(const std::string& folder, LeftoverCount& count);

@@ -94,6 +94,30 @@ def write_schedules_ex():
     return function
 
 
+def output_in_the_way():
+    """A function telling, of an existing output (bytes path), why it must not be
+    replaced: "an EDGAR filing", the packing's words ("a gzip-compressed file"),
+    or None. Without the library's probes (a Windows DLL), None always."""
+    lib = load()
+    packing = getattr(lib, "quorlix_file_packing", None)
+    is_filing = getattr(lib, "quorlix_is_filing", None)
+    if packing is None or is_filing is None:
+        return lambda path: None
+    packing.argtypes = (ctypes.c_char_p, ctypes.c_char_p, ctypes.c_size_t)
+    packing.restype = ctypes.c_int
+    is_filing.argtypes = (ctypes.c_char_p,)
+    is_filing.restype = ctypes.c_int
+    packed_kinds = (1, 2)  # QUORLIX_PACKING_COMPRESSED, QUORLIX_PACKING_ARCHIVE
+
+    def why(path: bytes):
+        words = ctypes.create_string_buffer(128)
+        if packing(path, words, len(words)) in packed_kinds:
+            return words.value.decode("utf-8", "replace")
+        return "an EDGAR filing" if is_filing(path) == 1 else None
+
+    return why
+
+
 def _candidates() -> Iterator[tuple[str, str | None]]:
     """(where, what to load) in search order; what is None when that place had nothing.
 

@@ -1,10 +1,13 @@
 """Outputs written under private names and renamed into place.
 
-Each destination folder gets one private folder, .quorlix-<pid>-<random>, made
-with mode 0700 inside it, so that the rename into place never crosses file
-systems. A task opens each private folder it writes into (O_DIRECTORY and
-O_NOFOLLOW), checks that it is still the folder that was made, and hands the
-library its files as /proc/self/fd/<fd>/<name>: whoever else can write into the
+Each destination folder gets one private folder, .quorlix-<host>-<pid>-<random>,
+made with mode 0700 inside it, so that the rename into place never crosses file
+systems. It holds a file "lock", locked (flock) until the folder is removed: the
+quorlix tool's --resume removes a private folder only when it can take that
+lock, so a run in another pid namespace or on another host keeps its folder.
+
+A task opens each private folder it writes into (O_DIRECTORY and O_NOFOLLOW),
+checks that it is still the folder that was made, and hands the library its files as /proc/self/fd/<fd>/<name>: whoever else can write into the
 destination folder can neither swap a link in at a name the library opens nor
 move the private folder away and put another in its place. A finished output is
 renamed into place through the same descriptor; a link standing at its final
@@ -16,22 +19,66 @@ which a user able to rename entries of the destination folder could redirect.
 """
 from __future__ import annotations
 
+import fcntl
 import os
+import random
+import re
 import shutil
-import tempfile
+import socket
 from typing import Iterable, NamedTuple, Optional, Sequence
 
 STAGING_PREFIX = ".quorlix-"
+_LOCK_NAME = "lock"
+_TAG_ALPHABET = "abcdefghijklmnopqrstuvwxyz0123456789"
+_ATTEMPTS = 16
+# Drawn from the system: processes forked from one parent draw differently.
+_RANDOM = random.SystemRandom()
 
 _OPEN_FOLDER = os.O_RDONLY | os.O_DIRECTORY | os.O_NOFOLLOW | os.O_CLOEXEC
 
 
 class Stage(NamedTuple):
-    """A private folder as made: its path, and its device and inode to know it again."""
+    """A private folder as made: its path, its device and inode to know it
+    again, and the descriptor of its locked file."""
 
     path: str
     device: int
     inode: int
+    lock_fd: int
+
+
+def _host_part() -> str:
+    """The host's name as the tool writes it in private names."""
+    host = re.sub(r"[^A-Za-z0-9.-]", "_", socket.gethostname()[:64])
+    return host or "host"
+
+
+def _make_stage(folder: str, prefix: str) -> Stage:
+    """A private folder in folder, made under a new random part while the one
+    tried exists, with its lock taken. Raises OSError."""
+    for attempt in range(_ATTEMPTS):
+        path = os.path.join(folder, prefix + "".join(_RANDOM.choices(_TAG_ALPHABET, k=8)))
+        try:
+            os.mkdir(path, 0o700)
+        except FileExistsError:
+            if attempt + 1 == _ATTEMPTS:
+                raise
+            continue
+        try:
+            made = os.lstat(path)
+            # Locked under another name, then renamed: no --resume finds it unlocked.
+            lock_fd = os.open(os.path.join(path, "lock-new"), os.O_RDWR | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o600)
+            try:
+                fcntl.flock(lock_fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                os.rename(os.path.join(path, "lock-new"), os.path.join(path, _LOCK_NAME))
+            except OSError:
+                os.close(lock_fd)
+                raise
+        except OSError:
+            shutil.rmtree(path, ignore_errors=True)
+            raise
+        return Stage(path, made.st_dev, made.st_ino, lock_fd)
+    raise FileExistsError(folder)
 
 
 def make_stages(finals: Iterable[str]) -> dict[str, Stage]:
@@ -40,19 +87,19 @@ def make_stages(finals: Iterable[str]) -> dict[str, Stage]:
     cannot is left out: its conversions then write final names and meet the
     folder's fault themselves, with the statuses they always had."""
     stages: dict[str, Stage] = {}
+    prefix = f"{STAGING_PREFIX}{_host_part()}-{os.getpid()}-"
     for folder in sorted({os.path.dirname(final) for final in finals}):
         try:
-            path = tempfile.mkdtemp(prefix=f"{STAGING_PREFIX}{os.getpid()}-", dir=folder)
-            made = os.lstat(path)
+            stages[folder] = _make_stage(folder, prefix)
         except OSError:
             continue
-        stages[folder] = Stage(path, made.st_dev, made.st_ino)
     return stages
 
 
 def remove_stages(stages: dict[str, Stage]) -> None:
     for stage in stages.values():
         shutil.rmtree(stage.path, ignore_errors=True)
+        os.close(stage.lock_fd)
 
 
 class Staged(NamedTuple):

@@ -359,7 +359,8 @@ def _outputs_in(out_folder: str, name: str) -> tuple[str, str]:
 _IGNORES_CASE = os.name == "nt"
 
 
-def decode_filings(paths: Iterable[PathArg], out_dir: PathArg, executor: Executor | None = None) -> list[Record]:
+def decode_filings(paths: Iterable[PathArg], out_dir: PathArg, executor: Executor | None = None,
+                   force: bool = False) -> list[Record]:
     """Decode every filing named in paths (files, or folders taken recursively) into out_dir.
 
     Outputs mirror the inputs: a file named directly writes out_dir/<stem>.txt
@@ -367,7 +368,10 @@ def decode_filings(paths: Iterable[PathArg], out_dir: PathArg, executor: Executo
     folder F writes the same names below out_dir/<its folder below F>, created
     as needed. Two inputs that would write the same output raise
     OutputCollisionError before any work starts. An input inside out_dir is not
-    decoded: its record has status None and says so. Returns one Record per
+    decoded: its record has status None and says so. An output in the way
+    that is itself an EDGAR filing, or a compressed file or an archive, can only
+    be a slip (decoding writes neither): unless force, it is left as it is and
+    its input's record fails with status 2 and says so. Returns one Record per
     input, in input order (folders in depth-first, byte order).
     """
     paths = list(paths)
@@ -384,8 +388,9 @@ def decode_filings(paths: Iterable[PathArg], out_dir: PathArg, executor: Executo
             _make_folders(folder)
         except OSError as error:
             failed_folders[folder] = str(error)
+    refused = {} if force else _refused_outputs(named, inputs, failed_folders)
     runnable = [item for item, (_, folder, _, inside) in zip(named, inputs)
-                if not inside and folder not in failed_folders]
+                if not inside and folder not in failed_folders and item[0] not in refused]
     stages = make_stages(output for item in runnable for output in item[1:])
     try:
         pending = iter(_run(partial(_decode_named_filings, stages), list(enumerate(runnable)), executor))
@@ -398,10 +403,30 @@ def decode_filings(paths: Iterable[PathArg], out_dir: PathArg, executor: Executo
         elif folder in failed_folders:
             meaning = describe(FILING, 2, item) + f": {failed_folders[folder]}"
             results.append(Record(source, 2, meaning, item[1:], _size_of(source), 0.0))
+        elif source in refused:
+            results.append(Record(source, 2, refused[source], item[1:], _size_of(source), 0.0))
         else:
             result = next(pending)
             results.append(_lost(item, result) if isinstance(result, BaseException) else result)
     return results
+
+
+def _refused_outputs(named: list[tuple[str, str, str]], inputs: list[_Input],
+                     failed_folders: dict[str, str]) -> dict[str, str]:
+    """The inputs whose output in the way must not be replaced, with the words why."""
+    why = _library.output_in_the_way()
+    refused: dict[str, str] = {}
+    for item, (_, folder, _, inside) in zip(named, inputs):
+        if inside or folder in failed_folders:
+            continue
+        for output in item[1:]:
+            if not os.path.isfile(output):
+                continue
+            words = why(output.encode(_FS_ENCODING, _FS_ERRORS))
+            if words is not None:
+                refused[item[0]] = f"'{display_name(output)}' is {words}: force=True writes over it"
+                break
+    return refused
 
 
 def _make_folders(folder: str) -> None:

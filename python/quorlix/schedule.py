@@ -459,7 +459,8 @@ def schedules_frame(filings: Iterable[FilingEntry], *, long: bool = False, jobs:
     and the rest strings.
 
     A filing without a schedule gives no row, nor does a file that is no
-    filing (no submission's frame line in its first 8 KiB); a file that
+    filing (no submission's frame line in the first 8 KiB of its content,
+    past blank lines and a PEM preamble); a file that
     several inputs name is read once. An input that cannot be read (a damaged
     archive among them: its member and what is wrong are named) raises
     QuorlixError (FileNotFoundError for a missing one) after the whole call,

@@ -5,6 +5,7 @@ import os
 import re
 import shutil
 import subprocess
+import sys
 from concurrent.futures import Executor, Future, ThreadPoolExecutor
 
 import pytest
@@ -56,7 +57,8 @@ def test_outputs_mirror_the_inputs_in_byte_order(tmp_path, filing_tree, data_dir
                                   str(tmp_path / "out" / "apple_10q_2000q1_ex27.fds.txt"))
     inputs = [r.input for r in records[1:]]
     assert inputs == sorted(inputs, key=lambda p: p.encode()) and len(inputs) == 8
-    assert all(r.outputs[0].startswith(str(tmp_path / "out" / "q")) for r in records[1:] if "/q/" in r.input)
+    below_q = [r for r in records[1:] if r.input.startswith(str(filing_tree / "y1" / "q") + os.sep)]
+    assert below_q and all(r.outputs[0].startswith(str(tmp_path / "out" / "q") + os.sep) for r in below_q)
     assert records[0].bytes_in == direct.stat().st_size and records[0].seconds > 0
     assert (tmp_path / "out" / "apple_10q_2000q1_ex27.fds.txt").read_bytes().startswith(b"Article")
 
@@ -348,3 +350,52 @@ def _remove_deep_chain(top, depth):
     for level in reversed(levels):
         if level.is_dir():
             shutil.rmtree(level)
+
+
+def test_an_output_in_the_way_that_is_a_filing_or_packed_is_kept_without_force(tmp_path, data_dir):
+    filing = (data_dir / FILINGS[0]).read_bytes()
+    out = tmp_path / "out"
+    out.mkdir()
+    disguised = b"\n" * 9000 + filing  # blank lines past the first 8 KiB
+    (out / "apple_10q_2000q1_ex27.txt").write_bytes(disguised)
+    packed = tmp_path / "packed.txt"
+    packed.write_bytes(filing)
+    subprocess.run(["gzip", "-n", str(packed)], check=True)
+    (out / "b.fds.txt").write_bytes((tmp_path / "packed.txt.gz").read_bytes())
+    shutil.copy(data_dir / FILINGS[1], tmp_path / "b.txt")
+    shutil.copy(data_dir / FILINGS[2], tmp_path / "c.txt")
+    inputs = [data_dir / FILINGS[0], tmp_path / "b.txt", tmp_path / "c.txt"]
+    records = batch.decode_filings(inputs, out)
+    assert [r.status for r in records] == [2, 2, 0]
+    assert records[0].meaning == f"'{out / 'apple_10q_2000q1_ex27.txt'}' is an EDGAR filing: force=True writes over it"
+    assert records[1].meaning == f"'{out / 'b.fds.txt'}' is a gzip-compressed file: force=True writes over it"
+    assert (out / "apple_10q_2000q1_ex27.txt").read_bytes() == disguised
+    assert not (out / "apple_10q_2000q1_ex27.fds.txt").exists() and not (out / "b.txt").exists()
+    assert (out / "c.txt").exists()
+    forced = batch.decode_filings(inputs, out, force=True)
+    assert [r.status for r in forced] == [0, 0, 0]
+    assert (out / "apple_10q_2000q1_ex27.txt").read_bytes() != disguised
+
+
+def test_private_folders_are_locked_so_the_tools_resume_keeps_a_live_runs(tool, tmp_path, data_dir):
+    from quorlix import _staging
+    out = tmp_path / "out"
+    out.mkdir()
+    (tmp_path / "in").mkdir()
+    shutil.copy(data_dir / FILINGS[0], tmp_path / "in" / "a.txt")
+    live = _staging.make_stages([str(out / "x.txt")])
+    name = os.path.basename(live[str(out)].path)
+    assert re.fullmatch(rf"\.quorlix-[A-Za-z0-9._-]+-{os.getpid()}-[a-z0-9]{{8}}", name)
+    # A process that ends without removing its folder, as a killed one does.
+    script = ("import os, sys; from quorlix import _staging; "
+              "_staging.make_stages([sys.argv[1]]); os._exit(0)")
+    subprocess.run([sys.executable, "-c", script, str(out / "y.txt")], check=True,
+                   env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)})
+    assert len([p for p in out.iterdir() if p.name.startswith(".quorlix-")]) == 2
+    run = subprocess.run([str(tool), "decode-filing", "--resume", "-o", str(out), str(tmp_path / "in")],
+                         capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    assert " 1 .quorlix- entries kept" in run.stderr
+    assert [p.name for p in out.iterdir() if p.name.startswith(".quorlix-")] == [name]
+    _staging.remove_stages(live)
+    assert not [p for p in out.iterdir() if p.name.startswith(".quorlix-")]

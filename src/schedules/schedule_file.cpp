@@ -1,10 +1,10 @@
 // The table written into a file: under a temporary name beside it, renamed over
 // it once whole, so the file is whole or left as it was.
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <random>
 #include <system_error>
 
 #include "platform/file.h"
@@ -22,23 +22,55 @@ int WriteToFile(void* pContext, const char* pData, std::size_t nSize) {
   }
 }
 
-// A name beside the output, new to its folder.
+// A name beside the output, with a random part: no leftover of another run
+// (another process, another host, another pid namespace) can be its name for long.
 CString TemporaryNameFor(const CString& strOutput) {
   static std::atomic<unsigned> nCalls{0};
+  thread_local std::mt19937_64 engine{std::random_device{}()};
   const std::size_t nSlash = strOutput.find_last_of('/');
   const std::size_t nNameStart = nSlash == CString::npos ? 0 : nSlash + 1;
   char suffix[64];
-  std::snprintf(suffix, sizeof suffix, ".%llx-%x.tmp",
-                static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count()),
+  std::snprintf(suffix, sizeof suffix, ".%016llx-%x.tmp", static_cast<unsigned long long>(engine()),
                 nCalls.fetch_add(1));
   return strOutput.substr(0, nNameStart) + ".quorlix-" + strOutput.substr(nNameStart) + suffix;
+}
+
+// The file a table for output_path replaces: a link's final target, so that
+// the link stays a link; empty for a link to nothing.
+CString ReplacedFile(const CString& strOutput) {
+  std::error_code error;
+  if (!std::filesystem::is_symlink(std::filesystem::symlink_status(strOutput, error))) return strOutput;
+  const std::filesystem::path target = std::filesystem::canonical(strOutput, error);
+  if (!error) return target.string();
+  return std::filesystem::exists(std::filesystem::symlink_status(strOutput, error)) &&
+                 !std::filesystem::exists(std::filesystem::status(strOutput, error))
+             ? CString()
+             : strOutput;
+}
+
+// Creates the temporary file for strTarget exclusively, under a new name while
+// the one tried exists. Throws CFileException.
+CString CreateTemporary(const CString& strTarget, std::optional<CFile>& file) {
+  constexpr int kAttempts = 16;
+  for (int nAttempt = 1;; ++nAttempt) {
+    CString strTemporary = TemporaryNameFor(strTarget);
+    try {
+      file.emplace(strTemporary, CFile::modeCreate | CFile::modeCreateNew | CFile::modeOutput);
+      return strTemporary;
+    } catch (const CFileException&) {
+      std::error_code error;
+      if (nAttempt == kAttempts || !std::filesystem::exists(std::filesystem::symlink_status(strTemporary, error)))
+        throw;
+    }
+  }
 }
 
 }  // namespace
 
 int WriteScheduleTableFile(const char* const* paths, std::size_t count, const TableSettings& settings, unsigned nJobs,
                            const char* pszOutputPath, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
-  const CString strOutput(pszOutputPath);
+  const CString strOutput = ReplacedFile(pszOutputPath);
+  if (strOutput.empty()) return QUORLIX_SCHEDULES_OUTPUT_ERROR;
   std::error_code error;
   const std::filesystem::file_status status = std::filesystem::status(strOutput, error);
   // Replacing an input would lose it once read.
@@ -58,10 +90,10 @@ int WriteScheduleTableFile(const char* const* paths, std::size_t count, const Ta
       return QUORLIX_SCHEDULES_OUTPUT_ERROR;
     }
   }
-  const CString strTemporary = TemporaryNameFor(strOutput);
   std::optional<CFile> file;
+  CString strTemporary;
   try {
-    file.emplace(strTemporary, CFile::modeCreate | CFile::modeCreateNew | CFile::modeOutput);
+    strTemporary = CreateTemporary(strOutput, file);
   } catch (const CFileException&) {
     return QUORLIX_SCHEDULES_OUTPUT_ERROR;
   }

@@ -72,9 +72,10 @@ class FileFeed {
   // False once the file is known to be no filing: nothing more of it is wanted.
   bool Feed(const unsigned char* pBytes, std::size_t nCount) {
     if (m_verdict == HeadVerdict::kReadOn) {
-      if (m_head.empty() && nCount >= kFramingWindowBytes) {
+      if (m_head.empty() && nCount >= kFramingWindowBytes)
         m_verdict = JudgeSubmissionHead({reinterpret_cast<const char*>(pBytes), nCount}, false);
-      } else {
+      // Blank lines or a preamble longer than the block: gathered until they end.
+      if (m_verdict == HeadVerdict::kReadOn) {
         m_head.append(reinterpret_cast<const char*>(pBytes), nCount);
         return Judge(false);
       }

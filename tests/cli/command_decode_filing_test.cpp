@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "packing_fixtures.h"
 #include "tool_test.h"
 
 namespace {
 
+using quorlix_test::PackFilter;
+using quorlix_test::PackFormat;
 using quorlix_test::ReadFile;
 
 class CommandDecodeFilingTest : public quorlix_test::ToolTest {};
@@ -96,6 +100,64 @@ TEST_F(DecodeFilingSlipTest, ForceWritesOverAFilingAndDecodedTextIsNoFiling) {
   ASSERT_TRUE(ReadFile(PathOf("text.txt")).starts_with("-----BEGIN PRIVACY-ENHANCED MESSAGE-----"));
   const auto again = RunTool({"decode-filing", m_filings[0].first, PathOf("text.txt"), victim});
   EXPECT_EQ(again.exitStatus, 0) << again.err;
+}
+
+// 8-bit text as UTF-16LE without a BOM, as some editors save it.
+std::string AsUtf16(std::string_view text) {
+  std::string units;
+  for (const char c : text) units += std::string{c, '\0'};
+  return units;
+}
+
+TEST_F(DecodeFilingSlipTest, TheBatchFailsAnInputWhoseOutputIsAFilingAndGoesOn) {
+  // B/ already holds filings under the names the outputs take, one of them disguised.
+  WriteTree("B/apple_10k_1994_ims_ex27.txt", std::string(9000, '\n') + m_filings[0].second);
+  WriteTree("B/apple_10k_1997_ex27.fds.txt", AsUtf16(m_filings[1].second));
+  const std::string before94 = ReadFile(PathOf("B/apple_10k_1994_ims_ex27.txt"));
+  const std::string before97 = ReadFile(PathOf("B/apple_10k_1997_ex27.fds.txt"));
+  const auto run = RunTool({"decode-filing", "-q", "--report", "report.csv", "-o", "B/", "arch/"});
+  EXPECT_EQ(run.exitStatus, 2);
+  EXPECT_EQ(run.err,
+            "quorlix: 'B/apple_10k_1994_ims_ex27.txt' is an EDGAR filing: --force writes over it (status 2)\n"
+            "quorlix: 'B/apple_10k_1997_ex27.fds.txt' is an EDGAR filing: --force writes over it (status 2)\n");
+  EXPECT_NE(ReadFile(PathOf("report.csv")).find("'B/apple_10k_1994_ims_ex27.txt' is an EDGAR filing"),
+            std::string::npos);
+  EXPECT_EQ(ReadFile(PathOf("B/apple_10k_1994_ims_ex27.txt")), before94);
+  EXPECT_EQ(ReadFile(PathOf("B/apple_10k_1997_ex27.fds.txt")), before97);
+  EXPECT_FALSE(quorlix_test::FileExists(PathOf("B/apple_10k_1994_ims_ex27.fds.txt")));      // none of the pair
+  EXPECT_TRUE(ReadFile(PathOf("B/apple_10q_2000q1_ex27.fds.txt")).starts_with("Article"));  // the others go on
+  ExpectFilingsUntouched();
+
+  const auto forced = RunTool({"decode-filing", "-q", "--force", "-o", "B/", "arch/"});
+  EXPECT_EQ(forced.exitStatus, 0) << forced.err;
+  EXPECT_TRUE(ReadFile(PathOf("B/apple_10k_1997_ex27.fds.txt")).starts_with("Article"));
+  // Decoded outputs are no filings: decoding again needs no --force.
+  const auto again = RunTool({"decode-filing", "-q", "-o", "B/", "arch/"});
+  EXPECT_EQ(again.exitStatus, 0) << again.err;
+}
+
+TEST_F(DecodeFilingSlipTest, OneFileFormSeesThroughDisguises) {
+  const std::string& filing = m_filings[0].second;
+  const std::string pem =
+      "-----BEGIN PRIVACY-ENHANCED MESSAGE-----\nProc-Type: 2001,MIC-CLEAR\n" + std::string(10000, 'k') + "\n\n";
+  const std::string disguises[] = {std::string(9000, '\n') + filing, pem + filing.substr(filing.find("\n\n") + 2),
+                                   AsUtf16(filing), "\xEF\xBB\xBF" + filing};
+  for (const std::string& bytes : disguises) {
+    const std::string victim = WriteFile("victim.txt", bytes);
+    const auto run = RunTool({"decode-filing", m_filings[1].first, PathOf("text.txt"), victim});
+    EXPECT_EQ(run.exitStatus, 64) << bytes.substr(0, 40);
+    EXPECT_EQ(ReadFile(victim), bytes);
+  }
+  // Compressed, a filing is no output either: nothing writes one.
+  for (const PackFilter filter : {PackFilter::kGzip, PackFilter::kBzip2, PackFilter::kXz}) {
+    const std::string bytes = quorlix_test::Pack(PackFormat::kNone, filter, {{"f.txt", filing}});
+    const std::string victim = WriteFile("victim.txt", bytes);
+    EXPECT_EQ(RunTool({"decode-filing", m_filings[1].first, PathOf("text.txt"), victim}).exitStatus, 64);
+    WriteTree("D/apple_10k_1997_ex27.txt", bytes);
+    EXPECT_EQ(RunTool({"decode-filing", "-q", "-o", "D/", m_filings[1].first}).exitStatus, 2);
+    EXPECT_EQ(ReadFile(PathOf("D/apple_10k_1997_ex27.txt")), bytes);
+    EXPECT_EQ(ReadFile(victim), bytes);
+  }
 }
 
 TEST_F(CommandDecodeFilingTest, FilingFromStandardInputAndOneOutputToStandardOutput) {

@@ -141,9 +141,13 @@ TEST_F(CommandSchedulesTest, AnOutputFileIsWholeOrLeftAsItWas) {
   const auto folder = RunTool({"schedules", "-o", m_dir.string(), filing});
   EXPECT_EQ(folder.exitStatus, 74);
   EXPECT_EQ(folder.err, "quorlix: cannot write the table '" + m_dir.string() + "': Is a directory\n");
+  // A failure on the temporary file names it.
   const auto missing = RunTool({"schedules", "-q", "-o", PathOf("no/t.csv"), filing});
   EXPECT_EQ(missing.exitStatus, 74);
-  EXPECT_EQ(missing.err, "quorlix: cannot write the table '" + PathOf("no/t.csv") + "': No such file or directory\n");
+  EXPECT_TRUE(missing.err.starts_with("quorlix: cannot write the table '" + PathOf("no/t.csv") +
+                                      "' through its temporary file '" + PathOf("no/.quorlix-t.csv.")))
+      << missing.err;
+  EXPECT_TRUE(missing.err.ends_with(".tmp': No such file or directory\n")) << missing.err;
   const auto full = RunTool({"schedules", "-q", "-o", "/dev/full", filing});
   EXPECT_EQ(full.exitStatus, 74);
   EXPECT_EQ(full.err, "quorlix: cannot write the table '/dev/full': No space left on device\n");
@@ -152,6 +156,62 @@ TEST_F(CommandSchedulesTest, AnOutputFileIsWholeOrLeftAsItWas) {
   EXPECT_EQ(RunTool({"schedules", "-q", "-o", PathOf("kept.csv"), filing}).exitStatus, 0);
   EXPECT_EQ(Lines(ReadFile(PathOf("kept.csv"))), 38u);
   EXPECT_FALSE(HasTemporaryFile());
+}
+
+TEST_F(CommandSchedulesTest, OutputsThroughLinks) {
+  const std::string filing = Filing("apple_10q_2000q1_ex27.txt");
+  const std::string table = RunTool({"schedules", "-q", filing}).out;
+  // The file a link names is replaced, in its own folder; the link stays.
+  WriteTree("real/t.csv", "old\n");
+  ASSERT_EQ(::symlink("real/t.csv", PathOf("link.csv").c_str()), 0);
+  const auto linked = RunTool({"schedules", "-q", "-o", "link.csv", filing});
+  EXPECT_EQ(linked.exitStatus, 0) << linked.err;
+  EXPECT_TRUE(std::filesystem::is_symlink(PathOf("link.csv")));
+  EXPECT_EQ(ReadFile(PathOf("real/t.csv")), table);
+  // The report through a link too.
+  WriteTree("real/r.csv", "old\n");
+  ASSERT_EQ(::symlink("real/r.csv", PathOf("report.csv").c_str()), 0);
+  EXPECT_EQ(RunTool({"schedules", "-q", "--report", "report.csv", "-o", "t2.csv", filing}).exitStatus, 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(PathOf("report.csv")));
+  EXPECT_TRUE(ReadFile(PathOf("real/r.csv")).starts_with("input,"));
+  // A dangling link is refused, naming it; nothing is created where it points.
+  ASSERT_EQ(::symlink("real/none.csv", PathOf("dangling.csv").c_str()), 0);
+  const std::string refusal =
+      "'dangling.csv' is a link to 'real/none.csv', which names no file: nothing is written through it\n";
+  const auto dangling = RunTool({"schedules", "-q", "-o", "dangling.csv", filing});
+  EXPECT_EQ(dangling.exitStatus, 64);
+  EXPECT_EQ(dangling.err, "quorlix: " + refusal);
+  const auto report = RunTool({"schedules", "-q", "--report", "dangling.csv", "-o", "t3.csv", filing});
+  EXPECT_EQ(report.exitStatus, 74);
+  EXPECT_EQ(report.err, "quorlix: cannot write the report: " + refusal);
+  const auto oneFile = RunTool({"crlf", filing, "dangling.csv"});
+  EXPECT_EQ(oneFile.exitStatus, 64);
+  EXPECT_EQ(oneFile.err, "quorlix: " + refusal);
+  EXPECT_FALSE(FileExists(PathOf("real/none.csv")));
+  EXPECT_FALSE(FileExists(PathOf("t3.csv")));
+  EXPECT_FALSE(HasTemporaryFile());
+}
+
+TEST_F(CommandSchedulesTest, ALinkToStandardOutputWritesStandardOutput) {
+  const std::string filing = Filing("apple_10q_2000q1_ex27.txt");
+  const std::string table = RunTool({"schedules", "-q", filing}).out;
+  ASSERT_EQ(::symlink("/dev/stdout", PathOf("out.csv").c_str()), 0);
+  for (const char* path : {"/dev/stdout", "out.csv"}) {
+    // Standard output appended to a file keeps what the file held.
+    WriteFile("earlier.txt", "kept\n");
+    Setup setup;
+    setup.appendOutTo = PathOf("earlier.txt");
+    const auto run = RunTool({"schedules", "-q", "-o", path, filing}, setup);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(ReadFile(PathOf("earlier.txt")), "kept\n" + table) << path;
+    const auto captured = RunTool({"schedules", "-q", "-o", path, filing});
+    EXPECT_EQ(captured.out, table) << path;
+    const auto crlf = RunTool({"crlf", filing, path}, setup);
+    EXPECT_EQ(crlf.exitStatus, 0) << crlf.err;
+    EXPECT_TRUE(ReadFile(PathOf("earlier.txt")).starts_with("kept\n" + table + "-----BEGIN")) << path;
+  }
+  EXPECT_TRUE(std::filesystem::is_symlink("/dev/stdout"));
+  EXPECT_TRUE(std::filesystem::is_symlink(PathOf("out.csv")));
 }
 
 TEST_F(CommandSchedulesTest, UsageErrorsExit64) {

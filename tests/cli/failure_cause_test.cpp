@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "cli/tool_test.h"
@@ -76,20 +77,31 @@ TEST_F(FailureCauseTest, OutputsNamingTheInputOrOneFileAreNamed) {
   EXPECT_EQ(both.err, "quorlix: both outputs, 'out.txt' and 'out.txt', are one file (status 2)\n");
 }
 
-// Run by root, the tool runs as nobody, for whom file modes bind.
+// Run by root, the tool runs as nobody, for whom file modes bind. Nobody may
+// reach neither the build folder nor the test's (a clone in `mktemp -d`), so the
+// tool and the files run from a folder under /tmp that anyone can reach.
 TEST_F(FailureCauseTest, NoPermissionIsNamed) {
   Setup setup;
+  std::string folder = m_dir.string();
   if (::geteuid() == 0) {
+    std::string why;
+    const std::string shared = MakeFolderForAnyUser(why);
+    if (shared.empty()) GTEST_SKIP() << "the tool cannot be placed where nobody reaches it: " << why;
     setup.userId = 65534;
-    fs::permissions(m_dir, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+    setup.tool = shared + "/quorlix";
+    folder = shared + "/work";
+    fs::create_directory(folder);
+    fs::copy_file(m_filing, folder + "/filing.txt");
+    setup.folder = folder;
   }
-  fs::create_directory(PathOf("locked"));
-  ::chmod(PathOf("locked").c_str(), 0555);
-  const std::string kept = WriteFile("kept.txt", "kept");
+  fs::create_directory(folder + "/locked");
+  ::chmod((folder + "/locked").c_str(), 0555);
+  const std::string kept = folder + "/kept.txt";
+  std::ofstream(kept, std::ios::binary) << "kept";
   ::chmod(kept.c_str(), 0444);
   const auto run = RunTool({"decode-filing", "filing.txt", "locked/text.txt", "schedule.txt"}, setup);
-  if (run.exitStatus == 125) GTEST_SKIP() << "the tool cannot run as another user here";
-  EXPECT_EQ(run.exitStatus, QUORLIX_FILING_FILE_ERROR);
+  if (run.exitStatus == 125) GTEST_SKIP() << "the tool cannot run as another user here (setuid refused)";
+  EXPECT_EQ(run.exitStatus, QUORLIX_FILING_FILE_ERROR) << run.err;
   EXPECT_EQ(run.err,
             "quorlix: cannot create 'locked/text.txt': no permission to write in folder 'locked' (status 2)\n");
   const auto file = RunTool({"crlf", "filing.txt", "kept.txt"}, setup);

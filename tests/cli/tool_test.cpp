@@ -19,6 +19,36 @@ void ToolTest::SetUp() {
   std::filesystem::create_directory(m_ioDir);
 }
 
+void ToolTest::TearDown() {
+  if (!m_sharedDir.empty()) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(m_sharedDir, error))
+      if (entry.is_directory())
+        std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, error);
+    std::filesystem::remove_all(m_sharedDir, error);
+  }
+  TempDirTest::TearDown();
+}
+
+std::string ToolTest::MakeFolderForAnyUser(std::string& why) {
+  std::string folder = "/tmp/quorlix-shared-XXXXXX";
+  if (!::mkdtemp(folder.data())) {
+    why = "no folder can be made under /tmp";
+    return {};
+  }
+  m_sharedDir = folder;
+  std::error_code error;
+  std::filesystem::permissions(folder, std::filesystem::perms(0755), error);
+  if (!error) std::filesystem::copy_file(QUORLIX_TOOL, folder + "/quorlix", error);
+  if (!error) std::filesystem::permissions(folder + "/quorlix", std::filesystem::perms(0755), error);
+  if (error) {
+    why = "the tool cannot be copied to " + folder + ": " + error.message();
+    return {};
+  }
+  return folder;
+}
+
 pid_t ToolTest::StartTool(const std::vector<std::string>& args, const Setup& setup) {
   const std::string inPath = m_ioDir + "/in";
   const std::string outPath = setup.appendOutTo.empty() ? m_ioDir + "/out" : setup.appendOutTo;
@@ -29,9 +59,10 @@ pid_t ToolTest::StartTool(const std::vector<std::string>& args, const Setup& set
       throw std::runtime_error("cannot write the tool's input");
     ::close(fd);
   }
-  std::vector<std::string> argsCopy = args;
-  std::string tool = QUORLIX_TOOL;
-  std::vector<char*> argv{tool.data()};
+  std::vector<std::string> argsCopy = setup.runUnder;
+  argsCopy.push_back(setup.tool.empty() ? std::string(QUORLIX_TOOL) : setup.tool);
+  argsCopy.insert(argsCopy.end(), args.begin(), args.end());
+  std::vector<char*> argv;
   for (auto& arg : argsCopy) argv.push_back(arg.data());
   argv.push_back(nullptr);
   const std::string folder = setup.folder.empty() ? m_dir.string() : setup.folder;
@@ -56,7 +87,7 @@ pid_t ToolTest::StartTool(const std::vector<std::string>& args, const Setup& set
       const rlimit limit{static_cast<rlim_t>(setup.openFilesLimit), static_cast<rlim_t>(setup.openFilesLimit)};
       ::setrlimit(RLIMIT_NOFILE, &limit);
     }
-    ::execv(argv[0], argv.data());
+    ::execvp(argv[0], argv.data());
     ::_exit(127);
   }
   return pid;

@@ -23,12 +23,14 @@ class ToolTest : public TempDirTest {
     long peakRssKiB = 0;  // the tool's peak resident set, from getrusage
   };
   struct Setup {
-    std::string input;         // bytes on standard input
-    std::string appendOutTo;   // standard output appended to this file instead of captured
-    std::string folder;        // the folder the tool starts in (default: the test's)
-    long fileSizeLimit = -1;   // RLIMIT_FSIZE in bytes, when not negative
-    long openFilesLimit = -1;  // RLIMIT_NOFILE, when not negative
-    long userId = -1;          // the user (and group) the tool runs as, when not negative
+    std::string input;                  // bytes on standard input
+    std::string appendOutTo;            // standard output appended to this file instead of captured
+    std::string folder;                 // the folder the tool starts in (default: the test's)
+    long fileSizeLimit = -1;            // RLIMIT_FSIZE in bytes, when not negative
+    long openFilesLimit = -1;           // RLIMIT_NOFILE, when not negative
+    long userId = -1;                   // the user (and group) the tool runs as, when not negative
+    std::string tool;                   // the tool to run (default: the built one)
+    std::vector<std::string> runUnder;  // a command that runs the tool, such as {"unshare", "-p", "-f"}
   };
 
   static Setup WithInput(std::string bytes) {
@@ -43,6 +45,13 @@ class ToolTest : public TempDirTest {
   }
 
   void SetUp() override;
+  void TearDown() override;
+
+  // For a test that runs the tool as another user, who may not reach the build
+  // folder or the test's own (a clone in a private folder, a private TMPDIR): a
+  // fresh folder under /tmp, mode 0755, holding a copy of the tool as "quorlix";
+  // "" (with why set) when it cannot be made. Removed when the test ends.
+  std::string MakeFolderForAnyUser(std::string& why);
 
   Run RunTool(const std::vector<std::string>& args) { return RunTool(args, Setup{}); }
   Run RunTool(const std::vector<std::string>& args, const Setup& setup);
@@ -58,6 +67,7 @@ class ToolTest : public TempDirTest {
 
  private:
   std::string m_ioDir;
+  std::string m_sharedDir;
 };
 
 // A tool test without libmagic's database, so that verify's lines hold the

@@ -25,6 +25,51 @@ TEST(JudgeSubmissionHead, AFramingTagMustBeginALine) {
   EXPECT_FALSE(IsSubmission(""));
 }
 
+TEST(JudgeSubmissionHead, TheWindowStartsPastBlankLinesBomAndPreamble) {
+  const std::string frame = "<SEC-DOCUMENT>0000320193-94-000016.txt\r\n";
+  EXPECT_TRUE(IsSubmission(std::string(10 * 1024, '\n') + frame));           // blank lines past 8 KiB
+  EXPECT_TRUE(IsSubmission(std::string(5000, ' ') + "\r\n\t\r\n" + frame));  // white-space lines
+  EXPECT_TRUE(IsSubmission("\xEF\xBB\xBF" + frame));
+  const std::string preamble = "-----BEGIN PRIVACY-ENHANCED MESSAGE-----\r\nProc-Type: 2001,MIC-CLEAR\r\n" +
+                               std::string(12 * 1024, 'k') + "\r\n \r\n\r\n";  // a line of spaces ends it
+  EXPECT_TRUE(IsSubmission(preamble + frame));
+  EXPECT_FALSE(IsSubmission(preamble + std::string(kFramingWindowBytes, 'x') + "\n" + frame));
+  EXPECT_FALSE(IsSubmission("   <SEC-DOCUMENT>"));  // still at the start of a line only
+}
+
+TEST(JudgeSubmissionHead, StopsAtOneMiB) {
+  const std::string frame = "<SUBMISSION>\n";
+  EXPECT_EQ(JudgeSubmissionHead(std::string(kSniffLimitBytes - 100, '\n'), false), HeadVerdict::kReadOn);
+  EXPECT_TRUE(IsSubmission(std::string(kSniffLimitBytes - 100, '\n') + frame));
+  EXPECT_EQ(JudgeSubmissionHead(std::string(kSniffLimitBytes, '\n') + frame, false), HeadVerdict::kOther);
+  EXPECT_EQ(
+      JudgeSubmissionHead("-----BEGIN PRIVACY-ENHANCED MESSAGE-----\n" + std::string(kSniffLimitBytes, 'k'), false),
+      HeadVerdict::kOther);  // a preamble that never ends
+}
+
+// text as UTF-16 in the given byte order, with or without its BOM.
+std::string AsUtf16(std::string_view text, bool bBigEndian, bool bBom) {
+  std::string units;
+  if (bBom) units = bBigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (const char c : text) {
+    units += bBigEndian ? '\0' : c;
+    units += bBigEndian ? c : '\0';
+  }
+  return units;
+}
+
+TEST(JudgeFileHead, KnowsUtf16EitherWay) {
+  const std::string filing = "\r\n<SEC-DOCUMENT>0000320193-94-000016.txt\r\n<SEC-HEADER>\r\n";
+  for (const bool bBig : {false, true})
+    for (const bool bBom : {false, true}) {
+      EXPECT_EQ(JudgeFileHead(AsUtf16(filing, bBig, bBom), true), HeadVerdict::kSubmission) << bBig << bBom;
+      EXPECT_EQ(JudgeFileHead(AsUtf16("plain text\r\n", bBig, bBom), true), HeadVerdict::kOther) << bBig << bBom;
+    }
+  EXPECT_EQ(JudgeFileHead(AsUtf16(std::string(9000, '\n') + "<SUBMISSION>", false, false), true),
+            HeadVerdict::kSubmission);
+  EXPECT_EQ(JudgeFileHead("<SUBMISSION>\n", true), HeadVerdict::kSubmission);  // 8-bit stays 8-bit
+}
+
 TEST(JudgeSubmissionHead, ReadsOnUntilEightKiBOrTheEnd) {
   EXPECT_EQ(JudgeSubmissionHead("no frame yet", false), HeadVerdict::kReadOn);
   EXPECT_EQ(JudgeSubmissionHead("no frame at all", true), HeadVerdict::kOther);
@@ -43,6 +88,19 @@ TEST_F(SniffSubmissionTest, OnlyTheFirst8KiBCount) {
   const std::string late = std::string(8 * 1024, 'x') + "\n<SUBMISSION>\n";
   EXPECT_EQ(SniffSubmission(WriteFile("late.txt", late)), SubmissionSniff::kOther);
   EXPECT_EQ(SniffSubmission(WriteFile("empty.txt", "")), SubmissionSniff::kOther);
+}
+
+TEST_F(SniffSubmissionTest, ReadsOnPastALongPreambleInTheFile) {
+  const std::string frame = "<SEC-DOCUMENT>0000320193-94-000016.txt\n";
+  const std::string preamble =
+      "-----BEGIN PRIVACY-ENHANCED MESSAGE-----\nProc-Type: 2001,MIC-CLEAR\n" + std::string(200 * 1024, 'k') + "\n\n";
+  EXPECT_EQ(SniffSubmission(WriteFile("pem.txt", preamble + frame)), SubmissionSniff::kSubmission);
+  EXPECT_EQ(SniffSubmission(WriteFile("blank.txt", std::string(100 * 1024, '\n') + frame)),
+            SubmissionSniff::kSubmission);
+  EXPECT_EQ(SniffSubmission(WriteFile("far.txt", std::string(2 * 1024 * 1024, '\n') + frame)), SubmissionSniff::kOther);
+  std::string utf16 = "\xFF\xFE";
+  for (const char c : std::string(6000, '\n') + frame) utf16 += std::string{c, '\0'};
+  EXPECT_EQ(SniffSubmission(WriteFile("utf16.txt", utf16)), SubmissionSniff::kSubmission);
 }
 
 TEST_F(SniffSubmissionTest, WhatCannotBeReadIsNeither) {

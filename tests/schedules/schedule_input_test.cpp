@@ -200,12 +200,14 @@ TEST(ScheduleInput, FilesThatAreNoFilingGiveNoRows) {
   EXPECT_EQ(none.reading.status, QUORLIX_OK);
   EXPECT_EQ(none.reading.nFilings, 0u);
   EXPECT_TRUE(none.rows.empty());
-  // A plain file without a frame line in its first 8 KiB, whatever follows.
+  // A plain file without a frame line in the first 8 KiB of its content, whatever follows.
   const std::string exhibit = "<DOCUMENT>\n<TYPE>EX-27\n<ARTICLE> 5\n<CASH> 1\n</DOCUMENT>\n";
   EXPECT_TRUE(ReadBytes(exhibit).rows.empty());
   EXPECT_EQ(ReadBytes(exhibit).reading.nFilings, 0u);
-  EXPECT_TRUE(ReadBytes(std::string(8192, '\n') + "<SEC-DOCUMENT>\n" + exhibit).rows.empty());
-  EXPECT_EQ(ReadBytes(std::string(8000, '\n') + "<SEC-DOCUMENT>\n" + exhibit).rows.size(), 2u);
+  EXPECT_TRUE(ReadBytes("x\n" + std::string(8192, 'x') + "\n<SEC-DOCUMENT>\n" + exhibit).rows.empty());
+  // Blank lines before the content do not count, however long, within 1 MiB.
+  EXPECT_EQ(ReadBytes(std::string(100000, '\n') + "<SEC-DOCUMENT>\n" + exhibit).rows.size(), 2u);
+  EXPECT_TRUE(ReadBytes(std::string(1100000, '\n') + "<SEC-DOCUMENT>\n" + exhibit).rows.empty());
 }
 
 TEST(ScheduleInput, EveryBufferSizeReadsTheSameRows) {

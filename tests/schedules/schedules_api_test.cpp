@@ -341,6 +341,28 @@ TEST_F(SchedulesApiTest, TheFileFormIsWholeOrLeftAsItWas) {
   EXPECT_EQ(names, (std::vector<std::string>{"kept.csv", "table.csv"}));
 }
 
+TEST_F(SchedulesApiTest, TheFileFormFollowsLinks) {
+  const std::vector<std::string> paths = {ManyFilings().front()};
+  const std::string table = Write(paths, QUORLIX_SCHEDULES_LONG, 1).table;
+  std::filesystem::create_directory(m_dir / "real");
+  Put("real/t.csv", "old");
+  std::filesystem::create_symlink("real/t.csv", m_dir / "link.csv");
+  EXPECT_EQ(WriteFile(paths, QUORLIX_SCHEDULES_LONG, 1, PathOf("link.csv")), QUORLIX_SCHEDULES_OK);
+  EXPECT_TRUE(std::filesystem::is_symlink(m_dir / "link.csv"));
+  EXPECT_EQ(ReadFile(PathOf("real/t.csv")), table);
+  // A link to nothing creates nothing; a link to a device writes the device.
+  std::filesystem::create_symlink("real/none.csv", m_dir / "dangling.csv");
+  EXPECT_EQ(WriteFile(paths, QUORLIX_SCHEDULES_LONG, 1, PathOf("dangling.csv")), QUORLIX_SCHEDULES_OUTPUT_ERROR);
+  EXPECT_FALSE(std::filesystem::exists(m_dir / "real/none.csv"));
+  std::filesystem::create_symlink("/dev/null", m_dir / "null.csv");
+  EXPECT_EQ(WriteFile(paths, QUORLIX_SCHEDULES_LONG, 1, PathOf("null.csv")), QUORLIX_SCHEDULES_OK);
+  EXPECT_TRUE(std::filesystem::is_symlink(m_dir / "null.csv"));
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(m_dir / "real"))
+    names.push_back(entry.path().filename());
+  EXPECT_EQ(names, std::vector<std::string>{"t.csv"});  // no temporary left
+}
+
 // ---- Run settings ----
 
 TEST_F(SchedulesApiTest, OptionsAreReadUpToTheCallersSizeAndUnknownSettingsRefused) {

@@ -6,8 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -96,20 +98,71 @@ TEST_F(BatchSafetyTest, FewOpenFilesGiveTheOutcomeOfOneJob) {
   EXPECT_EQ(ListFiles(PathOf("out8")), ListFiles(PathOf("out1")));
 }
 
-TEST_F(BatchSafetyTest, ResumeRemovesWhatKilledRunsLeftAndWalksPassItOver) {
-  WriteTree("in/a.txt", "a\n");
-  const std::string dead = std::to_string(DeadPid());
-  const std::string live = std::to_string(::getpid());
-  // A killed run's private folder and a temporary of earlier versions, then a live run's.
-  WriteTree("out/.quorlix-" + dead + "-k3x9/0-0-a.txt", "partial");
-  WriteTree("out/.quorlix-" + dead + "-0-0-a.txt", "partial");
-  WriteTree("out/.quorlix-" + live + "-0-0-a.txt", "in flight");
-  const auto run = RunTool({"crlf", "--resume", "--report", "report.csv", "-o", "out", "in"});
+TEST_F(BatchSafetyTest, ResumeRemovesAKilledRunsFolderAndKeepsOtherNames) {
+  const std::string filing = ReadFile(Filing());
+  for (int i = 0; i < 300; ++i) WriteTree("in/f" + std::to_string(i) + ".txt", filing);
+  const pid_t pid = StartTool({"decode-filing", "-q", "-j", "1", "-o", "out", "in"}, {});
+  while (!FileExists(PathOf("out/f0.fds.txt"))) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ::kill(pid, SIGKILL);
+  ASSERT_EQ(FinishTool(pid).signal, SIGKILL);
+  const std::vector<std::string> killed = PrivateEntries(PathOf("out"));
+  ASSERT_FALSE(killed.empty());
+  // Names that are no private folder of this version: the library's table
+  // temporary, an earlier version's pid-only names (pid 1 of a container, too).
+  const std::vector<std::string> foreign = {
+      WriteTree("out/.quorlix-1999-q1.csv.0123456789abcdef-0.tmp", "table"),
+      WriteTree("out/.quorlix-1-table.csv", "table"),
+      WriteTree("out/.quorlix-" + std::to_string(DeadPid()) + "-k3x9/0-0-a.txt", "partial")};
+  const auto run = RunTool({"decode-filing", "--resume", "-o", "out", "in"});
   EXPECT_EQ(run.exitStatus, 0) << run.err;
-  EXPECT_EQ(PrivateEntries(PathOf("out")), std::vector<std::string>{PathOf("out/.quorlix-" + live + "-0-0-a.txt")});
-  // A later batch over the output folder does not take the live run's file as an input.
+  EXPECT_NE(run.err.find(" 3 .quorlix- entries kept"), std::string::npos) << run.err;
+  std::vector<std::string> left = PrivateEntries(PathOf("out"));
+  std::ranges::sort(left);
+  std::vector<std::string> expected = {foreign[0], foreign[1], fs::path(foreign[2]).parent_path().string()};
+  std::ranges::sort(expected);
+  EXPECT_EQ(left, expected);
+  EXPECT_EQ(ListFiles(PathOf("out")).size(), 600u + 3u);
+  // A later batch over the output folder does not take those names as inputs.
   const auto again = RunTool({"verify", "out", "--report", "again.csv"});
   EXPECT_EQ(ReadFile(PathOf("again.csv")).find(".quorlix-"), std::string::npos);
+}
+
+TEST_F(BatchSafetyTest, ARunInAnotherPidNamespaceKeepsItsFolderBesideAResume) {
+  if (std::system("unshare -p -f --mount-proc true >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "unshare -p -f --mount-proc is not available or not permitted here";
+  const std::string filing = ReadFile(Filing());
+  for (int i = 0; i < 300; ++i) WriteTree("in/f" + std::to_string(i) + ".txt", filing);
+  WriteTree("in2/g.txt", filing);
+  // In its own namespace the tool's pid says nothing here: after sixty short
+  // processes there it is most likely a pid that no process has here.
+  Setup contained;
+  contained.runUnder = {"unshare",
+                        "-p",
+                        "-f",
+                        "--mount-proc",
+                        "sh",
+                        "-c",
+                        "i=0; while [ $i -lt 60 ]; do /bin/true; i=$((i+1)); done; exec \"$0\" \"$@\""};
+  const pid_t pid = StartTool({"decode-filing", "-q", "-j", "1", "-o", "out", "in"}, contained);
+  while (!FileExists(PathOf("out/f0.fds.txt"))) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const auto resumed = RunTool({"decode-filing", "-q", "--resume", "-o", "out", "in2"});
+  EXPECT_EQ(resumed.exitStatus, 0) << resumed.err;
+  const auto run = FinishTool(pid);
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(ListFiles(PathOf("out")).size(), 602u);
+  EXPECT_TRUE(PrivateEntries(PathOf("out")).empty());
+}
+
+TEST_F(BatchSafetyTest, ALeftoverOfAnEarlierPidOneRunBlocksNoTable) {
+  // A table run killed as pid 1 (in a container) left its temporary.
+  WriteTree("out/.quorlix-1-table.csv", "partial");
+  Setup contained;
+  if (std::system("unshare -p -f --mount-proc true >/dev/null 2>&1") == 0)
+    contained.runUnder = {"unshare", "-p", "-f", "--mount-proc"};
+  const auto run = RunTool({"schedules", "-q", "-o", "out/table.csv", Filing()}, contained);
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_TRUE(ReadFile(PathOf("out/table.csv")).starts_with("path,"));
+  EXPECT_EQ(ReadFile(PathOf("out/.quorlix-1-table.csv")), "partial");
 }
 
 TEST_F(BatchSafetyTest, ResumeTakesOnlyARegularFileForAFinishedOutput) {

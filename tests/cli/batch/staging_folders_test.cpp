@@ -6,8 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "test_support.h"
 
@@ -65,30 +67,55 @@ TEST_F(StagingFoldersTest, AHandedPathKeepsNamingTheFolderMadeAfterALinkIsSwappe
   fs::remove(made->path);
 }
 
-TEST_F(StagingFoldersTest, OnlyEntriesOfDeadRunsAreLeftovers) {
-  const pid_t child = ::fork();
-  if (child == 0) ::_exit(0);
-  ::waitpid(child, nullptr, 0);
-  const std::string dead = std::to_string(child);
-  const std::string live = std::to_string(::getpid());
-  EXPECT_TRUE(IsLeftByDeadRun(".quorlix-" + dead + "-k3x9"));
-  EXPECT_TRUE(IsLeftByDeadRun(".quorlix-" + dead + "-0-1-a.txt"));
-  EXPECT_FALSE(IsLeftByDeadRun(".quorlix-" + live + "-k3x9"));
-  EXPECT_FALSE(IsLeftByDeadRun(".quorlix-1-k3x9"));  // init runs, whoever owns it
-  EXPECT_FALSE(IsLeftByDeadRun(".quorlix-x-k3x9"));
-  EXPECT_FALSE(IsLeftByDeadRun("quorlix-" + dead + "-k3x9"));
+TEST(PrivateFolderName, NamesHostPidAndARandomPart) {
+  const std::string name = PrivateFolderName();
+  EXPECT_TRUE(IsPrivateFolderName(name)) << name;
+  const std::string pidPart = std::to_string(::getpid());
+  EXPECT_NE(name.find('-' + pidPart + '-'), std::string::npos) << name;
+  EXPECT_NE(PrivateFolderName(), name);
+  EXPECT_TRUE(IsPrivateFolderName(".quorlix-node-7.lan-123-k3x9ab0z"));  // a '-' in the host name
+  EXPECT_FALSE(IsPrivateFolderName(".quorlix-123-k3x9ab0z"));            // earlier versions: no host
+  EXPECT_FALSE(IsPrivateFolderName(".quorlix-h-123-k3x9"));              // a short random part
+  EXPECT_FALSE(IsPrivateFolderName(".quorlix-h-12a-k3x9ab0z"));
+  EXPECT_FALSE(IsPrivateFolderName(".quorlix-1999-q1.csv.0123456789abcdef-0.tmp"));  // the library's temporary
+  EXPECT_FALSE(IsPrivateFolderName(".quorlix-table.csv.0123456789ab.tmp"));          // the tool's
+  EXPECT_FALSE(IsPrivateFolderName("quorlix-h-123-k3x9ab0z"));
+}
 
+TEST_F(StagingFoldersTest, ResumeRemovesOnlyFoldersWhoseLockIsFree) {
   const std::string out = MakeFolder("out");
-  MakeFolder("out/.quorlix-" + dead + "-k3x9");
-  WriteFile("out/.quorlix-" + dead + "-k3x9/0-0-a.txt", "partial");
-  WriteFile("out/.quorlix-" + dead + "-0-1-b.txt", "partial");
-  WriteFile("out/.quorlix-" + live + "-0-0-a.txt", "in flight");
+  // A run that ends without cleaning up, as a killed one does.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    auto* staging = new StagingFolders;  // never destroyed
+    const StagingFolders::Folder* made = staging->For(out);
+    if (made) {
+      const int fd = ::open((made->path + "/0-0-a.txt").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+      if (fd >= 0) ::close(fd);
+    }
+    ::_exit(made ? 0 : 1);
+  }
+  int childStatus = 0;
+  ASSERT_EQ(::waitpid(child, &childStatus, 0), child);
+  ASSERT_EQ(childStatus, 0);
+  StagingFolders live;
+  const StagingFolders::Folder* working = live.For(out);
+  ASSERT_NE(working, nullptr);
+  WriteFile("out/.quorlix-1999-q1.csv.0123456789abcdef-0.tmp", "a table in the making");
+  MakeFolder("out/.quorlix-h-123-k3x9ab0z");  // by the rule, but no lock to take
   WriteFile("out/a.txt", "an output");
-  EXPECT_TRUE(RemoveLeftovers(out));
-  EXPECT_FALSE(FileExists(PathOf("out/.quorlix-" + dead + "-k3x9")));
-  EXPECT_FALSE(FileExists(PathOf("out/.quorlix-" + dead + "-0-1-b.txt")));
-  EXPECT_TRUE(FileExists(PathOf("out/.quorlix-" + live + "-0-0-a.txt")));
-  EXPECT_TRUE(FileExists(PathOf("out/a.txt")));
+
+  LeftoverCount count;
+  EXPECT_TRUE(RemoveLeftovers(out, count));
+  EXPECT_EQ(count.removed, 1u);
+  EXPECT_EQ(count.kept, 3u);
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(out)) names.push_back(entry.path().filename());
+  std::ranges::sort(names);
+  std::vector<std::string> expected = {".quorlix-1999-q1.csv.0123456789abcdef-0.tmp", ".quorlix-h-123-k3x9ab0z",
+                                       fs::path(working->path).filename(), "a.txt"};
+  std::ranges::sort(expected);
+  EXPECT_EQ(names, expected);
 }
 
 }  // namespace

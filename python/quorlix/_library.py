@@ -94,10 +94,11 @@ def write_schedules_ex():
     return function
 
 
-def output_in_the_way():
+def output_in_the_way(filings: bool = True):
     """A function telling, of an existing output (bytes path), why it must not be
-    replaced: "an EDGAR filing", the packing's words ("a gzip-compressed file"),
-    or None. Without the library's probes (a Windows DLL), None always."""
+    replaced: the packing's words ("a gzip-compressed file"), "an EDGAR filing"
+    when filings is true, or None. Without the library's probes (a Windows DLL),
+    None always."""
     lib = load()
     packing = getattr(lib, "quorlix_file_packing", None)
     is_filing = getattr(lib, "quorlix_is_filing", None)
@@ -113,7 +114,7 @@ def output_in_the_way():
         words = ctypes.create_string_buffer(128)
         if packing(path, words, len(words)) in packed_kinds:
             return words.value.decode("utf-8", "replace")
-        return "an EDGAR filing" if is_filing(path) == 1 else None
+        return "an EDGAR filing" if filings and is_filing(path) == 1 else None
 
     return why
 

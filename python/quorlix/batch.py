@@ -199,7 +199,8 @@ def _run(task: Callable[[Sequence[Any]], list[Any]], items: list[Any], executor:
             pool.shutdown()
 
 
-def convert(func: Callable[..., Any], pairs: Iterable[Any], executor: Executor | None = None) -> list[Record]:
+def convert(func: Callable[..., Any], pairs: Iterable[Any], executor: Executor | None = None,
+            force: bool = False) -> list[Record]:
     """Call func on each entry of pairs through executor and return one Record per entry, in order.
 
     func      a conversion of this package (crlf, html_to_text, decode_filing,
@@ -210,18 +211,44 @@ def convert(func: Callable[..., Any], pairs: Iterable[Any], executor: Executor |
     executor  any concurrent.futures.Executor; by default a thread pool with one
               thread per processor. With a Dask Client's executor, func and the
               paths are sent to the workers, which must see the same files.
+    force     replace an output in the way that is a compressed file or an
+              archive. No conversion writes one, so without force it is taken
+              for a slip: it is left as it is and its entry fails with status 2.
     A verify that finds a mismatch gives status 18 with the tool's words.
     """
     items = [tuple(p) if isinstance(p, (tuple, list)) else (p,) for p in pairs]
     _check_arguments(func, items)
-    keyed = [(str(index) if _stageable(args) else None, args) for index, args in enumerate(items)]
+    refused = {} if force else _packed_outputs(items)
+    runnable = [(index, args) for index, args in enumerate(items) if index not in refused]
+    keyed = [(str(index) if _stageable(args) else None, args) for index, args in runnable]
     stages = make_stages(os.path.abspath(os.fsdecode(output)) for key, args in keyed if key for output in args[1:])
     try:
-        results = _run(partial(_run_items, func, stages), keyed, executor)
+        pending = iter(_run(partial(_run_items, func, stages), keyed, executor))
     finally:
         remove_stages(stages)
-    return [_lost(args, result) if isinstance(result, BaseException) else result
-            for args, result in zip(items, results)]
+    results: list[Record] = []
+    for index, args in enumerate(items):
+        if index in refused:
+            results.append(Record(display_name(args[0]), 2, refused[index], tuple(map(display_name, args[1:])),
+                                  _size_of(args[0]), 0.0))
+            continue
+        result = next(pending)
+        results.append(_lost(args, result) if isinstance(result, BaseException) else result)
+    return results
+
+
+def _packed_outputs(items: list[tuple[PathArg, ...]]) -> dict[int, str]:
+    """The entries whose output in the way is compressed or an archive, with the words why."""
+    why = _library.output_in_the_way(filings=False)
+    refused: dict[int, str] = {}
+    for index, args in enumerate(items):
+        for output in args[1:]:
+            if os.path.isfile(output):
+                words = why(os.fsencode(output))
+                if words is not None:
+                    refused[index] = f"'{display_name(output)}' is {words}: force=True writes over it"
+                    break
+    return refused
 
 
 def _check_arguments(func: Callable[..., Any], items: list[tuple[PathArg, ...]]) -> None:

@@ -377,6 +377,26 @@ def test_an_output_in_the_way_that_is_a_filing_or_packed_is_kept_without_force(t
     assert (out / "apple_10q_2000q1_ex27.txt").read_bytes() != disguised
 
 
+def test_convert_keeps_a_packed_output_in_the_way_without_force(tmp_path, data_dir):
+    html = tmp_path / "page.htm"
+    html.write_bytes(b"<HTML><BODY><P>one</P></BODY></HTML>")
+    packed = tmp_path / "page.txt"
+    packed.write_bytes(b"text kept for later\n")
+    subprocess.run(["xz", "-k", str(packed)], check=True)
+    shutil.move(tmp_path / "page.txt.xz", tmp_path / "kept.txt")
+    plain = tmp_path / "plain.txt"
+    plain.write_bytes(b"an earlier output\n")
+    pairs = [(html, tmp_path / "kept.txt"), (html, plain)]
+    kept = (tmp_path / "kept.txt").read_bytes()
+    records = batch.convert(quorlix.html_to_text, pairs)
+    assert [r.status for r in records] == [2, 0]
+    assert records[0].meaning.startswith(f"'{tmp_path / 'kept.txt'}' is an xz-compressed file")
+    assert records[0].meaning.endswith(": force=True writes over it")
+    assert (tmp_path / "kept.txt").read_bytes() == kept
+    assert [r.status for r in batch.convert(quorlix.html_to_text, pairs, force=True)] == [0, 0]
+    assert (tmp_path / "kept.txt").read_bytes() != kept
+
+
 def test_private_folders_are_locked_so_the_tools_resume_keeps_a_live_runs(tool, tmp_path, data_dir):
     from quorlix import _staging
     out = tmp_path / "out"

@@ -22,7 +22,8 @@ int WriteToFile(void* pContext, const char* pData, std::size_t nSize) {
   }
 }
 
-// A name beside the output, new to its folder.
+}  // namespace
+
 CString TemporaryNameFor(const CString& strOutput) {
   static std::atomic<unsigned> nCalls{0};
   const std::size_t nSlash = strOutput.find_last_of('/');
@@ -33,8 +34,6 @@ CString TemporaryNameFor(const CString& strOutput) {
                 nCalls.fetch_add(1));
   return strOutput.substr(0, nNameStart) + ".quorlix-" + strOutput.substr(nNameStart) + suffix;
 }
-
-}  // namespace
 
 int WriteScheduleTableFile(const char* const* paths, std::size_t count, const TableSettings& settings, unsigned nJobs,
                            const char* pszOutputPath, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {

@@ -311,6 +311,7 @@ int RunOnCallerThread(const char* const* paths, std::size_t count, const TableSe
     AttachProblem(input, problem);
     writer.Write(reader.Rest());
     reader.Rest().clear();
+    if (settings.bRowsBeforeReport) writer.Flush();
     if (writer.Failed()) return QUORLIX_SCHEDULES_OUTPUT_ERROR;
     if (gate.First() == i) table.Merge(part, i);
     if (onInput && onInput(pInputContext, &input) != 0) {
@@ -551,6 +552,10 @@ int ParallelRun::Report(std::size_t index, QUORLIX_SCHEDULES_INPUT_FN onInput, v
     if (m_writer.Failed()) return QUORLIX_SCHEDULES_OUTPUT_ERROR;
     table.Merge(slot.part, index);
     AttachProblem(input, slot.problem);
+  }
+  if (m_settings.bRowsBeforeReport) {
+    m_writer.Flush();
+    if (m_writer.Failed()) return QUORLIX_SCHEDULES_OUTPUT_ERROR;
   }
   return onInput && onInput(pInputContext, &input) != 0 ? QUORLIX_SCHEDULES_STOPPED : QUORLIX_SCHEDULES_OK;
 }

@@ -18,12 +18,16 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <ctime>
 #include <filesystem>
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -45,6 +49,8 @@ using Clock = std::chrono::steady_clock;
 // The layout written here; a database of a higher number is refused.
 constexpr int kFormatVersion = 1;
 constexpr auto kLongestTransaction = std::chrono::seconds(1);
+// Rows read but not stored yet, at most: the readers wait for the writer beyond it.
+constexpr std::size_t kMostQueuedBytes = std::size_t{8} << 20;
 // Columns of the long form: 21 fixed ones, then tag, raw, value, scaled.
 constexpr std::size_t kLongColumns = 25;
 constexpr std::size_t kFixedColumns = 21;
@@ -332,27 +338,15 @@ void CheckQuorlixDatabase(Database& db, const std::string& path) {
 
 // ---- Inputs ----
 
-// What --update compares: the file's size and modification time.
-struct FileStamp {
+// What --update compares: the file's size and modification time, when it has them.
+struct InputStamp {
   bool bKnown = false;
-  std::int64_t nSize = 0;
-  std::int64_t nModifiedNs = 0;
+  FileStamp file;
 };
 
-FileStamp StampOf(const char* pszPath) {
-  FileStamp stamp;
-  std::error_code error;
-  const fs::path path(pszPath);
-  if (!fs::is_regular_file(path, error)) return stamp;
-  const std::uintmax_t nSize = fs::file_size(path, error);
-  if (error) return stamp;
-  const fs::file_time_type modified = fs::last_write_time(path, error);
-  if (error) return stamp;
-  stamp.bKnown = true;
-  stamp.nSize = static_cast<std::int64_t>(nSize);
-  stamp.nModifiedNs =
-      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::file_clock::to_sys(modified).time_since_epoch())
-          .count();
+InputStamp StampOf(const char* pszPath) {
+  InputStamp stamp;
+  stamp.bKnown = GetFileStamp(pszPath, stamp.file);
   return stamp;
 }
 
@@ -429,7 +423,7 @@ class DatabaseWriter {
  public:
   // chosen maps the run's inputs to the caller's; known tells which the database already holds.
   DatabaseWriter(Database& db, const char* const* paths, const std::vector<std::size_t>& chosen,
-                 const std::vector<FileStamp>& stamps, const std::vector<bool>& known,
+                 const std::vector<InputStamp>& stamps, const std::vector<bool>& known,
                  QUORLIX_DATABASE_SUMMARY& summary, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext)
       : m_db(db),
         m_paths(paths),
@@ -455,36 +449,46 @@ class DatabaseWriter {
                    "filings, filings_with_schedules, schedule_count, value_count, same_as, read_at, seconds) VALUES "
                    "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)") {}
 
+  ~DatabaseWriter() { Finish(); }
+  DatabaseWriter(const DatabaseWriter&) = delete;
+  DatabaseWriter& operator=(const DatabaseWriter&) = delete;
+
+  // ---- On the caller's thread ----
+
   static int TakeRows(void* pContext, const char* pData, std::size_t nSize) {
     auto& writer = *static_cast<DatabaseWriter*>(pContext);
     try {
-      writer.m_rows.append(pData, nSize);
+      writer.m_pending.append(pData, nSize);
       return 0;
     } catch (...) {
-      writer.m_bNoMemory = true;
+      writer.m_bCallerNoMemory = true;
       return 1;
     }
   }
 
   static int TakeInput(void* pContext, const QUORLIX_SCHEDULES_INPUT* pInput) {
     auto& writer = *static_cast<DatabaseWriter*>(pContext);
-    QUORLIX_SCHEDULES_INPUT input = *pInput;
     try {
-      writer.StoreInput(input);
-    } catch (const DatabaseError& error) {
-      writer.m_problem = error.problem;
-      return 1;
+      if (!writer.Queue(*pInput)) return 1;
     } catch (...) {
-      writer.m_bNoMemory = true;
+      writer.m_bCallerNoMemory = true;
       return 1;
     }
+    QUORLIX_SCHEDULES_INPUT input = *pInput;
     input.index = writer.m_chosen[pInput->index];
     input.first_index = writer.m_chosen[pInput->first_index];
-    if (writer.m_onInput && writer.m_onInput(writer.m_pInputContext, &input) != 0) {
-      writer.m_bStopped = true;
-      return 1;
+    return writer.m_onInput && writer.m_onInput(writer.m_pInputContext, &input) != 0 ? 1 : 0;
+  }
+
+  // Waits for the writer to store what it was given; then the database is the caller's thread's again.
+  void Finish() {
+    if (!m_thread.joinable()) return;
+    {
+      const std::lock_guard lock(m_mutex);
+      m_bClosing = true;
     }
-    return 0;
+    m_workReady.notify_all();
+    m_thread.join();
   }
 
   // Commits the inputs stored so far.
@@ -494,11 +498,70 @@ class DatabaseWriter {
     m_bInTransaction = false;
   }
 
+  // After Finish: what stopped the writer, if anything.
   const std::string& Problem() const { return m_problem; }
-  bool NoMemory() const { return m_bNoMemory; }
-  bool Stopped() const { return m_bStopped; }
+  bool NoMemory() const { return m_bNoMemory || m_bCallerNoMemory; }
 
  private:
+  // An input and its rows, as the writer thread gets them.
+  struct Work {
+    QUORLIX_SCHEDULES_INPUT input;
+    std::string problem;
+    std::string rows;
+  };
+
+  // Hands the input to the writer, waiting while too much is queued; false once the writer has failed.
+  bool Queue(const QUORLIX_SCHEDULES_INPUT& input) {
+    Work work{input, input.problem ? input.problem : "", std::move(m_pending)};
+    work.input.problem = nullptr;
+    m_pending.clear();
+    std::unique_lock lock(m_mutex);
+    m_spaceReady.wait(lock, [this] { return m_bFailed || m_nQueuedBytes < kMostQueuedBytes; });
+    if (m_bFailed) return false;
+    m_nQueuedBytes += work.rows.size();
+    m_queue.push_back(std::move(work));
+    m_workReady.notify_one();
+    return true;
+  }
+
+  // ---- On the writer thread ----
+
+  void Drain() {
+    for (;;) {
+      Work work;
+      {
+        std::unique_lock lock(m_mutex);
+        m_workReady.wait(lock, [this] { return !m_queue.empty() || m_bClosing; });
+        if (m_queue.empty()) return;
+        work = std::move(m_queue.front());
+        m_queue.pop_front();
+      }
+      const std::size_t nBytes = work.rows.size();
+      try {
+        if (!work.problem.empty()) work.input.problem = work.problem.c_str();
+        m_rows.swap(work.rows);
+        StoreInput(work.input);
+      } catch (const DatabaseError& error) {
+        Fail(error.problem, false);
+        return;
+      } catch (...) {
+        Fail({}, true);
+        return;
+      }
+      const std::lock_guard lock(m_mutex);
+      m_nQueuedBytes -= nBytes;
+      m_spaceReady.notify_all();
+    }
+  }
+
+  void Fail(std::string problem, bool bNoMemory) {
+    const std::lock_guard lock(m_mutex);
+    m_problem = std::move(problem);
+    m_bNoMemory = m_bNoMemory || bNoMemory;
+    m_bFailed = true;
+    m_spaceReady.notify_all();
+  }
+
   void StoreInput(const QUORLIX_SCHEDULES_INPUT& input) {
     if (!m_bInTransaction) {
       m_db.Exec("BEGIN IMMEDIATE");
@@ -514,11 +577,11 @@ class DatabaseWriter {
       ++m_summary.new_inputs;
     }
     StoreRows();
-    const FileStamp& stamp = m_stamps[input.index];
+    const InputStamp& stamp = m_stamps[input.index];
     m_putInput.BindText(1, path);
     if (stamp.bKnown) {
-      m_putInput.BindInt(2, stamp.nSize);
-      m_putInput.BindInt(3, stamp.nModifiedNs);
+      m_putInput.BindInt(2, stamp.file.nSize);
+      m_putInput.BindInt(3, stamp.file.nModifiedNs);
     } else {
       m_putInput.BindNull(2);
       m_putInput.BindNull(3);
@@ -578,10 +641,15 @@ class DatabaseWriter {
     std::int64_t nSchedule = 0;
     std::int64_t nSeq = 0;
     long long nScheduleNumber = 0;
-    std::unordered_set<std::string_view> tagsOfSchedule;
+    std::vector<std::string_view>& tagsOfSchedule = m_tagsOfSchedule;
     while (SplitRecord(p, end, fields)) {
+      // The fixed columns lie side by side in the row: one comparison tells a row of another schedule.
+      const auto span = [](const std::array<std::string_view, kLongColumns>& row, std::size_t nFrom, std::size_t nTo) {
+        return std::string_view(row[nFrom].data(),
+                                static_cast<std::size_t>(row[nTo - 1].data() + row[nTo - 1].size() - row[nFrom].data()));
+      };
       const auto differ = [&](std::size_t nFrom, std::size_t nTo) {
-        return !std::equal(fields.begin() + nFrom, fields.begin() + nTo, previous.begin() + nFrom);
+        return span(fields, nFrom, nTo) != span(previous, nFrom, nTo);
       };
       const bool bNewSchedule = bFirst || differ(1, kFixedColumns);
       if (bNewSchedule) {
@@ -615,7 +683,10 @@ class DatabaseWriter {
       // Beyond a double's range there is no amount, only the exact text.
       if (!scaled.empty() && parsed.ec == std::errc() && std::isfinite(dAmount)) m_putFact.BindReal(7, dAmount);
       else m_putFact.BindNull(7);
-      m_putFact.BindInt(8, tagsOfSchedule.insert(fields[21]).second ? 0 : 1);
+      // Few tags a schedule, seldom repeated: a look through them beats hashing each.
+      const bool bRepeated = std::ranges::find(tagsOfSchedule, fields[21]) != tagsOfSchedule.end();
+      if (!bRepeated) tagsOfSchedule.push_back(fields[21]);
+      m_putFact.BindInt(8, bRepeated ? 1 : 0);
       m_putFact.Run();
       previous = fields;
       bFirst = false;
@@ -626,7 +697,7 @@ class DatabaseWriter {
   Database& m_db;
   const char* const* m_paths;
   const std::vector<std::size_t>& m_chosen;
-  const std::vector<FileStamp>& m_stamps;
+  const std::vector<InputStamp>& m_stamps;
   const std::vector<bool>& m_known;
   QUORLIX_DATABASE_SUMMARY& m_summary;
   QUORLIX_SCHEDULES_INPUT_FN m_onInput;
@@ -635,13 +706,28 @@ class DatabaseWriter {
   Statement m_putSchedule;
   Statement m_putFact;
   Statement m_putInput;
-  std::string m_rows;
+  // The caller's thread's.
+  std::string m_pending;  // rows of the input not reported yet
+  bool m_bCallerNoMemory = false;
+
+  std::mutex m_mutex;
+  std::condition_variable m_workReady;
+  std::condition_variable m_spaceReady;
+  std::deque<Work> m_queue;
+  std::size_t m_nQueuedBytes = 0;
+  bool m_bClosing = false;
+  bool m_bFailed = false;
+  bool m_bNoMemory = false;
   std::string m_problem;
+
+  // The writer thread's.
+  std::string m_rows;
+  std::vector<std::string_view> m_tagsOfSchedule;  // in the schedule being stored
   bool m_bHeaderSkipped = false;
   bool m_bInTransaction = false;
-  bool m_bNoMemory = false;
-  bool m_bStopped = false;
   Clock::time_point m_transactionStart;
+
+  std::thread m_thread{[this] { Drain(); }};  // last: it starts once everything above is made
 };
 
 // ---- The call ----
@@ -663,7 +749,7 @@ void RemoveDatabaseFiles(const std::string& path) {
 // Reads the chosen inputs into the open database and, with prune, drops the inputs the list no longer names.
 int FillDatabase(Database& db, const char* const* paths, std::size_t count, unsigned nJobs, bool bUpdate, bool bPrune,
                  QUORLIX_DATABASE_SUMMARY& summary, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
-  std::vector<FileStamp> allStamps(count);
+  std::vector<InputStamp> allStamps(count);
   std::unordered_map<std::string, std::size_t> indexOfPath;
   for (std::size_t i = 0; i < count; ++i) {
     allStamps[i] = StampOf(paths[i]);
@@ -680,15 +766,15 @@ int FillDatabase(Database& db, const char* const* paths, std::size_t count, unsi
         gone.emplace_back(list.Text(0));
         continue;
       }
-      const FileStamp& stamp = allStamps[it->second];
+      const InputStamp& stamp = allStamps[it->second];
       held[it->second] = true;
-      unchanged[it->second] = stamp.bKnown && !list.IsNull(1) && !list.IsNull(2) && list.Int(1) == stamp.nSize &&
-                              list.Int(2) == stamp.nModifiedNs;
+      unchanged[it->second] = stamp.bKnown && !list.IsNull(1) && !list.IsNull(2) && list.Int(1) == stamp.file.nSize &&
+                              list.Int(2) == stamp.file.nModifiedNs;
     }
   }
   std::vector<std::size_t> chosen;
   std::vector<const char*> chosenPaths;
-  std::vector<FileStamp> stamps;
+  std::vector<InputStamp> stamps;
   std::vector<bool> known;
   for (std::size_t i = 0; i < count; ++i) {
     if (unchanged[i]) {
@@ -707,6 +793,7 @@ int FillDatabase(Database& db, const char* const* paths, std::size_t count, unsi
   DatabaseWriter writer(db, paths, chosen, stamps, known, summary, onInput, pInputContext);
   const int nStatus = WriteScheduleTable(chosenPaths.data(), chosenPaths.size(), settings, nJobs,
                                          DatabaseWriter::TakeRows, &writer, DatabaseWriter::TakeInput, &writer);
+  writer.Finish();
   if (!writer.Problem().empty()) throw DatabaseError{writer.Problem()};
   if (writer.NoMemory()) throw std::bad_alloc();
   writer.Commit();
@@ -764,13 +851,15 @@ int WriteDatabase(const char* const* paths, std::size_t count, unsigned nJobs, i
   int nStatus = QUORLIX_SCHEDULES_OUTPUT_ERROR;
   try {
     Database db(temporary, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE);
-    // The file is only renamed into place whole, so nothing need survive a crash here.
-    db.Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=OFF; PRAGMA cache_size=-32768");
+    // The file is only renamed into place whole, so nothing need survive a crash here: no journal.
+    db.Exec("PRAGMA journal_mode=OFF; PRAGMA locking_mode=EXCLUSIVE; PRAGMA synchronous=OFF; PRAGMA "
+            "cache_size=-32768");
     CreateLayout(db, false);
     nStatus = FillDatabase(db, paths, count, nJobs, false, false, summary, onInput, pInputContext);
     if (nStatus == QUORLIX_SCHEDULES_OK) {
       db.Exec(kIndexesSql);
-      db.Exec("PRAGMA synchronous=NORMAL");
+      // Readers of the finished database query while later updates write.
+      db.Exec("PRAGMA synchronous=NORMAL; PRAGMA journal_mode=WAL");
       if (!db.Close()) throw DatabaseError{"cannot close " + QuotedFileName(temporary)};
       // The replaced database's WAL must not be read as the new one's.
       for (const char* pszSuffix : {"-wal", "-shm"}) std::remove((path + pszSuffix).c_str());

@@ -17,11 +17,11 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
-#include <deque>
 #include <ctime>
+#include <deque>
 #include <filesystem>
 #include <mutex>
 #include <span>
@@ -645,8 +645,8 @@ class DatabaseWriter {
     while (SplitRecord(p, end, fields)) {
       // The fixed columns lie side by side in the row: one comparison tells a row of another schedule.
       const auto span = [](const std::array<std::string_view, kLongColumns>& row, std::size_t nFrom, std::size_t nTo) {
-        return std::string_view(row[nFrom].data(),
-                                static_cast<std::size_t>(row[nTo - 1].data() + row[nTo - 1].size() - row[nFrom].data()));
+        return std::string_view(
+            row[nFrom].data(), static_cast<std::size_t>(row[nTo - 1].data() + row[nTo - 1].size() - row[nFrom].data()));
       };
       const auto differ = [&](std::size_t nFrom, std::size_t nTo) {
         return span(fields, nFrom, nTo) != span(previous, nFrom, nTo);
@@ -818,6 +818,25 @@ void CopyProblem(QUORLIX_DATABASE_SUMMARY& summary, std::string_view problem) {
   summary.problem[nCopied] = '\0';
 }
 
+// An empty Quorlix database at path, with every table, index and view, put in place whole.
+void CreateEmptyDatabase(const std::string& path) {
+  const std::string temporary = TemporaryNameFor(path);
+  try {
+    {
+      Database db(temporary, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE);
+      db.Exec("PRAGMA journal_mode=WAL");
+      CreateLayout(db, true);
+      if (!db.Close()) throw DatabaseError{"cannot close " + QuotedFileName(temporary)};
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0)
+      throw DatabaseError{"cannot rename the database into place as " + QuotedFileName(path) + ": " +
+                          std::strerror(errno)};
+  } catch (...) {
+    RemoveDatabaseFiles(temporary);
+    throw;
+  }
+}
+
 int WriteDatabase(const char* const* paths, std::size_t count, unsigned nJobs, int nFlags, const std::string& path,
                   QUORLIX_DATABASE_SUMMARY& summary, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
   const bool bUpdate = (nFlags & QUORLIX_DATABASE_UPDATE) != 0;
@@ -838,9 +857,11 @@ int WriteDatabase(const char* const* paths, std::size_t count, unsigned nJobs, i
   }
 
   if (bUpdate) {
-    Database db(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    // A new database gets its layout under another name first, so that a run
+    // killed at once leaves no database without it (which the next would refuse).
+    if (!bExists) CreateEmptyDatabase(path);
+    Database db(path, SQLITE_OPEN_READWRITE);
     db.Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-32768");
-    if (!bExists) CreateLayout(db, true);
     CheckQuorlixDatabase(db, path);  // again, now that it is ours to write: another may have made it meanwhile
     const int nStatus = FillDatabase(db, paths, count, nJobs, true, bPrune, summary, onInput, pInputContext);
     if (!db.Close()) throw DatabaseError{"cannot close " + QuotedFileName(path)};
@@ -852,8 +873,9 @@ int WriteDatabase(const char* const* paths, std::size_t count, unsigned nJobs, i
   try {
     Database db(temporary, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE);
     // The file is only renamed into place whole, so nothing need survive a crash here: no journal.
-    db.Exec("PRAGMA journal_mode=OFF; PRAGMA locking_mode=EXCLUSIVE; PRAGMA synchronous=OFF; PRAGMA "
-            "cache_size=-32768");
+    db.Exec(
+        "PRAGMA journal_mode=OFF; PRAGMA locking_mode=EXCLUSIVE; PRAGMA synchronous=OFF; PRAGMA "
+        "cache_size=-32768");
     CreateLayout(db, false);
     nStatus = FillDatabase(db, paths, count, nJobs, false, false, summary, onInput, pInputContext);
     if (nStatus == QUORLIX_SCHEDULES_OK) {

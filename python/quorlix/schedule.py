@@ -26,7 +26,7 @@ from typing import Iterable, Union
 from . import _library, batch
 from ._convert import PathArg, _path_bytes
 from ._data import data_file
-from ._errors import SCHEDULES, error_for
+from ._errors import SCHEDULES, QuorlixFormatError, error_for
 
 LABEL_COLUMNS = 20
 VALUE_COLUMNS = 20
@@ -243,6 +243,8 @@ PANEL_KEY = ("cik", "series", "period_end", "months", "derived")
 _CONCEPT_COLUMNS = ("revenue", "net_income", "total_assets", "eps_basic", "eps_diluted")
 # Kinds of the tag dictionary whose values are numbers.
 _NUMBER_KINDS = frozenset({"stock", "flow", "shares", "per-share", "ratio"})
+# The database layout read_database knows; a newer one is refused.
+_DATABASE_FORMAT = 1
 
 
 @functools.lru_cache(maxsize=None)
@@ -328,7 +330,10 @@ def _dates(pandas, cells):
 
 
 def _numbers(pandas, cells):
-    return pandas.to_numeric(cells.where(cells.str.fullmatch(_PLAIN_NUMBER)), errors="coerce").astype("float64")
+    """Plain numbers as float64; NaN for other text and for a number beyond float64's range,
+    which a tag column then lists in unparsed rather than hold as inf."""
+    numbers = pandas.to_numeric(cells.where(cells.str.fullmatch(_PLAIN_NUMBER)), errors="coerce").astype("float64")
+    return numbers.where(numbers.abs() != float("inf"))
 
 
 def _typed_tags(pandas, frame, columns):
@@ -386,26 +391,61 @@ def _pandas(function: str):
     return pandas
 
 
-def _table_frame(filings, form: int, jobs, vintage: str = "first"):
-    """The library's table of the filings as a frame of strings; raises for the inputs it could not read."""
+_ERRORS = ("raise", "collect")
+
+
+def _failure_error(path: str, status: int, problem: str):
+    """The exception for an input that could not be read."""
+    error = error_for(SCHEDULES, status, (path,))
+    if problem:
+        error.message = f"cannot read '{path}': {problem} (status {status})"
+        error.args = (error.message,)
+    return error
+
+
+def _table_frame(filings, form: int, jobs, vintage: str = "first", errors: str = "raise"):
+    """The library's table of the filings as a frame of strings, and the (path, status, message) of
+    each input it could not read; with errors="raise" the first of those raises instead."""
+    if errors not in _ERRORS:
+        raise ValueError(f"errors must be 'raise' or 'collect', not {errors!r}")
     pandas = _pandas("panel_frame" if form == _library.SCHEDULES_PANEL else "schedules_frame")
     paths = _filing_paths(filings)
     table, failures = _read_table(paths, form, jobs or 0, vintage)
-    if failures:
-        index, status, problem = failures[0]
-        error = error_for(SCHEDULES, status, (paths[index],))
-        if problem:
-            error.message = f"cannot read '{paths[index]}': {problem} (status {status})"
-            error.args = (error.message,)
-        if len(failures) > 1:
-            error.message += f"; {len(failures) - 1} more inputs failed"
+    errors_met = [_failure_error(paths[index], status, problem) for index, status, problem in failures]
+    if errors_met and errors == "raise":
+        error = errors_met[0]
+        if len(errors_met) > 1:
+            error.message += f"; {len(errors_met) - 1} more inputs failed"
             error.args = (error.message,)
         raise error
-    return pandas.read_csv(io.BytesIO(table), dtype=str, keep_default_na=False, na_filter=False,
-                           encoding="utf-8", encoding_errors="surrogateescape")
+    frame = pandas.read_csv(io.BytesIO(table), dtype=str, keep_default_na=False, na_filter=False,
+                            encoding="utf-8", encoding_errors="surrogateescape")
+    return frame, [(paths[index], status, error.message)
+                   for (index, status, _problem), error in zip(failures, errors_met)]
 
 
-def schedules_frame(filings: Iterable[FilingEntry], *, long: bool = False, jobs: int | None = None):
+def _fixed_tags(frame, tags):
+    """The wide frame with exactly these tag columns, in this order, an absent one empty."""
+    tags = list(tags)
+    if len(set(tags)) != len(tags):
+        raise ValueError("tags names a tag twice")
+    fixed = list(frame.columns[:len(WIDE_FIXED_COLUMNS)])
+    columns = {column: frame[column] for column in fixed}
+    empty = None
+    for tag in tags:
+        if tag in frame.columns:
+            columns[tag] = frame[tag]
+        else:
+            if empty is None:
+                import pandas
+                empty = pandas.Series([""] * len(frame), index=frame.index, dtype=object)
+            columns[tag] = empty
+    import pandas
+    return pandas.DataFrame(columns, index=frame.index)
+
+
+def schedules_frame(filings: Iterable[FilingEntry], *, long: bool = False, jobs: int | None = None,
+                    errors: str = "raise", tags: Iterable[str] | None = None):
     """The Financial Data Schedules of many filings as one pandas DataFrame, read by one library call.
 
     filings  filing paths, folders (their files taken as the batch forms take
@@ -449,13 +489,30 @@ def schedules_frame(filings: Iterable[FilingEntry], *, long: bool = False, jobs:
     several inputs name is read once. An input that cannot be read (a damaged
     archive among them: its member and what is wrong are named) raises
     QuorlixError (FileNotFoundError for a missing one) after the whole call,
-    naming the first such input. Needs pandas.
+    naming the first such input. With errors="collect" it does not: the frame
+    holds every schedule read, and frame.attrs["failures"] lists (path,
+    status, message) for each input that failed ([] when none did).
+
+    tags     (wide form) the tag columns, exactly these and in this order, each
+             present even where no schedule has it: frames of different inputs
+             then share their columns. Values of other tags are left out.
+
+    A number beyond float64's range is no number in its tag's column: the
+    cell is NaN and the value is listed in unparsed. Needs pandas.
     """
     form = _library.SCHEDULES_LONG if long else _library.SCHEDULES_WIDE
-    return _typed(_table_frame(filings, form, jobs), wide=not long)
+    if tags is not None and long:
+        raise ValueError("tags fixes the wide form's columns; the long form has none per tag")
+    frame, failures = _table_frame(filings, form, jobs, errors=errors)
+    if tags is not None:
+        frame = _fixed_tags(frame, tags)
+    frame = _typed(frame, wide=not long)
+    frame.attrs["failures"] = failures
+    return frame
 
 
-def panel_frame(filings: Iterable[FilingEntry], *, vintage: str = "first", jobs: int | None = None):
+def panel_frame(filings: Iterable[FilingEntry], *, vintage: str = "first", jobs: int | None = None,
+                errors: str = "raise"):
     """The panel of many filings' schedules as a pandas DataFrame: one row per
     company, series and period, keyed by (cik, series, period_end, months, derived).
 
@@ -481,11 +538,13 @@ def panel_frame(filings: Iterable[FilingEntry], *, vintage: str = "first", jobs:
     concepts (revenue, net_income, total_assets, eps_basic, eps_diluted)
     float64; series, filed, schedule and the other source columns strings.
     Raises ValueError for another vintage, and as schedules_frame for inputs
-    that cannot be read. Needs pandas and libquorlix.so 1.2 or later.
+    that cannot be read; errors="collect" keeps going as there, the failures in
+    frame.attrs["failures"]. Needs pandas and libquorlix.so 1.2 or later.
     """
     if vintage not in _library.VINTAGES:
         raise ValueError(f"vintage must be 'first' or 'latest', not {vintage!r}")
-    frame = _table_frame(filings, _library.SCHEDULES_PANEL, jobs, vintage)
+    frame, failures = _table_frame(filings, _library.SCHEDULES_PANEL, jobs, vintage, errors)
+    frame.attrs["failures"] = failures
     import pandas
     frame["cik"] = pandas.to_numeric(frame["cik"], errors="coerce").astype("Int64")
     for column in ("fiscal_year_end", "period_start", "period_end"):
@@ -499,3 +558,64 @@ def panel_frame(filings: Iterable[FilingEntry], *, vintage: str = "first", jobs:
         frame[column] = _numbers(pandas, frame[column])
     _typed_tags(pandas, frame, frame.columns[len(PANEL_COLUMNS):])
     return frame
+
+
+# ---- A Quorlix database ----
+
+_DATABASE_TABLES = ("wide", "facts", "schedules", "submissions", "inputs", "tag_dictionary", "quorlix_meta")
+
+
+def read_database(path: PathArg, table: str = "wide", article: str | None = None):
+    """A table of a database that `quorlix schedules -o FILE.sqlite` (or --update) wrote, as a DataFrame.
+
+    table    "wide": the schedules with one column per dictionary tag of their
+             article (the views wide_5, wide_9, ...; article picks one, else the
+             schedules of every article, with the columns of all); or one of
+             "facts", "schedules", "submissions", "inputs", "tag_dictionary",
+             "quorlix_meta" as stored (article picks the schedules and facts of one)
+    article  5, 6, 7, 9, UT or BD (case and leading zeros do not matter), or None
+
+    The database is opened read-only; one being updated can be read meanwhile.
+    Raises ValueError for another table or an article without a view, and
+    QuorlixFormatError for a file that is no Quorlix database or is of a newer
+    format. Needs pandas.
+    """
+    import sqlite3
+    pandas = _pandas("read_database")
+    if table not in _DATABASE_TABLES:
+        raise ValueError(f"table must be one of {', '.join(_DATABASE_TABLES)}, not {table!r}")
+    normal = None if article is None else str(article).upper().lstrip("0")
+    uri = "file:" + os.path.abspath(os.fsdecode(path)).replace("?", "%3f").replace("#", "%23") + "?mode=ro"
+    try:
+        connection = sqlite3.connect(uri, uri=True)
+    except sqlite3.Error as error:
+        raise QuorlixFormatError("read_database", 0, f"cannot open '{os.fsdecode(path)}': {error}",
+                                 os.fsdecode(path)) from error
+    try:
+        try:
+            version = connection.execute("SELECT value FROM quorlix_meta WHERE key = 'format_version'").fetchone()
+        except sqlite3.Error:
+            version = None
+        if version is None or not str(version[0]).isdigit() or int(version[0]) > _DATABASE_FORMAT:
+            reason = "no Quorlix database" if version is None else f"of database format {version[0]}, newer than {_DATABASE_FORMAT}"
+            raise QuorlixFormatError("read_database", 0, f"'{os.fsdecode(path)}' is {reason}", os.fsdecode(path))
+        if table == "wide":
+            views = [row[0] for row in connection.execute(
+                "SELECT name FROM sqlite_master WHERE type = 'view' AND name LIKE 'wide\\_%' ESCAPE '\\' ORDER BY rowid")]
+            if normal is not None:
+                view = "wide_" + normal.lower()
+                if view not in views:
+                    raise ValueError(f"the database has no view of article {article!r}")
+                views = [view]
+            frames = [pandas.read_sql_query(f'SELECT * FROM "{view}" ORDER BY schedule_id', connection)
+                      for view in views]
+            frames = [frame for frame in frames if len(frame)] or frames[:1]
+            return pandas.concat(frames, ignore_index=True) if len(frames) > 1 else frames[0]
+        where, parameters = "", ()
+        if normal is not None and table in ("schedules", "facts"):
+            where = " WHERE ltrim(upper(article), '0') = ?" if table == "schedules" else \
+                " WHERE schedule_id IN (SELECT id FROM schedules WHERE ltrim(upper(article), '0') = ?)"
+            parameters = (normal,)
+        return pandas.read_sql_query(f"SELECT * FROM {table}{where}", connection, params=parameters)
+    finally:
+        connection.close()

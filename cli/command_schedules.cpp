@@ -270,7 +270,8 @@ int RunScheduleTable(int form, const QUORLIX_SCHEDULES_OPTIONS& settings) {
   const std::string listProblem =
       CollectInputs({args.inputs, args.batch.listFiles, args.batch.nullSeparated, {}}, list);
   if (!listProblem.empty()) return ReportUsageError(listProblem);
-  if (!WritesToStandardOutput() && IsAnInput(g_pArgs->output, list))
+  // The library tells of a database that is an input, having looked at every input anyway.
+  if (!WritesToStandardOutput() && !WritesDatabase() && IsAnInput(g_pArgs->output, list))
     return ReportUsageError("the output '" + EscapeName(g_pArgs->output) + "' is one of the inputs");
 
   const BatchOptions& options = args.batch;

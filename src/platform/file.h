@@ -109,6 +109,7 @@ class CFile {
 struct FileStamp {
   std::int64_t nSize = 0;
   std::int64_t nModifiedNs = 0;  // nanoseconds since 1970-01-01 UTC
+  FileKey key;                   // POSIX only; Windows leaves it 0
 };
 // False when the path names no regular file or it cannot be looked at.
 bool GetFileStamp(const CString& strPath, FileStamp& stamp) noexcept;

@@ -747,18 +747,15 @@ void RemoveDatabaseFiles(const std::string& path) {
 }
 
 // Reads the chosen inputs into the open database and, with prune, drops the inputs the list no longer names.
-int FillDatabase(Database& db, const char* const* paths, std::size_t count, unsigned nJobs, bool bUpdate, bool bPrune,
-                 QUORLIX_DATABASE_SUMMARY& summary, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
-  std::vector<InputStamp> allStamps(count);
-  std::unordered_map<std::string, std::size_t> indexOfPath;
-  for (std::size_t i = 0; i < count; ++i) {
-    allStamps[i] = StampOf(paths[i]);
-    indexOfPath.emplace(NameText(paths[i]), i);
-  }
+int FillDatabase(Database& db, const char* const* paths, std::size_t count, const std::vector<InputStamp>& allStamps,
+                 unsigned nJobs, bool bUpdate, bool bPrune, QUORLIX_DATABASE_SUMMARY& summary,
+                 QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
   std::vector<bool> held(count, false);
   std::vector<bool> unchanged(count, false);
   std::vector<std::string> gone;
   if (bUpdate) {
+    std::unordered_map<std::string, std::size_t> indexOfPath;
+    for (std::size_t i = 0; i < count; ++i) indexOfPath.emplace(NameText(paths[i]), i);
     Statement list(db.Get(), "SELECT path, size, mtime_ns FROM inputs");
     while (list.Step()) {
       const auto it = indexOfPath.find(std::string(list.Text(0)));
@@ -846,9 +843,12 @@ int WriteDatabase(const char* const* paths, std::size_t count, unsigned nJobs, i
   const bool bExists = !error && fs::exists(status);
   if (bExists && !fs::is_regular_file(status))
     throw DatabaseError{QuotedFileName(path) + " is no regular file: a database cannot go there"};
-  if (bExists) {
-    for (std::size_t i = 0; i < count; ++i)
-      if (NameSameFile(path, paths[i])) return QUORLIX_SCHEDULES_BAD_ARGUMENT;
+  std::vector<InputStamp> stamps(count);
+  for (std::size_t i = 0; i < count; ++i) stamps[i] = StampOf(paths[i]);
+  // Writing over an input would lose it.
+  if (const InputStamp target = StampOf(path.c_str()); target.bKnown) {
+    for (const InputStamp& stamp : stamps)
+      if (stamp.bKnown && stamp.file.key == target.file.key) return QUORLIX_SCHEDULES_BAD_ARGUMENT;
   }
   // Only a Quorlix database of a format this library knows is written into or replaced.
   if (bExists && (bUpdate || IsSqliteFile(path))) {
@@ -863,7 +863,7 @@ int WriteDatabase(const char* const* paths, std::size_t count, unsigned nJobs, i
     Database db(path, SQLITE_OPEN_READWRITE);
     db.Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-32768");
     CheckQuorlixDatabase(db, path);  // again, now that it is ours to write: another may have made it meanwhile
-    const int nStatus = FillDatabase(db, paths, count, nJobs, true, bPrune, summary, onInput, pInputContext);
+    const int nStatus = FillDatabase(db, paths, count, stamps, nJobs, true, bPrune, summary, onInput, pInputContext);
     if (!db.Close()) throw DatabaseError{"cannot close " + QuotedFileName(path)};
     return nStatus;
   }
@@ -877,7 +877,7 @@ int WriteDatabase(const char* const* paths, std::size_t count, unsigned nJobs, i
         "PRAGMA journal_mode=OFF; PRAGMA locking_mode=EXCLUSIVE; PRAGMA synchronous=OFF; PRAGMA "
         "cache_size=-32768");
     CreateLayout(db, false);
-    nStatus = FillDatabase(db, paths, count, nJobs, false, false, summary, onInput, pInputContext);
+    nStatus = FillDatabase(db, paths, count, stamps, nJobs, false, false, summary, onInput, pInputContext);
     if (nStatus == QUORLIX_SCHEDULES_OK) {
       db.Exec(kIndexesSql);
       // Readers of the finished database query while later updates write.

@@ -282,11 +282,11 @@ def _filing_paths(filings: Iterable[FilingEntry]) -> list[str]:
 
 
 def _read_table(paths: list[str], form: int, jobs: int,
-                vintage: str = "first") -> tuple[bytes, list[tuple[int, int, str]]]:
+                vintage: str = "first") -> tuple[io.BytesIO, list[tuple[int, int, str]]]:
     """The library's table of the filings, and the (index, status, problem) of each input that
     failed; problem names a damaged archive's member and what is wrong, or is empty."""
     encoded = [_path_bytes(path) for path in paths]
-    pieces: list[bytes] = []
+    table = io.BytesIO()  # one copy of the table, which read_csv reads in place
     failures: list[tuple[int, int, str]] = []
     raised: list[BaseException] = []
 
@@ -294,7 +294,7 @@ def _read_table(paths: list[str], form: int, jobs: int,
     @_library.WRITE_FN
     def write(_context, data, size):
         try:
-            pieces.append(ctypes.string_at(data, size))
+            table.write(ctypes.string_at(data, size))
             return 0
         except BaseException as error:  # noqa: BLE001
             raised.append(error)
@@ -322,7 +322,8 @@ def _read_table(paths: list[str], form: int, jobs: int,
     if status != 0:
         raise RuntimeError(f"quorlix_write_schedules failed: {_library.SCHEDULES_STATUS_NAMES.get(status, status)} "
                            f"(status {status})")
-    return b"".join(pieces), failures
+    table.seek(0)
+    return table, failures
 
 
 def _dates(pandas, cells):
@@ -347,6 +348,8 @@ def _typed_tags(pandas, frame, columns):
     for column in columns:
         cells = frame[column]
         kind = kinds.get(column)
+        if cells.dtype == "float64":
+            continue  # read as numbers already
         if kind in _NUMBER_KINDS or kind == "date":
             typed = _numbers(pandas, cells) if kind in _NUMBER_KINDS else _dates(pandas, cells)
             lost = typed.isna() & (cells != "")
@@ -363,22 +366,44 @@ def _typed_tags(pandas, frame, columns):
                 frame[column] = _numbers(pandas, cells)
 
 
+def _by_distinct(pandas, cells, convert):
+    """convert applied to each distinct cell once: a schedule's fixed columns repeat on every row
+    of the long form, so typing the few distinct values saves time and the strings' memory."""
+    codes, distinct = pandas.factorize(cells, sort=False, use_na_sentinel=False)
+    typed = convert(pandas.Series(distinct, dtype=object))
+    return pandas.Series(typed.to_numpy().take(codes) if not hasattr(typed, "array") else typed.array.take(codes),
+                         index=cells.index, name=cells.name)
+
+
+def _integers(pandas, cells):
+    return pandas.to_numeric(cells.where(cells.str.fullmatch(r"\d+")), errors="coerce").astype("Int64")
+
+
 def _typed(frame, wide: bool):
-    """The frame's columns in their types; every column arrives as strings, empty where no value is."""
+    """The frame's columns in their types; every column arrives as strings, empty where no value is.
+    The new columns are made first and put in at once."""
     import pandas
+    typed = {}
     for column in _DATE_COLUMNS:
-        frame[column] = _dates(pandas, frame[column])
+        typed[column] = _by_distinct(pandas, frame[column], lambda cells: _dates(pandas, cells))
     for column in _INTEGER_COLUMNS:
-        frame[column] = pandas.to_numeric(frame[column].where(frame[column].str.fullmatch(r"\d+")),
-                                          errors="coerce").astype("Int64")
+        typed[column] = _by_distinct(pandas, frame[column], lambda cells: _integers(pandas, cells))
     for column in _FLAG_COLUMNS:
-        frame[column] = frame[column] == "1"
-    frame["multiplier"] = _numbers(pandas, frame["multiplier"])
+        typed[column] = frame[column] == "1"
+    typed["multiplier"] = _by_distinct(pandas, frame["multiplier"], lambda cells: _numbers(pandas, cells))
     if not wide:
-        for column in ("value", "scaled"):
-            frame[column] = _numbers(pandas, frame[column])
-        return frame
-    _typed_tags(pandas, frame, frame.columns[len(WIDE_FIXED_COLUMNS):])
+        # value holds a plain number, an ISO date or nothing: the dates are no numbers.
+        value = pandas.to_numeric(frame["value"].where(frame["value"] != ""), errors="coerce")
+        typed["value"] = value.where(value.abs() != float("inf"))
+        if frame["scaled"].dtype != "float64":
+            typed["scaled"] = _numbers(pandas, frame["scaled"])
+    # One new frame rather than column after column into the old one's blocks, each a copy of them all.
+    attrs = frame.attrs
+    frame = pandas.DataFrame({column: typed.get(column, frame[column]) for column in frame.columns},
+                             index=frame.index)
+    frame.attrs = attrs
+    if wide:
+        _typed_tags(pandas, frame, frame.columns[len(WIDE_FIXED_COLUMNS):])
     return frame
 
 
@@ -403,6 +428,45 @@ def _failure_error(path: str, status: int, problem: str):
     return error
 
 
+def _read_csv(pandas, table: io.BytesIO, form: int):
+    """The table as a frame: strings, empty where no value is, but for the columns that the
+    library writes as plain numbers or nothing (the long form's scaled, the wide form's tags of a
+    number's kind), which the parser reads as float64 at once, NaN where empty."""
+    header = next(csv.reader([table.readline().decode("utf-8", "surrogateescape")]), [])
+    table.seek(0)
+    if form == _library.SCHEDULES_LONG:
+        numbers = {"scaled"}
+    elif form == _library.SCHEDULES_WIDE:
+        kinds = _tag_kinds()
+        numbers = {column for column in header[len(WIDE_FIXED_COLUMNS):] if kinds.get(column) in _NUMBER_KINDS}
+    else:
+        numbers = set()
+    dtypes = {column: "float64" if column in numbers else str for column in header}
+    try:
+        frame = pandas.read_csv(table, dtype=dtypes, keep_default_na=False,
+                                na_values={column: [""] for column in numbers}, na_filter=bool(numbers),
+                                encoding="utf-8", encoding_errors="surrogateescape")
+    except ValueError:
+        # A cell that is no number after all (a schedule of an article the dictionary does not hold
+        # keeps the general rules; a number too long for the parser): all strings, typed afterwards.
+        table.seek(0)
+        return pandas.read_csv(table, dtype=str, keep_default_na=False, na_filter=False, encoding="utf-8",
+                               encoding_errors="surrogateescape")
+    # A number beyond float64's range is none: NaN, with its text in unparsed where the frame has it.
+    for column in numbers:
+        beyond = frame[column].abs() == float("inf")
+        if beyond.any():
+            if "unparsed" in frame.columns:
+                table.seek(0)
+                raw = pandas.read_csv(table, usecols=[column], dtype=str, keep_default_na=False, na_filter=False,
+                                      encoding="utf-8", encoding_errors="surrogateescape")[column]
+                unparsed = frame.loc[beyond, "unparsed"]
+                frame.loc[beyond, "unparsed"] = unparsed.where(unparsed == "", unparsed + "; ") + \
+                    column + "=" + raw[beyond]
+            frame[column] = frame[column].where(~beyond)
+    return frame
+
+
 def _table_frame(filings, form: int, jobs, vintage: str = "first", errors: str = "raise"):
     """The library's table of the filings as a frame of strings, and the (path, status, message) of
     each input it could not read; with errors="raise" the first of those raises instead."""
@@ -418,8 +482,7 @@ def _table_frame(filings, form: int, jobs, vintage: str = "first", errors: str =
             error.message += f"; {len(errors_met) - 1} more inputs failed"
             error.args = (error.message,)
         raise error
-    frame = pandas.read_csv(io.BytesIO(table), dtype=str, keep_default_na=False, na_filter=False,
-                            encoding="utf-8", encoding_errors="surrogateescape")
+    frame = _read_csv(pandas, table, form)
     return frame, [(paths[index], status, error.message)
                    for (index, status, _problem), error in zip(failures, errors_met)]
 

@@ -254,6 +254,42 @@ int RunDatabase(const InputList& list, BatchReport& report, Run& run, const Sign
   return problem.empty() ? exitStatus : kExitIoError;
 }
 
+// True for a file that begins as every SQLite database does: the panel reads it as a database.
+bool IsDatabaseFile(const char* path) {
+  static constexpr char kSqliteHeader[16] = "SQLite format 3";
+  char header[sizeof kSqliteHeader] = {};
+  std::FILE* const file = std::fopen(path, "rb");
+  if (!file) return false;
+  const bool sqlite = std::fread(header, 1, sizeof header, file) == sizeof header &&
+                      std::memcmp(header, kSqliteHeader, sizeof header) == 0;
+  std::fclose(file);
+  return sqlite;
+}
+
+// The panel of a database that quorlix schedules wrote, read without a filing.
+int RunPanelOfDatabase(const char* database, const QUORLIX_SCHEDULES_OPTIONS& settings, BatchReport& report, Run& run) {
+  TableOutput output;
+  if (const std::string problem = output.Open(); !problem.empty()) {
+    std::fprintf(stderr, "quorlix: %s\n", problem.c_str());
+    return kExitIoError;
+  }
+  run.table = output.File();
+  QUORLIX_DATABASE_SUMMARY summary{};
+  const int status = quorlix_write_panel_of_database(database, &settings, WriteTable, &run, &summary);
+  std::string problem;
+  if (status == QUORLIX_SCHEDULES_OK) problem = output.Commit();
+  else if (status == QUORLIX_SCHEDULES_OUTPUT_ERROR && run.writeError != 0)
+    problem = TableOutput::Problem(run.writeError);
+  else if (status == QUORLIX_SCHEDULES_NO_MEMORY) problem = "not enough memory for the panel";
+  else problem = std::string("database: ") + summary.problem;
+  output.Discard();
+  report.SetSummaryCounts("the panel of the database '" + EscapeName(database) + "'");
+  if (!problem.empty()) std::fprintf(stderr, "quorlix: %s\n", problem.c_str());
+  const int exitStatus = report.Finish(0);
+  if (status == QUORLIX_SCHEDULES_NO_MEMORY) return kExitOsError;
+  return problem.empty() ? exitStatus : kExitIoError;
+}
+
 // Reads the inputs into the table of the form, with the run's settings.
 int RunScheduleTable(int form, const QUORLIX_SCHEDULES_OPTIONS& settings) {
   const SchedulesArgs& args = *g_pArgs;
@@ -285,6 +321,8 @@ int RunScheduleTable(int form, const QUORLIX_SCHEDULES_OPTIONS& settings) {
   // library's threads, started later, take none.
   SignalWatch watch(SignalWatch::Mode::kFinishInFlight, [&run](int) { run.stopAsked = true; });
   if (WritesDatabase()) return RunDatabase(list, report, run, watch);
+  if (g_pArgs == &g_panelArgs && list.Inputs().size() == 1 && IsDatabaseFile(list.CPathOf(list.Inputs()[0])))
+    return RunPanelOfDatabase(list.CPathOf(list.Inputs()[0]), settings, report, run);
   TableOutput output;
   if (const std::string problem = output.Open(); !problem.empty()) {
     std::fprintf(stderr, "quorlix: %s\n", problem.c_str());

@@ -377,6 +377,22 @@ QUORLIX_API int quorlix_write_schedules_database(const char* const* paths, size_
                                                  const char* database_path, QUORLIX_DATABASE_SUMMARY* summary,
                                                  QUORLIX_SCHEDULES_INPUT_FN on_input, void* input_context);
 
+/* quorlix_write_panel_of_database: the panel (see "The panel") of the schedules a
+ * database of quorlix_write_schedules_database holds, without reading a filing.
+ *   database_path  the database; read in one snapshot, so an update may run meanwhile
+ *   options        the vintage (see QUORLIX_SCHEDULES_OPTIONS); null for the defaults
+ *   write          receives the panel as quorlix_write_schedules_ex gives it
+ *   summary        where the problem goes (its counts stay 0); may be null
+ *   returns        QUORLIX_SCHEDULES_OK; BAD_ARGUMENT (as quorlix_write_schedules_ex's
+ *                  options, or no path or write); OUTPUT_ERROR when write returned
+ *                  non-zero or SQLite failed; DATABASE_REFUSED for a file that is no
+ *                  Quorlix database or of a newer format; NO_MEMORY.
+ *   Inputs are taken in the order the database first stored them; the panel's
+ *   path column names them as the database does. */
+QUORLIX_API int quorlix_write_panel_of_database(const char* database_path, const QUORLIX_SCHEDULES_OPTIONS* options,
+                                                QUORLIX_WRITE_FN write, void* write_context,
+                                                QUORLIX_DATABASE_SUMMARY* summary);
+
 /* quorlix_write_tag_dictionary: the tag dictionary (see "The tag dictionary") as CSV.
  *   article        the article whose tags are wanted (5, 6, 7, 9, UT or BD; case
  *                  and leading zeros do not matter), or null for every article

@@ -121,6 +121,22 @@ QUORLIX_API int quorlix_write_schedules_database(const char* const* paths, size_
   }
 }
 
+QUORLIX_API int quorlix_write_panel_of_database(const char* database_path, const QUORLIX_SCHEDULES_OPTIONS* options,
+                                                QUORLIX_WRITE_FN write, void* write_context,
+                                                QUORLIX_DATABASE_SUMMARY* summary) {
+  QUORLIX_DATABASE_SUMMARY ignored;
+  QUORLIX_DATABASE_SUMMARY& result = summary ? *summary : ignored;
+  result = {};
+  TableSettings settings;
+  if (!database_path || !*database_path || !write || !ReadSettings(QUORLIX_SCHEDULES_PANEL, options, settings))
+    return QUORLIX_SCHEDULES_BAD_ARGUMENT;
+  try {
+    return WritePanelOfDatabase(database_path, settings.vintage, write, write_context, result);
+  } catch (...) {
+    return QUORLIX_SCHEDULES_NO_MEMORY;
+  }
+}
+
 QUORLIX_API int quorlix_write_tag_dictionary(const char* article, QUORLIX_WRITE_FN write, void* write_context) {
   if (!write) return QUORLIX_SCHEDULES_BAD_ARGUMENT;
   try {

@@ -6,6 +6,7 @@
 #include <cstddef>
 
 #include "quorlix_schedules.h"
+#include "schedules/schedule_panel.h"
 
 // quorlix_write_schedules_database, with its arguments checked: paths holds count
 // non-null paths, flags are known and the path is not empty. summary is filled
@@ -13,3 +14,7 @@
 int WriteScheduleDatabase(const char* const* paths, std::size_t count, unsigned nJobs, int nFlags,
                           const char* pszDatabasePath, QUORLIX_DATABASE_SUMMARY& summary,
                           QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext);
+
+// quorlix_write_panel_of_database, with its arguments checked (a path and a write callback).
+int WritePanelOfDatabase(const char* pszDatabasePath, PanelVintage vintage, QUORLIX_WRITE_FN write, void* pContext,
+                         QUORLIX_DATABASE_SUMMARY& summary);

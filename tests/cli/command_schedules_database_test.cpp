@@ -319,3 +319,33 @@ TEST_F(SchedulesDatabaseTest, ForeignAndNewerDatabasesAreRefusedUntouched) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SchedulesDatabaseTest, ThePanelOfADatabaseIsThePanelOfItsFilings) {
+  const std::string folder = (DataDir() / "panel").string();
+  const std::string db = PathOf("panel.sqlite");
+  ASSERT_EQ(RunTool({"schedules", "-q", "-o", db, folder}).exitStatus, 0);
+  for (const char* vintage : {"first", "latest"}) {
+    const auto direct = RunTool({"panel", "-q", "--vintage", vintage, folder});
+    const auto fromDatabase = RunTool({"panel", "-q", "--vintage", vintage, db});
+    ASSERT_EQ(fromDatabase.exitStatus, 0) << fromDatabase.err;
+    EXPECT_GT(std::ranges::count(direct.out, '\n'), 5);
+    EXPECT_EQ(fromDatabase.out, direct.out) << vintage;
+  }
+  // A newer database is refused here too.
+  {
+    sqlite3* pDb = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &pDb), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(pDb, "UPDATE quorlix_meta SET value = '9' WHERE key = 'format_version'", nullptr, nullptr,
+                           nullptr),
+              SQLITE_OK);
+    sqlite3_close(pDb);
+  }
+  const auto newer = RunTool({"panel", "-q", db});
+  EXPECT_EQ(newer.exitStatus, 74);
+  EXPECT_EQ(newer.err, "quorlix: database: '" + db + "' is of database format 9, newer than this library's 1\n");
+  EXPECT_EQ(newer.out, "");
+}
+
+}  // namespace

@@ -423,3 +423,26 @@ def test_read_database_gives_the_views_and_tables(tmp_path, data_dir, tool):
     connection.close()
     with pytest.raises(quorlix.QuorlixFormatError):
         quorlix.read_database(database)
+
+
+def test_dask_partitions_on_two_worker_processes_give_the_frame_of_one_call(data_dir):
+    pytest.importorskip("pandas")
+    distributed = pytest.importorskip("distributed")
+    import pandas
+    import quorlix.dask
+    inputs = [data_dir / "filing", data_dir / "schedules", data_dir / "panel"]
+    tags = ["TOTAL-ASSETS", "TOTAL-REVENUES", "NET-INCOME", "EPS-PRIMARY", "PERIOD-END", "CIK"]
+    frame = quorlix.dask.schedules_dataframe(inputs, partitions=3, tags=tags)
+    assert frame.npartitions == 3
+    assert list(frame.columns) == list(quorlix.schedule.WIDE_FIXED_COLUMNS) + tags
+    assert frame.dtypes["TOTAL-ASSETS"] == "float64" and str(frame.dtypes["PERIOD-END"]).startswith("datetime64")
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
+                                  silence_logs=50) as cluster, distributed.Client(cluster):
+        computed = frame.compute()
+    one = quorlix.schedules_frame(inputs, tags=tags)
+    assert len(one) > 10
+    pandas.testing.assert_frame_equal(computed.reset_index(drop=True), one)
+    # Without tags=, every dictionary tag is a column, and the meta says so before any partition is read.
+    whole = quorlix.dask.schedules_dataframe(inputs)
+    dictionary_tags = list(quorlix.tag_dictionary()["tag"].drop_duplicates())
+    assert whole.npartitions == 1 and list(whole.columns)[len(quorlix.schedule.WIDE_FIXED_COLUMNS):] == dictionary_tags

@@ -6,7 +6,7 @@
 # 5% of a full run. Then the database's peak memory on 20,000 and 100,000
 # filings (it should stay flat), and the Python frames against the tool's CSV
 # read by pandas.read_csv: the wide frame's time (at most 1.2x) and the long
-# frame's peak memory (at most 1.5x).
+# frame's peak memory (at most 1.5x), and the wide frame of 10,000 distinct tags (at most 3x).
 # Usage: bench/bench_database.sh   (BENCH_RUNS runs per median, default 5)
 BENCH_WORK=${BENCH_WORK:-/dev/shm/quorlix-bench-database}
 source "$(dirname "$0")/bench_lib.sh"
@@ -101,3 +101,24 @@ echo "python wide frame $label  ${t_wide}s  tool csv + read_csv ${t_wide_csv}s  
 read -r _ rss_long < <(median_frame long "$small" "$QUORLIX" "$WORK")
 read -r _ rss_long_csv < <(median_frame tool-long-csv "$small" "$QUORLIX" "$WORK")
 echo "python long frame $label  peak-rss $(mib "$rss_long") MiB  read_csv $(mib "$rss_long_csv") MiB  frame/read_csv $(ratio "$rss_long" "$rss_long_csv")x (at most 1.5x)"
+
+# 10,000 distinct tags: 2,000 filings of five tags of their own each, a frame of 10,024 columns.
+distinct="$WORK/distinct_tags"
+if [ ! -f "$distinct.complete" ]; then
+  rm -rf "$distinct"
+  python3 - "$distinct" "$ROOT/tests/data/schedules/bank_10k_1997_article9.txt" <<'PY'
+import os, sys
+folder, sample = sys.argv[1:]
+data = open(sample, "rb").read()
+header = data[:data.find(b"<DOCUMENT>")]
+os.makedirs(folder, exist_ok=True)
+for n in range(2000):
+    tags = b"".join(b"<T%05d-X> %d\n" % (n * 5 + k, n * 10 + k) for k in range(5))
+    with open(os.path.join(folder, "%04d.txt" % n), "wb") as out:
+        out.write(header + b"<DOCUMENT>\n<TYPE>EX-27\n<TEXT>\n<ARTICLE> 5\n<CASH> 100\n" + tags + b"</TEXT>\n</DOCUMENT>\n")
+PY
+  touch "$distinct.complete"
+fi
+read -r t_distinct _ < <(median_frame wide "$distinct" "$QUORLIX" "$WORK")
+read -r t_distinct_csv _ < <(median_frame tool-wide-csv "$distinct" "$QUORLIX" "$WORK")
+echo "python wide frame 10000 distinct tags  ${t_distinct}s  tool csv + read_csv ${t_distinct_csv}s  frame/csv $(ratio "$t_distinct" "$t_distinct_csv")x (at most 3x)"

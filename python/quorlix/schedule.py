@@ -224,6 +224,8 @@ FilingEntry = Union[PathArg, object]
 # What the library writes for a number (its plain form) and for a date.
 _PLAIN_NUMBER = r"-?\d+(?:\.\d+)?"
 _ISO_DATE = r"\d{4}-\d{2}-\d{2}"
+_PLAIN_NUMBER_TEXT = re.compile(_PLAIN_NUMBER)
+_ISO_DATE_TEXT = re.compile(_ISO_DATE)
 # Columns of both forms with a type of their own; the others stay strings.
 _DATE_COLUMNS = ("filed", "period")
 _INTEGER_COLUMNS = ("cik", "sic", "schedule", "series")
@@ -337,33 +339,56 @@ def _numbers(pandas, cells):
     return numbers.where(numbers.abs() != float("inf"))
 
 
+def _plain_numbers(values):
+    """float64 of cells that are all plain numbers or empty (NaN), beyond float64's range NaN too."""
+    import numpy
+    numbers = numpy.full(len(values), numpy.nan)
+    filled = values != ""
+    numbers[filled] = [float(value) for value in values[filled]]
+    numbers[numpy.isinf(numbers)] = numpy.nan
+    return numbers
+
+
 def _typed_tags(pandas, frame, columns):
-    """Tag columns typed by their kind in the dictionary: numbers float64, dates
-    datetime64, the rest strings; a tag the dictionary does not hold is typed by
-    its cells, as before the dictionary (numbers or dates when all of them are).
-    A cell that does not fit its column's type (a schedule of an article the
-    dictionary does not hold may write N/A for CASH) is added to unparsed, where
-    the frame has that column, as the library adds the others."""
+    """The frame with its tag columns typed by their kind in the dictionary:
+    numbers float64, dates datetime64, the rest strings; a tag the dictionary
+    does not hold is typed by its cells, as before the dictionary (numbers or
+    dates when all of them are). A cell that does not fit its column's type (a
+    schedule of an article the dictionary does not hold may write N/A for CASH)
+    is added to unparsed, where the frame has that column, as the library adds
+    the others. The typed columns go into one new frame, however many there are."""
     kinds = _tag_kinds()
+    typed = {}
+    unparsed = None
     for column in columns:
         cells = frame[column]
-        kind = kinds.get(column)
         if cells.dtype == "float64":
             continue  # read as numbers already
+        kind = kinds.get(column)
         if kind in _NUMBER_KINDS or kind == "date":
-            typed = _numbers(pandas, cells) if kind in _NUMBER_KINDS else _dates(pandas, cells)
-            lost = typed.isna() & (cells != "")
+            values = _numbers(pandas, cells) if kind in _NUMBER_KINDS else _dates(pandas, cells)
+            lost = values.isna() & (cells != "")
             if lost.any() and "unparsed" in frame.columns:
-                pairs = column + "=" + cells[lost]
-                unparsed = frame.loc[lost, "unparsed"]
-                frame.loc[lost, "unparsed"] = unparsed.where(unparsed == "", unparsed + "; ") + pairs
-            frame[column] = typed
+                if unparsed is None:
+                    unparsed = frame["unparsed"].copy()
+                before = unparsed[lost]
+                unparsed[lost] = before.where(before == "", before + "; ") + column + "=" + cells[lost]
+            typed[column] = values
         elif kind is None:
-            filled = cells[cells != ""]
-            if len(filled) and filled.str.fullmatch(_ISO_DATE).all():
-                frame[column] = _dates(pandas, cells)
-            elif filled.str.fullmatch(_PLAIN_NUMBER).all():
-                frame[column] = _numbers(pandas, cells)
+            values = cells.to_numpy()
+            filled = values[values != ""]
+            if len(filled) and all(_ISO_DATE_TEXT.fullmatch(value) for value in filled):
+                typed[column] = _dates(pandas, cells)
+            elif all(_PLAIN_NUMBER_TEXT.fullmatch(value) for value in filled):
+                typed[column] = pandas.Series(_plain_numbers(values), index=cells.index)
+    if unparsed is not None:
+        typed["unparsed"] = unparsed
+    if not typed:
+        return frame
+    result = pandas.DataFrame({column: typed.get(column, frame[column]) for column in frame.columns},
+                              index=frame.index)
+    result.attrs = frame.attrs
+    return result
 
 
 def _by_distinct(pandas, cells, convert):
@@ -403,7 +428,7 @@ def _typed(frame, wide: bool):
                              index=frame.index)
     frame.attrs = attrs
     if wide:
-        _typed_tags(pandas, frame, frame.columns[len(WIDE_FIXED_COLUMNS):])
+        frame = _typed_tags(pandas, frame, frame.columns[len(WIDE_FIXED_COLUMNS):])
     return frame
 
 
@@ -619,8 +644,7 @@ def panel_frame(filings: Iterable[FilingEntry], *, vintage: str = "first", jobs:
                                           errors="coerce").astype("Int64")
     for column in ("multiplier",) + _CONCEPT_COLUMNS:
         frame[column] = _numbers(pandas, frame[column])
-    _typed_tags(pandas, frame, frame.columns[len(PANEL_COLUMNS):])
-    return frame
+    return _typed_tags(pandas, frame, frame.columns[len(PANEL_COLUMNS):])
 
 
 # ---- A Quorlix database ----

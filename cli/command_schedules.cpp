@@ -1,6 +1,8 @@
 // quorlix schedules and quorlix panel: the Financial Data Schedules of many
 // filings as one CSV table (one row per value or per schedule; or the panel, one
-// row per company and period), read by the library's quorlix_write_schedules_ex.
+// row per company and period), read by the library's quorlix_write_schedules_ex,
+// or into an SQLite database (quorlix_write_schedules_database), kept up to date
+// with --update.
 // Inputs, -T/-0, -j, the report, progress and signals are the batch form's; the
 // table goes to standard output, or to a file written under a temporary name and
 // renamed when whole.
@@ -8,12 +10,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "batch/batch_command.h"
@@ -34,6 +38,9 @@ struct SchedulesArgs {
   bool spreadsheetSafe = false;
   std::string vintage = "first";  // the panel's --vintage
   std::string output;             // -o; empty or "-" for standard output
+  std::string format;             // --format: csv, sqlite, or empty to go by the output's suffix
+  bool update = false;            // --update: keep the database, read what is new or changed
+  bool prune = false;             // --prune: with --update, drop inputs no longer named
   BatchOptions batch;
 };
 SchedulesArgs g_schedulesArgs;
@@ -42,6 +49,16 @@ SchedulesArgs g_panelArgs;
 const SchedulesArgs* g_pArgs = &g_schedulesArgs;
 
 bool WritesToStandardOutput() { return g_pArgs->output.empty() || g_pArgs->output == "-"; }
+
+// An output named so is a database, as --format sqlite asks.
+constexpr std::string_view kDatabaseSuffixes[] = {".sqlite", ".sqlite3", ".db"};
+
+bool WritesDatabase() {
+  if (g_pArgs != &g_schedulesArgs) return false;  // the panel is CSV
+  if (!g_pArgs->format.empty()) return g_pArgs->format == "sqlite";
+  const std::string_view output = g_pArgs->output;
+  return std::ranges::any_of(kDatabaseSuffixes, [output](std::string_view suffix) { return output.ends_with(suffix); });
+}
 
 // The table's destination: standard output, a device or pipe written as it
 // stands, or a file (a link's target) written under a temporary name beside it
@@ -228,9 +245,89 @@ void AddTableOptions(CLI::App& sub, SchedulesArgs& args) {
                "write a text cell that starts with =, +, -, @, TAB or CR (and is no plain number) with a leading '");
 }
 
+// The summary's counts of files, schedules and values, then more words.
+std::string SummaryCounts(const Run& run, const std::string& more) {
+  return std::to_string(run.withSchedules) + " filings with schedules, " + std::to_string(run.withoutSchedules) +
+         " without, " + std::to_string(run.notFilings) + " not filings, " + std::to_string(run.schedules) +
+         " schedules, " + std::to_string(run.values) + " values, " + std::to_string(run.failed) + " failed" +
+         (run.repeated ? ", " + std::to_string(run.repeated) + " named more than once" : "") + more;
+}
+
+// Reads the inputs into the database at -o (new, or updated with --update).
+int RunDatabase(const InputList& list, BatchReport& report, Run& run, const SignalWatch& watch) {
+  const SchedulesArgs& args = *g_pArgs;
+  std::vector<const char*> paths;
+  paths.reserve(list.Inputs().size());
+  for (const Input& input : list.Inputs()) paths.push_back(list.CPathOf(input));
+  const int flags = (args.update ? QUORLIX_DATABASE_UPDATE : 0) | (args.prune ? QUORLIX_DATABASE_PRUNE : 0);
+  QUORLIX_DATABASE_SUMMARY summary{};
+  const int status = quorlix_write_schedules_database(paths.data(), paths.size(), args.batch.jobs, flags,
+                                                      args.output.c_str(), &summary, TakeInput, &run);
+  std::string problem;
+  if (status == QUORLIX_SCHEDULES_OUTPUT_ERROR || status == QUORLIX_SCHEDULES_DATABASE_REFUSED)
+    problem = std::string("database: ") + summary.problem;
+  else if (status == QUORLIX_SCHEDULES_NO_MEMORY) problem = "not enough memory for the database";
+  else if (status == QUORLIX_SCHEDULES_BAD_ARGUMENT)
+    problem = "the output '" + EscapeName(args.output) + "' is one of the inputs";
+  report.SetSummaryCounts(SummaryCounts(run, "; inputs " + std::to_string(summary.new_inputs) + " new, " +
+                                                 std::to_string(summary.changed_inputs) + " changed, " +
+                                                 std::to_string(summary.unchanged_inputs) + " unchanged, " +
+                                                 std::to_string(summary.pruned_inputs) + " pruned"));
+  if (!problem.empty()) {
+    report.Progress().Clear();
+    std::fprintf(stderr, "quorlix: %s\n", problem.c_str());
+  }
+  const int exitStatus = report.Finish(problem.empty() ? watch.Received() : 0);
+  if (status == QUORLIX_SCHEDULES_NO_MEMORY) return kExitOsError;
+  return problem.empty() ? exitStatus : kExitIoError;
+}
+
+// True for a file that begins as every SQLite database does: the panel reads it as a database.
+bool IsDatabaseFile(const char* path) {
+  static constexpr char kSqliteHeader[16] = "SQLite format 3";
+  char header[sizeof kSqliteHeader] = {};
+  std::FILE* const file = std::fopen(path, "rb");
+  if (!file) return false;
+  const bool sqlite = std::fread(header, 1, sizeof header, file) == sizeof header &&
+                      std::memcmp(header, kSqliteHeader, sizeof header) == 0;
+  std::fclose(file);
+  return sqlite;
+}
+
+// The panel of a database that quorlix schedules wrote, read without a filing.
+int RunPanelOfDatabase(const char* database, const QUORLIX_SCHEDULES_OPTIONS& settings, BatchReport& report, Run& run) {
+  TableOutput output;
+  if (const std::string problem = output.Open(); !problem.empty()) {
+    std::fprintf(stderr, "quorlix: %s\n", problem.c_str());
+    return kExitIoError;
+  }
+  run.table = output.File();
+  QUORLIX_DATABASE_SUMMARY summary{};
+  const int status = quorlix_write_panel_of_database(database, &settings, WriteTable, &run, &summary);
+  std::string problem;
+  if (status == QUORLIX_SCHEDULES_OK) problem = output.Commit();
+  else if (status == QUORLIX_SCHEDULES_OUTPUT_ERROR && run.writeError != 0)
+    problem = TableOutput::Problem(run.writeError);
+  else if (status == QUORLIX_SCHEDULES_NO_MEMORY) problem = "not enough memory for the panel";
+  else problem = std::string("database: ") + summary.problem;
+  output.Discard();
+  report.SetSummaryCounts("the panel of the database '" + EscapeName(database) + "'");
+  if (!problem.empty()) std::fprintf(stderr, "quorlix: %s\n", problem.c_str());
+  const int exitStatus = report.Finish(0);
+  if (status == QUORLIX_SCHEDULES_NO_MEMORY) return kExitOsError;
+  return problem.empty() ? exitStatus : kExitIoError;
+}
+
 // Reads the inputs into the table of the form, with the run's settings.
 int RunScheduleTable(int form, QUORLIX_SCHEDULES_OPTIONS settings) {
   const SchedulesArgs& args = *g_pArgs;
+  if (WritesDatabase()) {
+    if (form != QUORLIX_SCHEDULES_LONG) return ReportUsageError("a database holds both forms: --wide is for CSV");
+    if (WritesToStandardOutput()) return ReportUsageError("a database needs a file: name it with -o");
+  } else if (args.update || args.prune) {
+    return ReportUsageError("--update and --prune keep a database: name one with -o FILE.sqlite or --format sqlite");
+  }
+  if (args.prune && !args.update) return ReportUsageError("--prune goes with --update");
   if (WritesToStandardOutput() && args.batch.reportPath == "-")
     return ReportUsageError("the table and the report would both go to standard output; name a file for one of them");
   InputList list;
@@ -239,7 +336,8 @@ int RunScheduleTable(int form, QUORLIX_SCHEDULES_OPTIONS settings) {
   if (!listProblem.empty()) return ReportUsageError(listProblem);
   if (!WritesToStandardOutput() && ResolveOutput(g_pArgs->output).place == OutputPlace::kDanglingLink)
     return ReportUsageError(DanglingLinkWords(g_pArgs->output));
-  if (!WritesToStandardOutput() && IsAnInput(g_pArgs->output, list))
+  // The library tells of a database that is an input, having looked at every input anyway.
+  if (!WritesToStandardOutput() && !WritesDatabase() && IsAnInput(g_pArgs->output, list))
     return ReportUsageError("the output '" + EscapeName(g_pArgs->output) + "' is one of the inputs");
 
   const BatchOptions& options = args.batch;
@@ -252,6 +350,9 @@ int RunScheduleTable(int form, QUORLIX_SCHEDULES_OPTIONS settings) {
   // From here on a signal stops the run after the filings in flight; the
   // library's threads, started later, take none.
   SignalWatch watch(SignalWatch::Mode::kFinishInFlight, [&run](int) { run.stopAsked = true; });
+  if (WritesDatabase()) return RunDatabase(list, report, run, watch);
+  if (g_pArgs == &g_panelArgs && list.Inputs().size() == 1 && IsDatabaseFile(list.CPathOf(list.Inputs()[0])))
+    return RunPanelOfDatabase(list.CPathOf(list.Inputs()[0]), settings, report, run);
   TableOutput output;
   if (const std::string problem = output.Open(); !problem.empty()) {
     std::fprintf(stderr, "quorlix: %s\n", problem.c_str());
@@ -275,12 +376,8 @@ int RunScheduleTable(int form, QUORLIX_SCHEDULES_OPTIONS settings) {
   else if (status == QUORLIX_SCHEDULES_NO_MEMORY) problem = "not enough memory for the table";
   else if (status != QUORLIX_SCHEDULES_STOPPED) problem = "the table failed (status " + std::to_string(status) + ")";
   output.Discard();
-  report.SetSummaryCounts(std::to_string(run.withSchedules) + " filings with schedules, " +
-                          std::to_string(run.withoutSchedules) + " without, " + std::to_string(run.notFilings) +
-                          " not filings, " + std::to_string(run.schedules) + " schedules, " +
-                          std::to_string(run.values) + " values, " + std::to_string(run.failed) + " failed" +
-                          (run.repeated ? ", " + std::to_string(run.repeated) + " named more than once" : "") +
-                          (otherTags ? ", " + std::to_string(otherTags) + " tags left to other_tags" : ""));
+  report.SetSummaryCounts(
+      SummaryCounts(run, otherTags ? ", " + std::to_string(otherTags) + " tags left to other_tags" : ""));
   if (!problem.empty()) {
     report.Progress().Clear();
     std::fprintf(stderr, "quorlix: %s\n", problem.c_str());
@@ -292,6 +389,13 @@ int RunScheduleTable(int form, QUORLIX_SCHEDULES_OPTIONS settings) {
 
 void AddSchedulesOptions(CLI::App& sub) {
   AddTableOptions(sub, g_schedulesArgs);
+  sub.add_option("--format", g_schedulesArgs.format,
+                 "csv, or sqlite for a database (default: sqlite for an output ending .sqlite, .sqlite3 or .db)")
+      ->check(CLI::IsMember({"csv", "sqlite"}).description(""))
+      ->type_name("csv|sqlite");
+  sub.add_flag("--update", g_schedulesArgs.update,
+               "keep the database and read only the inputs that are new or whose size or time changed");
+  sub.add_flag("--prune", g_schedulesArgs.prune, "with --update, remove the inputs the list no longer names");
   sub.add_flag("--wide", g_schedulesArgs.wide,
                "one row per schedule and one column per tag (default: one row per value)");
 }

@@ -250,6 +250,9 @@ typedef struct QUORLIX_SCHEDULES_OPTIONS {
 #define QUORLIX_SCHEDULES_STOPPED 22       /* on_input returned non-zero */
 #define QUORLIX_SCHEDULES_NO_MEMORY 23     /* no memory for the run or the wide table */
 #define QUORLIX_SCHEDULES_CALLBACK_FAILED 24 /* an exception left write or on_input (see the callbacks) */
+#define QUORLIX_SCHEDULES_DATABASE_REFUSED 25 /* quorlix_write_schedules_database: the file is no database of
+                                                 this library's (not SQLite, no quorlix_meta) or one of a
+                                                 newer format; it was not written */
 /* clang-format on */
 
 /* How an input is packed (QUORLIX_SCHEDULES_INPUT's packing, quorlix_file_packing). */
@@ -353,6 +356,94 @@ QUORLIX_API int quorlix_write_schedules(const char* const* paths, size_t count, 
 QUORLIX_API int quorlix_write_schedules_file(const char* const* paths, size_t count, int form, unsigned jobs,
                                              const char* output_path, QUORLIX_SCHEDULES_INPUT_FN on_input,
                                              void* input_context);
+
+/* The database (quorlix_write_schedules_database), SQLite 3, format 1. Every
+ * empty field of the table is NULL. Tables:
+ *   quorlix_meta(key TEXT PRIMARY KEY, value TEXT)  format_version (1),
+ *                    library_version, scaling_rule, multiplier_rule, written_at
+ *   inputs           one row per input read: path TEXT PRIMARY KEY (as the table
+ *                    writes it), size INTEGER and mtime_ns INTEGER (the file's, as
+ *                    stat told them before it was read; what --update compares),
+ *                    status INTEGER, meaning TEXT, problem TEXT, packing INTEGER,
+ *                    members, filings, filings_with_schedules, schedule_count,
+ *                    value_count INTEGER, same_as TEXT (for an input that names an
+ *                    earlier one's file, that one's path), read_at TEXT (UTC,
+ *                    ISO 8601), seconds REAL
+ *   submissions      id INTEGER PRIMARY KEY, then path, member, accession_number,
+ *                    cik INTEGER, company, form_type, filed, period, sic INTEGER,
+ *                    fiscal_year_end: one row per submission with a schedule
+ *   schedules        id INTEGER PRIMARY KEY, submission_id, then the wide form's
+ *                    columns from path to multiplier_source (schedule, flawed,
+ *                    complete and restated INTEGER; multiplier TEXT, exact)
+ *   facts            the long form's values: schedule_id, seq (1, 2, ... in the
+ *                    schedule; with schedule_id the primary key), tag, raw, value
+ *                    and scaled as TEXT (exact), amount REAL (scaled as a double,
+ *                    NULL where it is none or beyond a double's range), repeated
+ *                    INTEGER (1 for a tag the schedule wrote before)
+ *   tag_dictionary   article, tag (the primary key), kind, label, concept
+ *   Indexes on cik, accession_number and path of submissions and schedules, and on
+ *   facts' tag.
+ * Views wide_5, wide_6, wide_7, wide_9, wide_ut, wide_bd: the schedules of one
+ * article (its ARTICLE in capitals without leading zeros), with schedule_id and
+ * the fixed columns, then one column per tag of the article in the dictionary, in
+ * its order: amount for a number's kind, value for a date, raw for other kinds,
+ * each from the tag's first value in the schedule. A tag column is named by the
+ * tag; where that name equals a fixed column's in any case (Article 6's CIK
+ * against cik) it takes the suffix _tag (CIK_tag), so no two columns collide in
+ * any database. Names are quoted: "TOTAL-ASSETS".
+ * Writes come from one thread (the caller's), in transactions of at most about
+ * a second of inputs, each input's rows whole in one; the database is in WAL mode,
+ * so readers query while it is written, and a run killed at any point leaves the
+ * inputs committed so far whole and the file sound. */
+#define QUORLIX_DATABASE_UPDATE                                                                           \
+  1                              /* keep the database: read only the inputs that are new or whose size or \
+                                    modification time changed, replacing the rows of the changed ones */
+#define QUORLIX_DATABASE_PRUNE 2 /* with UPDATE: remove the inputs (and their rows) that the list no longer names */
+
+/* What a database call did, and why it failed. */
+typedef struct QUORLIX_DATABASE_SUMMARY {
+  uint64_t new_inputs;       /* inputs read that the database did not hold */
+  uint64_t changed_inputs;   /* inputs read again, their size or modification time changed */
+  uint64_t unchanged_inputs; /* inputs left as they were, not read */
+  uint64_t pruned_inputs;    /* inputs removed (QUORLIX_DATABASE_PRUNE) */
+  char problem[256];         /* with OUTPUT_ERROR or DATABASE_REFUSED, what went wrong; else "" */
+} QUORLIX_DATABASE_SUMMARY;
+
+/* quorlix_write_schedules_database: the schedules of a list of filings into an SQLite database.
+ *   paths, count, jobs  as quorlix_write_schedules_ex
+ *   flags          0, or QUORLIX_DATABASE_UPDATE, with QUORLIX_DATABASE_PRUNE or not
+ *   database_path  without UPDATE: the database to create or replace, written
+ *                  under a temporary name beside it and renamed into place when
+ *                  whole (an existing SQLite file that is not a Quorlix database
+ *                  is refused, not replaced). With UPDATE: the database to keep up
+ *                  to date, created when missing; the inputs read are committed
+ *                  as they go, so a stop keeps the ones reported.
+ *   summary        where the counts and the problem go; may be null
+ *   on_input       told of each input read (not of an unchanged one), with its
+ *                  index in paths; may be null
+ *   returns        one of the QUORLIX_SCHEDULES_* statuses: BAD_ARGUMENT also for
+ *                  unknown flags or PRUNE without UPDATE; OUTPUT_ERROR when
+ *                  SQLite fails (summary->problem says why); DATABASE_REFUSED.
+ *   Calls on different databases may run at once. */
+QUORLIX_API int quorlix_write_schedules_database(const char* const* paths, size_t count, unsigned jobs, int flags,
+                                                 const char* database_path, QUORLIX_DATABASE_SUMMARY* summary,
+                                                 QUORLIX_SCHEDULES_INPUT_FN on_input, void* input_context);
+
+/* quorlix_write_panel_of_database: the panel (see "The panel") of the schedules a
+ * database of quorlix_write_schedules_database holds, without reading a filing.
+ *   database_path  the database; read in one snapshot, so an update may run meanwhile
+ *   options        the vintage (see QUORLIX_SCHEDULES_OPTIONS); null for the defaults
+ *   write          receives the panel as quorlix_write_schedules_ex gives it
+ *   summary        where the problem goes (its counts stay 0); may be null
+ *   returns        QUORLIX_SCHEDULES_OK; BAD_ARGUMENT (as quorlix_write_schedules_ex's
+ *                  options, or no path or write); OUTPUT_ERROR when write returned
+ *                  non-zero or SQLite failed; DATABASE_REFUSED for a file that is no
+ *                  Quorlix database or of a newer format; NO_MEMORY.
+ *   Inputs are taken in the order the database first stored them; the panel's
+ *   path column names them as the database does. */
+QUORLIX_API int quorlix_write_panel_of_database(const char* database_path, const QUORLIX_SCHEDULES_OPTIONS* options,
+                                                QUORLIX_WRITE_FN write, void* write_context,
+                                                QUORLIX_DATABASE_SUMMARY* summary);
 
 /* quorlix_write_tag_dictionary: the tag dictionary (see "The tag dictionary") as CSV.
  *   article        the article whose tags are wanted (5, 6, 7, 9, UT or BD; case

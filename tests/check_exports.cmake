@@ -1,11 +1,13 @@
 # Checks that the shared library's dynamic symbol table defines the six exports,
-# the schedules' calls (the table, the tag dictionary, and the packing, filing and
+# the schedules' calls (the table, its database, the tag dictionary, and the packing, filing and
 # name of a file), and nothing else.
 #   cmake -DNM=nm -DLIBRARY=libquorlix.so -P check_exports.cmake
 cmake_minimum_required(VERSION 3.25)
 set(expected CvtCRLF CvtDLLVersion CvtDecodeFiling CvtDelimitedFile CvtHTMLtoText CvtVerifyFile
-             quorlix_file_packing quorlix_is_filing quorlix_name_as_text quorlix_write_schedules
-             quorlix_write_schedules_ex quorlix_write_schedules_file quorlix_write_schedules_file_ex
+             quorlix_file_packing quorlix_is_filing quorlix_name_as_text quorlix_write_panel_of_database
+             quorlix_write_schedules
+             quorlix_write_schedules_database quorlix_write_schedules_ex quorlix_write_schedules_file
+             quorlix_write_schedules_file_ex
              quorlix_write_tag_dictionary)
 
 execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE result)

@@ -14,15 +14,15 @@ from ._convert import convert_delimited, crlf, decode_filing, html_to_text, libr
 from ._errors import (InputTooLargeError, QuorlixCallbackError, QuorlixError, QuorlixFileNotFoundError,
                       QuorlixFormatError, QuorlixMemoryError, QuorlixOSError, QuorlixValueError)
 from ._library import LibraryNotFoundError
-from .schedule import (panel_frame, parse_number, read_header, read_schedule, read_schedules, schedule_values,
-                       schedules_frame, tag_dictionary)
+from .schedule import (panel_frame, parse_number, read_database, read_header, read_schedule, read_schedules,
+                       schedule_values, schedules_frame, tag_dictionary)
 from . import batch
 
 __version__ = "1.2.0"
 
 __all__ = [
     "crlf", "html_to_text", "decode_filing", "verify", "convert_delimited", "library_version",
-    "read_schedule", "read_schedules", "schedule_values", "schedules_frame", "panel_frame", "tag_dictionary",
+    "read_schedule", "read_schedules", "schedule_values", "schedules_frame", "panel_frame", "tag_dictionary", "read_database",
     "read_header", "parse_number",
     "QuorlixError", "QuorlixFileNotFoundError", "QuorlixOSError", "QuorlixValueError", "QuorlixMemoryError",
     "QuorlixFormatError", "QuorlixCallbackError", "InputTooLargeError", "LibraryNotFoundError", "batch",

@@ -26,7 +26,7 @@ from typing import Iterable, Union
 from . import _library, batch
 from ._convert import PathArg, _path_bytes
 from ._data import data_file
-from ._errors import SCHEDULES, error_for
+from ._errors import SCHEDULES, QuorlixFormatError, error_for
 
 LABEL_COLUMNS = 20
 VALUE_COLUMNS = 20
@@ -224,6 +224,8 @@ FilingEntry = Union[PathArg, object]
 # What the library writes for a number (its plain form) and for a date.
 _PLAIN_NUMBER = r"-?\d+(?:\.\d+)?"
 _ISO_DATE = r"\d{4}-\d{2}-\d{2}"
+_PLAIN_NUMBER_TEXT = re.compile(_PLAIN_NUMBER)
+_ISO_DATE_TEXT = re.compile(_ISO_DATE)
 # Columns of both forms with a type of their own; the others stay strings.
 _DATE_COLUMNS = ("filed", "period")
 _INTEGER_COLUMNS = ("cik", "sic", "schedule", "series")
@@ -243,6 +245,8 @@ PANEL_KEY = ("cik", "series", "period_end", "months", "derived")
 _CONCEPT_COLUMNS = ("revenue", "net_income", "total_assets", "eps_basic", "eps_diluted")
 # Kinds of the tag dictionary whose values are numbers.
 _NUMBER_KINDS = frozenset({"stock", "flow", "shares", "per-share", "ratio"})
+# The database layout read_database knows; a newer one is refused.
+_DATABASE_FORMAT = 1
 
 
 @functools.lru_cache(maxsize=None)
@@ -280,11 +284,11 @@ def _filing_paths(filings: Iterable[FilingEntry]) -> list[str]:
 
 
 def _read_table(paths: list[str], form: int, jobs: int, vintage: str = "first", max_columns: int = 0,
-                spreadsheet_safe: bool = False) -> tuple[bytes, list[tuple[int, int, str]]]:
+                spreadsheet_safe: bool = False) -> tuple[io.BytesIO, list[tuple[int, int, str]]]:
     """The library's table of the filings, and the (index, status, problem) of each input that
     failed; problem names a damaged archive's member and what is wrong, or is empty."""
     encoded = [_path_bytes(path) for path in paths]
-    pieces: list[bytes] = []
+    table = io.BytesIO()  # one copy of the table, which read_csv reads in place
     failures: list[tuple[int, int, str]] = []
     raised: list[BaseException] = []
 
@@ -292,7 +296,7 @@ def _read_table(paths: list[str], form: int, jobs: int, vintage: str = "first", 
     @_library.WRITE_FN
     def write(_context, data, size):
         try:
-            pieces.append(ctypes.string_at(data, size))
+            table.write(ctypes.string_at(data, size))
             return 0
         except BaseException as error:  # noqa: BLE001
             raised.append(error)
@@ -320,7 +324,8 @@ def _read_table(paths: list[str], form: int, jobs: int, vintage: str = "first", 
     if status != 0:
         raise RuntimeError(f"quorlix_write_schedules failed: {_library.SCHEDULES_STATUS_NAMES.get(status, status)} "
                            f"(status {status})")
-    return b"".join(pieces), failures
+    table.seek(0)
+    return table, failures
 
 
 def _dates(pandas, cells):
@@ -328,52 +333,102 @@ def _dates(pandas, cells):
 
 
 def _numbers(pandas, cells):
-    return pandas.to_numeric(cells.where(cells.str.fullmatch(_PLAIN_NUMBER)), errors="coerce").astype("float64")
+    """Plain numbers as float64; NaN for other text and for a number beyond float64's range,
+    which a tag column then lists in unparsed rather than hold as inf."""
+    numbers = pandas.to_numeric(cells.where(cells.str.fullmatch(_PLAIN_NUMBER)), errors="coerce").astype("float64")
+    return numbers.where(numbers.abs() != float("inf"))
+
+
+def _plain_numbers(values):
+    """float64 of cells that are all plain numbers or empty (NaN), beyond float64's range NaN too."""
+    import numpy
+    numbers = numpy.full(len(values), numpy.nan)
+    filled = values != ""
+    numbers[filled] = [float(value) for value in values[filled]]
+    numbers[numpy.isinf(numbers)] = numpy.nan
+    return numbers
 
 
 def _typed_tags(pandas, frame, columns):
-    """Tag columns typed by their kind in the dictionary: numbers float64, dates
-    datetime64, the rest strings; a tag the dictionary does not hold is typed by
-    its cells, as before the dictionary (numbers or dates when all of them are).
-    A cell that does not fit its column's type (a schedule of an article the
-    dictionary does not hold may write N/A for CASH) is added to unparsed, where
-    the frame has that column, as the library adds the others."""
+    """The frame with its tag columns typed by their kind in the dictionary:
+    numbers float64, dates datetime64, the rest strings; a tag the dictionary
+    does not hold is typed by its cells, as before the dictionary (numbers or
+    dates when all of them are). A cell that does not fit its column's type (a
+    schedule of an article the dictionary does not hold may write N/A for CASH)
+    is added to unparsed, where the frame has that column, as the library adds
+    the others. The typed columns go into one new frame, however many there are."""
     kinds = _tag_kinds()
+    typed = {}
+    unparsed = None
     for column in columns:
         cells = frame[column]
+        if cells.dtype == "float64":
+            continue  # read as numbers already
         kind = kinds.get(column)
         if kind in _NUMBER_KINDS or kind == "date":
-            typed = _numbers(pandas, cells) if kind in _NUMBER_KINDS else _dates(pandas, cells)
-            lost = typed.isna() & (cells != "")
+            values = _numbers(pandas, cells) if kind in _NUMBER_KINDS else _dates(pandas, cells)
+            lost = values.isna() & (cells != "")
             if lost.any() and "unparsed" in frame.columns:
-                pairs = column + "=" + cells[lost]
-                unparsed = frame.loc[lost, "unparsed"]
-                frame.loc[lost, "unparsed"] = unparsed.where(unparsed == "", unparsed + "; ") + pairs
-            frame[column] = typed
+                if unparsed is None:
+                    unparsed = frame["unparsed"].copy()
+                before = unparsed[lost]
+                unparsed[lost] = before.where(before == "", before + "; ") + column + "=" + cells[lost]
+            typed[column] = values
         elif kind is None:
-            filled = cells[cells != ""]
-            if len(filled) and filled.str.fullmatch(_ISO_DATE).all():
-                frame[column] = _dates(pandas, cells)
-            elif filled.str.fullmatch(_PLAIN_NUMBER).all():
-                frame[column] = _numbers(pandas, cells)
+            values = cells.to_numpy()
+            filled = values[values != ""]
+            if len(filled) and all(_ISO_DATE_TEXT.fullmatch(value) for value in filled):
+                typed[column] = _dates(pandas, cells)
+            elif all(_PLAIN_NUMBER_TEXT.fullmatch(value) for value in filled):
+                typed[column] = pandas.Series(_plain_numbers(values), index=cells.index)
+    if unparsed is not None:
+        typed["unparsed"] = unparsed
+    if not typed:
+        return frame
+    result = pandas.DataFrame({column: typed.get(column, frame[column]) for column in frame.columns},
+                              index=frame.index)
+    result.attrs = frame.attrs
+    return result
+
+
+def _by_distinct(pandas, cells, convert):
+    """convert applied to each distinct cell once: a schedule's fixed columns repeat on every row
+    of the long form, so typing the few distinct values saves time and the strings' memory."""
+    codes, distinct = pandas.factorize(cells, sort=False, use_na_sentinel=False)
+    typed = convert(pandas.Series(distinct, dtype=object))
+    return pandas.Series(typed.to_numpy().take(codes) if not hasattr(typed, "array") else typed.array.take(codes),
+                         index=cells.index, name=cells.name)
+
+
+def _integers(pandas, cells):
+    return pandas.to_numeric(cells.where(cells.str.fullmatch(r"\d+")), errors="coerce").astype("Int64")
 
 
 def _typed(frame, wide: bool):
-    """The frame's columns in their types; every column arrives as strings, empty where no value is."""
+    """The frame's columns in their types; every column arrives as strings, empty where no value is.
+    The new columns are made first and put in at once."""
     import pandas
+    typed = {}
     for column in _DATE_COLUMNS:
-        frame[column] = _dates(pandas, frame[column])
+        typed[column] = _by_distinct(pandas, frame[column], lambda cells: _dates(pandas, cells))
     for column in _INTEGER_COLUMNS:
-        frame[column] = pandas.to_numeric(frame[column].where(frame[column].str.fullmatch(r"\d+")),
-                                          errors="coerce").astype("Int64")
+        typed[column] = _by_distinct(pandas, frame[column], lambda cells: _integers(pandas, cells))
     for column in _FLAG_COLUMNS:
-        frame[column] = frame[column] == "1"
-    frame["multiplier"] = _numbers(pandas, frame["multiplier"])
+        typed[column] = frame[column] == "1"
+    typed["multiplier"] = _by_distinct(pandas, frame["multiplier"], lambda cells: _numbers(pandas, cells))
     if not wide:
-        for column in ("value", "scaled"):
-            frame[column] = _numbers(pandas, frame[column])
-        return frame
-    _typed_tags(pandas, frame, frame.columns[len(WIDE_FIXED_COLUMNS):])
+        # value holds a plain number, an ISO date or nothing: the dates are no numbers.
+        value = pandas.to_numeric(frame["value"].where(frame["value"] != ""), errors="coerce")
+        typed["value"] = value.where(value.abs() != float("inf"))
+        if frame["scaled"].dtype != "float64":
+            typed["scaled"] = _numbers(pandas, frame["scaled"])
+    # One new frame rather than column after column into the old one's blocks, each a copy of them all.
+    attrs = frame.attrs
+    frame = pandas.DataFrame({column: typed.get(column, frame[column]) for column in frame.columns},
+                             index=frame.index)
+    frame.attrs = attrs
+    if wide:
+        frame = _typed_tags(pandas, frame, frame.columns[len(WIDE_FIXED_COLUMNS):])
     return frame
 
 
@@ -386,24 +441,76 @@ def _pandas(function: str):
     return pandas
 
 
-def _table_frame(filings, form: int, jobs, vintage: str = "first", max_columns: int = 0,
+_ERRORS = ("raise", "collect")
+
+
+def _failure_error(path: str, status: int, problem: str):
+    """The exception for an input that could not be read."""
+    error = error_for(SCHEDULES, status, (path,))
+    if problem:
+        error.message = f"cannot read '{path}': {problem} (status {status})"
+        error.args = (error.message,)
+    return error
+
+
+def _read_csv(pandas, table: io.BytesIO, form: int):
+    """The table as a frame: strings, empty where no value is, but for the columns that the
+    library writes as plain numbers or nothing (the long form's scaled, the wide form's tags of a
+    number's kind), which the parser reads as float64 at once, NaN where empty."""
+    header = next(csv.reader([table.readline().decode("utf-8", "surrogateescape")]), [])
+    table.seek(0)
+    if form == _library.SCHEDULES_LONG:
+        numbers = {"scaled"}
+    elif form == _library.SCHEDULES_WIDE:
+        kinds = _tag_kinds()
+        numbers = {column for column in header[len(WIDE_FIXED_COLUMNS):] if kinds.get(column) in _NUMBER_KINDS}
+    else:
+        numbers = set()
+    dtypes = {column: "float64" if column in numbers else str for column in header}
+    try:
+        frame = pandas.read_csv(table, dtype=dtypes, keep_default_na=False,
+                                na_values={column: [""] for column in numbers}, na_filter=bool(numbers),
+                                encoding="utf-8", encoding_errors="surrogateescape")
+    except ValueError:
+        # A cell that is no number after all (a schedule of an article the dictionary does not hold
+        # keeps the general rules; a number too long for the parser): all strings, typed afterwards.
+        table.seek(0)
+        return pandas.read_csv(table, dtype=str, keep_default_na=False, na_filter=False, encoding="utf-8",
+                               encoding_errors="surrogateescape")
+    # A number beyond float64's range is none: NaN, with its text in unparsed where the frame has it.
+    for column in numbers:
+        beyond = frame[column].abs() == float("inf")
+        if beyond.any():
+            if "unparsed" in frame.columns:
+                table.seek(0)
+                raw = pandas.read_csv(table, usecols=[column], dtype=str, keep_default_na=False, na_filter=False,
+                                      encoding="utf-8", encoding_errors="surrogateescape")[column]
+                unparsed = frame.loc[beyond, "unparsed"]
+                frame.loc[beyond, "unparsed"] = unparsed.where(unparsed == "", unparsed + "; ") + \
+                    column + "=" + raw[beyond]
+            frame[column] = frame[column].where(~beyond)
+    return frame
+
+
+def _table_frame(filings, form: int, jobs, vintage: str = "first", errors: str = "raise", max_columns: int = 0,
                  spreadsheet_safe: bool = False):
-    """The library's table of the filings as a frame of strings; raises for the inputs it could not read."""
+    """The library's table of the filings as a frame of strings, and the (path, status, message) of
+    each input it could not read; with errors="raise" the first of those raises instead."""
+    if errors not in _ERRORS:
+        raise ValueError(f"errors must be 'raise' or 'collect', not {errors!r}")
     pandas = _pandas("panel_frame" if form == _library.SCHEDULES_PANEL else "schedules_frame")
     paths = _filing_paths(filings)
     table, failures = _read_table(paths, form, jobs or 0, vintage, max_columns, spreadsheet_safe)
-    if failures:
-        index, status, problem = failures[0]
-        error = error_for(SCHEDULES, status, (paths[index],))
-        if problem:
-            error.message = f"cannot read '{paths[index]}': {problem} (status {status})"
-            error.args = (error.message,)
-        if len(failures) > 1:
-            error.message += f"; {len(failures) - 1} more inputs failed"
+    errors_met = [_failure_error(paths[index], status, problem) for index, status, problem in failures]
+    if errors_met and errors == "raise":
+        error = errors_met[0]
+        if len(errors_met) > 1:
+            error.message += f"; {len(errors_met) - 1} more inputs failed"
             error.args = (error.message,)
         raise error
-    return pandas.read_csv(io.BytesIO(table), dtype=str, keep_default_na=False, na_filter=False,
-                           encoding="utf-8", encoding_errors="surrogateescape")
+    frame = _read_csv(pandas, table, form)
+    return frame, [(paths[index], status, error.message)
+                   for (index, status, _problem), error in zip(failures, errors_met)]
 
 
 def _check_max_columns(max_columns) -> None:
@@ -411,8 +518,29 @@ def _check_max_columns(max_columns) -> None:
         raise ValueError(f"max_columns must be a positive number, not {max_columns!r}")
 
 
+def _fixed_tags(frame, tags):
+    """The wide frame with exactly these tag columns, in this order, an absent one empty."""
+    tags = list(tags)
+    if len(set(tags)) != len(tags):
+        raise ValueError("tags names a tag twice")
+    fixed = list(frame.columns[:len(WIDE_FIXED_COLUMNS)])
+    columns = {column: frame[column] for column in fixed}
+    empty = None
+    for tag in tags:
+        if tag in frame.columns:
+            columns[tag] = frame[tag]
+        else:
+            if empty is None:
+                import pandas
+                empty = pandas.Series([""] * len(frame), index=frame.index, dtype=object)
+            columns[tag] = empty
+    import pandas
+    return pandas.DataFrame(columns, index=frame.index)
+
+
 def schedules_frame(filings: Iterable[FilingEntry], *, long: bool = False, jobs: int | None = None,
-                    max_columns: int = 500, spreadsheet_safe: bool = False):
+                    errors: str = "raise", tags: Iterable[str] | None = None, max_columns: int = 500,
+                    spreadsheet_safe: bool = False):
     """The Financial Data Schedules of many filings as one pandas DataFrame, read by one library call.
 
     filings  filing paths, folders (their files taken as the batch forms take
@@ -464,16 +592,34 @@ def schedules_frame(filings: Iterable[FilingEntry], *, long: bool = False, jobs:
     several inputs name is read once. An input that cannot be read (a damaged
     archive among them: its member and what is wrong are named) raises
     QuorlixError (FileNotFoundError for a missing one) after the whole call,
-    naming the first such input. Needs pandas.
+    naming the first such input. With errors="collect" it does not: the frame
+    holds every schedule read, and frame.attrs["failures"] lists (path,
+    status, message) for each input that failed ([] when none did).
+
+    tags     (wide form) the tag columns, exactly these and in this order, each
+             present even where no schedule has it: frames of different inputs
+             then share their columns. Values of other tags are left out. A tag
+             the dictionary does not hold is picked among the max_columns the
+             library kept: one left to other_tags stays there (raise max_columns).
+
+    A number beyond float64's range is no number in its tag's column: the
+    cell is NaN and the value is listed in unparsed. Needs pandas.
     """
     _check_max_columns(max_columns)
     form = _library.SCHEDULES_LONG if long else _library.SCHEDULES_WIDE
-    return _typed(_table_frame(filings, form, jobs, max_columns=max_columns, spreadsheet_safe=spreadsheet_safe),
-                  wide=not long)
+    if tags is not None and long:
+        raise ValueError("tags fixes the wide form's columns; the long form has none per tag")
+    frame, failures = _table_frame(filings, form, jobs, errors=errors, max_columns=max_columns,
+                                   spreadsheet_safe=spreadsheet_safe)
+    if tags is not None:
+        frame = _fixed_tags(frame, tags)
+    frame = _typed(frame, wide=not long)
+    frame.attrs["failures"] = failures
+    return frame
 
 
 def panel_frame(filings: Iterable[FilingEntry], *, vintage: str = "first", jobs: int | None = None,
-                max_columns: int = 500, spreadsheet_safe: bool = False):
+                errors: str = "raise", max_columns: int = 500, spreadsheet_safe: bool = False):
     """The panel of many filings' schedules as a pandas DataFrame: one row per
     company, series and period, keyed by (cik, series, period_end, months, derived).
 
@@ -500,12 +646,15 @@ def panel_frame(filings: Iterable[FilingEntry], *, vintage: str = "first", jobs:
     concepts (revenue, net_income, total_assets, eps_basic, eps_diluted)
     float64; series, filed, schedule and the other source columns strings.
     Raises ValueError for another vintage, and as schedules_frame for inputs
-    that cannot be read. Needs pandas and libquorlix.so 1.2 or later.
+    that cannot be read; errors="collect" keeps going as there, the failures in
+    frame.attrs["failures"]. Needs pandas and libquorlix.so 1.2 or later.
     """
     if vintage not in _library.VINTAGES:
         raise ValueError(f"vintage must be 'first' or 'latest', not {vintage!r}")
     _check_max_columns(max_columns)
-    frame = _table_frame(filings, _library.SCHEDULES_PANEL, jobs, vintage, max_columns, spreadsheet_safe)
+    frame, failures = _table_frame(filings, _library.SCHEDULES_PANEL, jobs, vintage, errors, max_columns,
+                                   spreadsheet_safe)
+    frame.attrs["failures"] = failures
     import pandas
     frame["cik"] = pandas.to_numeric(frame["cik"], errors="coerce").astype("Int64")
     for column in ("fiscal_year_end", "period_start", "period_end"):
@@ -517,5 +666,65 @@ def panel_frame(filings: Iterable[FilingEntry], *, vintage: str = "first", jobs:
                                           errors="coerce").astype("Int64")
     for column in ("multiplier",) + _CONCEPT_COLUMNS:
         frame[column] = _numbers(pandas, frame[column])
-    _typed_tags(pandas, frame, frame.columns[len(PANEL_COLUMNS):])
-    return frame
+    return _typed_tags(pandas, frame, frame.columns[len(PANEL_COLUMNS):])
+
+
+# ---- A Quorlix database ----
+
+_DATABASE_TABLES = ("wide", "facts", "schedules", "submissions", "inputs", "tag_dictionary", "quorlix_meta")
+
+
+def read_database(path: PathArg, table: str = "wide", article: str | None = None):
+    """A table of a database that `quorlix schedules -o FILE.sqlite` (or --update) wrote, as a DataFrame.
+
+    table    "wide": the schedules with one column per dictionary tag of their
+             article (the views wide_5, wide_9, ...; article picks one, else the
+             schedules of every article, with the columns of all); or one of
+             "facts", "schedules", "submissions", "inputs", "tag_dictionary",
+             "quorlix_meta" as stored (article picks the schedules and facts of one)
+    article  5, 6, 7, 9, UT or BD (case and leading zeros do not matter), or None
+
+    The database is opened read-only; one being updated can be read meanwhile.
+    Raises ValueError for another table or an article without a view, and
+    QuorlixFormatError for a file that is no Quorlix database or is of a newer
+    format. Needs pandas.
+    """
+    import sqlite3
+    pandas = _pandas("read_database")
+    if table not in _DATABASE_TABLES:
+        raise ValueError(f"table must be one of {', '.join(_DATABASE_TABLES)}, not {table!r}")
+    normal = None if article is None else str(article).upper().lstrip("0")
+    uri = "file:" + os.path.abspath(os.fsdecode(path)).replace("?", "%3f").replace("#", "%23") + "?mode=ro"
+    try:
+        connection = sqlite3.connect(uri, uri=True)
+    except sqlite3.Error as error:
+        raise QuorlixFormatError("read_database", 0, f"cannot open '{os.fsdecode(path)}': {error}",
+                                 os.fsdecode(path)) from error
+    try:
+        try:
+            version = connection.execute("SELECT value FROM quorlix_meta WHERE key = 'format_version'").fetchone()
+        except sqlite3.Error:
+            version = None
+        if version is None or not str(version[0]).isdigit() or int(version[0]) > _DATABASE_FORMAT:
+            reason = "no Quorlix database" if version is None else f"of database format {version[0]}, newer than {_DATABASE_FORMAT}"
+            raise QuorlixFormatError("read_database", 0, f"'{os.fsdecode(path)}' is {reason}", os.fsdecode(path))
+        if table == "wide":
+            views = [row[0] for row in connection.execute(
+                "SELECT name FROM sqlite_master WHERE type = 'view' AND name LIKE 'wide\\_%' ESCAPE '\\' ORDER BY rowid")]
+            if normal is not None:
+                view = "wide_" + normal.lower()
+                if view not in views:
+                    raise ValueError(f"the database has no view of article {article!r}")
+                views = [view]
+            frames = [pandas.read_sql_query(f'SELECT * FROM "{view}" ORDER BY schedule_id', connection)
+                      for view in views]
+            frames = [frame for frame in frames if len(frame)] or frames[:1]
+            return pandas.concat(frames, ignore_index=True) if len(frames) > 1 else frames[0]
+        where, parameters = "", ()
+        if normal is not None and table in ("schedules", "facts"):
+            where = " WHERE ltrim(upper(article), '0') = ?" if table == "schedules" else \
+                " WHERE schedule_id IN (SELECT id FROM schedules WHERE ltrim(upper(article), '0') = ?)"
+            parameters = (normal,)
+        return pandas.read_sql_query(f"SELECT * FROM {table}{where}", connection, params=parameters)
+    finally:
+        connection.close()

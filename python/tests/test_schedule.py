@@ -363,3 +363,103 @@ def test_panel_frame_is_the_tools_panel(tool, data_dir):
     frame = quorlix.panel_frame(paths)
     assert list(from_tool.columns) == list(frame.columns) and len(from_tool) == len(frame)
     assert list(from_tool["net_income"]) == [f"{v:.0f}" if v == v else "" for v in frame["net_income"]]
+
+
+# ---- Failures collected, fixed tag columns, numbers beyond float64, the database ----
+
+def test_collected_failures_keep_every_schedule_read(tmp_path, data_dir):
+    pytest.importorskip("pandas")
+    good = data_dir / "filing" / "apple_10q_2000q1_ex27.txt"
+    damaged = tmp_path / "damaged.txt.gz"
+    damaged.write_bytes(gzip.compress((data_dir / FILINGS["1997"]).read_bytes())[:200])
+    frame = quorlix.schedules_frame([good, tmp_path / "absent.txt", damaged], errors="collect")
+    assert len(frame) == 1 and frame["TOTAL-ASSETS"][0] == 7_586_000_000
+    failures = frame.attrs["failures"]
+    assert [(path, status) for path, status, _ in failures] == [(str(tmp_path / "absent.txt"), 3), (str(damaged), 2)]
+    assert failures[0][2] == f"filing '{tmp_path / 'absent.txt'}' not found (status 3)"
+    assert failures[1][2].startswith(f"cannot read '{damaged}': ")
+    assert quorlix.schedules_frame([good], errors="collect").attrs["failures"] == []
+    panel = quorlix.panel_frame([good, tmp_path / "absent.txt"], errors="collect")
+    assert len(panel) == 1 and len(panel.attrs["failures"]) == 1
+    with pytest.raises(FileNotFoundError):
+        quorlix.panel_frame([good, tmp_path / "absent.txt"])
+    with pytest.raises(ValueError):
+        quorlix.schedules_frame([good], errors="ignore")
+
+
+def test_tags_fix_the_wide_columns_and_their_types(data_dir):
+    pytest.importorskip("pandas")
+    good = data_dir / "filing" / "apple_10q_2000q1_ex27.txt"
+    tags = ["TOTAL-ASSETS", "CIK", "EPS-BASIC", "PERIOD-END"]
+    frame = quorlix.schedules_frame([good], tags=tags)
+    assert list(frame.columns) == list(quorlix.schedule.WIDE_FIXED_COLUMNS) + tags
+    assert frame["TOTAL-ASSETS"][0] == 7_586_000_000 and frame["EPS-BASIC"][0] == 1.14
+    assert frame["CIK"].isna().all() or (frame["CIK"] == "").all()  # absent, yet there
+    empty = quorlix.schedules_frame([], tags=tags)
+    assert list(empty.columns) == list(frame.columns) and len(empty) == 0
+    assert empty["TOTAL-ASSETS"].dtype == "float64" and str(empty["PERIOD-END"].dtype).startswith("datetime64")
+    with pytest.raises(ValueError):
+        quorlix.schedules_frame([good], tags=["CASH", "CASH"])
+
+
+def test_a_number_beyond_float64_is_unparsed_not_inf(tmp_path):
+    pytest.importorskip("pandas")
+    import warnings
+    huge = b"9" * 400
+    made = tmp_path / "huge.txt"
+    made.write_bytes(HEADER + b"<DOCUMENT>\n<TYPE>EX-27\n<TEXT>\n<ARTICLE> 5\n<CASH> 12\n<TOTAL-ASSETS> " + huge +
+                     b"\n</TEXT>\n</DOCUMENT>\n")
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")  # a frame built in fragments warns
+        frame = quorlix.schedules_frame([made])
+    assert math.isnan(frame["TOTAL-ASSETS"][0]) and frame["CASH"][0] == 12
+    assert frame["unparsed"][0] == "TOTAL-ASSETS=" + huge.decode()
+
+
+def test_read_database_gives_the_views_and_tables(tmp_path, data_dir, tool):
+    pytest.importorskip("pandas")
+    import sqlite3
+    import subprocess
+    folder = data_dir / "schedules"
+    database = tmp_path / "fds.sqlite"
+    subprocess.run([str(tool), "schedules", "-q", "-o", str(database), str(folder)], check=True)
+    wide5 = quorlix.read_database(database, article="05")
+    assert list(wide5["company"]) == ["APPLE COMPUTER INC", "APPLE COMPUTER INC"]
+    assert wide5["TOTAL-REVENUES"][1] == 1_945_000_000
+    every = quorlix.read_database(database)
+    assert len(every) == 5 and {"TOTAL-ASSETS", "INTEREST-LOAN"} <= set(every.columns)
+    facts = quorlix.read_database(database, "facts")
+    long = quorlix.schedules_frame([folder], long=True)
+    assert len(facts) == len(long) and list(facts["tag"]) == list(long["tag"])
+    assert len(quorlix.read_database(database, "facts", article="9")) == len(long[long["article"] == "9"])
+    with pytest.raises(ValueError):
+        quorlix.read_database(database, "nothing")
+    connection = sqlite3.connect(database)
+    connection.execute("UPDATE quorlix_meta SET value = '2' WHERE key = 'format_version'")
+    connection.commit()
+    connection.close()
+    with pytest.raises(quorlix.QuorlixFormatError):
+        quorlix.read_database(database)
+
+
+def test_dask_partitions_on_two_worker_processes_give_the_frame_of_one_call(data_dir):
+    pytest.importorskip("pandas")
+    distributed = pytest.importorskip("distributed")
+    import pandas
+    import quorlix.dask
+    inputs = [data_dir / "filing", data_dir / "schedules", data_dir / "panel"]
+    tags = ["TOTAL-ASSETS", "TOTAL-REVENUES", "NET-INCOME", "EPS-PRIMARY", "PERIOD-END", "CIK"]
+    frame = quorlix.dask.schedules_dataframe(inputs, partitions=3, tags=tags)
+    assert frame.npartitions == 3
+    assert list(frame.columns) == list(quorlix.schedule.WIDE_FIXED_COLUMNS) + tags
+    assert frame.dtypes["TOTAL-ASSETS"] == "float64" and str(frame.dtypes["PERIOD-END"]).startswith("datetime64")
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
+                                  silence_logs=50) as cluster, distributed.Client(cluster):
+        computed = frame.compute()
+    one = quorlix.schedules_frame(inputs, tags=tags)
+    assert len(one) > 10
+    pandas.testing.assert_frame_equal(computed.reset_index(drop=True), one)
+    # Without tags=, every dictionary tag is a column, and the meta says so before any partition is read.
+    whole = quorlix.dask.schedules_dataframe(inputs)
+    dictionary_tags = list(quorlix.tag_dictionary()["tag"].drop_duplicates())
+    assert whole.npartitions == 1 and list(whole.columns)[len(quorlix.schedule.WIDE_FIXED_COLUMNS):] == dictionary_tags

@@ -9,6 +9,7 @@
 #include "filing/filing_sniff.h"
 #include "platform/file.h"
 #include "platform/packed_file.h"
+#include "schedules/schedule_database.h"
 #include "schedules/schedule_run.h"
 #include "schedules/schedule_table.h"
 #include "schedules/tag_dictionary.h"
@@ -108,6 +109,40 @@ QUORLIX_API int quorlix_write_schedules_file(const char* const* paths, size_t co
                                              const char* output_path, QUORLIX_SCHEDULES_INPUT_FN on_input,
                                              void* input_context) {
   return quorlix_write_schedules_file_ex(paths, count, form, jobs, nullptr, output_path, on_input, input_context);
+}
+
+QUORLIX_API int quorlix_write_schedules_database(const char* const* paths, size_t count, unsigned jobs, int flags,
+                                                 const char* database_path, QUORLIX_DATABASE_SUMMARY* summary,
+                                                 QUORLIX_SCHEDULES_INPUT_FN on_input, void* input_context) {
+  QUORLIX_DATABASE_SUMMARY ignored;
+  QUORLIX_DATABASE_SUMMARY& result = summary ? *summary : ignored;
+  result = {};
+  constexpr int kKnownFlags = QUORLIX_DATABASE_UPDATE | QUORLIX_DATABASE_PRUNE;
+  const bool bFlagsKnown =
+      (flags & ~kKnownFlags) == 0 && ((flags & QUORLIX_DATABASE_PRUNE) == 0 || (flags & QUORLIX_DATABASE_UPDATE) != 0);
+  if (!AreUsable(paths, count) || !bFlagsKnown || !database_path || !*database_path)
+    return QUORLIX_SCHEDULES_BAD_ARGUMENT;
+  try {
+    return WriteScheduleDatabase(paths, count, jobs, flags, database_path, result, on_input, input_context);
+  } catch (...) {
+    return QUORLIX_SCHEDULES_NO_MEMORY;
+  }
+}
+
+QUORLIX_API int quorlix_write_panel_of_database(const char* database_path, const QUORLIX_SCHEDULES_OPTIONS* options,
+                                                QUORLIX_WRITE_FN write, void* write_context,
+                                                QUORLIX_DATABASE_SUMMARY* summary) {
+  QUORLIX_DATABASE_SUMMARY ignored;
+  QUORLIX_DATABASE_SUMMARY& result = summary ? *summary : ignored;
+  result = {};
+  TableSettings settings;
+  if (!database_path || !*database_path || !write || !ReadSettings(QUORLIX_SCHEDULES_PANEL, options, settings))
+    return QUORLIX_SCHEDULES_BAD_ARGUMENT;
+  try {
+    return WritePanelOfDatabase(database_path, settings, write, write_context, result);
+  } catch (...) {
+    return QUORLIX_SCHEDULES_NO_MEMORY;
+  }
 }
 
 QUORLIX_API int quorlix_write_tag_dictionary(const char* article, QUORLIX_WRITE_FN write, void* write_context) {

@@ -105,6 +105,15 @@ class CFile {
   std::intptr_t m_hFile = kInvalidHandle;
 };
 
+// A regular file's size and last modification, as one look at it finds them.
+struct FileStamp {
+  std::int64_t nSize = 0;
+  std::int64_t nModifiedNs = 0;  // nanoseconds since 1970-01-01 UTC
+  FileKey key;                   // POSIX only; Windows leaves it 0
+};
+// False when the path names no regular file or it cannot be looked at.
+bool GetFileStamp(const CString& strPath, FileStamp& stamp) noexcept;
+
 // True when both paths name one existing file, however they are spelled
 // (relative or absolute, through a link); false when either does not exist.
 bool NameSameFile(const CString& strPathA, const CString& strPathB) noexcept;

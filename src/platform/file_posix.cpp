@@ -185,6 +185,15 @@ bool NameSameFile(const CString& strPathA, const CString& strPathB) noexcept {
          stA.st_ino == stB.st_ino;
 }
 
+bool GetFileStamp(const CString& strPath, FileStamp& stamp) noexcept {
+  struct stat st {};
+  if (::stat(strPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  stamp.nSize = static_cast<std::int64_t>(st.st_size);
+  stamp.nModifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  stamp.key = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  return true;
+}
+
 bool CFile::GetKey(FileKey& key) const noexcept {
   struct stat st {};
   if (::fstat(Fd(m_hFile), &st) != 0) return false;

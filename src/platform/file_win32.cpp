@@ -180,6 +180,19 @@ bool NameSameFile(const CString& strPathA, const CString& strPathB) noexcept {
          IsSameFileIdentity(identityA, identityB);
 }
 
+bool GetFileStamp(const CString& strPath, FileStamp& stamp) noexcept {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExA(strPath.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return false;
+  // FILETIME counts 100 ns from 1601-01-01, 11644473600 s before 1970.
+  const std::int64_t nTicks = static_cast<std::int64_t>(
+      (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime);
+  stamp.nSize = static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+  stamp.nModifiedNs = (nTicks - 116444736000000000) * 100;
+  return true;
+}
+
 bool CFile::GetKey(FileKey& key) const noexcept {
   FileIdentity identity;
   if (!IdentifyHandle(Handle(m_hFile), identity) || identity.nFileIndex == 0) return false;

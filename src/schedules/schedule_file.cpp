@@ -22,6 +22,8 @@ int WriteToFile(void* pContext, const char* pData, std::size_t nSize) {
   }
 }
 
+}  // namespace
+
 // A name beside the output, with a random part: no leftover of another run
 // (another process, another host, another pid namespace) can be its name for long.
 CString TemporaryNameFor(const CString& strOutput) {
@@ -34,6 +36,8 @@ CString TemporaryNameFor(const CString& strOutput) {
                 nCalls.fetch_add(1));
   return strOutput.substr(0, nNameStart) + ".quorlix-" + strOutput.substr(nNameStart) + suffix;
 }
+
+namespace {
 
 // The file a table for output_path replaces: a link's final target, so that
 // the link stays a link; empty for a link to nothing.

@@ -341,6 +341,7 @@ int RunOnCallerThread(const char* const* paths, std::size_t count, const TableSe
     AttachProblem(input, problem);
     writer.Write(reader.Rest());
     reader.Rest().clear();
+    if (settings.bRowsBeforeReport) writer.Flush();
     if (writer.Failed()) return writer.FailedStatus();
     if (gate.First() == i) table.Merge(part, i);
     part.Clear();
@@ -580,6 +581,10 @@ int ParallelRun::Report(std::size_t index, QUORLIX_SCHEDULES_INPUT_FN onInput, v
     if (m_writer.Failed()) return m_writer.FailedStatus();
     table.Merge(slot.part, index);
     AttachProblem(input, slot.problem);
+  }
+  if (m_settings.bRowsBeforeReport) {
+    m_writer.Flush();
+    if (m_writer.Failed()) return m_writer.FailedStatus();
   }
   return TellOfInput(onInput, pInputContext, input);
 }

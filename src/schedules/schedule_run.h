@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/platform_string.h"
 #include "quorlix_schedules.h"
 #include "schedules/schedule_panel.h"
 
@@ -17,6 +18,9 @@ struct TableSettings {
   CellGuard guard = CellGuard::kAsWritten;
   std::size_t nMostTagColumns = kDefaultMostTagColumns;  // the wide form's
   std::uint64_t* pOtherTags = nullptr;                   // where the count of tags in other_tags goes, or null
+  // Every row of an input reaches write before on_input hears of it, so a
+  // caller can take each input's rows whole (the database does).
+  bool bRowsBeforeReport = false;
 };
 
 // quorlix_write_schedules_ex, with its arguments checked: paths holds count
@@ -29,3 +33,6 @@ int WriteScheduleTable(const char* const* paths, std::size_t count, const TableS
 // quorlix_write_schedules_file_ex, with the same checks and a non-empty output path.
 int WriteScheduleTableFile(const char* const* paths, std::size_t count, const TableSettings& settings, unsigned nJobs,
                            const char* pszOutputPath, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext);
+
+// A name beside an output, new to its folder, for writing it before it is renamed into place.
+CString TemporaryNameFor(const CString& strOutput);

@@ -230,6 +230,26 @@ void AppendCsvText(std::string& out, std::string_view text, CellGuard guard) {
   if (bQuoted) out += '"';
 }
 
+std::size_t AppendTagDictionaryCsv(std::string& out, std::string_view article) {
+  out += "article,tag,kind,label,concept\r\n";
+  std::size_t nRows = 0;
+  for (const TagEntry& entry : TagEntries()) {
+    if (!article.empty() && entry.article != article) continue;
+    AppendCsvField(out, entry.article);
+    out += ',';
+    AppendCsvField(out, entry.tag);
+    out += ',';
+    out += KindName(entry.kind);
+    out += ',';
+    AppendCsvField(out, entry.label);
+    out += ',';
+    out += ConceptName(entry.tagConcept);
+    out += "\r\n";
+    ++nRows;
+  }
+  return nRows;
+}
+
 // ---- Values ----
 
 bool KeepsNumberUnscaled(std::string_view tag, bool bArticleSix) {

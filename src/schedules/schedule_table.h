@@ -59,6 +59,11 @@ void AppendCsvText(std::string& out, std::string_view text, CellGuard guard = Ce
 // The Unicode code point of a filing byte.
 char32_t CodePointOfFilingByte(unsigned char b);
 
+// Appends the dictionary as CSV (RFC 4180, CR LF): the header
+// article,tag,kind,label,concept, then the rows of one article (as NormalArticle
+// writes it), or of every article when article is empty. Returns the rows written.
+std::size_t AppendTagDictionaryCsv(std::string& out, std::string_view article);
+
 // ---- Values ----
 
 // True for per-share figures, ratios and rates, whose numbers the multiplier

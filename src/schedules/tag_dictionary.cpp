@@ -4,8 +4,6 @@
 #include <array>
 #include <cstddef>
 
-#include "schedules/schedule_table.h"
-
 namespace {
 
 // kTagEntries, from data/fds_tags.tsv.
@@ -82,23 +80,3 @@ const TagEntry* FindTagEntry(std::string_view article, std::string_view tag) {
 
 std::string_view KindName(TagKind kind) { return kKindNames[static_cast<std::size_t>(kind)]; }
 std::string_view ConceptName(TagConcept tagConcept) { return kConceptNames[static_cast<std::size_t>(tagConcept)]; }
-
-std::size_t AppendTagDictionaryCsv(std::string& out, std::string_view article) {
-  out += "article,tag,kind,label,concept\r\n";
-  std::size_t nRows = 0;
-  for (const TagEntry& entry : kTagEntries) {
-    if (!article.empty() && entry.article != article) continue;
-    AppendCsvField(out, entry.article);
-    out += ',';
-    AppendCsvField(out, entry.tag);
-    out += ',';
-    out += KindName(entry.kind);
-    out += ',';
-    AppendCsvField(out, entry.label);
-    out += ',';
-    out += ConceptName(entry.tagConcept);
-    out += "\r\n";
-    ++nRows;
-  }
-  return nRows;
-}

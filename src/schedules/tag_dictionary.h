@@ -52,8 +52,3 @@ constexpr bool IsNumberKind(TagKind kind) { return kind <= TagKind::kRatio; }
 
 std::string_view KindName(TagKind kind);
 std::string_view ConceptName(TagConcept tagConcept);
-
-// Appends the dictionary as CSV (RFC 4180, CR LF): the header
-// article,tag,kind,label,concept, then the rows of one article (as NormalArticle
-// writes it), or of every article when article is empty. Returns the rows written.
-std::size_t AppendTagDictionaryCsv(std::string& out, std::string_view article);

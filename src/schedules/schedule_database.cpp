@@ -755,11 +755,20 @@ int FillDatabase(Database& db, const char* const* paths, std::size_t count, cons
   std::vector<bool> unchanged(count, false);
   std::vector<std::string> gone;
   if (bUpdate) {
-    std::unordered_map<std::string, std::size_t> indexOfPath;
-    for (std::size_t i = 0; i < count; ++i) indexOfPath.emplace(NameText(paths[i]), i);
+    // Keyed by the inputs' names as stored: most are their paths as they stand.
+    std::deque<std::string> escapedNames;
+    std::unordered_map<std::string_view, std::size_t> indexOfPath;
+    indexOfPath.reserve(count);
+    std::string name;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::string_view path(paths[i]);
+      name.clear();
+      AppendNameText(name, path);
+      indexOfPath.emplace(name == path ? path : std::string_view(escapedNames.emplace_back(name)), i);
+    }
     Statement list(db.Get(), "SELECT path, size, mtime_ns FROM inputs");
     while (list.Step()) {
-      const auto it = indexOfPath.find(std::string(list.Text(0)));
+      const auto it = indexOfPath.find(list.Text(0));
       if (it == indexOfPath.end()) {
         gone.emplace_back(list.Text(0));
         continue;
@@ -845,7 +854,8 @@ int WriteDatabase(const char* const* paths, std::size_t count, unsigned nJobs, i
   if (bExists && !fs::is_regular_file(status))
     throw DatabaseError{QuotedFileName(path) + " is no regular file: a database cannot go there"};
   std::vector<InputStamp> stamps(count);
-  for (std::size_t i = 0; i < count; ++i) stamps[i] = StampOf(paths[i]);
+  CFileStamper stamper;
+  for (std::size_t i = 0; i < count; ++i) stamps[i].bKnown = stamper.Get(paths[i], stamps[i].file);
   // Writing over an input would lose it.
   if (const InputStamp target = StampOf(path.c_str()); target.bKnown) {
     for (const InputStamp& stamp : stamps)

@@ -50,6 +50,10 @@ using Clock = std::chrono::steady_clock;
 // The layout written here; a database of a higher number is refused.
 constexpr int kFormatVersion = 1;
 constexpr auto kLongestTransaction = std::chrono::seconds(1);
+// SQLite's page cache, and the memory an index's sort keeps before it spills to
+// a file: the rows go in in key order, so a modest one costs little time and
+// keeps the memory the same however many inputs there are.
+constexpr const char* kCacheSizePragma = "PRAGMA cache_size=-8192";
 // Rows read but not stored yet, at most: the readers wait for the writer beyond it.
 constexpr std::size_t kMostQueuedBytes = std::size_t{8} << 20;
 // Columns of the long form: 21 fixed ones, then tag, raw, value, scaled.
@@ -872,7 +876,8 @@ int WriteDatabase(const char* const* paths, std::size_t count, unsigned nJobs, i
     // killed at once leaves no database without it (which the next would refuse).
     if (!bExists) CreateEmptyDatabase(path);
     Database db(path, SQLITE_OPEN_READWRITE);
-    db.Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-32768");
+    db.Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
+    db.Exec(kCacheSizePragma);
     CheckQuorlixDatabase(db, path);  // again, now that it is ours to write: another may have made it meanwhile
     const int nStatus = FillDatabase(db, paths, count, stamps, nJobs, true, bPrune, summary, onInput, pInputContext);
     if (!db.Close()) throw DatabaseError{"cannot close " + QuotedFileName(path)};
@@ -886,10 +891,8 @@ int WriteDatabase(const char* const* paths, std::size_t count, unsigned nJobs, i
     // The file is only renamed into place whole, so nothing need survive a crash here: no journal.
     // Pages of 16 KiB (set before the first table, like every new database's) take the rows in a
     // third less time than SQLite's 4 KiB.
-    db.Exec(
-        "PRAGMA page_size=16384; PRAGMA journal_mode=OFF; PRAGMA locking_mode=EXCLUSIVE; PRAGMA synchronous=OFF; "
-        "PRAGMA "
-        "cache_size=-32768");
+    db.Exec("PRAGMA page_size=16384; PRAGMA journal_mode=OFF; PRAGMA locking_mode=EXCLUSIVE; PRAGMA synchronous=OFF");
+    db.Exec(kCacheSizePragma);
     CreateLayout(db, false);
     nStatus = FillDatabase(db, paths, count, stamps, nJobs, false, false, summary, onInput, pInputContext);
     if (nStatus == QUORLIX_SCHEDULES_OK) {

@@ -357,10 +357,11 @@ QUORLIX_API int quorlix_write_schedules_file(const char* const* paths, size_t co
                                              const char* output_path, QUORLIX_SCHEDULES_INPUT_FN on_input,
                                              void* input_context);
 
-/* The database (quorlix_write_schedules_database), SQLite 3, format 1. Every
+/* The database (quorlix_write_schedules_database), SQLite 3, format 2. Every
  * empty field of the table is NULL. Tables:
- *   quorlix_meta(key TEXT PRIMARY KEY, value TEXT)  format_version (1),
- *                    library_version, scaling_rule, multiplier_rule, written_at
+ *   quorlix_meta(key TEXT PRIMARY KEY, value TEXT)  format_version (2;
+ *                    an update brings a format 1 database to 2), library_version,
+ *                    scaling_rule, multiplier_rule, written_at
  *   inputs           one row per input read: path TEXT PRIMARY KEY (as the table
  *                    writes it), size INTEGER and mtime_ns INTEGER (the file's, as
  *                    stat told them before it was read; what --update compares),
@@ -379,7 +380,9 @@ QUORLIX_API int quorlix_write_schedules_file(const char* const* paths, size_t co
  *                    schedule; with schedule_id the primary key), tag, raw, value
  *                    and scaled as TEXT (exact), amount REAL (scaled as a double,
  *                    NULL where it is none or beyond a double's range), repeated
- *                    INTEGER (1 for a tag the schedule wrote before)
+ *                    INTEGER (1 for a tag the schedule wrote before), cut INTEGER
+ *                    (1 where the filing ended inside the value's line: it may be
+ *                    cut, so it has no value; format 2)
  *   tag_dictionary   article, tag (the primary key), kind, label, concept
  *   Indexes on cik, accession_number and path of submissions and schedules, and on
  *   facts' tag.

@@ -47,8 +47,9 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// The layout written here; a database of a higher number is refused.
-constexpr int kFormatVersion = 1;
+// The layout written here; a database of a higher number is refused. Format 1
+// had no facts.cut: an update adds it (0, as format 1 read such values).
+constexpr int kFormatVersion = 2;
 constexpr auto kLongestTransaction = std::chrono::seconds(1);
 // SQLite's page cache, and the memory an index's sort keeps before it spills to
 // a file: the rows go in in key order, so a modest one costs little time and
@@ -56,8 +57,8 @@ constexpr auto kLongestTransaction = std::chrono::seconds(1);
 constexpr const char* kCacheSizePragma = "PRAGMA cache_size=-8192";
 // Rows read but not stored yet, at most: the readers wait for the writer beyond it.
 constexpr std::size_t kMostQueuedBytes = std::size_t{8} << 20;
-// Columns of the long form: 21 fixed ones, then tag, raw, value, scaled.
-constexpr std::size_t kLongColumns = 25;
+// Columns of the long form: 21 fixed ones, then tag, raw, value, scaled, and the cut mark.
+constexpr std::size_t kLongColumns = 26;
 constexpr std::size_t kFixedColumns = 21;
 constexpr std::size_t kSubmissionColumnsEnd = 10;  // path to fiscal_year_end
 constexpr std::size_t kScheduleColumn = 12;
@@ -190,8 +191,8 @@ CREATE TABLE schedules(id INTEGER PRIMARY KEY, submission_id INTEGER NOT NULL RE
   series TEXT, series_name TEXT, flawed INTEGER, complete INTEGER, multiplier TEXT, restated INTEGER,
   multiplier_source TEXT);
 CREATE TABLE facts(schedule_id INTEGER NOT NULL REFERENCES schedules(id), seq INTEGER NOT NULL, tag TEXT NOT NULL,
-  raw TEXT, value TEXT, scaled TEXT, amount REAL, repeated INTEGER NOT NULL, PRIMARY KEY(schedule_id, seq))
-  WITHOUT ROWID;
+  raw TEXT, value TEXT, scaled TEXT, amount REAL, repeated INTEGER NOT NULL, cut INTEGER NOT NULL DEFAULT 0,
+  PRIMARY KEY(schedule_id, seq)) WITHOUT ROWID;
 CREATE TABLE tag_dictionary(article TEXT NOT NULL, tag TEXT NOT NULL, kind TEXT NOT NULL, label TEXT,
   concept TEXT, PRIMARY KEY(article, tag)) WITHOUT ROWID;
 )sql";
@@ -322,8 +323,8 @@ void CreateLayout(Database& db, bool bWithIndexes) {
   db.Exec("COMMIT");
 }
 
-// Refuses a database that this library did not write, or that a newer one did.
-void CheckQuorlixDatabase(Database& db, const std::string& path) {
+// Refuses a database that this library did not write, or that a newer one did; its format.
+std::int64_t CheckQuorlixDatabase(Database& db, const std::string& path) {
   const std::string name = QuotedFileName(path);
   std::int64_t nFormat = 0;
   try {
@@ -339,6 +340,16 @@ void CheckQuorlixDatabase(Database& db, const std::string& path) {
     throw DatabaseRefused{name + " is of database format " + std::to_string(nFormat) + ", newer than this library's " +
                           std::to_string(kFormatVersion)};
   if (nFormat < 1) throw DatabaseRefused{name + " has no readable format version in quorlix_meta"};
+  return nFormat;
+}
+
+// Brings a database of an older format to this one, in one transaction.
+void UpgradeDatabase(Database& db, std::int64_t nFormat) {
+  if (nFormat >= kFormatVersion) return;
+  db.Exec("BEGIN IMMEDIATE");
+  db.Exec("ALTER TABLE facts ADD COLUMN cut INTEGER NOT NULL DEFAULT 0");
+  WriteMeta(db, "format_version", std::to_string(kFormatVersion));
+  db.Exec("COMMIT");
 }
 
 // ---- Inputs ----
@@ -447,8 +458,8 @@ class DatabaseWriter {
                       "series_name, flawed, complete, multiplier, restated, multiplier_source) VALUES (?, ?, ?, ?, "
                       "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
         m_putFact(db.Get(),
-                  "INSERT INTO facts(schedule_id, seq, tag, raw, value, scaled, amount, repeated) VALUES (?, ?, ?, "
-                  "?, ?, ?, ?, ?)"),
+                  "INSERT INTO facts(schedule_id, seq, tag, raw, value, scaled, amount, repeated, cut) VALUES (?, ?, "
+                  "?, ?, ?, ?, ?, ?, ?)"),
         m_putInput(db.Get(),
                    "INSERT OR REPLACE INTO inputs(path, size, mtime_ns, status, meaning, problem, packing, members, "
                    "filings, filings_with_schedules, schedule_count, value_count, same_as, read_at, seconds) VALUES "
@@ -692,6 +703,7 @@ class DatabaseWriter {
       const bool bRepeated = std::ranges::find(tagsOfSchedule, fields[21]) != tagsOfSchedule.end();
       if (!bRepeated) tagsOfSchedule.push_back(fields[21]);
       m_putFact.BindInt(8, bRepeated ? 1 : 0);
+      m_putFact.BindInt(9, fields[25] == "1" ? 1 : 0);
       m_putFact.Run();
       previous = fields;
       bFirst = false;
@@ -801,6 +813,7 @@ int FillDatabase(Database& db, const char* const* paths, std::size_t count, cons
   TableSettings settings;
   settings.form = TableForm::kLong;
   settings.bRowsBeforeReport = true;
+  settings.bCutColumn = true;
   DatabaseWriter writer(db, paths, chosen, stamps, known, summary, onInput, pInputContext);
   const int nStatus = WriteScheduleTable(chosenPaths.data(), chosenPaths.size(), settings, nJobs,
                                          DatabaseWriter::TakeRows, &writer, DatabaseWriter::TakeInput, &writer);
@@ -878,7 +891,8 @@ int WriteDatabase(const char* const* paths, std::size_t count, unsigned nJobs, i
     Database db(path, SQLITE_OPEN_READWRITE);
     db.Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
     db.Exec(kCacheSizePragma);
-    CheckQuorlixDatabase(db, path);  // again, now that it is ours to write: another may have made it meanwhile
+    // Again, now that it is ours to write: another may have made it meanwhile.
+    UpgradeDatabase(db, CheckQuorlixDatabase(db, path));
     const int nStatus = FillDatabase(db, paths, count, stamps, nJobs, true, bPrune, summary, onInput, pInputContext);
     if (!db.Close()) throw DatabaseError{"cannot close " + QuotedFileName(path)};
     return nStatus;
@@ -987,7 +1001,7 @@ class PieceWriter final : public ChunkSink {
 
 // Each input's schedules, in the order they were stored, handed to the panel as
 // the reader would have: a document per schedule, under its submission's header.
-int FeedPanel(Database& db, const TableSettings& settings, ChunkSink& out) {
+int FeedPanel(Database& db, std::int64_t nFormat, const TableSettings& settings, ChunkSink& out) {
   std::vector<std::string> paths;
   {
     Statement list(db.Get(), "SELECT path FROM inputs ORDER BY rowid");
@@ -1010,12 +1024,14 @@ int FeedPanel(Database& db, const TableSettings& settings, ChunkSink& out) {
     AppendFilingBytes(bytes, text);
     return document.Keep(bytes);
   };
-  // The columns of schedules from path on, then a fact's tag and raw.
+  // The columns of schedules from path on, then a fact's tag, raw and cut mark (format 1 had none).
   Statement rows(db.Get(),
-                 "SELECT s.id, s.path, s.member, s.accession_number, s.cik, s.company, s.form_type, s.filed, s.period, "
-                 "s.sic, s.fiscal_year_end, s.document, s.description, s.schedule, s.article, s.series, "
-                 "s.series_name, s.flawed, s.complete, f.tag, f.raw FROM schedules s JOIN facts f ON f.schedule_id = "
-                 "s.id JOIN inputs i ON i.path = s.path ORDER BY i.rowid, s.id, f.seq");
+                 std::string("SELECT s.id, s.path, s.member, s.accession_number, s.cik, s.company, s.form_type, "
+                             "s.filed, s.period, s.sic, s.fiscal_year_end, s.document, s.description, s.schedule, "
+                             "s.article, s.series, s.series_name, s.flawed, s.complete, f.tag, f.raw, ") +
+                     (nFormat >= 2 ? "f.cut" : "0") +
+                     " FROM schedules s JOIN facts f ON f.schedule_id = s.id JOIN inputs i ON i.path = s.path ORDER "
+                     "BY i.rowid, s.id, f.seq");
   std::int64_t nSchedule = -1;
   std::size_t nInput = SIZE_MAX;
   const auto endSchedule = [&] {
@@ -1066,6 +1082,7 @@ int FeedPanel(Database& db, const TableSettings& settings, ChunkSink& out) {
     ScheduleLine& line = document.lines.emplace_back();
     line.tag = keep(rows.Text(19));
     line.raw = keep(rows.Text(20));
+    line.lineEnded = rows.Int(21) == 0;
   }
   endInput();
   const std::uint64_t nOtherTags = table.Write(out);
@@ -1082,10 +1099,10 @@ int WritePanelOfDatabase(const char* pszDatabasePath, const TableSettings& setti
     const std::string path(pszDatabasePath);
     if (!IsSqliteFile(path)) throw DatabaseRefused{QuotedFileName(path) + " is no SQLite database"};
     Database db(path, SQLITE_OPEN_READONLY);
-    CheckQuorlixDatabase(db, path);
+    const std::int64_t nFormat = CheckQuorlixDatabase(db, path);
     db.Exec("BEGIN");  // one snapshot, while an update may be writing
     PieceWriter out(write, pContext);
-    FeedPanel(db, settings, out);
+    FeedPanel(db, nFormat, settings, out);
     return out.Failed() ? out.FailedStatus() : QUORLIX_SCHEDULES_OK;
   } catch (const DatabaseRefused& refused) {
     CopyProblem(summary, refused.problem);

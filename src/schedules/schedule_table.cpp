@@ -428,6 +428,7 @@ void LongTable::TakeDocument(const SubmissionHeader& header, const ScheduleDocum
       m_text += m_value;
       m_text += ',';
       m_text += m_scaled;
+      if (m_bCutColumn) m_text += line.lineEnded ? "," : ",1";
       m_text += "\r\n";
       if (m_text.size() >= kTablePieceBytes) {
         m_pOut->TakeChunk(m_text);

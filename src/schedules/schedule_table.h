@@ -154,7 +154,10 @@ void AppendFixedColumnNames(std::string& out);
 
 class LongTable final : public ScheduleSink {
  public:
-  explicit LongTable(CellGuard guard = CellGuard::kAsWritten) : m_values(guard) {}
+  // bCutColumn: each row ends in one more field, "1" when the filing ended inside
+  // the value's line (it may be cut), else empty; the header does not name it.
+  explicit LongTable(CellGuard guard = CellGuard::kAsWritten, bool bCutColumn = false)
+      : m_values(guard), m_bCutColumn(bCutColumn) {}
   // The header line.
   static void AppendHeader(std::string& out);
 
@@ -176,6 +179,7 @@ class LongTable final : public ScheduleSink {
   std::string m_value;
   std::string m_scaled;
   ScheduleValueReader m_values;
+  bool m_bCutColumn;
   std::uint64_t m_nSchedules = 0;
   std::uint64_t m_nValues = 0;
 };

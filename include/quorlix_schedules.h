@@ -375,7 +375,8 @@ QUORLIX_API int quorlix_write_schedules_file(const char* const* paths, size_t co
  *                    fiscal_year_end: one row per submission with a schedule
  *   schedules        id INTEGER PRIMARY KEY, submission_id, then the wide form's
  *                    columns from path to multiplier_source (schedule, flawed,
- *                    complete and restated INTEGER; multiplier TEXT, exact)
+ *                    complete and restated INTEGER; multiplier TEXT, exact), and
+ *                    its unparsed list (TEXT; format 2)
  *   facts            the long form's values: schedule_id, seq (1, 2, ... in the
  *                    schedule; with schedule_id the primary key), tag, raw, value
  *                    and scaled as TEXT (exact), amount REAL (scaled as a double,

@@ -48,7 +48,8 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 // The layout written here; a database of a higher number is refused. Format 1
-// had no facts.cut: an update adds it (0, as format 1 read such values).
+// had no facts.cut nor schedules.unparsed: an update adds them (0 and NULL for
+// the rows it holds, as format 1 read them).
 constexpr int kFormatVersion = 2;
 constexpr auto kLongestTransaction = std::chrono::seconds(1);
 // SQLite's page cache, and the memory an index's sort keeps before it spills to
@@ -57,7 +58,7 @@ constexpr auto kLongestTransaction = std::chrono::seconds(1);
 constexpr const char* kCacheSizePragma = "PRAGMA cache_size=-8192";
 // Rows read but not stored yet, at most: the readers wait for the writer beyond it.
 constexpr std::size_t kMostQueuedBytes = std::size_t{8} << 20;
-// Columns of the long form: 21 fixed ones, then tag, raw, value, scaled, and the cut mark.
+// Columns of the long form: 21 fixed ones, then tag, raw, value, scaled, and the marks.
 constexpr std::size_t kLongColumns = 26;
 constexpr std::size_t kFixedColumns = 21;
 constexpr std::size_t kSubmissionColumnsEnd = 10;  // path to fiscal_year_end
@@ -189,7 +190,7 @@ CREATE TABLE schedules(id INTEGER PRIMARY KEY, submission_id INTEGER NOT NULL RE
   path TEXT NOT NULL, member TEXT, accession_number TEXT, cik INTEGER, company TEXT, form_type TEXT, filed TEXT,
   period TEXT, sic INTEGER, fiscal_year_end TEXT, document TEXT, description TEXT, schedule INTEGER, article TEXT,
   series TEXT, series_name TEXT, flawed INTEGER, complete INTEGER, multiplier TEXT, restated INTEGER,
-  multiplier_source TEXT);
+  multiplier_source TEXT, unparsed TEXT);
 CREATE TABLE facts(schedule_id INTEGER NOT NULL REFERENCES schedules(id), seq INTEGER NOT NULL, tag TEXT NOT NULL,
   raw TEXT, value TEXT, scaled TEXT, amount REAL, repeated INTEGER NOT NULL, cut INTEGER NOT NULL DEFAULT 0,
   PRIMARY KEY(schedule_id, seq)) WITHOUT ROWID;
@@ -347,7 +348,8 @@ std::int64_t CheckQuorlixDatabase(Database& db, const std::string& path) {
 void UpgradeDatabase(Database& db, std::int64_t nFormat) {
   if (nFormat >= kFormatVersion) return;
   db.Exec("BEGIN IMMEDIATE");
-  db.Exec("ALTER TABLE facts ADD COLUMN cut INTEGER NOT NULL DEFAULT 0");
+  db.Exec(
+      "ALTER TABLE facts ADD COLUMN cut INTEGER NOT NULL DEFAULT 0; ALTER TABLE schedules ADD COLUMN unparsed TEXT");
   WriteMeta(db, "format_version", std::to_string(kFormatVersion));
   db.Exec("COMMIT");
 }
@@ -460,6 +462,7 @@ class DatabaseWriter {
         m_putFact(db.Get(),
                   "INSERT INTO facts(schedule_id, seq, tag, raw, value, scaled, amount, repeated, cut) VALUES (?, ?, "
                   "?, ?, ?, ?, ?, ?, ?)"),
+        m_putUnparsed(db.Get(), "UPDATE schedules SET unparsed = ? WHERE id = ?"),
         m_putInput(db.Get(),
                    "INSERT OR REPLACE INTO inputs(path, size, mtime_ns, status, meaning, problem, packing, members, "
                    "filings, filings_with_schedules, schedule_count, value_count, same_as, read_at, seconds) VALUES "
@@ -658,6 +661,14 @@ class DatabaseWriter {
     std::int64_t nSeq = 0;
     long long nScheduleNumber = 0;
     std::vector<std::string_view>& tagsOfSchedule = m_tagsOfSchedule;
+    // The schedule's unparsed list, once its values are in (rarely any).
+    const auto endSchedule = [&] {
+      if (m_unparsed.empty()) return;
+      m_putUnparsed.BindText(1, m_unparsed);
+      m_putUnparsed.BindInt(2, nSchedule);
+      m_putUnparsed.Run();
+      m_unparsed.clear();
+    };
     while (SplitRecord(p, end, fields)) {
       // The fixed columns lie side by side in the row: one comparison tells a row of another schedule.
       const auto span = [](const std::array<std::string_view, kLongColumns>& row, std::size_t nFrom, std::size_t nTo) {
@@ -669,6 +680,7 @@ class DatabaseWriter {
       };
       const bool bNewSchedule = bFirst || differ(1, kFixedColumns);
       if (bNewSchedule) {
+        endSchedule();
         long long nNumber = 0;
         const std::string_view number = fields[kScheduleColumn];
         std::from_chars(number.data(), number.data() + number.size(), nNumber);
@@ -703,11 +715,19 @@ class DatabaseWriter {
       const bool bRepeated = std::ranges::find(tagsOfSchedule, fields[21]) != tagsOfSchedule.end();
       if (!bRepeated) tagsOfSchedule.push_back(fields[21]);
       m_putFact.BindInt(8, bRepeated ? 1 : 0);
-      m_putFact.BindInt(9, fields[25] == "1" ? 1 : 0);
+      const std::string_view marks = fields[25];
+      m_putFact.BindInt(9, marks.find('c') != std::string_view::npos ? 1 : 0);
       m_putFact.Run();
+      if (marks.find('u') != std::string_view::npos) {
+        if (!m_unparsed.empty()) m_unparsed += "; ";
+        m_unparsed += fields[21];
+        m_unparsed += '=';
+        m_unparsed += fields[22];
+      }
       previous = fields;
       bFirst = false;
     }
+    endSchedule();
     m_rows.clear();
   }
 
@@ -722,6 +742,7 @@ class DatabaseWriter {
   Statement m_putSubmission;
   Statement m_putSchedule;
   Statement m_putFact;
+  Statement m_putUnparsed;
   Statement m_putInput;
   // The caller's thread's.
   std::string m_pending;  // rows of the input not reported yet
@@ -740,6 +761,7 @@ class DatabaseWriter {
   // The writer thread's.
   std::string m_rows;
   std::vector<std::string_view> m_tagsOfSchedule;  // in the schedule being stored
+  std::string m_unparsed;                          // its values the wide form lists in unparsed
   bool m_bHeaderSkipped = false;
   bool m_bInTransaction = false;
   Clock::time_point m_transactionStart;
@@ -813,7 +835,7 @@ int FillDatabase(Database& db, const char* const* paths, std::size_t count, cons
   TableSettings settings;
   settings.form = TableForm::kLong;
   settings.bRowsBeforeReport = true;
-  settings.bCutColumn = true;
+  settings.bMarksColumn = true;
   DatabaseWriter writer(db, paths, chosen, stamps, known, summary, onInput, pInputContext);
   const int nStatus = WriteScheduleTable(chosenPaths.data(), chosenPaths.size(), settings, nJobs,
                                          DatabaseWriter::TakeRows, &writer, DatabaseWriter::TakeInput, &writer);

@@ -348,6 +348,22 @@ TEST_F(SchedulesDatabaseTest, ThePanelOfADatabaseIsThePanelOfItsFilings) {
   EXPECT_EQ(newer.out, "");
 }
 
+// The schedules table holds the wide form's fixed columns, unparsed among them:
+// values not of their tag's kind, and one the filing's end cut.
+TEST_F(SchedulesDatabaseTest, SchedulesHoldTheWideFormsUnparsedList) {
+  const std::string schedules = (DataDir() / "schedules").string();
+  const std::string panel = (DataDir() / "panel").string();
+  const std::string db = PathOf("fds.sqlite");
+  ASSERT_EQ(RunTool({"schedules", "-q", "-o", db, schedules, panel}).exitStatus, 0);
+  const auto wide = RunTool({"schedules", "-q", "--wide", "-o", PathOf("wide.csv"), schedules, panel});
+  ASSERT_EQ(wide.exitStatus, 0) << wide.err;
+  Rows want;
+  for (const auto& row : ReadCsv(ReadFile(PathOf("wide.csv")))) want.push_back({row[0], row[12], row[21]});
+  const Rows got = Query(db, "SELECT path, schedule, unparsed FROM schedules ORDER BY id");
+  EXPECT_EQ(got, want);
+  EXPECT_NE(One(db, "SELECT count(*) FROM schedules WHERE unparsed IS NOT NULL"), "0");
+}
+
 // A name that is no UTF-8 (Latin-1 'é'), stored as text, and a value whose line
 // the filing ended in: the panel of the database is still that of the filings,
 // byte for byte. A database of format 1 (no cut marks) is read, and upgraded by
@@ -379,8 +395,8 @@ TEST_F(SchedulesDatabaseTest, ThePanelOfADatabaseKeepsOddNamesAndCutValues) {
     sqlite3* pDb = nullptr;
     ASSERT_EQ(sqlite3_open(db.c_str(), &pDb), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(pDb,
-                           "ALTER TABLE facts DROP COLUMN cut; UPDATE quorlix_meta SET value = '1' WHERE key = "
-                           "'format_version'",
+                           "ALTER TABLE facts DROP COLUMN cut; ALTER TABLE schedules DROP COLUMN unparsed; UPDATE "
+                           "quorlix_meta SET value = '1' WHERE key = 'format_version'",
                            nullptr, nullptr, nullptr),
               SQLITE_OK)
         << sqlite3_errmsg(pDb);
@@ -395,6 +411,7 @@ TEST_F(SchedulesDatabaseTest, ThePanelOfADatabaseKeepsOddNamesAndCutValues) {
   EXPECT_EQ(InputCounts(update.err), "0 new, 1 changed, 1 unchanged, 0 pruned");
   EXPECT_EQ(One(db, "SELECT value FROM quorlix_meta WHERE key = 'format_version'"), "2");
   EXPECT_EQ(One(db, "SELECT count(*) FROM facts WHERE cut = 1"), "1");
+  EXPECT_EQ(One(db, "SELECT unparsed FROM schedules WHERE path LIKE '%cut.txt'"), "TOTAL-ASSETS=7,500");
   EXPECT_EQ(RunTool({"panel", "-q", db}).out, direct.out);
   EXPECT_EQ(One(db, "PRAGMA integrity_check"), "ok");
 }

@@ -57,7 +57,7 @@ constexpr auto kLongestTransaction = std::chrono::seconds(1);
 // keeps the memory the same however many inputs there are.
 constexpr const char* kCacheSizePragma = "PRAGMA cache_size=-8192";
 // Rows read but not stored yet, at most: the readers wait for the writer beyond it.
-constexpr std::size_t kMostQueuedBytes = std::size_t{8} << 20;
+constexpr std::size_t kMostQueuedBytes = std::size_t{2} << 20;
 // Columns of the long form: 21 fixed ones, then tag, raw, value, scaled, and the marks.
 constexpr std::size_t kLongColumns = 26;
 constexpr std::size_t kFixedColumns = 21;
@@ -439,7 +439,8 @@ bool SplitRecord(char*& p, char* const end, std::array<std::string_view, kLongCo
 
 class DatabaseWriter {
  public:
-  // chosen maps the run's inputs to the caller's; known tells which the database already holds.
+  // chosen maps the run's inputs to the caller's; stamps and known (which the
+  // database already holds) are the caller's inputs'.
   DatabaseWriter(Database& db, const char* const* paths, const std::vector<std::size_t>& chosen,
                  const std::vector<InputStamp>& stamps, const std::vector<bool>& known,
                  QUORLIX_DATABASE_SUMMARY& summary, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext)
@@ -589,14 +590,14 @@ class DatabaseWriter {
     }
     const std::size_t nCaller = m_chosen[input.index];
     const std::string path = NameText(m_paths[nCaller]);
-    if (m_known[input.index]) {
+    if (m_known[nCaller]) {
       RemoveInputRows(m_db, path);
       ++m_summary.changed_inputs;
     } else {
       ++m_summary.new_inputs;
     }
     StoreRows();
-    const InputStamp& stamp = m_stamps[input.index];
+    const InputStamp& stamp = m_stamps[nCaller];
     m_putInput.BindText(1, path);
     if (stamp.bKnown) {
       m_putInput.BindInt(2, stamp.file.nSize);
@@ -819,8 +820,6 @@ int FillDatabase(Database& db, const char* const* paths, std::size_t count, cons
   }
   std::vector<std::size_t> chosen;
   std::vector<const char*> chosenPaths;
-  std::vector<InputStamp> stamps;
-  std::vector<bool> known;
   for (std::size_t i = 0; i < count; ++i) {
     if (unchanged[i]) {
       ++summary.unchanged_inputs;
@@ -828,15 +827,13 @@ int FillDatabase(Database& db, const char* const* paths, std::size_t count, cons
     }
     chosen.push_back(i);
     chosenPaths.push_back(paths[i]);
-    stamps.push_back(allStamps[i]);
-    known.push_back(held[i]);
   }
 
   TableSettings settings;
   settings.form = TableForm::kLong;
   settings.bRowsBeforeReport = true;
   settings.bMarksColumn = true;
-  DatabaseWriter writer(db, paths, chosen, stamps, known, summary, onInput, pInputContext);
+  DatabaseWriter writer(db, paths, chosen, allStamps, held, summary, onInput, pInputContext);
   const int nStatus = WriteScheduleTable(chosenPaths.data(), chosenPaths.size(), settings, nJobs,
                                          DatabaseWriter::TakeRows, &writer, DatabaseWriter::TakeInput, &writer);
   writer.Finish();

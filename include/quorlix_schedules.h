@@ -388,11 +388,11 @@ QUORLIX_API int quorlix_write_schedules_file(const char* const* paths, size_t co
  *   Indexes on cik, accession_number and path of submissions and schedules, and on
  *   facts' tag.
  * Views wide_5, wide_6, wide_7, wide_9, wide_ut, wide_bd: the schedules of one
- * article (its ARTICLE in capitals without leading zeros), with schedule_id and
- * the fixed columns, then one column per tag of the article in the dictionary, in
- * its order: amount for a number's kind, value for a date, raw for other kinds,
- * each from the tag's first value in the schedule. A tag column is named by the
- * tag; where that name equals a fixed column's in any case (Article 6's CIK
+ * article (its ARTICLE in capitals without leading zeros), with schedule_id, the
+ * fixed columns and unparsed, then one column per tag of the article in the
+ * dictionary, in its order: amount for a number's kind, value for a date, raw for
+ * other kinds, each from the tag's first value in the schedule. A tag column is
+ * named by the tag; where that name equals a fixed column's in any case (Article 6's CIK
  * against cik) it takes the suffix _tag (CIK_tag), so no two columns collide in
  * any database. Names are quoted: "TOTAL-ASSETS".
  * Writes come from one thread (the caller's), in transactions of at most about

@@ -253,7 +253,7 @@ std::vector<std::string> FixedColumnNames() {
   return columns;
 }
 
-// The view of one article's schedules: the fixed columns, then a column per tag
+// The view of one article's schedules: the fixed columns and unparsed, then a column per tag
 // of the dictionary. A tag's column keeps the tag's name unless that name is a
 // fixed column's in some case, when it takes "_tag" (tags hold no '_', so the
 // suffix meets no other tag's name).
@@ -265,6 +265,8 @@ std::string ViewSql(std::string_view article, std::span<const TagEntry> entries)
     used.insert(LowerCase(column));
     sql += ", s." + QuotedName(column);
   }
+  used.insert("unparsed");
+  sql += ", s.unparsed";
   for (const TagEntry& entry : entries) {
     if (entry.article != article) continue;
     std::string name(entry.tag);
@@ -296,6 +298,18 @@ void WriteMeta(Database& db, std::string_view key, std::string_view value) {
   put.Run();
 }
 
+// A view per article, made anew.
+void CreateViews(Database& db) {
+  const std::span<const TagEntry> entries = TagEntries();
+  std::vector<std::string_view> articles;
+  for (const TagEntry& entry : entries)
+    if (std::ranges::find(articles, entry.article) == articles.end()) articles.push_back(entry.article);
+  for (const std::string_view article : articles) {
+    db.Exec("DROP VIEW IF EXISTS " + QuotedName("wide_" + LowerCase(article)));
+    db.Exec(ViewSql(article, entries));
+  }
+}
+
 // The tables, the dictionary and the views of a new database, in one transaction.
 void CreateLayout(Database& db, bool bWithIndexes) {
   db.Exec("BEGIN");
@@ -313,10 +327,7 @@ void CreateLayout(Database& db, bool bWithIndexes) {
       put.Run();
     }
   }
-  std::vector<std::string_view> articles;
-  for (const TagEntry& entry : entries)
-    if (std::ranges::find(articles, entry.article) == articles.end()) articles.push_back(entry.article);
-  for (const std::string_view article : articles) db.Exec(ViewSql(article, entries));
+  CreateViews(db);
   WriteMeta(db, "format_version", std::to_string(kFormatVersion));
   WriteMeta(db, "scaling_rule", kScalingRule);
   WriteMeta(db, "multiplier_rule", kMultiplierRule);
@@ -350,6 +361,7 @@ void UpgradeDatabase(Database& db, std::int64_t nFormat) {
   db.Exec("BEGIN IMMEDIATE");
   db.Exec(
       "ALTER TABLE facts ADD COLUMN cut INTEGER NOT NULL DEFAULT 0; ALTER TABLE schedules ADD COLUMN unparsed TEXT");
+  CreateViews(db);  // with unparsed
   WriteMeta(db, "format_version", std::to_string(kFormatVersion));
   db.Exec("COMMIT");
 }

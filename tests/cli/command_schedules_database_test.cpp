@@ -362,6 +362,7 @@ TEST_F(SchedulesDatabaseTest, SchedulesHoldTheWideFormsUnparsedList) {
   const Rows got = Query(db, "SELECT path, schedule, unparsed FROM schedules ORDER BY id");
   EXPECT_EQ(got, want);
   EXPECT_NE(One(db, "SELECT count(*) FROM schedules WHERE unparsed IS NOT NULL"), "0");
+  EXPECT_EQ(One(db, "SELECT unparsed FROM wide_5 WHERE path LIKE '%cut_in_schedule.txt'"), "TOTAL-ASSETS=7,5");
 }
 
 // A name that is no UTF-8 (Latin-1 'é'), stored as text, and a value whose line
@@ -390,12 +391,14 @@ TEST_F(SchedulesDatabaseTest, ThePanelOfADatabaseKeepsOddNamesAndCutValues) {
   ASSERT_EQ(fromDatabase.exitStatus, 0) << fromDatabase.err;
   EXPECT_EQ(fromDatabase.out, direct.out);
 
-  // Format 1, as an earlier release wrote it: no cut column.
+  // Format 1, as an earlier release wrote it: no cut or unparsed column (its views, which name unparsed now, go too).
   {
     sqlite3* pDb = nullptr;
     ASSERT_EQ(sqlite3_open(db.c_str(), &pDb), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(pDb,
-                           "ALTER TABLE facts DROP COLUMN cut; ALTER TABLE schedules DROP COLUMN unparsed; UPDATE "
+                           "DROP VIEW wide_5; DROP VIEW wide_6; DROP VIEW wide_7; DROP VIEW wide_9; DROP VIEW wide_ut; "
+                           "DROP VIEW wide_bd; ALTER TABLE facts DROP COLUMN cut; ALTER TABLE schedules DROP COLUMN "
+                           "unparsed; UPDATE "
                            "quorlix_meta SET value = '1' WHERE key = 'format_version'",
                            nullptr, nullptr, nullptr),
               SQLITE_OK)
@@ -412,6 +415,7 @@ TEST_F(SchedulesDatabaseTest, ThePanelOfADatabaseKeepsOddNamesAndCutValues) {
   EXPECT_EQ(One(db, "SELECT value FROM quorlix_meta WHERE key = 'format_version'"), "2");
   EXPECT_EQ(One(db, "SELECT count(*) FROM facts WHERE cut = 1"), "1");
   EXPECT_EQ(One(db, "SELECT unparsed FROM schedules WHERE path LIKE '%cut.txt'"), "TOTAL-ASSETS=7,500");
+  EXPECT_EQ(One(db, "SELECT unparsed FROM wide_5 WHERE path LIKE '%cut.txt'"), "TOTAL-ASSETS=7,500");
   EXPECT_EQ(RunTool({"panel", "-q", db}).out, direct.out);
   EXPECT_EQ(One(db, "PRAGMA integrity_check"), "ok");
 }

@@ -357,10 +357,11 @@ QUORLIX_API int quorlix_write_schedules_file(const char* const* paths, size_t co
                                              const char* output_path, QUORLIX_SCHEDULES_INPUT_FN on_input,
                                              void* input_context);
 
-/* The database (quorlix_write_schedules_database), SQLite 3, format 1. Every
+/* The database (quorlix_write_schedules_database), SQLite 3, format 2. Every
  * empty field of the table is NULL. Tables:
- *   quorlix_meta(key TEXT PRIMARY KEY, value TEXT)  format_version (1),
- *                    library_version, scaling_rule, multiplier_rule, written_at
+ *   quorlix_meta(key TEXT PRIMARY KEY, value TEXT)  format_version (2;
+ *                    an update brings a format 1 database to 2), library_version,
+ *                    scaling_rule, multiplier_rule, written_at
  *   inputs           one row per input read: path TEXT PRIMARY KEY (as the table
  *                    writes it), size INTEGER and mtime_ns INTEGER (the file's, as
  *                    stat told them before it was read; what --update compares),
@@ -374,21 +375,24 @@ QUORLIX_API int quorlix_write_schedules_file(const char* const* paths, size_t co
  *                    fiscal_year_end: one row per submission with a schedule
  *   schedules        id INTEGER PRIMARY KEY, submission_id, then the wide form's
  *                    columns from path to multiplier_source (schedule, flawed,
- *                    complete and restated INTEGER; multiplier TEXT, exact)
+ *                    complete and restated INTEGER; multiplier TEXT, exact), and
+ *                    its unparsed list (TEXT; format 2)
  *   facts            the long form's values: schedule_id, seq (1, 2, ... in the
  *                    schedule; with schedule_id the primary key), tag, raw, value
  *                    and scaled as TEXT (exact), amount REAL (scaled as a double,
  *                    NULL where it is none or beyond a double's range), repeated
- *                    INTEGER (1 for a tag the schedule wrote before)
+ *                    INTEGER (1 for a tag the schedule wrote before), cut INTEGER
+ *                    (1 where the filing ended inside the value's line: it may be
+ *                    cut, so it has no value; format 2)
  *   tag_dictionary   article, tag (the primary key), kind, label, concept
  *   Indexes on cik, accession_number and path of submissions and schedules, and on
  *   facts' tag.
  * Views wide_5, wide_6, wide_7, wide_9, wide_ut, wide_bd: the schedules of one
- * article (its ARTICLE in capitals without leading zeros), with schedule_id and
- * the fixed columns, then one column per tag of the article in the dictionary, in
- * its order: amount for a number's kind, value for a date, raw for other kinds,
- * each from the tag's first value in the schedule. A tag column is named by the
- * tag; where that name equals a fixed column's in any case (Article 6's CIK
+ * article (its ARTICLE in capitals without leading zeros), with schedule_id, the
+ * fixed columns and unparsed, then one column per tag of the article in the
+ * dictionary, in its order: amount for a number's kind, value for a date, raw for
+ * other kinds, each from the tag's first value in the schedule. A tag column is
+ * named by the tag; where that name equals a fixed column's in any case (Article 6's CIK
  * against cik) it takes the suffix _tag (CIK_tag), so no two columns collide in
  * any database. Names are quoted: "TOTAL-ASSETS".
  * Writes come from one thread (the caller's), in transactions of at most about

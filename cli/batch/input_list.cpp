@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ranges>
+#include <set>
 
 #include "batch/staging_folders.h"
 #include "quorlix_schedules.h"
@@ -82,13 +83,44 @@ class InputCollector {
   }
 
   void AddListed(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return;
+    if (IsListedFolder(path)) return;
     const std::size_t relStart = path.find_first_not_of('/');
     m_list.Add(path, relStart == std::string::npos ? 0 : relStart, SkipOf(FolderOf(path)));
   }
 
  private:
+  // Whether a listed path names a folder. A long list names many files of one
+  // folder: once it has named enough of them, the folder's entries are read
+  // once, and only its names that are (or may lead to) folders are looked at.
+  bool IsListedFolder(const std::string& path) {
+    static constexpr std::size_t kListedBeforeRead = 32;
+    const std::size_t slash = path.find_last_of('/');
+    const std::string_view folder(path.data(), slash == std::string::npos ? 0 : slash + 1);
+    const std::string_view name = std::string_view(path).substr(folder.size());
+    if (folder != m_listedFolder) {
+      m_listedFolder = folder;
+      m_listedInFolder = 0;
+      m_listedFolderRead = false;
+      m_maybeFolders.clear();
+    }
+    if (!m_listedFolderRead && !name.empty() && ++m_listedInFolder == kListedBeforeRead)
+      m_listedFolderRead = ReadMaybeFolders(m_listedFolder.empty() ? "." : m_listedFolder, m_maybeFolders);
+    if (m_listedFolderRead && !name.empty() && !m_maybeFolders.contains(name)) return false;
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  }
+
+  // The names in a folder that are folders, links or of a kind the folder does not tell.
+  static bool ReadMaybeFolders(const std::string& folder, std::set<std::string, std::less<>>& names) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return false;
+    while (const dirent* entry = ::readdir(dir))
+      if (entry->d_type == DT_DIR || entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN)
+        names.emplace(entry->d_name);
+    ::closedir(dir);
+    return true;
+  }
+
   // Whether the files of a folder lie inside the output folder.
   InputSkip SkipOf(const std::string& folder) {
     if (m_outReal.empty()) return InputSkip::kNone;
@@ -185,6 +217,10 @@ class InputCollector {
   ino_t m_outInode = 0;
   std::string m_lastFolder;
   InputSkip m_lastSkip = InputSkip::kNone;
+  std::string m_listedFolder;
+  std::size_t m_listedInFolder = 0;
+  bool m_listedFolderRead = false;
+  std::set<std::string, std::less<>> m_maybeFolders;
 };
 
 // Reads a list of paths, one a line or NUL-separated; returns what is wrong, or "".

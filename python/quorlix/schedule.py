@@ -246,7 +246,7 @@ _CONCEPT_COLUMNS = ("revenue", "net_income", "total_assets", "eps_basic", "eps_d
 # Kinds of the tag dictionary whose values are numbers.
 _NUMBER_KINDS = frozenset({"stock", "flow", "shares", "per-share", "ratio"})
 # The database layout read_database knows; a newer one is refused.
-_DATABASE_FORMAT = 1
+_DATABASE_FORMAT = 2
 
 
 @functools.lru_cache(maxsize=None)

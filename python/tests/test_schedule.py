@@ -435,7 +435,7 @@ def test_read_database_gives_the_views_and_tables(tmp_path, data_dir, tool):
     with pytest.raises(ValueError):
         quorlix.read_database(database, "nothing")
     connection = sqlite3.connect(database)
-    connection.execute("UPDATE quorlix_meta SET value = '2' WHERE key = 'format_version'")
+    connection.execute("UPDATE quorlix_meta SET value = '3' WHERE key = 'format_version'")
     connection.commit()
     connection.close()
     with pytest.raises(quorlix.QuorlixFormatError):

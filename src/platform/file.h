@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <string_view>
 
 #include "platform/platform_string.h"
 
@@ -113,6 +114,24 @@ struct FileStamp {
 };
 // False when the path names no regular file or it cannot be looked at.
 bool GetFileStamp(const CString& strPath, FileStamp& stamp) noexcept;
+
+// The stamps of many files, most of them in a few folders: on POSIX each folder is
+// opened once and its files are looked at by name in it, so the folder's own path
+// is not looked up again for each file.
+class CFileStamper {
+ public:
+  CFileStamper() = default;
+  ~CFileStamper();
+  CFileStamper(const CFileStamper&) = delete;
+  CFileStamper& operator=(const CFileStamper&) = delete;
+
+  // As GetFileStamp.
+  bool Get(std::string_view path, FileStamp& stamp) noexcept;
+
+ private:
+  CString m_strFolder;
+  int m_nFolder = -1;
+};
 
 // True when both paths name one existing file, however they are spelled
 // (relative or absolute, through a link); false when either does not exist.

@@ -185,13 +185,54 @@ bool NameSameFile(const CString& strPathA, const CString& strPathB) noexcept {
          stA.st_ino == stB.st_ino;
 }
 
-bool GetFileStamp(const CString& strPath, FileStamp& stamp) noexcept {
-  struct stat st {};
-  if (::stat(strPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+namespace {
+
+bool StampOfStat(const struct stat& st, FileStamp& stamp) {
+  if (!S_ISREG(st.st_mode)) return false;
   stamp.nSize = static_cast<std::int64_t>(st.st_size);
   stamp.nModifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   stamp.key = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
   return true;
+}
+
+}  // namespace
+
+bool GetFileStamp(const CString& strPath, FileStamp& stamp) noexcept {
+  struct stat st {};
+  return ::stat(strPath.c_str(), &st) == 0 && StampOfStat(st, stamp);
+}
+
+CFileStamper::~CFileStamper() {
+  if (m_nFolder >= 0) ::close(m_nFolder);
+}
+
+bool CFileStamper::Get(std::string_view path, FileStamp& stamp) noexcept {
+  struct stat st {};
+  const std::size_t nSlash = path.find_last_of('/');
+  // A name without a folder, or a folder's own name ("a/"), as it stands.
+  if (nSlash == std::string_view::npos || nSlash + 1 == path.size()) {
+    try {
+      return ::stat(CString(path).c_str(), &st) == 0 && StampOfStat(st, stamp);
+    } catch (...) {
+      return false;
+    }
+  }
+  const std::string_view folder = path.substr(0, nSlash + 1);
+  try {
+    if (folder != m_strFolder) {
+      if (m_nFolder >= 0) ::close(m_nFolder);
+      m_strFolder = folder;
+      m_nFolder = ::open(m_strFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    }
+    const CString name(path.substr(nSlash + 1));
+    if (m_nFolder < 0) return ::stat(CString(path).c_str(), &st) == 0 && StampOfStat(st, stamp);
+    return ::fstatat(m_nFolder, name.c_str(), &st, 0) == 0 && StampOfStat(st, stamp);
+  } catch (...) {
+    m_strFolder.clear();
+    if (m_nFolder >= 0) ::close(m_nFolder);
+    m_nFolder = -1;
+    return false;
+  }
 }
 
 bool CFile::GetKey(FileKey& key) const noexcept {

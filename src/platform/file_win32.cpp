@@ -193,6 +193,16 @@ bool GetFileStamp(const CString& strPath, FileStamp& stamp) noexcept {
   return true;
 }
 
+CFileStamper::~CFileStamper() = default;
+
+bool CFileStamper::Get(std::string_view path, FileStamp& stamp) noexcept {
+  try {
+    return GetFileStamp(CString(path), stamp);
+  } catch (...) {
+    return false;
+  }
+}
+
 bool CFile::GetKey(FileKey& key) const noexcept {
   FileIdentity identity;
   if (!IdentifyHandle(Handle(m_hFile), identity) || identity.nFileIndex == 0) return false;

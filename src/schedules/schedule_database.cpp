@@ -47,13 +47,19 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// The layout written here; a database of a higher number is refused.
-constexpr int kFormatVersion = 1;
+// The layout written here; a database of a higher number is refused. Format 1
+// had no facts.cut nor schedules.unparsed: an update adds them (0 and NULL for
+// the rows it holds, as format 1 read them).
+constexpr int kFormatVersion = 2;
 constexpr auto kLongestTransaction = std::chrono::seconds(1);
+// SQLite's page cache, and the memory an index's sort keeps before it spills to
+// a file: the rows go in in key order, so a modest one costs little time and
+// keeps the memory the same however many inputs there are.
+constexpr const char* kCacheSizePragma = "PRAGMA cache_size=-8192";
 // Rows read but not stored yet, at most: the readers wait for the writer beyond it.
-constexpr std::size_t kMostQueuedBytes = std::size_t{8} << 20;
-// Columns of the long form: 21 fixed ones, then tag, raw, value, scaled.
-constexpr std::size_t kLongColumns = 25;
+constexpr std::size_t kMostQueuedBytes = std::size_t{2} << 20;
+// Columns of the long form: 21 fixed ones, then tag, raw, value, scaled, and the marks.
+constexpr std::size_t kLongColumns = 26;
 constexpr std::size_t kFixedColumns = 21;
 constexpr std::size_t kSubmissionColumnsEnd = 10;  // path to fiscal_year_end
 constexpr std::size_t kScheduleColumn = 12;
@@ -184,10 +190,10 @@ CREATE TABLE schedules(id INTEGER PRIMARY KEY, submission_id INTEGER NOT NULL RE
   path TEXT NOT NULL, member TEXT, accession_number TEXT, cik INTEGER, company TEXT, form_type TEXT, filed TEXT,
   period TEXT, sic INTEGER, fiscal_year_end TEXT, document TEXT, description TEXT, schedule INTEGER, article TEXT,
   series TEXT, series_name TEXT, flawed INTEGER, complete INTEGER, multiplier TEXT, restated INTEGER,
-  multiplier_source TEXT);
+  multiplier_source TEXT, unparsed TEXT);
 CREATE TABLE facts(schedule_id INTEGER NOT NULL REFERENCES schedules(id), seq INTEGER NOT NULL, tag TEXT NOT NULL,
-  raw TEXT, value TEXT, scaled TEXT, amount REAL, repeated INTEGER NOT NULL, PRIMARY KEY(schedule_id, seq))
-  WITHOUT ROWID;
+  raw TEXT, value TEXT, scaled TEXT, amount REAL, repeated INTEGER NOT NULL, cut INTEGER NOT NULL DEFAULT 0,
+  PRIMARY KEY(schedule_id, seq)) WITHOUT ROWID;
 CREATE TABLE tag_dictionary(article TEXT NOT NULL, tag TEXT NOT NULL, kind TEXT NOT NULL, label TEXT,
   concept TEXT, PRIMARY KEY(article, tag)) WITHOUT ROWID;
 )sql";
@@ -247,7 +253,7 @@ std::vector<std::string> FixedColumnNames() {
   return columns;
 }
 
-// The view of one article's schedules: the fixed columns, then a column per tag
+// The view of one article's schedules: the fixed columns and unparsed, then a column per tag
 // of the dictionary. A tag's column keeps the tag's name unless that name is a
 // fixed column's in some case, when it takes "_tag" (tags hold no '_', so the
 // suffix meets no other tag's name).
@@ -259,6 +265,8 @@ std::string ViewSql(std::string_view article, std::span<const TagEntry> entries)
     used.insert(LowerCase(column));
     sql += ", s." + QuotedName(column);
   }
+  used.insert("unparsed");
+  sql += ", s.unparsed";
   for (const TagEntry& entry : entries) {
     if (entry.article != article) continue;
     std::string name(entry.tag);
@@ -290,6 +298,18 @@ void WriteMeta(Database& db, std::string_view key, std::string_view value) {
   put.Run();
 }
 
+// A view per article, made anew.
+void CreateViews(Database& db) {
+  const std::span<const TagEntry> entries = TagEntries();
+  std::vector<std::string_view> articles;
+  for (const TagEntry& entry : entries)
+    if (std::ranges::find(articles, entry.article) == articles.end()) articles.push_back(entry.article);
+  for (const std::string_view article : articles) {
+    db.Exec("DROP VIEW IF EXISTS " + QuotedName("wide_" + LowerCase(article)));
+    db.Exec(ViewSql(article, entries));
+  }
+}
+
 // The tables, the dictionary and the views of a new database, in one transaction.
 void CreateLayout(Database& db, bool bWithIndexes) {
   db.Exec("BEGIN");
@@ -307,10 +327,7 @@ void CreateLayout(Database& db, bool bWithIndexes) {
       put.Run();
     }
   }
-  std::vector<std::string_view> articles;
-  for (const TagEntry& entry : entries)
-    if (std::ranges::find(articles, entry.article) == articles.end()) articles.push_back(entry.article);
-  for (const std::string_view article : articles) db.Exec(ViewSql(article, entries));
+  CreateViews(db);
   WriteMeta(db, "format_version", std::to_string(kFormatVersion));
   WriteMeta(db, "scaling_rule", kScalingRule);
   WriteMeta(db, "multiplier_rule", kMultiplierRule);
@@ -318,8 +335,8 @@ void CreateLayout(Database& db, bool bWithIndexes) {
   db.Exec("COMMIT");
 }
 
-// Refuses a database that this library did not write, or that a newer one did.
-void CheckQuorlixDatabase(Database& db, const std::string& path) {
+// Refuses a database that this library did not write, or that a newer one did; its format.
+std::int64_t CheckQuorlixDatabase(Database& db, const std::string& path) {
   const std::string name = QuotedFileName(path);
   std::int64_t nFormat = 0;
   try {
@@ -335,6 +352,18 @@ void CheckQuorlixDatabase(Database& db, const std::string& path) {
     throw DatabaseRefused{name + " is of database format " + std::to_string(nFormat) + ", newer than this library's " +
                           std::to_string(kFormatVersion)};
   if (nFormat < 1) throw DatabaseRefused{name + " has no readable format version in quorlix_meta"};
+  return nFormat;
+}
+
+// Brings a database of an older format to this one, in one transaction.
+void UpgradeDatabase(Database& db, std::int64_t nFormat) {
+  if (nFormat >= kFormatVersion) return;
+  db.Exec("BEGIN IMMEDIATE");
+  db.Exec(
+      "ALTER TABLE facts ADD COLUMN cut INTEGER NOT NULL DEFAULT 0; ALTER TABLE schedules ADD COLUMN unparsed TEXT");
+  CreateViews(db);  // with unparsed
+  WriteMeta(db, "format_version", std::to_string(kFormatVersion));
+  db.Exec("COMMIT");
 }
 
 // ---- Inputs ----
@@ -422,7 +451,8 @@ bool SplitRecord(char*& p, char* const end, std::array<std::string_view, kLongCo
 
 class DatabaseWriter {
  public:
-  // chosen maps the run's inputs to the caller's; known tells which the database already holds.
+  // chosen maps the run's inputs to the caller's; stamps and known (which the
+  // database already holds) are the caller's inputs'.
   DatabaseWriter(Database& db, const char* const* paths, const std::vector<std::size_t>& chosen,
                  const std::vector<InputStamp>& stamps, const std::vector<bool>& known,
                  QUORLIX_DATABASE_SUMMARY& summary, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext)
@@ -443,8 +473,9 @@ class DatabaseWriter {
                       "series_name, flawed, complete, multiplier, restated, multiplier_source) VALUES (?, ?, ?, ?, "
                       "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
         m_putFact(db.Get(),
-                  "INSERT INTO facts(schedule_id, seq, tag, raw, value, scaled, amount, repeated) VALUES (?, ?, ?, "
-                  "?, ?, ?, ?, ?)"),
+                  "INSERT INTO facts(schedule_id, seq, tag, raw, value, scaled, amount, repeated, cut) VALUES (?, ?, "
+                  "?, ?, ?, ?, ?, ?, ?)"),
+        m_putUnparsed(db.Get(), "UPDATE schedules SET unparsed = ? WHERE id = ?"),
         m_putInput(db.Get(),
                    "INSERT OR REPLACE INTO inputs(path, size, mtime_ns, status, meaning, problem, packing, members, "
                    "filings, filings_with_schedules, schedule_count, value_count, same_as, read_at, seconds) VALUES "
@@ -571,14 +602,14 @@ class DatabaseWriter {
     }
     const std::size_t nCaller = m_chosen[input.index];
     const std::string path = NameText(m_paths[nCaller]);
-    if (m_known[input.index]) {
+    if (m_known[nCaller]) {
       RemoveInputRows(m_db, path);
       ++m_summary.changed_inputs;
     } else {
       ++m_summary.new_inputs;
     }
     StoreRows();
-    const InputStamp& stamp = m_stamps[input.index];
+    const InputStamp& stamp = m_stamps[nCaller];
     m_putInput.BindText(1, path);
     if (stamp.bKnown) {
       m_putInput.BindInt(2, stamp.file.nSize);
@@ -643,6 +674,14 @@ class DatabaseWriter {
     std::int64_t nSeq = 0;
     long long nScheduleNumber = 0;
     std::vector<std::string_view>& tagsOfSchedule = m_tagsOfSchedule;
+    // The schedule's unparsed list, once its values are in (rarely any).
+    const auto endSchedule = [&] {
+      if (m_unparsed.empty()) return;
+      m_putUnparsed.BindText(1, m_unparsed);
+      m_putUnparsed.BindInt(2, nSchedule);
+      m_putUnparsed.Run();
+      m_unparsed.clear();
+    };
     while (SplitRecord(p, end, fields)) {
       // The fixed columns lie side by side in the row: one comparison tells a row of another schedule.
       const auto span = [](const std::array<std::string_view, kLongColumns>& row, std::size_t nFrom, std::size_t nTo) {
@@ -654,6 +693,7 @@ class DatabaseWriter {
       };
       const bool bNewSchedule = bFirst || differ(1, kFixedColumns);
       if (bNewSchedule) {
+        endSchedule();
         long long nNumber = 0;
         const std::string_view number = fields[kScheduleColumn];
         std::from_chars(number.data(), number.data() + number.size(), nNumber);
@@ -688,10 +728,19 @@ class DatabaseWriter {
       const bool bRepeated = std::ranges::find(tagsOfSchedule, fields[21]) != tagsOfSchedule.end();
       if (!bRepeated) tagsOfSchedule.push_back(fields[21]);
       m_putFact.BindInt(8, bRepeated ? 1 : 0);
+      const std::string_view marks = fields[25];
+      m_putFact.BindInt(9, marks.find('c') != std::string_view::npos ? 1 : 0);
       m_putFact.Run();
+      if (marks.find('u') != std::string_view::npos) {
+        if (!m_unparsed.empty()) m_unparsed += "; ";
+        m_unparsed += fields[21];
+        m_unparsed += '=';
+        m_unparsed += fields[22];
+      }
       previous = fields;
       bFirst = false;
     }
+    endSchedule();
     m_rows.clear();
   }
 
@@ -706,6 +755,7 @@ class DatabaseWriter {
   Statement m_putSubmission;
   Statement m_putSchedule;
   Statement m_putFact;
+  Statement m_putUnparsed;
   Statement m_putInput;
   // The caller's thread's.
   std::string m_pending;  // rows of the input not reported yet
@@ -724,6 +774,7 @@ class DatabaseWriter {
   // The writer thread's.
   std::string m_rows;
   std::vector<std::string_view> m_tagsOfSchedule;  // in the schedule being stored
+  std::string m_unparsed;                          // its values the wide form lists in unparsed
   bool m_bHeaderSkipped = false;
   bool m_bInTransaction = false;
   Clock::time_point m_transactionStart;
@@ -755,11 +806,20 @@ int FillDatabase(Database& db, const char* const* paths, std::size_t count, cons
   std::vector<bool> unchanged(count, false);
   std::vector<std::string> gone;
   if (bUpdate) {
-    std::unordered_map<std::string, std::size_t> indexOfPath;
-    for (std::size_t i = 0; i < count; ++i) indexOfPath.emplace(NameText(paths[i]), i);
+    // Keyed by the inputs' names as stored: most are their paths as they stand.
+    std::deque<std::string> escapedNames;
+    std::unordered_map<std::string_view, std::size_t> indexOfPath;
+    indexOfPath.reserve(count);
+    std::string name;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::string_view path(paths[i]);
+      name.clear();
+      AppendNameText(name, path);
+      indexOfPath.emplace(name == path ? path : std::string_view(escapedNames.emplace_back(name)), i);
+    }
     Statement list(db.Get(), "SELECT path, size, mtime_ns FROM inputs");
     while (list.Step()) {
-      const auto it = indexOfPath.find(std::string(list.Text(0)));
+      const auto it = indexOfPath.find(list.Text(0));
       if (it == indexOfPath.end()) {
         gone.emplace_back(list.Text(0));
         continue;
@@ -772,8 +832,6 @@ int FillDatabase(Database& db, const char* const* paths, std::size_t count, cons
   }
   std::vector<std::size_t> chosen;
   std::vector<const char*> chosenPaths;
-  std::vector<InputStamp> stamps;
-  std::vector<bool> known;
   for (std::size_t i = 0; i < count; ++i) {
     if (unchanged[i]) {
       ++summary.unchanged_inputs;
@@ -781,14 +839,13 @@ int FillDatabase(Database& db, const char* const* paths, std::size_t count, cons
     }
     chosen.push_back(i);
     chosenPaths.push_back(paths[i]);
-    stamps.push_back(allStamps[i]);
-    known.push_back(held[i]);
   }
 
   TableSettings settings;
   settings.form = TableForm::kLong;
   settings.bRowsBeforeReport = true;
-  DatabaseWriter writer(db, paths, chosen, stamps, known, summary, onInput, pInputContext);
+  settings.bMarksColumn = true;
+  DatabaseWriter writer(db, paths, chosen, allStamps, held, summary, onInput, pInputContext);
   const int nStatus = WriteScheduleTable(chosenPaths.data(), chosenPaths.size(), settings, nJobs,
                                          DatabaseWriter::TakeRows, &writer, DatabaseWriter::TakeInput, &writer);
   writer.Finish();
@@ -845,7 +902,8 @@ int WriteDatabase(const char* const* paths, std::size_t count, unsigned nJobs, i
   if (bExists && !fs::is_regular_file(status))
     throw DatabaseError{QuotedFileName(path) + " is no regular file: a database cannot go there"};
   std::vector<InputStamp> stamps(count);
-  for (std::size_t i = 0; i < count; ++i) stamps[i] = StampOf(paths[i]);
+  CFileStamper stamper;
+  for (std::size_t i = 0; i < count; ++i) stamps[i].bKnown = stamper.Get(paths[i], stamps[i].file);
   // Writing over an input would lose it.
   if (const InputStamp target = StampOf(path.c_str()); target.bKnown) {
     for (const InputStamp& stamp : stamps)
@@ -862,8 +920,10 @@ int WriteDatabase(const char* const* paths, std::size_t count, unsigned nJobs, i
     // killed at once leaves no database without it (which the next would refuse).
     if (!bExists) CreateEmptyDatabase(path);
     Database db(path, SQLITE_OPEN_READWRITE);
-    db.Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-32768");
-    CheckQuorlixDatabase(db, path);  // again, now that it is ours to write: another may have made it meanwhile
+    db.Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
+    db.Exec(kCacheSizePragma);
+    // Again, now that it is ours to write: another may have made it meanwhile.
+    UpgradeDatabase(db, CheckQuorlixDatabase(db, path));
     const int nStatus = FillDatabase(db, paths, count, stamps, nJobs, true, bPrune, summary, onInput, pInputContext);
     if (!db.Close()) throw DatabaseError{"cannot close " + QuotedFileName(path)};
     return nStatus;
@@ -876,10 +936,8 @@ int WriteDatabase(const char* const* paths, std::size_t count, unsigned nJobs, i
     // The file is only renamed into place whole, so nothing need survive a crash here: no journal.
     // Pages of 16 KiB (set before the first table, like every new database's) take the rows in a
     // third less time than SQLite's 4 KiB.
-    db.Exec(
-        "PRAGMA page_size=16384; PRAGMA journal_mode=OFF; PRAGMA locking_mode=EXCLUSIVE; PRAGMA synchronous=OFF; "
-        "PRAGMA "
-        "cache_size=-32768");
+    db.Exec("PRAGMA page_size=16384; PRAGMA journal_mode=OFF; PRAGMA locking_mode=EXCLUSIVE; PRAGMA synchronous=OFF");
+    db.Exec(kCacheSizePragma);
     CreateLayout(db, false);
     nStatus = FillDatabase(db, paths, count, stamps, nJobs, false, false, summary, onInput, pInputContext);
     if (nStatus == QUORLIX_SCHEDULES_OK) {
@@ -974,7 +1032,7 @@ class PieceWriter final : public ChunkSink {
 
 // Each input's schedules, in the order they were stored, handed to the panel as
 // the reader would have: a document per schedule, under its submission's header.
-int FeedPanel(Database& db, const TableSettings& settings, ChunkSink& out) {
+int FeedPanel(Database& db, std::int64_t nFormat, const TableSettings& settings, ChunkSink& out) {
   std::vector<std::string> paths;
   {
     Statement list(db.Get(), "SELECT path FROM inputs ORDER BY rowid");
@@ -997,12 +1055,14 @@ int FeedPanel(Database& db, const TableSettings& settings, ChunkSink& out) {
     AppendFilingBytes(bytes, text);
     return document.Keep(bytes);
   };
-  // The columns of schedules from path on, then a fact's tag and raw.
+  // The columns of schedules from path on, then a fact's tag, raw and cut mark (format 1 had none).
   Statement rows(db.Get(),
-                 "SELECT s.id, s.path, s.member, s.accession_number, s.cik, s.company, s.form_type, s.filed, s.period, "
-                 "s.sic, s.fiscal_year_end, s.document, s.description, s.schedule, s.article, s.series, "
-                 "s.series_name, s.flawed, s.complete, f.tag, f.raw FROM schedules s JOIN facts f ON f.schedule_id = "
-                 "s.id JOIN inputs i ON i.path = s.path ORDER BY i.rowid, s.id, f.seq");
+                 std::string("SELECT s.id, s.path, s.member, s.accession_number, s.cik, s.company, s.form_type, "
+                             "s.filed, s.period, s.sic, s.fiscal_year_end, s.document, s.description, s.schedule, "
+                             "s.article, s.series, s.series_name, s.flawed, s.complete, f.tag, f.raw, ") +
+                     (nFormat >= 2 ? "f.cut" : "0") +
+                     " FROM schedules s JOIN facts f ON f.schedule_id = s.id JOIN inputs i ON i.path = s.path ORDER "
+                     "BY i.rowid, s.id, f.seq");
   std::int64_t nSchedule = -1;
   std::size_t nInput = SIZE_MAX;
   const auto endSchedule = [&] {
@@ -1053,6 +1113,7 @@ int FeedPanel(Database& db, const TableSettings& settings, ChunkSink& out) {
     ScheduleLine& line = document.lines.emplace_back();
     line.tag = keep(rows.Text(19));
     line.raw = keep(rows.Text(20));
+    line.lineEnded = rows.Int(21) == 0;
   }
   endInput();
   const std::uint64_t nOtherTags = table.Write(out);
@@ -1069,10 +1130,10 @@ int WritePanelOfDatabase(const char* pszDatabasePath, const TableSettings& setti
     const std::string path(pszDatabasePath);
     if (!IsSqliteFile(path)) throw DatabaseRefused{QuotedFileName(path) + " is no SQLite database"};
     Database db(path, SQLITE_OPEN_READONLY);
-    CheckQuorlixDatabase(db, path);
+    const std::int64_t nFormat = CheckQuorlixDatabase(db, path);
     db.Exec("BEGIN");  // one snapshot, while an update may be writing
     PieceWriter out(write, pContext);
-    FeedPanel(db, settings, out);
+    FeedPanel(db, nFormat, settings, out);
     return out.Failed() ? out.FailedStatus() : QUORLIX_SCHEDULES_OK;
   } catch (const DatabaseRefused& refused) {
     CopyProblem(summary, refused.problem);

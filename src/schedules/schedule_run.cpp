@@ -163,7 +163,7 @@ class InputTableReader final : public ScheduleSink {
       : m_form(settings.form),
         m_reader(*this),
         m_pBlock(AllocateByteBuffer(kScheduleBlockBytes)),
-        m_long(settings.guard),
+        m_long(settings.guard, settings.bMarksColumn),
         m_wide(settings.guard),
         m_panel(settings.guard) {}
 

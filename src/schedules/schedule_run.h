@@ -21,6 +21,8 @@ struct TableSettings {
   // Every row of an input reaches write before on_input hears of it, so a
   // caller can take each input's rows whole (the database does).
   bool bRowsBeforeReport = false;
+  // The long form's rows end in a field of marks (LongTable's bMarksColumn).
+  bool bMarksColumn = false;
 };
 
 // quorlix_write_schedules_ex, with its arguments checked: paths holds count

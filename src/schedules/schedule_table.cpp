@@ -431,6 +431,7 @@ void LongTable::TakeDocument(const SubmissionHeader& header, const ScheduleDocum
     m_prefix.clear();
     AppendFixedColumns(m_prefix, m_path, header, document, schedule, m_values);
     m_prefix += ',';
+    m_tagsOfSchedule.clear();
     for (const ScheduleLine& line : std::span(document.lines).subspan(schedule.firstLine, schedule.lineCount)) {
       const std::string_view tag = document.View(line.tag);
       const std::string_view raw = document.View(line.raw);
@@ -448,6 +449,7 @@ void LongTable::TakeDocument(const SubmissionHeader& header, const ScheduleDocum
       m_text += m_value;
       m_text += ',';
       m_text += m_scaled;
+      if (m_bMarksColumn) AppendMarks(tag, raw, line.lineEnded);
       m_text += "\r\n";
       if (m_text.size() >= kTablePieceBytes) {
         m_pOut->TakeChunk(m_text);
@@ -457,6 +459,16 @@ void LongTable::TakeDocument(const SubmissionHeader& header, const ScheduleDocum
     m_nValues += schedule.lineCount;
   }
   m_nSchedules += document.schedules.size();
+}
+
+void LongTable::AppendMarks(std::string_view tag, std::string_view raw, bool bLineEnded) {
+  m_text += ',';
+  if (!bLineEnded) m_text += 'c';
+  // As the wide form: a schedule's first value of each tag but ARTICLE and MULTIPLIER.
+  if (IsArticleOrMultiplier(tag) || std::ranges::find(m_tagsOfSchedule, tag) != m_tagsOfSchedule.end()) return;
+  m_tagsOfSchedule.push_back(tag);
+  m_cell.clear();
+  if (m_values.AppendCell(m_cell, tag, raw, bLineEnded, false) == CellOutcome::kUnparsed) m_text += 'u';
 }
 
 // ---- The wide form ----

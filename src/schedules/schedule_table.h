@@ -159,7 +159,11 @@ void AppendFixedColumnNames(std::string& out);
 
 class LongTable final : public ScheduleSink {
  public:
-  explicit LongTable(CellGuard guard = CellGuard::kAsWritten) : m_values(guard) {}
+  // bMarksColumn: each row ends in one more field, which the header does not
+  // name: 'c' when the filing ended inside the value's line (it may be cut), 'u'
+  // when the wide form lists the value in unparsed, both, or neither.
+  explicit LongTable(CellGuard guard = CellGuard::kAsWritten, bool bMarksColumn = false)
+      : m_values(guard), m_bMarksColumn(bMarksColumn) {}
   // The header line.
   static void AppendHeader(std::string& out);
 
@@ -174,6 +178,8 @@ class LongTable final : public ScheduleSink {
   std::uint64_t Values() const { return m_nValues; }
 
  private:
+  void AppendMarks(std::string_view tag, std::string_view raw, bool bLineEnded);
+
   ChunkSink* m_pOut = nullptr;
   std::string m_text;
   std::string m_path;  // as a CSV field
@@ -181,6 +187,9 @@ class LongTable final : public ScheduleSink {
   std::string m_value;
   std::string m_scaled;
   ScheduleValueReader m_values;
+  bool m_bMarksColumn;
+  std::vector<std::string_view> m_tagsOfSchedule;  // for the marks: tags met in the schedule
+  std::string m_cell;                              // for the marks: a wide cell, not kept
   std::uint64_t m_nSchedules = 0;
   std::uint64_t m_nValues = 0;
 };

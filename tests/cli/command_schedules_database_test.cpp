@@ -138,7 +138,7 @@ TEST_F(SchedulesDatabaseTest, HoldsTheRowsOfTheLongCsvWithItsMeta) {
   ExpectRowsOfCsv(db, folder);
   EXPECT_EQ(One(db, "PRAGMA integrity_check"), "ok");
   EXPECT_EQ(One(db, "PRAGMA journal_mode"), "wal");
-  EXPECT_EQ(One(db, "SELECT value FROM quorlix_meta WHERE key = 'format_version'"), "1");
+  EXPECT_EQ(One(db, "SELECT value FROM quorlix_meta WHERE key = 'format_version'"), "2");
   EXPECT_EQ(One(db, "SELECT value FROM quorlix_meta WHERE key = 'library_version'"), QUORLIX_PRODUCT_VERSION);
   EXPECT_EQ(One(db, "SELECT count(*) FROM quorlix_meta WHERE key IN ('scaling_rule', 'multiplier_rule')"), "2");
   EXPECT_EQ(Query(db, "SELECT meaning, schedule_count FROM inputs WHERE path LIKE '%notes.txt'"),
@@ -298,7 +298,7 @@ TEST_F(SchedulesDatabaseTest, ForeignAndNewerDatabasesAreRefusedUntouched) {
   {
     sqlite3* pDb = nullptr;
     ASSERT_EQ(sqlite3_open(newer.c_str(), &pDb), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(pDb, "UPDATE quorlix_meta SET value = '2' WHERE key = 'format_version'", nullptr, nullptr,
+    ASSERT_EQ(sqlite3_exec(pDb, "UPDATE quorlix_meta SET value = '3' WHERE key = 'format_version'", nullptr, nullptr,
                            nullptr),
               SQLITE_OK);
     sqlite3_close(pDb);
@@ -307,7 +307,7 @@ TEST_F(SchedulesDatabaseTest, ForeignAndNewerDatabasesAreRefusedUntouched) {
   const auto run = RunTool({"schedules", "-q", "--update", "--prune", "-o", newer, folder});
   EXPECT_EQ(run.exitStatus, 74);
   EXPECT_EQ(run.err.substr(0, run.err.find('\n') + 1),
-            "quorlix: database: '" + newer + "' is of database format 2, newer than this library's 1\n");
+            "quorlix: database: '" + newer + "' is of database format 3, newer than this library's 2\n");
   EXPECT_EQ(One(newer, "SELECT count(*) FROM facts"), facts);
 
   WriteFile("text.db", "not a database at all, though named so\n");
@@ -344,8 +344,80 @@ TEST_F(SchedulesDatabaseTest, ThePanelOfADatabaseIsThePanelOfItsFilings) {
   }
   const auto newer = RunTool({"panel", "-q", db});
   EXPECT_EQ(newer.exitStatus, 74);
-  EXPECT_EQ(newer.err, "quorlix: database: '" + db + "' is of database format 9, newer than this library's 1\n");
+  EXPECT_EQ(newer.err, "quorlix: database: '" + db + "' is of database format 9, newer than this library's 2\n");
   EXPECT_EQ(newer.out, "");
+}
+
+// The schedules table holds the wide form's fixed columns, unparsed among them:
+// values not of their tag's kind, and one the filing's end cut.
+TEST_F(SchedulesDatabaseTest, SchedulesHoldTheWideFormsUnparsedList) {
+  const std::string schedules = (DataDir() / "schedules").string();
+  const std::string panel = (DataDir() / "panel").string();
+  const std::string db = PathOf("fds.sqlite");
+  ASSERT_EQ(RunTool({"schedules", "-q", "-o", db, schedules, panel}).exitStatus, 0);
+  const auto wide = RunTool({"schedules", "-q", "--wide", "-o", PathOf("wide.csv"), schedules, panel});
+  ASSERT_EQ(wide.exitStatus, 0) << wide.err;
+  Rows want;
+  for (const auto& row : ReadCsv(ReadFile(PathOf("wide.csv")))) want.push_back({row[0], row[12], row[21]});
+  const Rows got = Query(db, "SELECT path, schedule, unparsed FROM schedules ORDER BY id");
+  EXPECT_EQ(got, want);
+  EXPECT_NE(One(db, "SELECT count(*) FROM schedules WHERE unparsed IS NOT NULL"), "0");
+  EXPECT_EQ(One(db, "SELECT unparsed FROM wide_5 WHERE path LIKE '%cut_in_schedule.txt'"), "TOTAL-ASSETS=7,5");
+}
+
+// A name that is no UTF-8 (Latin-1 'é'), stored as text, and a value whose line
+// the filing ended in: the panel of the database is still that of the filings,
+// byte for byte. A database of format 1 (no cut marks) is read, and upgraded by
+// an update.
+TEST_F(SchedulesDatabaseTest, ThePanelOfADatabaseKeepsOddNamesAndCutValues) {
+  const std::string folder = PathOf("odd");
+  fs::create_directories(folder);
+  fs::copy_file(DataDir() / "panel" / "apple_10q_1998q1_ex27_excerpt.txt", folder + "/caf\xe9.txt");
+  // Cut inside a number that reads whole ("7,500"): its column stays empty.
+  std::string cut = ReadFile((DataDir() / "schedules" / "apple_10q_2000q1_cut_in_schedule.txt").string());
+  ASSERT_TRUE(cut.ends_with("7,5"));
+  WriteFile("odd/cut.txt", cut + "00");
+  const std::string db = PathOf("odd.sqlite");
+  ASSERT_EQ(RunTool({"schedules", "-q", "-o", db, folder}).exitStatus, 0);
+  EXPECT_EQ(One(db, "SELECT path FROM inputs WHERE path LIKE '%caf%'"), folder + "/caf\\xe9.txt");
+  EXPECT_EQ(Query(db,
+                  "SELECT f.tag, f.cut FROM facts f JOIN schedules s ON s.id = f.schedule_id WHERE s.path LIKE "
+                  "'%cut.txt' AND (f.cut = 1 OR f.tag = 'DEPRECIATION')"),
+            (Rows{{"DEPRECIATION", "0"}, {"TOTAL-ASSETS", "1"}}));
+  const auto direct = RunTool({"panel", "-q", folder});
+  ASSERT_EQ(direct.exitStatus, 0) << direct.err;
+  EXPECT_NE(direct.out.find("caf\\xe9.txt"), std::string::npos);
+  const auto fromDatabase = RunTool({"panel", "-q", db});
+  ASSERT_EQ(fromDatabase.exitStatus, 0) << fromDatabase.err;
+  EXPECT_EQ(fromDatabase.out, direct.out);
+
+  // Format 1, as an earlier release wrote it: no cut or unparsed column (its views, which name unparsed now, go too).
+  {
+    sqlite3* pDb = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &pDb), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(pDb,
+                           "DROP VIEW wide_5; DROP VIEW wide_6; DROP VIEW wide_7; DROP VIEW wide_9; DROP VIEW wide_ut; "
+                           "DROP VIEW wide_bd; ALTER TABLE facts DROP COLUMN cut; ALTER TABLE schedules DROP COLUMN "
+                           "unparsed; UPDATE "
+                           "quorlix_meta SET value = '1' WHERE key = 'format_version'",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(pDb);
+    sqlite3_close(pDb);
+  }
+  const auto older = RunTool({"panel", "-q", db});
+  ASSERT_EQ(older.exitStatus, 0) << older.err;
+  EXPECT_EQ(std::ranges::count(older.out, '\n'), std::ranges::count(direct.out, '\n'));
+  fs::last_write_time(folder + "/cut.txt", fs::last_write_time(folder + "/cut.txt") + std::chrono::seconds(5));
+  const auto update = RunTool({"schedules", "--update", "-o", db, folder});
+  ASSERT_EQ(update.exitStatus, 0) << update.err;
+  EXPECT_EQ(InputCounts(update.err), "0 new, 1 changed, 1 unchanged, 0 pruned");
+  EXPECT_EQ(One(db, "SELECT value FROM quorlix_meta WHERE key = 'format_version'"), "2");
+  EXPECT_EQ(One(db, "SELECT count(*) FROM facts WHERE cut = 1"), "1");
+  EXPECT_EQ(One(db, "SELECT unparsed FROM schedules WHERE path LIKE '%cut.txt'"), "TOTAL-ASSETS=7,500");
+  EXPECT_EQ(One(db, "SELECT unparsed FROM wide_5 WHERE path LIKE '%cut.txt'"), "TOTAL-ASSETS=7,500");
+  EXPECT_EQ(RunTool({"panel", "-q", db}).out, direct.out);
+  EXPECT_EQ(One(db, "PRAGMA integrity_check"), "ok");
 }
 
 }  // namespace

@@ -135,6 +135,34 @@ TEST_F(FileTest, NameSameFileSeesThroughSpellingsAndLinks) {
   EXPECT_NE(keyOf(strPath), keyOf(strOther));
 }
 
+// The stamper looks at files by name in their folder, kept open between them:
+// the same stamps as one look at each path, across folders and back.
+TEST_F(FileTest, TheStamperTellsWhatEachPathNames) {
+  const std::string strA = WriteFile("a.txt", "aa");
+  std::filesystem::create_directory(PathOf("sub"));
+  const std::string strB = WriteFile("sub/b.txt", "bbb");
+  std::filesystem::create_symlink(strB, PathOf("sym.txt"));
+  CFileStamper stamper;
+  for (const std::string& path : {strA, strB, PathOf("sym.txt"), strA, m_dir.string() + "/sub/../a.txt"}) {
+    FileStamp expected, got;
+    ASSERT_TRUE(GetFileStamp(path, expected)) << path;
+    ASSERT_TRUE(stamper.Get(path, got)) << path;
+    EXPECT_EQ(got.nSize, expected.nSize) << path;
+    EXPECT_EQ(got.nModifiedNs, expected.nModifiedNs) << path;
+    EXPECT_EQ(got.key, expected.key) << path;
+  }
+  FileStamp stamp;
+  EXPECT_FALSE(stamper.Get(PathOf("sub"), stamp));
+  EXPECT_FALSE(stamper.Get(PathOf("sub/"), stamp));
+  EXPECT_FALSE(stamper.Get(PathOf("absent.txt"), stamp));
+  EXPECT_FALSE(stamper.Get(PathOf("missing/a.txt"), stamp));
+  // A file replaced since its folder was opened: what the name leads to now.
+  std::filesystem::remove(strA);
+  WriteFile("a.txt", "longer");
+  ASSERT_TRUE(stamper.Get(strA, stamp));
+  EXPECT_EQ(stamp.nSize, 6);
+}
+
 // The open file decides: a name that led to it when it was opened and now leads
 // to another file no longer names it, and a name of a file since removed does.
 TEST_F(FileTest, IsNamedByComparesTheOpenFileWithWhatAPathNamesNow) {

@@ -73,6 +73,30 @@ TEST_F(InputListTest, ListsAreReadOneAPathOrNulSeparated) {
   fs::current_path(before);
 }
 
+// A long list from one folder: its folders are still passed over (a folder, a
+// link to one, "." and a trailing '/'), its files, missing ones among them, kept.
+TEST_F(InputListTest, ALongListOfOneFolderPassesOverItsFolders) {
+  std::string listed;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 100; ++i) {
+    const std::string name = "big/f" + std::to_string(100 + i);
+    if (i % 10 != 9) Write(name, "x");  // every tenth is missing: the export names it
+    listed += PathOf(name) + '\n';
+    expected.push_back(name + " -> " + PathOf(name).substr(1));
+    if (i == 60) {
+      fs::create_directories(PathOf("big/sub"));
+      fs::create_directory_symlink(PathOf("big/sub"), PathOf("big/tosub"));
+      fs::create_symlink(PathOf("big/f100"), PathOf("big/tofile"));
+      for (const char* other : {"big/sub", "big/tosub", "big/.", "big/sub/"}) listed += PathOf(other) + '\n';
+      listed += PathOf("big/tofile") + '\n';
+      expected.push_back("big/tofile -> " + PathOf("big/tofile").substr(1));
+    }
+  }
+  Write("list", listed);
+  EXPECT_EQ(Collect({}, {PathOf("list")}), expected);
+  EXPECT_EQ(m_problem, "");
+}
+
 TEST_F(InputListTest, WrongInputsAreUsageProblems) {
   Write("up", "in/ok\nin/../../etc/passwd\n");
   Collect({}, {PathOf("up")});

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
@@ -70,11 +73,16 @@ TEST_F(CommandCrlfTest, APipeWhoseReaderLeavesGivesTheOutputErrorNotASignal) {
   const std::string in = WriteFile("big.txt", std::string(8 * 1024 * 1024, 'a'));
   const std::string fifo = PathOf("fifo");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  std::thread reader([&] {
-    // Reads a little, then goes away with the writer still writing.
-    FILE* file = std::fopen(fifo.c_str(), "rb");
+  // The reading end is open before the tool starts, so the tool's open never
+  // finds the pipe without a reader, however late this thread runs.
+  const int readEnd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(readEnd, 0);
+  std::thread reader([readEnd] {
+    // Reads a little, then goes away with the writer still writing; waits a while at most.
+    pollfd ready{readEnd, POLLIN, 0};
     char some[16];
-    if (file && std::fread(some, 1, sizeof some, file) > 0) std::fclose(file);
+    if (::poll(&ready, 1, 30'000) > 0) (void)!::read(readEnd, some, sizeof some);
+    ::close(readEnd);
   });
   const auto run = RunTool({"crlf", in, fifo});
   reader.join();

@@ -15,27 +15,6 @@ source "$(dirname "$0")/bench_lib.sh"
 require_tools python3 /usr/bin/python3
 RUNS=${BENCH_RUNS:-5}
 
-# Medians of several shell commands run in turns, so that a machine shared with
-# other work slows them alike; prints one median per line.
-medians() {
-  python3 - "$RUNS" "$@" <<'PY'
-import statistics, subprocess, sys, time
-runs, commands = int(sys.argv[1]), sys.argv[2:]
-times = [[] for _ in commands]
-for round_ in range(runs + 1):  # the first round warms the page cache up
-    for k, command in enumerate(commands):
-        start = time.perf_counter()
-        subprocess.run(["bash", "-c", command], check=True, stdout=subprocess.DEVNULL)
-        if round_:
-            times[k].append(time.perf_counter() - start)
-for values in times:
-    print("%.3f" % statistics.median(values))
-PY
-}
-
-ratio() { python3 -c 'import sys; print("%.2f" % (float(sys.argv[1]) / float(sys.argv[2])))' "$1" "$2"; }
-mib() { python3 -c 'import sys; print("%.1f" % (int(sys.argv[1]) / 2**20))' "$1"; }
-
 # generate FOLDER COUNT: the small filings, once.
 generate() {
   local folder=$1 count=$2

@@ -79,3 +79,24 @@ report() {
   python3 -c 'import sys; j,l,a,n,b,c,r,s,u=sys.argv[1:]; print("%s %s  quorlix %ss  %s %ss  speedup %.1fx  cat %ss  vs-cat %.1fx  peak-rss %.1f MiB = %.2fx input  cpu %ss" % (j,l,a,n,b,float(b)/float(a),c,float(a)/float(c),int(r)/2**20,int(r)/int(s),u))' \
     "$job" "$label" "$t_ours" "$name" "$t_theirs" "$t_cat" "$rss" "$size" "$cpu_ours"
 }
+
+# Medians of several shell commands run in turns, so that a machine shared with
+# other work slows them alike; prints one median per line.
+medians() {
+  python3 - "$RUNS" "$@" <<'PY'
+import statistics, subprocess, sys, time
+runs, commands = int(sys.argv[1]), sys.argv[2:]
+times = [[] for _ in commands]
+for round_ in range(runs + 1):  # the first round warms the page cache up
+    for k, command in enumerate(commands):
+        start = time.perf_counter()
+        subprocess.run(["bash", "-c", command], check=True, stdout=subprocess.DEVNULL)
+        if round_:
+            times[k].append(time.perf_counter() - start)
+for values in times:
+    print("%.3f" % statistics.median(values))
+PY
+}
+
+ratio() { python3 -c 'import sys; print("%.2f" % (float(sys.argv[1]) / float(sys.argv[2])))' "$1" "$2"; }
+mib() { python3 -c 'import sys; print("%.1f" % (int(sys.argv[1]) / 2**20))' "$1"; }

@@ -253,6 +253,18 @@ std::string SummaryCounts(const Run& run, const std::string& more) {
          (run.repeated ? ", " + std::to_string(run.repeated) + " named more than once" : "") + more;
 }
 
+// Ends a run of the table: says its problem, if any, after the report, and
+// gives the exit status (no memory and a problem outrank the inputs' own).
+int FinishTable(BatchReport& report, const std::string& problem, int status, const SignalWatch& watch) {
+  if (!problem.empty()) {
+    report.Progress().Clear();
+    std::fprintf(stderr, "quorlix: %s\n", problem.c_str());
+  }
+  const int exitStatus = report.Finish(problem.empty() ? watch.Received() : 0);
+  if (status == QUORLIX_SCHEDULES_NO_MEMORY) return kExitOsError;
+  return problem.empty() ? exitStatus : kExitIoError;
+}
+
 // Reads the inputs into the database at -o (new, or updated with --update).
 int RunDatabase(const InputList& list, BatchReport& report, Run& run, const SignalWatch& watch) {
   const SchedulesArgs& args = *g_pArgs;
@@ -273,13 +285,7 @@ int RunDatabase(const InputList& list, BatchReport& report, Run& run, const Sign
                                                  std::to_string(summary.changed_inputs) + " changed, " +
                                                  std::to_string(summary.unchanged_inputs) + " unchanged, " +
                                                  std::to_string(summary.pruned_inputs) + " pruned"));
-  if (!problem.empty()) {
-    report.Progress().Clear();
-    std::fprintf(stderr, "quorlix: %s\n", problem.c_str());
-  }
-  const int exitStatus = report.Finish(problem.empty() ? watch.Received() : 0);
-  if (status == QUORLIX_SCHEDULES_NO_MEMORY) return kExitOsError;
-  return problem.empty() ? exitStatus : kExitIoError;
+  return FinishTable(report, problem, status, watch);
 }
 
 // True for a file that begins as every SQLite database does: the panel reads it as a database.
@@ -378,13 +384,7 @@ int RunScheduleTable(int form, QUORLIX_SCHEDULES_OPTIONS settings) {
   output.Discard();
   report.SetSummaryCounts(
       SummaryCounts(run, otherTags ? ", " + std::to_string(otherTags) + " tags left to other_tags" : ""));
-  if (!problem.empty()) {
-    report.Progress().Clear();
-    std::fprintf(stderr, "quorlix: %s\n", problem.c_str());
-  }
-  const int exitStatus = report.Finish(problem.empty() ? watch.Received() : 0);
-  if (status == QUORLIX_SCHEDULES_NO_MEMORY) return kExitOsError;
-  return problem.empty() ? exitStatus : kExitIoError;
+  return FinishTable(report, problem, status, watch);
 }
 
 void AddSchedulesOptions(CLI::App& sub) {

@@ -123,11 +123,15 @@ const StagingFolders::Folder* StagingFolders::For(const std::string& destination
   const std::string base = destination + (destination.ends_with('/') ? "" : "/");
   for (int attempt = 0; attempt < 16; ++attempt) {
     std::string path = base + PrivateFolderName();
+    // Registered before it exists: an end at once that comes between the two
+    // would otherwise leave the folder behind.
+    RegisterTempFolder(path);
     if (::mkdir(path.c_str(), 0700) != 0) {
-      if (errno == EEXIST) continue;
+      const int error = errno;
+      ForgetTempFolder(path);
+      if (error == EEXIST) continue;
       return nullptr;
     }
-    RegisterTempFolder(path);
     const int fd = ::open(path.c_str(), kOpenFolder);
     struct stat info {};
     // The folder opened must be ours; the mode makes it private whatever the umask.

@@ -204,10 +204,10 @@ QUORLIX_API size_t quorlix_name_as_text(const char* bytes, size_t size, char* te
   }
 }
 
-}  // extern "C"
-
 QUORLIX_API int quorlix_last_failure(quorlix_failure* failure) {
   if (!failure) return 0;
   *failure = quorlix_failure{};
   return failure->status;
 }
+
+}  // extern "C"

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Peak memory of each command on a filing whose one schedule value is a line of
-# LINE_MIB MiB (default 128; one filing whose line is text, one whose line is digits), and of verify -j 4 on four FILE_MIB MiB text files
+# LINE_MIB MiB (default 128; one filing whose line is text, one whose line is
+# digits), of html2text on a page whose body is such a line, and of verify -j 4
+# on four FILE_MIB MiB text files
 # (default 512) that do not agree with .txt, so each is explained as well as
 # checked. One line per job: the peak RSS, the bound (three times the longest
 # line plus 64 MiB, and for verify 64 MiB a worker over the tool at rest), and
@@ -34,6 +36,16 @@ with open(path, "wb") as out:
     out.write(b"\n<TOTAL-ASSETS> 5\n</TEXT>\n</DOCUMENT>\n</SEC-DOCUMENT>\n")
 PY
 done
+# A page whose body is one line of line_mib MiB, for html2text.
+python3 - "$work/long_page.htm" "$line_mib" <<'PY'
+import sys
+block = b"word " * 13107 + b"x"  # 64 KiB
+with open(sys.argv[1], "wb") as out:
+    out.write(b"<HTML><BODY><P>")
+    for _ in range(int(sys.argv[2]) * 16):
+        out.write(block)
+    out.write(b"</P></BODY></HTML>\n")
+PY
 # Four text files with LF line ends alone: verify finds no CR LF pair and explains it.
 for i in 1 2 3 4; do
   python3 - "$work/lf_$i.txt" "$file_mib" <<'PY'
@@ -66,9 +78,12 @@ for kind in text number; do
   report "decode-filing $size" \
     "'$QUORLIX' decode-filing --force '$filing' '$out/text.txt' '$out/schedule.txt'" "$filing" "$line_bound"
   report "crlf $size" "'$QUORLIX' crlf --force '$filing' '$out/crlf.txt'" "$filing" "$line_bound"
+  report "delimited $size" "'$QUORLIX' delimited --force '$filing' '$out/fields.txt' || true" "$filing" "$line_bound"
   report "verify $size" "'$QUORLIX' verify '$filing' >/dev/null || true" "$filing" "$line_bound"
   rm -f "$out"/*
 done
+report "html2text ${line_mib}MiB-page" "'$QUORLIX' html2text '$work/long_page.htm' '$out/page.txt'" \
+  "$work/long_page.htm" "$line_bound"
 rm -rf "$out"
 verify_bound=$(( 4 * 64 * 1024 * 1024 + at_rest ))
 report "verify-j4 4x${file_mib}MiB" "'$QUORLIX' verify -q -j 4 '$work'/lf_?.txt >/dev/null || true" \

@@ -1,6 +1,6 @@
 // The schedules' C interface: arguments checked, then the run; nothing escapes to the host.
-#include "quorlix_schedules.h"
 #include "quorlix_failure.h"
+#include "quorlix_schedules.h"
 
 #include <algorithm>
 #include <cstring>
@@ -10,6 +10,7 @@
 #include "filing/filing_sniff.h"
 #include "platform/file.h"
 #include "platform/packed_file.h"
+#include "schedules/database_panel.h"
 #include "schedules/schedule_database.h"
 #include "schedules/schedule_run.h"
 #include "schedules/schedule_table.h"

@@ -10,8 +10,6 @@
 // update goes on from what was committed.
 #include "schedules/schedule_database.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -33,7 +31,7 @@
 #include <vector>
 
 #include "platform/file.h"
-#include "schedules/schedule_panel.h"
+#include "schedules/database_file.h"
 #include "schedules/schedule_run.h"
 #include "schedules/schedule_table.h"
 #include "schedules/tag_dictionary.h"
@@ -47,15 +45,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// The layout written here; a database of a higher number is refused. Format 1
-// had no facts.cut nor schedules.unparsed: an update adds them (0 and NULL for
-// the rows it holds, as format 1 read them).
-constexpr int kFormatVersion = 2;
 constexpr auto kLongestTransaction = std::chrono::seconds(1);
-// SQLite's page cache, and the memory an index's sort keeps before it spills to
-// a file: the rows go in in key order, so a modest one costs little time and
-// keeps the memory the same however many inputs there are.
-constexpr const char* kCacheSizePragma = "PRAGMA cache_size=-8192";
 // Rows read but not stored yet, at most: the readers wait for the writer beyond it.
 constexpr std::size_t kMostQueuedBytes = std::size_t{2} << 20;
 // Columns of the long form: 21 fixed ones, then tag, raw, value, scaled, and the marks.
@@ -64,306 +54,10 @@ constexpr std::size_t kFixedColumns = 21;
 constexpr std::size_t kSubmissionColumnsEnd = 10;  // path to fiscal_year_end
 constexpr std::size_t kScheduleColumn = 12;
 
-// An SQLite failure, with its words.
-struct DatabaseError {
-  std::string problem;
-};
-// A file that this library must not write into.
-struct DatabaseRefused {
-  std::string problem;
-};
-
 std::string NameText(std::string_view name) {
   std::string text;
   AppendNameText(text, name);
   return text;
-}
-
-// A file's name as messages write it: as text, between single quotes.
-std::string QuotedFileName(std::string_view name) {
-  std::string text = "'";
-  AppendNameText(text, name);
-  text += '\'';
-  return text;
-}
-
-// ---- SQLite, thinly ----
-
-class Statement {
- public:
-  Statement(sqlite3* pDb, std::string_view sql) : m_pDb(pDb) {
-    if (sqlite3_prepare_v2(pDb, sql.data(), static_cast<int>(sql.size()), &m_pStmt, nullptr) != SQLITE_OK)
-      throw DatabaseError{sqlite3_errmsg(pDb)};
-  }
-  ~Statement() { sqlite3_finalize(m_pStmt); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  // An empty field is NULL; the text must live until the statement has run.
-  void BindText(int nColumn, std::string_view text) {
-    Check(text.empty()
-              ? sqlite3_bind_null(m_pStmt, nColumn)
-              : sqlite3_bind_text(m_pStmt, nColumn, text.data(), static_cast<int>(text.size()), SQLITE_STATIC));
-  }
-  void BindInt(int nColumn, std::int64_t n) { Check(sqlite3_bind_int64(m_pStmt, nColumn, n)); }
-  void BindReal(int nColumn, double d) { Check(sqlite3_bind_double(m_pStmt, nColumn, d)); }
-  void BindNull(int nColumn) { Check(sqlite3_bind_null(m_pStmt, nColumn)); }
-
-  // Runs a statement that gives no rows, and readies it for the next.
-  void Run() {
-    const int nResult = sqlite3_step(m_pStmt);
-    sqlite3_reset(m_pStmt);
-    if (nResult != SQLITE_DONE && nResult != SQLITE_ROW) throw DatabaseError{sqlite3_errmsg(m_pDb)};
-  }
-  // The next row; false at the end (the statement is then ready to run again).
-  bool Step() {
-    const int nResult = sqlite3_step(m_pStmt);
-    if (nResult == SQLITE_ROW) return true;
-    sqlite3_reset(m_pStmt);
-    if (nResult != SQLITE_DONE) throw DatabaseError{sqlite3_errmsg(m_pDb)};
-    return false;
-  }
-  std::string_view Text(int nColumn) const {
-    const auto* const p = reinterpret_cast<const char*>(sqlite3_column_text(m_pStmt, nColumn));
-    return p ? std::string_view(p, static_cast<std::size_t>(sqlite3_column_bytes(m_pStmt, nColumn)))
-             : std::string_view();
-  }
-  std::int64_t Int(int nColumn) const { return sqlite3_column_int64(m_pStmt, nColumn); }
-  bool IsNull(int nColumn) const { return sqlite3_column_type(m_pStmt, nColumn) == SQLITE_NULL; }
-
- private:
-  void Check(int nResult) const {
-    if (nResult != SQLITE_OK) throw DatabaseError{sqlite3_errmsg(m_pDb)};
-  }
-
-  sqlite3* m_pDb;
-  sqlite3_stmt* m_pStmt = nullptr;
-};
-
-class Database {
- public:
-  Database(const std::string& path, int nOpenFlags) {
-    const int nResult = sqlite3_open_v2(path.c_str(), &m_pDb, nOpenFlags | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (nResult != SQLITE_OK) {
-      const std::string problem = m_pDb ? sqlite3_errmsg(m_pDb) : sqlite3_errstr(nResult);
-      sqlite3_close_v2(m_pDb);
-      throw DatabaseError{"cannot open " + QuotedFileName(path) + ": " + problem};
-    }
-    sqlite3_busy_timeout(m_pDb, 10000);  // a reader's checkpoint or another update, briefly
-  }
-  ~Database() { Close(); }
-  Database(const Database&) = delete;
-  Database& operator=(const Database&) = delete;
-
-  sqlite3* Get() const { return m_pDb; }
-  void Exec(const std::string& sql) {
-    char* pszError = nullptr;
-    if (sqlite3_exec(m_pDb, sql.c_str(), nullptr, nullptr, &pszError) != SQLITE_OK) {
-      const std::string problem = pszError ? pszError : sqlite3_errmsg(m_pDb);
-      sqlite3_free(pszError);
-      throw DatabaseError{problem};
-    }
-  }
-  // Closes the file (a WAL database is checkpointed, its -wal file removed); false when that failed.
-  bool Close() {
-    const bool bClosed = sqlite3_close(m_pDb) == SQLITE_OK;
-    if (!bClosed) sqlite3_close_v2(m_pDb);  // statements still open: closed when they are
-    m_pDb = nullptr;
-    return bClosed;
-  }
-
- private:
-  sqlite3* m_pDb = nullptr;
-};
-
-// ---- The layout ----
-
-constexpr const char* kTablesSql = R"sql(
-CREATE TABLE quorlix_meta(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;
-CREATE TABLE inputs(path TEXT PRIMARY KEY, size INTEGER, mtime_ns INTEGER, status INTEGER NOT NULL,
-  meaning TEXT NOT NULL, problem TEXT, packing INTEGER, members INTEGER, filings INTEGER,
-  filings_with_schedules INTEGER, schedule_count INTEGER, value_count INTEGER, same_as TEXT,
-  read_at TEXT NOT NULL, seconds REAL);
-CREATE TABLE submissions(id INTEGER PRIMARY KEY, path TEXT NOT NULL, member TEXT, accession_number TEXT,
-  cik INTEGER, company TEXT, form_type TEXT, filed TEXT, period TEXT, sic INTEGER, fiscal_year_end TEXT);
-CREATE TABLE schedules(id INTEGER PRIMARY KEY, submission_id INTEGER NOT NULL REFERENCES submissions(id),
-  path TEXT NOT NULL, member TEXT, accession_number TEXT, cik INTEGER, company TEXT, form_type TEXT, filed TEXT,
-  period TEXT, sic INTEGER, fiscal_year_end TEXT, document TEXT, description TEXT, schedule INTEGER, article TEXT,
-  series TEXT, series_name TEXT, flawed INTEGER, complete INTEGER, multiplier TEXT, restated INTEGER,
-  multiplier_source TEXT, unparsed TEXT);
-CREATE TABLE facts(schedule_id INTEGER NOT NULL REFERENCES schedules(id), seq INTEGER NOT NULL, tag TEXT NOT NULL,
-  raw TEXT, value TEXT, scaled TEXT, amount REAL, repeated INTEGER NOT NULL, cut INTEGER NOT NULL DEFAULT 0,
-  PRIMARY KEY(schedule_id, seq)) WITHOUT ROWID;
-CREATE TABLE tag_dictionary(article TEXT NOT NULL, tag TEXT NOT NULL, kind TEXT NOT NULL, label TEXT,
-  concept TEXT, PRIMARY KEY(article, tag)) WITHOUT ROWID;
-)sql";
-
-// Made after a new database's rows, which go in faster without them.
-constexpr const char* kIndexesSql = R"sql(
-CREATE INDEX IF NOT EXISTS submissions_cik ON submissions(cik);
-CREATE INDEX IF NOT EXISTS submissions_accession_number ON submissions(accession_number);
-CREATE INDEX IF NOT EXISTS submissions_path ON submissions(path);
-CREATE INDEX IF NOT EXISTS schedules_cik ON schedules(cik);
-CREATE INDEX IF NOT EXISTS schedules_accession_number ON schedules(accession_number);
-CREATE INDEX IF NOT EXISTS schedules_path ON schedules(path);
-CREATE INDEX IF NOT EXISTS facts_tag ON facts(tag);
-)sql";
-
-constexpr const char* kScalingRule =
-    "scaled is the number times the multiplier, exactly, for tags of kind stock, flow or shares, and the number "
-    "unscaled for the other kinds; a tag outside the dictionary is unscaled when it contains PER-SHARE, has a word "
-    "EPS, RATIO, NAV, YIELD or RATE, is Article 6's RETURNS-OF-CAPITAL or is CIK, and scaled otherwise; empty for "
-    "ARTICLE, MULTIPLIER, what is no number, and amounts whose multiplier is unreadable";
-constexpr const char* kMultiplierRule =
-    "the number of the schedule's first MULTIPLIER line, also in words (THOUSAND(S), 1,000'S, 1,000S and $1,000 "
-    "are 1000, MILLION(S) 1000000); 1 without one; unreadable when 0, negative, longer than 40 digits, no number, "
-    "or on a last line no line end closed";
-
-// text between quote marks, each quote mark in it doubled: an SQL name ('"') or string ('\'').
-std::string Quoted(std::string_view text, char quote) {
-  std::string quoted;
-  quoted.reserve(text.size() + 2);
-  quoted.push_back(quote);
-  for (const char c : text) {
-    if (c == quote) quoted.push_back(quote);
-    quoted.push_back(c);
-  }
-  quoted.push_back(quote);
-  return quoted;
-}
-std::string QuotedName(std::string_view name) { return Quoted(name, '"'); }
-std::string QuotedText(std::string_view text) { return Quoted(text, '\''); }
-
-std::string LowerCase(std::string_view name) {
-  std::string lower(name);
-  std::ranges::transform(lower, lower.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower;
-}
-
-// The fixed columns' names, as the CSV forms write them.
-std::vector<std::string> FixedColumnNames() {
-  std::string names;
-  AppendFixedColumnNames(names);
-  std::vector<std::string> columns;
-  for (std::size_t nStart = 0; nStart <= names.size();) {
-    const std::size_t nComma = std::min(names.find(',', nStart), names.size());
-    columns.emplace_back(names.substr(nStart, nComma - nStart));
-    nStart = nComma + 1;
-  }
-  return columns;
-}
-
-// The view of one article's schedules: the fixed columns and unparsed, then a column per tag
-// of the dictionary. A tag's column keeps the tag's name unless that name is a
-// fixed column's in some case, when it takes "_tag" (tags hold no '_', so the
-// suffix meets no other tag's name).
-std::string ViewSql(std::string_view article, std::span<const TagEntry> entries) {
-  const std::vector<std::string> fixed = FixedColumnNames();
-  std::unordered_set<std::string> used{"schedule_id"};
-  std::string sql = "CREATE VIEW " + QuotedName("wide_" + LowerCase(article)) + " AS SELECT s.id AS schedule_id";
-  for (const std::string& column : fixed) {
-    used.insert(LowerCase(column));
-    sql += ", s." + QuotedName(column);
-  }
-  used.insert("unparsed");
-  sql += ", s.unparsed";
-  for (const TagEntry& entry : entries) {
-    if (entry.article != article) continue;
-    std::string name(entry.tag);
-    while (used.contains(LowerCase(name))) name += "_tag";
-    used.insert(LowerCase(name));
-    const char* const pszCell = IsNumberKind(entry.kind) ? "amount" : entry.kind == TagKind::kDate ? "value" : "raw";
-    sql += ", MAX(CASE WHEN f.tag = " + QuotedText(entry.tag) + " THEN f." + pszCell + " END) AS " + QuotedName(name);
-  }
-  sql +=
-      " FROM schedules s LEFT JOIN facts f ON f.schedule_id = s.id AND f.repeated = 0 WHERE ltrim(upper(s.article), "
-      "'0') = " +
-      QuotedText(article) + " GROUP BY s.id;\n";
-  return sql;
-}
-
-std::string UtcNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
-}
-
-void WriteMeta(Database& db, std::string_view key, std::string_view value) {
-  Statement put(db.Get(), "INSERT OR REPLACE INTO quorlix_meta(key, value) VALUES (?, ?)");
-  put.BindText(1, key);
-  put.BindText(2, value);
-  put.Run();
-}
-
-// A view per article, made anew.
-void CreateViews(Database& db) {
-  const std::span<const TagEntry> entries = TagEntries();
-  std::vector<std::string_view> articles;
-  for (const TagEntry& entry : entries)
-    if (std::ranges::find(articles, entry.article) == articles.end()) articles.push_back(entry.article);
-  for (const std::string_view article : articles) {
-    db.Exec("DROP VIEW IF EXISTS " + QuotedName("wide_" + LowerCase(article)));
-    db.Exec(ViewSql(article, entries));
-  }
-}
-
-// The tables, the dictionary and the views of a new database, in one transaction.
-void CreateLayout(Database& db, bool bWithIndexes) {
-  db.Exec("BEGIN");
-  db.Exec(kTablesSql);
-  if (bWithIndexes) db.Exec(kIndexesSql);
-  const std::span<const TagEntry> entries = TagEntries();
-  {
-    Statement put(db.Get(), "INSERT INTO tag_dictionary(article, tag, kind, label, concept) VALUES (?, ?, ?, ?, ?)");
-    for (const TagEntry& entry : entries) {
-      put.BindText(1, entry.article);
-      put.BindText(2, entry.tag);
-      put.BindText(3, KindName(entry.kind));
-      put.BindText(4, entry.label);
-      put.BindText(5, ConceptName(entry.tagConcept));
-      put.Run();
-    }
-  }
-  CreateViews(db);
-  WriteMeta(db, "format_version", std::to_string(kFormatVersion));
-  WriteMeta(db, "scaling_rule", kScalingRule);
-  WriteMeta(db, "multiplier_rule", kMultiplierRule);
-  WriteMeta(db, "created_at", UtcNow());
-  db.Exec("COMMIT");
-}
-
-// Refuses a database that this library did not write, or that a newer one did; its format.
-std::int64_t CheckQuorlixDatabase(Database& db, const std::string& path) {
-  const std::string name = QuotedFileName(path);
-  std::int64_t nFormat = 0;
-  try {
-    Statement get(db.Get(), "SELECT value FROM quorlix_meta WHERE key = 'format_version'");
-    if (!get.Step()) throw DatabaseRefused{name + " has no format version in quorlix_meta: no Quorlix database"};
-    nFormat = get.Int(0);
-    get.Step();
-  } catch (const DatabaseError&) {
-    if (sqlite3_errcode(db.Get()) == SQLITE_NOTADB) throw DatabaseRefused{name + " is no SQLite database"};
-    throw DatabaseRefused{name + " has no quorlix_meta table: no Quorlix database"};
-  }
-  if (nFormat > kFormatVersion)
-    throw DatabaseRefused{name + " is of database format " + std::to_string(nFormat) + ", newer than this library's " +
-                          std::to_string(kFormatVersion)};
-  if (nFormat < 1) throw DatabaseRefused{name + " has no readable format version in quorlix_meta"};
-  return nFormat;
-}
-
-// Brings a database of an older format to this one, in one transaction.
-void UpgradeDatabase(Database& db, std::int64_t nFormat) {
-  if (nFormat >= kFormatVersion) return;
-  db.Exec("BEGIN IMMEDIATE");
-  db.Exec(
-      "ALTER TABLE facts ADD COLUMN cut INTEGER NOT NULL DEFAULT 0; ALTER TABLE schedules ADD COLUMN unparsed TEXT");
-  CreateViews(db);  // with unparsed
-  WriteMeta(db, "format_version", std::to_string(kFormatVersion));
-  db.Exec("COMMIT");
 }
 
 // ---- Inputs ----
@@ -784,16 +478,6 @@ class DatabaseWriter {
 
 // ---- The call ----
 
-bool IsSqliteFile(const std::string& path) {
-  std::FILE* const pFile = std::fopen(path.c_str(), "rb");
-  if (!pFile) return false;
-  char header[16] = {};
-  const bool bSqlite = std::fread(header, 1, sizeof header, pFile) == sizeof header &&
-                       std::memcmp(header, "SQLite format 3", sizeof header) == 0;
-  std::fclose(pFile);
-  return bSqlite;
-}
-
 void RemoveDatabaseFiles(const std::string& path) {
   for (const char* pszSuffix : {"", "-wal", "-shm", "-journal"}) std::remove((path + pszSuffix).c_str());
 }
@@ -867,12 +551,6 @@ int FillDatabase(Database& db, const char* const* paths, std::size_t count, cons
   return QUORLIX_SCHEDULES_OK;
 }
 
-void CopyProblem(QUORLIX_DATABASE_SUMMARY& summary, std::string_view problem) {
-  const std::size_t nCopied = std::min(problem.size(), sizeof summary.problem - 1);
-  std::memcpy(summary.problem, problem.data(), nCopied);
-  summary.problem[nCopied] = '\0';
-}
-
 // An empty Quorlix database at path, with every table, index and view, put in place whole.
 void CreateEmptyDatabase(const std::string& path) {
   const std::string temporary = TemporaryNameFor(path);
@@ -941,7 +619,7 @@ int WriteDatabase(const char* const* paths, std::size_t count, unsigned nJobs, i
     CreateLayout(db, false);
     nStatus = FillDatabase(db, paths, count, stamps, nJobs, false, false, summary, onInput, pInputContext);
     if (nStatus == QUORLIX_SCHEDULES_OK) {
-      db.Exec(kIndexesSql);
+      CreateIndexes(db);
       // Readers of the finished database query while later updates write.
       db.Exec("PRAGMA synchronous=NORMAL; PRAGMA journal_mode=WAL");
       if (!db.Close()) throw DatabaseError{"cannot close " + QuotedFileName(temporary)};
@@ -965,181 +643,7 @@ int WriteDatabase(const char* const* paths, std::size_t count, unsigned nJobs, i
 int WriteScheduleDatabase(const char* const* paths, std::size_t count, unsigned nJobs, int nFlags,
                           const char* pszDatabasePath, QUORLIX_DATABASE_SUMMARY& summary,
                           QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
-  summary = {};
-  try {
+  return WithDatabaseProblem(summary, [&] {
     return WriteDatabase(paths, count, nJobs, nFlags, pszDatabasePath, summary, onInput, pInputContext);
-  } catch (const DatabaseRefused& refused) {
-    CopyProblem(summary, refused.problem);
-    return QUORLIX_SCHEDULES_DATABASE_REFUSED;
-  } catch (const DatabaseError& failure) {
-    CopyProblem(summary, failure.problem);
-    return QUORLIX_SCHEDULES_OUTPUT_ERROR;
-  }
-}
-
-// ---- The panel of a database ----
-
-namespace {
-
-// Text as the table wrote it (UTF-8 from Windows-1252 filing bytes) back as the
-// filing's bytes, so the panel writes it again as it was.
-void AppendFilingBytes(std::string& out, std::string_view text) {
-  static const std::unordered_map<char32_t, unsigned char> kByteOfCodePoint = [] {
-    std::unordered_map<char32_t, unsigned char> map;
-    for (unsigned b = 0x80; b <= 0xFF; ++b) map.emplace(CodePointOfFilingByte(static_cast<unsigned char>(b)), b);
-    return map;
-  }();
-  for (std::size_t i = 0; i < text.size();) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    const std::size_t nLength = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
-    if (nLength == 1 || i + nLength > text.size()) {
-      out += static_cast<char>(b);
-      ++i;
-      continue;
-    }
-    char32_t codePoint = b & (0xFF >> (nLength + 1));
-    for (std::size_t k = 1; k < nLength; ++k)
-      codePoint = (codePoint << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    const auto it = kByteOfCodePoint.find(codePoint);
-    if (it != kByteOfCodePoint.end()) out += static_cast<char>(it->second);
-    else out.append(text.substr(i, nLength));
-    i += nLength;
-  }
-}
-
-class PieceWriter final : public ChunkSink {
- public:
-  PieceWriter(QUORLIX_WRITE_FN write, void* pContext) : m_write(write), m_pContext(pContext) {}
-  void TakeChunk(std::string& chunk) override {
-    for (std::size_t nDone = 0; nDone < chunk.size() && !m_bFailed; nDone += kTablePieceBytes) {
-      try {
-        m_bFailed = m_write(m_pContext, chunk.data() + nDone, std::min(kTablePieceBytes, chunk.size() - nDone)) != 0;
-      } catch (...) {
-        m_bFailed = m_bThrew = true;
-      }
-    }
-    chunk.clear();
-  }
-  bool Failed() const { return m_bFailed; }
-  int FailedStatus() const { return m_bThrew ? QUORLIX_SCHEDULES_CALLBACK_FAILED : QUORLIX_SCHEDULES_OUTPUT_ERROR; }
-
- private:
-  QUORLIX_WRITE_FN m_write;
-  void* m_pContext;
-  bool m_bFailed = false;
-  bool m_bThrew = false;
-};
-
-// Each input's schedules, in the order they were stored, handed to the panel as
-// the reader would have: a document per schedule, under its submission's header.
-int FeedPanel(Database& db, std::int64_t nFormat, const TableSettings& settings, ChunkSink& out) {
-  std::vector<std::string> paths;
-  {
-    Statement list(db.Get(), "SELECT path FROM inputs ORDER BY rowid");
-    while (list.Step()) paths.emplace_back(list.Text(0));
-  }
-  std::vector<const char*> pathPointers;
-  std::unordered_map<std::string_view, std::size_t> indexOfPath;
-  for (std::size_t i = 0; i < paths.size(); ++i) {
-    pathPointers.push_back(paths[i].c_str());
-    indexOfPath.emplace(paths[i], i);
-  }
-  PanelTable table(pathPointers.data(), settings.vintage, settings.guard, settings.nMostTagColumns);
-  PanelSink sink;
-  PanelInput part;
-  SubmissionHeader header;
-  ScheduleDocument document;
-  std::string bytes;
-  const auto keep = [&](std::string_view text) {
-    bytes.clear();
-    AppendFilingBytes(bytes, text);
-    return document.Keep(bytes);
-  };
-  // The columns of schedules from path on, then a fact's tag, raw and cut mark (format 1 had none).
-  Statement rows(db.Get(),
-                 std::string("SELECT s.id, s.path, s.member, s.accession_number, s.cik, s.company, s.form_type, "
-                             "s.filed, s.period, s.sic, s.fiscal_year_end, s.document, s.description, s.schedule, "
-                             "s.article, s.series, s.series_name, s.flawed, s.complete, f.tag, f.raw, ") +
-                     (nFormat >= 2 ? "f.cut" : "0") +
-                     " FROM schedules s JOIN facts f ON f.schedule_id = s.id JOIN inputs i ON i.path = s.path ORDER "
-                     "BY i.rowid, s.id, f.seq");
-  std::int64_t nSchedule = -1;
-  std::size_t nInput = SIZE_MAX;
-  const auto endSchedule = [&] {
-    if (nSchedule < 0) return;
-    document.schedules.back().lineCount = document.lines.size() - document.schedules.back().firstLine;
-    sink.TakeDocument(header, document);
-  };
-  const auto endInput = [&] {
-    endSchedule();
-    nSchedule = -1;
-    if (nInput != SIZE_MAX) table.Merge(part, nInput);
-  };
-  while (rows.Step()) {
-    const std::size_t nRowInput = indexOfPath.at(rows.Text(1));
-    if (nRowInput != nInput) {
-      endInput();
-      nInput = nRowInput;
-      sink.StartInput(part);
-    }
-    if (rows.Int(0) != nSchedule) {
-      endSchedule();
-      nSchedule = rows.Int(0);
-      header.Clear();
-      header.member = rows.Text(2);
-      static constexpr HeaderField kFields[] = {kAccessionNumber, kCentralIndexKey, kCompanyName,  kFormType,
-                                                kFiledDate,       kPeriodOfReport,  kIndustryCode, kFiscalYearEnd};
-      for (std::size_t k = 0; k < std::size(kFields); ++k) {
-        bytes.clear();
-        AppendFilingBytes(bytes, rows.Text(static_cast<int>(k + 3)));
-        header.fields[kFields[k]] = bytes;
-        header.seen[kFields[k]] = true;
-      }
-      document.Clear();
-      document.type = keep(rows.Text(11));
-      document.hasDescription = !rows.IsNull(12);
-      document.description = keep(rows.Text(12));
-      document.flawed = rows.Int(17) != 0;
-      document.complete = rows.Int(18) != 0;
-      Schedule& schedule = document.schedules.emplace_back();
-      schedule.number = static_cast<std::uint64_t>(rows.Int(13));
-      schedule.article = keep(rows.Text(14));
-      schedule.hasSeries = !rows.IsNull(15);
-      schedule.series = keep(rows.Text(15));
-      schedule.hasSeriesName = !rows.IsNull(16);
-      schedule.seriesName = keep(rows.Text(16));
-      schedule.firstLine = 0;
-    }
-    ScheduleLine& line = document.lines.emplace_back();
-    line.tag = keep(rows.Text(19));
-    line.raw = keep(rows.Text(20));
-    line.lineEnded = rows.Int(21) == 0;
-  }
-  endInput();
-  const std::uint64_t nOtherTags = table.Write(out);
-  if (settings.pOtherTags) *settings.pOtherTags = nOtherTags;
-  return QUORLIX_SCHEDULES_OK;
-}
-
-}  // namespace
-
-int WritePanelOfDatabase(const char* pszDatabasePath, const TableSettings& settings, QUORLIX_WRITE_FN write,
-                         void* pContext, QUORLIX_DATABASE_SUMMARY& summary) {
-  summary = {};
-  try {
-    const std::string path(pszDatabasePath);
-    if (!IsSqliteFile(path)) throw DatabaseRefused{QuotedFileName(path) + " is no SQLite database"};
-    Database db(path, SQLITE_OPEN_READONLY);
-    const std::int64_t nFormat = CheckQuorlixDatabase(db, path);
-    db.Exec("BEGIN");  // one snapshot, while an update may be writing
-    PieceWriter out(write, pContext);
-    FeedPanel(db, nFormat, settings, out);
-    return out.Failed() ? out.FailedStatus() : QUORLIX_SCHEDULES_OK;
-  } catch (const DatabaseRefused& refused) {
-    CopyProblem(summary, refused.problem);
-    return QUORLIX_SCHEDULES_DATABASE_REFUSED;
-  } catch (const DatabaseError& failure) {
-    CopyProblem(summary, failure.problem);
-    return QUORLIX_SCHEDULES_OUTPUT_ERROR;
-  }
+  });
 }

@@ -14,8 +14,3 @@
 int WriteScheduleDatabase(const char* const* paths, std::size_t count, unsigned nJobs, int nFlags,
                           const char* pszDatabasePath, QUORLIX_DATABASE_SUMMARY& summary,
                           QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext);
-
-// quorlix_write_panel_of_database, with its arguments checked (a path and a write callback).
-// The panel takes settings' vintage, cell guard and tag column cap.
-int WritePanelOfDatabase(const char* pszDatabasePath, const TableSettings& settings, QUORLIX_WRITE_FN write,
-                         void* pContext, QUORLIX_DATABASE_SUMMARY& summary);

@@ -18,7 +18,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <deque>
 #include <filesystem>
 #include <mutex>

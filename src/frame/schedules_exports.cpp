@@ -1,6 +1,5 @@
 // The schedules' C interface: arguments checked, then the run; nothing escapes to the host.
 #include "quorlix_schedules.h"
-#include "quorlix_failure.h"
 
 #include <algorithm>
 #include <cstring>
@@ -205,9 +204,3 @@ QUORLIX_API size_t quorlix_name_as_text(const char* bytes, size_t size, char* te
 }
 
 }  // extern "C"
-
-QUORLIX_API int quorlix_last_failure(quorlix_failure* failure) {
-  if (!failure) return 0;
-  *failure = quorlix_failure{};
-  return failure->status;
-}

@@ -55,6 +55,8 @@ FailureCause FindFailureCause(Export which, int status, const CallFiles& paths, 
   }
   cause.memoryMayBeShort = failure->cause == QUORLIX_CAUSE_NO_MEMORY;
   if (failure->cause == QUORLIX_CAUSE_LOWER_CASE_BODY) cause.kind = CauseKind::kLowerCaseBody;
+  if (failure->cause == QUORLIX_CAUSE_SPECIAL_FILE && failure->file == QUORLIX_FAILED_FILE_INPUT)
+    cause.kind = CauseKind::kInputNotRegular;
   // The line-end conversion's limit, in the library's words.
   if (which == Export::kCrlf && failure->cause == QUORLIX_CAUSE_INPUT_TOO_LARGE && status == QUORLIX_CRLF_PASS_FAILED)
     cause.kind = CauseKind::kTooLargeForLineEnds;
@@ -126,6 +128,7 @@ std::string DescribeFailure(Export which, int status, const CallFiles& files, co
     case CauseKind::kOutputIsPacked: return output + " is " + packing(outputName) + ": --force writes over it";
     case CauseKind::kOutputIsFiling: return output + " is an EDGAR filing: --force writes over it";
     case CauseKind::kPackedInputDamaged: return "cannot read " + input + ": " + OneLine(files.strDetail);
+    case CauseKind::kInputNotRegular: return DescribeNotRegular(which, status, files, cause.memoryMayBeShort);
   }
   return DescribeStatus(which, status, files, cause.memoryMayBeShort);
 }

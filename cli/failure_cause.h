@@ -28,6 +28,7 @@ enum class CauseKind : std::uint8_t {
   kOutputIsPacked,        // an output in the way is compressed or an archive: --force writes over it
   kOutputIsFiling,        // an output in the way is an EDGAR filing: --force writes over it
   kPackedInputDamaged,    // the schedules' input is a damaged archive, or past a limit (the detail says how)
+  kInputNotRegular,       // the input is a pipe, FIFO, device or socket, which the export refused
 };
 
 // Small enough to keep one with every input of a batch.

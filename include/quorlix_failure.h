@@ -42,19 +42,22 @@ extern "C" {
 /* clang-format on */
 
 /* Which file a failure concerns (quorlix_failure.file). */
-#define QUORLIX_FAILED_FILE_NONE 0
-#define QUORLIX_FAILED_FILE_INPUT 1
-#define QUORLIX_FAILED_FILE_OUTPUT 2
-#define QUORLIX_FAILED_FILE_OUTPUT2 3
-#define QUORLIX_FAILED_FILE_TEMPORARY 4
+/* clang-format off */
+#define QUORLIX_FAILED_FILE_NONE 0      /* no file: memory, or nothing more is known */
+#define QUORLIX_FAILED_FILE_INPUT 1     /* the export's input (CvtVerifyFile: its one file) */
+#define QUORLIX_FAILED_FILE_OUTPUT 2    /* the output (CvtDecodeFiling: the text output) */
+#define QUORLIX_FAILED_FILE_OUTPUT2 3   /* CvtDecodeFiling's schedule output */
+#define QUORLIX_FAILED_FILE_TEMPORARY 4 /* a temporary file of the library's own (none of the six exports
+                                           makes one today) */
 
 /* What the library was doing with the file (quorlix_failure.operation). */
-#define QUORLIX_OPERATION_NONE 0
-#define QUORLIX_OPERATION_OPEN_FOR_READ 1
-#define QUORLIX_OPERATION_CREATE 2 /* creating or truncating an output, or opening it for writing */
-#define QUORLIX_OPERATION_READ 3
-#define QUORLIX_OPERATION_WRITE 4 /* writing, reserving room, or setting the length */
-#define QUORLIX_OPERATION_CLOSE 5
+#define QUORLIX_OPERATION_NONE 0          /* nothing with a file, or not known */
+#define QUORLIX_OPERATION_OPEN_FOR_READ 1 /* opening the input */
+#define QUORLIX_OPERATION_CREATE 2        /* creating or truncating an output, or opening it for writing */
+#define QUORLIX_OPERATION_READ 3          /* reading, measuring or seeking */
+#define QUORLIX_OPERATION_WRITE 4         /* writing, reserving room, or setting the length */
+#define QUORLIX_OPERATION_CLOSE 5         /* closing: a late write error */
+/* clang-format on */
 
 typedef struct quorlix_failure {
   int status;       /* the status the export returned; 0 when it succeeded */
@@ -81,7 +84,10 @@ typedef struct quorlix_failure {
 } quorlix_failure;
 
 /* Copies the calling thread's last failure into *failure (all 0 when the
- * thread's last export call succeeded or none was made). Returns failure->status. */
+ * thread's last call of one of the six exports succeeded or none was made; the
+ * other calls of libquorlix.so leave the record as it was). Returns
+ * failure->status; 0 for a null pointer. Fields may be added at the end of the
+ * struct in later versions. */
 QUORLIX_API int quorlix_last_failure(quorlix_failure* failure);
 
 #ifdef __cplusplus

@@ -126,56 +126,45 @@ struct ContentTest {
 
 constexpr std::uint32_t kMaxPrefixBytes = 128;
 
+// The words of each test, as the check wanted and as what the file lacks.
+constexpr MismatchWords kBitmapWords{R"(begins with "BM" or "IC")", R"(does not begin with "BM" or "IC")", 0, 2, true};
+constexpr MismatchWords kGifWords{R"(begins with "GIF" (in any case))", R"(does not begin with "GIF" (in any case))", 0,
+                                  3, true};
+constexpr MismatchWords kJfifWords{R"(bytes 6-10 are "JFIF" (in any case) and a NUL)",
+                                   R"(bytes 6-10 are not "JFIF" (in any case) and a NUL)", 6, 5, true};
+constexpr MismatchWords kPcxWords{"begins with the byte 0x0A", "does not begin with the byte 0x0A", 0, 1, true};
+constexpr MismatchWords kTiffWords{R"(begins with "II" or "MM")", R"(does not begin with "II" or "MM")", 0, 2, true};
+constexpr MismatchWords kMetafileWords{
+    "begins with the placeable-metafile key D7 CD C6 9A, or with 01 00 or 02 00",
+    "does not begin with the placeable-metafile key D7 CD C6 9A, nor with 01 00 or 02 00 (a metafile in memory or on "
+    "disk)",
+    0, 4, true};
 constexpr MismatchWords kFourBytesWords{"4 bytes or more", "is shorter than 4 bytes", 0, 4, false};
+constexpr MismatchWords kWaveWords{R"(bytes 8-10 are "WAV" or "AVI" (in any case))",
+                                   R"(bytes 8-10 are not "WAV" or "AVI" (in any case))", 8, 3, true};
+constexpr MismatchWords kAviWords{R"(bytes 8-10 are "AVI" or "WAV" (in any case))",
+                                  R"(bytes 8-10 are not "AVI" or "WAV" (in any case))", 8, 3, true};
+constexpr MismatchWords kCrLfWords{"a CR LF pair", "", 0, 0, false};
+constexpr MismatchWords kHtmlTagWords{R"(a tag beginning "<HTML" (upper case))", "", 0, 0, false};
 
 // Indexed by type code.
 constexpr ContentTest kContentTests[] = {
-    {Method::kPrefix,
-     14,
-     kBitmap,
-     {R"(begins with "BM" or "IC")", R"(does not begin with "BM" or "IC")", 0, 2, true}},  // kTypeBmp
-    {Method::kPrefix,
-     14,
-     kGif,
-     {R"(begins with "GIF" (in any case))", R"(does not begin with "GIF" (in any case))", 0, 3, true}},  // kTypeGif
-    {Method::kPrefix,
-     20,
-     kJfif,
-     {R"(bytes 6-10 are "JFIF" (in any case) and a NUL)", R"(bytes 6-10 are not "JFIF" (in any case) and a NUL)", 6, 5,
-      true}},  // kTypeJpg
-    {Method::kPrefix,
-     128,
-     kPcx,
-     {"begins with the byte 0x0A", "does not begin with the byte 0x0A", 0, 1, true}},  // kTypePcx
-    {Method::kPrefix,
-     8,
-     kTiff,
-     {R"(begins with "II" or "MM")", R"(does not begin with "II" or "MM")", 0, 2, true}},  // kTypeTif
-    {Method::kPrefix,
-     24,
-     kMetafile,
-     {"begins with the placeable-metafile key D7 CD C6 9A, or with 01 00 or 02 00",
-      "does not begin with the placeable-metafile key D7 CD C6 9A, nor with 01 00 or 02 00 (a metafile in memory or "
-      "on disk)",
-      0, 4, true}},                                     // kTypeWmf
+    {Method::kPrefix, 14, kBitmap, kBitmapWords},       // kTypeBmp
+    {Method::kPrefix, 14, kGif, kGifWords},             // kTypeGif
+    {Method::kPrefix, 20, kJfif, kJfifWords},           // kTypeJpg
+    {Method::kPrefix, 128, kPcx, kPcxWords},            // kTypePcx
+    {Method::kPrefix, 8, kTiff, kTiffWords},            // kTypeTif
+    {Method::kPrefix, 24, kMetafile, kMetafileWords},   // kTypeWmf
     {Method::kNone, 0, {}, {}},                         // kTypePct
     {Method::kPrefix, 4, kFourBytes, kFourBytesWords},  // kTypeIco
     {Method::kPrefix, 4, kFourBytes, kFourBytesWords},  // kTypeMid
-    {Method::kPrefix,
-     16,
-     kRiffForm,
-     {R"(bytes 8-10 are "WAV" or "AVI" (in any case))", R"(bytes 8-10 are not "WAV" or "AVI" (in any case))", 8, 3,
-      true}},                                           // kTypeWav
+    {Method::kPrefix, 16, kRiffForm, kWaveWords},       // kTypeWav
     {Method::kPrefix, 4, kFourBytes, kFourBytesWords},  // kTypeRa
-    {Method::kPrefix,
-     16,
-     kRiffForm,
-     {R"(bytes 8-10 are "AVI" or "WAV" (in any case))", R"(bytes 8-10 are not "AVI" or "WAV" (in any case))", 8, 3,
-      true}},                                                                                 // kTypeAvi
-    {Method::kPrefix, 4, kFourBytes, kFourBytesWords},                                        // kTypeMov
-    {Method::kPrefix, 4, kFourBytes, kFourBytesWords},                                        // kTypeMpg
-    {Method::kCrLf, 0, {}, {"a CR LF pair", "", 0, 0, false}},                                // kTypeTxt
-    {Method::kHtmlTag, 0, {}, {R"(a tag beginning "<HTML" (upper case))", "", 0, 0, false}},  // kTypeHtml
+    {Method::kPrefix, 16, kRiffForm, kAviWords},        // kTypeAvi
+    {Method::kPrefix, 4, kFourBytes, kFourBytesWords},  // kTypeMov
+    {Method::kPrefix, 4, kFourBytes, kFourBytesWords},  // kTypeMpg
+    {Method::kCrLf, 0, {}, kCrLfWords},                 // kTypeTxt
+    {Method::kHtmlTag, 0, {}, kHtmlTagWords},           // kTypeHtml
 };
 static_assert(std::size(kContentTests) == kTypeCount);
 static_assert(std::ranges::all_of(kContentTests, [](const ContentTest& test) {
@@ -337,7 +326,7 @@ int CAMFile::FindCRLF() {
     else found = "it has no line ends";
     const std::string detail =
         nBytes == 0 ? "no CR LF pair; " + found : "no CR LF pair in " + CountOf(nBytes, "byte", "bytes") + "; " + found;
-    RecordMismatch(kContentTests[kTypeTxt].words.wanted, found, detail);
+    RecordMismatch(kCrLfWords.wanted, found, detail);
   } catch (...) {
     RecordFailure(FailureCause::kSignatureMismatch, FailedFile::kInput);  // no memory for the words
   }
@@ -380,7 +369,7 @@ int CAMFile::FindHtmlTag() {
   try {
     const std::string found =
         anyCase.empty() ? R"(none begins "<html" in any case either)" : "it writes " + QuoteBytes(anyCase);
-    RecordMismatch(kContentTests[kTypeHtml].words.wanted, found, R"(no tag beginning "<HTML" (upper case); )" + found);
+    RecordMismatch(kHtmlTagWords.wanted, found, R"(no tag beginning "<HTML" (upper case); )" + found);
   } catch (...) {
     RecordFailure(FailureCause::kSignatureMismatch, FailedFile::kInput);
   }

@@ -1,12 +1,14 @@
-// The cause of an export's failure, as far as the tool can see it by looking at
-// the files afterwards. A generic file error is explained by the one cause that
-// holds, so the user reads "folder 'out' does not exist" rather than a list of
-// guesses; when none holds, the status's generic words stand.
+// The cause of an export's failure, as the library recorded it where it failed
+// (quorlix_last_failure), and the causes only the tool knows (a packed input or
+// output, a filing in the way, a damaged archive). A generic file error is
+// explained by its cause, so the user reads "folder 'out' does not exist" rather
+// than a list of guesses; without one, the status's generic words stand.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "quorlix_failure.h"
 #include "status_messages.h"
 
 enum class CauseKind : std::uint8_t {
@@ -19,24 +21,32 @@ enum class CauseKind : std::uint8_t {
   kNoPermissionOnFile,    // an output exists and cannot be written
   kNoPermissionOnFolder,  // a new output cannot be created in its folder
   kNoSpace,               // an output's file system has no room for it
+  kFileTooLarge,          // an output would pass the file size limit
   kLowerCaseBody,         // the page writes its body tags in lower case
   kTooLargeForLineEnds,   // the input is longer than the line-end conversion takes
   kInputIsPacked,         // the input is compressed or an archive, which no conversion reads
   kOutputIsPacked,        // an output in the way is compressed or an archive: --force writes over it
   kOutputIsFiling,        // an output in the way is an EDGAR filing: --force writes over it
   kPackedInputDamaged,    // the schedules' input is a damaged archive, or past a limit (the detail says how)
+  kInputNotRegular,       // the input is a pipe, FIFO, device or socket, which the export refused
 };
 
 // Small enough to keep one with every input of a batch.
 struct FailureCause {
   CauseKind kind = CauseKind::kNone;
   std::uint8_t output = 0;        // the output the cause concerns, 0 or 1
-  bool memoryMayBeShort = false;  // the input is large enough that memory could have run out
+  bool memoryMayBeShort = false;  // the library ran out of memory
 };
 
-// Looks for the cause of status on the files the export was given (the paths it
-// read and wrote, which may be temporary names in the outputs' folders). Call it
-// right after the export returned, while its outputs are as it left them.
+// The cause of status from the library's record of the call (quorlix_last_failure
+// on the thread that made it, right after it returned). For an input too large
+// for the line ends, the words say how much only from the record's detail, which
+// the caller hands on to DescribeFailure in CallFiles::strDetail. A null record: the export
+// never ran because the tool's own work on the outputs' folders failed; their
+// first folder is looked at. paths are those the export was given (or would
+// have been).
+FailureCause FindFailureCause(Export which, int status, const CallFiles& paths, const quorlix_failure* failure);
+// The same with the calling thread's record: call it right after the export.
 FailureCause FindFailureCause(Export which, int status, const CallFiles& paths);
 
 // The words for a failure, naming the files as given (escaped): those of the

@@ -142,3 +142,9 @@ std::string DescribeStatus(Export which, int nStatus, const CallFiles& files, bo
     return FillIn(WithoutMemoryClause(message->strText, memoryMayBeShort), which, files, memoryMayBeShort);
   return "failed";
 }
+
+std::string DescribeNotRegular(Export which, int nStatus, const CallFiles& files, bool memoryMayBeShort) {
+  if (const StatusMessage* words = FindWords(kNotRegularWords, which, nStatus))
+    return FillIn(words->strText, which, files, memoryMayBeShort);
+  return DescribeStatus(which, nStatus, files, memoryMayBeShort);
+}

@@ -42,6 +42,10 @@
  * No memory. The library reports running out of memory with the statuses of
  * other failures; each export lists those statuses under "No memory".
  *
+ * Why a call failed. libquorlix.so keeps, for each thread, the cause of its last
+ * failed call (no permission, no space, a folder missing, ...), the errno and
+ * the file: quorlix_failure.h. The statuses stay as listed here.
+ *
  * On 32-bit Windows the exports use the standard call convention (the callee
  * removes its arguments) and are exported by undecorated name from QUORLIX.dll.
  * Elsewhere they are plain C functions of libquorlix.

@@ -308,7 +308,9 @@ int BatchRun::ConvertOnce(Input& input, const char* path, const OutputNames& nam
   const ActiveConversion active(*this);
   if (names.count == 0) {
     input.status = m_job.pfnConvert(path, nullptr, nullptr);
-    input.cause = FindFailureCause(m_job.which, input.status, {path, {}, {}});
+    quorlix_failure failure{};
+    quorlix_last_failure(&failure);
+    input.cause = FindFailureCause(m_job.which, input.status, {path, {}, {}}, &failure);
     return input.status;
   }
   PendingOutputs outputs(names, index, m_staging);
@@ -316,9 +318,16 @@ int BatchRun::ConvertOnce(Input& input, const char* path, const OutputNames& nam
   // the outputs there holds for the final names too.
   const bool ready = outputs.IsReady();
   input.status = ready ? m_job.pfnConvert(path, outputs.PathFor(0), outputs.PathFor(1)) : m_job.nOutputError;
+  quorlix_failure failure{};
+  if (ready) quorlix_last_failure(&failure);  // on this thread, before any other call of the library
   const char* output1 = ready ? outputs.PathFor(0) : names.paths[0].c_str();
   const char* output2 = ready ? outputs.PathFor(1) : names.paths[1].c_str();
-  input.cause = FindFailureCause(m_job.which, input.status, {path, output1, output2 ? output2 : ""});
+  input.cause =
+      FindFailureCause(m_job.which, input.status, {path, output1, output2 ? output2 : ""}, ready ? &failure : nullptr);
+  if (input.cause.kind == CauseKind::kTooLargeForLineEnds) {  // the library's words go with the input's row
+    const std::lock_guard lock(m_notesMutex);
+    m_notes.insert_or_assign(index, FailureNote{failure.detail, {}});
+  }
   if (ready && KeepsOutputs(m_job, input.status)) {
     input.outputsPresent = outputs.MoveIntoPlace();
     if (!input.outputsPresent) input.status = m_job.nOutputError;
@@ -379,7 +388,7 @@ void BatchRun::Emit(std::size_t index) {
   // A skipped input has no outputs to name; any other names them in its row or its failure's words.
   const OutputNames names = input.skip == InputSkip::kNone ? NamesOf(input) : OutputNames{};
   std::optional<FailureNote> note;
-  if (m_job.pfnExplain) {
+  if (m_job.pfnExplain || input.cause.kind == CauseKind::kTooLargeForLineEnds) {
     const std::lock_guard lock(m_notesMutex);
     if (const auto found = m_notes.find(index); found != m_notes.end()) {
       note = std::move(found->second);

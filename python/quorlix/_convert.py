@@ -46,8 +46,10 @@ DELIMITER_KEYWORDS = ("in_record", "in_field", "out_field", "out_record")
 
 
 def _check(function: str, status: int, paths: tuple[PathArg, ...]) -> None:
+    """Raises the error of a failed call; call it right after the export, on the
+    same thread, so that the library's record of the failure is this call's."""
     if status != 0:
-        raise error_for(function, status, tuple(display_name(p) for p in paths))
+        raise error_for(function, status, tuple(display_name(p) for p in paths), _library.last_failure())
 
 
 def crlf(src: PathArg, dst: PathArg, *, skip_blank: bool = False) -> None:

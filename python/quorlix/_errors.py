@@ -4,7 +4,8 @@ status_words.tsv (the data file shared with the build) holds every (export, stat
 exception it raises and the tool's words for it; the tool's table is generated
 from the same file. MESSAGES holds those words with their placeholders ({in},
 {out}, {out2}, {suffix}, {memory}), and NOT_REGULAR the words for an input that
-is not a regular file.
+is not a regular file. The library's record of a failed call (quorlix_last_failure)
+says which cause holds and gives its own words for a mismatch or an input too large.
 """
 from __future__ import annotations
 
@@ -30,14 +31,16 @@ class QuorlixError(Exception):
     str(e)    the tool's words for it, naming the files, and the number
     """
 
-    def __init__(self, function: str, status: int, message: str, filename: str | None = None) -> None:
+    def __init__(self, function: str, status: int, message: str, filename: str | None = None,
+                 error_number: int | None = None) -> None:
         super().__init__(message)
         self.function = function
         self.status = status
         self.message = message
         self.filename = filename
         if isinstance(self, OSError):
-            self.errno = _kind_of((function, status))[1] or errno.EIO
+            # The system's own errno where the library saw one, else the status's kind's.
+            self.errno = error_number or _kind_of((function, status))[1] or errno.EIO
             self.strerror = message
 
     def __str__(self) -> str:
@@ -45,11 +48,12 @@ class QuorlixError(Exception):
 
     def __reduce__(self):
         # Executors in other processes send exceptions back by pickling them.
-        return (_rebuild, (type(self), self.function, self.status, self.message, self.filename))
+        error_number = self.errno if isinstance(self, OSError) else None
+        return (_rebuild, (type(self), self.function, self.status, self.message, self.filename, error_number))
 
 
-def _rebuild(cls, function, status, message, filename):
-    return cls(function, status, message, filename)
+def _rebuild(cls, function, status, message, filename, error_number=None):
+    return cls(function, status, message, filename, error_number)
 
 
 class QuorlixFileNotFoundError(QuorlixError, FileNotFoundError):
@@ -128,6 +132,8 @@ def _suffix_of(name: str) -> str:
     return base[dot:].lower() if dot >= 0 else ""
 
 def _is_special_file(name: str) -> bool:
+    """For calls the library keeps no record of (the schedules' table): whether the
+    input exists and is neither a regular file nor a folder."""
     try:
         mode = os.stat(name).st_mode
     except (OSError, ValueError):
@@ -135,50 +141,64 @@ def _is_special_file(name: str) -> bool:
     return not stat.S_ISREG(mode) and not stat.S_ISDIR(mode)
 
 
-def _memory_note_for(suffix: str) -> str:
-    # Only the text types are read whole by the verification, so only their
-    # mismatch can also be a failed allocation.
-    return " (or not enough memory)" if suffix in (".txt", ".htm", ".html") else ""
+# Causes of the library's record (quorlix_failure.h) that change the words or the class.
+_CAUSE_SPECIAL_FILE = 4
+_CAUSE_INPUT_TOO_LARGE = 8
+_CAUSE_NO_MEMORY = 9
+_FAILED_FILE_INPUT = 1
 
 
-# The line-end conversion's output, up to twice its input, has a 32-bit length: a
-# longer input fails with its memory status before a byte is read.
-CRLF_LONGEST_INPUT = 0x7FFFFFFF
-TOO_LARGE = "'{in}' is {size} bytes, more than the line-end conversion takes (2147483647 bytes)"
+def _is_too_large(function: str, status: int, failure) -> bool:
+    """An input refused for its length alone, as the library recorded it."""
+    return failure is not None and failure.cause == _CAUSE_INPUT_TOO_LARGE and (function, status) == (CRLF, 18)
 
 
-def _too_large(function: str, status: int, name: str) -> int:
-    """The size of an input that failed for its size alone, else 0."""
-    if (function, status) != (CRLF, 18) or not name:
-        return 0
-    try:
-        size = os.stat(name).st_size
-    except (OSError, ValueError):
-        return 0
-    return size if size > CRLF_LONGEST_INPUT else 0
+def _memory_note(failure) -> str:
+    """verify's {memory}: the library's words for a mismatch, or that memory ran out."""
+    if failure is None:
+        return ""
+    if failure.detail:
+        return ": " + failure.words
+    return " (or not enough memory)" if failure.cause == _CAUSE_NO_MEMORY else ""
 
 
-def describe(function: str, status: int, files: tuple[str, ...] = ()) -> str:
-    """The tool's words for a status, its placeholders filled in from the call's files."""
+def describe(function: str, status: int, files: tuple[str, ...] = (), failure=None) -> str:
+    """The tool's words for a status, its placeholders filled in from the call's files.
+
+    failure is the library's record of the call (_library.last_failure() right
+    after it), which tells an input too large, a special file or a mismatch
+    exactly; without one, the status's words stand."""
     names = tuple(files) + ("",) * (3 - len(files))
     template = MESSAGES.get((function, status), "failed")
-    size = _too_large(function, status, names[0])
-    if size:
-        template = TOO_LARGE.replace("{size}", str(size))
-    if (function, status) in NOT_REGULAR and names[0] and _is_special_file(names[0]):
-        template = NOT_REGULAR[(function, status)]
+    if _is_too_large(function, status, failure):
+        template = "'{in}' is {detail}"
+    if (function, status) in NOT_REGULAR and names[0]:
+        special = (failure.cause == _CAUSE_SPECIAL_FILE and failure.file == _FAILED_FILE_INPUT
+                   if failure is not None else _is_special_file(names[0]))
+        if special:
+            template = NOT_REGULAR[(function, status)]
     words = (template.replace("{in}", names[0]).replace("{out}", names[1])
              .replace("{out2}", names[2]).replace("{suffix}", _suffix_of(names[0]))
-             .replace("{memory}", _memory_note_for(_suffix_of(names[0]))))
+             .replace("{memory}", _memory_note(failure)))
+    if failure is not None:
+        words = words.replace("{detail}", failure.words)
     if function == VERIFY:
         words = f"{names[0]}: {words}"
     return f"{words} (status {status})"
 
 
-def error_for(function: str, status: int, files: tuple[str, ...] = ()) -> QuorlixError:
-    """The exception that a status of an export raises."""
-    cls = InputTooLargeError if _too_large(function, status, files[0] if files else "") else _kind_of((function, status))[0]
-    return cls(function, status, describe(function, status, files), files[0] if files else None)
+def error_for(function: str, status: int, files: tuple[str, ...] = (), failure=None) -> QuorlixError:
+    """The exception that a status of an export raises; failure (the library's
+    record of the call) makes the class and the errno exact where it tells them."""
+    if _is_too_large(function, status, failure):
+        cls = InputTooLargeError
+    elif failure is not None and failure.cause == _CAUSE_NO_MEMORY:
+        cls = QuorlixMemoryError
+    else:
+        cls = _kind_of((function, status))[0]
+    error_number = failure.error_number if failure is not None else 0
+    return cls(function, status, describe(function, status, files, failure), files[0] if files else None,
+               error_number or None)
 
 
 def display_name(path: str | bytes | os.PathLike) -> str:

@@ -45,7 +45,40 @@ def _declare(lib: ctypes.CDLL) -> ctypes.CDLL:
         function = getattr(lib, name)
         function.argtypes = argtypes
         function.restype = c_int
+    global _last_failure
+    _last_failure = getattr(lib, "quorlix_last_failure", None)
+    if _last_failure is not None:
+        _last_failure.argtypes = (ctypes.POINTER(Failure),)
+        _last_failure.restype = c_int
     return lib
+
+
+# ---- Why the calling thread's last call failed (libquorlix.so only) ----
+
+class Failure(ctypes.Structure):
+    """quorlix_failure: the cause, errno and file of the last failed call, and its words."""
+    _fields_ = [("status", ctypes.c_int), ("cause", ctypes.c_int), ("error_number", ctypes.c_int),
+                ("file", ctypes.c_int), ("operation", ctypes.c_int), ("input_bytes", ctypes.c_ulonglong),
+                ("limit_bytes", ctypes.c_ulonglong), ("wanted", ctypes.c_char * 160), ("found", ctypes.c_char * 96),
+                ("detail", ctypes.c_char * 256)]
+
+    @property
+    def words(self) -> str:
+        """The library's words for the failure (a mismatch, an input too large), or ""."""
+        return self.detail.decode("utf-8", "replace")
+
+
+_last_failure = None  # quorlix_last_failure once declared; None where the library has none
+
+
+def last_failure() -> Failure | None:
+    """The calling thread's last failure; call it right after the export, on the
+    same thread. None with a library that does not record failures (a Windows DLL)."""
+    if _last_failure is None:
+        return None
+    failure = Failure()
+    _last_failure(ctypes.byref(failure))
+    return failure
 
 
 # ---- The schedules' table (libquorlix.so 1.2 and later; QUORLIX.dll has no such export) ----

@@ -89,7 +89,8 @@ def _run_one(func: Callable[..., Any], args: tuple[PathArg, ...], stages: OpenSt
             if error is not None:
                 raise error
         if outcome is False and _is(func, verify):
-            status, meaning = 18, describe(VERIFY, 18, (display_name(args[0]),))
+            # verify returned at once: this thread's record is still its call's.
+            status, meaning = 18, describe(VERIFY, 18, (display_name(args[0]),), _library.last_failure())
         else:
             status, meaning = 0, OK_MEANING
     except QuorlixError as error:
@@ -133,6 +134,7 @@ def _decode_named_filings(stages: dict[str, Stage], items: Sequence[tuple[int, t
             handed = (text, schedule) if staged is None else (staged[0].handed, staged[1].handed)
             status = call(source.encode(_FS_ENCODING, _FS_ERRORS), handed[0].encode(_FS_ENCODING, _FS_ERRORS),
                           handed[1].encode(_FS_ENCODING, _FS_ERRORS))
+            failure = _library.last_failure() if status != 0 else None
             error = None
             if staged is not None:
                 if status == 0:
@@ -141,18 +143,19 @@ def _decode_named_filings(stages: dict[str, Stage], items: Sequence[tuple[int, t
                     discard(staged)
             size = _size_of(source)
             end = perf_counter()
-            outcomes.append((status, error, end - start, size))
+            outcomes.append((status, error, end - start, size, failure))
             start = end
-    return [_make_record((item[0], *_filing_outcome(item, status, error), item[1:], size, seconds))
-            for (_, item), (status, error, seconds, size) in zip(items, outcomes)]
+    return [_make_record((item[0], *_filing_outcome(item, status, error, failure), item[1:], size, seconds))
+            for (_, item), (status, error, seconds, size, failure) in zip(items, outcomes)]
 
 
-def _filing_outcome(item: tuple[str, str, str], status: int, error: Optional[OSError]) -> tuple[int, str]:
+def _filing_outcome(item: tuple[str, str, str], status: int, error: Optional[OSError],
+                    failure: Optional[_library.Failure] = None) -> tuple[int, str]:
     """The status and meaning of a decoded filing; one decoded whole but not
     placed is the decoder's file error, with the system's words for the cause."""
     if error is not None:
         return 2, describe(FILING, 2, item) + f": {error.strerror}"
-    return status, OK_MEANING if status == 0 else describe(FILING, status, item)
+    return status, OK_MEANING if status == 0 else describe(FILING, status, item, failure)
 
 
 def _lost(args: tuple[PathArg, ...], error: BaseException) -> Record:

@@ -229,7 +229,9 @@ def test_convert_runs_any_conversion_with_its_options(tmp_path, data_dir):
     fake.write_bytes(b"text")
     checked = batch.convert(quorlix.verify, [data_dir / "win32" / "picture.gif", fake, tmp_path / "x.zzz"])
     assert [(r.status, r.meaning) for r in checked] == [
-        (0, "ok"), (18, f"{fake}: contents do not match .jpg (status 18)"),
+        (0, "ok"),
+        (18, f'{fake}: contents do not match .jpg: bytes 6-10 are not "JFIF" (in any case) and a NUL; the file has '
+             "4 bytes (status 18)"),
         (17, f"{tmp_path / 'x.zzz'}: unknown suffix (status 17)")]
     assert batch.convert(quorlix.verify, []) == []
 

@@ -3,8 +3,11 @@
 The words come from status_words.tsv, from which the build generates the tool's
 table too; these tests run the tool and the decoder and compare what they print.
 """
+import errno
 import os
 import subprocess
+
+import pytest
 
 import quorlix
 from quorlix._errors import MESSAGES, NOT_REGULAR, describe
@@ -63,3 +66,25 @@ def test_inputs_that_are_not_regular_files_have_their_own_words(tmp_path):
     os.mkfifo(fifo)
     assert describe("CvtCRLF", 2, (str(fifo), "out.txt")) == f"input file '{fifo}' is not a regular file (status 2)"
     assert describe("CvtCRLF", 2, (str(tmp_path), "out.txt")).startswith("cannot read input file")
+
+
+def test_the_librarys_record_makes_the_words_and_the_class_exact(tool, tmp_path):
+    # A FIFO input: the library refused it as no regular file, without a look at the path afterwards.
+    fifo = tmp_path / "pipe.txt"
+    os.mkfifo(fifo)
+    with pytest.raises(quorlix.QuorlixOSError) as caught:
+        quorlix.crlf(fifo, tmp_path / "out.txt")
+    assert str(caught.value) == f"input file '{fifo}' is not a regular file (status 2)"
+    # The system's errno where the library saw one: a folder in place of the output.
+    (tmp_path / "folder.txt").mkdir()
+    (tmp_path / "in.txt").write_bytes(b"a\n")
+    with pytest.raises(quorlix.QuorlixOSError) as caught:
+        quorlix.crlf(tmp_path / "in.txt", tmp_path / "folder.txt")
+    assert caught.value.errno == errno.EISDIR
+    # A mismatch in the tool's words: what the check wanted and what the file holds.
+    (tmp_path / "icon.gif").write_bytes(b"\x89PNG\r\n")
+    records = quorlix.batch.convert(quorlix.verify, [tmp_path / "icon.gif"])
+    run = run_tool(tool, "verify", "--report", "-", tmp_path / "icon.gif", cwd=tmp_path)
+    assert records[0].meaning.endswith(': contents do not match .gif: does not begin with "GIF" (in any case) '
+                                       'but "\\x89PN" (status 18)')
+    assert f"{tmp_path / 'icon.gif'}: contents do not match .gif: does not begin" in run.stdout

@@ -229,6 +229,10 @@ std::uint64_t ConvertStreamedPieces(std::uint64_t nLen, std::size_t nPieceBytes,
 
 // ---- The document's steps ----
 
+CFileException ChangedWhileRead() {
+  return CFileException(CFileException::other, FailureCause::kChangedWhileRead, 0, FileOperation::kRead);
+}
+
 // Storing the output: the pass again, each piece straight to the archive. The
 // input stays loaded until the output is written.
 template <bool bSkipBlank>
@@ -256,6 +260,7 @@ int RunLineEndPass(CAMFile& doc) {
                                                                           kLineEndPieceBytes, doc.m_pOutBuf.get()))
                         : static_cast<std::uint32_t>(nCapacity);
   } catch (...) {
+    RecordFailure(FailureCause::kNoMemory, FailedFile::kNone);
     doc.m_pInBuf.reset();
     doc.m_pOutBuf.reset();
     return doc.m_nStatus = QUORLIX_CRLF_PASS_FAILED;
@@ -273,7 +278,9 @@ int RunLineEndPass(CAMFile& doc) {
 
 // The length is checked as measured, so an input the pass cannot take costs no
 // load; one that measures 0 is checked once read.
-int CAMFile::LoadLineEndInput() { return LoadInput(kLongestLineEndInputBytes, QUORLIX_CRLF_PASS_FAILED); }
+int CAMFile::LoadLineEndInput() {
+  return LoadInput(kLongestLineEndInputBytes, QUORLIX_CRLF_PASS_FAILED, kLineEndTaker);
+}
 
 std::uint64_t ConvertLineEndPieces(const unsigned char* pIn, std::uint32_t nLen, bool bSkipBlank,
                                    std::size_t nPieceBytes, unsigned char* pScratch, const LineEndWriter& put) {
@@ -334,10 +341,10 @@ std::optional<int> CAMFile::ConvertLineEndsIntoNewOutput(bool bSkipBlank) {
     try {
       // A file that ends before its measured length was changed under us.
       if (ahead) {
-        if (ahead->Next(pPiece) != nCount) throw CFileException(CFileException::other);
+        if (ahead->Next(pPiece) != nCount) throw ChangedWhileRead();
         std::memcpy(pBuf, pPiece.get(), nCount);
       } else if (pIn->Read(pBuf, nCount) != nCount) {
-        throw CFileException(CFileException::other);
+        throw ChangedWhileRead();
       }
     } catch (...) {
       bInputFailed = true;
@@ -353,10 +360,12 @@ std::optional<int> CAMFile::ConvertLineEndsIntoNewOutput(bool bSkipBlank) {
     pOut->Close();
     return m_nStatus = QUORLIX_OK;
   } catch (const CFileException& e) {
+    RecordFileFailure(e, bInputFailed ? FailedFile::kInput : FailedFile::kOutput);
     if (!bInputFailed) return m_nStatus = StatusFromFileException(e, kOutputFileStatuses);
     pOut->CloseAndRemove(m_strOutPath);
     return m_nStatus = StatusFromFileException(e, kInputFileStatuses);
   } catch (...) {
+    RecordFailure(FailureCause::kNoMemory, FailedFile::kNone);
     pOut->CloseAndRemove(m_strOutPath);
     return m_nStatus = QUORLIX_CRLF_PASS_FAILED;
   }

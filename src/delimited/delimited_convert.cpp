@@ -184,7 +184,8 @@ int ConvertRecords(CFile& fileIn, CFile& fileOut, const Delimiters& delims, std:
       std::size_t nGot = 0;
       try {
         nGot = fileIn.Read(pBuf.get() + nCarried, nReadBytes);
-      } catch (const CFileException&) {
+      } catch (const CFileException& e) {
+        RecordFileFailure(e, FailedFile::kInput);
         return QUORLIX_DELIMITED_INPUT_ERROR;
       }
       bAtEnd = nGot < nReadBytes;
@@ -196,7 +197,8 @@ int ConvertRecords(CFile& fileIn, CFile& fileOut, const Delimiters& delims, std:
     }
     out.Close();
     fileOut.Close();
-  } catch (const CFileException&) {
+  } catch (const CFileException& e) {
+    RecordFileFailure(e, FailedFile::kOutput);
     return QUORLIX_DELIMITED_OUTPUT_ERROR;
   }
   return scan.Status();
@@ -226,16 +228,19 @@ int ConvertDelimitedFile(const CString& strInPath, const CString& strInRecord, c
   std::optional<CFile> fileIn;
   try {
     fileIn.emplace(strInPath, CFile::modeRead | CFile::shareDenyNone);
-  } catch (const CFileException&) {
+  } catch (const CFileException& e) {
+    RecordFileFailure(e, FailedFile::kInput);
     nStatus = QUORLIX_DELIMITED_INPUT_ERROR;
   }
   std::optional<CFile> fileOut;
   if (NameSameFile(strInPath, strOutPath)) {
+    RecordFailure(FailureCause::kOutputIsInput, FailedFile::kOutput);
     nStatus = QUORLIX_DELIMITED_OUTPUT_ERROR;  // creating it would truncate the input before a byte is read
   } else {
     try {
       fileOut.emplace(strOutPath, CFile::modeCreate | CFile::modeWrite | CFile::shareDenyNone);
-    } catch (const CFileException&) {
+    } catch (const CFileException& e) {
+      RecordFileFailure(e, FailedFile::kOutput);
       nStatus = QUORLIX_DELIMITED_OUTPUT_ERROR;
     }
   }

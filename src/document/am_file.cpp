@@ -33,7 +33,8 @@ ByteBuffer ReadUntilEnd(CFile& file, std::uint32_t& nLen) {
     const std::size_t nGot = file.Read(pBuf.get() + nHeld, static_cast<std::size_t>(nCapacity - nHeld));
     if (nGot == 0) break;
     nHeld += nGot;
-    if (nHeld > kLongestInputBytes) throw CFileException(CFileException::other);
+    if (nHeld > kLongestInputBytes)
+      throw CFileException(CFileException::other, FailureCause::kInputTooLarge, 0, FileOperation::kRead);
   }
   nLen = static_cast<std::uint32_t>(nHeld);
   return pBuf;
@@ -86,18 +87,25 @@ CAMFile::~CAMFile() = default;
 
 // ---- Shared file steps ----
 
-int CAMFile::LoadInput(std::uint32_t nLongestBytes, int nTooLongStatus) {
+int CAMFile::LoadInput(std::uint32_t nLongestBytes, int nTooLongStatus, std::string_view takerWords) {
   m_nInLen = 0;
   try {
     CFile file(m_strInPath, CFile::modeRead);
     const std::uint64_t nLength = file.GetLength();
     // The buffer length is a 32-bit field: a larger file is refused, never cut short.
-    if (nLength > kLongestInputBytes) return m_nStatus = kStatusInputError;
-    if (nLength > nLongestBytes) return m_nStatus = nTooLongStatus;
+    if (nLength > kLongestInputBytes) {
+      RecordInputTooLarge(nLength, kLongestInputBytes, kWholeInputTaker);
+      return m_nStatus = kStatusInputError;
+    }
+    if (nLength > nLongestBytes) {
+      RecordInputTooLarge(nLength, nLongestBytes, takerWords);
+      return m_nStatus = nTooLongStatus;
+    }
     if (nLength == 0) {
       m_pInBuf = ReadUntilEnd(file, m_nInLen);
       // Its length is known only now, and is held to the same limit.
       if (m_nInLen > nLongestBytes) {
+        RecordInputTooLarge(m_nInLen, nLongestBytes, takerWords);
         m_pInBuf.reset();
         m_nInLen = 0;
         return m_nStatus = nTooLongStatus;
@@ -111,10 +119,12 @@ int CAMFile::LoadInput(std::uint32_t nLongestBytes, int nTooLongStatus) {
     file.Close();
     m_nStatus = kStatusOk;
   } catch (const CFileException& e) {
+    RecordFileFailure(e, FailedFile::kInput);
     m_pInBuf.reset();
     m_nInLen = 0;
     m_nStatus = StatusFromFileException(e, kInputFileStatuses);
   } catch (const std::bad_alloc&) {
+    RecordFailure(FailureCause::kNoMemory, FailedFile::kInput);
     m_nInLen = 0;
     m_nStatus = kStatusInputError;
   }
@@ -141,6 +151,7 @@ int CAMFile::SaveOutput() {
     if (bInPlace) file.SetLength(m_nOutLen);
     file.Close();
   } catch (const CFileException& e) {
+    RecordFileFailure(e, FailedFile::kOutput);
     m_pOutBuf.reset();
     m_nStatus = StatusFromFileException(e, kOutputFileStatuses);
   }
@@ -150,7 +161,8 @@ int CAMFile::SaveOutput() {
 void CAMFile::Serialize(CArchive& ar) {
   if (ar.IsLoading()) {
     // A file that ends before its measured length was changed under us.
-    if (ar.Read(m_pInBuf.get(), m_nInLen) != m_nInLen) throw CFileException(CFileException::other);
+    if (ar.Read(m_pInBuf.get(), m_nInLen) != m_nInLen)
+      throw CFileException(CFileException::other, FailureCause::kChangedWhileRead, 0, FileOperation::kRead);
   } else {
     if (m_pfnStoreOutput) m_pfnStoreOutput(*this, ar);
     else ar.Write(m_pOutBuf.get(), m_nOutLen);

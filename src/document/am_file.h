@@ -12,6 +12,7 @@
 
 #include "platform/archive.h"
 #include "platform/byte_buffer.h"
+#include "platform/failure_record.h"
 #include "platform/file.h"
 #include "platform/object.h"
 #include "platform/platform_string.h"
@@ -79,7 +80,11 @@ class CAMFile : public CObject {
   // nLongestBytes (and less than 4 GiB) gives nTooLongStatus before a byte is read.
   // A file that measures 0 is read until its end, as /proc files must be, and gives
   // nTooLongStatus then when it proved longer than nLongestBytes.
-  int LoadInput(std::uint32_t nLongestBytes = 0xFFFFFFFF, int nTooLongStatus = kStatusInputError);
+  // takerWords name what the limit is of, for the failure record ("the line-end
+  // conversion takes").
+  int LoadInput(std::uint32_t nLongestBytes = 0xFFFFFFFF, int nTooLongStatus = kStatusInputError,
+                std::string_view takerWords = kWholeInputTaker);
+  static constexpr std::string_view kWholeInputTaker = "the library reads whole";
   // Writes m_nOutLen bytes of m_pOutBuf to m_strOutPath and releases the buffer:
   // kStatusOk, or kStatusOutputNotFound, kStatusTooManyFiles, kStatusOutputError
   // (any other failure). The output is created or truncated, unless it is the
@@ -95,7 +100,10 @@ class CAMFile : public CObject {
 
   // ---- Line endings ----
   // The output buffer is twice the input, and its length a 32-bit field.
+  // The one place this limit and its words are written: the tool and the Python
+  // package read them from the failure record.
   static constexpr std::uint32_t kLongestLineEndInputBytes = 0x7FFFFFFF;
+  static constexpr std::string_view kLineEndTaker = "the line-end conversion takes";
   // LoadInput, but an input too long for the pass gives 18 before it is read.
   int LoadLineEndInput();
   int ConvertLineEnds();

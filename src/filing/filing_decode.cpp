@@ -11,6 +11,7 @@
 #include <limits>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "document/am_file.h"
 #include "filing/filing_stream.h"
@@ -51,25 +52,41 @@ int CAMFile::DecodeFiling() {
   m_nBlockLen = m_nBlockPos = m_nInLen = 0;
   m_nFilingLeft = m_nFilingNext = 0;
   m_nStatus = kStatusOk;
+  // Which file failed: the one being opened, else the open file that raised.
+  FailedFile opening = FailedFile::kInput;
+  const CFile* pFiles[3] = {};  // the filing, the text, the schedule
   try {
     CFile fileIn(m_strInPath, CFile::modeRead);
+    pFiles[0] = &fileIn;
     m_nFilingLeft = fileIn.GetLength();
     // A filing that measures 0 may still hold data (/proc files): it is read until its end.
     if (m_nFilingLeft == 0) m_nFilingLeft = kUnmeasuredFilingBytes;
     m_nInLen = Saturated32(m_nFilingLeft);
     // Creating an output truncates it; the file layer does not lock the filing,
     // so an output that is the filing, by whatever name, is refused here.
-    if (fileIn.IsNamedBy(m_strOutPath) || fileIn.IsNamedBy(m_strOutPath2)) return m_nStatus = QUORLIX_FILING_FILE_ERROR;
+    for (const auto& [strOut, file] :
+         {std::pair{&m_strOutPath, FailedFile::kOutput}, {&m_strOutPath2, FailedFile::kOutput2}})
+      if (fileIn.IsNamedBy(*strOut)) {
+        RecordFailure(FailureCause::kOutputIsInput, file);
+        return m_nStatus = QUORLIX_FILING_FILE_ERROR;
+      }
     m_pInBuf = AllocateByteBuffer(std::min<std::uint64_t>(m_nFilingLeft, kFilingBlockBytes));
 
     // A filing of one block is read before the outputs exist, so a failed read
     // creates nothing; so is the first block of one that measured 0.
     const bool bFirstBlockEarly = m_nFilingLeft <= kFilingBlockBytes || m_nFilingLeft == kUnmeasuredFilingBytes;
     if (bFirstBlockEarly && ReadBlock(fileIn) != kStatusOk) return m_nStatus;
+    opening = FailedFile::kOutput;
     CFile fileText(m_strOutPath, CFile::modeCreate | CFile::modeOutput);
+    pFiles[1] = &fileText;
     // Two outputs in one file would overwrite each other.
-    if (fileText.IsNamedBy(m_strOutPath2)) return m_nStatus = QUORLIX_FILING_FILE_ERROR;
+    if (fileText.IsNamedBy(m_strOutPath2)) {
+      RecordFailure(FailureCause::kOutputsAreOneFile, FailedFile::kOutput2);
+      return m_nStatus = QUORLIX_FILING_FILE_ERROR;
+    }
+    opening = FailedFile::kOutput2;
     CFile fileSchedule(m_strOutPath2, CFile::modeCreate | CFile::modeOutput);
+    pFiles[2] = &fileSchedule;
 
     FilingStream stream(fileText, fileSchedule);
     if (bFirstBlockEarly) DecodeBlock(stream, m_nBlockLen, m_nFilingLeft == 0);
@@ -90,9 +107,17 @@ int CAMFile::DecodeFiling() {
     fileSchedule.Close();
   } catch (const CFileException& e) {
     // The first failure is the one reported, not a later one while closing.
-    if (m_nStatus == kStatusOk) m_nStatus = StatusFromFileException(e, kFilingFileStatuses);
+    if (m_nStatus == kStatusOk) {
+      m_nStatus = StatusFromFileException(e, kFilingFileStatuses);
+      constexpr FailedFile kRoles[3] = {FailedFile::kInput, FailedFile::kOutput, FailedFile::kOutput2};
+      const auto* pAt = std::ranges::find(pFiles, e.GetFile());
+      RecordFileFailure(e, e.GetFile() && pAt != std::end(pFiles) ? kRoles[pAt - pFiles] : opening);
+    }
   } catch (...) {
-    if (m_nStatus == kStatusOk) m_nStatus = QUORLIX_FILING_DECODE_FAILED;
+    if (m_nStatus == kStatusOk) {
+      RecordFailure(FailureCause::kNoMemory, FailedFile::kNone);
+      m_nStatus = QUORLIX_FILING_DECODE_FAILED;
+    }
   }
   m_pInBuf.reset();
   return m_nStatus;
@@ -115,7 +140,10 @@ int CAMFile::ReadBlock(CFile& fileIn, CReadAhead* pAhead) {
     }
     if (bMeasured) {
       // A filing that ends before its measured length was changed under us.
-      if (nGot != m_nBlockLen) return m_nStatus = QUORLIX_FILING_FILE_ERROR;
+      if (nGot != m_nBlockLen) {
+        RecordFailure(FailureCause::kChangedWhileRead, FailedFile::kInput, 0, FileOperation::kRead);
+        return m_nStatus = QUORLIX_FILING_FILE_ERROR;
+      }
       m_nFilingLeft -= m_nBlockLen;
     } else if (nGot < m_nBlockLen) {
       m_nBlockLen = static_cast<std::uint32_t>(nGot);
@@ -126,8 +154,10 @@ int CAMFile::ReadBlock(CFile& fileIn, CReadAhead* pAhead) {
     m_nBlockPos = Saturated32(m_nFilingNext);
     return m_nStatus = kStatusOk;
   } catch (const CFileException& e) {
+    RecordFileFailure(e, FailedFile::kInput);
     return m_nStatus = StatusFromFileException(e, kFilingFileStatuses);
   } catch (...) {
+    RecordFailure(FailureCause::kNoMemory, FailedFile::kNone);
     return m_nStatus = QUORLIX_FILING_DECODE_FAILED;
   }
 }
@@ -292,8 +322,10 @@ int CAMFile::DecodeBlock(FilingStream& stream, std::uint32_t nLen, bool bEndsFil
     stream.WriteDoneLinesInWholeBuffers();
     m_nStatus = kStatusOk;
   } catch (const CFileException& e) {
+    RecordFileFailure(e, e.GetFile() == &stream.arSchedule.GetFile() ? FailedFile::kOutput2 : FailedFile::kOutput);
     m_nStatus = StatusFromFileException(e, kFilingFileStatuses);
   } catch (...) {
+    RecordFailure(FailureCause::kNoMemory, FailedFile::kNone);
     m_nStatus = QUORLIX_FILING_DECODE_FAILED;
   }
   return m_nStatus;

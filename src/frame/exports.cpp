@@ -4,6 +4,7 @@
 
 #include "delimited/delimited_convert.h"
 #include "document/am_file.h"
+#include "platform/failure_record.h"
 
 namespace {
 
@@ -11,21 +12,29 @@ namespace {
 CString OwnedString(const char* psz) { return psz ? CString(psz) : CString(); }
 
 // Runs one export's body; a failure that no step turned into a status (no memory
-// for the owned strings) becomes nFailureStatus.
+// for the owned strings) becomes nFailureStatus. The thread's failure record
+// starts empty and ends with the status: the steps record where they fail.
 template <typename Body>
 int RunExport(int nFailureStatus, Body body) noexcept {
+  ClearFailure();
+  int nStatus = nFailureStatus;
   try {
-    return body();
+    nStatus = body();
   } catch (...) {
-    return nFailureStatus;
+    RecordFailure(FailureCause::kNoMemory, FailedFile::kNone);
   }
+  FinishFailure(nStatus);
+  return nStatus;
 }
 
 }  // namespace
 
 extern "C" {
 
-QUORLIX_API int QUORLIX_CALL CvtDLLVersion(void) { return QUORLIX_DLL_VERSION; }
+QUORLIX_API int QUORLIX_CALL CvtDLLVersion(void) {
+  ClearFailure();
+  return QUORLIX_DLL_VERSION;
+}
 
 QUORLIX_API int QUORLIX_CALL CvtCRLF(const char* pszInPath, const char* pszOutPath, int nMode) {
   return RunExport(QUORLIX_CRLF_PASS_FAILED, [&] {

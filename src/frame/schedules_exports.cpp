@@ -1,5 +1,4 @@
 // The schedules' C interface: arguments checked, then the run; nothing escapes to the host.
-#include "quorlix_failure.h"
 #include "quorlix_schedules.h"
 
 #include <algorithm>
@@ -203,12 +202,6 @@ QUORLIX_API size_t quorlix_name_as_text(const char* bytes, size_t size, char* te
   } catch (...) {
     return 0;  // no memory: an empty text
   }
-}
-
-QUORLIX_API int quorlix_last_failure(quorlix_failure* failure) {
-  if (!failure) return 0;
-  *failure = quorlix_failure{};
-  return failure->status;
 }
 
 }  // extern "C"

@@ -158,8 +158,13 @@ int CAMFile::ConvertHtml() {
   const bool bTagsClosed = FindHtmlBodyTags(pIn, m_nInLen, bodyStartPattern, bodyEndPattern, tags);
   m_nBodyStart = tags.nStart;
   m_nBodyEnd = tags.nEnd;
-  if (!bTagsClosed) return m_nStatus = QUORLIX_HTML_NO_BODY;
-  if (m_nBodyStart == 0 || m_nBodyEnd == 0) return m_nStatus = QUORLIX_HTML_NO_BODY;
+  if (!bTagsClosed || m_nBodyStart == 0 || m_nBodyEnd == 0) {
+    // Only upper-case tags count; a page that writes its body tag in lower case
+    // is the common reason, and worth the one pass over a page that failed.
+    const std::string_view page(reinterpret_cast<const char*>(pIn), m_nInLen);
+    if (page.find("<body") != std::string_view::npos) RecordFailure(FailureCause::kLowerCaseBody, FailedFile::kInput);
+    return m_nStatus = QUORLIX_HTML_NO_BODY;
+  }
 
   if (RenderBody() != QUORLIX_OK) return m_nStatus;
   return SaveOutput();

@@ -130,6 +130,7 @@ int CAMFile::RenderBody() {
     m_pInBuf.reset();
     return m_nStatus = QUORLIX_OK;
   } catch (const std::bad_alloc&) {
+    RecordFailure(FailureCause::kNoMemory, FailedFile::kNone);
     return m_nStatus = QUORLIX_HTML_BODY_FAILED;
   }
 }

@@ -89,6 +89,7 @@ int CAMFile::ConvertTable(const unsigned char* pIn, unsigned char* pOut, std::ui
       }
     }
   } catch (const std::bad_alloc&) {
+    RecordFailure(FailureCause::kNoMemory, FailedFile::kNone);
     return m_nStatus = QUORLIX_HTML_TABLE_FAILED;
   }
 }

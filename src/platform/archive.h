@@ -20,6 +20,7 @@ class CArchive {
   ~CArchive() = default;
 
   bool IsLoading() const noexcept { return m_mode == load; }
+  const CFile& GetFile() const noexcept { return m_file; }
   // Loading: delivers up to nCount bytes; fewer only at end of file.
   std::size_t Read(void* pBuf, std::size_t nCount);
   // Storing: takes all nCount bytes, writing whenever the buffer is full.

@@ -10,18 +10,33 @@
 #include <exception>
 #include <string_view>
 
+#include "platform/failure_record.h"
 #include "platform/platform_string.h"
 
+// The cause decides the status; the rest is what the failure record keeps: the
+// cause in detail, the system's errno where it gave one, what was being done,
+// and which open file failed (none while it was being opened), so that a step
+// with several files open can tell which one.
 class CFileException : public std::exception {
  public:
   // The values are the platform's own cause numbers.
   enum Cause : int { other = 1, fileNotFound = 2, tooManyOpenFiles = 4 };
 
-  explicit CFileException(Cause cause) noexcept : m_cause(cause) {}
+  explicit CFileException(Cause cause, FailureCause failureCause = FailureCause::kNone, int nErrno = 0,
+                          FileOperation operation = FileOperation::kNone, const CFile* pFile = nullptr) noexcept
+      : m_cause(cause), m_failureCause(failureCause), m_nErrno(nErrno), m_operation(operation), m_pFile(pFile) {}
   Cause GetCause() const noexcept { return m_cause; }
+  FailureCause GetFailureCause() const noexcept { return m_failureCause; }
+  int GetErrno() const noexcept { return m_nErrno; }
+  FileOperation GetOperation() const noexcept { return m_operation; }
+  const CFile* GetFile() const noexcept { return m_pFile; }
 
  private:
   Cause m_cause;
+  FailureCause m_failureCause;
+  int m_nErrno;
+  FileOperation m_operation;
+  const CFile* m_pFile;
 };
 
 // What tells one existing file from every other: the same for every path to it

@@ -40,9 +40,31 @@ CFileException::Cause CauseOf(int nErrno, const CString& strPath) {
   }
 }
 
-[[noreturn]] void ThrowFromErrno(int nErrno, const CString& strPath) { throw CFileException(CauseOf(nErrno, strPath)); }
+// A missing name is told apart from a missing folder on the way to it, and a
+// file that may not be written from a folder where none may be created.
+FailureCause FailureCauseOf(int nErrno, const CString& strPath, FileOperation operation) {
+  if (nErrno == ENOENT && !IsExistingFolder(FolderOf(strPath))) return FailureCause::kFolderMissing;
+  struct stat st {};
+  if ((nErrno == EACCES || nErrno == EPERM) && operation == FileOperation::kCreate &&
+      ::lstat(strPath.c_str(), &st) != 0 && errno == ENOENT)
+    return FailureCause::kNoPermissionInFolder;
+  return FailureCauseOfErrno(nErrno);
+}
 
-[[noreturn]] void ThrowOther() { throw CFileException(CFileException::other); }
+[[noreturn]] void ThrowFromErrno(int nErrno, const CString& strPath, FileOperation operation) {
+  const FailureCause failureCause = FailureCauseOf(nErrno, strPath, operation);
+  throw CFileException(CauseOf(nErrno, strPath), failureCause, nErrno, operation);
+}
+
+// A failure of an open file: errno is read before anything else can change it.
+[[noreturn]] void ThrowOther(FileOperation operation, const CFile* pFile) {
+  const int nErrno = errno;
+  throw CFileException(CFileException::other, FailureCauseOfErrno(nErrno), nErrno, operation, pFile);
+}
+
+[[noreturn]] void ThrowRefused(FailureCause cause, FileOperation operation) {
+  throw CFileException(CFileException::other, cause, 0, operation);
+}
 
 int Fd(std::intptr_t hFile) { return static_cast<int>(hFile); }
 
@@ -51,10 +73,13 @@ int Fd(std::intptr_t hFile) { return static_cast<int>(hFile); }
 const unsigned CFile::modeOutput = CFile::modeWrite;
 
 CFile::CFile(const CString& strPath, unsigned nOpenFlags) {
-  if (strPath.empty()) ThrowOther();  // an empty name is a bad path, not a missing file
   const bool bCreate = (nOpenFlags & modeCreate) != 0;
+  const FileOperation operation =
+      bCreate || (nOpenFlags & (modeWrite | modeReadWrite)) != 0 ? FileOperation::kCreate : FileOperation::kOpenForRead;
+  // An empty name is a bad path, not a missing file.
+  if (strPath.empty()) ThrowRefused(FailureCause::kEmptyName, operation);
   const bool bTruncate = bCreate && (nOpenFlags & modeNoTruncate) == 0;
-  const bool bReadOnly = (nOpenFlags & (modeWrite | modeReadWrite)) == 0;
+  const bool bReadOnly = operation == FileOperation::kOpenForRead;
   const int nAccess = (nOpenFlags & modeReadWrite) ? O_RDWR : (nOpenFlags & modeWrite) ? O_WRONLY : O_RDONLY;
   const bool bNew = bCreate && (nOpenFlags & modeCreateNew) != 0;
   const int nFlags =
@@ -63,16 +88,22 @@ CFile::CFile(const CString& strPath, unsigned nOpenFlags) {
   do {
     fd = ::open(strPath.c_str(), nFlags, 0666);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) ThrowFromErrno(errno, strPath);  // a FIFO without a reader: ENXIO, cause other
+  if (fd < 0) ThrowFromErrno(errno, strPath, operation);  // a FIFO without a reader: ENXIO, cause other
   struct stat st {};
-  const bool bRefused = ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || (bReadOnly && !S_ISREG(st.st_mode));
+  const int nStat = ::fstat(fd, &st);
+  const int nStatErrno = errno;
+  const bool bRefused = nStat != 0 || S_ISDIR(st.st_mode) || (bReadOnly && !S_ISREG(st.st_mode));
   // O_NONBLOCK means nothing to a regular file (open(2)), which keeps it and
   // spares two calls per file; a FIFO or device goes back to blocking.
   const bool bBlocking = !bRefused && S_ISREG(st.st_mode);
   const int nStatusFlags = bRefused || bBlocking ? -1 : ::fcntl(fd, F_GETFL);
   if (bRefused || (!bBlocking && (nStatusFlags < 0 || ::fcntl(fd, F_SETFL, nStatusFlags & ~O_NONBLOCK) != 0))) {
+    const int nErrno = bRefused ? nStatErrno : errno;
     ::close(fd);  // a constructor that throws gets no destructor
-    ThrowOther();
+    if (nStat != 0 || (!bRefused && nErrno != 0)) {
+      throw CFileException(CFileException::other, FailureCauseOfErrno(nErrno), nErrno, operation);
+    }
+    ThrowRefused(S_ISDIR(st.st_mode) ? FailureCause::kIsFolder : FailureCause::kSpecialFile, operation);
   }
   m_hFile = fd;
 }
@@ -83,7 +114,7 @@ CFile::~CFile() {
 
 std::uint64_t CFile::GetLength() const {
   struct stat st {};
-  if (::fstat(Fd(m_hFile), &st) != 0) ThrowOther();
+  if (::fstat(Fd(m_hFile), &st) != 0) ThrowOther(FileOperation::kRead, this);
   return static_cast<std::uint64_t>(st.st_size);
 }
 
@@ -95,7 +126,7 @@ std::size_t CFile::Read(void* pBuf, std::size_t nCount) {
     if (nGot == 0) break;
     if (nGot < 0) {
       if (errno == EINTR) continue;
-      ThrowOther();
+      ThrowOther(FileOperation::kRead, this);
     }
     nDone += static_cast<std::size_t>(nGot);
   }
@@ -108,7 +139,7 @@ void CFile::Write(const void* pBuf, std::size_t nCount) {
     const ssize_t nPut = ::write(Fd(m_hFile), pNext, nCount);
     if (nPut < 0) {
       if (errno == EINTR) continue;
-      ThrowOther();
+      ThrowOther(FileOperation::kWrite, this);
     }
     pNext += nPut;
     nCount -= static_cast<std::size_t>(nPut);
@@ -116,7 +147,7 @@ void CFile::Write(const void* pBuf, std::size_t nCount) {
 }
 
 void CFile::SeekToOffset(std::uint64_t nOffset) {
-  if (::lseek(Fd(m_hFile), static_cast<off_t>(nOffset), SEEK_SET) < 0) ThrowOther();
+  if (::lseek(Fd(m_hFile), static_cast<off_t>(nOffset), SEEK_SET) < 0) ThrowOther(FileOperation::kRead, this);
 }
 
 // The size limit is checked first because a write past it would not fail
@@ -124,11 +155,11 @@ void CFile::SeekToOffset(std::uint64_t nOffset) {
 void CFile::ReserveLength(std::uint64_t nLength) {
   const int fd = Fd(m_hFile);
   struct stat st {};
-  if (::fstat(fd, &st) != 0) ThrowOther();
+  if (::fstat(fd, &st) != 0) ThrowOther(FileOperation::kWrite, this);
   const std::uint64_t nLargest = std::max(static_cast<std::uint64_t>(st.st_size), nLength);
   rlimit limit{};
   if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && nLargest > limit.rlim_cur)
-    ThrowOther();
+    throw CFileException(CFileException::other, FailureCause::kFileTooLarge, EFBIG, FileOperation::kWrite, this);
   if (nLength > 0) {
     int nResult;
     do {
@@ -136,9 +167,11 @@ void CFile::ReserveLength(std::uint64_t nLength) {
     } while (nResult != 0 && errno == EINTR);
     // A file system that cannot reserve (EOPNOTSUPP) is overwritten as before, unprotected.
     if (nResult != 0 && errno != EOPNOTSUPP) {
+      const int nErrno = errno;
       // Some file systems grow the file as they allocate; the old length comes back.
       [[maybe_unused]] const int nRestored = ::ftruncate(fd, st.st_size);
-      ThrowOther();
+      errno = nErrno;
+      ThrowOther(FileOperation::kWrite, this);
     }
   }
   SeekToOffset(0);
@@ -149,14 +182,14 @@ void CFile::SetLength(std::uint64_t nLength) {
   do {
     nResult = ::ftruncate(Fd(m_hFile), static_cast<off_t>(nLength));
   } while (nResult != 0 && errno == EINTR);
-  if (nResult != 0) ThrowOther();
+  if (nResult != 0) ThrowOther(FileOperation::kWrite, this);
 }
 
 void CFile::Close() {
   if (!IsOpen()) return;
   const int fd = Fd(m_hFile);
   m_hFile = kInvalidHandle;
-  if (::close(fd) != 0 && errno != EINTR) ThrowOther();
+  if (::close(fd) != 0 && errno != EINTR) ThrowOther(FileOperation::kClose, this);
 }
 
 void CFile::CloseAndRemove(const CString& strPath) noexcept {

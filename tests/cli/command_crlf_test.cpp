@@ -66,7 +66,9 @@ TEST_F(CommandCrlfTest, FileSizeLimitGivesTheOutputErrorNotASignal) {
   const auto run = RunTool({"crlf", in, PathOf("out.txt")}, WithFileSizeLimit(4096));
   EXPECT_EQ(run.signal, 0);
   EXPECT_EQ(run.exitStatus, 6);
-  EXPECT_EQ(run.err, "quorlix: cannot create or write output file '" + PathOf("out.txt") + "' (status 6)\n");
+  // The library saw EFBIG where the write failed, so the words name the limit.
+  EXPECT_EQ(run.err,
+            "quorlix: cannot write '" + PathOf("out.txt") + "': it would pass the file size limit (status 6)\n");
 }
 
 TEST_F(CommandCrlfTest, APipeWhoseReaderLeavesGivesTheOutputErrorNotASignal) {
@@ -101,6 +103,16 @@ TEST_F(CommandCrlfTest, AnInputPastTheSizeLimitIsNamedAsSuch) {
                          "' is 2147483648 bytes, more than the line-end conversion takes (2147483647 bytes) "
                          "(status 18)\n");
   EXPECT_FALSE(quorlix_test::FileExists(PathOf("out.txt")));
+  // In a batch the library's words go with the input to its message and its report row.
+  std::filesystem::create_directory(PathOf("in"));
+  std::filesystem::rename(in, PathOf("in/sparse.txt"));
+  const auto batch = RunTool({"crlf", "-q", "-o", "out", "in", "--report", "-"});
+  EXPECT_EQ(batch.exitStatus, 18);
+  EXPECT_EQ(batch.err,
+            "quorlix: 'in/sparse.txt' is 2147483648 bytes, more than the line-end conversion takes (2147483647 bytes) "
+            "(status 18)\n");
+  EXPECT_NE(batch.out.find("in/sparse.txt,18,\"'in/sparse.txt' is 2147483648 bytes, more than"), std::string::npos)
+      << batch.out;
 }
 
 }  // namespace

@@ -135,6 +135,32 @@ TEST_F(FailureCauseTest, GenericWordsWhenNoCauseHolds) {
             "the filing, or both outputs one file) (status 2)\n");
 }
 
+// The record decides, not a look at the files afterwards: these files need not exist.
+TEST(FindFailureCause, TheLibrarysRecordDecides) {
+  const CallFiles files{"in.txt", "out/text.txt", "sched/schedule.txt"};
+  quorlix_failure failure{};
+  failure.cause = QUORLIX_CAUSE_NO_SPACE;
+  failure.file = QUORLIX_FAILED_FILE_OUTPUT2;
+  FailureCause cause = FindFailureCause(Export::kFiling, QUORLIX_FILING_FILE_ERROR, files, &failure);
+  EXPECT_EQ(DescribeFailure(Export::kFiling, QUORLIX_FILING_FILE_ERROR, files, cause),
+            "cannot write 'sched/schedule.txt': no space left in folder 'sched'");
+  failure.cause = QUORLIX_CAUSE_SPECIAL_FILE;
+  failure.file = QUORLIX_FAILED_FILE_INPUT;
+  cause = FindFailureCause(Export::kCrlf, QUORLIX_CRLF_INPUT_ERROR, files, &failure);
+  EXPECT_EQ(DescribeFailure(Export::kCrlf, QUORLIX_CRLF_INPUT_ERROR, files, cause),
+            "input file 'in.txt' is not a regular file");
+  // Memory is named only where it ran out.
+  failure.cause = QUORLIX_CAUSE_NO_MEMORY;
+  failure.file = QUORLIX_FAILED_FILE_NONE;
+  cause = FindFailureCause(Export::kCrlf, QUORLIX_CRLF_INPUT_ERROR, files, &failure);
+  EXPECT_EQ(cause.kind, CauseKind::kNone);
+  EXPECT_EQ(DescribeFailure(Export::kCrlf, QUORLIX_CRLF_INPUT_ERROR, files, cause),
+            "cannot read input file 'in.txt' (or not enough memory)");
+  failure.cause = QUORLIX_CAUSE_NOT_FOUND;
+  cause = FindFailureCause(Export::kCrlf, QUORLIX_CRLF_INPUT_ERROR, files, &failure);
+  EXPECT_EQ(DescribeFailure(Export::kCrlf, QUORLIX_CRLF_INPUT_ERROR, files, cause), "cannot read input file 'in.txt'");
+}
+
 // "or not enough memory" only where the input is large enough for memory to run out.
 TEST(DescribeFailure, MemoryNoteOnlyWhereMemoryMayBeShort) {
   const CallFiles files{"page.htm", "page.txt", {}};

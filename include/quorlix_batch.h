@@ -20,7 +20,10 @@ extern "C" {
 #endif
 
 /* The conversion (quorlix_batch_conversion.which). */
-#define QUORLIX_BATCH_LIST 0      /* none: every input gets its row, unconverted (a walk alone) */
+#define QUORLIX_BATCH_LIST                                                                       \
+  0                               /* none: every input gets its row, unconverted (a walk alone); \
+                                   * flag: a conversion whose outputs the rows name, skipped     \
+                                   * inputs too, refused on a collision as that one would be */
 #define QUORLIX_BATCH_CRLF 1      /* CvtCRLF; flag: skip blank lines */
 #define QUORLIX_BATCH_HTML 2      /* CvtHTMLtoText; flag: tables only */
 #define QUORLIX_BATCH_FILING 3    /* CvtDecodeFiling */
@@ -66,7 +69,7 @@ extern "C" {
 
 typedef struct quorlix_batch_conversion {
   int which; /* QUORLIX_BATCH_* */
-  int flag;  /* CvtCRLF's nMode, CvtHTMLtoText's nTablesOnly */
+  int flag;  /* CvtCRLF's nMode, CvtHTMLtoText's nTablesOnly; for a list, see QUORLIX_BATCH_LIST */
   /* CvtDelimitedFile's delimiters; null for its defaults ("\r\n", ",", "\t", "\r\n") */
   const char* in_record;
   const char* in_field;
@@ -113,7 +116,10 @@ typedef struct quorlix_batch_row {
   int note_output;        /* the output (0 or 1) a note on an output concerns */
   unsigned long long bytes_in;
   double seconds;
-  quorlix_failure failure; /* quorlix_last_failure right after the export; last, as it may grow */
+  /* quorlix_last_failure right after the export; where the batch's own work on
+   * an output failed (its folder, or its rename into place), that output's
+   * file and the system's error number. Last, as it may grow. */
+  quorlix_failure failure;
 } quorlix_batch_row;
 
 /* A failed call, on the worker thread right after the export returned, while

@@ -40,13 +40,32 @@ using Clock = std::chrono::steady_clock;
 
 // ---- Outputs under temporary names ----
 
-// Creates a folder and its missing parents; true when it exists afterwards.
+// Whether what exists at path is a folder; errno EEXIST when it is something else.
+bool ExistsAsFolder(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return true;
+  errno = EEXIST;
+  return false;
+}
+
+// Creates a folder and its missing parents; true when it exists afterwards,
+// else false with errno saying why.
 bool MakeFolders(const std::string& folder) {
-  if (::mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST) return true;
+  if (::mkdir(folder.c_str(), 0777) == 0) return true;
+  if (errno == EEXIST) return ExistsAsFolder(folder);
   if (errno != ENOENT) return false;
   const std::string parent = FolderOf(folder);
   if (parent == folder || !MakeFolders(parent)) return false;
-  return ::mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST;
+  if (::mkdir(folder.c_str(), 0777) == 0) return true;
+  return errno == EEXIST && ExistsAsFolder(folder);
+}
+
+// The output folder a worker made last, so that a run of inputs in one folder
+// makes it once; forgotten when a run starts, since a folder made by an earlier
+// run in the same thread may be gone.
+std::string& LastFolderMade() {
+  thread_local std::string folder;
+  return folder;
 }
 
 // An output's name in its private folder: the input's index and the output's
@@ -81,21 +100,30 @@ bool AreUpToDate(const OutputNames& names, const struct stat& inputInfo) {
 class PendingOutputs {
  public:
   PendingOutputs(const OutputNames& names, std::size_t index, StagingFolders& staging) : m_names(names) {
-    // Folders are made once per run of inputs in the same folder.
-    thread_local std::string lastFolder;
+    std::string& lastFolder = LastFolderMade();
     for (int k = 0; k < names.count; ++k) {
+      m_errorOutput = k;
       const std::string folder = FolderOf(names.paths[k]);
       if (folder != lastFolder) {
-        if (!MakeFolders(folder)) return;
+        if (!MakeFolders(folder)) {
+          m_error = errno;
+          return;
+        }
         lastFolder = folder;
       }
       const StagingFolders::Folder* made = staging.For(folder);
-      if (!made) return;
+      if (!made) {
+        m_error = errno;
+        return;
+      }
       // The outputs of one input share a folder but for a name that ends in '/'.
       if (k == 0 || &m_opened[k - 1]->Made() != made) m_opened[k].emplace(*made);
       else m_shared = true;
       const StagingFolders::Opened& opened = OpenedFor(k);
-      if (!opened.IsOpen()) return;
+      if (!opened.IsOpen()) {
+        m_error = errno;
+        return;
+      }
       m_private[k] = PrivateNameFor(names.paths[k], index, k);
       m_handed[k] = opened.Handed(m_private[k]);
       m_registered[k] = made->path + "/" + m_private[k];
@@ -125,9 +153,16 @@ class PendingOutputs {
       ++m_renamed;
     }
     if (m_renamed == m_names.count) return true;
+    m_error = errno;
+    m_errorOutput = m_renamed;
     for (int k = 0; k < m_renamed; ++k) ::unlink(m_names.paths[k].c_str());
     return false;
   }
+
+  // Why the outputs could not be made ready or put in place (errno), and which
+  // output it concerns; 0 when nothing failed.
+  int Error() const { return m_error; }
+  int ErrorOutput() const { return m_errorOutput; }
 
  private:
   const StagingFolders::Opened& OpenedFor(int k) const { return k == 1 && m_shared ? *m_opened[0] : *m_opened[k]; }
@@ -140,6 +175,8 @@ class PendingOutputs {
   std::string m_registered[2];  // the path an end at once removes
   int m_renamed = 0;
   bool m_ready = false;
+  int m_error = 0;
+  int m_errorOutput = 0;
 };
 
 // Removes what runs that ended without cleaning up left in the output folders
@@ -275,6 +312,7 @@ class BatchRun {
   bool RefuseFilesInTheWay(Input& input, const char* path, const OutputNames& names) const;
   int ConvertOnce(Input& input, const char* path, const OutputNames& names, std::size_t index);
   void Inspect(std::size_t index, const char* path, const char* output1, const char* output2, int status);
+  void NoteFileError(std::size_t index, int status, int error, int output);
   bool WaitForAnotherToEnd();
   void Emit(std::size_t index);
   bool TellProgress();
@@ -406,6 +444,16 @@ void BatchRun::Inspect(std::size_t index, const char* path, const char* output1,
   m_callbacks.inspect(m_callbacks.context, &call);
 }
 
+// The batch's own file work on an output failed: the row's failure says so, with
+// the system's error number.
+void BatchRun::NoteFileError(std::size_t index, int status, int error, int output) {
+  const std::lock_guard lock(m_failuresMutex);
+  quorlix_failure& failure = m_failures[index];
+  failure.status = status;
+  failure.error_number = error;
+  failure.file = output == 0 ? QUORLIX_FAILED_FILE_OUTPUT : QUORLIX_FAILED_FILE_OUTPUT2;
+}
+
 int BatchRun::ConvertOnce(Input& input, const char* path, const OutputNames& names, std::size_t index) {
   const ActiveConversion active(*this);
   if (names.count == 0) {
@@ -430,6 +478,7 @@ int BatchRun::ConvertOnce(Input& input, const char* path, const OutputNames& nam
     input.outputsPresent = outputs.MoveIntoPlace();
     if (!input.outputsPresent) input.status = m_job.outputError;
   }
+  if (outputs.Error() != 0) NoteFileError(index, input.status, outputs.Error(), outputs.ErrorOutput());
   return input.status;
 }
 
@@ -460,6 +509,7 @@ bool BatchRun::TakeInput(std::size_t worker, std::size_t& index) {
 }
 
 void BatchRun::Work(std::size_t worker) {
+  LastFolderMade().clear();
   std::size_t index = 0;
   while (!m_stop.load(std::memory_order_relaxed) && TakeInput(worker, index)) {
     Input& input = m_list.Inputs()[index];
@@ -649,7 +699,12 @@ bool IsExistingNonFolder(const char* path) {
 int RunBatch(const quorlix_batch_settings& settings, const quorlix_batch_callbacks& callbacks,
              quorlix_batch_summary& summary) {
   Job job{};
-  if (!JobOf(settings.conversion.which, job) || (settings.named_count > 0 && !settings.named) ||
+  // A list names the outputs of the conversion its flag names, if any.
+  const bool listing = settings.conversion.which == QUORLIX_BATCH_LIST;
+  if (listing && settings.conversion.flag != QUORLIX_BATCH_LIST &&
+      (settings.conversion.flag == QUORLIX_BATCH_VERIFY || !JobOf(settings.conversion.flag, job)))
+    return QUORLIX_BATCH_BAD_CALL;
+  if ((!listing && !JobOf(settings.conversion.which, job)) || (settings.named_count > 0 && !settings.named) ||
       (settings.reserved_count > 0 && !settings.reserved) || settings.walk < QUORLIX_BATCH_WALK_DEFAULT ||
       settings.walk > QUORLIX_BATCH_WALK_FILINGS)
     return QUORLIX_BATCH_BAD_CALL;
@@ -679,14 +734,17 @@ int RunBatch(const quorlix_batch_settings& settings, const quorlix_batch_callbac
         return Refuse(refusal, callbacks);
 
   if (callbacks.start && callbacks.start(callbacks.context, list.Inputs().size()) != 0) return QUORLIX_BATCH_STOPPED;
-  if (settings.conversion.which == QUORLIX_BATCH_LIST) {
+  if (listing) {
     // A walk alone: each input's row at once, nothing converted.
     for (std::size_t i = 0; i < list.Inputs().size(); ++i) {
       const Input& input = list.Inputs()[i];
+      const OutputNames names = writes ? NameOutputs(job.naming, outDir, list.RelativeOf(input)) : OutputNames{};
       quorlix_batch_row row{};
       row.index = i;
       row.input = list.CPathOf(input);
       row.relative_start = input.relStart;
+      for (int k = 0; k < names.count; ++k) row.outputs[k] = names.paths[k].c_str();
+      row.output_count = names.count;
       row.skip = static_cast<int>(input.skip);
       if (callbacks.row && callbacks.row(callbacks.context, &row) != 0) return QUORLIX_BATCH_STOPPED;
     }

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,6 +32,7 @@ struct Row {
   int skip;
   int note;
   int failureStatus;
+  int errorNumber;
 };
 
 // What one run handed its callbacks.
@@ -49,9 +52,16 @@ struct Seen {
 
 int OnRow(void* context, const quorlix_batch_row* row) {
   auto& seen = *static_cast<Seen*>(context);
-  Row kept{row->index, row->input,  std::string(row->input).substr(row->relative_start),
-           {},         row->status, row->outputs_present != 0,
-           row->skip,  row->note,   row->failure.status};
+  Row kept{row->index,
+           row->input,
+           std::string(row->input).substr(row->relative_start),
+           {},
+           row->status,
+           row->outputs_present != 0,
+           row->skip,
+           row->note,
+           row->failure.status,
+           row->failure.error_number};
   for (int k = 0; k < row->output_count; ++k) kept.outputs.emplace_back(row->outputs[k]);
   seen.rows.push_back(kept);
   if (seen.onRow) seen.onRow(*row);
@@ -315,7 +325,10 @@ TEST_F(BatchEngineTest, AStopFinishesWhatIsInFlightAndHandsTheRowsOfWhatFinished
   m_seen->stopAtProgress = true;
   EXPECT_EQ(Run(QUORLIX_BATCH_CRLF, {PathOf("in")}, PathOf("out2"), 2), QUORLIX_BATCH_STOPPED);
   EXPECT_EQ(m_seen->rows.size(), m_seen->lastDone);
-  for (std::size_t i = 0; i < m_seen->rows.size(); ++i) EXPECT_EQ(m_seen->rows[i].index, i);
+  // In input order still; past the first input not started come those other
+  // workers had finished.
+  EXPECT_TRUE(std::ranges::is_sorted(m_seen->rows, std::less<>{}, &Row::index));
+  EXPECT_EQ(std::ranges::adjacent_find(m_seen->rows, {}, &Row::index), m_seen->rows.end());
 }
 
 TEST_F(BatchEngineTest, AbandonRemovesEveryTemporaryOfARunningBatch) {
@@ -336,6 +349,56 @@ TEST_F(BatchEngineTest, AbandonRemovesEveryTemporaryOfARunningBatch) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_TRUE(PrivateEntries(PathOf("out")).empty());
+}
+
+TEST_F(BatchEngineTest, TheOutputsFolderWorkFailsWithTheSystemsWordsAndARunStartsAfresh) {
+  const std::string input = Write("in/sub/a.txt", "1\n");
+  Write("in/b.txt", "1\n");
+  Write("out/sub", "a file where the output folder goes");
+  ASSERT_EQ(Run(QUORLIX_BATCH_CRLF, {PathOf("in")}, PathOf("out"), 1), QUORLIX_BATCH_DONE);
+  ASSERT_EQ(m_seen->rows.size(), 2u);
+  EXPECT_EQ(m_seen->rows[0].status, 0);
+  EXPECT_EQ(m_seen->rows[1].status, QUORLIX_CRLF_OUTPUT_ERROR);
+  EXPECT_EQ(m_seen->rows[1].note, QUORLIX_BATCH_NOTE_NO_PRIVATE_FOLDER);
+  EXPECT_EQ(m_seen->rows[1].errorNumber, EEXIST);
+
+  // A name too long for the folder fails at the rename, and neither output stays.
+  const std::string longName = std::string(250, 'n') + ".htm";
+  Write("long/" + longName, "1\n");
+  m_seen = std::make_unique<Seen>();
+  ASSERT_EQ(Run(QUORLIX_BATCH_FILING, {PathOf("long/" + longName)}, PathOf("long-out")), QUORLIX_BATCH_DONE);
+  EXPECT_NE(m_seen->rows.at(0).status, 0);
+
+  // The same output folder, removed between two runs on one thread, is made again.
+  fs::remove_all(PathOf("out"));
+  m_seen = std::make_unique<Seen>();
+  ASSERT_EQ(Run(QUORLIX_BATCH_CRLF, {PathOf("in")}, PathOf("out"), 1), QUORLIX_BATCH_DONE);
+  ASSERT_EQ(m_seen->rows.size(), 2u);
+  EXPECT_EQ(m_seen->rows[0].status, 0);
+  EXPECT_EQ(m_seen->rows[1].status, 0);
+  EXPECT_EQ(quorlix_test::ReadFile(PathOf("out/sub/a.txt")), "1\r\n");
+}
+
+TEST_F(BatchEngineTest, AListNamesTheOutputsOfAConversionAndRefusesItsCollisions) {
+  Write("w/a.txt", "x");
+  Write("w/a.htm", "x");
+  Write("w/out/old.txt", "x");
+  m_settings.walk = QUORLIX_BATCH_WALK_EVERY_FILE;
+  m_settings.conversion.flag = QUORLIX_BATCH_CRLF;
+  ASSERT_EQ(Run(QUORLIX_BATCH_LIST, {PathOf("w")}, PathOf("w/out")), QUORLIX_BATCH_DONE);
+  ASSERT_EQ(m_seen->rows.size(), 3u);
+  EXPECT_EQ(m_seen->rows[0].outputs, std::vector<std::string>{PathOf("w/out") + "/a.htm"});
+  EXPECT_EQ(m_seen->rows[2].skip, QUORLIX_BATCH_SKIP_INSIDE_OUTPUT);
+  EXPECT_EQ(m_seen->rows[2].outputs, std::vector<std::string>{PathOf("w/out") + "/out/old.txt"});
+  EXPECT_FALSE(fs::exists(PathOf("w/out/a.htm"))) << "a list converts nothing";
+
+  m_settings.conversion.flag = QUORLIX_BATCH_FILING;
+  m_seen = std::make_unique<Seen>();
+  ASSERT_EQ(Run(QUORLIX_BATCH_LIST, {PathOf("w")}, PathOf("w/out")), QUORLIX_BATCH_REFUSED);
+  EXPECT_EQ(m_seen->refusals.at(0).reason, QUORLIX_BATCH_REFUSED_COLLISION);
+  EXPECT_TRUE(m_seen->refusedOutput.starts_with(PathOf("w/out") + "/a.")) << "a.txt or a.fds.txt, both written twice";
+  m_settings.conversion.flag = QUORLIX_BATCH_VERIFY;
+  EXPECT_EQ(Run(QUORLIX_BATCH_LIST, {PathOf("w")}, PathOf("w/out")), QUORLIX_BATCH_BAD_CALL);
 }
 
 TEST_F(BatchEngineTest, AListRunConvertsNothingAndWalksAll) {

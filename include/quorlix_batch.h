@@ -93,7 +93,15 @@ typedef struct quorlix_batch_settings {
   quorlix_batch_next_listed next_listed;
   void* listed_context;
   const char* out_dir; /* the output folder; null for verify (the list: inputs below it are skipped) */
-  int walk;            /* QUORLIX_BATCH_WALK_* */
+  /* The outputs as the caller names them, in place of out_dir and the naming
+   * rule: the conversion's count of paths (1, or 2 for decoding) per named
+   * path, in order (verify: none, but a non-null array all the same); null
+   * for the rule. The named paths are then inputs as
+   * they are (no walk), no folder is made and no collision refused; an input
+   * whose outputs name it or each other, or whose outputs' folder takes no
+   * private folder, is converted at its final names by the export itself. */
+  const char* const* outputs;
+  int walk; /* QUORLIX_BATCH_WALK_* */
   /* Files the caller writes itself (a report): none may be an input or an output. */
   const char* const* reserved;
   size_t reserved_count;

@@ -96,7 +96,7 @@ def write_schedules_ex():
 
 # ---- The batch engine (quorlix_batch.h; libquorlix.so only) ----
 
-BATCH_LIST, BATCH_FILING = 0, 3
+BATCH_LIST, BATCH_CRLF, BATCH_HTML, BATCH_FILING, BATCH_VERIFY, BATCH_DELIMITED = range(6)
 BATCH_WALK_EVERY_FILE = 1
 BATCH_DONE, BATCH_STOPPED, BATCH_REFUSED, BATCH_BAD_CALL, BATCH_NO_MEMORY = range(5)
 BATCH_SKIP_INSIDE_OUTPUT = 1
@@ -117,7 +117,7 @@ NEXT_LISTED_FN = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.POINTER(
 class BatchSettings(ctypes.Structure):
     _fields_ = [("conversion", BatchConversion), ("named", ctypes.POINTER(ctypes.c_char_p)),
                 ("named_count", ctypes.c_size_t), ("next_listed", NEXT_LISTED_FN), ("listed_context", ctypes.c_void_p),
-                ("out_dir", ctypes.c_char_p), ("walk", ctypes.c_int), ("reserved", ctypes.POINTER(ctypes.c_char_p)),
+                ("out_dir", ctypes.c_char_p), ("outputs", ctypes.POINTER(ctypes.c_char_p)), ("walk", ctypes.c_int), ("reserved", ctypes.POINTER(ctypes.c_char_p)),
                 ("reserved_count", ctypes.c_size_t), ("jobs", ctypes.c_uint), ("resume", ctypes.c_int),
                 ("force", ctypes.c_int)]
 
@@ -156,11 +156,15 @@ class BatchRefusedError(Exception):
     """The engine refused a batch before any work; args[0] is its BatchRefusal's fields."""
 
 
-def run_batch(which: int, named: list[bytes], out_dir: bytes, *, flag: int = 0, walk: int = 0, jobs: int = 1,
-              force: bool = False) -> list[tuple]:
-    """quorlix_run_batch over named (files and folders): one tuple per input, in
+def run_batch(which: int, named: list[bytes], out_dir: bytes | None, *, flag: int = 0, walk: int = 0, jobs: int = 1,
+              force: bool = False, delimiters: tuple[bytes | None, ...] = (None,) * 4,
+              outputs: list[bytes] | None = None, on_row=None) -> list[tuple]:
+    """quorlix_run_batch over named (files and folders), or with outputs (the
+    conversion's count per input) over named files: one tuple per input, in
     input order: (input, relative_start, outputs, status, skip, note, note_output,
-    bytes_in, seconds, error_number). Raises BatchRefusedError with (reason,
+    bytes_in, seconds, error_number). on_row, if given, sees each row as it
+    comes, on the calling thread; a true return stops the batch (the inputs in
+    flight are finished). Raises BatchRefusedError with (reason,
     input, input2, output) when the batch is refused, LibraryNotFoundError
     without the engine, MemoryError when the library ran out of memory."""
     lib = load()
@@ -171,29 +175,31 @@ def run_batch(which: int, named: list[bytes], out_dir: bytes, *, flag: int = 0, 
     function.argtypes = (ctypes.POINTER(BatchSettings), ctypes.POINTER(BatchCallbacks), ctypes.c_void_p)
     function.restype = ctypes.c_int
     paths = (ctypes.c_char_p * max(1, len(named)))(*named)
-    settings = BatchSettings(conversion=BatchConversion(which=which, flag=flag), named=paths,
-                             named_count=len(named), out_dir=out_dir, walk=walk, jobs=jobs, force=int(force))
+    named_outputs = None if outputs is None else (ctypes.c_char_p * max(1, len(outputs)))(*outputs)
+    conversion = BatchConversion(which, flag, *delimiters)
+    settings = BatchSettings(conversion=conversion, named=paths, named_count=len(named), out_dir=out_dir,
+                             outputs=named_outputs, walk=walk, jobs=jobs, force=int(force))
     rows: list[tuple] = []
     refusal: list[tuple] = []
 
-    def on_row(_context, pointer):
+    def take_row(_context, pointer):
         row = pointer.contents
         rows.append((row.input, row.relative_start, tuple(row.outputs[k] for k in range(row.output_count)),
                      row.status, row.skip, row.note, row.note_output, row.bytes_in, row.seconds,
                      row.failure.error_number))
-        return 0
+        return 1 if on_row is not None and on_row(rows[-1]) else 0
 
     def on_refused(_context, pointer):
         told = pointer.contents
         refusal.append((told.reason, told.input, told.input2, told.output))
 
-    callbacks = BatchCallbacks(row=ROW_FN(on_row), refused=REFUSED_FN(on_refused))
+    callbacks = BatchCallbacks(row=ROW_FN(take_row), refused=REFUSED_FN(on_refused))
     result = function(ctypes.byref(settings), ctypes.byref(callbacks), None)
     if result == BATCH_REFUSED:
         raise BatchRefusedError(refusal[0] if refusal else (0, b"", b"", b""))
     if result == BATCH_NO_MEMORY:
         raise MemoryError("the quorlix library ran out of memory in a batch")
-    if result != BATCH_DONE:
+    if result not in (BATCH_DONE, BATCH_STOPPED):
         raise ValueError(f"quorlix_run_batch refused its settings ({result})")
     return rows
 

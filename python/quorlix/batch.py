@@ -11,10 +11,10 @@ raise before any file is touched.
 Outputs are written under private names in a private folder of their
 destination folder and renamed into place when whole: a failed input leaves
 nothing under a final name, and a link standing at a final name is replaced,
-never written through. decode_filings and files_below walk, name and convert
-through the library's batch engine (quorlix_batch.h), as the quorlix tool's
-batch forms do; convert, which takes its output names as given, stages them
-itself (see _staging).
+never written through. The library's batch engine (quorlix_batch.h) does the
+work, as for the quorlix tool's batch forms: decode_filings and files_below
+walk and name through it, and each of the executor's tasks hands it a group of
+inputs; convert hands it the output names as given.
 """
 from __future__ import annotations
 
@@ -27,9 +27,8 @@ from typing import Any, Callable, Iterable, NamedTuple, Optional, Sequence, Tupl
 
 from . import _library
 from ._convert import DELIMITER_KEYWORDS, _FS_ENCODING, _FS_ERRORS, PathArg, _delimiter_bytes, _path_bytes, \
-    convert_delimited, verify
-from ._errors import FILING, VERIFY, QuorlixError, describe, display_name
-from ._staging import OpenStages, Stage, discard, make_stages, place, remove_stages
+    convert_delimited, crlf, decode_filing, html_to_text, verify
+from ._errors import CRLF, DELIMITED, FILING, HTML, VERIFY, QuorlixError, describe, display_name
 
 OK_MEANING = "ok"
 SKIPPED_MEANING = "skipped: inside the output folder"
@@ -74,52 +73,97 @@ def _size_of(path: PathArg) -> int:
         return 0
 
 
-def _run_one(func: Callable[..., Any], args: tuple[PathArg, ...], stages: OpenStages, key: Optional[str]) -> Record:
-    # Kept lean: whatever runs here holds the GIL, which the conversion itself
-    # does not, so every step here is time the other workers cannot share.
-    start = perf_counter()
-    staged = None if key is None else stages.stage([os.path.abspath(os.fsdecode(a)) for a in args[1:]], key)
-    try:
-        if staged is None:
+def _run_direct(func: Callable[..., Any], items: Sequence[tuple[int, tuple[PathArg, ...]]]) -> list[Record]:
+    """convert's task for a callable the engine does not know (or arguments that
+    do not fit its conversion): each call as it is, its outputs unstaged."""
+    records = []
+    for _, args in items:
+        start = perf_counter()
+        try:
             outcome = func(*args)
-        else:
-            try:
-                outcome = func(args[0], *(output.handed for output in staged))
-            except BaseException:
-                discard(staged)
-                raise
-            error = place(staged)
-            if error is not None:
-                raise error
-        if outcome is False and _is(func, verify):
-            status, meaning = 18, describe(VERIFY, 18, (display_name(args[0]),))
-        else:
-            status, meaning = 0, OK_MEANING
-    except QuorlixError as error:
-        status, meaning = error.status, _with_finals(error.message, staged)
-    except Exception as error:  # noqa: BLE001 - one bad input must not end the batch
-        status, meaning = None, f"{type(error).__name__}: {_with_finals(str(error), staged)}"
-    seconds = perf_counter() - start
-    source = args[0] if args else ""
-    return _make_record((display_name(source), status, meaning, tuple(map(display_name, args[1:])), _size_of(source), seconds))
-
-
-def _with_finals(words: str, staged: Optional[Sequence[Any]]) -> str:
-    """A message about private names, as about the final names they stand for."""
-    for output in staged or ():
-        words = words.replace(output.handed, output.final)
-    return words
+            if outcome is False and _is(func, verify):
+                status, meaning = 18, describe(VERIFY, 18, (display_name(args[0]),))
+            else:
+                status, meaning = 0, OK_MEANING
+        except QuorlixError as error:
+            status, meaning = error.status, error.message
+        except Exception as error:  # noqa: BLE001 - one bad input must not end the batch
+            status, meaning = None, f"{type(error).__name__}: {error}"
+        source = args[0] if args else ""
+        records.append(_make_record((display_name(source), status, meaning, tuple(map(display_name, args[1:])),
+                                     _size_of(source), perf_counter() - start)))
+    return records
 
 
 def _is(func: Callable[..., Any], target: Callable[..., Any]) -> bool:
     return func is target or getattr(func, "func", None) is target
 
 
-def _run_items(func: Callable[..., Any], stages: dict[str, Stage],
-               items: Sequence[tuple[Optional[str], tuple[PathArg, ...]]]) -> list[Record]:
-    """convert's task: the record of each item, staged under its key (None: not staged)."""
-    with OpenStages(stages) as open_stages:
-        return [_run_one(func, args, open_stages, key) for key, args in items]
+# What the engine calls for each conversion of this package: its number, the
+# name its words go by, and how many outputs it writes.
+_ENGINE_CONVERSIONS = {crlf: (_library.BATCH_CRLF, CRLF, 1), html_to_text: (_library.BATCH_HTML, HTML, 1),
+                       decode_filing: (_library.BATCH_FILING, FILING, 2), verify: (_library.BATCH_VERIFY, VERIFY, 0),
+                       convert_delimited: (_library.BATCH_DELIMITED, DELIMITED, 1)}
+_FLAG_KEYWORDS = {crlf: "skip_blank", html_to_text: "tables_only"}
+_DELIMITER_DEFAULTS = ("\r\n", ",", "\t", "\r\n")
+
+
+class _EngineCall(NamedTuple):
+    """How the engine runs one conversion with its options (picklable, for Dask)."""
+
+    which: int
+    function: str
+    outputs: int
+    flag: int
+    delimiters: Tuple[Optional[bytes], ...]
+    force: bool
+
+
+def _engine_call(func: Callable[..., Any], force: bool) -> Optional[_EngineCall]:
+    """The engine's form of func, a conversion of this package or a partial of
+    one with keyword options; None for any other callable."""
+    target = getattr(func, "func", func)
+    if target not in _ENGINE_CONVERSIONS or getattr(func, "args", ()):
+        return None
+    which, function, outputs = _ENGINE_CONVERSIONS[target]
+    keywords = dict(getattr(func, "keywords", None) or {})
+    flag = int(bool(keywords.pop(_FLAG_KEYWORDS[target], False))) if target in _FLAG_KEYWORDS else 0
+    delimiters: Tuple[Optional[bytes], ...] = (None,) * 4
+    if target is convert_delimited:
+        delimiters = tuple(_delimiter_bytes(keywords.pop(name, default), name)
+                           for name, default in zip(DELIMITER_KEYWORDS, _DELIMITER_DEFAULTS))
+    return None if keywords else _EngineCall(which, function, outputs, flag, delimiters, force)
+
+
+def _convert_group(call: _EngineCall, items: Sequence[tuple[int, tuple[PathArg, ...]]]) -> list[Record]:
+    """convert's task: its inputs through one engine call, the outputs as named."""
+    group = [args for _, args in items]
+    outputs = [_path_bytes(output) for args in group for output in args[1:]]
+    rows = _library.run_batch(call.which, [_path_bytes(args[0]) for args in group], None, flag=call.flag,
+                              delimiters=call.delimiters, outputs=outputs or [b""], force=call.force)
+    return [_engine_record(call.function, args, row) for args, row in zip(group, rows)]
+
+
+def _engine_record(function: str, args: tuple[PathArg, ...], row: tuple) -> Record:
+    """A record from the engine's row: an output in the way says what it is (and
+    fails with status 2); a failure of the batch's own file work gives the
+    system's words."""
+    names = tuple(map(display_name, args))
+    status, note, note_output, bytes_in, seconds, error = row[3], row[5], row[6], row[7], row[8], row[9]
+    if status == 0:
+        meaning = OK_MEANING
+    elif note in (_library.BATCH_NOTE_OUTPUT_PACKED, _library.BATCH_NOTE_OUTPUT_IS_FILING):
+        output = names[1 + note_output]
+        words = "an EDGAR filing" if note == _library.BATCH_NOTE_OUTPUT_IS_FILING else \
+            _library.output_in_the_way(filings=False)(_path_bytes(output))
+        status, meaning = 2, f"'{output}' is {words}: force=True writes over it"
+    else:
+        meaning = describe(function, status, names)
+        if note == _library.BATCH_NOTE_INPUT_PACKED:
+            meaning += ": it is compressed or an archive; decompress it first"
+        elif error:
+            meaning += f": {os.strerror(error)}"
+    return _make_record((names[0], status, meaning, names[1:], bytes_in, seconds))
 
 
 def _decode_group(force: bool, items: Sequence[tuple[int, tuple[str, str, str]]]) -> list[Record]:
@@ -143,33 +187,13 @@ def _decode_group(force: bool, items: Sequence[tuple[int, tuple[str, str, str]]]
             # The folder the outputs go to is a file: each filing fails as the
             # engine fails one whose folder cannot be made.
             rows = [(None, 0, (), 2, 0, 0, 0, _size_of(item[0]), 0.0, errno.EEXIST) for item in group]
-        records.extend(_filing_record(item, row) for item, row in zip(group, rows))
+        records.extend(_engine_record(FILING, item, row) for item, row in zip(group, rows))
         start = end
     return records
 
 
 def _fs_bytes(path: str) -> bytes:
     return path.encode(_FS_ENCODING, _FS_ERRORS)
-
-
-def _filing_record(item: tuple[str, str, str], row: tuple) -> Record:
-    """The record of a filing from the engine's row: an output in the way says
-    what it is; a failure of the batch's own file work gives the system's words."""
-    status, note, note_output, bytes_in, seconds, error = row[3], row[5], row[6], row[7], row[8], row[9]
-    if status == 0:
-        meaning = OK_MEANING
-    elif note in (_library.BATCH_NOTE_OUTPUT_PACKED, _library.BATCH_NOTE_OUTPUT_IS_FILING):
-        output = item[1 + note_output]
-        words = "an EDGAR filing" if note == _library.BATCH_NOTE_OUTPUT_IS_FILING else \
-            _library.output_in_the_way(filings=False)(_fs_bytes(output))
-        meaning = f"'{display_name(output)}' is {words}: force=True writes over it"
-    else:
-        meaning = describe(FILING, status, item)
-        if note == _library.BATCH_NOTE_INPUT_PACKED:
-            meaning += ": it is compressed or an archive; decompress it first"
-        elif error:
-            meaning += f": {os.strerror(error)}"
-    return _make_record((item[0], status, meaning, item[1:], bytes_in, seconds))
 
 
 def _lost(args: tuple[PathArg, ...], error: BaseException) -> Record:
@@ -235,37 +259,17 @@ def convert(func: Callable[..., Any], pairs: Iterable[Any], executor: Executor |
     """
     items = [tuple(p) if isinstance(p, (tuple, list)) else (p,) for p in pairs]
     _check_arguments(func, items)
-    refused = {} if force else _packed_outputs(items)
-    runnable = [(index, args) for index, args in enumerate(items) if index not in refused]
-    keyed = [(str(index) if _stageable(args) else None, args) for index, args in runnable]
-    stages = make_stages(os.path.abspath(os.fsdecode(output)) for key, args in keyed if key for output in args[1:])
-    try:
-        pending = iter(_run(partial(_run_items, func, stages), keyed, executor))
-    finally:
-        remove_stages(stages)
+    call = _engine_call(func, force)
+    fits = [call is not None and len(args) == 1 + call.outputs for args in items]
+    by_engine = [(index, args) for index, args in enumerate(items) if fits[index]]
+    direct = [(index, args) for index, args in enumerate(items) if not fits[index]]
+    engine_results = iter(_run(partial(_convert_group, call), by_engine, executor))
+    direct_results = iter(_run(partial(_run_direct, func), direct, executor))
     results: list[Record] = []
     for index, args in enumerate(items):
-        if index in refused:
-            results.append(Record(display_name(args[0]), 2, refused[index], tuple(map(display_name, args[1:])),
-                                  _size_of(args[0]), 0.0))
-            continue
-        result = next(pending)
+        result = next(engine_results if fits[index] else direct_results)
         results.append(_lost(args, result) if isinstance(result, BaseException) else result)
     return results
-
-
-def _packed_outputs(items: list[tuple[PathArg, ...]]) -> dict[int, str]:
-    """The entries whose output in the way is compressed or an archive, with the words why."""
-    why = _library.output_in_the_way(filings=False)
-    refused: dict[int, str] = {}
-    for index, args in enumerate(items):
-        for output in args[1:]:
-            if os.path.isfile(output):
-                words = why(os.fsencode(output))
-                if words is not None:
-                    refused[index] = f"'{display_name(output)}' is {words}: force=True writes over it"
-                    break
-    return refused
 
 
 def _check_arguments(func: Callable[..., Any], items: list[tuple[PathArg, ...]]) -> None:
@@ -279,16 +283,6 @@ def _check_arguments(func: Callable[..., Any], items: list[tuple[PathArg, ...]])
         for name, delimiter in getattr(func, "keywords", {}).items():
             if name in DELIMITER_KEYWORDS:
                 _delimiter_bytes(delimiter, name)
-
-
-def _stageable(args: tuple[PathArg, ...]) -> bool:
-    """Whether the outputs of a call can be written under private names: not when
-    one names the input or another output, since the export itself then refuses
-    the call or converts in place, and would do neither through a private name."""
-    if len(args) < 2:
-        return False
-    names = [os.path.realpath(os.fsdecode(a)) for a in args]
-    return len(set(names)) == len(names)
 
 
 # ---- decode_filings: output names like the tool's batch form ----

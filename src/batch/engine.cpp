@@ -99,12 +99,14 @@ bool AreUpToDate(const OutputNames& names, const struct stat& inputInfo) {
 // ends, and by an end at once on a signal.
 class PendingOutputs {
  public:
-  PendingOutputs(const OutputNames& names, std::size_t index, StagingFolders& staging) : m_names(names) {
+  // makeFolders: the outputs' folders are made first where missing.
+  PendingOutputs(const OutputNames& names, std::size_t index, StagingFolders& staging, bool makeFolders)
+      : m_names(names) {
     std::string& lastFolder = LastFolderMade();
     for (int k = 0; k < names.count; ++k) {
       m_errorOutput = k;
       const std::string folder = FolderOf(names.paths[k]);
-      if (folder != lastFolder) {
+      if (makeFolders && folder != lastFolder) {
         if (!MakeFolders(folder)) {
           m_error = errno;
           return;
@@ -256,6 +258,37 @@ bool KeepsOutputs(const Job& job, int status) {
   return status == QUORLIX_OK || status == job.keptStatus1 || status == job.keptStatus2;
 }
 
+int OutputCount(OutputNaming naming) {
+  switch (naming) {
+    case OutputNaming::kNone: return 0;
+    case OutputNaming::kTextAndSchedule: return 2;
+    default: return 1;
+  }
+}
+
+// A path made absolute, its folder's links resolved: two such are one file
+// whether it exists or not.
+std::string Resolved(const std::string& path) {
+  const std::string folder = FolderOf(path);
+  char* real = ::realpath(folder.c_str(), nullptr);
+  const std::string name = path.substr(path.find_last_of('/') + 1);
+  std::string resolved = real ? JoinPath(real, name) : path;
+  std::free(real);
+  if (char* whole = ::realpath(resolved.c_str(), nullptr)) {
+    resolved = whole;
+    std::free(whole);
+  }
+  return resolved;
+}
+
+// Whether an output names the input or the other output.
+bool NamesOneFileTwice(const char* input, const OutputNames& names) {
+  std::vector<std::string> files{Resolved(input)};
+  for (int k = 0; k < names.count; ++k) files.push_back(Resolved(names.paths[k]));
+  std::ranges::sort(files);
+  return std::ranges::adjacent_find(files) != files.end();
+}
+
 bool IsPacked(const char* path, bool mayBeMissing) {
   // An output asked about is most often not written yet: a stat spares the
   // library the opening that fails.
@@ -283,6 +316,9 @@ int Convert(const quorlix_batch_conversion& conversion, const char* input, const
 struct RunSettings {
   quorlix_batch_conversion conversion;
   std::string_view outDir;  // empty when the job writes no outputs
+  // The caller's output names, OutputsOf(conversion) per input, in place of the
+  // naming rule; null for the rule.
+  const char* const* outputs = nullptr;
   unsigned jobs = 0;
   bool resume = false;
   bool force = false;
@@ -301,9 +337,15 @@ class BatchRun {
   int Run(std::size_t& keptEntries);
 
  private:
-  OutputNames NamesOf(const Input& input) const {
+  OutputNames NamesOf(std::size_t index) const {
     if (m_job.naming == OutputNaming::kNone) return {};
-    return NameOutputs(m_job.naming, m_settings.outDir, m_list.RelativeOf(input));
+    if (m_settings.outputs) {
+      OutputNames names;
+      names.count = OutputCount(m_job.naming);
+      for (int k = 0; k < names.count; ++k) names.paths[k] = m_settings.outputs[index * names.count + k];
+      return names;
+    }
+    return NameOutputs(m_job.naming, m_settings.outDir, m_list.RelativeOf(m_list.Inputs()[index]));
   }
   void StartWorkers(std::vector<std::jthread>& pool);
   bool TakeInput(std::size_t worker, std::size_t& index);
@@ -313,6 +355,7 @@ class BatchRun {
   int ConvertOnce(Input& input, const char* path, const OutputNames& names, std::size_t index);
   void Inspect(std::size_t index, const char* path, const char* output1, const char* output2, int status);
   void NoteFileError(std::size_t index, int status, int error, int output);
+  int ConvertInPlace(Input& input, const char* path, const OutputNames& names, std::size_t index);
   bool WaitForAnotherToEnd();
   void Emit(std::size_t index);
   bool TellProgress();
@@ -391,7 +434,7 @@ void BatchRun::Convert(std::size_t index) {
   const bool inputKnown = ::stat(path, &inputInfo) == 0;
   if (inputKnown && S_ISREG(inputInfo.st_mode)) input.bytesIn = static_cast<std::uint64_t>(inputInfo.st_size);
 
-  const OutputNames names = NamesOf(input);
+  const OutputNames names = NamesOf(index);
   InputState state = kFinished;
   if (m_settings.resume && inputKnown && names.count > 0 && AreUpToDate(names, inputInfo)) {
     input.outputsPresent = true;
@@ -461,7 +504,13 @@ int BatchRun::ConvertOnce(Input& input, const char* path, const OutputNames& nam
     Inspect(index, path, nullptr, nullptr, input.status);
     return input.status;
   }
-  PendingOutputs outputs(names, index, m_staging);
+  // Outputs the caller named that are the input or each other are converted in
+  // place, as the export does it; so are those whose folder takes no private
+  // folder, which meet the folder's fault in the export, with its statuses.
+  const bool explicitNames = m_settings.outputs != nullptr;
+  if (explicitNames && NamesOneFileTwice(path, names)) return ConvertInPlace(input, path, names, index);
+  PendingOutputs outputs(names, index, m_staging, !explicitNames);
+  if (explicitNames && !outputs.IsReady()) return ConvertInPlace(input, path, names, index);
   // The private folders lie in the final outputs' folders, so what is found on
   // the outputs there holds for the final names too.
   const bool ready = outputs.IsReady();
@@ -479,6 +528,14 @@ int BatchRun::ConvertOnce(Input& input, const char* path, const OutputNames& nam
     if (!input.outputsPresent) input.status = m_job.outputError;
   }
   if (outputs.Error() != 0) NoteFileError(index, input.status, outputs.Error(), outputs.ErrorOutput());
+  return input.status;
+}
+
+int BatchRun::ConvertInPlace(Input& input, const char* path, const OutputNames& names, std::size_t index) {
+  const char* output2 = names.count > 1 ? names.paths[1].c_str() : nullptr;
+  input.status = batch::Convert(m_settings.conversion, path, names.paths[0].c_str(), output2);
+  Inspect(index, path, names.paths[0].c_str(), output2, input.status);
+  input.outputsPresent = KeepsOutputs(m_job, input.status);
   return input.status;
 }
 
@@ -536,7 +593,7 @@ void BatchRun::Emit(std::size_t index) {
   const Input& input = m_list.Inputs()[index];
   const bool upToDate = m_states[index].load(std::memory_order_acquire) == kUpToDate;
   // A skipped input has no outputs to name; any other names them in its row.
-  const OutputNames names = input.skip == InputSkip::kNone ? NamesOf(input) : OutputNames{};
+  const OutputNames names = input.skip == InputSkip::kNone ? NamesOf(index) : OutputNames{};
   quorlix_batch_row row{};
   row.index = index;
   row.input = m_list.CPathOf(input);
@@ -593,8 +650,8 @@ int BatchRun::Run(std::size_t& keptEntries) {
   const std::size_t count = m_list.Inputs().size();
   if (m_settings.resume) {
     std::vector<OutputNames> names;
-    for (const Input& input : m_list.Inputs())
-      if (input.skip == InputSkip::kNone) names.push_back(NamesOf(input));
+    for (std::size_t i = 0; i < count; ++i)
+      if (m_list.Inputs()[i].skip == InputSkip::kNone) names.push_back(NamesOf(i));
     keptEntries = RemoveLeftoversOfEndedRuns(names);
   }
   {
@@ -712,19 +769,31 @@ int RunBatch(const quorlix_batch_settings& settings, const quorlix_batch_callbac
     if (!settings.named[i]) return QUORLIX_BATCH_BAD_CALL;
   const bool writes = job.naming != OutputNaming::kNone;
   const std::string_view outDir = settings.out_dir ? settings.out_dir : "";
-  if (writes && outDir.empty()) return QUORLIX_BATCH_BAD_CALL;
-  if (writes && IsExistingNonFolder(settings.out_dir))
+  const bool explicitNames = settings.outputs != nullptr;
+  if (writes && !explicitNames && outDir.empty()) return QUORLIX_BATCH_BAD_CALL;
+  if (writes && !outDir.empty() && IsExistingNonFolder(settings.out_dir))
     return Refuse({QUORLIX_BATCH_REFUSED_OUT_DIR_IS_FILE, {}, {}, settings.out_dir}, callbacks);
 
+  if (explicitNames) {
+    if (listing) return QUORLIX_BATCH_BAD_CALL;
+    for (std::size_t i = 0; i < settings.named_count * OutputCount(job.naming); ++i)
+      if (!settings.outputs[i]) return QUORLIX_BATCH_BAD_CALL;
+  }
   InputList list;
+  if (explicitNames) {
+    // Taken as they are: no walk, no output folder, no naming rule.
+    for (std::size_t i = 0; i < settings.named_count; ++i) list.Add(settings.named[i], 0, InputSkip::kNone);
+    if (settings.named_count == 0) return Refuse({QUORLIX_BATCH_REFUSED_NO_INPUTS, {}, {}, {}}, callbacks);
+  }
   const InputSources sources{settings.named,
                              settings.named_count,
                              settings.next_listed,
                              settings.listed_context,
                              outDir,
                              WalkFilterOf(settings.walk, settings.conversion.which)};
-  if (const Refusal refusal = CollectInputs(sources, list); refusal.reason != 0) return Refuse(refusal, callbacks);
-  if (writes)
+  if (!explicitNames)
+    if (const Refusal refusal = CollectInputs(sources, list); refusal.reason != 0) return Refuse(refusal, callbacks);
+  if (writes && !explicitNames)
     if (const Refusal refusal = FindCollision(job.naming, outDir, list); refusal.reason != 0)
       return Refuse(refusal, callbacks);
   for (std::size_t i = 0; i < settings.reserved_count; ++i)
@@ -750,7 +819,8 @@ int RunBatch(const quorlix_batch_settings& settings, const quorlix_batch_callbac
     }
     return QUORLIX_BATCH_DONE;
   }
-  const RunSettings run{settings.conversion, outDir, settings.jobs, settings.resume != 0, settings.force != 0};
+  const RunSettings run{settings.conversion, outDir, settings.outputs, settings.jobs, settings.resume != 0,
+                        settings.force != 0};
   BatchRun batchRun(job, run, list, callbacks);
   return batchRun.Run(summary.kept_entries);
 }

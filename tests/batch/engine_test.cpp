@@ -401,6 +401,38 @@ TEST_F(BatchEngineTest, AListNamesTheOutputsOfAConversionAndRefusesItsCollisions
   EXPECT_EQ(Run(QUORLIX_BATCH_LIST, {PathOf("w")}, PathOf("w/out")), QUORLIX_BATCH_BAD_CALL);
 }
 
+TEST_F(BatchEngineTest, OutputsTheCallerNamesAreWrittenAsNamedOrInPlace) {
+  const std::string a = Write("a.txt", "1\n");
+  const std::string b = Write("b.txt", "2\n");
+  const std::string c = Write("c.txt", "3\n");
+  const std::string toA = PathOf("o/x.txt");
+  const std::string missing = PathOf("none/y.txt");
+  fs::create_directories(PathOf("o"));
+  const char* outputs[] = {toA.c_str(), b.c_str(), missing.c_str()};
+  m_settings.outputs = outputs;
+  // b is converted in place; c's output folder does not exist, which the export meets.
+  ASSERT_EQ(Run(QUORLIX_BATCH_CRLF, {a, b, c}, "", 2), QUORLIX_BATCH_DONE);
+  ASSERT_EQ(m_seen->rows.size(), 3u);
+  EXPECT_EQ(m_seen->rows[0].outputs, std::vector<std::string>{toA});
+  EXPECT_EQ(m_seen->rows[0].status, 0);
+  EXPECT_EQ(quorlix_test::ReadFile(toA), "1\r\n");
+  EXPECT_EQ(m_seen->rows[1].status, 0);
+  EXPECT_EQ(quorlix_test::ReadFile(b), "2\r\n");
+  EXPECT_EQ(m_seen->rows[2].status, CvtCRLF(c.c_str(), missing.c_str(), 0)) << "the export's own status";
+  EXPECT_NE(m_seen->rows[2].status, 0);
+  EXPECT_EQ(m_seen->rows[2].note, QUORLIX_BATCH_NOTE_NONE);
+  EXPECT_FALSE(fs::exists(PathOf("none")));
+  EXPECT_TRUE(PrivateEntries(PathOf("o")).empty());
+
+  // Outputs the caller names may be the same: each input writes in turn.
+  const char* same[] = {toA.c_str(), toA.c_str()};
+  m_settings.outputs = same;
+  m_seen = std::make_unique<Seen>();
+  ASSERT_EQ(Run(QUORLIX_BATCH_CRLF, {a, c}, "", 1), QUORLIX_BATCH_DONE);
+  EXPECT_EQ(quorlix_test::ReadFile(toA), "3\r\n");
+  EXPECT_EQ(Run(QUORLIX_BATCH_LIST, {a}, ""), QUORLIX_BATCH_BAD_CALL);
+}
+
 TEST_F(BatchEngineTest, AListRunConvertsNothingAndWalksAll) {
   Write("w/b/2", "x");
   Write("w/a", "x");

@@ -3,8 +3,11 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <mutex>
 #include <set>
+#include <thread>
 
 namespace batch {
 namespace {
@@ -57,13 +60,19 @@ void RemoveAllForGood() {
   g_tempMutex.lock();
   for (const auto& path : TempFiles()) ::unlink(path.c_str());
   for (const auto& path : TempFolders()) {
-    // Emptied by name: a worker's file in it may not be registered yet.
-    if (DIR* dir = ::opendir(path.c_str())) {
-      while (const dirent* entry = ::readdir(dir))
-        if (entry->d_name[0] != '.') ::unlinkat(::dirfd(dir), entry->d_name, 0);
-      ::closedir(dir);
+    // Emptied by name: a worker's file in it may not be registered yet. An
+    // export still running may create one after the emptying; once the folder
+    // is gone, it can create none.
+    constexpr int kTries = 100;
+    for (int attempt = 0; attempt < kTries; ++attempt) {
+      if (DIR* dir = ::opendir(path.c_str())) {
+        while (const dirent* entry = ::readdir(dir))
+          if (entry->d_name[0] != '.') ::unlinkat(::dirfd(dir), entry->d_name, 0);
+        ::closedir(dir);
+      }
+      if (::rmdir(path.c_str()) == 0 || errno != ENOTEMPTY) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    ::rmdir(path.c_str());
   }
 }
 

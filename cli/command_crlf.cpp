@@ -2,7 +2,6 @@
 #include <vector>
 
 #include "batch/batch_command.h"
-#include "batch/batch_run.h"
 #include "commands.h"
 #include "one_file.h"
 #include "quorlix.h"
@@ -18,13 +17,9 @@ int ConvertCrlf(const char* input, const char* output, const char*) {
   return CvtCRLF(input, output, g_args.bSkipBlank ? 1 : 0);
 }
 
-constexpr BatchJob kCrlfJob{Export::kCrlf,
-                            OutputNaming::kSameName,
-                            ConvertCrlf,
-                            QUORLIX_CRLF_INPUT_ERROR,
-                            QUORLIX_CRLF_OUTPUT_ERROR,
-                            kNoKeptStatus,
-                            kNoKeptStatus};
+constexpr BatchJob kCrlfJob{
+    Export::kCrlf, QUORLIX_BATCH_CRLF, ConvertCrlf, QUORLIX_CRLF_INPUT_ERROR, QUORLIX_CRLF_OUTPUT_ERROR,
+    kNoKeptStatus, kNoKeptStatus};
 }  // namespace
 
 void AddCrlfOptions(CLI::App& sub) {
@@ -35,7 +30,8 @@ void AddCrlfOptions(CLI::App& sub) {
 }
 
 int RunCrlf() {
-  if (!g_args.batch.outDir.empty()) return RunBatch(kCrlfJob, g_args.batch, g_args.paths);
+  if (!g_args.batch.outDir.empty())
+    return RunBatch(kCrlfJob, g_args.batch, g_args.paths, ConversionOf(QUORLIX_BATCH_CRLF, g_args.bSkipBlank ? 1 : 0));
   if (const int usage =
           CheckOneFileForm(g_args.batch, g_args.paths, "INPUT OUTPUT", "quorlix crlf -o OUT_DIR INPUT...");
       usage)

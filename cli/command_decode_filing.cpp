@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "batch/batch_command.h"
-#include "batch/batch_run.h"
 #include "commands.h"
 #include "exit_codes.h"
 #include "one_file.h"
@@ -23,13 +22,8 @@ int ConvertFiling(const char* filing, const char* text, const char* schedule) {
   return CvtDecodeFiling(filing, text, schedule);
 }
 
-constexpr BatchJob kFilingJob{Export::kFiling,
-                              OutputNaming::kTextAndSchedule,
-                              ConvertFiling,
-                              QUORLIX_FILING_FILE_ERROR,
-                              QUORLIX_FILING_FILE_ERROR,
-                              kNoKeptStatus,
-                              kNoKeptStatus};
+constexpr BatchJob kFilingJob{Export::kFiling,           QUORLIX_BATCH_FILING, ConvertFiling, QUORLIX_FILING_FILE_ERROR,
+                              QUORLIX_FILING_FILE_ERROR, kNoKeptStatus,        kNoKeptStatus};
 
 // "decode-filing a.txt b.txt c.txt" on three filings, -o forgotten, or the paths
 // in the wrong order, would replace filings by outputs; an output that is a filing
@@ -52,7 +46,8 @@ void AddDecodeFilingOptions(CLI::App& sub) {
 }
 
 int RunDecodeFiling() {
-  if (!g_args.batch.outDir.empty()) return RunBatch(kFilingJob, g_args.batch, g_args.paths);
+  if (!g_args.batch.outDir.empty())
+    return RunBatch(kFilingJob, g_args.batch, g_args.paths, ConversionOf(QUORLIX_BATCH_FILING));
   if (const int usage = CheckOneFileForm(g_args.batch, g_args.paths, "FILING TEXT_OUT SCHEDULE_OUT", kBatchForm); usage)
     return usage;
   if (g_args.paths[1] == "-" && g_args.paths[2] == "-")

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "batch/batch_command.h"
-#include "batch/batch_run.h"
 #include "commands.h"
 #include "one_file.h"
 #include "quorlix.h"
@@ -75,7 +74,7 @@ int ConvertDelimited(const char* input, const char* output, const char*) {
 
 // The statuses that say what the input lacked come with a complete output.
 constexpr BatchJob kDelimitedJob{Export::kDelimited,
-                                 OutputNaming::kSameName,
+                                 QUORLIX_BATCH_DELIMITED,
                                  ConvertDelimited,
                                  QUORLIX_DELIMITED_INPUT_ERROR,
                                  QUORLIX_DELIMITED_OUTPUT_ERROR,
@@ -98,7 +97,10 @@ void AddDelimitedOptions(CLI::App& sub) {
 }
 
 int RunDelimited() {
-  if (!g_args.batch.outDir.empty()) return RunBatch(kDelimitedJob, g_args.batch, g_args.paths);
+  if (!g_args.batch.outDir.empty())
+    return RunBatch(kDelimitedJob, g_args.batch, g_args.paths,
+                    {QUORLIX_BATCH_DELIMITED, 0, g_args.strInRecord.c_str(), g_args.strInField.c_str(),
+                     g_args.strOutField.c_str(), g_args.strOutRecord.c_str()});
   if (const int usage =
           CheckOneFileForm(g_args.batch, g_args.paths, "INPUT OUTPUT", "quorlix delimited -o OUT_DIR INPUT...");
       usage)

@@ -2,7 +2,6 @@
 #include <vector>
 
 #include "batch/batch_command.h"
-#include "batch/batch_run.h"
 #include "commands.h"
 #include "one_file.h"
 #include "quorlix.h"
@@ -19,7 +18,7 @@ int ConvertHtml(const char* input, const char* output, const char*) {
 }
 
 constexpr BatchJob kHtmlJob{
-    Export::kHtml, OutputNaming::kText, ConvertHtml, QUORLIX_HTML_INPUT_ERROR, QUORLIX_HTML_OUTPUT_ERROR,
+    Export::kHtml, QUORLIX_BATCH_HTML, ConvertHtml, QUORLIX_HTML_INPUT_ERROR, QUORLIX_HTML_OUTPUT_ERROR,
     kNoKeptStatus, kNoKeptStatus};
 }  // namespace
 
@@ -31,7 +30,8 @@ void AddHtml2textOptions(CLI::App& sub) {
 }
 
 int RunHtml2text() {
-  if (!g_args.batch.outDir.empty()) return RunBatch(kHtmlJob, g_args.batch, g_args.paths);
+  if (!g_args.batch.outDir.empty())
+    return RunBatch(kHtmlJob, g_args.batch, g_args.paths, ConversionOf(QUORLIX_BATCH_HTML, g_args.bTablesOnly ? 1 : 0));
   if (const int usage =
           CheckOneFileForm(g_args.batch, g_args.paths, "INPUT OUTPUT", "quorlix html2text -o OUT_DIR PAGE...");
       usage)

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "batch/batch_command.h"
-#include "batch/batch_run.h"
 #include "commands.h"
 #include "quorlix.h"
 #include "verify_mismatch.h"
@@ -23,8 +22,8 @@ FailureNote ExplainVerifyFailure(const char* path, int status) {
   return ExplainMismatch(path);
 }
 
-constexpr BatchJob kVerifyJob{Export::kVerify,           OutputNaming::kNone, VerifyOne,     QUORLIX_VERIFY_FILE_ERROR,
-                              QUORLIX_VERIFY_FILE_ERROR, kNoKeptStatus,       kNoKeptStatus, ExplainVerifyFailure};
+constexpr BatchJob kVerifyJob{Export::kVerify,           QUORLIX_BATCH_VERIFY, VerifyOne,     QUORLIX_VERIFY_FILE_ERROR,
+                              QUORLIX_VERIFY_FILE_ERROR, kNoKeptStatus,        kNoKeptStatus, ExplainVerifyFailure};
 
 bool IsFolder(const std::string& path) {
   struct stat info {};
@@ -46,5 +45,5 @@ int RunVerify() {
   bool folderNamed = false;
   for (const auto& file : g_args.files) folderNamed = folderNamed || IsFolder(file);
   g_args.batch.showSummary = folderNamed || AsksForBatch(g_args.batch);
-  return RunBatch(kVerifyJob, g_args.batch, g_args.files);
+  return RunBatch(kVerifyJob, g_args.batch, g_args.files, ConversionOf(QUORLIX_BATCH_VERIFY));
 }

@@ -10,6 +10,8 @@
 #include <set>
 #include <system_error>
 
+#include "quorlix_batch.h"
+
 namespace {
 
 std::mutex g_tempMutex;
@@ -51,6 +53,8 @@ void RemoveAllTempFilesForGood() {
     }
     ::rmdir(path.c_str());
   }
+  // And those of the library's batch running, if any.
+  quorlix_batch_abandon();
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "batch/batch_command.h"
-#include "batch/batch_run.h"
 
 struct OneFileCall {
   std::string input;

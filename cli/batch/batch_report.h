@@ -9,10 +9,15 @@
 #include <string_view>
 
 #include "batch/input_list.h"
-#include "batch/output_names.h"
 #include "batch/progress_line.h"
 #include "failure_cause.h"
 #include "status_messages.h"
+
+// The names of an input's outputs, as the library named them (quorlix_batch_row).
+struct OutputNames {
+  std::string paths[2];
+  int count = 0;
+};
 
 // Verify's explanation of a mismatch: which check failed and how (it follows
 // the status's words), and what the input looks like (the looks_like column).

@@ -1,18 +1,12 @@
 #include "batch/input_list.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <ranges>
-#include <set>
 
-#include "batch/staging_folders.h"
-#include "quorlix_schedules.h"
 #include "status_messages.h"
 
 // ---- The list ----
@@ -44,225 +38,122 @@ void InputList::Seal() {
   m_inputs.shrink_to_fit();
 }
 
+// ---- The lists ----
+
+ListReader::~ListReader() {
+  if (m_file && m_file != stdin) std::fclose(m_file);
+  std::free(m_line);
+}
+
+int ListReader::Next(void* context, const char** path, std::size_t* length) {
+  return static_cast<ListReader*>(context)->Read(path, length);
+}
+
+// One path a line or NUL-separated, list after list.
+int ListReader::Read(const char** path, std::size_t* length) {
+  const char separator = m_nullSeparated ? '\0' : '\n';
+  for (;;) {
+    if (!m_file) {
+      if (m_nextList == m_listFiles.size()) return 0;
+      const std::string& listPath = m_listFiles[m_nextList];
+      m_file = listPath == "-" ? stdin : std::fopen(listPath.c_str(), "rb");
+      if (!m_file) {
+        m_problem = "cannot read the list '" + EscapeName(listPath) + "': " + std::strerror(errno);
+        return -1;
+      }
+    }
+    const ssize_t got = ::getdelim(&m_line, &m_capacity, separator, m_file);
+    if (got >= 0) {
+      std::size_t size = static_cast<std::size_t>(got);
+      if (size > 0 && m_line[size - 1] == separator) --size;
+      *path = m_line;
+      *length = size;
+      return 1;
+    }
+    const bool failed = std::ferror(m_file);
+    if (m_file != stdin) std::fclose(m_file);
+    m_file = nullptr;
+    if (failed) {
+      m_problem = "cannot read the list '" + EscapeName(m_listFiles[m_nextList]) + "'";
+      return -1;
+    }
+    ++m_nextList;
+  }
+}
+
+std::string CheckInputSources(const InputSources& sources) {
+  if (sources.nullSeparated && sources.listFiles.empty()) return "-0 needs -T";
+  if (sources.named.empty() && sources.listFiles.empty()) return "no inputs: name files or folders, or -T FILE";
+  for (const auto& path : sources.named)
+    if (path == "-") return "'-' is no input in batch mode; -T - reads the inputs' paths from standard input";
+  return {};
+}
+
+std::string InputRefusalWords(const quorlix_batch_refusal& refusal, const ListReader& reader) {
+  switch (refusal.reason) {
+    case QUORLIX_BATCH_REFUSED_NO_INPUTS: return "no inputs: name files or folders, or -T FILE";
+    case QUORLIX_BATCH_REFUSED_DOT_DOT:
+      return "the listed path '" + EscapeName(refusal.input) +
+             "' has a '..' component, so its output would leave the output folder";
+    case QUORLIX_BATCH_REFUSED_LIST: return reader.Problem();
+    default: return {};
+  }
+}
+
 // ---- Collecting ----
 
 namespace {
 
-bool HasDotDotComponent(std::string_view path) {
-  return std::ranges::any_of(std::views::split(path, '/'), [](const auto component) {
-    return std::string_view(component.begin(), component.end()) == "..";
-  });
+int WalkOf(WalkFilter filter) {
+  switch (filter) {
+    case WalkFilter::kPages: return QUORLIX_BATCH_WALK_PAGES;
+    case WalkFilter::kSubmissions: return QUORLIX_BATCH_WALK_FILINGS;
+    default: return QUORLIX_BATCH_WALK_EVERY_FILE;
+  }
 }
 
-// Adds files as named, walks folders and takes listed paths, marking those that
-// lie inside the output folder.
-class InputCollector {
- public:
-  InputCollector(InputList& list, std::string_view outDir, WalkFilter filter) : m_list(list), m_filter(filter) {
-    if (outDir.empty()) return;
-    struct stat info {};
-    char* real = ::realpath(std::string(outDir).c_str(), nullptr);
-    if (real && ::stat(real, &info) == 0) {
-      m_outReal = real;
-      m_outDevice = info.st_dev;
-      m_outInode = info.st_ino;
-    }
-    std::free(real);
-  }
-
-  void AddNamed(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-      Walk(path, path.size() + (path.ends_with('/') ? 0 : 1), SkipOf(path));
-      return;
-    }
-    // Mirrored as its last name: "gone/", which the export will not find, as "gone".
-    const std::size_t nameEnd = path.find_last_not_of('/');
-    const std::size_t slash = nameEnd == std::string::npos ? std::string::npos : path.find_last_of('/', nameEnd);
-    m_list.Add(path, slash == std::string::npos ? 0 : slash + 1, SkipOf(FolderOf(path)));
-  }
-
-  void AddListed(const std::string& path) {
-    if (IsListedFolder(path)) return;
-    const std::size_t relStart = path.find_first_not_of('/');
-    m_list.Add(path, relStart == std::string::npos ? 0 : relStart, SkipOf(FolderOf(path)));
-  }
-
- private:
-  // Whether a listed path names a folder. A long list names many files of one
-  // folder: once it has named enough of them, the folder's entries are read
-  // once, and only its names that are (or may lead to) folders are looked at.
-  bool IsListedFolder(const std::string& path) {
-    static constexpr std::size_t kListedBeforeRead = 32;
-    const std::size_t slash = path.find_last_of('/');
-    const std::string_view folder(path.data(), slash == std::string::npos ? 0 : slash + 1);
-    const std::string_view name = std::string_view(path).substr(folder.size());
-    if (folder != m_listedFolder) {
-      m_listedFolder = folder;
-      m_listedInFolder = 0;
-      m_listedFolderRead = false;
-      m_maybeFolders.clear();
-    }
-    if (!m_listedFolderRead && !name.empty() && ++m_listedInFolder == kListedBeforeRead)
-      m_listedFolderRead = ReadMaybeFolders(m_listedFolder.empty() ? "." : m_listedFolder, m_maybeFolders);
-    if (m_listedFolderRead && !name.empty() && !m_maybeFolders.contains(name)) return false;
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-  }
-
-  // The names in a folder that are folders, links or of a kind the folder does not tell.
-  static bool ReadMaybeFolders(const std::string& folder, std::set<std::string, std::less<>>& names) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return false;
-    while (const dirent* entry = ::readdir(dir))
-      if (entry->d_type == DT_DIR || entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN)
-        names.emplace(entry->d_name);
-    ::closedir(dir);
-    return true;
-  }
-
-  // Whether the files of a folder lie inside the output folder.
-  InputSkip SkipOf(const std::string& folder) {
-    if (m_outReal.empty()) return InputSkip::kNone;
-    if (folder == m_lastFolder) return m_lastSkip;
-    char* real = ::realpath(folder.c_str(), nullptr);
-    bool inside = false;
-    if (real) {
-      const std::string_view view(real);
-      inside = view == m_outReal || (view.starts_with(m_outReal) && view[m_outReal.size()] == '/') || m_outReal == "/";
-    }
-    std::free(real);
-    m_lastFolder = folder;
-    m_lastSkip = inside ? InputSkip::kInsideOutput : InputSkip::kNone;
-    return m_lastSkip;
-  }
-
-  bool IsOutputFolder(const std::string& path, ino_t inode) const {
-    if (m_outReal.empty() || inode != m_outInode) return false;
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && info.st_dev == m_outDevice && info.st_ino == m_outInode;
-  }
-
-  struct Entry {
-    std::string name;
-    unsigned char type;
-    ino_t inode;
-  };
-
-  // A folder's entries but "." and ".." and conversions' private entries, names
-  // in byte order; false when it cannot be opened.
-  static bool ReadEntries(const std::string& folder, std::vector<Entry>& entries) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return false;
-    while (const dirent* entry = ::readdir(dir)) {
-      const std::string_view name(entry->d_name);
-      if (name == "." || name == ".." || name.starts_with(kPrivatePrefix)) continue;
-      entries.push_back({std::string(name), entry->d_type, entry->d_ino});
-    }
-    ::closedir(dir);
-    std::ranges::sort(entries, [](const Entry& a, const Entry& b) { return a.name < b.name; });
-    return true;
-  }
-
-  void Walk(const std::string& folder, std::size_t relStart, InputSkip skip) {
-    std::vector<Entry> entries;
-    if (!ReadEntries(folder, entries)) {
-      // The export names the problem when it meets the folder as an input.
-      const std::size_t slash = folder.find_last_of('/');
-      m_list.Add(folder, relStart < folder.size() ? relStart : slash == std::string::npos ? 0 : slash + 1, skip);
-      return;
-    }
-    for (const auto& entry : entries) {
-      const std::string path = JoinPath(folder, entry.name);
-      unsigned char type = entry.type;
-      if (type == DT_UNKNOWN) {
-        struct stat info {};
-        if (::lstat(path.c_str(), &info) != 0) continue;
-        type = S_ISDIR(info.st_mode)   ? DT_DIR
-               : S_ISREG(info.st_mode) ? DT_REG
-               : S_ISLNK(info.st_mode) ? DT_LNK
-                                       : DT_UNKNOWN;
-      }
-      if (type == DT_DIR) {
-        Walk(path, relStart, IsOutputFolder(path, entry.inode) ? InputSkip::kInsideOutput : skip);
-      } else if (type == DT_REG) {
-        m_list.Add(path, relStart, Filtered(path, skip));
-      } else if (type == DT_LNK) {
-        struct stat info {};
-        if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) m_list.Add(path, relStart, Filtered(path, skip));
-      }
-    }
-  }
-
-  // A walked file's mark: the folder's, else the walk filter's. A file that
-  // cannot be read is taken, so that the export names its problem.
-  InputSkip Filtered(const std::string& path, InputSkip skip) const {
-    if (skip != InputSkip::kNone) return skip;
-    switch (m_filter) {
-      case WalkFilter::kEveryFile: break;
-      case WalkFilter::kPages:
-        if (!path.ends_with(".htm") && !path.ends_with(".html")) return InputSkip::kNotAPage;
-        break;
-      case WalkFilter::kSubmissions:
-        if (quorlix_is_filing(path.c_str()) == QUORLIX_FILE_IS_NO_FILING) return InputSkip::kNotAFiling;
-        break;
-    }
-    return InputSkip::kNone;
-  }
-
-  InputList& m_list;
-  const WalkFilter m_filter;
-  std::string m_outReal;
-  dev_t m_outDevice = 0;
-  ino_t m_outInode = 0;
-  std::string m_lastFolder;
-  InputSkip m_lastSkip = InputSkip::kNone;
-  std::string m_listedFolder;
-  std::size_t m_listedInFolder = 0;
-  bool m_listedFolderRead = false;
-  std::set<std::string, std::less<>> m_maybeFolders;
+struct Collecting {
+  InputList& list;
+  const ListReader& reader;
+  std::string problem;
 };
 
-// Reads a list of paths, one a line or NUL-separated; returns what is wrong, or "".
-std::string ReadList(const std::string& listPath, bool nullSeparated, InputCollector& collector) {
-  FILE* file = listPath == "-" ? stdin : std::fopen(listPath.c_str(), "rb");
-  if (!file) return "cannot read the list '" + EscapeName(listPath) + "': " + std::strerror(errno);
-  const char separator = nullSeparated ? '\0' : '\n';
-  char* line = nullptr;
-  std::size_t capacity = 0;
-  std::string problem;
-  for (;;) {
-    const ssize_t length = ::getdelim(&line, &capacity, separator, file);
-    if (length < 0) break;
-    std::string path(line, static_cast<std::size_t>(length));
-    if (!path.empty() && path.back() == separator) path.pop_back();
-    if (path.empty()) continue;
-    if (HasDotDotComponent(path)) {
-      problem = "the listed path '" + EscapeName(path) +
-                "' has a '..' component, so its output would leave the output folder";
-      break;
-    }
-    collector.AddListed(path);
-  }
-  if (problem.empty() && std::ferror(file)) problem = "cannot read the list '" + EscapeName(listPath) + "'";
-  std::free(line);
-  if (file != stdin) std::fclose(file);
-  return problem;
+int AddRow(void* context, const quorlix_batch_row* row) {
+  auto& collecting = *static_cast<Collecting*>(context);
+  collecting.list.Add(row->input, row->relative_start, static_cast<InputSkip>(row->skip));
+  return 0;
+}
+
+void Refused(void* context, const quorlix_batch_refusal* refusal) {
+  auto& collecting = *static_cast<Collecting*>(context);
+  collecting.problem = InputRefusalWords(*refusal, collecting.reader);
 }
 
 }  // namespace
 
 std::string CollectInputs(const InputSources& sources, InputList& list) {
-  if (sources.nullSeparated && sources.listFiles.empty()) return "-0 needs -T";
-  if (sources.named.empty() && sources.listFiles.empty()) return "no inputs: name files or folders, or -T FILE";
-  for (const auto& path : sources.named)
-    if (path == "-") return "'-' is no input in batch mode; -T - reads the inputs' paths from standard input";
-  InputCollector collector(list, sources.outDir, sources.walkFilter);
-  for (const auto& path : sources.named) collector.AddNamed(path);
-  for (const auto& listPath : sources.listFiles) {
-    const std::string problem = ReadList(listPath, sources.nullSeparated, collector);
-    if (!problem.empty()) return problem;
-  }
+  if (std::string problem = CheckInputSources(sources); !problem.empty()) return problem;
+  std::vector<const char*> named;
+  named.reserve(sources.named.size());
+  for (const auto& path : sources.named) named.push_back(path.c_str());
+  const std::string outDir(sources.outDir);
+  ListReader reader(sources.listFiles, sources.nullSeparated);
+  quorlix_batch_settings settings{};
+  settings.conversion.which = QUORLIX_BATCH_LIST;
+  settings.named = named.data();
+  settings.named_count = named.size();
+  settings.next_listed = reader.Callback();
+  settings.listed_context = &reader;
+  settings.out_dir = outDir.empty() ? nullptr : outDir.c_str();
+  settings.walk = WalkOf(sources.walkFilter);
+  Collecting collecting{list, reader, {}};
+  quorlix_batch_callbacks callbacks{};
+  callbacks.context = &collecting;
+  callbacks.row = AddRow;
+  callbacks.refused = Refused;
+  const int result = quorlix_run_batch(&settings, &callbacks, nullptr);
+  if (result == QUORLIX_BATCH_NO_MEMORY) throw std::bad_alloc();
+  if (result != QUORLIX_BATCH_DONE) return collecting.problem;
   list.Seal();
   return {};
 }

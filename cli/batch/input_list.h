@@ -1,15 +1,15 @@
-// The inputs of a batch, gathered in input order before any work starts: files
-// named on the command line, the files of folders walked recursively, and the
-// paths read from lists.
+// The inputs of a batch as the tool names them: files and folders on the command
+// line and the paths read from lists (-T). The library walks and checks them
+// (quorlix_batch.h); the tool reads the lists and says what is wrong.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "failure_cause.h"
-#include "file_paths.h"
+#include "quorlix_batch.h"
 
 // Why an input is passed over instead of converted.
 enum class InputSkip : std::uint8_t {
@@ -29,23 +29,15 @@ enum class WalkFilter : std::uint8_t {
   kSubmissions,  // EDGAR submissions (quorlix_is_filing)
 };
 
-// One input. Its path lives in the list's shared text, so an input costs this
-// record beyond its path. The collector fills the first part; the run fills the
-// outcome.
+// One input. Its path lives in the list's shared text.
 struct Input {
   std::uint64_t pathOffset = 0;
   std::uint32_t pathLength = 0;
   std::uint32_t relStart = 0;  // where the part mirrored below the output folder begins
-  // The outcome, written by the worker that takes the input.
-  std::uint64_t bytesIn = 0;
-  float seconds = 0;
-  std::int32_t status = 0;
   InputSkip skip = InputSkip::kNone;
-  bool outputsPresent = false;
-  FailureCause cause;  // of a failure, found while its outputs were as the export left them
 };
-static_assert(sizeof(Input) <= 40, "an input's record stays small: a batch may hold millions");
 
+// The inputs of a run that reads them all at once (the schedules' table).
 class InputList {
  public:
   std::string_view PathOf(const Input& input) const { return {m_text.data() + input.pathOffset, input.pathLength}; }
@@ -75,14 +67,41 @@ struct InputSources {
   WalkFilter walkFilter = WalkFilter::kEveryFile;
 };
 
-// Collects the inputs into list, in input order: the named ones first, then each
-// list's paths.
-//  - A named file is mirrored as its name alone; a named folder is walked
-//    depth-first with names in byte order, and a file in it is mirrored as its
-//    path below the folder. Links to files are followed; links to folders below
-//    the top are not, so a walk always ends. A file the walk filter does not
-//    take is marked skipped.
-//  - A listed path is mirrored as given, a leading '/' dropped. A listed folder is
-//    passed over (find prints folders too); a path with a ".." component is refused.
-// Returns the problem with the command line (the tool's usage error), or "".
+// Reads the lists' paths one after the other for the library
+// (quorlix_batch_settings.next_listed), and keeps what went wrong.
+class ListReader {
+ public:
+  ListReader(const std::vector<std::string>& listFiles, bool nullSeparated)
+      : m_listFiles(listFiles), m_nullSeparated(nullSeparated) {}
+  ~ListReader();
+  ListReader(const ListReader&) = delete;
+  ListReader& operator=(const ListReader&) = delete;
+
+  // The library's callback; context is the reader. Null without lists.
+  quorlix_batch_next_listed Callback() const { return m_listFiles.empty() ? nullptr : &Next; }
+  const std::string& Problem() const { return m_problem; }
+
+ private:
+  static int Next(void* context, const char** path, std::size_t* length);
+  int Read(const char** path, std::size_t* length);
+
+  const std::vector<std::string>& m_listFiles;
+  const bool m_nullSeparated;
+  std::size_t m_nextList = 0;
+  std::FILE* m_file = nullptr;
+  char* m_line = nullptr;
+  std::size_t m_capacity = 0;
+  std::string m_problem;
+};
+
+// The command line's problem with the inputs before they are looked at, or "".
+std::string CheckInputSources(const InputSources& sources);
+
+// The words for a refusal of the inputs (no inputs, a listed path with "..", a
+// list that cannot be read); "" for another reason.
+std::string InputRefusalWords(const quorlix_batch_refusal& refusal, const ListReader& reader);
+
+// Collects the inputs into list, in input order (the library's walk: the named
+// ones first, then each list's paths). Returns the problem with the command line
+// (the tool's usage error), or "".
 std::string CollectInputs(const InputSources& sources, InputList& list);

@@ -34,6 +34,13 @@ class ProgressLine {
     m_doneInputs.fetch_add(1, std::memory_order_relaxed);
   }
 
+  // Sets the counts of inputs finished, as the library counted them.
+  void SetCounts(std::size_t done, std::size_t failed, std::uint64_t bytes) {
+    m_doneBytes.store(bytes, std::memory_order_relaxed);
+    m_doneFailures.store(failed, std::memory_order_relaxed);
+    m_doneInputs.store(done, std::memory_order_relaxed);
+  }
+
   // The rest is for one thread: it draws the line, and clears it before another
   // line is printed on the terminal.
   bool IsShown() const { return m_shown; }

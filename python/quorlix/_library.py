@@ -127,6 +127,113 @@ def write_schedules_ex():
     return function
 
 
+# ---- The batch engine (quorlix_batch.h; libquorlix.so only) ----
+
+BATCH_LIST, BATCH_CRLF, BATCH_HTML, BATCH_FILING, BATCH_VERIFY, BATCH_DELIMITED = range(6)
+BATCH_WALK_EVERY_FILE = 1
+BATCH_DONE, BATCH_STOPPED, BATCH_REFUSED, BATCH_BAD_CALL, BATCH_NO_MEMORY = range(5)
+BATCH_SKIP_INSIDE_OUTPUT = 1
+BATCH_NOTE_INPUT_PACKED, BATCH_NOTE_OUTPUT_PACKED, BATCH_NOTE_OUTPUT_IS_FILING = 1, 2, 3
+BATCH_NOTE_NO_PRIVATE_FOLDER, BATCH_NOTE_OUTPUT_NOT_PLACED = 4, 5
+BATCH_REFUSED_COLLISION = 4
+BATCH_REFUSED_OUT_DIR_IS_FILE = 7
+
+
+class BatchConversion(ctypes.Structure):
+    _fields_ = [("which", ctypes.c_int), ("flag", ctypes.c_int), ("in_record", ctypes.c_char_p),
+                ("in_field", ctypes.c_char_p), ("out_field", ctypes.c_char_p), ("out_record", ctypes.c_char_p)]
+
+
+NEXT_LISTED_FN = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.POINTER(ctypes.c_char_p),
+                                  ctypes.POINTER(ctypes.c_size_t))
+
+
+class BatchSettings(ctypes.Structure):
+    _fields_ = [("conversion", BatchConversion), ("named", ctypes.POINTER(ctypes.c_char_p)),
+                ("named_count", ctypes.c_size_t), ("next_listed", NEXT_LISTED_FN), ("listed_context", ctypes.c_void_p),
+                ("out_dir", ctypes.c_char_p), ("outputs", ctypes.POINTER(ctypes.c_char_p)), ("walk", ctypes.c_int), ("reserved", ctypes.POINTER(ctypes.c_char_p)),
+                ("reserved_count", ctypes.c_size_t), ("jobs", ctypes.c_uint), ("resume", ctypes.c_int),
+                ("force", ctypes.c_int)]
+
+
+class BatchRow(ctypes.Structure):
+    _fields_ = [("index", ctypes.c_size_t), ("input", ctypes.c_char_p), ("relative_start", ctypes.c_size_t),
+                ("outputs", ctypes.c_char_p * 2), ("output_count", ctypes.c_int), ("status", ctypes.c_int),
+                ("outputs_present", ctypes.c_int), ("skip", ctypes.c_int), ("note", ctypes.c_int),
+                ("note_output", ctypes.c_int), ("bytes_in", ctypes.c_ulonglong), ("seconds", ctypes.c_double),
+                ("failure", Failure)]
+
+
+class BatchRefusal(ctypes.Structure):
+    _fields_ = [("reason", ctypes.c_int), ("input", ctypes.c_char_p), ("input2", ctypes.c_char_p),
+                ("output", ctypes.c_char_p)]
+
+
+ROW_FN = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.POINTER(BatchRow))
+PROGRESS_FN = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)
+INSPECT_FN = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_void_p)
+REFUSED_FN = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.POINTER(BatchRefusal))
+START_FN = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_size_t)
+
+
+class BatchCallbacks(ctypes.Structure):
+    _fields_ = [("context", ctypes.c_void_p), ("row", ROW_FN), ("progress", PROGRESS_FN), ("inspect", INSPECT_FN),
+                ("refused", REFUSED_FN), ("start", START_FN)]
+
+
+class BatchRefusedError(Exception):
+    """The engine refused a batch before any work; args[0] is its BatchRefusal's fields."""
+
+
+def run_batch(which: int, named: list[bytes], out_dir: bytes | None, *, flag: int = 0, walk: int = 0, jobs: int = 1,
+              force: bool = False, delimiters: tuple[bytes | None, ...] = (None,) * 4,
+              outputs: list[bytes] | None = None, on_row=None) -> list[tuple]:
+    """quorlix_run_batch over named (files and folders), or with outputs (the
+    conversion's count per input) over named files: one tuple per input, in
+    input order: (input, relative_start, outputs, status, skip, note, note_output,
+    bytes_in, seconds, error_number, failure), failure being the library's
+    record of the input's call (a Failure). on_row, if given, sees each row as it
+    comes, on the calling thread; a true return stops the batch (the inputs in
+    flight are finished). Raises BatchRefusedError with (reason,
+    input, input2, output) when the batch is refused, LibraryNotFoundError
+    without the engine, MemoryError when the library ran out of memory."""
+    lib = load()
+    function = getattr(lib, "quorlix_run_batch", None)
+    if function is None:
+        raise LibraryNotFoundError("the loaded quorlix library has no batch engine (quorlix_run_batch): "
+                                   "libquorlix.so 1.2.0 or later is needed", name="quorlix")
+    function.argtypes = (ctypes.POINTER(BatchSettings), ctypes.POINTER(BatchCallbacks), ctypes.c_void_p)
+    function.restype = ctypes.c_int
+    paths = (ctypes.c_char_p * max(1, len(named)))(*named)
+    named_outputs = None if outputs is None else (ctypes.c_char_p * max(1, len(outputs)))(*outputs)
+    conversion = BatchConversion(which, flag, *delimiters)
+    settings = BatchSettings(conversion=conversion, named=paths, named_count=len(named), out_dir=out_dir,
+                             outputs=named_outputs, walk=walk, jobs=jobs, force=int(force))
+    rows: list[tuple] = []
+    refusal: list[tuple] = []
+
+    def take_row(_context, pointer):
+        row = pointer.contents
+        rows.append((row.input, row.relative_start, tuple(row.outputs[k] for k in range(row.output_count)),
+                     row.status, row.skip, row.note, row.note_output, row.bytes_in, row.seconds,
+                     row.failure.error_number, Failure.from_buffer_copy(row.failure)))
+        return 1 if on_row is not None and on_row(rows[-1]) else 0
+
+    def on_refused(_context, pointer):
+        told = pointer.contents
+        refusal.append((told.reason, told.input, told.input2, told.output))
+
+    callbacks = BatchCallbacks(row=ROW_FN(take_row), refused=REFUSED_FN(on_refused))
+    result = function(ctypes.byref(settings), ctypes.byref(callbacks), None)
+    if result == BATCH_REFUSED:
+        raise BatchRefusedError(refusal[0] if refusal else (0, b"", b"", b""))
+    if result == BATCH_NO_MEMORY:
+        raise MemoryError("the quorlix library ran out of memory in a batch")
+    if result not in (BATCH_DONE, BATCH_STOPPED):
+        raise ValueError(f"quorlix_run_batch refused its settings ({result})")
+    return rows
+
+
 def output_in_the_way(filings: bool = True):
     """A function telling, of an existing output (bytes path), why it must not be
     replaced: the packing's words ("a gzip-compressed file"), "an EDGAR filing"

@@ -9,24 +9,26 @@ take (a path holding a NUL byte, a delimiter that is neither str nor bytes)
 raise before any file is touched.
 
 Outputs are written under private names in a private folder of their
-destination folder and renamed into place when whole (see _staging): a failed
-input leaves nothing under a final name, and a link standing at a final name is
-replaced, never written through.
+destination folder and renamed into place when whole: a failed input leaves
+nothing under a final name, and a link standing at a final name is replaced,
+never written through. The library's batch engine (quorlix_batch.h) does the
+work, as for the quorlix tool's batch forms: decode_filings and files_below
+walk and name through it, and each of the executor's tasks hands it a group of
+inputs; convert hands it the output names as given.
 """
 from __future__ import annotations
 
+import errno
 import os
 from time import perf_counter
 from concurrent.futures import Executor, ThreadPoolExecutor
 from functools import partial
-from operator import attrgetter
 from typing import Any, Callable, Iterable, NamedTuple, Optional, Sequence, Tuple
 
 from . import _library
 from ._convert import DELIMITER_KEYWORDS, _FS_ENCODING, _FS_ERRORS, PathArg, _delimiter_bytes, _path_bytes, \
-    convert_delimited, verify
-from ._errors import FILING, VERIFY, QuorlixError, describe, display_name
-from ._staging import STAGING_PREFIX, OpenStages, Stage, discard, make_stages, place, remove_stages
+    convert_delimited, crlf, decode_filing, html_to_text, verify
+from ._errors import CRLF, DELIMITED, FILING, HTML, VERIFY, QuorlixError, describe, display_name
 
 OK_MEANING = "ok"
 SKIPPED_MEANING = "skipped: inside the output folder"
@@ -71,91 +73,131 @@ def _size_of(path: PathArg) -> int:
         return 0
 
 
-def _run_one(func: Callable[..., Any], args: tuple[PathArg, ...], stages: OpenStages, key: Optional[str]) -> Record:
-    # Kept lean: whatever runs here holds the GIL, which the conversion itself
-    # does not, so every step here is time the other workers cannot share.
-    start = perf_counter()
-    staged = None if key is None else stages.stage([os.path.abspath(os.fsdecode(a)) for a in args[1:]], key)
-    try:
-        if staged is None:
+def _run_direct(func: Callable[..., Any], items: Sequence[tuple[int, tuple[PathArg, ...]]]) -> list[Record]:
+    """convert's task for a callable the engine does not know (or arguments that
+    do not fit its conversion): each call as it is, its outputs unstaged."""
+    records = []
+    for _, args in items:
+        start = perf_counter()
+        try:
             outcome = func(*args)
-        else:
-            try:
-                outcome = func(args[0], *(output.handed for output in staged))
-            except BaseException:
-                discard(staged)
-                raise
-            error = place(staged)
-            if error is not None:
-                raise error
-        if outcome is False and _is(func, verify):
-            # verify returned at once: this thread's record is still its call's.
-            status, meaning = 18, describe(VERIFY, 18, (display_name(args[0]),), _library.last_failure())
-        else:
-            status, meaning = 0, OK_MEANING
-    except QuorlixError as error:
-        status, meaning = error.status, _with_finals(error.message, staged)
-    except Exception as error:  # noqa: BLE001 - one bad input must not end the batch
-        status, meaning = None, f"{type(error).__name__}: {_with_finals(str(error), staged)}"
-    seconds = perf_counter() - start
-    source = args[0] if args else ""
-    return _make_record((display_name(source), status, meaning, tuple(map(display_name, args[1:])), _size_of(source), seconds))
-
-
-def _with_finals(words: str, staged: Optional[Sequence[Any]]) -> str:
-    """A message about private names, as about the final names they stand for."""
-    for output in staged or ():
-        words = words.replace(output.handed, output.final)
-    return words
+            if outcome is False and _is(func, verify):
+                # verify returned at once: this thread's record is still its call's.
+                status, meaning = 18, describe(VERIFY, 18, (display_name(args[0]),), _library.last_failure())
+            else:
+                status, meaning = 0, OK_MEANING
+        except QuorlixError as error:
+            status, meaning = error.status, error.message
+        except Exception as error:  # noqa: BLE001 - one bad input must not end the batch
+            status, meaning = None, f"{type(error).__name__}: {error}"
+        source = args[0] if args else ""
+        records.append(_make_record((display_name(source), status, meaning, tuple(map(display_name, args[1:])),
+                                     _size_of(source), perf_counter() - start)))
+    return records
 
 
 def _is(func: Callable[..., Any], target: Callable[..., Any]) -> bool:
     return func is target or getattr(func, "func", None) is target
 
 
-def _run_items(func: Callable[..., Any], stages: dict[str, Stage],
-               items: Sequence[tuple[Optional[str], tuple[PathArg, ...]]]) -> list[Record]:
-    """convert's task: the record of each item, staged under its key (None: not staged)."""
-    with OpenStages(stages) as open_stages:
-        return [_run_one(func, args, open_stages, key) for key, args in items]
+# What the engine calls for each conversion of this package: its number, the
+# name its words go by, and how many outputs it writes.
+_ENGINE_CONVERSIONS = {crlf: (_library.BATCH_CRLF, CRLF, 1), html_to_text: (_library.BATCH_HTML, HTML, 1),
+                       decode_filing: (_library.BATCH_FILING, FILING, 2), verify: (_library.BATCH_VERIFY, VERIFY, 0),
+                       convert_delimited: (_library.BATCH_DELIMITED, DELIMITED, 1)}
+_FLAG_KEYWORDS = {crlf: "skip_blank", html_to_text: "tables_only"}
+_DELIMITER_DEFAULTS = ("\r\n", ",", "\t", "\r\n")
 
 
-def _decode_named_filings(stages: dict[str, Stage], items: Sequence[tuple[int, tuple[str, str, str]]]) -> list[Record]:
-    """decode_filings's task: the record of each filing. Its paths are str without
-    NUL bytes, so the export is called directly. With two threads, every step here
-    holds the GIL, and a thread back from the library waits for it: one clock
-    reading ends one call and starts the next."""
-    call = _library.load().CvtDecodeFiling
-    outcomes = []
-    with OpenStages(stages) as open_stages:
-        start = perf_counter()
-        for index, (source, text, schedule) in items:
-            staged = open_stages.stage((text, schedule), str(index))
-            handed = (text, schedule) if staged is None else (staged[0].handed, staged[1].handed)
-            status = call(source.encode(_FS_ENCODING, _FS_ERRORS), handed[0].encode(_FS_ENCODING, _FS_ERRORS),
-                          handed[1].encode(_FS_ENCODING, _FS_ERRORS))
-            failure = _library.last_failure() if status != 0 else None
-            error = None
-            if staged is not None:
-                if status == 0:
-                    error = place(staged)
-                else:
-                    discard(staged)
-            size = _size_of(source)
-            end = perf_counter()
-            outcomes.append((status, error, end - start, size, failure))
-            start = end
-    return [_make_record((item[0], *_filing_outcome(item, status, error, failure), item[1:], size, seconds))
-            for (_, item), (status, error, seconds, size, failure) in zip(items, outcomes)]
+class _EngineCall(NamedTuple):
+    """How the engine runs one conversion with its options (picklable, for Dask)."""
+
+    which: int
+    function: str
+    outputs: int
+    flag: int
+    delimiters: Tuple[Optional[bytes], ...]
+    force: bool
 
 
-def _filing_outcome(item: tuple[str, str, str], status: int, error: Optional[OSError],
-                    failure: Optional[_library.Failure] = None) -> tuple[int, str]:
-    """The status and meaning of a decoded filing; one decoded whole but not
-    placed is the decoder's file error, with the system's words for the cause."""
-    if error is not None:
-        return 2, describe(FILING, 2, item) + f": {error.strerror}"
-    return status, OK_MEANING if status == 0 else describe(FILING, status, item, failure)
+def _engine_call(func: Callable[..., Any], force: bool) -> Optional[_EngineCall]:
+    """The engine's form of func, a conversion of this package or a partial of
+    one with keyword options; None for any other callable."""
+    target = getattr(func, "func", func)
+    if target not in _ENGINE_CONVERSIONS or getattr(func, "args", ()):
+        return None
+    which, function, outputs = _ENGINE_CONVERSIONS[target]
+    keywords = dict(getattr(func, "keywords", None) or {})
+    flag = int(bool(keywords.pop(_FLAG_KEYWORDS[target], False))) if target in _FLAG_KEYWORDS else 0
+    delimiters: Tuple[Optional[bytes], ...] = (None,) * 4
+    if target is convert_delimited:
+        delimiters = tuple(_delimiter_bytes(keywords.pop(name, default), name)
+                           for name, default in zip(DELIMITER_KEYWORDS, _DELIMITER_DEFAULTS))
+    return None if keywords else _EngineCall(which, function, outputs, flag, delimiters, force)
+
+
+def _convert_group(call: _EngineCall, items: Sequence[tuple[int, tuple[PathArg, ...]]]) -> list[Record]:
+    """convert's task: its inputs through one engine call, the outputs as named."""
+    group = [args for _, args in items]
+    outputs = [_path_bytes(output) for args in group for output in args[1:]]
+    rows = _library.run_batch(call.which, [_path_bytes(args[0]) for args in group], None, flag=call.flag,
+                              delimiters=call.delimiters, outputs=outputs or [b""], force=call.force)
+    return [_engine_record(call.function, args, row) for args, row in zip(group, rows)]
+
+
+def _engine_record(function: str, args: tuple[PathArg, ...], row: tuple) -> Record:
+    """A record from the engine's row: an output in the way says what it is (and
+    fails with status 2); a failure of the batch's own file work gives the
+    system's words."""
+    names = tuple(map(display_name, args))
+    status = row[3]
+    note, note_output, bytes_in, seconds, error, failure = row[5:11]
+    if status == 0:
+        meaning = OK_MEANING
+    elif note in (_library.BATCH_NOTE_OUTPUT_PACKED, _library.BATCH_NOTE_OUTPUT_IS_FILING):
+        output = names[1 + note_output]
+        words = "an EDGAR filing" if note == _library.BATCH_NOTE_OUTPUT_IS_FILING else \
+            _library.output_in_the_way(filings=False)(_path_bytes(output))
+        status, meaning = 2, f"'{output}' is {words}: force=True writes over it"
+    else:
+        own_work = note in (_library.BATCH_NOTE_NO_PRIVATE_FOLDER, _library.BATCH_NOTE_OUTPUT_NOT_PLACED)
+        meaning = describe(function, status, names, None if own_work else failure)
+        if note == _library.BATCH_NOTE_INPUT_PACKED:
+            meaning += ": it is compressed or an archive; decompress it first"
+        elif own_work and error:
+            meaning += f": {os.strerror(error)}"
+    return _make_record((names[0], status, meaning, names[1:], bytes_in, seconds))
+
+
+def _decode_group(force: bool, items: Sequence[tuple[int, tuple[str, str, str]]]) -> list[Record]:
+    """decode_filings's task: the record of each filing, through one engine call
+    for each run of filings whose outputs share a folder (the folder is the
+    call's output folder, so each filing is mirrored as its name)."""
+    records: list[Record] = []
+    start = 0
+    while start < len(items):
+        folder = os.path.dirname(items[start][1][1])
+        end = start + 1
+        while end < len(items) and os.path.dirname(items[end][1][1]) == folder:
+            end += 1
+        group = [item for _, item in items[start:end]]
+        try:
+            rows = _library.run_batch(_library.BATCH_FILING, [_fs_bytes(item[0]) for item in group],
+                                      _fs_bytes(folder), force=force)
+        except _library.BatchRefusedError as refused:
+            if refused.args[0][0] != _library.BATCH_REFUSED_OUT_DIR_IS_FILE:
+                raise
+            # The folder the outputs go to is a file: each filing fails as the
+            # engine fails one whose folder cannot be made.
+            rows = [(None, 0, (), 2, 0, _library.BATCH_NOTE_NO_PRIVATE_FOLDER, 0, _size_of(item[0]), 0.0,
+                     errno.EEXIST, None) for item in group]
+        records.extend(_engine_record(FILING, item, row) for item, row in zip(group, rows))
+        start = end
+    return records
+
+
+def _fs_bytes(path: str) -> bytes:
+    return path.encode(_FS_ENCODING, _FS_ERRORS)
 
 
 def _lost(args: tuple[PathArg, ...], error: BaseException) -> Record:
@@ -221,37 +263,17 @@ def convert(func: Callable[..., Any], pairs: Iterable[Any], executor: Executor |
     """
     items = [tuple(p) if isinstance(p, (tuple, list)) else (p,) for p in pairs]
     _check_arguments(func, items)
-    refused = {} if force else _packed_outputs(items)
-    runnable = [(index, args) for index, args in enumerate(items) if index not in refused]
-    keyed = [(str(index) if _stageable(args) else None, args) for index, args in runnable]
-    stages = make_stages(os.path.abspath(os.fsdecode(output)) for key, args in keyed if key for output in args[1:])
-    try:
-        pending = iter(_run(partial(_run_items, func, stages), keyed, executor))
-    finally:
-        remove_stages(stages)
+    call = _engine_call(func, force)
+    fits = [call is not None and len(args) == 1 + call.outputs for args in items]
+    by_engine = [(index, args) for index, args in enumerate(items) if fits[index]]
+    direct = [(index, args) for index, args in enumerate(items) if not fits[index]]
+    engine_results = iter(_run(partial(_convert_group, call), by_engine, executor))
+    direct_results = iter(_run(partial(_run_direct, func), direct, executor))
     results: list[Record] = []
     for index, args in enumerate(items):
-        if index in refused:
-            results.append(Record(display_name(args[0]), 2, refused[index], tuple(map(display_name, args[1:])),
-                                  _size_of(args[0]), 0.0))
-            continue
-        result = next(pending)
+        result = next(engine_results if fits[index] else direct_results)
         results.append(_lost(args, result) if isinstance(result, BaseException) else result)
     return results
-
-
-def _packed_outputs(items: list[tuple[PathArg, ...]]) -> dict[int, str]:
-    """The entries whose output in the way is compressed or an archive, with the words why."""
-    why = _library.output_in_the_way(filings=False)
-    refused: dict[int, str] = {}
-    for index, args in enumerate(items):
-        for output in args[1:]:
-            if os.path.isfile(output):
-                words = why(os.fsencode(output))
-                if words is not None:
-                    refused[index] = f"'{display_name(output)}' is {words}: force=True writes over it"
-                    break
-    return refused
 
 
 def _check_arguments(func: Callable[..., Any], items: list[tuple[PathArg, ...]]) -> None:
@@ -267,98 +289,15 @@ def _check_arguments(func: Callable[..., Any], items: list[tuple[PathArg, ...]])
                 _delimiter_bytes(delimiter, name)
 
 
-def _stageable(args: tuple[PathArg, ...]) -> bool:
-    """Whether the outputs of a call can be written under private names: not when
-    one names the input or another output, since the export itself then refuses
-    the call or converts in place, and would do neither through a private name."""
-    if len(args) < 2:
-        return False
-    names = [os.path.realpath(os.fsdecode(a)) for a in args]
-    return len(set(names)) == len(names)
-
-
 # ---- decode_filings: output names like the tool's batch form ----
-
-# An input found or named: (source, the folder its outputs go to, its name, whether it
-# lies inside the output folder). A plain tuple: one is made for every file of a tree.
-_Input = Tuple[str, str, str, bool]
-
-
-def _name_bytes(entry: os.DirEntry) -> bytes:
-    return entry.name.encode(_FS_ENCODING, _FS_ERRORS)
-
-
-_entry_name = attrgetter("name")
-# Names that are all ASCII sort in byte order as str, without encoding each.
-_ASCII_SORTS_AS_BYTES = "a".encode(_FS_ENCODING) == b"a"
-
-
-def _in_byte_order(entries: list[os.DirEntry]) -> list[os.DirEntry]:
-    if _ASCII_SORTS_AS_BYTES and "".join(map(_entry_name, entries)).isascii():
-        entries.sort(key=_entry_name)
-    else:
-        entries.sort(key=_name_bytes)
-    return entries
-
-
-def _entries(folder: str) -> list[os.DirEntry]:
-    with os.scandir(folder) as scan:
-        return _in_byte_order([entry for entry in scan if not entry.name.startswith(STAGING_PREFIX)])
-
-
-def _walk(folder: str, out_folder: str, inside: bool, found: list[_Input]) -> None:
-    """Regular files below folder, depth-first, names in byte order; links to
-    files are followed, links to folders are not, so no loop is possible.
-    Conversions' private folders (.quorlix-*) are passed over. A stack rather
-    than recursion, so that no depth of folders is too deep."""
-    stack = [(iter(_entries(folder)), out_folder)]
-    while stack:
-        entries, out = stack[-1]
-        entry = next(entries, None)
-        if entry is None:
-            stack.pop()
-            continue
-        try:
-            if entry.is_dir(follow_symlinks=False):
-                stack.append((iter(_entries(entry.path)), os.path.join(out, entry.name)))
-            elif entry.is_file():
-                found.append((entry.path, out, entry.name, inside))
-        except OSError:
-            continue
-
 
 def files_below(folder: PathArg) -> list[str]:
     """The regular files below folder as the batch forms take them: depth-first,
-    names in byte order, links to files followed, links to folders not."""
-    found: list[_Input] = []
-    _walk(os.fsdecode(folder), "", False, found)
-    return [source for source, _, _, _ in found]
-
-
-def _is_inside(path: str, folder: str) -> bool:
-    return path == folder or path.startswith(folder.rstrip(os.sep) + os.sep)
-
-
-def _inputs(paths: Iterable[PathArg], out_root: str) -> list[_Input]:
-    """Each file named or found, with the folder its outputs go to."""
-    out_real = os.path.realpath(out_root)
-    inputs: list[_Input] = []
-    for path in paths:
-        path = os.fsdecode(path)
-        if os.path.isdir(path):
-            real = os.path.realpath(path)
-            if _is_inside(out_real, real) and not _is_inside(real, out_real):
-                # The output folder lies below this one: only its own subtree is inside it.
-                found: list[_Input] = []
-                _walk(path, out_root, False, found)
-                inputs.extend((source, folder, name, _is_inside(os.path.join(real, os.path.relpath(source, path)), out_real))
-                              for source, folder, name, _ in found)
-            else:
-                _walk(path, out_root, _is_inside(real, out_real), inputs)
-        else:
-            real = os.path.join(os.path.realpath(os.path.dirname(path) or "."), os.path.basename(path))
-            inputs.append((path, out_root, os.path.basename(path), _is_inside(real, out_real)))
-    return inputs
+    names in byte order, links to files followed, links to folders not,
+    conversions' private folders (.quorlix-*) passed over."""
+    os.scandir(folder).close()  # a folder that cannot be read raises as it always did
+    rows = _library.run_batch(_library.BATCH_LIST, [_path_bytes(folder)], None, walk=_library.BATCH_WALK_EVERY_FILE)
+    return [os.fsdecode(row[0]) for row in rows]
 
 
 def output_names(relative: str, out_dir: PathArg) -> tuple[str, str]:
@@ -385,10 +324,6 @@ def _outputs_in(out_folder: str, name: str) -> tuple[str, str]:
     return f"{base}.txt", f"{base}.fds.txt"
 
 
-# Names differ by case only where the file system ignores case.
-_IGNORES_CASE = os.name == "nt"
-
-
 def decode_filings(paths: Iterable[PathArg], out_dir: PathArg, executor: Executor | None = None,
                    force: bool = False) -> list[Record]:
     """Decode every filing named in paths (files, or folders taken recursively) into out_dir.
@@ -403,91 +338,33 @@ def decode_filings(paths: Iterable[PathArg], out_dir: PathArg, executor: Executo
     be a slip (decoding writes neither): unless force, it is left as it is and
     its input's record fails with status 2 and says so. Returns one Record per
     input, in input order (folders in depth-first, byte order).
+
+    The library's batch engine walks and names the inputs once; each of the
+    executor's tasks hands it a group of them.
     """
     paths = list(paths)
     for path in (*paths, out_dir):
         _path_bytes(path)
+    if not paths:
+        return []
     out_root = os.path.abspath(os.fsdecode(out_dir))
-    inputs = _inputs(paths, out_root)
-    named = [(source, *_outputs_in(out_folder, name)) for source, out_folder, name, _ in inputs]
-    _refuse_collisions([item for item, (_, _, _, inside) in zip(named, inputs) if not inside])
-    # Each output folder is made once, here, rather than by every conversion in it.
-    failed_folders: dict[str, str] = {}
-    for folder in sorted({out_folder for _, out_folder, _, inside in inputs if not inside}):
-        try:
-            _make_folders(folder)
-        except OSError as error:
-            failed_folders[folder] = str(error)
-    refused = {} if force else _refused_outputs(named, inputs, failed_folders)
-    runnable = [item for item, (_, folder, _, inside) in zip(named, inputs)
-                if not inside and folder not in failed_folders and item[0] not in refused]
-    stages = make_stages(output for item in runnable for output in item[1:])
     try:
-        pending = iter(_run(partial(_decode_named_filings, stages), list(enumerate(runnable)), executor))
-    finally:
-        remove_stages(stages)
+        listed = _library.run_batch(_library.BATCH_LIST, [_path_bytes(path) for path in paths], _fs_bytes(out_root),
+                                    flag=_library.BATCH_FILING, walk=_library.BATCH_WALK_EVERY_FILE)
+    except _library.BatchRefusedError as refused:
+        reason, first, second, output = refused.args[0]
+        if reason == _library.BATCH_REFUSED_COLLISION:
+            raise OutputCollisionError(f"'{os.fsdecode(first)}' and '{os.fsdecode(second)}' would both write "
+                                       f"'{os.fsdecode(output)}'") from None
+        raise
+    items = [(os.fsdecode(row[0]), *map(os.fsdecode, row[2])) for row in listed]
+    runnable = [(index, item) for index, (item, row) in enumerate(zip(items, listed)) if row[4] == 0]
+    pending = iter(_run(partial(_decode_group, force), runnable, executor))
     results: list[Record] = []
-    for item, (source, folder, _, inside) in zip(named, inputs):
-        if inside:
-            results.append(Record(source, None, SKIPPED_MEANING, item[1:], _size_of(source), 0.0))
-        elif folder in failed_folders:
-            meaning = describe(FILING, 2, item) + f": {failed_folders[folder]}"
-            results.append(Record(source, 2, meaning, item[1:], _size_of(source), 0.0))
-        elif source in refused:
-            results.append(Record(source, 2, refused[source], item[1:], _size_of(source), 0.0))
-        else:
-            result = next(pending)
-            results.append(_lost(item, result) if isinstance(result, BaseException) else result)
-    return results
-
-
-def _refused_outputs(named: list[tuple[str, str, str]], inputs: list[_Input],
-                     failed_folders: dict[str, str]) -> dict[str, str]:
-    """The inputs whose output in the way must not be replaced, with the words why."""
-    why = _library.output_in_the_way()
-    refused: dict[str, str] = {}
-    for item, (_, folder, _, inside) in zip(named, inputs):
-        if inside or folder in failed_folders:
+    for item, row in zip(items, listed):
+        if row[4] != 0:
+            results.append(Record(item[0], None, SKIPPED_MEANING, item[1:], _size_of(item[0]), 0.0))
             continue
-        for output in item[1:]:
-            if not os.path.isfile(output):
-                continue
-            words = why(output.encode(_FS_ENCODING, _FS_ERRORS))
-            if words is not None:
-                refused[item[0]] = f"'{display_name(output)}' is {words}: force=True writes over it"
-                break
-    return refused
-
-
-def _make_folders(folder: str) -> None:
-    """os.makedirs(folder, exist_ok=True) without its recursion, which a mirrored
-    tree a thousand folders deep would exceed."""
-    missing = []
-    while not os.path.isdir(folder):
-        missing.append(folder)
-        parent = os.path.dirname(folder)
-        if parent == folder:
-            break
-        folder = parent
-    for path in reversed(missing):
-        try:
-            os.mkdir(path)
-        except FileExistsError:
-            if not os.path.isdir(path):
-                raise
-
-
-def _refuse_collisions(items: list[tuple[str, str, str]]) -> None:
-    """Raises OutputCollisionError, naming the first input in order that would
-    write an output of an earlier one."""
-    outputs = [output for item in items for output in item[1:]]
-    keys = list(map(os.path.normcase, outputs)) if _IGNORES_CASE else outputs
-    if len(set(keys)) == len(keys):
-        return
-    owners: dict[str, str] = {}
-    for item in items:
-        for output in item[1:]:
-            key = os.path.normcase(output) if _IGNORES_CASE else output
-            if key in owners:
-                raise OutputCollisionError(f"'{owners[key]}' and '{item[0]}' would both write '{output}'")
-            owners[key] = item[0]
+        result = next(pending)
+        results.append(_lost(item, result) if isinstance(result, BaseException) else result)
+    return results

@@ -6,6 +6,7 @@ import re
 import shutil
 import subprocess
 import sys
+import threading
 from concurrent.futures import Executor, Future, ThreadPoolExecutor
 
 import pytest
@@ -400,24 +401,41 @@ def test_convert_keeps_a_packed_output_in_the_way_without_force(tmp_path, data_d
 
 
 def test_private_folders_are_locked_so_the_tools_resume_keeps_a_live_runs(tool, tmp_path, data_dir):
-    from quorlix import _staging
+    from quorlix import _library
     out = tmp_path / "out"
     out.mkdir()
     (tmp_path / "in").mkdir()
     shutil.copy(data_dir / FILINGS[0], tmp_path / "in" / "a.txt")
-    live = _staging.make_stages([str(out / "x.txt")])
-    name = os.path.basename(live[str(out)].path)
-    assert re.fullmatch(rf"\.quorlix-[A-Za-z0-9._-]+-{os.getpid()}-[a-z0-9]{{8}}", name)
-    # A process that ends without removing its folder, as a killed one does.
-    script = ("import os, sys; from quorlix import _staging; "
-              "_staging.make_stages([sys.argv[1]]); os._exit(0)")
-    subprocess.run([sys.executable, "-c", script, str(out / "y.txt")], check=True,
+    for name in ("b.txt", "c.txt"):
+        shutil.copy(data_dir / FILINGS[0], tmp_path / name)
+    # A process that ends in the middle of its batch, as a killed one does.
+    script = ("import os, sys; from quorlix import _library; "
+              "_library.run_batch(_library.BATCH_FILING, [os.fsencode(sys.argv[1])], os.fsencode(sys.argv[2]), "
+              "on_row=lambda row: os._exit(0))")
+    subprocess.run([sys.executable, "-c", script, str(tmp_path / "b.txt"), str(out)], check=True,
                    env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)})
-    assert len([p for p in out.iterdir() if p.name.startswith(".quorlix-")]) == 2
-    run = subprocess.run([str(tool), "decode-filing", "--resume", "-o", str(out), str(tmp_path / "in")],
-                         capture_output=True, text=True)
-    assert run.returncode == 0, run.stderr
-    assert " 1 .quorlix- entries kept" in run.stderr
-    assert [p.name for p in out.iterdir() if p.name.startswith(".quorlix-")] == [name]
-    _staging.remove_stages(live)
+    # A batch of this process, held at its first row while the tool runs.
+    held, release = threading.Event(), threading.Event()
+
+    def hold(_row):
+        held.set()
+        release.wait(60)
+        return False
+    live = threading.Thread(target=_library.run_batch, args=(_library.BATCH_FILING, [os.fsencode(tmp_path / "c.txt")],
+                                                              os.fsencode(out)), kwargs={"on_row": hold})
+    live.start()
+    try:
+        assert held.wait(60)
+        private = sorted(p.name for p in out.iterdir() if p.name.startswith(".quorlix-"))
+        assert len(private) == 2
+        name = next(n for n in private if f"-{os.getpid()}-" in n)
+        assert re.fullmatch(rf"\.quorlix-[A-Za-z0-9._-]+-{os.getpid()}-[a-z0-9]{{8}}", name)
+        run = subprocess.run([str(tool), "decode-filing", "--resume", "-o", str(out), str(tmp_path / "in")],
+                             capture_output=True, text=True)
+        assert run.returncode == 0, run.stderr
+        assert " 1 .quorlix- entries kept" in run.stderr
+        assert [p.name for p in out.iterdir() if p.name.startswith(".quorlix-")] == [name]
+    finally:
+        release.set()
+        live.join()
     assert not [p for p in out.iterdir() if p.name.startswith(".quorlix-")]

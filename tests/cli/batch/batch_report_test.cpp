@@ -12,7 +12,7 @@ namespace {
 
 using quorlix_test::ReadFile;
 
-OutputNames FilingOutputs() { return NameOutputs(OutputNaming::kTextAndSchedule, "out", "q1/a.txt"); }
+OutputNames FilingOutputs() { return {{"out/q1/a.txt", "out/q1/a.fds.txt"}, 2}; }
 
 TEST(ReportRowOf, ConvertedInputsNameTheirOutputsWhenInPlace) {
   const OutputNames outputs = FilingOutputs();
@@ -43,7 +43,7 @@ TEST(ReportRowOf, SkippedInputsHaveStatusZeroAndTheirReason) {
 }
 
 TEST(ReportRowOf, FieldsWithCommasOrQuotesAreQuotedAndEveryFieldIsUtf8) {
-  const OutputNames outputs = NameOutputs(OutputNaming::kSameName, "o", "a,\"b\".txt");
+  const OutputNames outputs{{"o/a,\"b\".txt"}, 1};
   InputRow row{"i/a,\"b\".txt", InputSkip::kNone, false, QUORLIX_OK, &outputs, true, 1, 0, {}};
   EXPECT_EQ(ReportRowOf(row, "ok"), "\"i/a,\"\"b\"\".txt\",0,ok,\"o/a,\"\"b\"\".txt\",1,0.000000\r\n");
   // Names are written as the table writes them: a line break or a Latin-1 byte
@@ -94,7 +94,7 @@ TEST_F(BatchReportTest, RowsFollowTheHeaderAndTheFirstFailureInOrderIsTheStatus)
   const std::string path = PathOf("report.csv");
   BatchReport report({Export::kCrlf, path, false, true, true}, 3);
   ASSERT_TRUE(report.Open());
-  const OutputNames outputs = NameOutputs(OutputNaming::kSameName, "out", "a");
+  const OutputNames outputs{{"out/a"}, 1};
   testing::internal::CaptureStderr();
   EXPECT_TRUE(report.Add({"in/a", InputSkip::kNone, false, QUORLIX_OK, &outputs, true, 1, 0, {}}));
   EXPECT_TRUE(report.Add({"in/b", InputSkip::kNone, false, QUORLIX_CRLF_INPUT_NOT_FOUND, &outputs, false, 0, 0, {}}));

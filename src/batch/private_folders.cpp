@@ -1,4 +1,4 @@
-#include "batch/staging_folders.h"
+#include "batch/private_folders.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,8 +11,9 @@
 #include <cerrno>
 #include <random>
 
-#include "interrupts.h"
+#include "batch/temporaries.h"
 
+namespace batch {
 namespace {
 
 constexpr int kOpenFolder = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
@@ -196,3 +197,5 @@ bool RemoveLeftovers(const std::string& folder, LeftoverCount& count) {
   ::closedir(dir);
   return true;
 }
+
+}  // namespace batch

@@ -26,6 +26,8 @@
 #include <string>
 #include <string_view>
 
+namespace batch {
+
 // The prefix of every private folder and temporary name: walks pass over such
 // entries.
 inline constexpr std::string_view kPrivatePrefix = ".quorlix-";
@@ -93,3 +95,5 @@ struct LeftoverCount {
 // be taken), with what is in them, and counts the other `.quorlix-` entries;
 // false when the folder cannot be read.
 bool RemoveLeftovers(const std::string& folder, LeftoverCount& count);
+
+}  // namespace batch

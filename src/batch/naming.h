@@ -11,7 +11,9 @@
 #include <string>
 #include <string_view>
 
-#include "batch/input_list.h"
+#include "batch/walk.h"
+
+namespace batch {
 
 enum class OutputNaming : std::uint8_t { kNone, kSameName, kText, kTextAndSchedule };
 
@@ -30,6 +32,8 @@ std::string_view StemOf(std::string_view path);
 // an input with no name of its own, which is then called "unnamed").
 OutputNames NameOutputs(OutputNaming naming, std::string_view outDir, std::string_view relPath);
 
-// Finds two inputs, other than those skipped, that would write the same output;
-// returns the problem (the tool's usage error), or "".
-std::string FindCollision(OutputNaming naming, std::string_view outDir, const InputList& list);
+// Finds two inputs, other than those skipped, that would write the same output:
+// a refusal naming them and the output, or none.
+Refusal FindCollision(OutputNaming naming, std::string_view outDir, const InputList& list);
+
+}  // namespace batch

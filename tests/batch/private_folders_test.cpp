@@ -1,4 +1,4 @@
-#include "batch/staging_folders.h"
+#include "batch/private_folders.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -16,6 +16,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using namespace batch;
 using quorlix_test::FileExists;
 using quorlix_test::ReadFile;
 

@@ -1,4 +1,4 @@
-#include "batch/output_names.h"
+#include "batch/naming.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "naming_cases.h"
+#include "cli/batch/naming_cases.h"
 
 namespace {
+
+using namespace batch;
 
 // The form each command's batch names its outputs by; the end-to-end tests hold
 // the commands to the same table.
@@ -53,6 +55,14 @@ TEST(StemOf, LooksAtTheLastComponentOnly) {
 
 // ---- Collisions ----
 
+// The inputs and the output of a collision, or "".
+std::string Collision(OutputNaming naming, std::string_view outDir, const InputList& list) {
+  const Refusal refusal = FindCollision(naming, outDir, list);
+  if (refusal.reason == 0) return {};
+  EXPECT_EQ(refusal.reason, QUORLIX_BATCH_REFUSED_COLLISION);
+  return refusal.input + " and " + refusal.input2 + " write " + refusal.output;
+}
+
 InputList ListOf(const std::vector<std::pair<std::string, InputSkip>>& inputs) {
   InputList list;
   for (const auto& [path, skip] : inputs) list.Add(path, path.find('/') + 1, skip);
@@ -63,30 +73,28 @@ InputList ListOf(const std::vector<std::pair<std::string, InputSkip>>& inputs) {
 TEST(FindCollision, NamesThePairThatWouldWriteOneOutput) {
   const InputList list = ListOf(
       {{"one/same.txt", InputSkip::kNone}, {"one/other.txt", InputSkip::kNone}, {"two/same.txt", InputSkip::kNone}});
-  EXPECT_EQ(FindCollision(OutputNaming::kSameName, "out", list),
-            "the inputs 'one/same.txt' and 'two/same.txt' would both write 'out/same.txt'; nothing was converted");
+  EXPECT_EQ(Collision(OutputNaming::kSameName, "out", list), "one/same.txt and two/same.txt write out/same.txt");
 }
 
 TEST(FindCollision, DependsOnTheNamingRule) {
   // "x." and "x..y" share the stem "x.", so only the forms that drop a suffix collide.
   const InputList list = ListOf({{"in/x.", InputSkip::kNone}, {"in/x..y", InputSkip::kNone}});
-  EXPECT_EQ(FindCollision(OutputNaming::kSameName, "out", list), "");
-  EXPECT_NE(FindCollision(OutputNaming::kText, "out", list), "");
-  EXPECT_EQ(FindCollision(OutputNaming::kNone, "out", list), "");
+  EXPECT_EQ(Collision(OutputNaming::kSameName, "out", list), "");
+  EXPECT_NE(Collision(OutputNaming::kText, "out", list), "");
+  EXPECT_EQ(Collision(OutputNaming::kNone, "out", list), "");
 
   // A filing's schedule name is another filing's text name.
   const InputList filings = ListOf({{"f/a.fds.x", InputSkip::kNone}, {"f/a.y", InputSkip::kNone}});
-  EXPECT_EQ(FindCollision(OutputNaming::kTextAndSchedule, "d", filings),
-            "the inputs 'f/a.fds.x' and 'f/a.y' would both write 'd/a.fds.txt'; nothing was converted");
+  EXPECT_EQ(Collision(OutputNaming::kTextAndSchedule, "d", filings), "f/a.fds.x and f/a.y write d/a.fds.txt");
 }
 
-TEST(FindCollision, PassesOverSkippedInputsAndEscapesNames) {
-  EXPECT_EQ(FindCollision(OutputNaming::kSameName, "out",
-                          ListOf({{"in/a", InputSkip::kNone}, {"out/a", InputSkip::kInsideOutput}})),
+TEST(FindCollision, PassesOverSkippedInputsAndNamesAsTheyAre) {
+  EXPECT_EQ(Collision(OutputNaming::kSameName, "out",
+                      ListOf({{"in/a", InputSkip::kNone}, {"out/a", InputSkip::kInsideOutput}})),
             "");
-  EXPECT_EQ(FindCollision(OutputNaming::kSameName, "out",
-                          ListOf({{"a/n\nl", InputSkip::kNone}, {"b/n\nl", InputSkip::kNone}})),
-            "the inputs 'a/n\\nl' and 'b/n\\nl' would both write 'out/n\\nl'; nothing was converted");
+  EXPECT_EQ(
+      Collision(OutputNaming::kSameName, "out", ListOf({{"a/n\nl", InputSkip::kNone}, {"b/n\nl", InputSkip::kNone}})),
+      "a/n\nl and b/n\nl write out/n\nl");
 }
 
 }  // namespace

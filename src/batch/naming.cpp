@@ -1,11 +1,11 @@
-#include "batch/output_names.h"
+#include "batch/naming.h"
 
 #include <algorithm>
 #include <functional>
 #include <utility>
 #include <vector>
 
-#include "status_messages.h"
+namespace batch {
 
 std::string_view StemOf(std::string_view path) {
   const std::size_t nameStart = path.find_last_of('/') + 1;
@@ -41,7 +41,7 @@ OutputNames NameOutputs(OutputNaming naming, std::string_view outDir, std::strin
 
 // Only a hash and an index are held per output, so the check stays small; the
 // names are made again for the rare equal hashes.
-std::string FindCollision(OutputNaming naming, std::string_view outDir, const InputList& list) {
+Refusal FindCollision(OutputNaming naming, std::string_view outDir, const InputList& list) {
   const auto& inputs = list.Inputs();
   const auto nameOf = [&](std::uint32_t key) {
     return NameOutputs(naming, outDir, list.RelativeOf(inputs[key / 2])).paths[key % 2];
@@ -58,9 +58,10 @@ std::string FindCollision(OutputNaming naming, std::string_view outDir, const In
     if (keys[j].first != keys[j - 1].first) continue;
     const std::string output = nameOf(keys[j - 1].second);
     if (output != nameOf(keys[j].second)) continue;
-    return "the inputs '" + EscapeName(list.PathOf(inputs[keys[j - 1].second / 2])) + "' and '" +
-           EscapeName(list.PathOf(inputs[keys[j].second / 2])) + "' would both write '" + EscapeName(output) +
-           "'; nothing was converted";
+    return {QUORLIX_BATCH_REFUSED_COLLISION, std::string(list.PathOf(inputs[keys[j - 1].second / 2])),
+            std::string(list.PathOf(inputs[keys[j].second / 2])), output};
   }
   return {};
 }
+
+}  // namespace batch

@@ -1,0 +1,855 @@
+// The batch engine: the ordered parallel run behind quorlix_run_batch. A pool of
+// workers converts the inputs, each input's outputs are written in private
+// folders and renamed into place when complete, and the rows go to the caller
+// in input order.
+#include "quorlix_batch.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <set>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "batch/naming.h"
+#include "batch/private_folders.h"
+#include "batch/temporaries.h"
+#include "batch/walk.h"
+#include "quorlix_failure.h"
+#include "quorlix_schedules.h"
+
+namespace batch {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// ---- Outputs under temporary names ----
+
+// Whether what exists at path is a folder; errno EEXIST when it is something else.
+bool ExistsAsFolder(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return true;
+  errno = EEXIST;
+  return false;
+}
+
+// Creates a folder and its missing parents; true when it exists afterwards,
+// else false with errno saying why.
+bool MakeFolders(const std::string& folder) {
+  if (::mkdir(folder.c_str(), 0777) == 0) return true;
+  if (errno == EEXIST) return ExistsAsFolder(folder);
+  if (errno != ENOENT) return false;
+  const std::string parent = FolderOf(folder);
+  if (parent == folder || !MakeFolders(parent)) return false;
+  if (::mkdir(folder.c_str(), 0777) == 0) return true;
+  return errno == EEXIST && ExistsAsFolder(folder);
+}
+
+// The output folder a worker made last, so that a run of inputs in one folder
+// makes it once; forgotten when a run starts, since a folder made by an earlier
+// run in the same thread may be gone.
+std::string& LastFolderMade() {
+  thread_local std::string folder;
+  return folder;
+}
+
+// An output's name in its private folder: the input's index and the output's
+// number, then the end of the output's name, since the exports check suffixes.
+std::string PrivateNameFor(const std::string& output, std::size_t index, int k) {
+  constexpr std::size_t kKeptNameBytes = 48;
+  std::string_view name = std::string_view(output).substr(output.find_last_of('/') + 1);
+  if (name.size() > kKeptNameBytes) name = name.substr(name.size() - kKeptNameBytes);
+  return std::to_string(index) + "-" + std::to_string(k) + "-" + std::string(name);
+}
+
+bool IsNewer(const struct stat& a, const struct stat& b) {
+  if (a.st_mtim.tv_sec != b.st_mtim.tv_sec) return a.st_mtim.tv_sec > b.st_mtim.tv_sec;
+  return a.st_mtim.tv_nsec > b.st_mtim.tv_nsec;
+}
+
+// True when every output is a regular file newer than the input.
+bool AreUpToDate(const OutputNames& names, const struct stat& inputInfo) {
+  for (int k = 0; k < names.count; ++k) {
+    struct stat outputInfo {};
+    if (::stat(names.paths[k].c_str(), &outputInfo) != 0 || !S_ISREG(outputInfo.st_mode) ||
+        !IsNewer(outputInfo, inputInfo))
+      return false;
+  }
+  return true;
+}
+
+// An input's outputs while it is converted: the export writes them in the private
+// folders of their destinations, and MoveIntoPlace renames them into place, all
+// of them or none. What is left in the private folders is removed when this
+// ends, and by an end at once on a signal.
+class PendingOutputs {
+ public:
+  // makeFolders: the outputs' folders are made first where missing.
+  PendingOutputs(const OutputNames& names, std::size_t index, StagingFolders& staging, bool makeFolders)
+      : m_names(names) {
+    std::string& lastFolder = LastFolderMade();
+    for (int k = 0; k < names.count; ++k) {
+      m_errorOutput = k;
+      const std::string folder = FolderOf(names.paths[k]);
+      if (makeFolders && folder != lastFolder) {
+        if (!MakeFolders(folder)) {
+          m_error = errno;
+          return;
+        }
+        lastFolder = folder;
+      }
+      const StagingFolders::Folder* made = staging.For(folder);
+      if (!made) {
+        m_error = errno;
+        return;
+      }
+      // The outputs of one input share a folder but for a name that ends in '/'.
+      if (k == 0 || &m_opened[k - 1]->Made() != made) m_opened[k].emplace(*made);
+      else m_shared = true;
+      const StagingFolders::Opened& opened = OpenedFor(k);
+      if (!opened.IsOpen()) {
+        m_error = errno;
+        return;
+      }
+      m_private[k] = PrivateNameFor(names.paths[k], index, k);
+      m_handed[k] = opened.Handed(m_private[k]);
+      m_registered[k] = made->path + "/" + m_private[k];
+      RegisterTempFile(m_registered[k]);
+    }
+    m_ready = true;
+  }
+  ~PendingOutputs() {
+    for (int k = m_renamed; k < m_names.count; ++k)
+      if (!m_registered[k].empty()) RemoveTempFile(m_registered[k]);
+  }
+  PendingOutputs(const PendingOutputs&) = delete;
+  PendingOutputs& operator=(const PendingOutputs&) = delete;
+
+  // False when an output's folder, or its private folder, could not be made.
+  bool IsReady() const { return m_ready; }
+  // The path the export writes output k to; null for an output the job lacks.
+  const char* PathFor(int k) const { return k < m_names.count ? m_handed[k].c_str() : nullptr; }
+
+  // Renames the complete outputs into place; false (and none in place) when one
+  // fails. An end at once waits for this, so a pair is never left half in place.
+  bool MoveIntoPlace() {
+    const HoldOffEnd whole;
+    while (m_renamed < m_names.count && ::renameat(OpenedFor(m_renamed).Fd(), m_private[m_renamed].c_str(), AT_FDCWD,
+                                                   m_names.paths[m_renamed].c_str()) == 0) {
+      ForgetTempFile(m_registered[m_renamed]);
+      ++m_renamed;
+    }
+    if (m_renamed == m_names.count) return true;
+    m_error = errno;
+    m_errorOutput = m_renamed;
+    for (int k = 0; k < m_renamed; ++k) ::unlink(m_names.paths[k].c_str());
+    return false;
+  }
+
+  // Why the outputs could not be made ready or put in place (errno), and which
+  // output it concerns; 0 when nothing failed.
+  int Error() const { return m_error; }
+  int ErrorOutput() const { return m_errorOutput; }
+
+ private:
+  const StagingFolders::Opened& OpenedFor(int k) const { return k == 1 && m_shared ? *m_opened[0] : *m_opened[k]; }
+
+  const OutputNames& m_names;
+  std::optional<StagingFolders::Opened> m_opened[2];
+  bool m_shared = false;        // the second output is in the first one's folder
+  std::string m_private[2];     // the name in the private folder
+  std::string m_handed[2];      // the path the export is handed
+  std::string m_registered[2];  // the path an end at once removes
+  int m_renamed = 0;
+  bool m_ready = false;
+  int m_error = 0;
+  int m_errorOutput = 0;
+};
+
+// Removes what runs that ended without cleaning up left in the output folders
+// of the inputs; returns how many other `.quorlix-` entries were kept there.
+std::size_t RemoveLeftoversOfEndedRuns(const std::vector<OutputNames>& names) {
+  std::set<std::string> folders;
+  for (const OutputNames& outputs : names)
+    for (int k = 0; k < outputs.count; ++k) folders.insert(FolderOf(outputs.paths[k]));
+  LeftoverCount count;
+  for (const std::string& folder : folders) RemoveLeftovers(folder, count);
+  return count.kept;
+}
+
+// Conversions that may run at once when each holds up to this many files open
+// (its input, two outputs and a spare), beside the tool's own.
+unsigned MostJobsForOpenFiles() {
+  constexpr rlim_t kFilesPerConversion = 4;
+  constexpr rlim_t kToolsOwnFiles = 16;
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return ~0u;
+  const rlim_t spare = limit.rlim_cur > kToolsOwnFiles ? limit.rlim_cur - kToolsOwnFiles : 0;
+  return static_cast<unsigned>(std::clamp<rlim_t>(spare / kFilesPerConversion, 1, ~0u));
+}
+
+// ---- The run ----
+
+// Every export that can run out of file descriptors says so with this status;
+// the delimited conversion, which never returns it, counts that as an input error.
+constexpr int kTooManyFiles = 7;
+
+// What a batch does with each input: the export's statuses for a failure of the
+// input and of an output, and those whose outputs are complete although not 0.
+struct Job {
+  OutputNaming naming;
+  int inputError;
+  int outputError;
+  int keptStatus1 = -1;
+  int keptStatus2 = -1;
+};
+
+bool JobOf(int which, Job& job) {
+  switch (which) {
+    case QUORLIX_BATCH_LIST: job = {OutputNaming::kNone, 0, 0}; return true;
+    case QUORLIX_BATCH_CRLF:
+      job = {OutputNaming::kSameName, QUORLIX_CRLF_INPUT_ERROR, QUORLIX_CRLF_OUTPUT_ERROR};
+      return true;
+    case QUORLIX_BATCH_HTML:
+      job = {OutputNaming::kText, QUORLIX_HTML_INPUT_ERROR, QUORLIX_HTML_OUTPUT_ERROR};
+      return true;
+    case QUORLIX_BATCH_FILING:
+      job = {OutputNaming::kTextAndSchedule, QUORLIX_FILING_FILE_ERROR, QUORLIX_FILING_FILE_ERROR};
+      return true;
+    case QUORLIX_BATCH_VERIFY:
+      job = {OutputNaming::kNone, QUORLIX_VERIFY_FILE_ERROR, QUORLIX_VERIFY_FILE_ERROR};
+      return true;
+    case QUORLIX_BATCH_DELIMITED:
+      // The statuses that say what the input lacked come with a complete output.
+      job = {OutputNaming::kSameName, QUORLIX_DELIMITED_INPUT_ERROR, QUORLIX_DELIMITED_OUTPUT_ERROR,
+             QUORLIX_DELIMITED_NO_RECORD, QUORLIX_DELIMITED_NO_FIELD};
+      return true;
+    default: return false;
+  }
+}
+
+// Every conversion that writes outputs reads no compressed file or archive (an
+// input that is one fails with the input error) nor writes one (an output in
+// the way that is one is not replaced without force).
+bool RefusesPackedFiles(const Job& job) { return job.naming != OutputNaming::kNone; }
+
+// Decoding writes text that is never a filing, so an output in the way that is
+// one can only be a slip (a filing folder given as the output folder): it is not
+// replaced without force. Other conversions of a filing still frame it, and so
+// run again over their own outputs.
+bool GuardsFilings(int which) { return which == QUORLIX_BATCH_FILING; }
+
+bool KeepsOutputs(const Job& job, int status) {
+  return status == QUORLIX_OK || status == job.keptStatus1 || status == job.keptStatus2;
+}
+
+int OutputCount(OutputNaming naming) {
+  switch (naming) {
+    case OutputNaming::kNone: return 0;
+    case OutputNaming::kTextAndSchedule: return 2;
+    default: return 1;
+  }
+}
+
+// A path made absolute, its folder's links resolved: two such are one file
+// whether it exists or not.
+std::string Resolved(const std::string& path) {
+  const std::string folder = FolderOf(path);
+  char* real = ::realpath(folder.c_str(), nullptr);
+  const std::string name = path.substr(path.find_last_of('/') + 1);
+  std::string resolved = real ? JoinPath(real, name) : path;
+  std::free(real);
+  if (char* whole = ::realpath(resolved.c_str(), nullptr)) {
+    resolved = whole;
+    std::free(whole);
+  }
+  return resolved;
+}
+
+// Whether an output names the input or the other output.
+bool NamesOneFileTwice(const char* input, const OutputNames& names) {
+  std::vector<std::string> files{Resolved(input)};
+  for (int k = 0; k < names.count; ++k) files.push_back(Resolved(names.paths[k]));
+  std::ranges::sort(files);
+  return std::ranges::adjacent_find(files) != files.end();
+}
+
+bool IsPacked(const char* path, bool mayBeMissing) {
+  // An output asked about is most often not written yet: a stat spares the
+  // library the opening that fails.
+  struct stat info {};
+  if (mayBeMissing && (::stat(path, &info) != 0 || !S_ISREG(info.st_mode))) return false;
+  const int packing = quorlix_file_packing(path, nullptr, 0);
+  return packing == QUORLIX_PACKING_COMPRESSED || packing == QUORLIX_PACKING_ARCHIVE;
+}
+
+int Convert(const quorlix_batch_conversion& conversion, const char* input, const char* output, const char* output2) {
+  switch (conversion.which) {
+    case QUORLIX_BATCH_CRLF: return CvtCRLF(input, output, conversion.flag);
+    case QUORLIX_BATCH_HTML: return CvtHTMLtoText(input, output, conversion.flag);
+    case QUORLIX_BATCH_FILING: return CvtDecodeFiling(input, output, output2);
+    case QUORLIX_BATCH_VERIFY: return CvtVerifyFile(input);
+    case QUORLIX_BATCH_DELIMITED: {
+      const auto or_ = [](const char* text, const char* otherwise) { return text ? text : otherwise; };
+      return CvtDelimitedFile(input, or_(conversion.in_record, "\r\n"), or_(conversion.in_field, ","), output,
+                              or_(conversion.out_field, "\t"), or_(conversion.out_record, "\r\n"));
+    }
+    default: return QUORLIX_OK;
+  }
+}
+
+struct RunSettings {
+  quorlix_batch_conversion conversion;
+  std::string_view outDir;  // empty when the job writes no outputs
+  // The caller's output names, OutputsOf(conversion) per input, in place of the
+  // naming rule; null for the rule.
+  const char* const* outputs = nullptr;
+  unsigned jobs = 0;
+  bool resume = false;
+  bool force = false;
+};
+
+// How far one input has come. A worker writes an input's outcome and then
+// publishes its state with a release store; the main thread reads the state first.
+enum InputState : std::uint8_t { kPending, kFinished, kUpToDate };
+
+class BatchRun {
+ public:
+  BatchRun(const Job& job, const RunSettings& settings, InputList& list, const quorlix_batch_callbacks& callbacks)
+      : m_job(job), m_settings(settings), m_list(list), m_callbacks(callbacks), m_states(list.Inputs().size()) {}
+
+  // Returns QUORLIX_BATCH_DONE or QUORLIX_BATCH_STOPPED.
+  int Run(std::size_t& keptEntries);
+
+ private:
+  OutputNames NamesOf(std::size_t index) const {
+    if (m_job.naming == OutputNaming::kNone) return {};
+    if (m_settings.outputs) {
+      OutputNames names;
+      names.count = OutputCount(m_job.naming);
+      for (int k = 0; k < names.count; ++k) names.paths[k] = m_settings.outputs[index * names.count + k];
+      return names;
+    }
+    return NameOutputs(m_job.naming, m_settings.outDir, m_list.RelativeOf(m_list.Inputs()[index]));
+  }
+  void StartWorkers(std::vector<std::jthread>& pool);
+  bool TakeInput(std::size_t worker, std::size_t& index);
+  void Work(std::size_t worker);
+  void Convert(std::size_t index);
+  bool RefuseFilesInTheWay(Input& input, const char* path, const OutputNames& names) const;
+  int ConvertOnce(Input& input, const char* path, const OutputNames& names, std::size_t index);
+  void Inspect(std::size_t index, const char* path, const char* output1, const char* output2, int status,
+               bool exportRan);
+  void NoteFileError(Input& input, std::size_t index, int status, int error, int output);
+  int ConvertInPlace(Input& input, const char* path, const OutputNames& names, std::size_t index);
+  bool WaitForAnotherToEnd();
+  void Emit(std::size_t index);
+  bool TellProgress();
+
+  // Counts the conversions running, so that one that ran out of files knows
+  // whether another will give some back.
+  class ActiveConversion {
+   public:
+    explicit ActiveConversion(BatchRun& run) : m_run(run) {
+      const std::lock_guard lock(m_run.m_activeMutex);
+      ++m_run.m_active;
+    }
+    ~ActiveConversion() {
+      {
+        const std::lock_guard lock(m_run.m_activeMutex);
+        --m_run.m_active;
+        ++m_run.m_ended;
+      }
+      m_run.m_activeChanged.notify_all();
+    }
+    ActiveConversion(const ActiveConversion&) = delete;
+    ActiveConversion& operator=(const ActiveConversion&) = delete;
+
+   private:
+    BatchRun& m_run;
+  };
+  void Stop() {
+    m_stop = true;
+    const std::lock_guard lock(m_mutex);
+    m_wake.notify_all();
+  }
+
+  const Job& m_job;
+  const RunSettings& m_settings;
+  InputList& m_list;
+  const quorlix_batch_callbacks& m_callbacks;
+  std::vector<std::atomic<std::uint8_t>> m_states;
+  // Work is handed out as ranges of consecutive inputs, one per worker; a worker
+  // whose range is done takes the second half of the largest range left. The
+  // workers so stay in different folders: in one folder, the file system makes
+  // them take turns at the folder's lock for every file created or renamed.
+  struct Range {
+    std::size_t next;
+    std::size_t end;
+  };
+  std::vector<Range> m_ranges;
+  std::mutex m_rangeMutex;
+  std::atomic<bool> m_stop{false};
+  std::atomic<unsigned> m_liveWorkers{0};
+  std::mutex m_mutex;
+  std::condition_variable m_wake;
+  std::size_t m_emitted = 0;  // owned by the main thread
+  StagingFolders m_staging;
+  std::mutex m_activeMutex;
+  std::condition_variable m_activeChanged;
+  unsigned m_active = 0;      // conversions running
+  std::uint64_t m_ended = 0;  // conversions ended
+  std::atomic<std::size_t> m_doneInputs{0};
+  std::atomic<std::size_t> m_doneFailures{0};
+  std::atomic<std::uint64_t> m_doneBytes{0};
+  // The library's words on failures, by input index, until emitted: few inputs
+  // have one, so they are kept aside rather than in every input.
+  std::unordered_map<std::size_t, quorlix_failure> m_failures;
+  std::mutex m_failuresMutex;
+};
+
+void BatchRun::Convert(std::size_t index) {
+  Input& input = m_list.Inputs()[index];
+  if (input.skip != InputSkip::kNone) {
+    m_states[index].store(kFinished, std::memory_order_release);
+    return;
+  }
+  const Clock::time_point start = Clock::now();
+  const char* path = m_list.CPathOf(input);
+  struct stat inputInfo {};
+  const bool inputKnown = ::stat(path, &inputInfo) == 0;
+  if (inputKnown && S_ISREG(inputInfo.st_mode)) input.bytesIn = static_cast<std::uint64_t>(inputInfo.st_size);
+
+  const OutputNames names = NamesOf(index);
+  InputState state = kFinished;
+  if (m_settings.resume && inputKnown && names.count > 0 && AreUpToDate(names, inputInfo)) {
+    input.outputsPresent = true;
+    state = kUpToDate;
+  } else if (!RefuseFilesInTheWay(input, path, names)) {
+    while (ConvertOnce(input, path, names, index) == kTooManyFiles && WaitForAnotherToEnd()) {
+    }
+  }
+  input.seconds = std::chrono::duration<float>(Clock::now() - start).count();
+  m_states[index].store(state, std::memory_order_release);
+}
+
+// An input that is compressed or an archive fails with the input error; one
+// whose output in the way is one, or a filing the job guards, fails with the
+// output error, unless forced.
+bool BatchRun::RefuseFilesInTheWay(Input& input, const char* path, const OutputNames& names) const {
+  if (!RefusesPackedFiles(m_job)) return false;
+  if (IsPacked(path, false)) {
+    input.status = m_job.inputError;
+    input.note = QUORLIX_BATCH_NOTE_INPUT_PACKED;
+    return true;
+  }
+  for (int k = 0; k < names.count && !m_settings.force; ++k) {
+    int note = QUORLIX_BATCH_NOTE_NONE;
+    if (IsPacked(names.paths[k].c_str(), true)) note = QUORLIX_BATCH_NOTE_OUTPUT_PACKED;
+    else if (GuardsFilings(m_settings.conversion.which) &&
+             quorlix_is_filing(names.paths[k].c_str()) == QUORLIX_FILE_IS_FILING)
+      note = QUORLIX_BATCH_NOTE_OUTPUT_IS_FILING;
+    if (note == QUORLIX_BATCH_NOTE_NONE) continue;
+    input.status = m_job.outputError;
+    input.note = static_cast<std::uint8_t>(note);
+    input.noteOutput = static_cast<std::uint8_t>(k);
+    return true;
+  }
+  return false;
+}
+
+// A failed call: the library's words are kept for the row, and the caller may
+// look at the files while they are as the export left them.
+void BatchRun::Inspect(std::size_t index, const char* path, const char* output1, const char* output2, int status,
+                       bool exportRan) {
+  if (status == QUORLIX_OK) return;
+  quorlix_failure failure{};
+  if (exportRan) quorlix_last_failure(&failure);
+  else failure.status = status;
+  {
+    const std::lock_guard lock(m_failuresMutex);
+    m_failures.insert_or_assign(index, failure);
+  }
+  if (!m_callbacks.inspect) return;
+  const quorlix_batch_call call{index, path, {output1, output2}, status, exportRan ? &failure : nullptr};
+  m_callbacks.inspect(m_callbacks.context, &call);
+}
+
+// The batch's own file work on an output failed: the row's failure says so, with
+// the system's error number.
+void BatchRun::NoteFileError(Input& input, std::size_t index, int status, int error, int output) {
+  if (input.note == QUORLIX_BATCH_NOTE_NONE) input.note = QUORLIX_BATCH_NOTE_OUTPUT_NOT_PLACED;
+  const std::lock_guard lock(m_failuresMutex);
+  quorlix_failure& failure = m_failures[index];
+  failure = quorlix_failure{};
+  failure.status = status;
+  failure.error_number = error;
+  failure.file = output == 0 ? QUORLIX_FAILED_FILE_OUTPUT : QUORLIX_FAILED_FILE_OUTPUT2;
+}
+
+int BatchRun::ConvertOnce(Input& input, const char* path, const OutputNames& names, std::size_t index) {
+  const ActiveConversion active(*this);
+  if (names.count == 0) {
+    input.status = batch::Convert(m_settings.conversion, path, nullptr, nullptr);
+    Inspect(index, path, nullptr, nullptr, input.status, true);
+    return input.status;
+  }
+  // Outputs the caller named that are the input or each other are converted in
+  // place, as the export does it; so are those whose folder takes no private
+  // folder, which meet the folder's fault in the export, with its statuses.
+  const bool explicitNames = m_settings.outputs != nullptr;
+  if (explicitNames && NamesOneFileTwice(path, names)) return ConvertInPlace(input, path, names, index);
+  PendingOutputs outputs(names, index, m_staging, !explicitNames);
+  if (explicitNames && !outputs.IsReady()) return ConvertInPlace(input, path, names, index);
+  // The private folders lie in the final outputs' folders, so what is found on
+  // the outputs there holds for the final names too.
+  const bool ready = outputs.IsReady();
+  if (ready) {
+    input.status = batch::Convert(m_settings.conversion, path, outputs.PathFor(0), outputs.PathFor(1));
+  } else {
+    input.status = m_job.outputError;
+    input.note = QUORLIX_BATCH_NOTE_NO_PRIVATE_FOLDER;
+  }
+  const char* output1 = ready ? outputs.PathFor(0) : names.paths[0].c_str();
+  const char* output2 = ready ? outputs.PathFor(1) : names.count > 1 ? names.paths[1].c_str() : nullptr;
+  Inspect(index, path, output1, output2, input.status, ready);
+  if (ready && KeepsOutputs(m_job, input.status)) {
+    input.outputsPresent = outputs.MoveIntoPlace();
+    if (!input.outputsPresent) input.status = m_job.outputError;
+  }
+  if (outputs.Error() != 0) NoteFileError(input, index, input.status, outputs.Error(), outputs.ErrorOutput());
+  return input.status;
+}
+
+int BatchRun::ConvertInPlace(Input& input, const char* path, const OutputNames& names, std::size_t index) {
+  const char* output2 = names.count > 1 ? names.paths[1].c_str() : nullptr;
+  input.status = batch::Convert(m_settings.conversion, path, names.paths[0].c_str(), output2);
+  Inspect(index, path, names.paths[0].c_str(), output2, input.status, true);
+  input.outputsPresent = KeepsOutputs(m_job, input.status);
+  return input.status;
+}
+
+// A conversion that ran out of file descriptors while others ran gets them back
+// when one of those ends: true once one has (and the conversion is tried again),
+// false when it was alone, which makes the status final.
+bool BatchRun::WaitForAnotherToEnd() {
+  std::unique_lock lock(m_activeMutex);
+  if (m_active == 0) return false;
+  const std::uint64_t ended = m_ended;
+  m_activeChanged.wait(lock, [&] { return m_ended != ended; });
+  return true;
+}
+
+bool BatchRun::TakeInput(std::size_t worker, std::size_t& index) {
+  const std::lock_guard lock(m_rangeMutex);
+  Range& own = m_ranges[worker];
+  if (own.next == own.end) {
+    Range& largest = *std::ranges::max_element(m_ranges, {}, [](const Range& r) { return r.end - r.next; });
+    const std::size_t left = largest.end - largest.next;
+    if (left == 0) return false;
+    const std::size_t taken = std::max<std::size_t>(1, left / 2);
+    own = {largest.end - taken, largest.end};
+    largest.end -= taken;
+  }
+  index = own.next++;
+  return true;
+}
+
+void BatchRun::Work(std::size_t worker) {
+  LastFolderMade().clear();
+  std::size_t index = 0;
+  while (!m_stop.load(std::memory_order_relaxed) && TakeInput(worker, index)) {
+    Input& input = m_list.Inputs()[index];
+    try {
+      Convert(index);
+    } catch (const std::exception&) {
+      // Only an allocation of the engine's own can fail here; the input's outputs
+      // are not in place, and its row says so with the export's input error.
+      input.outputsPresent = false;
+      input.status = m_job.inputError;
+      m_states[index].store(kFinished, std::memory_order_release);
+    }
+    m_doneBytes.fetch_add(input.bytesIn, std::memory_order_relaxed);
+    if (input.status != QUORLIX_OK) m_doneFailures.fetch_add(1, std::memory_order_relaxed);
+    m_doneInputs.fetch_add(1, std::memory_order_relaxed);
+  }
+  if (--m_liveWorkers == 0) {
+    const std::lock_guard lock(m_mutex);
+    m_wake.notify_all();
+  }
+}
+
+void BatchRun::Emit(std::size_t index) {
+  const Input& input = m_list.Inputs()[index];
+  const bool upToDate = m_states[index].load(std::memory_order_acquire) == kUpToDate;
+  // A skipped input has no outputs to name; any other names them in its row.
+  const OutputNames names = input.skip == InputSkip::kNone ? NamesOf(index) : OutputNames{};
+  quorlix_batch_row row{};
+  row.index = index;
+  row.input = m_list.CPathOf(input);
+  row.relative_start = input.relStart;
+  for (int k = 0; k < names.count; ++k) row.outputs[k] = names.paths[k].c_str();
+  row.output_count = names.count;
+  row.status = input.skip == InputSkip::kNone && !upToDate ? input.status : QUORLIX_OK;
+  row.outputs_present = input.outputsPresent ? 1 : 0;
+  row.skip = upToDate ? QUORLIX_BATCH_SKIP_UP_TO_DATE : static_cast<int>(input.skip);
+  row.note = input.note;
+  row.note_output = input.noteOutput;
+  row.bytes_in = input.bytesIn;
+  row.seconds = input.seconds;
+  if (row.status != QUORLIX_OK) {
+    const std::lock_guard lock(m_failuresMutex);
+    if (const auto found = m_failures.find(index); found != m_failures.end()) {
+      row.failure = found->second;
+      m_failures.erase(found);
+    }
+  }
+  if (m_callbacks.row && m_callbacks.row(m_callbacks.context, &row) != 0) Stop();
+}
+
+bool BatchRun::TellProgress() {
+  if (!m_callbacks.progress) return true;
+  const quorlix_batch_progress progress{m_list.Inputs().size(), m_doneInputs.load(std::memory_order_relaxed),
+                                        m_doneFailures.load(std::memory_order_relaxed),
+                                        m_doneBytes.load(std::memory_order_relaxed)};
+  return m_callbacks.progress(m_callbacks.context, &progress) == 0;
+}
+
+// One worker per job asked for (one per online processor by default), no more
+// than there are inputs, nor than the open-file limit lets convert at once;
+// fewer when threads run out, down to none.
+void BatchRun::StartWorkers(std::vector<std::jthread>& pool) {
+  const std::size_t count = m_list.Inputs().size();
+  const long processors = std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN));
+  std::size_t workers = m_settings.jobs ? m_settings.jobs : static_cast<std::size_t>(processors);
+  workers = std::max<std::size_t>(1, std::min({workers, count, std::size_t{MostJobsForOpenFiles()}}));
+  for (std::size_t w = 0; w < workers; ++w) m_ranges.push_back({count * w / workers, count * (w + 1) / workers});
+  for (std::size_t w = 0; w < workers; ++w) {
+    ++m_liveWorkers;
+    try {
+      pool.emplace_back([this, w] { Work(w); });
+    } catch (const std::system_error&) {
+      // Fewer threads than asked for still do all the work.
+      --m_liveWorkers;
+      break;
+    }
+  }
+}
+
+int BatchRun::Run(std::size_t& keptEntries) {
+  const std::size_t count = m_list.Inputs().size();
+  if (m_settings.resume) {
+    std::vector<OutputNames> names;
+    for (std::size_t i = 0; i < count; ++i)
+      if (m_list.Inputs()[i].skip == InputSkip::kNone) names.push_back(NamesOf(i));
+    keptEntries = RemoveLeftoversOfEndedRuns(names);
+  }
+  {
+    std::vector<std::jthread> pool;
+    StartWorkers(pool);
+    if (pool.empty()) {
+      ++m_liveWorkers;
+      Work(0);
+    }
+    // Rows are handed over in input order as the prefix of finished inputs
+    // grows; the workers are never woken for it, the calling thread looks now
+    // and then.
+    const auto pause = std::chrono::milliseconds(20);
+    for (;;) {
+      {
+        std::unique_lock lock(m_mutex);
+        m_wake.wait_for(lock, pause, [this] { return m_liveWorkers == 0; });
+      }
+      if (!TellProgress()) Stop();
+      while (m_emitted < count && m_states[m_emitted].load(std::memory_order_acquire) != kPending) Emit(m_emitted++);
+      if (m_liveWorkers == 0) break;
+    }
+  }
+  m_staging.RemoveAll();
+  // After a stop, the inputs done beyond the first one not started.
+  for (; m_emitted < count; ++m_emitted)
+    if (m_states[m_emitted].load(std::memory_order_acquire) != kPending) Emit(m_emitted);
+  TellProgress();
+  return m_stop ? QUORLIX_BATCH_STOPPED : QUORLIX_BATCH_DONE;
+}
+
+// One file, compared by device and inode when it exists, else by its path made
+// absolute and plain.
+struct FileKey {
+  explicit FileKey(std::string_view path) {
+    struct stat info {};
+    exists = ::stat(std::string(path).c_str(), &info) == 0;
+    if (exists) {
+      device = info.st_dev;
+      inode = info.st_ino;
+    } else {
+      std::error_code error;
+      normal = std::filesystem::absolute(std::filesystem::path(path), error).lexically_normal();
+    }
+  }
+  bool operator==(const FileKey& other) const {
+    return exists == other.exists && (exists ? device == other.device && inode == other.inode : normal == other.normal);
+  }
+  bool exists = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::filesystem::path normal;
+};
+
+// A file the caller writes itself may be neither an input nor where an output goes.
+Refusal FindReservedCollision(const char* reservedPath, OutputNaming naming, std::string_view outDir,
+                              const InputList& list) {
+  const FileKey reserved(reservedPath);
+  for (const Input& input : list.Inputs()) {
+    const std::string_view path = list.PathOf(input);
+    if (FileKey(path) == reserved)
+      return {QUORLIX_BATCH_REFUSED_RESERVED_IS_INPUT, std::string(path), {}, reservedPath};
+    if (outDir.empty() || input.skip != InputSkip::kNone) continue;
+    const OutputNames names = NameOutputs(naming, outDir, list.RelativeOf(input));
+    for (int k = 0; k < names.count; ++k)
+      if (FileKey(names.paths[k]) == reserved)
+        return {QUORLIX_BATCH_REFUSED_RESERVED_IS_OUTPUT, std::string(path), {}, reservedPath};
+  }
+  return {};
+}
+
+WalkFilter WalkFilterOf(int walk, int which) {
+  switch (walk) {
+    case QUORLIX_BATCH_WALK_EVERY_FILE: return WalkFilter::kEveryFile;
+    case QUORLIX_BATCH_WALK_PAGES: return WalkFilter::kPages;
+    case QUORLIX_BATCH_WALK_FILINGS: return WalkFilter::kSubmissions;
+    default: break;
+  }
+  // A walked folder gives each conversion the files it accepts: the HTML
+  // conversion pages, the decoder filings; the others take every file.
+  switch (which) {
+    case QUORLIX_BATCH_HTML: return WalkFilter::kPages;
+    case QUORLIX_BATCH_FILING: return WalkFilter::kSubmissions;
+    default: return WalkFilter::kEveryFile;
+  }
+}
+
+int Refuse(const Refusal& refusal, const quorlix_batch_callbacks& callbacks) {
+  if (callbacks.refused) {
+    const quorlix_batch_refusal told{refusal.reason, refusal.input.c_str(), refusal.input2.c_str(),
+                                     refusal.output.c_str()};
+    callbacks.refused(callbacks.context, &told);
+  }
+  return QUORLIX_BATCH_REFUSED;
+}
+
+bool IsExistingNonFolder(const char* path) {
+  struct stat info {};
+  return ::stat(path, &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+int RunBatch(const quorlix_batch_settings& settings, const quorlix_batch_callbacks& callbacks,
+             quorlix_batch_summary& summary) {
+  Job job{};
+  // A list names the outputs of the conversion its flag names, if any.
+  const bool listing = settings.conversion.which == QUORLIX_BATCH_LIST;
+  if (listing && settings.conversion.flag != QUORLIX_BATCH_LIST &&
+      (settings.conversion.flag == QUORLIX_BATCH_VERIFY || !JobOf(settings.conversion.flag, job)))
+    return QUORLIX_BATCH_BAD_CALL;
+  if ((!listing && !JobOf(settings.conversion.which, job)) || (settings.named_count > 0 && !settings.named) ||
+      (settings.reserved_count > 0 && !settings.reserved) || settings.walk < QUORLIX_BATCH_WALK_DEFAULT ||
+      settings.walk > QUORLIX_BATCH_WALK_FILINGS)
+    return QUORLIX_BATCH_BAD_CALL;
+  for (std::size_t i = 0; i < settings.named_count; ++i)
+    if (!settings.named[i]) return QUORLIX_BATCH_BAD_CALL;
+  const bool writes = job.naming != OutputNaming::kNone;
+  const std::string_view outDir = settings.out_dir ? settings.out_dir : "";
+  const bool explicitNames = settings.outputs != nullptr;
+  if (writes && !explicitNames && outDir.empty()) return QUORLIX_BATCH_BAD_CALL;
+  if (writes && !outDir.empty() && IsExistingNonFolder(settings.out_dir))
+    return Refuse({QUORLIX_BATCH_REFUSED_OUT_DIR_IS_FILE, {}, {}, settings.out_dir}, callbacks);
+
+  if (explicitNames) {
+    if (listing) return QUORLIX_BATCH_BAD_CALL;
+    for (std::size_t i = 0; i < settings.named_count * OutputCount(job.naming); ++i)
+      if (!settings.outputs[i]) return QUORLIX_BATCH_BAD_CALL;
+  }
+  InputList list;
+  if (explicitNames) {
+    // Taken as they are: no walk, no output folder, no naming rule.
+    for (std::size_t i = 0; i < settings.named_count; ++i) list.Add(settings.named[i], 0, InputSkip::kNone);
+    if (settings.named_count == 0) return Refuse({QUORLIX_BATCH_REFUSED_NO_INPUTS, {}, {}, {}}, callbacks);
+  }
+  const InputSources sources{settings.named,
+                             settings.named_count,
+                             settings.next_listed,
+                             settings.listed_context,
+                             outDir,
+                             WalkFilterOf(settings.walk, settings.conversion.which)};
+  if (!explicitNames)
+    if (const Refusal refusal = CollectInputs(sources, list); refusal.reason != 0) return Refuse(refusal, callbacks);
+  if (writes && !explicitNames)
+    if (const Refusal refusal = FindCollision(job.naming, outDir, list); refusal.reason != 0)
+      return Refuse(refusal, callbacks);
+  for (std::size_t i = 0; i < settings.reserved_count; ++i)
+    if (settings.reserved[i])
+      if (const Refusal refusal = FindReservedCollision(settings.reserved[i], job.naming, outDir, list);
+          refusal.reason != 0)
+        return Refuse(refusal, callbacks);
+
+  if (callbacks.start && callbacks.start(callbacks.context, list.Inputs().size()) != 0) return QUORLIX_BATCH_STOPPED;
+  if (listing) {
+    // A walk alone: each input's row at once, nothing converted.
+    for (std::size_t i = 0; i < list.Inputs().size(); ++i) {
+      const Input& input = list.Inputs()[i];
+      const OutputNames names = writes ? NameOutputs(job.naming, outDir, list.RelativeOf(input)) : OutputNames{};
+      quorlix_batch_row row{};
+      row.index = i;
+      row.input = list.CPathOf(input);
+      row.relative_start = input.relStart;
+      for (int k = 0; k < names.count; ++k) row.outputs[k] = names.paths[k].c_str();
+      row.output_count = names.count;
+      row.skip = static_cast<int>(input.skip);
+      if (callbacks.row && callbacks.row(callbacks.context, &row) != 0) return QUORLIX_BATCH_STOPPED;
+    }
+    return QUORLIX_BATCH_DONE;
+  }
+  const RunSettings run{settings.conversion, outDir, settings.outputs, settings.jobs, settings.resume != 0,
+                        settings.force != 0};
+  BatchRun batchRun(job, run, list, callbacks);
+  return batchRun.Run(summary.kept_entries);
+}
+
+}  // namespace
+}  // namespace batch
+
+int quorlix_run_batch(const quorlix_batch_settings* settings, const quorlix_batch_callbacks* callbacks,
+                      quorlix_batch_summary* summary) {
+  if (!settings) return QUORLIX_BATCH_BAD_CALL;
+  const quorlix_batch_callbacks none{};
+  quorlix_batch_summary ignored{};
+  try {
+    return batch::RunBatch(*settings, callbacks ? *callbacks : none, summary ? *summary : ignored);
+  } catch (const std::bad_alloc&) {
+    return QUORLIX_BATCH_NO_MEMORY;
+  } catch (...) {
+    return QUORLIX_BATCH_NO_MEMORY;
+  }
+}
+
+void quorlix_batch_abandon(void) {
+  try {
+    batch::RemoveAllForGood();
+  } catch (...) {
+  }
+}

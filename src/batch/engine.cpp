@@ -15,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <mutex>
@@ -844,6 +845,24 @@ int quorlix_run_batch(const quorlix_batch_settings* settings, const quorlix_batc
     return QUORLIX_BATCH_NO_MEMORY;
   } catch (...) {
     return QUORLIX_BATCH_NO_MEMORY;
+  }
+}
+
+int quorlix_batch_output_names(int which, const char* out_dir, const char* relative, char* buffer, size_t size) {
+  batch::Job job;
+  if (!out_dir || !relative || !buffer || !batch::JobOf(which, job)) return -1;
+  try {
+    const batch::OutputNames names = batch::NameOutputs(job.naming, out_dir, batch::MirroredPath(relative));
+    std::size_t used = 0;
+    for (int k = 0; k < names.count; ++k) {
+      const std::string& path = names.paths[k];
+      if (size - used <= path.size()) return -1;
+      std::memcpy(buffer + used, path.c_str(), path.size() + 1);
+      used += path.size() + 1;
+    }
+    return names.count;
+  } catch (...) {
+    return -1;
   }
 }
 

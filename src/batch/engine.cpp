@@ -31,6 +31,7 @@
 #include "batch/private_folders.h"
 #include "batch/temporaries.h"
 #include "batch/walk.h"
+#include "platform/failure_record.h"
 #include "quorlix_failure.h"
 #include "quorlix_schedules.h"
 
@@ -47,6 +48,19 @@ bool ExistsAsFolder(const std::string& path) {
   if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return true;
   errno = EEXIST;
   return false;
+}
+
+// The cause of a failure to make an output's folder, or a private folder in it,
+// with errno error: what stands where the folder goes, or the folder's own state.
+int FolderCauseOf(int error) {
+  switch (error) {
+    case ENOENT: return QUORLIX_CAUSE_FOLDER_MISSING;
+    case EEXIST:  // MakeFolders: something other than a folder has the name
+    case ENOTDIR: return QUORLIX_CAUSE_NOT_A_FOLDER;
+    case EACCES:
+    case EPERM: return QUORLIX_CAUSE_NO_PERMISSION_IN_FOLDER;
+    default: return static_cast<int>(FailureCauseOfErrno(error));
+  }
 }
 
 // Creates a folder and its missing parents; true when it exists afterwards,
@@ -492,7 +506,9 @@ void BatchRun::Inspect(std::size_t index, const char* path, const char* output1,
 }
 
 // The batch's own file work on an output failed: the row's failure says so, with
-// the system's error number.
+// the system's error number. Where the output's folder or its private folder
+// could not be made, the cause is that folder's, as the export would have met it
+// creating the output there.
 void BatchRun::NoteFileError(Input& input, std::size_t index, int status, int error, int output) {
   if (input.note == QUORLIX_BATCH_NOTE_NONE) input.note = QUORLIX_BATCH_NOTE_OUTPUT_NOT_PLACED;
   const std::lock_guard lock(m_failuresMutex);
@@ -501,6 +517,10 @@ void BatchRun::NoteFileError(Input& input, std::size_t index, int status, int er
   failure.status = status;
   failure.error_number = error;
   failure.file = output == 0 ? QUORLIX_FAILED_FILE_OUTPUT : QUORLIX_FAILED_FILE_OUTPUT2;
+  if (input.note == QUORLIX_BATCH_NOTE_NO_PRIVATE_FOLDER) {
+    failure.cause = FolderCauseOf(error);
+    failure.operation = QUORLIX_OPERATION_CREATE;
+  }
 }
 
 int BatchRun::ConvertOnce(Input& input, const char* path, const OutputNames& names, std::size_t index) {

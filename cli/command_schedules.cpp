@@ -177,6 +177,15 @@ int WriteTable(void* context, const char* data, std::size_t size) {
   return 1;
 }
 
+// True when the path exists and is something other than a regular file or a
+// folder (a pipe, FIFO, device or socket). The schedules' call keeps no failure
+// record of an input, so the tool looks at one that failed.
+bool IsSpecialFile(std::string_view path) {
+  struct stat info {};
+  if (::stat(std::string(path).c_str(), &info) != 0) return false;
+  return !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+}
+
 int TakeInput(void* context, const QUORLIX_SCHEDULES_INPUT* input) {
   Run& run = *static_cast<Run*>(context);
   InputRow row;
@@ -198,6 +207,8 @@ int TakeInput(void* context, const QUORLIX_SCHEDULES_INPUT* input) {
     if (input->problem) {
       row.cause.kind = CauseKind::kPackedInputDamaged;
       row.note = &problem;
+    } else if (IsSpecialFile(row.path)) {
+      row.cause.kind = CauseKind::kInputNotRegular;
     }
   } else if (input->filings == 0) {
     run.notFilings += files;

@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <string_view>
 
@@ -35,24 +34,12 @@ CauseKind OutputCauseOf(int cause) {
   }
 }
 
-// The tool's own step failed before the export ran: making a private folder in
-// the output's folder. What stands in the way there is the cause.
-CauseKind FolderCauseOf(const std::string& output) {
-  struct stat info {};
-  if (::stat(FolderOf(output).c_str(), &info) != 0)
-    return errno == ENOTDIR ? CauseKind::kNotAFolder : errno == ENOENT ? CauseKind::kFolderMissing : CauseKind::kNone;
-  return S_ISDIR(info.st_mode) ? CauseKind::kNone : CauseKind::kNotAFolder;
-}
-
 }  // namespace
 
-FailureCause FindFailureCause(Export which, int status, const CallFiles& paths, const quorlix_failure* failure) {
+FailureCause FindFailureCause(Export which, int status, const CallFiles& /*paths*/, const quorlix_failure* failure) {
   FailureCause cause;
   if (status == QUORLIX_OK) return cause;
-  if (!failure) {
-    cause.kind = FolderCauseOf(std::string(paths.strOut));
-    return cause;
-  }
+  if (!failure) return cause;
   cause.memoryMayBeShort = failure->cause == QUORLIX_CAUSE_NO_MEMORY;
   if (failure->cause == QUORLIX_CAUSE_LOWER_CASE_BODY) cause.kind = CauseKind::kLowerCaseBody;
   if (failure->cause == QUORLIX_CAUSE_SPECIAL_FILE && failure->file == QUORLIX_FAILED_FILE_INPUT)

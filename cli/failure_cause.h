@@ -41,10 +41,10 @@ struct FailureCause {
 // The cause of status from the library's record of the call (quorlix_last_failure
 // on the thread that made it, right after it returned). For an input too large
 // for the line ends, the words say how much only from the record's detail, which
-// the caller hands on to DescribeFailure in CallFiles::strDetail. A null record: the export
-// never ran because the tool's own work on the outputs' folders failed; their
-// first folder is looked at. paths are those the export was given (or would
-// have been).
+// the caller hands on to DescribeFailure in CallFiles::strDetail. A null record
+// (the export never ran) gives no cause: where the batch could not make an
+// output's folder, the row's record says why. paths are those the export was
+// given (or would have been); the record alone decides.
 FailureCause FindFailureCause(Export which, int status, const CallFiles& paths, const quorlix_failure* failure);
 // The same with the calling thread's record: call it right after the export.
 FailureCause FindFailureCause(Export which, int status, const CallFiles& paths);

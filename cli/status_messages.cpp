@@ -1,7 +1,5 @@
 #include "status_messages.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cctype>
 #include <iterator>
@@ -88,14 +86,6 @@ const StatusMessage* FindWords(std::span<const StatusMessage> table, Export whic
   return row == table.end() ? nullptr : &*row;
 }
 
-// True when the path exists and is something other than a regular file or a folder
-// (a pipe, FIFO, device or socket), which every export refuses as input.
-bool IsSpecialFile(std::string_view path) {
-  struct stat info {};
-  if (::stat(std::string(path).c_str(), &info) != 0) return false;
-  return !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
-}
-
 }  // namespace
 
 std::string EscapeName(std::string_view name) {
@@ -136,8 +126,6 @@ std::string OneLine(std::string_view text) {
 bool HasStatusWords(Export which, int status) { return FindWords(kStatusMessages, which, status) != nullptr; }
 
 std::string DescribeStatus(Export which, int nStatus, const CallFiles& files, bool memoryMayBeShort) {
-  if (const StatusMessage* words = FindWords(kNotRegularWords, which, nStatus); words && IsSpecialFile(files.strIn))
-    return FillIn(words->strText, which, files, memoryMayBeShort);
   if (const StatusMessage* message = FindWords(kStatusMessages, which, nStatus))
     return FillIn(WithoutMemoryClause(message->strText, memoryMayBeShort), which, files, memoryMayBeShort);
   return "failed";

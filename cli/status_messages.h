@@ -30,8 +30,8 @@ std::string OneLine(std::string_view text);
 bool HasStatusWords(Export which, int status);
 
 // The words for a status, without the tool's name or the number; the names in
-// them are escaped. An input that is no regular file when looked at now gets
-// the words for one (callers with the library's record use DescribeNotRegular). Where the status can also mean that
+// them are escaped. No file is looked at: an input the library recorded as no
+// regular file takes DescribeNotRegular's words. Where the status can also mean that
 // memory ran out, the words say so only when memoryMayBeShort (and for verify only for the types it reads whole). The
 // tool's words for a cause it found are in failure_cause.h.
 std::string DescribeStatus(Export which, int nStatus, const CallFiles& files, bool memoryMayBeShort = true);

@@ -180,6 +180,15 @@ typedef struct quorlix_batch_summary {
 QUORLIX_API int quorlix_run_batch(const quorlix_batch_settings* settings, const quorlix_batch_callbacks* callbacks,
                                   quorlix_batch_summary* summary);
 
+/* The outputs a batch names, by the conversion's rule (QUORLIX_BATCH_*), for an
+ * input whose path below out_dir is relative (empty and "." components dropped;
+ * "" for an input with no name of its own): one after another in buffer, each
+ * zero-terminated. Returns their count (0 for verify and the list), or -1 for
+ * an unknown conversion, a null argument or a buffer too small. Touches no file,
+ * so callers name outputs as the batch does without copying its rule. */
+QUORLIX_API int quorlix_batch_output_names(int which, const char* out_dir, const char* relative, char* buffer,
+                                           size_t size);
+
 /* For a process about to end at once (a second interrupt): waits for a pair of
  * outputs being put in place, removes every temporary file and private folder
  * of every batch running, and keeps any batch from making or placing another.

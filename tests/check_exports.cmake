@@ -1,10 +1,10 @@
 # Checks that the shared library's dynamic symbol table defines the six exports,
 # the schedules' calls (the table, its database, the tag dictionary, and the packing, filing and
-# name of a file), the batch's run and its abandon, and nothing else.
+# name of a file), the batch's run, its abandon and its output names, and nothing else.
 #   cmake -DNM=nm -DLIBRARY=libquorlix.so -P check_exports.cmake
 cmake_minimum_required(VERSION 3.25)
 set(expected CvtCRLF CvtDLLVersion CvtDecodeFiling CvtDelimitedFile CvtHTMLtoText CvtVerifyFile
-             quorlix_batch_abandon quorlix_run_batch
+             quorlix_batch_abandon quorlix_batch_output_names quorlix_run_batch
              quorlix_file_packing quorlix_is_filing quorlix_last_failure quorlix_name_as_text
              quorlix_write_panel_of_database
              quorlix_write_schedules

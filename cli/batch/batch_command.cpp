@@ -153,6 +153,10 @@ class ToolBatch {
       case QUORLIX_BATCH_NOTE_INPUT_PACKED: cause = {CauseKind::kInputIsPacked}; break;
       case QUORLIX_BATCH_NOTE_OUTPUT_PACKED: cause = {CauseKind::kOutputIsPacked, output}; break;
       case QUORLIX_BATCH_NOTE_OUTPUT_IS_FILING: cause = {CauseKind::kOutputIsFiling, output}; break;
+      // The export did not run: the engine recorded why the output's folder failed.
+      case QUORLIX_BATCH_NOTE_NO_PRIVATE_FOLDER:
+        cause = FindFailureCause(run.m_job.which, row->status, {row->input, {}, {}}, &row->failure);
+        break;
       default: break;
     }
     const bool upToDate = row->skip == QUORLIX_BATCH_SKIP_UP_TO_DATE;

@@ -234,6 +234,23 @@ def run_batch(which: int, named: list[bytes], out_dir: bytes | None, *, flag: in
     return rows
 
 
+def output_names(which: int, out_dir: bytes, relative: bytes) -> tuple[bytes, ...]:
+    """The outputs the batch engine names for an input whose path below out_dir
+    is relative (quorlix_batch_output_names), for the conversion which."""
+    function = getattr(load(), "quorlix_batch_output_names", None)
+    if function is None:
+        raise LibraryNotFoundError("the loaded quorlix library does not name batch outputs "
+                                   "(quorlix_batch_output_names)", name="quorlix")
+    function.argtypes = (ctypes.c_int, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_size_t)
+    function.restype = ctypes.c_int
+    # Two names, each the folder, the path and a suffix of at most ".fds.txt" ("unnamed" for none).
+    buffer = ctypes.create_string_buffer(2 * (len(out_dir) + len(relative) + 32))
+    count = function(which, out_dir, relative, buffer, len(buffer))
+    if count < 0:
+        raise ValueError(f"quorlix_batch_output_names refused conversion {which}")
+    return tuple(buffer.raw.split(b"\0")[:count])
+
+
 def output_in_the_way(filings: bool = True):
     """A function telling, of an existing output (bytes path), why it must not be
     replaced: the packing's words ("a gzip-compressed file"), "an EDGAR filing"

@@ -301,27 +301,12 @@ def files_below(folder: PathArg) -> list[str]:
 
 
 def output_names(relative: str, out_dir: PathArg) -> tuple[str, str]:
-    """The text and schedule outputs of an input: <stem>.txt and <stem>.fds.txt in its mirrored folder."""
-    folder, name = os.path.split(relative)
-    return _outputs_in(os.path.join(os.fsdecode(out_dir), folder), name)
+    """The text and schedule outputs of an input: <stem>.txt and <stem>.fds.txt in its mirrored folder.
 
-
-def _stem(name: str) -> str:
-    """A file name without its suffix, as the quorlix tool's batch names outputs.
-
-    The suffix runs from the name's last '.' when that dot is neither the first
-    nor the last character of the name; otherwise the name has none. So '..x'
-    has the stem '.', while '.x', 'x.' and '...' are stems; 'UP.TXT' has 'UP'.
-    Written out rather than taken from pathlib, whose rules for such names
-    differ between Python versions.
-    """
-    dot = name.rfind(".")
-    return name[:dot] if 0 < dot < len(name) - 1 else name
-
-
-def _outputs_in(out_folder: str, name: str) -> tuple[str, str]:
-    base = out_folder + ("" if out_folder.endswith(os.sep) else os.sep) + _stem(name)
-    return f"{base}.txt", f"{base}.fds.txt"
+    The library names them (quorlix_batch_output_names), by the rule its batch
+    engine and the quorlix tool name outputs by; no file is looked at."""
+    texts = _library.output_names(_library.BATCH_FILING, _path_bytes(out_dir), _path_bytes(relative))
+    return os.fsdecode(texts[0]), os.fsdecode(texts[1])
 
 
 def decode_filings(paths: Iterable[PathArg], out_dir: PathArg, executor: Executor | None = None,

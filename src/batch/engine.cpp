@@ -15,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <mutex>
@@ -30,6 +31,7 @@
 #include "batch/private_folders.h"
 #include "batch/temporaries.h"
 #include "batch/walk.h"
+#include "platform/failure_record.h"
 #include "quorlix_failure.h"
 #include "quorlix_schedules.h"
 
@@ -46,6 +48,19 @@ bool ExistsAsFolder(const std::string& path) {
   if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return true;
   errno = EEXIST;
   return false;
+}
+
+// The cause of a failure to make an output's folder, or a private folder in it,
+// with errno error: what stands where the folder goes, or the folder's own state.
+int FolderCauseOf(int error) {
+  switch (error) {
+    case ENOENT: return QUORLIX_CAUSE_FOLDER_MISSING;
+    case EEXIST:  // MakeFolders: something other than a folder has the name
+    case ENOTDIR: return QUORLIX_CAUSE_NOT_A_FOLDER;
+    case EACCES:
+    case EPERM: return QUORLIX_CAUSE_NO_PERMISSION_IN_FOLDER;
+    default: return static_cast<int>(FailureCauseOfErrno(error));
+  }
 }
 
 // Creates a folder and its missing parents; true when it exists afterwards,
@@ -491,7 +506,9 @@ void BatchRun::Inspect(std::size_t index, const char* path, const char* output1,
 }
 
 // The batch's own file work on an output failed: the row's failure says so, with
-// the system's error number.
+// the system's error number. Where the output's folder or its private folder
+// could not be made, the cause is that folder's, as the export would have met it
+// creating the output there.
 void BatchRun::NoteFileError(Input& input, std::size_t index, int status, int error, int output) {
   if (input.note == QUORLIX_BATCH_NOTE_NONE) input.note = QUORLIX_BATCH_NOTE_OUTPUT_NOT_PLACED;
   const std::lock_guard lock(m_failuresMutex);
@@ -500,6 +517,10 @@ void BatchRun::NoteFileError(Input& input, std::size_t index, int status, int er
   failure.status = status;
   failure.error_number = error;
   failure.file = output == 0 ? QUORLIX_FAILED_FILE_OUTPUT : QUORLIX_FAILED_FILE_OUTPUT2;
+  if (input.note == QUORLIX_BATCH_NOTE_NO_PRIVATE_FOLDER) {
+    failure.cause = FolderCauseOf(error);
+    failure.operation = QUORLIX_OPERATION_CREATE;
+  }
 }
 
 int BatchRun::ConvertOnce(Input& input, const char* path, const OutputNames& names, std::size_t index) {
@@ -844,6 +865,24 @@ int quorlix_run_batch(const quorlix_batch_settings* settings, const quorlix_batc
     return QUORLIX_BATCH_NO_MEMORY;
   } catch (...) {
     return QUORLIX_BATCH_NO_MEMORY;
+  }
+}
+
+int quorlix_batch_output_names(int which, const char* out_dir, const char* relative, char* buffer, size_t size) {
+  batch::Job job;
+  if (!out_dir || !relative || !buffer || !batch::JobOf(which, job)) return -1;
+  try {
+    const batch::OutputNames names = batch::NameOutputs(job.naming, out_dir, batch::MirroredPath(relative));
+    std::size_t used = 0;
+    for (int k = 0; k < names.count; ++k) {
+      const std::string& path = names.paths[k];
+      if (size - used <= path.size()) return -1;
+      std::memcpy(buffer + used, path.c_str(), path.size() + 1);
+      used += path.size() + 1;
+    }
+    return names.count;
+  } catch (...) {
+    return -1;
   }
 }
 

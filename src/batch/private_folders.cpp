@@ -131,6 +131,7 @@ const StagingFolders::Folder* StagingFolders::For(const std::string& destination
       const int error = errno;
       ForgetTempFolder(path);
       if (error == EEXIST) continue;
+      errno = error;  // the caller tells why from it
       return nullptr;
     }
     const int fd = ::open(path.c_str(), kOpenFolder);
@@ -138,6 +139,7 @@ const StagingFolders::Folder* StagingFolders::For(const std::string& destination
     // The folder opened must be ours; the mode makes it private whatever the umask.
     const bool ours = fd >= 0 && ::fstat(fd, &info) == 0 && info.st_uid == ::geteuid() && ::fchmod(fd, 0700) == 0;
     const int lockFd = ours ? LockFolder(fd) : -1;
+    const int error = errno;
     if (fd >= 0) {
       if (!ours || lockFd < 0) EmptyAndClose(fd);
       else ::close(fd);
@@ -145,6 +147,7 @@ const StagingFolders::Folder* StagingFolders::For(const std::string& destination
     if (lockFd < 0) {
       ::rmdir(path.c_str());
       ForgetTempFolder(path);
+      errno = error;
       return nullptr;
     }
     return &m_folders.emplace(destination, Folder{std::move(path), info.st_dev, info.st_ino, lockFd}).first->second;

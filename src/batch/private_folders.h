@@ -49,7 +49,7 @@ class StagingFolders {
   StagingFolders& operator=(const StagingFolders&) = delete;
 
   // The private folder of destination (an existing folder), made at first use;
-  // null when it cannot be made there.
+  // null when it cannot be made there, errno saying why.
   const Folder* For(const std::string& destination);
   // Removes every private folder made, with whatever is left in it.
   void RemoveAll();

@@ -32,15 +32,19 @@ std::string JoinPath(std::string_view folder, std::string_view name) {
 
 // ---- The list ----
 
-std::string InputList::RelativeOf(const Input& input) const {
+std::string MirroredPath(std::string_view relative) {
   std::string rel;
-  for (const auto component : std::views::split(PathOf(input).substr(input.relStart), '/')) {
+  for (const auto component : std::views::split(relative, '/')) {
     const std::string_view part(component.begin(), component.end());
     if (part.empty() || part == ".") continue;
     if (!rel.empty()) rel += '/';
     rel += part;
   }
   return rel;
+}
+
+std::string InputList::RelativeOf(const Input& input) const {
+  return MirroredPath(PathOf(input).substr(input.relStart));
 }
 
 void InputList::Add(std::string_view path, std::size_t relStart, InputSkip skip) {

@@ -11,6 +11,8 @@
 
 namespace batch {
 
+// A path below the output folder without empty or "." components.
+std::string MirroredPath(std::string_view relative);
 // The folder part of a path: "." for a bare name, "/" for a name at the top.
 std::string FolderOf(std::string_view path);
 // folder + '/' + name, without a second '/' when folder ends in one.

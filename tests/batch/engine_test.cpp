@@ -33,6 +33,9 @@ struct Row {
   int note;
   int failureStatus;
   int errorNumber;
+  int cause = 0;
+  int file = 0;
+  int operation = 0;
 };
 
 // What one run handed its callbacks.
@@ -62,6 +65,9 @@ int OnRow(void* context, const quorlix_batch_row* row) {
            row->note,
            row->failure.status,
            row->failure.error_number};
+  kept.cause = row->failure.cause;
+  kept.file = row->failure.file;
+  kept.operation = row->failure.operation;
   for (int k = 0; k < row->output_count; ++k) kept.outputs.emplace_back(row->outputs[k]);
   seen.rows.push_back(kept);
   if (seen.onRow) seen.onRow(*row);
@@ -361,6 +367,21 @@ TEST_F(BatchEngineTest, TheOutputsFolderWorkFailsWithTheSystemsWordsAndARunStart
   EXPECT_EQ(m_seen->rows[1].status, QUORLIX_CRLF_OUTPUT_ERROR);
   EXPECT_EQ(m_seen->rows[1].note, QUORLIX_BATCH_NOTE_NO_PRIVATE_FOLDER);
   EXPECT_EQ(m_seen->rows[1].errorNumber, EEXIST);
+  // The record says why, as the export would have met it creating the output there.
+  EXPECT_EQ(m_seen->rows[1].cause, QUORLIX_CAUSE_NOT_A_FOLDER);
+  EXPECT_EQ(m_seen->rows[1].file, QUORLIX_FAILED_FILE_OUTPUT);
+  EXPECT_EQ(m_seen->rows[1].operation, QUORLIX_OPERATION_CREATE);
+  EXPECT_EQ(m_seen->rows[1].failureStatus, QUORLIX_CRLF_OUTPUT_ERROR);
+
+  // A file further up the way: a folder below it cannot be made either.
+  Write("deep/sub/deeper/c.txt", "1\n");
+  m_seen = std::make_unique<Seen>();
+  ASSERT_EQ(Run(QUORLIX_BATCH_CRLF, {PathOf("deep")}, PathOf("out"), 1), QUORLIX_BATCH_DONE);
+  ASSERT_EQ(m_seen->rows.size(), 1u);
+  EXPECT_EQ(m_seen->rows[0].note, QUORLIX_BATCH_NOTE_NO_PRIVATE_FOLDER);
+  EXPECT_EQ(m_seen->rows[0].errorNumber, ENOTDIR);
+  EXPECT_EQ(m_seen->rows[0].cause, QUORLIX_CAUSE_NOT_A_FOLDER);
+  EXPECT_EQ(m_seen->rows[0].file, QUORLIX_FAILED_FILE_OUTPUT);
 
   // A name too long for the folder fails at the rename, and neither output stays.
   const std::string longName = std::string(250, 'n') + ".htm";

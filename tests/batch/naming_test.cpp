@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/batch/naming_cases.h"
+#include "quorlix_batch.h"
 
 namespace {
 
@@ -35,6 +36,50 @@ TEST(NameOutputs, FollowsTheTableSharedWithPython) {
         << row.command << " " << row.input;
   }
   EXPECT_EQ(commands.size(), kNamingOf.size()) << "every command has its cases";
+}
+
+// The export callers outside the engine (the Python package) name outputs by.
+std::vector<std::string> ExportedNames(int which, const char* outDir, const char* relative, std::size_t size = 512) {
+  std::vector<char> buffer(size);
+  const int count = quorlix_batch_output_names(which, outDir, relative, buffer.data(), buffer.size());
+  if (count < 0) return {"refused"};
+  std::vector<std::string> names;
+  for (const char* next = buffer.data(); static_cast<int>(names.size()) < count; next += names.back().size() + 1)
+    names.emplace_back(next);
+  return names;
+}
+
+TEST(OutputNamesExport, FollowsTheTableSharedWithPython) {
+  const std::map<std::string, int> conversionOf = {{"crlf", QUORLIX_BATCH_CRLF},
+                                                   {"delimited", QUORLIX_BATCH_DELIMITED},
+                                                   {"html2text", QUORLIX_BATCH_HTML},
+                                                   {"decode-filing", QUORLIX_BATCH_FILING},
+                                                   {"verify", QUORLIX_BATCH_VERIFY}};
+  for (const auto& row : quorlix_test::ReadNamingCases()) {
+    std::vector<std::string> expected;
+    for (const auto& output : row.outputs) expected.push_back("OUT/" + output);
+    EXPECT_EQ(ExportedNames(conversionOf.at(row.command), "OUT", row.input.c_str()), expected)
+        << row.command << " " << row.input;
+  }
+}
+
+TEST(OutputNamesExport, MirrorsAsTheWalkDoesAndRefusesWhatItCannotFill) {
+  EXPECT_EQ(ExportedNames(QUORLIX_BATCH_HTML, "out", "./a//b.htm"), std::vector<std::string>{"out/a/b.txt"});
+  EXPECT_EQ(ExportedNames(QUORLIX_BATCH_FILING, "out", ""),
+            (std::vector<std::string>{"out/unnamed.txt", "out/unnamed.fds.txt"}));
+  EXPECT_TRUE(ExportedNames(QUORLIX_BATCH_LIST, "out", "a").empty());
+  // Room for the text output and its terminator, not for the schedule's.
+  EXPECT_EQ(ExportedNames(QUORLIX_BATCH_FILING, "o", "a", std::string("o/a.txt").size() + 1),
+            std::vector<std::string>{"refused"});
+  EXPECT_EQ(ExportedNames(QUORLIX_BATCH_CRLF, "o", "a", std::string("o/a").size()),
+            std::vector<std::string>{"refused"});
+  EXPECT_EQ(ExportedNames(QUORLIX_BATCH_CRLF, "o", "a", std::string("o/a").size() + 1),
+            std::vector<std::string>{"o/a"});
+  EXPECT_EQ(ExportedNames(99, "o", "a"), std::vector<std::string>{"refused"});
+  char buffer[16];
+  EXPECT_EQ(quorlix_batch_output_names(QUORLIX_BATCH_CRLF, nullptr, "a", buffer, sizeof buffer), -1);
+  EXPECT_EQ(quorlix_batch_output_names(QUORLIX_BATCH_CRLF, "o", nullptr, buffer, sizeof buffer), -1);
+  EXPECT_EQ(quorlix_batch_output_names(QUORLIX_BATCH_CRLF, "o", "a", nullptr, 0), -1);
 }
 
 TEST(NameOutputs, JoinsTheOutputFolderOnceAndNamesANamelessInput) {

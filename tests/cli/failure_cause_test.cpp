@@ -115,6 +115,12 @@ TEST_F(FailureCauseTest, ReadOnlyFileSystemIsNamed) {
   const auto run = RunTool({"decode-filing", "filing.txt", "mnt/text.txt", "schedule.txt"});
   EXPECT_EQ(run.exitStatus, QUORLIX_FILING_FILE_ERROR);
   EXPECT_EQ(run.err, "quorlix: cannot write 'mnt/text.txt': folder 'mnt' is on a read-only file system (status 2)\n");
+  // In a batch the export never runs: the batch's private folder cannot be made
+  // there, and its record says why.
+  WriteTree("in/a.txt", "a\n");
+  const auto batch = RunTool({"crlf", "-q", "-o", "mnt", "in"});
+  EXPECT_EQ(batch.exitStatus, QUORLIX_CRLF_OUTPUT_ERROR);
+  EXPECT_EQ(batch.err, "quorlix: cannot write 'mnt/a.txt': folder 'mnt' is on a read-only file system (status 6)\n");
 }
 
 TEST_F(FailureCauseTest, FullFileSystemIsNamed) {

@@ -4,8 +4,10 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <string>
 #include <system_error>
 
+#include "platform/failure_record.h"
 #include "platform/file.h"
 #include "platform/replacing_file.h"
 #include "schedules/schedule_run.h"
@@ -22,17 +24,33 @@ int WriteToFile(void* pContext, const char* pData, std::size_t nSize) {
   }
 }
 
-// Adds a descriptor's writes to the callback form.
+// A descriptor written through the callback form, and why a write failed.
+struct FdWriter {
+  int fd;
+  int nError = 0;
+};
+
 int WriteToFd(void* pContext, const char* pData, std::size_t nSize) {
-  const int fd = *static_cast<const int*>(pContext);
+  FdWriter& writer = *static_cast<FdWriter*>(pContext);
   while (nSize > 0) {
-    const ssize_t nWritten = ::write(fd, pData, nSize);
+    const ssize_t nWritten = ::write(writer.fd, pData, nSize);
     if (nWritten < 0 && errno == EINTR) continue;
-    if (nWritten <= 0) return 1;
+    if (nWritten <= 0) {
+      writer.nError = nWritten < 0 ? errno : ENOSPC;
+      return 1;
+    }
     pData += nWritten;
     nSize -= static_cast<std::size_t>(nWritten);
   }
   return 0;
+}
+
+// Records a failure on the table's file; one on the temporary names it in the
+// detail, since the caller cannot know its name.
+int OutputFailure(int nError, FailedFile file, FileOperation operation, const std::string& temporary = {}) {
+  RecordFailure(FailureCauseOfErrno(nError), file, nError, operation);
+  if (file == FailedFile::kTemporary) SetFailureDetail(temporary);
+  return QUORLIX_SCHEDULES_OUTPUT_ERROR;
 }
 
 }  // namespace
@@ -40,7 +58,7 @@ int WriteToFd(void* pContext, const char* pData, std::size_t nSize) {
 int WriteScheduleTableFile(const char* const* paths, std::size_t count, const TableSettings& settings, unsigned nJobs,
                            const char* pszOutputPath, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
   const CString strOutput = ReplacedFileOf(pszOutputPath);
-  if (strOutput.empty()) return QUORLIX_SCHEDULES_OUTPUT_ERROR;
+  if (strOutput.empty()) return OutputFailure(ENOENT, FailedFile::kOutput, FileOperation::kCreate);
   std::error_code error;
   const std::filesystem::file_status status = std::filesystem::status(strOutput, error);
   // Replacing an input would lose it once read.
@@ -56,14 +74,24 @@ int WriteScheduleTableFile(const char* const* paths, std::size_t count, const Ta
       const int nStatus = WriteScheduleTable(paths, count, settings, nJobs, WriteToFile, &file, onInput, pInputContext);
       file.Close();
       return nStatus;
-    } catch (const CFileException&) {
+    } catch (const CFileException& e) {
+      RecordFileFailure(e, FailedFile::kOutput);
       return QUORLIX_SCHEDULES_OUTPUT_ERROR;
     }
   }
   CReplacingFile file;
-  if (file.Create(strOutput, false) != 0) return QUORLIX_SCHEDULES_OUTPUT_ERROR;
-  int fd = file.Fd();
-  const int nStatus = WriteScheduleTable(paths, count, settings, nJobs, WriteToFd, &fd, onInput, pInputContext);
+  if (const int nError = file.Create(strOutput, false); nError != 0)
+    return nError == EISDIR
+               ? OutputFailure(nError, FailedFile::kOutput, FileOperation::kCreate)
+               : OutputFailure(nError, FailedFile::kTemporary, FileOperation::kCreate, file.TemporaryPath());
+  FdWriter writer{file.Fd()};
+  const int nStatus = WriteScheduleTable(paths, count, settings, nJobs, WriteToFd, &writer, onInput, pInputContext);
+  if (nStatus == QUORLIX_SCHEDULES_OUTPUT_ERROR && writer.nError != 0)
+    return OutputFailure(writer.nError, FailedFile::kTemporary, FileOperation::kWrite, file.TemporaryPath());
   if (nStatus != QUORLIX_SCHEDULES_OK) return nStatus;  // the temporary is abandoned
-  return file.Commit() == 0 ? QUORLIX_SCHEDULES_OK : QUORLIX_SCHEDULES_OUTPUT_ERROR;
+  bool bCloseFailed = false;
+  if (const int nError = file.Commit(&bCloseFailed); nError != 0)
+    return bCloseFailed ? OutputFailure(nError, FailedFile::kTemporary, FileOperation::kClose, file.TemporaryPath())
+                        : OutputFailure(nError, FailedFile::kOutput, FileOperation::kNone);
+  return QUORLIX_SCHEDULES_OK;
 }

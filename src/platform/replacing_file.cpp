@@ -46,6 +46,7 @@ int RenameIntoPlace(int fromFolderFd, const std::string& name, const std::string
 
 int CReplacingFile::Create(const std::string& finalPath, bool followLink) noexcept {
   Abandon();
+  m_temporary.clear();
   try {
     m_final = followLink ? ReplacedFileOf(finalPath) : finalPath;
     if (m_final.empty()) return ENOENT;

@@ -1,13 +1,16 @@
 #include "platform/replacing_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <string>
 
+#include "platform/temporaries.h"
 #include "test_support.h"
 
 namespace {
@@ -143,6 +146,37 @@ TEST_F(ReplacingFileTest, AFailureNamesTheTemporary) {
   EXPECT_TRUE(file.TemporaryPath().starts_with(PathOf(".quorlix-busy."))) << file.TemporaryPath();
   EXPECT_FALSE(FileExists(file.TemporaryPath()));
   EXPECT_EQ(ReadFile(PathOf("busy/inside")), "x");
+}
+
+TEST_F(ReplacingFileTest, AnEndAtOnceRemovesTheTemporaryAndACommitForgetsIt) {
+  // In a child, since the end keeps the registry locked for good.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    CReplacingFile placed;
+    CReplacingFile pending;
+    const bool made =
+        placed.Create(PathOf("placed.csv")) == 0 && pending.Create(PathOf("pending.csv")) == 0 && placed.Commit() == 0;
+    temporaries::RemoveAllForGood();
+    ::_exit(made ? 0 : 1);  // without the destructors, as a process ended by a signal
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Leftovers(), 0);
+  EXPECT_TRUE(FileExists(PathOf("placed.csv")));
+  EXPECT_FALSE(FileExists(PathOf("pending.csv")));
+}
+
+TEST_F(ReplacingFileTest, RenameIntoPlaceMovesANameOutOfAFoldersDescriptor) {
+  std::filesystem::create_directory(m_dir / "private");
+  WriteFile("private/out.txt", "whole");
+  const int folder = ::open(PathOf("private").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(folder, 0);
+  EXPECT_EQ(RenameIntoPlace(folder, "out.txt", PathOf("private/out.txt"), PathOf("out.txt")), 0);
+  EXPECT_EQ(ReadFile(PathOf("out.txt")), "whole");
+  EXPECT_EQ(RenameIntoPlace(folder, "gone.txt", PathOf("private/gone.txt"), PathOf("gone.txt")), ENOENT);
+  ::close(folder);
 }
 
 }  // namespace

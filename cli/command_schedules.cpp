@@ -5,7 +5,7 @@
 // with --update.
 // Inputs, -T/-0, -j, the report, progress and signals are the batch form's; the
 // table goes to standard output, or to a file written under a temporary name and
-// renamed when whole.
+// renamed when whole (by the library's quorlix_write_schedules_file_ex).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,6 +27,7 @@
 #include "exit_codes.h"
 #include "interrupts.h"
 #include "output_file.h"
+#include "quorlix_failure.h"
 #include "quorlix_schedules.h"
 
 namespace {
@@ -62,7 +63,7 @@ bool WritesDatabase() {
 
 // The table's destination: standard output, a device or pipe written as it
 // stands, or a file (a link's target) written under a temporary name beside it
-// that Commit renames into place.
+// that Commit renames into place, or that the library writes so.
 class TableOutput {
  public:
   ~TableOutput() { Discard(); }
@@ -75,8 +76,9 @@ class TableOutput {
     m_temporary.clear();
   }
 
-  // Opens the destination; returns what went wrong, or "".
-  std::string Open() {
+  // Opens the destination; returns what went wrong, or "". A file is left to the
+  // library (ByLibrary) when byLibrary.
+  std::string Open(bool byLibrary) {
     if (WritesToStandardOutput()) {
       m_file = stdout;
       return {};
@@ -99,6 +101,10 @@ class TableOutput {
     }
     struct stat info {};
     if (::stat(target.path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return Problem(EISDIR);
+    if (byLibrary) {
+      m_byLibrary = true;
+      return {};
+    }
     m_target = target.path;
     const int fd = CreateTemporaryBeside(m_target, m_temporary);
     if (fd >= 0) RegisterTempFile(m_temporary);
@@ -113,10 +119,13 @@ class TableOutput {
   }
 
   std::FILE* File() const { return m_file; }
+  // The table is a file that quorlix_write_schedules_file_ex writes whole.
+  bool ByLibrary() const { return m_byLibrary; }
 
   // Completes the table: flushed and closed, and renamed into place. Returns what
   // went wrong, or "".
   std::string Commit() {
+    if (m_byLibrary) return {};
     if (m_file == stdout) return std::fflush(stdout) == 0 ? std::string() : Problem(errno);
     const bool bClosed = std::fclose(m_file) == 0;
     m_file = nullptr;
@@ -138,16 +147,27 @@ class TableOutput {
   // The words for a failed write, naming the temporary file when there is one.
   std::string WriteProblem(int error) const { return m_temporary.empty() ? Problem(error) : TemporaryProblem(error); }
 
+  // The words for the library's failure on the file, from its record: the
+  // temporary file it names, or the table's own.
+  static std::string LibraryProblem() {
+    quorlix_failure failure{};
+    quorlix_last_failure(&failure);
+    if (failure.file == QUORLIX_FAILED_FILE_TEMPORARY) return TemporaryProblem(failure.detail, failure.error_number);
+    return Problem(failure.error_number);
+  }
+
  private:
   // A failure on the temporary file names it: that is where it happened.
-  std::string TemporaryProblem(int error) const {
+  std::string TemporaryProblem(int error) const { return TemporaryProblem(m_temporary, error); }
+  static std::string TemporaryProblem(const std::string& temporary, int error) {
     return "cannot write the table '" + EscapeName(g_pArgs->output) + "' through its temporary file '" +
-           EscapeName(m_temporary) + "': " + std::strerror(error);
+           EscapeName(temporary) + "': " + std::strerror(error);
   }
 
   std::FILE* m_file = nullptr;
   std::string m_target;     // the file the table replaces
   std::string m_temporary;  // the table until it is whole
+  bool m_byLibrary = false;
 };
 
 // What the call reports goes to the batch report, in input order, and is counted.
@@ -314,7 +334,7 @@ bool IsDatabaseFile(const char* path) {
 // The panel of a database that quorlix schedules wrote, read without a filing.
 int RunPanelOfDatabase(const char* database, const QUORLIX_SCHEDULES_OPTIONS& settings, BatchReport& report, Run& run) {
   TableOutput output;
-  if (const std::string problem = output.Open(); !problem.empty()) {
+  if (const std::string problem = output.Open(false); !problem.empty()) {
     std::fprintf(stderr, "quorlix: %s\n", problem.c_str());
     return kExitIoError;
   }
@@ -371,7 +391,7 @@ int RunScheduleTable(int form, QUORLIX_SCHEDULES_OPTIONS settings) {
   if (g_pArgs == &g_panelArgs && list.Inputs().size() == 1 && IsDatabaseFile(list.CPathOf(list.Inputs()[0])))
     return RunPanelOfDatabase(list.CPathOf(list.Inputs()[0]), settings, report, run);
   TableOutput output;
-  if (const std::string problem = output.Open(); !problem.empty()) {
+  if (const std::string problem = output.Open(true); !problem.empty()) {
     std::fprintf(stderr, "quorlix: %s\n", problem.c_str());
     return kExitIoError;
   }
@@ -382,15 +402,22 @@ int RunScheduleTable(int form, QUORLIX_SCHEDULES_OPTIONS settings) {
   for (const Input& input : list.Inputs()) paths.push_back(list.CPathOf(input));
   std::uint64_t otherTags = 0;
   settings.other_tags = &otherTags;
-  const int status = quorlix_write_schedules_ex(paths.data(), paths.size(), form, options.jobs, &settings, WriteTable,
-                                                &run, TakeInput, &run);
+  // A file is the library's to write whole: it makes, fills and renames the temporary file.
+  const int status = output.ByLibrary()
+                         ? quorlix_write_schedules_file_ex(paths.data(), paths.size(), form, options.jobs, &settings,
+                                                           args.output.c_str(), TakeInput, &run)
+                         : quorlix_write_schedules_ex(paths.data(), paths.size(), form, options.jobs, &settings,
+                                                      WriteTable, &run, TakeInput, &run);
 
   // The table is kept only whole: a stop (a signal, or a report that could not
   // be written) leaves it out.
   std::string problem;
   if (status == QUORLIX_SCHEDULES_OK) problem = output.Commit();
-  else if (status == QUORLIX_SCHEDULES_OUTPUT_ERROR) problem = output.WriteProblem(run.writeError);
+  else if (status == QUORLIX_SCHEDULES_OUTPUT_ERROR)
+    problem = output.ByLibrary() ? TableOutput::LibraryProblem() : output.WriteProblem(run.writeError);
   else if (status == QUORLIX_SCHEDULES_NO_MEMORY) problem = "not enough memory for the table";
+  else if (status == QUORLIX_SCHEDULES_BAD_ARGUMENT && output.ByLibrary())
+    problem = "the output '" + EscapeName(args.output) + "' is one of the inputs";  // made one since it was looked at
   else if (status != QUORLIX_SCHEDULES_STOPPED) problem = "the table failed (status " + std::to_string(status) + ")";
   output.Discard();
   report.SetSummaryCounts(

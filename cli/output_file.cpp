@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <random>
@@ -20,12 +22,13 @@ bool IsStandardOutput(const struct stat& info) {
   return ::fstat(STDOUT_FILENO, &out) == 0 && out.st_dev == info.st_dev && out.st_ino == info.st_ino;
 }
 
-std::string RandomHex() {
+// The random part and count of a temporary name, as the library makes them.
+std::string RandomPart() {
+  static std::atomic<unsigned> calls{0};
   thread_local std::mt19937_64 engine{std::random_device{}()};
-  static constexpr char kHexDigits[] = "0123456789abcdef";
-  std::string hex(12, '0');
-  for (char& c : hex) c = kHexDigits[engine() & 15];
-  return hex;
+  char part[40];
+  std::snprintf(part, sizeof part, "%016llx-%x", static_cast<unsigned long long>(engine()), calls.fetch_add(1));
+  return part;
 }
 
 }  // namespace
@@ -69,7 +72,7 @@ int CreateTemporaryBeside(const std::string& target, std::string& temporary) {
     std::string tempName = ".quorlix-";
     tempName += name;
     tempName += '.';
-    tempName += RandomHex();
+    tempName += RandomPart();
     tempName += ".tmp";
     temporary = JoinPath(folder, tempName);
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);

@@ -30,7 +30,9 @@ OutputTarget ResolveOutput(const std::string& path);
 // The words refusing a dangling link, naming it and where it points.
 std::string DanglingLinkWords(const std::string& path);
 
-// Creates a new file in the folder of target, named .quorlix-<its name>.<random>.tmp,
-// exclusively; a name already taken (a leftover) gives way to a new random part.
+// Creates a new file in the folder of target, named .quorlix-<its name>.<random>-<n>.tmp
+// as the library's are, exclusively; a name already taken (a leftover) gives way to a
+// new random part. For the panel of a database, which the library hands back through
+// a callback only.
 // Returns the open descriptor and sets temporary, or -1 with errno.
 int CreateTemporaryBeside(const std::string& target, std::string& temporary);

@@ -191,8 +191,9 @@ QUORLIX_API int quorlix_batch_output_names(int which, const char* out_dir, const
 
 /* For a process about to end at once (a second interrupt): waits for a pair of
  * outputs being put in place, removes every temporary file and private folder
- * of every batch running, and keeps any batch from making or placing another.
- * Batches running never return afterwards. */
+ * of every batch running (and the temporary files of tables and databases being
+ * written), and keeps any batch from making or placing another. Batches, and
+ * calls that would make a temporary file, never return afterwards. */
 QUORLIX_API void quorlix_batch_abandon(void);
 
 #ifdef __cplusplus

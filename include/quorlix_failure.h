@@ -48,7 +48,8 @@ extern "C" {
 #define QUORLIX_FAILED_FILE_OUTPUT 2    /* the output (CvtDecodeFiling: the text output) */
 #define QUORLIX_FAILED_FILE_OUTPUT2 3   /* CvtDecodeFiling's schedule output */
 #define QUORLIX_FAILED_FILE_TEMPORARY 4 /* a temporary file of the library's own (none of the six exports
-                                           makes one today) */
+                                           makes one today; quorlix_write_schedules_file_ex does, and
+                                           names it in detail) */
 
 /* What the library was doing with the file (quorlix_failure.operation). */
 #define QUORLIX_OPERATION_NONE 0          /* nothing with a file, or not known */
@@ -78,14 +79,16 @@ typedef struct quorlix_failure {
    * check wanted and what the file holds instead ("does not begin with \"GIF\"
    * (in any case) but \"PNG\""); for an input too large, "2147483648 bytes, more
    * than the line-end conversion takes (2147483647 bytes)". Empty for other
-   * causes, whose words the caller knows from the cause. Zero-terminated;
+   * causes, whose words the caller knows from the cause; for a failure on a
+   * temporary file (QUORLIX_FAILED_FILE_TEMPORARY), its path. Zero-terminated;
    * longer words are cut. */
   char detail[256];
 } quorlix_failure;
 
 /* Copies the calling thread's last failure into *failure (all 0 when the
- * thread's last call of one of the six exports succeeded or none was made; the
- * other calls of libquorlix.so leave the record as it was). Returns
+ * thread's last call of one of the six exports, or of
+ * quorlix_write_schedules_file[_ex], succeeded or none was made; the other
+ * calls of libquorlix.so leave the record as it was). Returns
  * failure->status; 0 for a null pointer. Fields may be added at the end of the
  * struct in later versions. */
 QUORLIX_API int quorlix_last_failure(quorlix_failure* failure);

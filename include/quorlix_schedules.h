@@ -343,7 +343,10 @@ QUORLIX_API int quorlix_write_schedules_ex(const char* const* paths, size_t coun
  *                  or socket (named or through a link) is written as it stands.
  *                  A link that names no file gives QUORLIX_SCHEDULES_OUTPUT_ERROR,
  *                  and nothing is created through it.
- *   returns        as quorlix_write_schedules_ex. */
+ *   returns        as quorlix_write_schedules_ex; for QUORLIX_SCHEDULES_OUTPUT_ERROR
+ *                  quorlix_last_failure (quorlix_failure.h) tells the system's
+ *                  error and the file: the output, or the temporary file, whose
+ *                  path is then its detail. */
 QUORLIX_API int quorlix_write_schedules_file_ex(const char* const* paths, size_t count, int form, unsigned jobs,
                                                 const QUORLIX_SCHEDULES_OPTIONS* options, const char* output_path,
                                                 QUORLIX_SCHEDULES_INPUT_FN on_input, void* input_context);

@@ -29,13 +29,16 @@
 
 #include "batch/naming.h"
 #include "batch/private_folders.h"
-#include "batch/temporaries.h"
 #include "batch/walk.h"
 #include "platform/failure_record.h"
+#include "platform/replacing_file.h"
+#include "platform/temporaries.h"
 #include "quorlix_failure.h"
 #include "quorlix_schedules.h"
 
 namespace batch {
+
+using namespace temporaries;
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -164,13 +167,13 @@ class PendingOutputs {
   // fails. An end at once waits for this, so a pair is never left half in place.
   bool MoveIntoPlace() {
     const HoldOffEnd whole;
-    while (m_renamed < m_names.count && ::renameat(OpenedFor(m_renamed).Fd(), m_private[m_renamed].c_str(), AT_FDCWD,
-                                                   m_names.paths[m_renamed].c_str()) == 0) {
-      ForgetTempFile(m_registered[m_renamed]);
+    int error = 0;
+    while (m_renamed < m_names.count &&
+           (error = RenameIntoPlace(OpenedFor(m_renamed).Fd(), m_private[m_renamed], m_registered[m_renamed],
+                                    m_names.paths[m_renamed])) == 0)
       ++m_renamed;
-    }
     if (m_renamed == m_names.count) return true;
-    m_error = errno;
+    m_error = error;
     m_errorOutput = m_renamed;
     for (int k = 0; k < m_renamed; ++k) ::unlink(m_names.paths[k].c_str());
     return false;
@@ -888,7 +891,7 @@ int quorlix_batch_output_names(int which, const char* out_dir, const char* relat
 
 void quorlix_batch_abandon(void) {
   try {
-    batch::RemoveAllForGood();
+    temporaries::RemoveAllForGood();
   } catch (...) {
   }
 }

@@ -11,9 +11,11 @@
 #include <cerrno>
 #include <random>
 
-#include "batch/temporaries.h"
+#include "platform/temporaries.h"
 
 namespace batch {
+
+using namespace temporaries;
 namespace {
 
 constexpr int kOpenFolder = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;

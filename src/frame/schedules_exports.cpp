@@ -7,6 +7,7 @@
 #include <string>
 
 #include "filing/filing_sniff.h"
+#include "platform/failure_record.h"
 #include "platform/file.h"
 #include "platform/packed_file.h"
 #include "schedules/database_panel.h"
@@ -90,14 +91,21 @@ QUORLIX_API int quorlix_write_schedules_ex(const char* const* paths, size_t coun
 QUORLIX_API int quorlix_write_schedules_file_ex(const char* const* paths, size_t count, int form, unsigned jobs,
                                                 const QUORLIX_SCHEDULES_OPTIONS* options, const char* output_path,
                                                 QUORLIX_SCHEDULES_INPUT_FN on_input, void* input_context) {
+  // The record tells a caller why the file failed, and which: the temporary's name is the library's.
+  ClearFailure();
   TableSettings settings;
-  if (!AreUsable(paths, count) || !ReadSettings(form, options, settings) || !output_path || !*output_path)
+  if (!AreUsable(paths, count) || !ReadSettings(form, options, settings) || !output_path || !*output_path) {
+    FinishFailure(QUORLIX_SCHEDULES_BAD_ARGUMENT);
     return QUORLIX_SCHEDULES_BAD_ARGUMENT;
-  try {
-    return WriteScheduleTableFile(paths, count, settings, jobs, output_path, on_input, input_context);
-  } catch (...) {
-    return QUORLIX_SCHEDULES_NO_MEMORY;
   }
+  int nStatus = QUORLIX_SCHEDULES_NO_MEMORY;
+  try {
+    nStatus = WriteScheduleTableFile(paths, count, settings, jobs, output_path, on_input, input_context);
+  } catch (...) {
+    RecordFailure(FailureCause::kNoMemory, FailedFile::kNone);
+  }
+  FinishFailure(nStatus);
+  return nStatus;
 }
 
 QUORLIX_API int quorlix_write_schedules(const char* const* paths, size_t count, int form, unsigned jobs,

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/replacing_file.h"
 #include "schedules/database_file.h"
 #include "schedules/schedule_run.h"
 #include "schedules/schedule_table.h"
@@ -481,6 +482,22 @@ void RemoveDatabaseFiles(const std::string& path) {
   for (const char* pszSuffix : {"", "-wal", "-shm", "-journal"}) std::remove((path + pszSuffix).c_str());
 }
 
+// A new, empty file beside path under a temporary name, for SQLite to open as a
+// new database; returns its path. A link at path is replaced, not followed.
+const std::string& ReserveTemporary(CReplacingFile& file, const std::string& path) {
+  if (const int nError = file.CreateClosed(path, false); nError != 0)
+    throw DatabaseError{"cannot create " + QuotedFileName(file.TemporaryPath().empty() ? path : file.TemporaryPath()) +
+                        ": " + std::strerror(nError)};
+  return file.TemporaryPath();
+}
+
+// Renames the closed database into place.
+void PutInPlace(CReplacingFile& file, const std::string& path) {
+  if (const int nError = file.Commit(); nError != 0)
+    throw DatabaseError{"cannot rename the database into place as " + QuotedFileName(path) + ": " +
+                        std::strerror(nError)};
+}
+
 // Reads the chosen inputs into the open database and, with prune, drops the inputs the list no longer names.
 int FillDatabase(Database& db, const char* const* paths, std::size_t count, const std::vector<InputStamp>& allStamps,
                  unsigned nJobs, bool bUpdate, bool bPrune, QUORLIX_DATABASE_SUMMARY& summary,
@@ -552,18 +569,18 @@ int FillDatabase(Database& db, const char* const* paths, std::size_t count, cons
 
 // An empty Quorlix database at path, with every table, index and view, put in place whole.
 void CreateEmptyDatabase(const std::string& path) {
-  const std::string temporary = TemporaryNameFor(path);
+  CReplacingFile file;
+  const std::string& temporary = ReserveTemporary(file, path);
   try {
     {
-      Database db(temporary, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE);
+      Database db(temporary, SQLITE_OPEN_READWRITE);
       db.Exec("PRAGMA page_size=16384; PRAGMA journal_mode=WAL");
       CreateLayout(db, true);
       if (!db.Close()) throw DatabaseError{"cannot close " + QuotedFileName(temporary)};
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0)
-      throw DatabaseError{"cannot rename the database into place as " + QuotedFileName(path) + ": " +
-                          std::strerror(errno)};
+    PutInPlace(file, path);
   } catch (...) {
+    file.Abandon();
     RemoveDatabaseFiles(temporary);
     throw;
   }
@@ -606,10 +623,11 @@ int WriteDatabase(const char* const* paths, std::size_t count, unsigned nJobs, i
     return nStatus;
   }
 
-  const std::string temporary = TemporaryNameFor(path);
+  CReplacingFile file;
+  const std::string& temporary = ReserveTemporary(file, path);
   int nStatus = QUORLIX_SCHEDULES_OUTPUT_ERROR;
   try {
-    Database db(temporary, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE);
+    Database db(temporary, SQLITE_OPEN_READWRITE);
     // The file is only renamed into place whole, so nothing need survive a crash here: no journal.
     // Pages of 16 KiB (set before the first table, like every new database's) take the rows in a
     // third less time than SQLite's 4 KiB.
@@ -624,15 +642,15 @@ int WriteDatabase(const char* const* paths, std::size_t count, unsigned nJobs, i
       if (!db.Close()) throw DatabaseError{"cannot close " + QuotedFileName(temporary)};
       // The replaced database's WAL must not be read as the new one's.
       for (const char* pszSuffix : {"-wal", "-shm"}) std::remove((path + pszSuffix).c_str());
-      if (std::rename(temporary.c_str(), path.c_str()) != 0)
-        throw DatabaseError{"cannot rename the database into place as " + QuotedFileName(path) + ": " +
-                            std::strerror(errno)};
+      PutInPlace(file, path);
       return QUORLIX_SCHEDULES_OK;
     }
   } catch (...) {
+    file.Abandon();
     RemoveDatabaseFiles(temporary);
     throw;
   }
+  file.Abandon();
   RemoveDatabaseFiles(temporary);
   return nStatus;
 }

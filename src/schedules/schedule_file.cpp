@@ -1,13 +1,15 @@
 // The table written into a file: under a temporary name beside it, renamed over
 // it once whole, so the file is whole or left as it was.
-#include <atomic>
-#include <cstdio>
+#include <unistd.h>
+
+#include <cerrno>
 #include <filesystem>
-#include <optional>
-#include <random>
+#include <string>
 #include <system_error>
 
+#include "platform/failure_record.h"
 #include "platform/file.h"
+#include "platform/replacing_file.h"
 #include "schedules/schedule_run.h"
 
 namespace {
@@ -22,59 +24,41 @@ int WriteToFile(void* pContext, const char* pData, std::size_t nSize) {
   }
 }
 
-}  // namespace
+// A descriptor written through the callback form, and why a write failed.
+struct FdWriter {
+  int fd;
+  int nError = 0;
+};
 
-// A name beside the output, with a random part: no leftover of another run
-// (another process, another host, another pid namespace) can be its name for long.
-CString TemporaryNameFor(const CString& strOutput) {
-  static std::atomic<unsigned> nCalls{0};
-  thread_local std::mt19937_64 engine{std::random_device{}()};
-  const std::size_t nSlash = strOutput.find_last_of('/');
-  const std::size_t nNameStart = nSlash == CString::npos ? 0 : nSlash + 1;
-  char suffix[64];
-  std::snprintf(suffix, sizeof suffix, ".%016llx-%x.tmp", static_cast<unsigned long long>(engine()),
-                nCalls.fetch_add(1));
-  return strOutput.substr(0, nNameStart) + ".quorlix-" + strOutput.substr(nNameStart) + suffix;
-}
-
-namespace {
-
-// The file a table for output_path replaces: a link's final target, so that
-// the link stays a link; empty for a link to nothing.
-CString ReplacedFile(const CString& strOutput) {
-  std::error_code error;
-  if (!std::filesystem::is_symlink(std::filesystem::symlink_status(strOutput, error))) return strOutput;
-  const std::filesystem::path target = std::filesystem::canonical(strOutput, error);
-  if (!error) return target.string();
-  return std::filesystem::exists(std::filesystem::symlink_status(strOutput, error)) &&
-                 !std::filesystem::exists(std::filesystem::status(strOutput, error))
-             ? CString()
-             : strOutput;
-}
-
-// Creates the temporary file for strTarget exclusively, under a new name while
-// the one tried exists. Throws CFileException.
-CString CreateTemporary(const CString& strTarget, std::optional<CFile>& file) {
-  constexpr int kAttempts = 16;
-  for (int nAttempt = 1;; ++nAttempt) {
-    CString strTemporary = TemporaryNameFor(strTarget);
-    try {
-      file.emplace(strTemporary, CFile::modeCreate | CFile::modeCreateNew | CFile::modeOutput);
-      return strTemporary;
-    } catch (const CFileException&) {
-      std::error_code error;
-      if (nAttempt == kAttempts || !std::filesystem::exists(std::filesystem::symlink_status(strTemporary, error)))
-        throw;
+int WriteToFd(void* pContext, const char* pData, std::size_t nSize) {
+  FdWriter& writer = *static_cast<FdWriter*>(pContext);
+  while (nSize > 0) {
+    const ssize_t nWritten = ::write(writer.fd, pData, nSize);
+    if (nWritten < 0 && errno == EINTR) continue;
+    if (nWritten <= 0) {
+      writer.nError = nWritten < 0 ? errno : ENOSPC;
+      return 1;
     }
+    pData += nWritten;
+    nSize -= static_cast<std::size_t>(nWritten);
   }
+  return 0;
+}
+
+// Records a failure on the table's file; one on the temporary names it in the
+// detail, since the caller cannot know its name.
+int OutputFailure(int nError, FailedFile file, FileOperation operation, const std::string& temporary = {}) {
+  RecordFailure(FailureCauseOfErrno(nError), file, nError, operation);
+  if (file == FailedFile::kTemporary) SetFailureDetail(temporary);
+  return QUORLIX_SCHEDULES_OUTPUT_ERROR;
 }
 
 }  // namespace
 
 int WriteScheduleTableFile(const char* const* paths, std::size_t count, const TableSettings& settings, unsigned nJobs,
                            const char* pszOutputPath, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
-  const CString strOutput = ReplacedFile(pszOutputPath);
-  if (strOutput.empty()) return QUORLIX_SCHEDULES_OUTPUT_ERROR;
+  const CString strOutput = ReplacedFileOf(pszOutputPath);
+  if (strOutput.empty()) return OutputFailure(ENOENT, FailedFile::kOutput, FileOperation::kCreate);
   std::error_code error;
   const std::filesystem::file_status status = std::filesystem::status(strOutput, error);
   // Replacing an input would lose it once read.
@@ -90,31 +74,24 @@ int WriteScheduleTableFile(const char* const* paths, std::size_t count, const Ta
       const int nStatus = WriteScheduleTable(paths, count, settings, nJobs, WriteToFile, &file, onInput, pInputContext);
       file.Close();
       return nStatus;
-    } catch (const CFileException&) {
+    } catch (const CFileException& e) {
+      RecordFileFailure(e, FailedFile::kOutput);
       return QUORLIX_SCHEDULES_OUTPUT_ERROR;
     }
   }
-  std::optional<CFile> file;
-  CString strTemporary;
-  try {
-    strTemporary = CreateTemporary(strOutput, file);
-  } catch (const CFileException&) {
-    return QUORLIX_SCHEDULES_OUTPUT_ERROR;
-  }
-  int nStatus = QUORLIX_SCHEDULES_NO_MEMORY;
-  try {
-    nStatus = WriteScheduleTable(paths, count, settings, nJobs, WriteToFile, &*file, onInput, pInputContext);
-    if (nStatus == QUORLIX_SCHEDULES_OK) {
-      file->Close();
-      if (std::rename(strTemporary.c_str(), strOutput.c_str()) == 0) return QUORLIX_SCHEDULES_OK;
-      nStatus = QUORLIX_SCHEDULES_OUTPUT_ERROR;
-    }
-  } catch (const CFileException&) {
-    nStatus = QUORLIX_SCHEDULES_OUTPUT_ERROR;  // the late write error of closing
-  } catch (...) {
-    nStatus = QUORLIX_SCHEDULES_NO_MEMORY;
-  }
-  if (file->IsOpen()) file->CloseAndRemove(strTemporary);
-  else std::remove(strTemporary.c_str());
-  return nStatus;
+  CReplacingFile file;
+  if (const int nError = file.Create(strOutput, false); nError != 0)
+    return nError == EISDIR
+               ? OutputFailure(nError, FailedFile::kOutput, FileOperation::kCreate)
+               : OutputFailure(nError, FailedFile::kTemporary, FileOperation::kCreate, file.TemporaryPath());
+  FdWriter writer{file.Fd()};
+  const int nStatus = WriteScheduleTable(paths, count, settings, nJobs, WriteToFd, &writer, onInput, pInputContext);
+  if (nStatus == QUORLIX_SCHEDULES_OUTPUT_ERROR && writer.nError != 0)
+    return OutputFailure(writer.nError, FailedFile::kTemporary, FileOperation::kWrite, file.TemporaryPath());
+  if (nStatus != QUORLIX_SCHEDULES_OK) return nStatus;  // the temporary is abandoned
+  bool bCloseFailed = false;
+  if (const int nError = file.Commit(&bCloseFailed); nError != 0)
+    return bCloseFailed ? OutputFailure(nError, FailedFile::kTemporary, FileOperation::kClose, file.TemporaryPath())
+                        : OutputFailure(nError, FailedFile::kOutput, FileOperation::kNone);
+  return QUORLIX_SCHEDULES_OK;
 }

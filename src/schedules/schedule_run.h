@@ -35,6 +35,3 @@ int WriteScheduleTable(const char* const* paths, std::size_t count, const TableS
 // quorlix_write_schedules_file_ex, with the same checks and a non-empty output path.
 int WriteScheduleTableFile(const char* const* paths, std::size_t count, const TableSettings& settings, unsigned nJobs,
                            const char* pszOutputPath, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext);
-
-// A name beside an output, new to its folder, for writing it before it is renamed into place.
-CString TemporaryNameFor(const CString& strOutput);

@@ -272,6 +272,20 @@ TEST_F(SchedulesDatabaseTest, AnUpdateKilledMidwayLeavesWholeInputsAndTheNextFin
   EXPECT_EQ(One(db, "PRAGMA integrity_check"), "ok");
 }
 
+TEST_F(SchedulesDatabaseTest, ASecondInterruptRemovesANewDatabasesTemporary) {
+  const std::string filing = ReadFile((DataDir() / "schedules" / "bank_10k_1997_article9.txt").string());
+  fs::create_directories(PathOf("many"));
+  fs::create_directories(PathOf("out"));
+  for (int i = 0; i < 4000; ++i) WriteFile("many/" + std::to_string(i) + ".txt", filing);
+  const pid_t pid = StartTool({"schedules", "-q", "-j", "1", "-o", "out/fds.sqlite", PathOf("many")}, {});
+  while (ListFiles(PathOf("out")).empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  // Two signals of one kind may arrive as one: a second kind is surely a second signal.
+  ::kill(pid, SIGINT);
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(FinishTool(pid).signal, SIGTERM);
+  EXPECT_EQ(ListFiles(PathOf("out")), std::vector<std::string>{});  // neither the database nor its temporary
+}
+
 TEST_F(SchedulesDatabaseTest, ForeignAndNewerDatabasesAreRefusedUntouched) {
   const std::string folder = MakeArchive();
   const std::string foreign = PathOf("other.db");

@@ -273,6 +273,17 @@ TEST_F(CommandSchedulesTest, ASecondInterruptEndsAtOnceWithoutATable) {
   EXPECT_TRUE(ListFiles(PathOf("out")).empty());
 }
 
+TEST_F(CommandSchedulesTest, AnEndAtOnceRemovesTheLibrarysTemporary) {
+  MakeLongRun();
+  const pid_t pid = StartTool({"schedules", "-j", "2", "-o", "out/table.csv", "-T", "list"}, {});
+  while (ListFiles(PathOf("out")).empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  // Two signals of one kind may arrive as one: a second kind is surely a second signal.
+  ::kill(pid, SIGINT);
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(FinishTool(pid).signal, SIGTERM);
+  EXPECT_TRUE(ListFiles(PathOf("out")).empty());
+}
+
 // ---- Archives as EDGAR distributes them ----
 
 TEST_F(CommandSchedulesTest, ArchivesAsTheyComeGiveTheirFilingsRowsAndCounts) {

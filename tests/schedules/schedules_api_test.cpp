@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "packing_fixtures.h"
+#include "quorlix_failure.h"
 #include "quorlix_schedules.h"
 #include "test_support.h"
 
@@ -361,6 +363,38 @@ TEST_F(SchedulesApiTest, TheFileFormFollowsLinks) {
   for (const auto& entry : std::filesystem::directory_iterator(m_dir / "real"))
     names.push_back(entry.path().filename());
   EXPECT_EQ(names, std::vector<std::string>{"t.csv"});  // no temporary left
+}
+
+TEST_F(SchedulesApiTest, TheFileFormsFailureIsRecordedNamingItsTemporary) {
+  const auto lastFailure = reinterpret_cast<decltype(&quorlix_last_failure)>(::dlsym(m_hLib, "quorlix_last_failure"));
+  ASSERT_NE(lastFailure, nullptr);
+  const std::vector<std::string> paths = {ManyFilings().front()};
+  quorlix_failure failure{};
+  // A missing folder: creating the temporary fails, and only the record knows its name.
+  EXPECT_EQ(WriteFile(paths, QUORLIX_SCHEDULES_LONG, 1, PathOf("no/t.csv")), QUORLIX_SCHEDULES_OUTPUT_ERROR);
+  EXPECT_EQ(lastFailure(&failure), QUORLIX_SCHEDULES_OUTPUT_ERROR);
+  EXPECT_EQ(failure.file, QUORLIX_FAILED_FILE_TEMPORARY);
+  EXPECT_EQ(failure.operation, QUORLIX_OPERATION_CREATE);
+  EXPECT_EQ(failure.error_number, ENOENT);
+  const std::string temporary = failure.detail;
+  EXPECT_TRUE(temporary.starts_with(PathOf("no/.quorlix-t.csv.")) && temporary.ends_with(".tmp")) << temporary;
+  // A folder or a link to nothing at the name is the output's own failure.
+  EXPECT_EQ(WriteFile(paths, QUORLIX_SCHEDULES_LONG, 1, m_dir.string()), QUORLIX_SCHEDULES_OUTPUT_ERROR);
+  lastFailure(&failure);
+  EXPECT_EQ(failure.file, QUORLIX_FAILED_FILE_OUTPUT);
+  EXPECT_EQ(failure.error_number, EISDIR);
+  EXPECT_STREQ(failure.detail, "");
+  std::filesystem::create_symlink("none.csv", m_dir / "dangling.csv");
+  EXPECT_EQ(WriteFile(paths, QUORLIX_SCHEDULES_LONG, 1, PathOf("dangling.csv")), QUORLIX_SCHEDULES_OUTPUT_ERROR);
+  lastFailure(&failure);
+  EXPECT_EQ(failure.file, QUORLIX_FAILED_FILE_OUTPUT);
+  EXPECT_EQ(failure.cause, QUORLIX_CAUSE_NOT_FOUND);
+  // Success clears the record, and another run's temporary beside the table stays.
+  Put(".quorlix-t.csv.00000000000000ff-0.tmp", "another run's");
+  EXPECT_EQ(WriteFile(paths, QUORLIX_SCHEDULES_LONG, 1, PathOf("t.csv")), QUORLIX_SCHEDULES_OK);
+  EXPECT_EQ(lastFailure(&failure), 0);
+  EXPECT_EQ(failure.file, QUORLIX_FAILED_FILE_NONE);
+  EXPECT_EQ(ReadFile(PathOf(".quorlix-t.csv.00000000000000ff-0.tmp")), "another run's");
 }
 
 // ---- Run settings ----

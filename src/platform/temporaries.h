@@ -1,10 +1,11 @@
-// The temporary files and private folders of every batch running, which an end
-// at once (quorlix_batch_abandon) removes, and the steps it must not cut short.
+// The library's temporary files and private folders in existence (a batch's, a
+// table's or database's before it is renamed into place), which an end at once
+// (quorlix_batch_abandon) removes, and the steps it must not cut short.
 #pragma once
 
 #include <string>
 
-namespace batch {
+namespace temporaries {
 
 void RegisterTempFile(const std::string& path);
 void ForgetTempFile(const std::string& path);
@@ -28,4 +29,4 @@ class HoldOffEnd {
 // the locks for good, so that no worker registers (and then makes) another.
 void RemoveAllForGood();
 
-}  // namespace batch
+}  // namespace temporaries

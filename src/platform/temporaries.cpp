@@ -1,4 +1,4 @@
-#include "batch/temporaries.h"
+#include "platform/temporaries.h"
 
 #include <dirent.h>
 #include <unistd.h>
@@ -9,7 +9,7 @@
 #include <set>
 #include <thread>
 
-namespace batch {
+namespace temporaries {
 namespace {
 
 std::mutex g_tempMutex;
@@ -76,4 +76,4 @@ void RemoveAllForGood() {
   }
 }
 
-}  // namespace batch
+}  // namespace temporaries

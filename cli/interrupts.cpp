@@ -1,6 +1,5 @@
 #include "interrupts.h"
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -19,10 +18,6 @@ std::set<std::string>& TempFiles() {
   static std::set<std::string> files;
   return files;
 }
-std::set<std::string>& TempFolders() {
-  static std::set<std::string> folders;
-  return folders;
-}
 // Held by the steps an end at once must not cut, and by the end for good.
 std::mutex g_endMutex;
 
@@ -36,24 +31,15 @@ sigset_t WatchedSignals() {
 }
 
 // Waits for the step in progress, writes out what the streams hold (whole report
-// rows, since a row is such a step), removes every registered temporary file and
-// private folder, and keeps both locks, so that no worker registers (and then
-// creates) another, nor starts a step, before the process ends.
+// rows, since a row is such a step), removes the tool's registered temporary
+// files and the library's, and keeps both locks, so that no worker registers
+// (and then creates) another, nor starts a step, before the process ends.
 void RemoveAllTempFilesForGood() {
   g_endMutex.lock();
   std::fflush(nullptr);
   g_tempMutex.lock();
   for (const auto& path : TempFiles()) ::unlink(path.c_str());
-  for (const auto& path : TempFolders()) {
-    // Emptied by name: a worker's file in it may not be registered yet.
-    if (DIR* dir = ::opendir(path.c_str())) {
-      while (const dirent* entry = ::readdir(dir))
-        if (entry->d_name[0] != '.') ::unlinkat(::dirfd(dir), entry->d_name, 0);
-      ::closedir(dir);
-    }
-    ::rmdir(path.c_str());
-  }
-  // And those of the library's batch running, if any.
+  // And the library's: a batch's private folders, a table's temporary.
   quorlix_batch_abandon();
 }
 
@@ -73,16 +59,6 @@ void RemoveTempFile(const std::string& path) {
   const std::lock_guard lock(g_tempMutex);
   ::unlink(path.c_str());
   TempFiles().erase(path);
-}
-
-void RegisterTempFolder(const std::string& path) {
-  const std::lock_guard lock(g_tempMutex);
-  TempFolders().insert(path);
-}
-
-void ForgetTempFolder(const std::string& path) {
-  const std::lock_guard lock(g_tempMutex);
-  TempFolders().erase(path);
 }
 
 HoldOffEnd::HoldOffEnd() { g_endMutex.lock(); }

@@ -15,9 +15,6 @@ void RegisterTempFile(const std::string& path);
 void ForgetTempFile(const std::string& path);
 // Removes the file and forgets it.
 void RemoveTempFile(const std::string& path);
-// The private folders in existence, which an end at once removes after the files.
-void RegisterTempFolder(const std::string& path);
-void ForgetTempFolder(const std::string& path);
 
 // A step that an end at once waits for, so that it never cuts one short: a
 // report row is written whole, and the outputs of a pair are put in place both

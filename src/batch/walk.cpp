@@ -8,8 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ranges>
 #include <set>
+#include <string_view>
+#include <vector>
 
 #include "batch/private_folders.h"
 #include "quorlix_schedules.h"
@@ -32,10 +33,25 @@ std::string JoinPath(std::string_view folder, std::string_view name) {
 
 // ---- The list ----
 
+namespace {
+
+// The parts of a path between its slashes, empty ones included. (Written out:
+// the library is also built by a compiler whose std::views::split fails.)
+std::vector<std::string_view> ComponentsOf(std::string_view path) {
+  std::vector<std::string_view> parts;
+  for (std::size_t start = 0;;) {
+    const std::size_t slash = path.find('/', start);
+    parts.push_back(path.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start));
+    if (slash == std::string_view::npos) return parts;
+    start = slash + 1;
+  }
+}
+
+}  // namespace
+
 std::string MirroredPath(std::string_view relative) {
   std::string rel;
-  for (const auto component : std::views::split(relative, '/')) {
-    const std::string_view part(component.begin(), component.end());
+  for (const std::string_view part : ComponentsOf(relative)) {
     if (part.empty() || part == ".") continue;
     if (!rel.empty()) rel += '/';
     rel += part;
@@ -68,9 +84,7 @@ void InputList::Seal() {
 namespace {
 
 bool HasDotDotComponent(std::string_view path) {
-  return std::ranges::any_of(std::views::split(path, '/'), [](const auto component) {
-    return std::string_view(component.begin(), component.end()) == "..";
-  });
+  return std::ranges::any_of(ComponentsOf(path), [](std::string_view part) { return part == ".."; });
 }
 
 // Adds files as named, walks folders and takes listed paths, marking those that

@@ -248,8 +248,15 @@ TEST_F(SchedulesDatabaseTest, AnUpdateKilledMidwayLeavesWholeInputsAndTheNextFin
     const std::string count = fs::exists(db) ? One(db, "SELECT count(*) FROM inputs") : "";
     return !count.empty() && std::isdigit(static_cast<unsigned char>(count[0])) ? std::stoi(count) : 0;
   };
-  while (std::chrono::steady_clock::now() < deadline && committedSoFar() == 0)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  // The tool runs a few milliseconds at a time, so that its first commit (after
+  // a second) comes long before its last input on a machine of any speed.
+  while (std::chrono::steady_clock::now() < deadline) {
+    ::kill(pid, SIGCONT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ::kill(pid, SIGSTOP);
+    if (committedSoFar() != 0) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(15));
+  }
   ::kill(pid, SIGKILL);
   const auto killed = FinishTool(pid);
   EXPECT_EQ(One(db, "PRAGMA integrity_check"), "ok");

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "batch/naming.h"
+#include "batch/ordered_run.h"
 #include "batch/private_folders.h"
 #include "batch/walk.h"
 #include "platform/failure_record.h"
@@ -346,13 +347,24 @@ struct RunSettings {
 // publishes its state with a release store; the main thread reads the state first.
 enum InputState : std::uint8_t { kPending, kFinished, kUpToDate };
 
-class BatchRun {
+class BatchRun final : public OrderedJob {
  public:
   BatchRun(const Job& job, const RunSettings& settings, InputList& list, const quorlix_batch_callbacks& callbacks)
       : m_job(job), m_settings(settings), m_list(list), m_callbacks(callbacks), m_states(list.Inputs().size()) {}
 
   // Returns QUORLIX_BATCH_DONE or QUORLIX_BATCH_STOPPED.
   int Run(std::size_t& keptEntries);
+
+  bool Work(std::size_t index) override;
+  bool Take(std::size_t index) override {
+    Emit(index);
+    m_emitted = index + 1;
+    return !m_stop;
+  }
+  bool Poll() override {
+    if (!TellProgress()) m_stop = true;
+    return !m_stop;
+  }
 
  private:
   OutputNames NamesOf(std::size_t index) const {
@@ -365,9 +377,7 @@ class BatchRun {
     }
     return NameOutputs(m_job.naming, m_settings.outDir, m_list.RelativeOf(m_list.Inputs()[index]));
   }
-  void StartWorkers(std::vector<std::jthread>& pool);
-  bool TakeInput(std::size_t worker, std::size_t& index);
-  void Work(std::size_t worker);
+  std::size_t WorkerCount() const;
   void Convert(std::size_t index);
   bool RefuseFilesInTheWay(Input& input, const char* path, const OutputNames& names) const;
   int ConvertOnce(Input& input, const char* path, const OutputNames& names, std::size_t index);
@@ -401,32 +411,14 @@ class BatchRun {
    private:
     BatchRun& m_run;
   };
-  void Stop() {
-    m_stop = true;
-    const std::lock_guard lock(m_mutex);
-    m_wake.notify_all();
-  }
 
   const Job& m_job;
   const RunSettings& m_settings;
   InputList& m_list;
   const quorlix_batch_callbacks& m_callbacks;
   std::vector<std::atomic<std::uint8_t>> m_states;
-  // Work is handed out as ranges of consecutive inputs, one per worker; a worker
-  // whose range is done takes the second half of the largest range left. The
-  // workers so stay in different folders: in one folder, the file system makes
-  // them take turns at the folder's lock for every file created or renamed.
-  struct Range {
-    std::size_t next;
-    std::size_t end;
-  };
-  std::vector<Range> m_ranges;
-  std::mutex m_rangeMutex;
   std::atomic<bool> m_stop{false};
-  std::atomic<unsigned> m_liveWorkers{0};
-  std::mutex m_mutex;
-  std::condition_variable m_wake;
-  std::size_t m_emitted = 0;  // owned by the main thread
+  std::size_t m_emitted = 0;  // owned by the calling thread
   StagingFolders m_staging;
   std::mutex m_activeMutex;
   std::condition_variable m_activeChanged;
@@ -579,43 +571,21 @@ bool BatchRun::WaitForAnotherToEnd() {
   return true;
 }
 
-bool BatchRun::TakeInput(std::size_t worker, std::size_t& index) {
-  const std::lock_guard lock(m_rangeMutex);
-  Range& own = m_ranges[worker];
-  if (own.next == own.end) {
-    Range& largest = *std::ranges::max_element(m_ranges, {}, [](const Range& r) { return r.end - r.next; });
-    const std::size_t left = largest.end - largest.next;
-    if (left == 0) return false;
-    const std::size_t taken = std::max<std::size_t>(1, left / 2);
-    own = {largest.end - taken, largest.end};
-    largest.end -= taken;
+bool BatchRun::Work(std::size_t index) {
+  Input& input = m_list.Inputs()[index];
+  try {
+    Convert(index);
+  } catch (const std::exception&) {
+    // Only an allocation of the engine's own can fail here; the input's outputs
+    // are not in place, and its row says so with the export's input error.
+    input.outputsPresent = false;
+    input.status = m_job.inputError;
+    m_states[index].store(kFinished, std::memory_order_release);
   }
-  index = own.next++;
-  return true;
-}
-
-void BatchRun::Work(std::size_t worker) {
-  LastFolderMade().clear();
-  std::size_t index = 0;
-  while (!m_stop.load(std::memory_order_relaxed) && TakeInput(worker, index)) {
-    Input& input = m_list.Inputs()[index];
-    try {
-      Convert(index);
-    } catch (const std::exception&) {
-      // Only an allocation of the engine's own can fail here; the input's outputs
-      // are not in place, and its row says so with the export's input error.
-      input.outputsPresent = false;
-      input.status = m_job.inputError;
-      m_states[index].store(kFinished, std::memory_order_release);
-    }
-    m_doneBytes.fetch_add(input.bytesIn, std::memory_order_relaxed);
-    if (input.status != QUORLIX_OK) m_doneFailures.fetch_add(1, std::memory_order_relaxed);
-    m_doneInputs.fetch_add(1, std::memory_order_relaxed);
-  }
-  if (--m_liveWorkers == 0) {
-    const std::lock_guard lock(m_mutex);
-    m_wake.notify_all();
-  }
+  m_doneBytes.fetch_add(input.bytesIn, std::memory_order_relaxed);
+  if (input.status != QUORLIX_OK) m_doneFailures.fetch_add(1, std::memory_order_relaxed);
+  m_doneInputs.fetch_add(1, std::memory_order_relaxed);
+  return false;
 }
 
 void BatchRun::Emit(std::size_t index) {
@@ -643,7 +613,7 @@ void BatchRun::Emit(std::size_t index) {
       m_failures.erase(found);
     }
   }
-  if (m_callbacks.row && m_callbacks.row(m_callbacks.context, &row) != 0) Stop();
+  if (m_callbacks.row && m_callbacks.row(m_callbacks.context, &row) != 0) m_stop = true;
 }
 
 bool BatchRun::TellProgress() {
@@ -655,24 +625,11 @@ bool BatchRun::TellProgress() {
 }
 
 // One worker per job asked for (one per online processor by default), no more
-// than there are inputs, nor than the open-file limit lets convert at once;
-// fewer when threads run out, down to none.
-void BatchRun::StartWorkers(std::vector<std::jthread>& pool) {
-  const std::size_t count = m_list.Inputs().size();
+// than there are inputs, nor than the open-file limit lets convert at once.
+std::size_t BatchRun::WorkerCount() const {
   const long processors = std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN));
-  std::size_t workers = m_settings.jobs ? m_settings.jobs : static_cast<std::size_t>(processors);
-  workers = std::max<std::size_t>(1, std::min({workers, count, std::size_t{MostJobsForOpenFiles()}}));
-  for (std::size_t w = 0; w < workers; ++w) m_ranges.push_back({count * w / workers, count * (w + 1) / workers});
-  for (std::size_t w = 0; w < workers; ++w) {
-    ++m_liveWorkers;
-    try {
-      pool.emplace_back([this, w] { Work(w); });
-    } catch (const std::system_error&) {
-      // Fewer threads than asked for still do all the work.
-      --m_liveWorkers;
-      break;
-    }
-  }
+  const std::size_t workers = m_settings.jobs ? m_settings.jobs : static_cast<std::size_t>(processors);
+  return std::max<std::size_t>(1, std::min({workers, m_list.Inputs().size(), std::size_t{MostJobsForOpenFiles()}}));
 }
 
 int BatchRun::Run(std::size_t& keptEntries) {
@@ -683,29 +640,13 @@ int BatchRun::Run(std::size_t& keptEntries) {
       if (m_list.Inputs()[i].skip == InputSkip::kNone) names.push_back(NamesOf(i));
     keptEntries = RemoveLeftoversOfEndedRuns(names);
   }
-  {
-    std::vector<std::jthread> pool;
-    StartWorkers(pool);
-    if (pool.empty()) {
-      ++m_liveWorkers;
-      Work(0);
-    }
-    // Rows are handed over in input order as the prefix of finished inputs
-    // grows; the workers are never woken for it, the calling thread looks now
-    // and then.
-    const auto pause = std::chrono::milliseconds(20);
-    for (;;) {
-      {
-        std::unique_lock lock(m_mutex);
-        m_wake.wait_for(lock, pause, [this] { return m_liveWorkers == 0; });
-      }
-      if (!TellProgress()) Stop();
-      while (m_emitted < count && m_states[m_emitted].load(std::memory_order_acquire) != kPending) Emit(m_emitted++);
-      if (m_liveWorkers == 0) break;
-    }
-  }
+  // The rows go out in input order as the inputs finish; the calling thread
+  // looks now and then to tell the progress. Workers keep apart, each in its
+  // own stretch of the inputs (and so of the output folders).
+  LastFolderMade().clear();
+  OrderedRun(*this, {count, WorkerCount(), ClaimOrder::kSpread, 0, std::chrono::milliseconds(20)}).Run();
   m_staging.RemoveAll();
-  // After a stop, the inputs done beyond the first one not started.
+  // After a stop, the inputs finished beyond the first one not finished.
   for (; m_emitted < count; ++m_emitted)
     if (m_states[m_emitted].load(std::memory_order_acquire) != kPending) Emit(m_emitted);
   TellProgress();

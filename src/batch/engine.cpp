@@ -355,7 +355,7 @@ class BatchRun final : public OrderedJob {
   // Returns QUORLIX_BATCH_DONE or QUORLIX_BATCH_STOPPED.
   int Run(std::size_t& keptEntries);
 
-  bool Work(std::size_t index) override;
+  bool Work(std::size_t index, std::size_t worker) override;
   bool Take(std::size_t index) override {
     Emit(index);
     m_emitted = index + 1;
@@ -571,7 +571,7 @@ bool BatchRun::WaitForAnotherToEnd() {
   return true;
 }
 
-bool BatchRun::Work(std::size_t index) {
+bool BatchRun::Work(std::size_t index, std::size_t /*worker*/) {
   Input& input = m_list.Inputs()[index];
   try {
     Convert(index);

@@ -61,7 +61,7 @@ bool OrderedRun::Run() {
 bool OrderedRun::RunOnCallingThread() {
   Clock::time_point lastPoll = Clock::now();
   for (std::size_t index = 0; index < m_settings.count; ++index) {
-    m_job.Work(index);
+    m_job.Work(index, 0);
     m_head = index;
     if (!m_job.Take(index)) return Stop();
     if (m_settings.pollEvery.count() > 0 && Clock::now() - lastPoll >= m_settings.pollEvery) {
@@ -169,7 +169,7 @@ void OrderedRun::Work(std::size_t worker) {
   while (Claim(worker, first, end)) {
     // A stopped run begins no more: the indexes claimed but not begun stay undone.
     for (std::size_t index = first; index < end; ++index)
-      if (!Complete(index, m_job.Work(index))) break;
+      if (!Complete(index, m_job.Work(index, worker))) break;
   }
   const std::lock_guard lock(m_mutex);
   --m_liveWorkers;
@@ -180,6 +180,17 @@ void OrderedRun::WakeCaller() {
   const std::lock_guard lock(m_mutex);
   m_wakeAsked = true;
   if (m_callerWaits) m_callerWake.notify_one();
+}
+
+void OrderedRun::WorkerWaits() {
+  const std::lock_guard lock(m_mutex);
+  ++m_waitingWorkers;
+  if (m_callerWaits && CallerMayGo()) m_callerWake.notify_one();
+}
+
+void OrderedRun::WorkerGoesOn() {
+  const std::lock_guard lock(m_mutex);
+  --m_waitingWorkers;
 }
 
 bool OrderedRun::Stop() {

@@ -17,10 +17,11 @@ namespace batch {
 // What a run does with each index.
 class OrderedJob {
  public:
-  // Does index's work, on a worker thread, or on the calling thread in a run
-  // without workers. True asks the calling thread to take it without waiting
-  // for a batch of others to finish (a large input). Throws nothing.
-  virtual bool Work(std::size_t index) = 0;
+  // Does index's work on worker number worker (below the workers asked for),
+  // or on the calling thread as worker 0 in a run without workers. True asks
+  // the calling thread to take it without waiting for a batch of others to
+  // finish (a large input). Throws nothing.
+  virtual bool Work(std::size_t index, std::size_t worker) = 0;
   // On the calling thread, in index order, once Work(index) has returned and
   // every earlier index is taken. False stops the run.
   virtual bool Take(std::size_t index) = 0;
@@ -69,6 +70,10 @@ class OrderedRun {
   // From a worker: the calling thread should look at the index at work first in
   // line (OrderedJob::TakeEarly), or at what is finished.
   void WakeCaller();
+  // From a worker about to wait, on the job, for the indexes before its own to
+  // be taken; until WorkerGoesOn, the calling thread takes each as soon as it is done.
+  void WorkerWaits();
+  void WorkerGoesOn();
 
  private:
   bool RunOnCallingThread();
@@ -100,7 +105,7 @@ class OrderedRun {
   std::size_t m_head = 0;       // the first index not taken
   std::size_t m_completed = 0;  // indexes whose work is done, taken or not
   std::size_t m_liveWorkers = 0;
-  std::size_t m_waitingWorkers = 0;  // for the window to move
+  std::size_t m_waitingWorkers = 0;  // for the window to move, or on the job
   bool m_callerWaits = false;
   bool m_wakeAsked = false;
   bool m_takeAtOnce = false;

@@ -1,28 +1,26 @@
-// The run. With one thread, the caller's thread reads every input and writes its
-// rows. With more, worker threads read inputs in input order, each into a slot
-// of its own, while the caller's thread takes the slots in input order: it
-// writes each slot's rows (the long form) or merges its part (the wide form's
-// cells, the panel's candidates) and reports the input. The input at the head of that order is written as it
-// is read, so one long filing goes out in pieces; the inputs after it wait in
-// their slots, at most kInputsAhead of them, each holding at most
-// kHeldBytesPerInput of rows before its worker waits for its turn.
+// The run, on the library's ordered run (batch/ordered_run.h). With one worker,
+// the calling thread reads every input and writes its rows. With more, worker
+// threads read inputs in input order, each into a slot of its own, while the
+// calling thread takes the slots in input order: it writes each slot's rows (the
+// long form) or merges its part (the wide form's cells, the panel's candidates)
+// and reports the input. The input first in line is written as it is read, so
+// one long filing goes out in pieces; the inputs after it wait in their slots,
+// at most kInputsAhead of them, each holding at most kHeldBytesPerInput of rows
+// before its worker waits for its turn.
 #include "schedules/schedule_run.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
+#include "batch/ordered_run.h"
 #include "platform/file.h"
 #include "schedules/schedule_input.h"
 #include "schedules/schedule_reader.h"
@@ -288,252 +286,154 @@ void AttachProblem(QUORLIX_SCHEDULES_INPUT& input, const std::string& problem) {
   input.problem = problem.empty() ? nullptr : problem.c_str();
 }
 
-// ---- On the caller's thread alone ----
+// ---- The run ----
 
-class DirectChunks final : public ChunkSink {
+class TableRun final : public batch::OrderedJob {
  public:
-  explicit DirectChunks(TableWriter& writer) : m_writer(writer) {}
-  void TakeChunk(std::string& chunk) override {
-    m_writer.Write(chunk);
-    if (m_writer.Failed()) throw RunStopped{};
-  }
-
- private:
-  TableWriter& m_writer;
-};
-
-// On the caller's thread the inputs are read in input order, so the registry
-// tells at once whether an input's file was an earlier one's.
-class InOrderGate final : public FileGate {
- public:
-  explicit InOrderGate(std::size_t nInputs) : m_registry(nInputs) {}
-  void Start(std::size_t index) { m_nIndex = m_nFirst = index; }
-  bool TakeFile(const FileKey& key) override {
-    m_nFirst = m_registry.Register(key, m_nIndex);
-    return m_nFirst == m_nIndex;
-  }
-  std::size_t First() const { return m_nFirst; }
-
- private:
-  FileRegistry m_registry;
-  std::size_t m_nIndex = 0;
-  std::size_t m_nFirst = 0;
-};
-
-int RunOnCallerThread(const char* const* paths, std::size_t count, const TableSettings& settings, TableWriter& writer,
-                      QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
-  InputTableReader reader(settings);
-  DirectChunks chunks(writer);
-  InputPart part;
-  WholeTable table(paths, settings);
-  InOrderGate gate(count);
-  std::string problem;
-  int nStatus = QUORLIX_SCHEDULES_OK;
-  for (std::size_t i = 0; i < count; ++i) {
-    QUORLIX_SCHEDULES_INPUT input;
-    gate.Start(i);
-    try {
-      input = reader.Read(i, paths[i], chunks, part, problem, gate);
-    } catch (const RunStopped&) {
-      return writer.FailedStatus();
-    }
-    if (gate.First() != i) input = RepeatOf(i, paths[i], gate.First());
-    AttachProblem(input, problem);
-    writer.Write(reader.Rest());
-    reader.Rest().clear();
-    if (settings.bRowsBeforeReport) writer.Flush();
-    if (writer.Failed()) return writer.FailedStatus();
-    if (gate.First() == i) table.Merge(part, i);
-    part.Clear();
-    nStatus = TellOfInput(onInput, pInputContext, input);
-    if (nStatus != QUORLIX_SCHEDULES_OK) break;
-  }
-  table.Write(writer);
-  return nStatus;
-}
-
-// ---- On worker threads ----
-
-class ParallelRun {
- public:
-  ParallelRun(const char* const* paths, std::size_t count, const TableSettings& settings, TableWriter& writer)
+  TableRun(const char* const* paths, std::size_t count, const TableSettings& settings, std::size_t nWorkers,
+           TableWriter& writer, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext)
       : m_paths(paths),
         m_count(count),
         m_settings(settings),
         m_writer(writer),
-        m_slots(kInputsAhead),
-        m_registry(count) {}
+        m_onInput(onInput),
+        m_pInputContext(pInputContext),
+        m_readers(nWorkers),
+        m_slots(std::max<std::size_t>(1, std::min(count, kInputsAhead))),
+        m_registry(count),
+        m_table(paths, settings) {}
 
-  // Starts up to nWorkers threads; false when none would start.
-  bool Start(std::size_t nWorkers);
-  int Run(QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext);
-  // Stops the workers after the inputs in flight and waits for them.
-  void Finish();
+  // The run's status once every input is reported, or the run stopped.
+  int Run(std::size_t nWorkers);
+
+  bool Work(std::size_t index, std::size_t worker) override;
+  bool Take(std::size_t index) override;
+  bool TakeEarly(std::size_t head) override;
+  void Stopping() override {
+    const std::lock_guard lock(m_mutex);
+    m_bStop = true;
+    m_wake.notify_all();
+  }
 
  private:
   struct Slot {
-    std::vector<std::string> chunks;
+    std::vector<std::string> chunks;  // rows not yet written
     std::size_t nHeldBytes = 0;
-    bool bDone = false;
     QUORLIX_SCHEDULES_INPUT input{};
     std::string problem;
     InputPart part;
     FileKey key;  // of the input's file, once open
     bool bKeyKnown = false;
-    std::size_t nFirst = 0;  // the first input of its file, once every earlier input is read
   };
 
   // Registers the file of input index; false when an earlier input's is the same.
   class SlotGate final : public FileGate {
    public:
-    SlotGate(ParallelRun& run, std::size_t index) : m_run(run), m_index(index) {}
+    SlotGate(TableRun& run, std::size_t index) : m_run(run), m_index(index) {}
     bool TakeFile(const FileKey& key) override { return m_run.Register(m_index, key); }
 
    private:
-    ParallelRun& m_run;
+    TableRun& m_run;
     std::size_t m_index;
   };
 
   // The chunks of input index go to its slot.
   class SlotChunks final : public ChunkSink {
    public:
-    SlotChunks(ParallelRun& run, std::size_t index) : m_run(run), m_index(index) {}
+    SlotChunks(TableRun& run, std::size_t index) : m_run(run), m_index(index) {}
     void TakeChunk(std::string& chunk) override { m_run.Publish(m_index, chunk); }
 
    private:
-    ParallelRun& m_run;
+    TableRun& m_run;
     std::size_t m_index;
   };
 
-  Slot& SlotOf(std::size_t index) { return m_slots[index % kInputsAhead]; }
+  Slot& SlotOf(std::size_t index) { return m_slots[index % m_slots.size()]; }
   bool Register(std::size_t index, const FileKey& key);
-  // With the run's lock held, and every input before index read: the first
-  // input that names the file of input index (index itself for most).
+  // Once every input before index is read: the first input that names the file
+  // of input index (index itself for most).
   std::size_t FirstOfFile(std::size_t index) {
     const std::lock_guard lock(m_registryMutex);
     const Slot& slot = SlotOf(index);
     return slot.bKeyKnown ? m_registry.FirstOf(slot.key) : index;
   }
-  void Work();
   void Publish(std::size_t index, std::string& chunk);
-  // The input is read; rest holds its last rows.
-  void Complete(std::size_t index, const QUORLIX_SCHEDULES_INPUT& input, std::string& rest);
-  // An emptied string in place of one that was moved away, with the memory of a written chunk where there is one.
+  // An emptied string in place of one that was moved away, with the memory of a
+  // written chunk where there is one. With m_mutex held.
   void TakeSpareChunk(std::string& chunk) {
     chunk.clear();
     if (m_spareChunks.empty()) return;
     chunk.swap(m_spareChunks.back());
     m_spareChunks.pop_back();
   }
-  // Inputs a worker takes at once: a few, to take the lock less often, but never
-  // so many that the last inputs (large ones, often) go to one worker alone.
-  std::size_t ClaimSize() const {
-    return std::clamp<std::size_t>((m_count - m_nNext) / (2 * m_nWorkers), 1, kInputsPerClaim);
-  }
-  bool WriterMayGo();
-  void WaitAsWorker(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready);
-  int Report(std::size_t index, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext, WholeTable& table);
+  // Writes chunks and keeps their memory for the workers' next ones.
+  bool WriteChunks(std::vector<std::string>& chunks);
 
   const char* const* m_paths;
   const std::size_t m_count;
   const TableSettings m_settings;
   TableWriter& m_writer;
+  const QUORLIX_SCHEDULES_INPUT_FN m_onInput;
+  void* const m_pInputContext;
+  std::vector<std::unique_ptr<InputTableReader>> m_readers;  // one per worker, made by it
+  std::thread::id m_callingThread;
+  batch::OrderedRun* m_pRun = nullptr;
 
-  std::mutex m_mutex;
-  std::condition_variable m_workersWake;  // the head moved, or the run stops
-  std::condition_variable m_writerWake;   // see WriterMayGo
-  std::vector<Slot> m_slots;              // input i in m_slots[i % kInputsAhead]
-  std::mutex m_registryMutex;
-  FileRegistry m_registry;                 // the files of the inputs begun
+  std::mutex m_mutex;                      // over the slots' chunks, the spare ones, m_nTaken and m_bStop
+  std::condition_variable m_wake;          // an input was taken, or the run stops
+  std::vector<Slot> m_slots;               // input i in m_slots[i % size]: the run's window
   std::vector<std::string> m_spareChunks;  // written chunks, their memory kept for new ones
-  std::size_t m_nNext = 0;                 // the next input to take
-  std::size_t m_nHead = 0;                 // the first input not yet reported
-  std::size_t m_nCompleted = 0;            // inputs read so far
-  std::size_t m_nWaitingWorkers = 0;
-  std::size_t m_nWorkers = 1;  // asked for
+  std::size_t m_nTaken = 0;                // the first input not yet reported
   bool m_bStop = false;
-  std::atomic<bool> m_bStopping{false};  // m_bStop, for a worker between its inputs
-  bool m_bWriterWaits = false;
-  std::vector<std::jthread> m_workers;
+  std::mutex m_registryMutex;
+  FileRegistry m_registry;  // the files of the inputs begun
+
+  WholeTable m_table;  // the calling thread's
+  std::vector<std::string> m_written;
+  int m_nStatus = QUORLIX_SCHEDULES_OK;
 };
 
-bool ParallelRun::Start(std::size_t nWorkers) {
-  m_nWorkers = nWorkers;
-  for (std::size_t w = 0; w < nWorkers; ++w) {
-    try {
-      m_workers.emplace_back([this] { Work(); });
-    } catch (const std::system_error&) {
-      break;  // fewer threads than asked for still do all the work
-    }
-  }
-  return !m_workers.empty();
+int TableRun::Run(std::size_t nWorkers) {
+  m_callingThread = std::this_thread::get_id();
+  batch::OrderedRun run(*this, {m_count, nWorkers, batch::ClaimOrder::kInOrder, kInputsAhead, {}});
+  m_pRun = &run;
+  run.Run();
+  if (m_writer.Failed()) return m_writer.FailedStatus();
+  m_table.Write(m_writer);
+  return m_nStatus;
 }
 
-// The caller's thread goes on when the head, still being read, has rows to
-// write, or once the head is read and either a batch of inputs after it is read
-// too, or a worker waits for the head to move, or the head was a large input:
-// so it wakes once for many small inputs, not for each (a read head's rows wait
-// for the batch).
-bool ParallelRun::WriterMayGo() {
-  const Slot& head = SlotOf(m_nHead);
-  if (!head.bDone) return !head.chunks.empty();
-  return m_nWaitingWorkers > 0 || head.input.bytes >= kReportAtOnceBytes ||
-         m_nCompleted >= std::min(m_count, m_nHead + kInputsPerWake);
-}
-
-void ParallelRun::WaitAsWorker(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready) {
-  if (ready()) return;
-  ++m_nWaitingWorkers;
-  if (m_bWriterWaits && WriterMayGo()) m_writerWake.notify_one();
-  m_workersWake.wait(lock, ready);
-  --m_nWaitingWorkers;
-}
-
-void ParallelRun::Work() {
+bool TableRun::Work(std::size_t index, std::size_t worker) {
+  Slot& slot = SlotOf(index);
   // Without memory for its reader, a worker still takes its inputs, so the run
   // ends; each gets the status of no memory.
-  std::unique_ptr<InputTableReader> pReader;
+  std::unique_ptr<InputTableReader>& pReader = m_readers[worker];
+  if (!pReader) {
+    try {
+      pReader = std::make_unique<InputTableReader>(m_settings);
+    } catch (const std::bad_alloc&) {
+      slot.input = NoMemoryFor(index, m_paths[index]);
+      return false;
+    }
+  }
+  SlotChunks chunks(*this, index);
+  SlotGate gate(*this, index);
   try {
-    pReader = std::make_unique<InputTableReader>(m_settings);
-  } catch (const std::bad_alloc&) {
+    // The slot's input, part and problem are the worker's until the input is done.
+    slot.input = pReader->Read(index, m_paths[index], chunks, slot.part, slot.problem, gate);
+  } catch (const RunStopped&) {
+    return false;  // the run stopped: the input is never taken
   }
-  std::string noRows;
-  for (;;) {
-    std::size_t nFirst = 0;
-    std::size_t nEnd = 0;
-    {
-      std::unique_lock lock(m_mutex);
-      WaitAsWorker(lock, [this] { return m_bStop || m_nNext == m_count || m_nNext < m_nHead + kInputsAhead; });
-      if (m_bStop || m_nNext == m_count) return;
-      nFirst = m_nNext;
-      nEnd = std::min({m_count, m_nHead + kInputsAhead, nFirst + ClaimSize()});
-      m_nNext = nEnd;
-    }
-    for (std::size_t index = nFirst; index < nEnd; ++index) {
-      // A stopped run reads no more: the inputs claimed but not begun stay unread.
-      if (m_bStopping.load(std::memory_order_relaxed)) return;
-      if (!pReader) {
-        Complete(index, NoMemoryFor(index, m_paths[index]), noRows);
-        continue;
-      }
-      SlotChunks chunks(*this, index);
-      SlotGate gate(*this, index);
-      try {
-        // The slot's part and problem are the worker's until it is complete.
-        Slot& slot = SlotOf(index);
-        const QUORLIX_SCHEDULES_INPUT input =
-            pReader->Read(index, m_paths[index], chunks, slot.part, slot.problem, gate);
-        Complete(index, input, pReader->Rest());
-      } catch (const RunStopped&) {
-        return;
-      }
-    }
+  if (std::string& rest = pReader->Rest(); !rest.empty()) {
+    const std::lock_guard lock(m_mutex);
+    slot.chunks.push_back(std::move(rest));
+    TakeSpareChunk(rest);
   }
+  return slot.input.bytes >= kReportAtOnceBytes;
 }
 
-// The registry has a lock of its own, which the caller's thread takes inside the
-// run's lock and a worker alone, so that registering waits on no other work.
-bool ParallelRun::Register(std::size_t index, const FileKey& key) {
+// The registry has a lock of its own, so that registering waits on no other work.
+bool TableRun::Register(std::size_t index, const FileKey& key) {
   const std::lock_guard lock(m_registryMutex);
   Slot& slot = SlotOf(index);
   slot.key = key;
@@ -542,123 +442,102 @@ bool ParallelRun::Register(std::size_t index, const FileKey& key) {
 }
 
 // An input's rows wait in its slot; past kHeldBytesPerInput, its worker waits
-// until the input is at the head, whose rows the caller's thread writes as they come.
-void ParallelRun::Publish(std::size_t index, std::string& chunk) {
+// until the input is the first not taken, whose rows the calling thread writes
+// as they come. On the calling thread itself (a run without workers) they are
+// written at once.
+void TableRun::Publish(std::size_t index, std::string& chunk) {
+  if (std::this_thread::get_id() == m_callingThread) {
+    m_writer.Write(chunk);
+    if (m_writer.Failed()) throw RunStopped{};
+    return;
+  }
   std::unique_lock lock(m_mutex);
   if (m_bStop) throw RunStopped{};
   Slot& slot = SlotOf(index);
   slot.nHeldBytes += chunk.size();
   slot.chunks.push_back(std::move(chunk));
   TakeSpareChunk(chunk);
-  if (m_bWriterWaits && index == m_nHead) m_writerWake.notify_one();
-  WaitAsWorker(lock, [&] { return m_bStop || index == m_nHead || slot.nHeldBytes <= kHeldBytesPerInput; });
+  const auto mayGoOn = [&] { return m_bStop || index == m_nTaken || slot.nHeldBytes <= kHeldBytesPerInput; };
+  const bool bHead = index == m_nTaken;
+  const bool bWaits = !mayGoOn();
+  lock.unlock();
+  if (bHead) m_pRun->WakeCaller();
+  if (!bWaits) return;
+  m_pRun->WorkerWaits();
+  lock.lock();
+  m_wake.wait(lock, mayGoOn);
+  lock.unlock();
+  m_pRun->WorkerGoesOn();
   if (m_bStop) throw RunStopped{};
 }
 
-void ParallelRun::Complete(std::size_t index, const QUORLIX_SCHEDULES_INPUT& input, std::string& rest) {
+bool TableRun::WriteChunks(std::vector<std::string>& chunks) {
+  for (const std::string& chunk : chunks) m_writer.Write(chunk);
   const std::lock_guard lock(m_mutex);
-  Slot& slot = SlotOf(index);
-  if (!rest.empty()) {
-    slot.chunks.push_back(std::move(rest));
-    TakeSpareChunk(rest);
+  for (std::string& chunk : chunks) {
+    if (m_spareChunks.size() >= kInputsAhead) break;
+    chunk.clear();
+    m_spareChunks.push_back(std::move(chunk));
   }
-  slot.input = input;
-  slot.bDone = true;
-  ++m_nCompleted;
-  if (m_bWriterWaits && WriterMayGo()) m_writerWake.notify_one();
+  chunks.clear();
+  return !m_writer.Failed();
 }
 
-// Writes what is left of a read input's rows, merges its part and reports it;
-// the slot is the caller's thread's alone from its bDone until the head moves
-// past it. An input that names an earlier one's file gives nothing.
-int ParallelRun::Report(std::size_t index, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext, WholeTable& table) {
-  Slot& slot = SlotOf(index);
-  QUORLIX_SCHEDULES_INPUT input = slot.input;
-  if (slot.nFirst != index) {
-    input = RepeatOf(index, m_paths[index], slot.nFirst);
-  } else {
-    for (const std::string& chunk : slot.chunks) m_writer.Write(chunk);
-    if (m_writer.Failed()) return m_writer.FailedStatus();
-    table.Merge(slot.part, index);
-    AttachProblem(input, slot.problem);
-  }
-  if (m_settings.bRowsBeforeReport) {
-    m_writer.Flush();
-    if (m_writer.Failed()) return m_writer.FailedStatus();
-  }
-  return TellOfInput(onInput, pInputContext, input);
-}
-
-int ParallelRun::Run(QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext) {
-  WholeTable table(m_paths, m_settings);
-  std::vector<std::string> chunks;
-  int nStatus = QUORLIX_SCHEDULES_OK;
-  while (m_nHead < m_count && nStatus == QUORLIX_SCHEDULES_OK) {
-    std::size_t nReadUpTo = m_nHead;  // [m_nHead, nReadUpTo) are read
-    {
-      std::unique_lock lock(m_mutex);
-      m_bWriterWaits = true;
-      m_writerWake.wait(lock, [this] { return WriterMayGo(); });
-      m_bWriterWaits = false;
-      Slot& head = SlotOf(m_nHead);
-      if (!head.bDone) {
-        chunks.swap(head.chunks);
-        head.nHeldBytes = 0;
-        if (FirstOfFile(m_nHead) != m_nHead) chunks.clear();  // rows of a file an earlier input has given
-      }
-      // Every input before one read is read: the first of its file is known.
-      while (nReadUpTo < m_count && nReadUpTo < m_nHead + kInputsAhead && SlotOf(nReadUpTo).bDone) {
-        SlotOf(nReadUpTo).nFirst = FirstOfFile(nReadUpTo);
-        ++nReadUpTo;
-      }
-    }
-    for (const std::string& chunk : chunks) m_writer.Write(chunk);
-    if (m_writer.Failed()) return m_writer.FailedStatus();
-    std::size_t nReported = m_nHead;
-    while (nReported < nReadUpTo && nStatus == QUORLIX_SCHEDULES_OK)
-      nStatus = Report(nReported++, onInput, pInputContext, table);
-    if (m_writer.Failed()) return m_writer.FailedStatus();
-    {
-      const std::lock_guard lock(m_mutex);
-      for (std::size_t i = m_nHead; i < nReported; ++i) {
-        Slot& slot = SlotOf(i);
-        for (std::string& chunk : slot.chunks) chunks.push_back(std::move(chunk));
-        slot.chunks.clear();
-        slot.nHeldBytes = 0;
-        slot.bDone = false;
-        slot.bKeyKnown = false;  // the slot's next input is not claimed yet: no worker writes it
-        slot.part.Clear();
-      }
-      // Written chunks keep their memory for the workers' next ones.
-      for (std::string& chunk : chunks) {
-        if (m_spareChunks.size() >= kInputsAhead) break;
-        chunk.clear();
-        m_spareChunks.push_back(std::move(chunk));
-      }
-      m_nHead = nReported;
-      if (nStatus != QUORLIX_SCHEDULES_OK) m_bStop = true;
-      m_bStopping = m_bStop;
-    }
-    chunks.clear();
-    m_workersWake.notify_all();
-  }
-  table.Write(m_writer);
-  return nStatus;
-}
-
-void ParallelRun::Finish() {
+// The rows the first input not taken has so far, while it is still read.
+bool TableRun::TakeEarly(std::size_t head) {
   {
     const std::lock_guard lock(m_mutex);
-    m_bStop = true;
-    m_bStopping = true;
+    Slot& slot = SlotOf(head);
+    m_written.swap(slot.chunks);
+    slot.nHeldBytes = 0;
+    m_wake.notify_all();
   }
-  m_workersWake.notify_all();
-  m_workers.clear();  // joins
+  if (FirstOfFile(head) != head) m_written.clear();  // rows of a file an earlier input has given
+  if (WriteChunks(m_written)) return true;
+  m_nStatus = m_writer.FailedStatus();
+  return false;
+}
+
+// Writes what is left of a read input's rows, merges its part and reports it.
+// An input that names an earlier one's file gives nothing.
+bool TableRun::Take(std::size_t index) {
+  Slot& slot = SlotOf(index);
+  {
+    const std::lock_guard lock(m_mutex);
+    m_written.swap(slot.chunks);
+    slot.nHeldBytes = 0;
+  }
+  const std::size_t nFirst = FirstOfFile(index);
+  QUORLIX_SCHEDULES_INPUT input = slot.input;
+  if (nFirst != index) {
+    input = RepeatOf(index, m_paths[index], nFirst);
+    m_written.clear();
+  } else {
+    AttachProblem(input, slot.problem);
+  }
+  bool bWritten = WriteChunks(m_written);
+  if (bWritten && nFirst == index) m_table.Merge(slot.part, index);
+  if (bWritten && m_settings.bRowsBeforeReport) {
+    m_writer.Flush();
+    bWritten = !m_writer.Failed();
+  }
+  m_nStatus = bWritten ? TellOfInput(m_onInput, m_pInputContext, input) : m_writer.FailedStatus();
+  slot.part.Clear();
+  {
+    const std::lock_guard lock(m_registryMutex);
+    slot.bKeyKnown = false;  // the slot's next input is not claimed yet: no worker writes it
+  }
+  {
+    const std::lock_guard lock(m_mutex);
+    m_nTaken = index + 1;
+  }
+  m_wake.notify_all();
+  return m_nStatus == QUORLIX_SCHEDULES_OK;
 }
 
 std::size_t ThreadsFor(unsigned nJobs, std::size_t count) {
   std::size_t nThreads = nJobs != 0 ? nJobs : std::max(1u, std::thread::hardware_concurrency());
-  return std::min({nThreads, count, kMostThreads});
+  return std::max<std::size_t>(1, std::min({nThreads, count, kMostThreads}));
 }
 
 }  // namespace
@@ -672,24 +551,8 @@ int WriteScheduleTable(const char* const* paths, std::size_t count, const TableS
     LongTable::AppendHeader(header);
     writer.Write(header);
   }
-  int nStatus = QUORLIX_SCHEDULES_OK;
-  const std::size_t nThreads = ThreadsFor(nJobs, count);
-  std::optional<ParallelRun> parallel;
-  if (nThreads > 1) {
-    parallel.emplace(paths, count, settings, writer);
-    if (!parallel->Start(nThreads)) parallel.reset();
-  }
-  if (parallel) {
-    try {
-      nStatus = parallel->Run(onInput, pInputContext);
-    } catch (...) {
-      parallel->Finish();
-      throw;
-    }
-    parallel->Finish();
-  } else {
-    nStatus = RunOnCallerThread(paths, count, settings, writer, onInput, pInputContext);
-  }
+  const std::size_t nWorkers = ThreadsFor(nJobs, count);
+  const int nStatus = TableRun(paths, count, settings, nWorkers, writer, onInput, pInputContext).Run(nWorkers);
   if (writer.Failed()) return writer.FailedStatus();
   writer.Flush();
   return writer.Failed() ? writer.FailedStatus() : nStatus;

@@ -5,7 +5,7 @@
 // with --update.
 // Inputs, -T/-0, -j, the report, progress and signals are the batch form's; the
 // table goes to standard output, or to a file written under a temporary name and
-// renamed when whole (by the library's quorlix_write_schedules_file_ex).
+// renamed when whole (by the library's file forms).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -62,23 +62,19 @@ bool WritesDatabase() {
 }
 
 // The table's destination: standard output, a device or pipe written as it
-// stands, or a file (a link's target) written under a temporary name beside it
-// that Commit renames into place, or that the library writes so.
+// stands, or a file (a link's target) that the library writes whole (ByLibrary).
 class TableOutput {
  public:
   ~TableOutput() { Discard(); }
 
-  // Closes a destination that was not committed and removes its temporary file.
+  // Closes a device or pipe opened here.
   void Discard() {
     if (m_file && m_file != stdout) std::fclose(m_file);
     m_file = nullptr;
-    if (!m_temporary.empty()) RemoveTempFile(m_temporary);
-    m_temporary.clear();
   }
 
-  // Opens the destination; returns what went wrong, or "". A file is left to the
-  // library (ByLibrary) when byLibrary.
-  std::string Open(bool byLibrary) {
+  // Opens the destination; returns what went wrong, or "".
+  std::string Open() {
     if (WritesToStandardOutput()) {
       m_file = stdout;
       return {};
@@ -101,40 +97,21 @@ class TableOutput {
     }
     struct stat info {};
     if (::stat(target.path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return Problem(EISDIR);
-    if (byLibrary) {
-      m_byLibrary = true;
-      return {};
-    }
-    m_target = target.path;
-    const int fd = CreateTemporaryBeside(m_target, m_temporary);
-    if (fd >= 0) RegisterTempFile(m_temporary);
-    if (fd < 0 || !(m_file = ::fdopen(fd, "wb"))) {
-      const int error = errno;
-      if (fd >= 0) ::close(fd);
-      const std::string problem = TemporaryProblem(error);
-      Discard();
-      return problem;
-    }
+    m_byLibrary = true;
     return {};
   }
 
   std::FILE* File() const { return m_file; }
-  // The table is a file that quorlix_write_schedules_file_ex writes whole.
+  // The table is a file that the library's file form writes whole.
   bool ByLibrary() const { return m_byLibrary; }
 
-  // Completes the table: flushed and closed, and renamed into place. Returns what
-  // went wrong, or "".
+  // Completes the table: flushed and closed. Returns what went wrong, or "".
   std::string Commit() {
     if (m_byLibrary) return {};
     if (m_file == stdout) return std::fflush(stdout) == 0 ? std::string() : Problem(errno);
     const bool bClosed = std::fclose(m_file) == 0;
     m_file = nullptr;
-    if (!bClosed) return m_temporary.empty() ? Problem(errno) : TemporaryProblem(errno);
-    if (m_temporary.empty()) return {};
-    if (std::rename(m_temporary.c_str(), m_target.c_str()) != 0) return Problem(errno);
-    ForgetTempFile(m_temporary);
-    m_temporary.clear();
-    return {};
+    return bClosed ? std::string() : Problem(errno);
   }
 
   // The words for a failure to write the table, naming where it goes.
@@ -144,29 +121,21 @@ class TableOutput {
     return "cannot write the table " + where + ": " + std::strerror(error);
   }
 
-  // The words for a failed write, naming the temporary file when there is one.
-  std::string WriteProblem(int error) const { return m_temporary.empty() ? Problem(error) : TemporaryProblem(error); }
-
   // The words for the library's failure on the file, from its record: the
   // temporary file it names, or the table's own.
+  static std::string LibraryProblem(const quorlix_failure& failure) {
+    if (failure.file != QUORLIX_FAILED_FILE_TEMPORARY) return Problem(failure.error_number);
+    return "cannot write the table '" + EscapeName(g_pArgs->output) + "' through its temporary file '" +
+           EscapeName(failure.detail) + "': " + std::strerror(failure.error_number);
+  }
   static std::string LibraryProblem() {
     quorlix_failure failure{};
     quorlix_last_failure(&failure);
-    if (failure.file == QUORLIX_FAILED_FILE_TEMPORARY) return TemporaryProblem(failure.detail, failure.error_number);
-    return Problem(failure.error_number);
+    return LibraryProblem(failure);
   }
 
  private:
-  // A failure on the temporary file names it: that is where it happened.
-  std::string TemporaryProblem(int error) const { return TemporaryProblem(m_temporary, error); }
-  static std::string TemporaryProblem(const std::string& temporary, int error) {
-    return "cannot write the table '" + EscapeName(g_pArgs->output) + "' through its temporary file '" +
-           EscapeName(temporary) + "': " + std::strerror(error);
-  }
-
   std::FILE* m_file = nullptr;
-  std::string m_target;     // the file the table replaces
-  std::string m_temporary;  // the table until it is whole
   bool m_byLibrary = false;
 };
 
@@ -334,18 +303,28 @@ bool IsDatabaseFile(const char* path) {
 // The panel of a database that quorlix schedules wrote, read without a filing.
 int RunPanelOfDatabase(const char* database, const QUORLIX_SCHEDULES_OPTIONS& settings, BatchReport& report, Run& run) {
   TableOutput output;
-  if (const std::string problem = output.Open(false); !problem.empty()) {
+  if (const std::string problem = output.Open(); !problem.empty()) {
     std::fprintf(stderr, "quorlix: %s\n", problem.c_str());
     return kExitIoError;
   }
   run.table = output.File();
   QUORLIX_DATABASE_SUMMARY summary{};
-  const int status = quorlix_write_panel_of_database(database, &settings, WriteTable, &run, &summary);
+  // A file is the library's to write whole, as the table's is.
+  const int status = output.ByLibrary()
+                         ? quorlix_write_panel_of_database_file(database, &settings, g_pArgs->output.c_str(), &summary)
+                         : quorlix_write_panel_of_database(database, &settings, WriteTable, &run, &summary);
+  quorlix_failure failure{};
+  if (output.ByLibrary()) quorlix_last_failure(&failure);
   std::string problem;
   if (status == QUORLIX_SCHEDULES_OK) problem = output.Commit();
   else if (status == QUORLIX_SCHEDULES_OUTPUT_ERROR && run.writeError != 0)
     problem = TableOutput::Problem(run.writeError);
+  else if (status == QUORLIX_SCHEDULES_OUTPUT_ERROR && failure.file != QUORLIX_FAILED_FILE_NONE)
+    problem = TableOutput::LibraryProblem(failure);
   else if (status == QUORLIX_SCHEDULES_NO_MEMORY) problem = "not enough memory for the panel";
+  else if (status == QUORLIX_SCHEDULES_BAD_ARGUMENT && output.ByLibrary())
+    problem =
+        "the output '" + EscapeName(g_pArgs->output) + "' is one of the inputs";  // made one since it was looked at
   else problem = std::string("database: ") + summary.problem;
   output.Discard();
   report.SetSummaryCounts("the panel of the database '" + EscapeName(database) + "'");
@@ -391,7 +370,7 @@ int RunScheduleTable(int form, QUORLIX_SCHEDULES_OPTIONS settings) {
   if (g_pArgs == &g_panelArgs && list.Inputs().size() == 1 && IsDatabaseFile(list.CPathOf(list.Inputs()[0])))
     return RunPanelOfDatabase(list.CPathOf(list.Inputs()[0]), settings, report, run);
   TableOutput output;
-  if (const std::string problem = output.Open(true); !problem.empty()) {
+  if (const std::string problem = output.Open(); !problem.empty()) {
     std::fprintf(stderr, "quorlix: %s\n", problem.c_str());
     return kExitIoError;
   }
@@ -414,7 +393,7 @@ int RunScheduleTable(int form, QUORLIX_SCHEDULES_OPTIONS settings) {
   std::string problem;
   if (status == QUORLIX_SCHEDULES_OK) problem = output.Commit();
   else if (status == QUORLIX_SCHEDULES_OUTPUT_ERROR)
-    problem = output.ByLibrary() ? TableOutput::LibraryProblem() : output.WriteProblem(run.writeError);
+    problem = output.ByLibrary() ? TableOutput::LibraryProblem() : TableOutput::Problem(run.writeError);
   else if (status == QUORLIX_SCHEDULES_NO_MEMORY) problem = "not enough memory for the table";
   else if (status == QUORLIX_SCHEDULES_BAD_ARGUMENT && output.ByLibrary())
     problem = "the output '" + EscapeName(args.output) + "' is one of the inputs";  // made one since it was looked at

@@ -36,7 +36,7 @@ CauseKind OutputCauseOf(int cause) {
 
 }  // namespace
 
-FailureCause FindFailureCause(Export which, int status, const CallFiles& /*paths*/, const quorlix_failure* failure) {
+FailureCause FindFailureCause(Export which, int status, const quorlix_failure* failure) {
   FailureCause cause;
   if (status == QUORLIX_OK) return cause;
   if (!failure) return cause;
@@ -55,12 +55,6 @@ FailureCause FindFailureCause(Export which, int status, const CallFiles& /*paths
     if (cause.kind == CauseKind::kOutputsAreOneFile) cause.output = 0;
   }
   return cause;
-}
-
-FailureCause FindFailureCause(Export which, int status, const CallFiles& paths) {
-  quorlix_failure failure{};
-  quorlix_last_failure(&failure);
-  return FindFailureCause(which, status, paths, &failure);
 }
 
 std::string PackingWords(const std::string& path, bool mayBeMissing) {

@@ -43,11 +43,8 @@ struct FailureCause {
 // for the line ends, the words say how much only from the record's detail, which
 // the caller hands on to DescribeFailure in CallFiles::strDetail. A null record
 // (the export never ran) gives no cause: where the batch could not make an
-// output's folder, the row's record says why. paths are those the export was
-// given (or would have been); the record alone decides.
-FailureCause FindFailureCause(Export which, int status, const CallFiles& paths, const quorlix_failure* failure);
-// The same with the calling thread's record: call it right after the export.
-FailureCause FindFailureCause(Export which, int status, const CallFiles& paths);
+// output's folder, the row's record says why. The record alone decides.
+FailureCause FindFailureCause(Export which, int status, const quorlix_failure* failure);
 
 // The words for a failure, naming the files as given (escaped): those of the
 // cause when one was found (a folder named as the folder of the output's name),

@@ -50,11 +50,6 @@ void RegisterTempFile(const std::string& path) {
   TempFiles().insert(path);
 }
 
-void ForgetTempFile(const std::string& path) {
-  const std::lock_guard lock(g_tempMutex);
-  TempFiles().erase(path);
-}
-
 void RemoveTempFile(const std::string& path) {
   const std::lock_guard lock(g_tempMutex);
   ::unlink(path.c_str());

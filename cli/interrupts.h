@@ -12,7 +12,6 @@
 
 // The temporary files in existence, which an end at once removes.
 void RegisterTempFile(const std::string& path);
-void ForgetTempFile(const std::string& path);
 // Removes the file and forgets it.
 void RemoveTempFile(const std::string& path);
 

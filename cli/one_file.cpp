@@ -129,7 +129,7 @@ int RunOneFile(const BatchJob& job, const OneFileCall& call) {
   int status = job.pfnConvert(input.c_str(), outputs[0].c_str(), output2);
   quorlix_failure failure{};
   quorlix_last_failure(&failure);
-  FailureCause cause = FindFailureCause(job.which, status, {input, outputs[0], output2 ? outputs[1] : ""}, &failure);
+  FailureCause cause = FindFailureCause(job.which, status, &failure);
   const std::string detail = failure.detail;  // the library's words, where the cause has any
   if (cause.kind == CauseKind::kTooLargeForLineEnds) named.strDetail = detail;
   // A cause met on a stand-in for standard output names the temporary file, where it happened.

@@ -1,18 +1,13 @@
 #include "output_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <random>
 
-#include "file_paths.h"
 #include "status_messages.h"
 
 namespace {
@@ -20,15 +15,6 @@ namespace {
 bool IsStandardOutput(const struct stat& info) {
   struct stat out {};
   return ::fstat(STDOUT_FILENO, &out) == 0 && out.st_dev == info.st_dev && out.st_ino == info.st_ino;
-}
-
-// The random part and count of a temporary name, as the library makes them.
-std::string RandomPart() {
-  static std::atomic<unsigned> calls{0};
-  thread_local std::mt19937_64 engine{std::random_device{}()};
-  char part[40];
-  std::snprintf(part, sizeof part, "%016llx-%x", static_cast<unsigned long long>(engine()), calls.fetch_add(1));
-  return part;
 }
 
 }  // namespace
@@ -62,21 +48,4 @@ std::string DanglingLinkWords(const std::string& path) {
   }
   words += ", which names no file: nothing is written through it";
   return words;
-}
-
-int CreateTemporaryBeside(const std::string& target, std::string& temporary) {
-  const std::string folder = FolderOf(target);
-  const std::string name = target.substr(target.find_last_of('/') + 1);
-  constexpr int kAttempts = 16;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    std::string tempName = ".quorlix-";
-    tempName += name;
-    tempName += '.';
-    tempName += RandomPart();
-    tempName += ".tmp";
-    temporary = JoinPath(folder, tempName);
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  return -1;
 }

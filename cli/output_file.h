@@ -1,9 +1,9 @@
 // Where an output named on the command line is written: the one-file forms'
 // outputs, the table of `schedules` and `panel`, and the batch report.
 //
-// A symbolic link is followed: the file it names is written (a table under a
-// temporary name in that file's folder, renamed over it), so the link stays a
-// link. A device, pipe or socket, named or reached through a link, is written
+// A symbolic link is followed: the file it names is written (a table by the
+// library, under a temporary name in that file's folder, renamed over it), so
+// the link stays a link. A device, pipe or socket, named or reached through a link, is written
 // as it stands; one that is the tool's own standard output is standard output.
 // A dangling link is refused, since writing through it would create a file
 // wherever it points.
@@ -29,10 +29,3 @@ OutputTarget ResolveOutput(const std::string& path);
 
 // The words refusing a dangling link, naming it and where it points.
 std::string DanglingLinkWords(const std::string& path);
-
-// Creates a new file in the folder of target, named .quorlix-<its name>.<random>-<n>.tmp
-// as the library's are, exclusively; a name already taken (a leftover) gives way to a
-// new random part. For the panel of a database, which the library hands back through
-// a callback only.
-// Returns the open descriptor and sets temporary, or -1 with errno.
-int CreateTemporaryBeside(const std::string& target, std::string& temporary);

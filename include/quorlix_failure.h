@@ -48,8 +48,8 @@ extern "C" {
 #define QUORLIX_FAILED_FILE_OUTPUT 2    /* the output (CvtDecodeFiling: the text output) */
 #define QUORLIX_FAILED_FILE_OUTPUT2 3   /* CvtDecodeFiling's schedule output */
 #define QUORLIX_FAILED_FILE_TEMPORARY 4 /* a temporary file of the library's own (none of the six exports
-                                           makes one today; quorlix_write_schedules_file_ex does, and
-                                           names it in detail) */
+                                           makes one today; the file forms of the schedules' table
+                                           and panel do, and name it in detail) */
 
 /* What the library was doing with the file (quorlix_failure.operation). */
 #define QUORLIX_OPERATION_NONE 0          /* nothing with a file, or not known */
@@ -58,6 +58,7 @@ extern "C" {
 #define QUORLIX_OPERATION_READ 3          /* reading, measuring or seeking */
 #define QUORLIX_OPERATION_WRITE 4         /* writing, reserving room, or setting the length */
 #define QUORLIX_OPERATION_CLOSE 5         /* closing: a late write error */
+#define QUORLIX_OPERATION_RENAME 6        /* renaming a whole file into place over the output */
 /* clang-format on */
 
 typedef struct quorlix_failure {
@@ -87,7 +88,8 @@ typedef struct quorlix_failure {
 
 /* Copies the calling thread's last failure into *failure (all 0 when the
  * thread's last call of one of the six exports, or of
- * quorlix_write_schedules_file[_ex], succeeded or none was made; the other
+ * quorlix_write_schedules_file[_ex] or quorlix_write_panel_of_database_file,
+ * succeeded or none was made; the other
  * calls of libquorlix.so leave the record as it was). Returns
  * failure->status; 0 for a null pointer. Fields may be added at the end of the
  * struct in later versions. */

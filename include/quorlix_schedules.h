@@ -452,6 +452,24 @@ QUORLIX_API int quorlix_write_panel_of_database(const char* database_path, const
                                                 QUORLIX_WRITE_FN write, void* write_context,
                                                 QUORLIX_DATABASE_SUMMARY* summary);
 
+/* quorlix_write_panel_of_database_file: the same panel into a file.
+ *   output_path    the file to create or replace, written as
+ *                  quorlix_write_schedules_file_ex writes its table: under a
+ *                  temporary name in its folder, renamed into place when whole
+ *                  (a refused database, or any failure, leaves it as it was);
+ *                  followed through a symbolic link; a device, pipe or socket
+ *                  written as it stands; a link to nothing refused with
+ *                  OUTPUT_ERROR. An output that is the database itself is a
+ *                  bad argument.
+ *   returns        as quorlix_write_panel_of_database. For OUTPUT_ERROR,
+ *                  quorlix_last_failure (quorlix_failure.h) names the file that
+ *                  failed (the output, or the temporary, whose path is its
+ *                  detail) with the system's error; where it names none, SQLite
+ *                  failed and summary->problem says why. */
+QUORLIX_API int quorlix_write_panel_of_database_file(const char* database_path,
+                                                     const QUORLIX_SCHEDULES_OPTIONS* options, const char* output_path,
+                                                     QUORLIX_DATABASE_SUMMARY* summary);
+
 /* quorlix_write_tag_dictionary: the tag dictionary (see "The tag dictionary") as CSV.
  *   article        the article whose tags are wanted (5, 6, 7, 9, UT or BD; case
  *                  and leading zeros do not matter), or null for every article

@@ -6,7 +6,7 @@ cmake_minimum_required(VERSION 3.25)
 set(expected CvtCRLF CvtDLLVersion CvtDecodeFiling CvtDelimitedFile CvtHTMLtoText CvtVerifyFile
              quorlix_batch_abandon quorlix_batch_output_names quorlix_run_batch
              quorlix_file_packing quorlix_is_filing quorlix_last_failure quorlix_name_as_text
-             quorlix_write_panel_of_database
+             quorlix_write_panel_of_database quorlix_write_panel_of_database_file
              quorlix_write_schedules
              quorlix_write_schedules_database quorlix_write_schedules_ex quorlix_write_schedules_file
              quorlix_write_schedules_file_ex

@@ -120,10 +120,7 @@ class ToolBatch {
     // What cannot be found for lack of memory is left out; the status stands.
     try {
       Found found;
-      found.cause = FindFailureCause(
-          run.m_job.which, call->status,
-          {call->input, call->outputs[0] ? call->outputs[0] : "", call->outputs[1] ? call->outputs[1] : ""},
-          call->failure);
+      found.cause = FindFailureCause(run.m_job.which, call->status, call->failure);
       if (run.m_job.pfnExplain) found.note = run.m_job.pfnExplain(call->input, call->status);
       // The library's words for an input past the line-end limit go with its row.
       if (found.cause.kind == CauseKind::kTooLargeForLineEnds) found.note = FailureNote{call->failure->detail, {}};
@@ -155,7 +152,7 @@ class ToolBatch {
       case QUORLIX_BATCH_NOTE_OUTPUT_IS_FILING: cause = {CauseKind::kOutputIsFiling, output}; break;
       // The export did not run: the engine recorded why the output's folder failed.
       case QUORLIX_BATCH_NOTE_NO_PRIVATE_FOLDER:
-        cause = FindFailureCause(run.m_job.which, row->status, {row->input, {}, {}}, &row->failure);
+        cause = FindFailureCause(run.m_job.which, row->status, &row->failure);
         break;
       default: break;
     }

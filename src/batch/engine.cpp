@@ -515,6 +515,9 @@ void BatchRun::NoteFileError(Input& input, std::size_t index, int status, int er
   if (input.note == QUORLIX_BATCH_NOTE_NO_PRIVATE_FOLDER) {
     failure.cause = FolderCauseOf(error);
     failure.operation = QUORLIX_OPERATION_CREATE;
+  } else {  // the rename into place failed
+    failure.cause = static_cast<int>(FailureCauseOfErrno(error));
+    failure.operation = QUORLIX_OPERATION_RENAME;
   }
 }
 

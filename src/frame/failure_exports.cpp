@@ -15,6 +15,7 @@ static_assert(static_cast<int>(FailureCause::kSystemError) == QUORLIX_CAUSE_SYST
 static_assert(static_cast<int>(FailureCause::kNoPermissionInFolder) == QUORLIX_CAUSE_NO_PERMISSION_IN_FOLDER);
 static_assert(static_cast<int>(FailedFile::kTemporary) == QUORLIX_FAILED_FILE_TEMPORARY);
 static_assert(static_cast<int>(FileOperation::kClose) == QUORLIX_OPERATION_CLOSE);
+static_assert(static_cast<int>(FileOperation::kRename) == QUORLIX_OPERATION_RENAME);
 static_assert(sizeof(FailureRecord::szWanted) == sizeof(quorlix_failure::wanted) &&
               sizeof(FailureRecord::szFound) == sizeof(quorlix_failure::found) &&
               sizeof(FailureRecord::szDetail) == sizeof(quorlix_failure::detail));

@@ -154,6 +154,33 @@ QUORLIX_API int quorlix_write_panel_of_database(const char* database_path, const
   }
 }
 
+QUORLIX_API int quorlix_write_panel_of_database_file(const char* database_path,
+                                                     const QUORLIX_SCHEDULES_OPTIONS* options, const char* output_path,
+                                                     QUORLIX_DATABASE_SUMMARY* summary) {
+  // As the table's file form: the record names the file that failed, the summary SQLite's problem.
+  ClearFailure();
+  QUORLIX_DATABASE_SUMMARY ignored;
+  QUORLIX_DATABASE_SUMMARY& result = summary ? *summary : ignored;
+  result = {};
+  TableSettings settings;
+  if (!database_path || !*database_path || !output_path || !*output_path ||
+      !ReadSettings(QUORLIX_SCHEDULES_PANEL, options, settings)) {
+    FinishFailure(QUORLIX_SCHEDULES_BAD_ARGUMENT);
+    return QUORLIX_SCHEDULES_BAD_ARGUMENT;
+  }
+  int nStatus = QUORLIX_SCHEDULES_NO_MEMORY;
+  try {
+    const char* const inputs[] = {database_path};
+    nStatus = WriteTableFile(output_path, inputs, [&](QUORLIX_WRITE_FN write, void* pContext) {
+      return WritePanelOfDatabase(database_path, settings, write, pContext, result);
+    });
+  } catch (...) {
+    RecordFailure(FailureCause::kNoMemory, FailedFile::kNone);
+  }
+  FinishFailure(nStatus);
+  return nStatus;
+}
+
 QUORLIX_API int quorlix_write_tag_dictionary(const char* article, QUORLIX_WRITE_FN write, void* write_context) {
   if (!write) return QUORLIX_SCHEDULES_BAD_ARGUMENT;
   try {

@@ -39,7 +39,15 @@ enum class FailureCause : int {
 
 enum class FailedFile : int { kNone = 0, kInput = 1, kOutput = 2, kOutput2 = 3, kTemporary = 4 };
 
-enum class FileOperation : int { kNone = 0, kOpenForRead = 1, kCreate = 2, kRead = 3, kWrite = 4, kClose = 5 };
+enum class FileOperation : int {
+  kNone = 0,
+  kOpenForRead = 1,
+  kCreate = 2,
+  kRead = 3,
+  kWrite = 4,
+  kClose = 5,
+  kRename = 6,
+};
 
 struct FailureRecord {
   int nStatus = 0;

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <span>
 
 #include "platform/platform_string.h"
 #include "quorlix_schedules.h"
@@ -35,3 +37,12 @@ int WriteScheduleTable(const char* const* paths, std::size_t count, const TableS
 // quorlix_write_schedules_file_ex, with the same checks and a non-empty output path.
 int WriteScheduleTableFile(const char* const* paths, std::size_t count, const TableSettings& settings, unsigned nJobs,
                            const char* pszOutputPath, QUORLIX_SCHEDULES_INPUT_FN onInput, void* pInputContext);
+
+// A table handed to a write callback: its status, as the exports' own.
+using TableWriting = std::function<int(QUORLIX_WRITE_FN write, void* pContext)>;
+
+// Writes the table writeTable gives into the file at pszOutputPath as
+// quorlix_write_schedules_file_ex does: replaced whole through a temporary
+// beside it, or a device written as it stands; an output that is one of inputs
+// is refused (BAD_ARGUMENT). Failures on the file are recorded for quorlix_last_failure.
+int WriteTableFile(const char* pszOutputPath, std::span<const char* const> inputs, const TableWriting& writeTable);

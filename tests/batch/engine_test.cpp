@@ -389,6 +389,23 @@ TEST_F(BatchEngineTest, TheOutputsFolderWorkFailsWithTheSystemsWordsAndARunStart
   m_seen = std::make_unique<Seen>();
   ASSERT_EQ(Run(QUORLIX_BATCH_FILING, {PathOf("long/" + longName)}, PathOf("long-out")), QUORLIX_BATCH_DONE);
   EXPECT_NE(m_seen->rows.at(0).status, 0);
+  EXPECT_EQ(m_seen->rows.at(0).errorNumber, ENAMETOOLONG);
+  EXPECT_EQ(m_seen->rows.at(0).operation, QUORLIX_OPERATION_RENAME);
+  EXPECT_EQ(m_seen->rows.at(0).cause, QUORLIX_CAUSE_SYSTEM_ERROR);
+
+  // A folder with files in it where the output goes: the rename fails, with its cause, and the folder stays.
+  Write("in3/x.txt", "1\n");
+  Write("out3/x.txt/kept", "k");
+  m_seen = std::make_unique<Seen>();
+  ASSERT_EQ(Run(QUORLIX_BATCH_CRLF, {PathOf("in3")}, PathOf("out3"), 1), QUORLIX_BATCH_DONE);
+  ASSERT_EQ(m_seen->rows.size(), 1u);
+  EXPECT_EQ(m_seen->rows[0].status, QUORLIX_CRLF_OUTPUT_ERROR);
+  EXPECT_EQ(m_seen->rows[0].note, QUORLIX_BATCH_NOTE_OUTPUT_NOT_PLACED);
+  EXPECT_EQ(m_seen->rows[0].errorNumber, EISDIR);
+  EXPECT_EQ(m_seen->rows[0].cause, QUORLIX_CAUSE_IS_FOLDER);
+  EXPECT_EQ(m_seen->rows[0].file, QUORLIX_FAILED_FILE_OUTPUT);
+  EXPECT_EQ(m_seen->rows[0].operation, QUORLIX_OPERATION_RENAME);
+  EXPECT_EQ(quorlix_test::ReadFile(PathOf("out3/x.txt/kept")), "k");
 
   // The same output folder, removed between two runs on one thread, is made again.
   fs::remove_all(PathOf("out"));

@@ -369,6 +369,44 @@ TEST_F(SchedulesDatabaseTest, ThePanelOfADatabaseIsThePanelOfItsFilings) {
   EXPECT_EQ(newer.out, "");
 }
 
+// The panel of a database into a file: the library writes it whole, so a failed
+// or refused run leaves the file as it was and no temporary beside it.
+TEST_F(SchedulesDatabaseTest, ThePanelOfADatabaseGoesIntoAFileWholeOrNotAtAll) {
+  const std::string db = PathOf("panel.sqlite");
+  ASSERT_EQ(RunTool({"schedules", "-q", "-o", db, (DataDir() / "panel").string()}).exitStatus, 0);
+  const auto out = RunTool({"panel", "-q", db});
+  ASSERT_EQ(out.exitStatus, 0) << out.err;
+  fs::create_directories(PathOf("out"));
+  WriteFile("out/p.csv", "old");
+  const auto toFile = RunTool({"panel", "-q", "-o", PathOf("out/p.csv"), db});
+  ASSERT_EQ(toFile.exitStatus, 0) << toFile.err;
+  EXPECT_EQ(toFile.out, "");
+  EXPECT_EQ(ReadFile(PathOf("out/p.csv")), out.out);
+
+  const auto missing = RunTool({"panel", "-q", "-o", PathOf("no/p.csv"), db});
+  EXPECT_EQ(missing.exitStatus, 74);
+  EXPECT_TRUE(missing.err.starts_with("quorlix: cannot write the table '" + PathOf("no/p.csv") +
+                                      "' through its temporary file '" + PathOf("no/.quorlix-p.csv.")))
+      << missing.err;
+  EXPECT_TRUE(missing.err.ends_with(".tmp': No such file or directory\n")) << missing.err;
+
+  // A newer database is refused, and the file it would have replaced stays.
+  {
+    sqlite3* pDb = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &pDb), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(pDb, "UPDATE quorlix_meta SET value = '9' WHERE key = 'format_version'", nullptr, nullptr,
+                           nullptr),
+              SQLITE_OK);
+    sqlite3_close(pDb);
+  }
+  WriteFile("out/p.csv", "old");
+  const auto newer = RunTool({"panel", "-q", "-o", PathOf("out/p.csv"), db});
+  EXPECT_EQ(newer.exitStatus, 74);
+  EXPECT_EQ(newer.err, "quorlix: database: '" + db + "' is of database format 9, newer than this library's 2\n");
+  EXPECT_EQ(ReadFile(PathOf("out/p.csv")), "old");
+  EXPECT_EQ(ListFiles(PathOf("out")), std::vector<std::string>{"p.csv"});
+}
+
 // The schedules table holds the wide form's fixed columns, unparsed among them:
 // values not of their tag's kind, and one the filing's end cut.
 TEST_F(SchedulesDatabaseTest, SchedulesHoldTheWideFormsUnparsedList) {

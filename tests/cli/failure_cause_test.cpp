@@ -147,23 +147,23 @@ TEST(FindFailureCause, TheLibrarysRecordDecides) {
   quorlix_failure failure{};
   failure.cause = QUORLIX_CAUSE_NO_SPACE;
   failure.file = QUORLIX_FAILED_FILE_OUTPUT2;
-  FailureCause cause = FindFailureCause(Export::kFiling, QUORLIX_FILING_FILE_ERROR, files, &failure);
+  FailureCause cause = FindFailureCause(Export::kFiling, QUORLIX_FILING_FILE_ERROR, &failure);
   EXPECT_EQ(DescribeFailure(Export::kFiling, QUORLIX_FILING_FILE_ERROR, files, cause),
             "cannot write 'sched/schedule.txt': no space left in folder 'sched'");
   failure.cause = QUORLIX_CAUSE_SPECIAL_FILE;
   failure.file = QUORLIX_FAILED_FILE_INPUT;
-  cause = FindFailureCause(Export::kCrlf, QUORLIX_CRLF_INPUT_ERROR, files, &failure);
+  cause = FindFailureCause(Export::kCrlf, QUORLIX_CRLF_INPUT_ERROR, &failure);
   EXPECT_EQ(DescribeFailure(Export::kCrlf, QUORLIX_CRLF_INPUT_ERROR, files, cause),
             "input file 'in.txt' is not a regular file");
   // Memory is named only where it ran out.
   failure.cause = QUORLIX_CAUSE_NO_MEMORY;
   failure.file = QUORLIX_FAILED_FILE_NONE;
-  cause = FindFailureCause(Export::kCrlf, QUORLIX_CRLF_INPUT_ERROR, files, &failure);
+  cause = FindFailureCause(Export::kCrlf, QUORLIX_CRLF_INPUT_ERROR, &failure);
   EXPECT_EQ(cause.kind, CauseKind::kNone);
   EXPECT_EQ(DescribeFailure(Export::kCrlf, QUORLIX_CRLF_INPUT_ERROR, files, cause),
             "cannot read input file 'in.txt' (or not enough memory)");
   failure.cause = QUORLIX_CAUSE_NOT_FOUND;
-  cause = FindFailureCause(Export::kCrlf, QUORLIX_CRLF_INPUT_ERROR, files, &failure);
+  cause = FindFailureCause(Export::kCrlf, QUORLIX_CRLF_INPUT_ERROR, &failure);
   EXPECT_EQ(DescribeFailure(Export::kCrlf, QUORLIX_CRLF_INPUT_ERROR, files, cause), "cannot read input file 'in.txt'");
 }
 
@@ -179,7 +179,8 @@ TEST(DescribeFailure, MemoryNoteOnlyWhereMemoryMayBeShort) {
   // Verify reads only its text types whole.
   EXPECT_EQ(DescribeFailure(Export::kVerify, QUORLIX_VERIFY_MISMATCH, {"a.gif", {}, {}}, cause),
             "contents do not match .gif");
-  EXPECT_EQ(FindFailureCause(Export::kHtml, QUORLIX_HTML_TABLE_FAILED, files).memoryMayBeShort, false);
+  const quorlix_failure none{};
+  EXPECT_EQ(FindFailureCause(Export::kHtml, QUORLIX_HTML_TABLE_FAILED, &none).memoryMayBeShort, false);
 }
 
 }  // namespace

@@ -389,6 +389,12 @@ TEST_F(SchedulesApiTest, TheFileFormsFailureIsRecordedNamingItsTemporary) {
   lastFailure(&failure);
   EXPECT_EQ(failure.file, QUORLIX_FAILED_FILE_OUTPUT);
   EXPECT_EQ(failure.cause, QUORLIX_CAUSE_NOT_FOUND);
+  // A device's failed write is the output's, with the system's error.
+  EXPECT_EQ(WriteFile(paths, QUORLIX_SCHEDULES_LONG, 1, "/dev/full"), QUORLIX_SCHEDULES_OUTPUT_ERROR);
+  lastFailure(&failure);
+  EXPECT_EQ(failure.file, QUORLIX_FAILED_FILE_OUTPUT);
+  EXPECT_EQ(failure.error_number, ENOSPC);
+  EXPECT_EQ(failure.operation, QUORLIX_OPERATION_WRITE);
   // Success clears the record, and another run's temporary beside the table stays.
   Put(".quorlix-t.csv.00000000000000ff-0.tmp", "another run's");
   EXPECT_EQ(WriteFile(paths, QUORLIX_SCHEDULES_LONG, 1, PathOf("t.csv")), QUORLIX_SCHEDULES_OK);

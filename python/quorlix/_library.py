@@ -153,7 +153,7 @@ class BatchSettings(ctypes.Structure):
                 ("named_count", ctypes.c_size_t), ("next_listed", NEXT_LISTED_FN), ("listed_context", ctypes.c_void_p),
                 ("out_dir", ctypes.c_char_p), ("outputs", ctypes.POINTER(ctypes.c_char_p)), ("walk", ctypes.c_int), ("reserved", ctypes.POINTER(ctypes.c_char_p)),
                 ("reserved_count", ctypes.c_size_t), ("jobs", ctypes.c_uint), ("resume", ctypes.c_int),
-                ("force", ctypes.c_int)]
+                ("force", ctypes.c_int), ("table", ctypes.c_void_p)]
 
 
 class BatchRow(ctypes.Structure):
@@ -161,7 +161,7 @@ class BatchRow(ctypes.Structure):
                 ("outputs", ctypes.c_char_p * 2), ("output_count", ctypes.c_int), ("status", ctypes.c_int),
                 ("outputs_present", ctypes.c_int), ("skip", ctypes.c_int), ("note", ctypes.c_int),
                 ("note_output", ctypes.c_int), ("bytes_in", ctypes.c_ulonglong), ("seconds", ctypes.c_double),
-                ("failure", Failure)]
+                ("table_input", ctypes.c_void_p), ("failure", Failure)]
 
 
 class BatchRefusal(ctypes.Structure):

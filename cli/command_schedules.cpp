@@ -284,9 +284,12 @@ int NextListed(void* context, const char** path, std::size_t* length) {
 
 void TakeRefusal(void* context, const quorlix_batch_refusal* refusal) {
   auto& batch = *static_cast<TableBatch*>(context);
-  batch.refusal = refusal->reason == QUORLIX_BATCH_REFUSED_RESERVED_IS_INPUT
-                      ? "the output '" + EscapeName(g_pArgs->output) + "' is one of the inputs"
-                      : InputRefusalWords(*refusal, *batch.reader);
+  if (refusal->reason != QUORLIX_BATCH_REFUSED_RESERVED_IS_INPUT)
+    batch.refusal = InputRefusalWords(*refusal, *batch.reader);
+  else if (refusal->output == g_pArgs->batch.reportPath)
+    batch.refusal =
+        "the report '" + EscapeName(refusal->output) + "' is the input '" + EscapeName(refusal->input) + "'";
+  else batch.refusal = "the output '" + EscapeName(g_pArgs->output) + "' is one of the inputs";
 }
 
 // The inputs are accepted: the report opens, signals stop the run from here on,
@@ -471,6 +474,10 @@ int RunScheduleTable(int form, QUORLIX_SCHEDULES_OPTIONS settings) {
   batchSettings.listed_context = &batch;
   batchSettings.jobs = options.jobs;
   batchSettings.table = &table;
+  // The report is written from the start: an input it named would be lost before it was read.
+  const char* reserved[] = {options.reportPath.c_str()};
+  batchSettings.reserved = reserved;
+  batchSettings.reserved_count = !options.reportPath.empty() && options.reportPath != "-" ? 1 : 0;
   const quorlix_batch_callbacks callbacks{&batch, TakeInput, nullptr, nullptr, TakeRefusal, StartTable};
   const int result = quorlix_run_batch(&batchSettings, &callbacks, nullptr);
 

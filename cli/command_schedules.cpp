@@ -231,8 +231,8 @@ int TakeInput(void* context, const quorlix_batch_row* batchRow) {
   row.path = batchRow->input;
   const QUORLIX_SCHEDULES_INPUT* input = batchRow->table_input;
   if (!input) {
-    // Passed over by the walk before it was read (no table walk does so today).
-    row.skip = InputSkip::kNotAFiling;
+    // Passed over by the walk, unread (the skips up to kNotAFiling are numbered as the library's).
+    row.skip = static_cast<InputSkip>(batchRow->skip);
     if (!run.report->Add(row)) run.reportFailed = true;
     return run.reportFailed || run.stopAsked ? 1 : 0;
   }

@@ -33,8 +33,7 @@ extern "C" {
 #define QUORLIX_BATCH_SCHEDULES 6 /* every input read once into one schedules' table (settings.table) */
 
 /* Which files of a walked folder are taken (quorlix_batch_settings.walk). */
-#define QUORLIX_BATCH_WALK_DEFAULT \
-  0 /* the conversion's: pages for HTML, filings for decoding, else all (the table too) */
+#define QUORLIX_BATCH_WALK_DEFAULT 0 /* the conversion's: pages for HTML, filings for decoding, else all */
 #define QUORLIX_BATCH_WALK_EVERY_FILE 1
 #define QUORLIX_BATCH_WALK_PAGES 2 /* names ending in ".htm" or ".html" */
 #define QUORLIX_BATCH_WALK_FILINGS 3
@@ -90,7 +89,8 @@ typedef struct quorlix_batch_conversion {
 /* The schedules' table of a QUORLIX_BATCH_SCHEDULES batch: the inputs the batch
  * walked and accepted, read once each (quorlix_schedules.h) after the start
  * callback. Its file or database is a reserved file: a batch where it is an
- * input is refused (QUORLIX_BATCH_REFUSED_RESERVED_IS_INPUT). */
+ * input is refused (QUORLIX_BATCH_REFUSED_RESERVED_IS_INPUT). An input that an
+ * updated database holds unchanged is not read, and has no row. */
 typedef struct quorlix_batch_table {
   int form;                                 /* QUORLIX_SCHEDULES_LONG, _WIDE or _PANEL; a database holds every form */
   const QUORLIX_SCHEDULES_OPTIONS* options; /* null for the defaults; a database takes none */
@@ -217,7 +217,7 @@ QUORLIX_API int quorlix_run_batch(const quorlix_batch_settings* settings, const 
 /* The outputs a batch names, by the conversion's rule (QUORLIX_BATCH_*), for an
  * input whose path below out_dir is relative (empty and "." components dropped;
  * "" for an input with no name of its own): one after another in buffer, each
- * zero-terminated. Returns their count (0 for verify and the list), or -1 for
+ * zero-terminated. Returns their count (0 for verify, the list and the table), or -1 for
  * an unknown conversion, a null argument or a buffer too small. Touches no file,
  * so callers name outputs as the batch does without copying its rule. */
 QUORLIX_API int quorlix_batch_output_names(int which, const char* out_dir, const char* relative, char* buffer,

@@ -1,8 +1,8 @@
 // quorlix schedules and quorlix panel: the Financial Data Schedules of many
 // filings as one CSV table (one row per value or per schedule; or the panel, one
-// row per company and period), read by the library's quorlix_write_schedules_ex,
-// or into an SQLite database (quorlix_write_schedules_database), kept up to date
-// with --update.
+// row per company and period), or an SQLite database kept up to date with
+// --update, read by the library's batch (quorlix_run_batch), which walks and
+// checks the inputs as for every batch and reads them into the table.
 // Inputs, -T/-0, -j, the report, progress and signals are the batch form's; the
 // table goes to standard output, or to a file written under a temporary name and
 // renamed when whole (by the library's file forms).
@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,8 +28,11 @@
 #include "exit_codes.h"
 #include "interrupts.h"
 #include "output_file.h"
+#include "quorlix_batch.h"
 #include "quorlix_failure.h"
 #include "quorlix_schedules.h"
+
+bool IsDatabaseFile(const char* path);
 
 namespace {
 
@@ -139,11 +143,10 @@ class TableOutput {
   bool m_byLibrary = false;
 };
 
-// What the call reports goes to the batch report, in input order, and is counted.
+// What the batch reports goes to the batch report, in input order, and is counted.
 struct Run {
-  const InputList& list;
-  BatchReport& report;
-  std::FILE* table;
+  std::optional<BatchReport> report;  // opened once the batch has accepted the inputs
+  std::FILE* table = nullptr;
   std::atomic<bool> stopAsked{false};  // a signal came
   bool reportFailed = false;
   int writeError = 0;
@@ -175,10 +178,33 @@ bool IsSpecialFile(std::string_view path) {
   return !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
 }
 
-int TakeInput(void* context, const QUORLIX_SCHEDULES_INPUT* input) {
-  Run& run = *static_cast<Run*>(context);
+// The tool's side of the table's batch: the report and the signals from its
+// start, the destination, and what ended the run before the table was read.
+struct TableBatch {
+  Run run;
+  TableOutput output;
+  std::optional<SignalWatch> watch;
+  ListReader* reader = nullptr;
+  std::string refusal;        // why the library refused the inputs
+  std::string usageProblem;   // found once the inputs were accepted
+  int endStatus = -1;         // the exit status of a run ended at its start
+  std::string panelDatabase;  // the panel's one input, a database read without a filing
+  std::string lastListed;     // the last path the lists gave
+  std::size_t listedCount = 0;
+};
+
+// Each input of the table in input order: its report row, and the counts.
+int TakeInput(void* context, const quorlix_batch_row* batchRow) {
+  Run& run = static_cast<TableBatch*>(context)->run;
   InputRow row;
-  row.path = run.list.PathOf(run.list.Inputs()[input->index]);
+  row.path = batchRow->input;
+  const QUORLIX_SCHEDULES_INPUT* input = batchRow->table_input;
+  if (!input) {
+    // Passed over by the walk, unread (the skips up to kNotAFiling are numbered as the library's).
+    row.skip = static_cast<InputSkip>(batchRow->skip);
+    if (!run.report->Add(row)) run.reportFailed = true;
+    return run.reportFailed || run.stopAsked ? 1 : 0;
+  }
   row.status = input->status;
   row.bytesIn = input->bytes;
   row.seconds = input->seconds;
@@ -188,7 +214,7 @@ int TakeInput(void* context, const QUORLIX_SCHEDULES_INPUT* input) {
   const std::uint64_t files = input->packing == QUORLIX_PACKING_ARCHIVE ? input->members : 1;
   run.withSchedules += input->filings_with_schedules;
   run.withoutSchedules += input->filings - input->filings_with_schedules;
-  if (input->first_index != input->index) {
+  if (batchRow->skip == QUORLIX_BATCH_SKIP_REPEATED) {
     ++run.repeated;
     row.skip = InputSkip::kRepeated;
   } else if (input->status != QUORLIX_OK) {
@@ -199,7 +225,7 @@ int TakeInput(void* context, const QUORLIX_SCHEDULES_INPUT* input) {
     } else if (IsSpecialFile(row.path)) {
       row.cause.kind = CauseKind::kInputNotRegular;
     }
-  } else if (input->filings == 0) {
+  } else if (batchRow->skip == QUORLIX_BATCH_SKIP_NOT_A_FILING) {
     run.notFilings += files;
     row.skip = InputSkip::kNotAFiling;
     row.readBeforeSkipped = true;
@@ -208,22 +234,71 @@ int TakeInput(void* context, const QUORLIX_SCHEDULES_INPUT* input) {
   }
   run.schedules += input->schedules;
   run.values += input->values;
-  run.report.Progress().CountDone(input->bytes, input->status != QUORLIX_OK);
-  if (!run.report.Add(row)) run.reportFailed = true;
-  run.report.Progress().Draw(false);
+  run.report->Progress().CountDone(input->bytes, input->status != QUORLIX_OK);
+  if (!run.report->Add(row)) run.reportFailed = true;
+  run.report->Progress().Draw(false);
   return run.reportFailed || run.stopAsked ? 1 : 0;
 }
 
-// True when the existing file at output is one of the inputs: the table would replace it.
-bool IsAnInput(const std::string& output, const InputList& list) {
-  struct stat target {};
-  if (::stat(output.c_str(), &target) != 0 || !S_ISREG(target.st_mode)) return false;
-  for (const Input& input : list.Inputs()) {
-    struct stat info {};
-    if (::stat(list.CPathOf(input), &info) == 0 && info.st_dev == target.st_dev && info.st_ino == target.st_ino)
-      return true;
+// The lists' paths for the library, the last one kept: a panel's one input may be a database.
+int NextListed(void* context, const char** path, std::size_t* length) {
+  auto& batch = *static_cast<TableBatch*>(context);
+  const int got = batch.reader->Callback()(batch.reader, path, length);
+  if (got == 1) {
+    batch.lastListed.assign(*path, *length);
+    ++batch.listedCount;
   }
-  return false;
+  return got;
+}
+
+void TakeRefusal(void* context, const quorlix_batch_refusal* refusal) {
+  auto& batch = *static_cast<TableBatch*>(context);
+  if (refusal->reason != QUORLIX_BATCH_REFUSED_RESERVED_IS_INPUT)
+    batch.refusal = InputRefusalWords(*refusal, *batch.reader);
+  else if (refusal->output == g_pArgs->batch.reportPath)
+    batch.refusal =
+        "the report '" + EscapeName(refusal->output) + "' is the input '" + EscapeName(refusal->input) + "'";
+  else batch.refusal = "the output '" + EscapeName(g_pArgs->output) + "' is one of the inputs";
+}
+
+// The inputs are accepted: the report opens, signals stop the run from here on,
+// and the table's destination is opened; nonzero ends the run before any is read.
+int StartTable(void* context, std::size_t count) {
+  auto& batch = *static_cast<TableBatch*>(context);
+  const SchedulesArgs& args = *g_pArgs;
+  if (!WritesToStandardOutput() && ResolveOutput(args.output).place == OutputPlace::kDanglingLink) {
+    batch.usageProblem = DanglingLinkWords(args.output);
+    return 1;
+  }
+  const BatchOptions& options = args.batch;
+  const bool showProgress = !options.quiet && !options.noProgress && (options.progress || ::isatty(STDERR_FILENO));
+  Run& run = batch.run;
+  run.report.emplace(ReportSettings{Export::kSchedules, options.reportPath, showProgress, options.quiet, true}, count);
+  if (!run.report->Open()) {
+    batch.endStatus = kExitIoError;
+    return 1;
+  }
+  // A reader that goes away gives EPIPE on the table or the report, which stops the run.
+  std::signal(SIGPIPE, SIG_IGN);
+  // From here on a signal stops the run after the filings in flight; the
+  // library's threads, started later, take none.
+  batch.watch.emplace(SignalWatch::Mode::kFinishInFlight, [&run](int) { run.stopAsked = true; });
+  if (WritesDatabase()) return 0;
+  if (g_pArgs == &g_panelArgs && count == 1) {
+    // The one input, named or listed (a folder's one file is read as a filing).
+    const std::string one = args.inputs.size() == 1 ? args.inputs[0] : batch.lastListed;
+    if ((args.inputs.size() + batch.listedCount == 1) && IsDatabaseFile(one.c_str())) {
+      batch.panelDatabase = one;
+      return 1;
+    }
+  }
+  if (const std::string problem = batch.output.Open(); !problem.empty()) {
+    std::fprintf(stderr, "quorlix: %s\n", problem.c_str());
+    batch.endStatus = kExitIoError;
+    return 1;
+  }
+  run.table = batch.output.File();
+  return 0;
 }
 
 }  // namespace
@@ -265,27 +340,19 @@ int FinishTable(BatchReport& report, const std::string& problem, int status, con
   return problem.empty() ? exitStatus : kExitIoError;
 }
 
-// Reads the inputs into the database at -o (new, or updated with --update).
-int RunDatabase(const InputList& list, BatchReport& report, Run& run, const SignalWatch& watch) {
-  const SchedulesArgs& args = *g_pArgs;
-  std::vector<const char*> paths;
-  paths.reserve(list.Inputs().size());
-  for (const Input& input : list.Inputs()) paths.push_back(list.CPathOf(input));
-  const int flags = (args.update ? QUORLIX_DATABASE_UPDATE : 0) | (args.prune ? QUORLIX_DATABASE_PRUNE : 0);
-  QUORLIX_DATABASE_SUMMARY summary{};
-  const int status = quorlix_write_schedules_database(paths.data(), paths.size(), args.batch.jobs, flags,
-                                                      args.output.c_str(), &summary, TakeInput, &run);
+// Ends a run into the database at -o (new, or updated with --update).
+int RunDatabase(int status, const QUORLIX_DATABASE_SUMMARY& summary, Run& run, const SignalWatch& watch) {
   std::string problem;
   if (status == QUORLIX_SCHEDULES_OUTPUT_ERROR || status == QUORLIX_SCHEDULES_DATABASE_REFUSED)
     problem = std::string("database: ") + summary.problem;
   else if (status == QUORLIX_SCHEDULES_NO_MEMORY) problem = "not enough memory for the database";
   else if (status == QUORLIX_SCHEDULES_BAD_ARGUMENT)
-    problem = "the output '" + EscapeName(args.output) + "' is one of the inputs";
-  report.SetSummaryCounts(SummaryCounts(run, "; inputs " + std::to_string(summary.new_inputs) + " new, " +
-                                                 std::to_string(summary.changed_inputs) + " changed, " +
-                                                 std::to_string(summary.unchanged_inputs) + " unchanged, " +
-                                                 std::to_string(summary.pruned_inputs) + " pruned"));
-  return FinishTable(report, problem, status, watch);
+    problem = "the output '" + EscapeName(g_pArgs->output) + "' is one of the inputs";  // made one since looked at
+  run.report->SetSummaryCounts(SummaryCounts(run, "; inputs " + std::to_string(summary.new_inputs) + " new, " +
+                                                      std::to_string(summary.changed_inputs) + " changed, " +
+                                                      std::to_string(summary.unchanged_inputs) + " unchanged, " +
+                                                      std::to_string(summary.pruned_inputs) + " pruned"));
+  return FinishTable(*run.report, problem, status, watch);
 }
 
 // True for a file that begins as every SQLite database does: the panel reads it as a database.
@@ -334,7 +401,8 @@ int RunPanelOfDatabase(const char* database, const QUORLIX_SCHEDULES_OPTIONS& se
   return problem.empty() ? exitStatus : kExitIoError;
 }
 
-// Reads the inputs into the table of the form, with the run's settings.
+// Reads the inputs into the table of the form, with the run's settings: the
+// library's batch walks and checks them and reads them into the table.
 int RunScheduleTable(int form, QUORLIX_SCHEDULES_OPTIONS settings) {
   const SchedulesArgs& args = *g_pArgs;
   if (WritesDatabase()) {
@@ -346,50 +414,67 @@ int RunScheduleTable(int form, QUORLIX_SCHEDULES_OPTIONS settings) {
   if (args.prune && !args.update) return ReportUsageError("--prune goes with --update");
   if (WritesToStandardOutput() && args.batch.reportPath == "-")
     return ReportUsageError("the table and the report would both go to standard output; name a file for one of them");
-  InputList list;
-  const std::string listProblem =
-      CollectInputs({args.inputs, args.batch.listFiles, args.batch.nullSeparated, {}}, list);
-  if (!listProblem.empty()) return ReportUsageError(listProblem);
-  if (!WritesToStandardOutput() && ResolveOutput(g_pArgs->output).place == OutputPlace::kDanglingLink)
-    return ReportUsageError(DanglingLinkWords(g_pArgs->output));
-  // The library tells of a database that is an input, having looked at every input anyway.
-  if (!WritesToStandardOutput() && !WritesDatabase() && IsAnInput(g_pArgs->output, list))
-    return ReportUsageError("the output '" + EscapeName(g_pArgs->output) + "' is one of the inputs");
-
   const BatchOptions& options = args.batch;
-  const bool showProgress = !options.quiet && !options.noProgress && (options.progress || ::isatty(STDERR_FILENO));
-  BatchReport report({Export::kSchedules, options.reportPath, showProgress, options.quiet, true}, list.Inputs().size());
-  if (!report.Open()) return kExitIoError;
-  // A reader that goes away gives EPIPE on the table or the report, which stops the run.
-  std::signal(SIGPIPE, SIG_IGN);
-  Run run{list, report, nullptr};
-  // From here on a signal stops the run after the filings in flight; the
-  // library's threads, started later, take none.
-  SignalWatch watch(SignalWatch::Mode::kFinishInFlight, [&run](int) { run.stopAsked = true; });
-  if (WritesDatabase()) return RunDatabase(list, report, run, watch);
-  if (g_pArgs == &g_panelArgs && list.Inputs().size() == 1 && IsDatabaseFile(list.CPathOf(list.Inputs()[0])))
-    return RunPanelOfDatabase(list.CPathOf(list.Inputs()[0]), settings, report, run);
-  TableOutput output;
-  if (const std::string problem = output.Open(); !problem.empty()) {
-    std::fprintf(stderr, "quorlix: %s\n", problem.c_str());
-    return kExitIoError;
-  }
+  if (const std::string problem = CheckInputSources({args.inputs, options.listFiles, options.nullSeparated, {}});
+      !problem.empty())
+    return ReportUsageError(problem);
 
-  run.table = output.File();
-  std::vector<const char*> paths;
-  paths.reserve(list.Inputs().size());
-  for (const Input& input : list.Inputs()) paths.push_back(list.CPathOf(input));
+  std::vector<const char*> named;
+  named.reserve(args.inputs.size());
+  for (const auto& path : args.inputs) named.push_back(path.c_str());
+  ListReader reader(options.listFiles, options.nullSeparated);
+  TableBatch batch;
+  batch.reader = &reader;
   std::uint64_t otherTags = 0;
   settings.other_tags = &otherTags;
-  // A file is the library's to write whole: it makes, fills and renames the temporary file.
-  const int status = output.ByLibrary()
-                         ? quorlix_write_schedules_file_ex(paths.data(), paths.size(), form, options.jobs, &settings,
-                                                           args.output.c_str(), TakeInput, &run)
-                         : quorlix_write_schedules_ex(paths.data(), paths.size(), form, options.jobs, &settings,
-                                                      WriteTable, &run, TakeInput, &run);
+  QUORLIX_DATABASE_SUMMARY summary{};
+  quorlix_batch_table table{};
+  table.form = form;
+  table.options = &settings;
+  // A file is the library's to write whole: it makes, fills and renames the
+  // temporary file. Standard output, a device or a pipe takes the table as it comes.
+  if (WritesDatabase()) {
+    table.to = QUORLIX_BATCH_TABLE_TO_DATABASE;
+    table.database_flags = (args.update ? QUORLIX_DATABASE_UPDATE : 0) | (args.prune ? QUORLIX_DATABASE_PRUNE : 0);
+    table.database_summary = &summary;
+  } else if (!WritesToStandardOutput() && ResolveOutput(args.output).place == OutputPlace::kFile) {
+    table.to = QUORLIX_BATCH_TABLE_TO_FILE;
+  } else {
+    table.to = QUORLIX_BATCH_TABLE_TO_WRITE;
+    table.write = WriteTable;
+    table.write_context = &batch.run;
+  }
+  if (table.to != QUORLIX_BATCH_TABLE_TO_WRITE) table.path = args.output.c_str();
+  quorlix_batch_settings batchSettings{};
+  batchSettings.conversion.which = QUORLIX_BATCH_SCHEDULES;
+  batchSettings.named = named.data();
+  batchSettings.named_count = named.size();
+  batchSettings.next_listed = reader.Callback() ? NextListed : nullptr;
+  batchSettings.listed_context = &batch;
+  batchSettings.jobs = options.jobs;
+  batchSettings.table = &table;
+  // The report is written from the start: an input it named would be lost before it was read.
+  const char* reserved[] = {options.reportPath.c_str()};
+  batchSettings.reserved = reserved;
+  batchSettings.reserved_count = !options.reportPath.empty() && options.reportPath != "-" ? 1 : 0;
+  const quorlix_batch_callbacks callbacks{&batch, TakeInput, nullptr, nullptr, TakeRefusal, StartTable};
+  const int result = quorlix_run_batch(&batchSettings, &callbacks, nullptr);
+
+  if (result == QUORLIX_BATCH_REFUSED) return ReportUsageError(batch.refusal);
+  if (!batch.usageProblem.empty()) return ReportUsageError(batch.usageProblem);
+  if (batch.endStatus >= 0) return batch.endStatus;
+  Run& run = batch.run;
+  if (!run.report) {
+    std::fprintf(stderr, "quorlix: %s\n", result == QUORLIX_BATCH_NO_MEMORY ? "out of memory" : "the batch failed");
+    return kExitOsError;
+  }
+  if (!batch.panelDatabase.empty()) return RunPanelOfDatabase(batch.panelDatabase.c_str(), settings, *run.report, run);
+  const int status = result == QUORLIX_BATCH_NO_MEMORY ? QUORLIX_SCHEDULES_NO_MEMORY : table.status;
+  if (WritesDatabase()) return RunDatabase(status, summary, run, *batch.watch);
 
   // The table is kept only whole: a stop (a signal, or a report that could not
   // be written) leaves it out.
+  TableOutput& output = batch.output;
   std::string problem;
   if (status == QUORLIX_SCHEDULES_OK) problem = output.Commit();
   else if (status == QUORLIX_SCHEDULES_OUTPUT_ERROR)
@@ -399,9 +484,9 @@ int RunScheduleTable(int form, QUORLIX_SCHEDULES_OPTIONS settings) {
     problem = "the output '" + EscapeName(args.output) + "' is one of the inputs";  // made one since it was looked at
   else if (status != QUORLIX_SCHEDULES_STOPPED) problem = "the table failed (status " + std::to_string(status) + ")";
   output.Discard();
-  report.SetSummaryCounts(
+  run.report->SetSummaryCounts(
       SummaryCounts(run, otherTags ? ", " + std::to_string(otherTags) + " tags left to other_tags" : ""));
-  return FinishTable(report, problem, status, watch);
+  return FinishTable(*run.report, problem, status, *batch.watch);
 }
 
 void AddSchedulesOptions(CLI::App& sub) {

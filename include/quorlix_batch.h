@@ -14,6 +14,7 @@
 
 #include "quorlix.h"
 #include "quorlix_failure.h"
+#include "quorlix_schedules.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -29,6 +30,7 @@ extern "C" {
 #define QUORLIX_BATCH_FILING 3    /* CvtDecodeFiling */
 #define QUORLIX_BATCH_VERIFY 4    /* CvtVerifyFile; no outputs */
 #define QUORLIX_BATCH_DELIMITED 5 /* CvtDelimitedFile with the four delimiters */
+#define QUORLIX_BATCH_SCHEDULES 6 /* every input read once into one schedules' table (settings.table) */
 
 /* Which files of a walked folder are taken (quorlix_batch_settings.walk). */
 #define QUORLIX_BATCH_WALK_DEFAULT 0 /* the conversion's: pages for HTML, filings for decoding, else all */
@@ -37,7 +39,7 @@ extern "C" {
 #define QUORLIX_BATCH_WALK_FILINGS 3
 
 /* What quorlix_run_batch returns. */
-#define QUORLIX_BATCH_DONE 0     /* every input has had its row */
+#define QUORLIX_BATCH_DONE 0     /* every input has had its row; the table: its call ended, table->status says how */
 #define QUORLIX_BATCH_STOPPED 1  /* a callback asked to stop: the inputs in flight were finished */
 #define QUORLIX_BATCH_REFUSED 2  /* nothing was converted; the refused callback said why */
 #define QUORLIX_BATCH_BAD_CALL 3 /* a setting is missing or unknown */
@@ -47,8 +49,9 @@ extern "C" {
 #define QUORLIX_BATCH_SKIP_NONE 0
 #define QUORLIX_BATCH_SKIP_INSIDE_OUTPUT 1 /* found below the output folder */
 #define QUORLIX_BATCH_SKIP_NOT_A_PAGE 2    /* walked, and not taken by the walk */
-#define QUORLIX_BATCH_SKIP_NOT_A_FILING 3  /* walked, and no EDGAR submission */
+#define QUORLIX_BATCH_SKIP_NOT_A_FILING 3  /* walked, and no EDGAR submission; the table: read, and none in it */
 #define QUORLIX_BATCH_SKIP_UP_TO_DATE 4    /* resume: every output exists and is newer */
+#define QUORLIX_BATCH_SKIP_REPEATED 5      /* the table: names the file of an earlier input, which is read once */
 
 /* What the batch itself found about a failure (quorlix_batch_row.note): the
  * export was not called for 1 to 4; for 5 it was, and its outputs were whole. */
@@ -77,6 +80,28 @@ typedef struct quorlix_batch_conversion {
   const char* out_field;
   const char* out_record;
 } quorlix_batch_conversion;
+
+/* Where a schedules' table goes (quorlix_batch_table.to). */
+#define QUORLIX_BATCH_TABLE_TO_WRITE 0    /* through write, as quorlix_write_schedules_ex */
+#define QUORLIX_BATCH_TABLE_TO_FILE 1     /* into the file at path, as quorlix_write_schedules_file_ex */
+#define QUORLIX_BATCH_TABLE_TO_DATABASE 2 /* into the database at path, as quorlix_write_schedules_database */
+
+/* The schedules' table of a QUORLIX_BATCH_SCHEDULES batch: the inputs the batch
+ * walked and accepted, read once each (quorlix_schedules.h) after the start
+ * callback. Its file or database is a reserved file: a batch where it is an
+ * input is refused (QUORLIX_BATCH_REFUSED_RESERVED_IS_INPUT). An input that an
+ * updated database holds unchanged is not read, and has no row. */
+typedef struct quorlix_batch_table {
+  int form;                                 /* QUORLIX_SCHEDULES_LONG, _WIDE or _PANEL; a database holds every form */
+  const QUORLIX_SCHEDULES_OPTIONS* options; /* null for the defaults; a database takes none */
+  int to;                                   /* QUORLIX_BATCH_TABLE_TO_* */
+  QUORLIX_WRITE_FN write;                   /* TO_WRITE: takes the table in order */
+  void* write_context;
+  const char* path;   /* TO_FILE, TO_DATABASE: the file written (whole, or left as it was) */
+  int database_flags; /* TO_DATABASE: 0 or QUORLIX_DATABASE_UPDATE, with QUORLIX_DATABASE_PRUNE */
+  QUORLIX_DATABASE_SUMMARY* database_summary; /* TO_DATABASE: the counts and the problem; may be null */
+  int status; /* out: the table call's QUORLIX_SCHEDULES_* status; -1 when it was not called */
+} quorlix_batch_table;
 
 /* Gives the next listed path: returns 1 with *path (length bytes, no NUL in it)
  * valid until the next call, 0 at the end, -1 when the list failed (the batch is
@@ -109,6 +134,9 @@ typedef struct quorlix_batch_settings {
   unsigned jobs; /* conversions at once; 0 for one per online processor */
   int resume;    /* pass over an input whose outputs all exist and are newer */
   int force;     /* write over an output in the way that is packed or a filing */
+  /* QUORLIX_BATCH_SCHEDULES: the table (out_dir, outputs, resume and force
+   * are then unused); null for every other conversion. */
+  quorlix_batch_table* table;
 } quorlix_batch_settings;
 
 /* One finished input, in input order. Pointers stay valid during the call only. */
@@ -125,6 +153,11 @@ typedef struct quorlix_batch_row {
   int note_output;        /* the output (0 or 1) a note on an output concerns */
   unsigned long long bytes_in;
   double seconds;
+  /* QUORLIX_BATCH_SCHEDULES: what the table read of the input, its index and
+   * first_index the rows' (a walked input the table did not take has a row of
+   * its own with this null); else null. A repeated input, and one read and found
+   * to hold no filing, have status 0 and their skip. */
+  const QUORLIX_SCHEDULES_INPUT* table_input;
   /* quorlix_last_failure right after the export; where the batch's own work on
    * an output failed (its folder, or its rename into place), that output's
    * file and the system's error number. Last, as it may grow. */
@@ -159,7 +192,8 @@ typedef struct quorlix_batch_callbacks {
   void* context;
   /* Each input in input order, on the calling thread; nonzero stops the batch. */
   int (*row)(void* context, const quorlix_batch_row* row);
-  /* Now and then on the calling thread; nonzero stops the batch. May be null. */
+  /* Now and then on the calling thread (the table: after each row); nonzero
+   * stops the batch. May be null. */
   int (*progress)(void* context, const quorlix_batch_progress* progress);
   /* Each failed call, on its worker thread. May be null. */
   void (*inspect)(void* context, const quorlix_batch_call* call);
@@ -183,7 +217,7 @@ QUORLIX_API int quorlix_run_batch(const quorlix_batch_settings* settings, const 
 /* The outputs a batch names, by the conversion's rule (QUORLIX_BATCH_*), for an
  * input whose path below out_dir is relative (empty and "." components dropped;
  * "" for an input with no name of its own): one after another in buffer, each
- * zero-terminated. Returns their count (0 for verify and the list), or -1 for
+ * zero-terminated. Returns their count (0 for verify, the list and the table), or -1 for
  * an unknown conversion, a null argument or a buffer too small. Touches no file,
  * so callers name outputs as the batch does without copying its rule. */
 QUORLIX_API int quorlix_batch_output_names(int which, const char* out_dir, const char* relative, char* buffer,

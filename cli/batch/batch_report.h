@@ -8,10 +8,20 @@
 #include <string>
 #include <string_view>
 
-#include "batch/input_list.h"
 #include "batch/progress_line.h"
 #include "failure_cause.h"
 #include "status_messages.h"
+
+// Why an input is passed over instead of converted: the library's
+// QUORLIX_BATCH_SKIP_* up to kNotAFiling, as numbered there.
+enum class InputSkip : std::uint8_t {
+  kNone,
+  kInsideOutput,  // found below the output folder: an output of this or an earlier batch
+  kNotAPage,      // found in a folder walked for pages, and its suffix is no page's
+  kNotAFiling,    // found in a folder walked for filings, and it is no EDGAR submission (or, for the
+                  // schedules' table, read and found to hold none)
+  kRepeated,      // names the file of an earlier input, which the schedules' table reads once
+};
 
 // The names of an input's outputs, as the library named them (quorlix_batch_row).
 struct OutputNames {

@@ -129,7 +129,8 @@ def write_schedules_ex():
 
 # ---- The batch engine (quorlix_batch.h; libquorlix.so only) ----
 
-BATCH_LIST, BATCH_CRLF, BATCH_HTML, BATCH_FILING, BATCH_VERIFY, BATCH_DELIMITED = range(6)
+BATCH_LIST, BATCH_CRLF, BATCH_HTML, BATCH_FILING, BATCH_VERIFY, BATCH_DELIMITED, BATCH_SCHEDULES = range(7)
+BATCH_TABLE_TO_WRITE = 0
 BATCH_WALK_EVERY_FILE = 1
 BATCH_DONE, BATCH_STOPPED, BATCH_REFUSED, BATCH_BAD_CALL, BATCH_NO_MEMORY = range(5)
 BATCH_SKIP_INSIDE_OUTPUT = 1
@@ -148,12 +149,19 @@ NEXT_LISTED_FN = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.POINTER(
                                   ctypes.POINTER(ctypes.c_size_t))
 
 
+class BatchTable(ctypes.Structure):
+    """quorlix_batch_table: where a QUORLIX_BATCH_SCHEDULES batch's table goes, and its status."""
+    _fields_ = [("form", ctypes.c_int), ("options", ctypes.POINTER(ScheduleOptions)), ("to", ctypes.c_int),
+                ("write", WRITE_FN), ("write_context", ctypes.c_void_p), ("path", ctypes.c_char_p),
+                ("database_flags", ctypes.c_int), ("database_summary", ctypes.c_void_p), ("status", ctypes.c_int)]
+
+
 class BatchSettings(ctypes.Structure):
     _fields_ = [("conversion", BatchConversion), ("named", ctypes.POINTER(ctypes.c_char_p)),
                 ("named_count", ctypes.c_size_t), ("next_listed", NEXT_LISTED_FN), ("listed_context", ctypes.c_void_p),
                 ("out_dir", ctypes.c_char_p), ("outputs", ctypes.POINTER(ctypes.c_char_p)), ("walk", ctypes.c_int), ("reserved", ctypes.POINTER(ctypes.c_char_p)),
                 ("reserved_count", ctypes.c_size_t), ("jobs", ctypes.c_uint), ("resume", ctypes.c_int),
-                ("force", ctypes.c_int)]
+                ("force", ctypes.c_int), ("table", ctypes.POINTER(BatchTable))]
 
 
 class BatchRow(ctypes.Structure):
@@ -161,7 +169,7 @@ class BatchRow(ctypes.Structure):
                 ("outputs", ctypes.c_char_p * 2), ("output_count", ctypes.c_int), ("status", ctypes.c_int),
                 ("outputs_present", ctypes.c_int), ("skip", ctypes.c_int), ("note", ctypes.c_int),
                 ("note_output", ctypes.c_int), ("bytes_in", ctypes.c_ulonglong), ("seconds", ctypes.c_double),
-                ("failure", Failure)]
+                ("table_input", ctypes.POINTER(ScheduleInput)), ("failure", Failure)]
 
 
 class BatchRefusal(ctypes.Structure):
@@ -313,3 +321,43 @@ def load() -> ctypes.CDLL:
             "cannot load the quorlix library (libquorlix.so.1); searched:\n" + "\n".join(tried) +
             f"\nInstall the library, or set {ENV_VARIABLE} to the path of libquorlix.so.",
             name="quorlix")
+
+
+def run_table(named: list[bytes], form: int, jobs: int, options: ScheduleOptions, write, on_input) -> int:
+    """quorlix_run_batch with the schedules' table: named files and folders walked
+    as the batch forms walk them, every input read once into the table, which
+    goes to write (a WRITE_FN). on_input(path, ScheduleInput) sees each input
+    read, in input order. Returns the table's status (QUORLIX_SCHEDULES_*); raises
+    BatchRefusedError when the batch is refused (no inputs), LibraryNotFoundError
+    without the engine, MemoryError when the library ran out of memory."""
+    function = getattr(load(), "quorlix_run_batch", None)
+    if function is None:
+        raise LibraryNotFoundError("the loaded quorlix library has no batch engine (quorlix_run_batch): "
+                                   "libquorlix.so 1.2.0 or later is needed", name="quorlix")
+    function.argtypes = (ctypes.POINTER(BatchSettings), ctypes.POINTER(BatchCallbacks), ctypes.c_void_p)
+    function.restype = ctypes.c_int
+    paths = (ctypes.c_char_p * max(1, len(named)))(*named)
+    table = BatchTable(form=form, options=ctypes.pointer(options), to=BATCH_TABLE_TO_WRITE, write=write, status=-1)
+    settings = BatchSettings(conversion=BatchConversion(BATCH_SCHEDULES), named=paths, named_count=len(named),
+                             jobs=jobs, table=ctypes.pointer(table))
+    refusal: list[tuple] = []
+
+    def take_row(_context, pointer):
+        row = pointer.contents
+        if row.table_input:
+            on_input(row.input, row.table_input.contents)
+        return 0
+
+    def on_refused(_context, pointer):
+        told = pointer.contents
+        refusal.append((told.reason, told.input, told.input2, told.output))
+
+    callbacks = BatchCallbacks(row=ROW_FN(take_row), refused=REFUSED_FN(on_refused))
+    result = function(ctypes.byref(settings), ctypes.byref(callbacks), None)
+    if result == BATCH_REFUSED:
+        raise BatchRefusedError(refusal[0] if refusal else (0, b"", b"", b""))
+    if result == BATCH_NO_MEMORY:
+        raise MemoryError("the quorlix library ran out of memory in a batch")
+    if result not in (BATCH_DONE, BATCH_STOPPED):
+        raise ValueError(f"quorlix_run_batch refused its settings ({result})")
+    return table.status

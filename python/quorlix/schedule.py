@@ -283,13 +283,30 @@ def _filing_paths(filings: Iterable[FilingEntry]) -> list[str]:
     return paths
 
 
-def _read_table(paths: list[str], form: int, jobs: int, vintage: str = "first", max_columns: int = 0,
-                spreadsheet_safe: bool = False) -> tuple[io.BytesIO, list[tuple[int, int, str]]]:
-    """The library's table of the filings, and the (index, status, problem) of each input that
-    failed; problem names a damaged archive's member and what is wrong, or is empty."""
-    encoded = [_path_bytes(path) for path in paths]
+def _table_inputs(filings: Iterable[FilingEntry]) -> list[str]:
+    """The files and folders the table reads, as named: paths, and the inputs of
+    batch.decode_filings's records. The library walks the folders as the batch
+    forms walk them; one that cannot be read raises here, as it always did."""
+    named: list[str] = []
+    for entry in filings:
+        if isinstance(entry, batch.Record):
+            named.append(entry.input)
+            continue
+        path = os.fsdecode(entry)  # type: ignore[arg-type]
+        if os.path.isdir(path):
+            os.scandir(path).close()
+        named.append(path)
+    return named
+
+
+def _read_table(named: list[str], form: int, jobs: int, vintage: str = "first", max_columns: int = 0,
+                spreadsheet_safe: bool = False) -> tuple[io.BytesIO, list[tuple[str, int, str]]]:
+    """The library's table of the filings and folders named, read by one batch of the
+    library, and the (path, status, problem) of each input that failed; problem names
+    a damaged archive's member and what is wrong, or is empty."""
+    encoded = [_path_bytes(path) for path in named]
     table = io.BytesIO()  # one copy of the table, which read_csv reads in place
-    failures: list[tuple[int, int, str]] = []
+    failures: list[tuple[str, int, str]] = []
     raised: list[BaseException] = []
 
     # Exceptions cannot cross the library; one ends the call, and is raised after it.
@@ -302,19 +319,19 @@ def _read_table(paths: list[str], form: int, jobs: int, vintage: str = "first", 
             raised.append(error)
             return 1
 
-    @_library.INPUT_FN
-    def on_input(_context, input_pointer):
-        entry = input_pointer.contents
+    def on_input(path: bytes, entry) -> None:
         if entry.status != 0:
             problem = entry.problem.decode("utf-8", "replace") if entry.problem else ""
-            failures.append((entry.index, entry.status, problem))
-        return 0
+            failures.append((os.fsdecode(path), entry.status, problem))
 
-    array = (ctypes.c_char_p * len(encoded))(*encoded)
     options = _library.ScheduleOptions(vintage=_library.VINTAGES[vintage], max_columns=max_columns,
                                        spreadsheet_safe=1 if spreadsheet_safe else 0)
-    status = _library.write_schedules_ex()(array, len(encoded), form, jobs, ctypes.byref(options), write, None,
-                                           on_input, None)
+    if encoded:
+        status = _library.run_table(encoded, form, jobs, options, write, on_input)
+    else:
+        # No inputs: the table's header alone, which a batch, refusing, would not write.
+        status = _library.write_schedules_ex()((ctypes.c_char_p * 0)(), 0, form, jobs, ctypes.byref(options), write,
+                                               None, _library.INPUT_FN(), None)
     if raised:
         raise raised[0]
     if status == 23:
@@ -499,9 +516,8 @@ def _table_frame(filings, form: int, jobs, vintage: str = "first", errors: str =
     if errors not in _ERRORS:
         raise ValueError(f"errors must be 'raise' or 'collect', not {errors!r}")
     pandas = _pandas("panel_frame" if form == _library.SCHEDULES_PANEL else "schedules_frame")
-    paths = _filing_paths(filings)
-    table, failures = _read_table(paths, form, jobs or 0, vintage, max_columns, spreadsheet_safe)
-    errors_met = [_failure_error(paths[index], status, problem) for index, status, problem in failures]
+    table, failures = _read_table(_table_inputs(filings), form, jobs or 0, vintage, max_columns, spreadsheet_safe)
+    errors_met = [_failure_error(path, status, problem) for path, status, problem in failures]
     if errors_met and errors == "raise":
         error = errors_met[0]
         if len(errors_met) > 1:
@@ -509,8 +525,7 @@ def _table_frame(filings, form: int, jobs, vintage: str = "first", errors: str =
             error.args = (error.message,)
         raise error
     frame = _read_csv(pandas, table, form)
-    return frame, [(paths[index], status, error.message)
-                   for (index, status, _problem), error in zip(failures, errors_met)]
+    return frame, [(path, status, error.message) for (path, status, _problem), error in zip(failures, errors_met)]
 
 
 def _check_max_columns(max_columns) -> None:

@@ -387,6 +387,20 @@ def test_collected_failures_keep_every_schedule_read(tmp_path, data_dir):
         quorlix.schedules_frame([good], errors="ignore")
 
 
+def test_failures_in_walked_folders_are_named_by_their_paths_once(tmp_path, data_dir):
+    pytest.importorskip("pandas")
+    folder = tmp_path / "in"
+    folder.mkdir()
+    (folder / "a.txt").write_bytes((data_dir / "filing" / "apple_10q_2000q1_ex27.txt").read_bytes())
+    damaged = folder / "b.txt.gz"
+    damaged.write_bytes(gzip.compress((data_dir / FILINGS["1997"]).read_bytes())[:200])
+    # The folder named twice: each file is read once, its failure told once.
+    frame = quorlix.schedules_frame([folder, tmp_path / "absent.txt", folder], errors="collect", jobs=2)
+    assert len(frame) == 1 and list(frame["path"]) == [str(folder / "a.txt")]
+    failures = frame.attrs["failures"]
+    assert [(path, status) for path, status, _ in failures] == [(str(damaged), 2), (str(tmp_path / "absent.txt"), 3)]
+
+
 def test_tags_fix_the_wide_columns_and_their_types(data_dir):
     pytest.importorskip("pandas")
     good = data_dir / "filing" / "apple_10q_2000q1_ex27.txt"

@@ -27,6 +27,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "batch/engine.h"
 #include "batch/naming.h"
 #include "batch/ordered_run.h"
 #include "batch/private_folders.h"
@@ -257,6 +258,9 @@ bool JobOf(int which, Job& job) {
       // The statuses that say what the input lacked come with a complete output.
       job = {OutputNaming::kSameName, QUORLIX_DELIMITED_INPUT_ERROR, QUORLIX_DELIMITED_OUTPUT_ERROR,
              QUORLIX_DELIMITED_NO_RECORD, QUORLIX_DELIMITED_NO_FIELD};
+      return true;
+    case QUORLIX_BATCH_SCHEDULES:
+      job = {OutputNaming::kNone, QUORLIX_FILING_FILE_ERROR, QUORLIX_FILING_FILE_ERROR};
       return true;
     default: return false;
   }
@@ -726,13 +730,125 @@ bool IsExistingNonFolder(const char* path) {
   return ::stat(path, &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
+// ---- The schedules' table ----
+
+// A QUORLIX_BATCH_SCHEDULES batch: the inputs the walk took go to the table in
+// one call, and each input it tells of becomes a row, with the walked inputs it
+// was not given in their places.
+class TableRun {
+ public:
+  TableRun(const InputList& list, const quorlix_batch_callbacks& callbacks) : m_list(list), m_callbacks(callbacks) {}
+
+  int Run(quorlix_batch_table& table, unsigned jobs, TableRunner runTable) {
+    std::vector<const char*> paths;
+    for (std::size_t i = 0; i < m_list.Inputs().size(); ++i) {
+      if (m_list.Inputs()[i].skip != InputSkip::kNone) continue;
+      paths.push_back(m_list.CPathOf(m_list.Inputs()[i]));
+      m_taken.push_back(i);
+    }
+    table.status = runTable(table, paths.data(), paths.size(), jobs, &TableRun::OnInput, this);
+    // The walked inputs after the last one read, once the table is whole.
+    if (table.status == QUORLIX_SCHEDULES_OK) EmitSkippedBefore(m_list.Inputs().size());
+    return m_stopped || table.status == QUORLIX_SCHEDULES_STOPPED ? QUORLIX_BATCH_STOPPED : QUORLIX_BATCH_DONE;
+  }
+
+ private:
+  static int OnInput(void* context, const QUORLIX_SCHEDULES_INPUT* input) {
+    return static_cast<TableRun*>(context)->Take(*input) ? 0 : 1;
+  }
+
+  // The row of an input the table read; false to stop the table.
+  bool Take(const QUORLIX_SCHEDULES_INPUT& read) {
+    if (read.index >= m_taken.size()) return false;
+    const std::size_t index = m_taken[read.index];
+    if (!EmitSkippedBefore(index)) return false;
+    // The table counts the inputs it was given; the row, every input walked.
+    QUORLIX_SCHEDULES_INPUT told = read;
+    told.index = index;
+    told.first_index = read.first_index < m_taken.size() ? m_taken[read.first_index] : index;
+    quorlix_batch_row row = RowOf(index);
+    row.bytes_in = read.bytes;
+    row.seconds = read.seconds;
+    row.table_input = &told;
+    if (read.first_index != read.index) row.skip = QUORLIX_BATCH_SKIP_REPEATED;
+    else if (read.status == QUORLIX_OK && read.filings == 0) row.skip = QUORLIX_BATCH_SKIP_NOT_A_FILING;
+    else row.status = read.status;
+    row.failure.status = row.status;
+    m_bytes += read.bytes;
+    if (row.status != QUORLIX_OK) ++m_failed;
+    return Tell(row);
+  }
+
+  quorlix_batch_row RowOf(std::size_t index) {
+    const Input& input = m_list.Inputs()[index];
+    quorlix_batch_row row{};
+    row.index = index;
+    row.input = m_list.CPathOf(input);
+    row.relative_start = input.relStart;
+    row.skip = static_cast<int>(input.skip);
+    m_next = index + 1;
+    return row;
+  }
+
+  // The rows of the walk's skipped inputs from the next one up to end (an input
+  // the table was given and did not tell of, one a database holds unchanged, has
+  // none); false on a stop.
+  bool EmitSkippedBefore(std::size_t end) {
+    while (m_next < end) {
+      const std::size_t index = m_next++;
+      if (m_list.Inputs()[index].skip != InputSkip::kNone && !Tell(RowOf(index))) return false;
+    }
+    return true;
+  }
+
+  // Hands a row over, then the progress; false once either callback asked to stop.
+  bool Tell(const quorlix_batch_row& row) {
+    if (m_callbacks.row && m_callbacks.row(m_callbacks.context, &row) != 0) m_stopped = true;
+    if (!m_stopped && m_callbacks.progress) {
+      const quorlix_batch_progress progress{m_list.Inputs().size(), m_next, m_failed, m_bytes};
+      if (m_callbacks.progress(m_callbacks.context, &progress) != 0) m_stopped = true;
+    }
+    return !m_stopped;
+  }
+
+  const InputList& m_list;
+  const quorlix_batch_callbacks& m_callbacks;
+  std::vector<std::size_t> m_taken;  // by the table's index, the input's
+  std::size_t m_next = 0;            // the input whose row comes next
+  std::size_t m_failed = 0;
+  std::uint64_t m_bytes = 0;
+  bool m_stopped = false;
+};
+
+// Whether a table's settings are whole: a known destination with what it needs.
+bool IsUsableTable(const quorlix_batch_table& table) {
+  switch (table.to) {
+    case QUORLIX_BATCH_TABLE_TO_WRITE: return table.write != nullptr;
+    case QUORLIX_BATCH_TABLE_TO_FILE:
+    case QUORLIX_BATCH_TABLE_TO_DATABASE: return table.path && *table.path;
+    default: return false;
+  }
+}
+
+}  // namespace
+
 int RunBatch(const quorlix_batch_settings& settings, const quorlix_batch_callbacks& callbacks,
-             quorlix_batch_summary& summary) {
+             quorlix_batch_summary& summary, TableRunner runTable) {
   Job job{};
+  const bool tabling = settings.conversion.which == QUORLIX_BATCH_SCHEDULES;
+  if (tabling != (settings.table != nullptr)) return QUORLIX_BATCH_BAD_CALL;
+  if (tabling) {
+    settings.table->status = -1;
+    if (!runTable || settings.outputs || !IsUsableTable(*settings.table)) return QUORLIX_BATCH_BAD_CALL;
+  }
+  // The table's file is the caller's as a report is: no input may be it.
+  const char* const tableFile =
+      tabling && settings.table->to != QUORLIX_BATCH_TABLE_TO_WRITE ? settings.table->path : nullptr;
   // A list names the outputs of the conversion its flag names, if any.
   const bool listing = settings.conversion.which == QUORLIX_BATCH_LIST;
   if (listing && settings.conversion.flag != QUORLIX_BATCH_LIST &&
-      (settings.conversion.flag == QUORLIX_BATCH_VERIFY || !JobOf(settings.conversion.flag, job)))
+      (settings.conversion.flag == QUORLIX_BATCH_VERIFY || settings.conversion.flag == QUORLIX_BATCH_SCHEDULES ||
+       !JobOf(settings.conversion.flag, job)))
     return QUORLIX_BATCH_BAD_CALL;
   if ((!listing && !JobOf(settings.conversion.which, job)) || (settings.named_count > 0 && !settings.named) ||
       (settings.reserved_count > 0 && !settings.reserved) || settings.walk < QUORLIX_BATCH_WALK_DEFAULT ||
@@ -741,7 +857,7 @@ int RunBatch(const quorlix_batch_settings& settings, const quorlix_batch_callbac
   for (std::size_t i = 0; i < settings.named_count; ++i)
     if (!settings.named[i]) return QUORLIX_BATCH_BAD_CALL;
   const bool writes = job.naming != OutputNaming::kNone;
-  const std::string_view outDir = settings.out_dir ? settings.out_dir : "";
+  const std::string_view outDir = settings.out_dir && !tabling ? settings.out_dir : "";
   const bool explicitNames = settings.outputs != nullptr;
   if (writes && !explicitNames && outDir.empty()) return QUORLIX_BATCH_BAD_CALL;
   if (writes && !outDir.empty() && IsExistingNonFolder(settings.out_dir))
@@ -774,6 +890,9 @@ int RunBatch(const quorlix_batch_settings& settings, const quorlix_batch_callbac
       if (const Refusal refusal = FindReservedCollision(settings.reserved[i], job.naming, outDir, list);
           refusal.reason != 0)
         return Refuse(refusal, callbacks);
+  if (tableFile)
+    if (const Refusal refusal = FindReservedCollision(tableFile, job.naming, outDir, list); refusal.reason != 0)
+      return Refuse(refusal, callbacks);
 
   if (callbacks.start && callbacks.start(callbacks.context, list.Inputs().size()) != 0) return QUORLIX_BATCH_STOPPED;
   if (listing) {
@@ -792,28 +911,14 @@ int RunBatch(const quorlix_batch_settings& settings, const quorlix_batch_callbac
     }
     return QUORLIX_BATCH_DONE;
   }
+  if (tabling) return TableRun(list, callbacks).Run(*settings.table, settings.jobs, runTable);
   const RunSettings run{settings.conversion, outDir, settings.outputs, settings.jobs, settings.resume != 0,
                         settings.force != 0};
   BatchRun batchRun(job, run, list, callbacks);
   return batchRun.Run(summary.kept_entries);
 }
 
-}  // namespace
 }  // namespace batch
-
-int quorlix_run_batch(const quorlix_batch_settings* settings, const quorlix_batch_callbacks* callbacks,
-                      quorlix_batch_summary* summary) {
-  if (!settings) return QUORLIX_BATCH_BAD_CALL;
-  const quorlix_batch_callbacks none{};
-  quorlix_batch_summary ignored{};
-  try {
-    return batch::RunBatch(*settings, callbacks ? *callbacks : none, summary ? *summary : ignored);
-  } catch (const std::bad_alloc&) {
-    return QUORLIX_BATCH_NO_MEMORY;
-  } catch (...) {
-    return QUORLIX_BATCH_NO_MEMORY;
-  }
-}
 
 int quorlix_batch_output_names(int which, const char* out_dir, const char* relative, char* buffer, size_t size) {
   batch::Job job;

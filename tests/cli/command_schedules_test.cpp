@@ -239,6 +239,34 @@ TEST_F(CommandSchedulesTest, UsageErrorsExit64) {
   EXPECT_EQ(ReadFile(copy), ReadFile(filing));
 }
 
+// The report and the database are written over: one that is an input is refused
+// before anything is read or written, and the input stays as it was.
+TEST_F(CommandSchedulesTest, AReportOrDatabaseThatIsAnInputIsRefused) {
+  const std::string filing = ReadFile(Filing("apple_10q_2000q1_ex27.txt"));
+  const std::string a = WriteFile("a.txt", filing);
+  const std::string b = WriteFile("b.db", filing);
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{"schedules", "-o", PathOf("out.csv"), "--report", a, a, b},
+       "quorlix: the report '" + a + "' is the input '" + a + "'\n"},
+      {{"panel", "--report", a, PathOf("in")},
+       "quorlix: the report '" + a + "' is the input '" + PathOf("in/link.txt") + "'\n"},
+      {{"schedules", "-o", b, a, b}, "quorlix: the output '" + b + "' is one of the inputs\n"},
+  };
+  std::filesystem::create_directories(PathOf("in"));
+  std::filesystem::create_symlink(a, PathOf("in/link.txt"));
+  for (const auto& usage : cases) {
+    const auto run = RunTool(usage.args);
+    EXPECT_EQ(run.exitStatus, 64) << usage.err;
+    EXPECT_EQ(run.err, usage.err);
+  }
+  EXPECT_EQ(ReadFile(a), filing);
+  EXPECT_EQ(ReadFile(b), filing);
+  EXPECT_FALSE(FileExists(PathOf("out.csv")));
+}
+
 TEST_F(CommandSchedulesTest, InterruptReportsWhatWasReadAndLeavesNoTable) {
   MakeLongRun();
   const pid_t pid =

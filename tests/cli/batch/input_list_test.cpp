@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -22,21 +23,60 @@ class InputListTest : public quorlix_test::TempDirTest {
   }
 
   // Each input as "<path below the test's folder> -> <mirrored path>", with " (inside)"
-  // for one found inside the output folder.
+  // for one found inside the output folder: the library's walk of what the tool
+  // reads from the command line and its lists, and the tool's words for a refusal.
   std::vector<std::string> Collect(const std::vector<std::string>& named, const std::vector<std::string>& lists = {},
                                    bool nullSeparated = false, std::string_view outDir = {}) {
-    InputList list;
-    m_problem = CollectInputs({named, lists, nullSeparated, outDir}, list);
+    m_problem = CheckInputSources({named, lists, nullSeparated, outDir});
+    if (!m_problem.empty()) return {};
+    std::vector<const char*> paths;
+    for (const auto& path : named) paths.push_back(path.c_str());
+    const std::string folder(outDir);
+    ListReader reader(lists, nullSeparated);
+    quorlix_batch_settings settings{};
+    settings.conversion.which = QUORLIX_BATCH_LIST;
+    settings.named = paths.data();
+    settings.named_count = paths.size();
+    settings.next_listed = reader.Callback();
+    settings.listed_context = &reader;
+    settings.out_dir = folder.empty() ? nullptr : folder.c_str();
+    settings.walk = QUORLIX_BATCH_WALK_EVERY_FILE;
+    Collected collected{m_dir.string() + "/", reader, {}, {}};
+    const quorlix_batch_callbacks callbacks{&collected, AddRow, nullptr, nullptr, Refused, nullptr};
+    EXPECT_NE(quorlix_run_batch(&settings, &callbacks, nullptr), QUORLIX_BATCH_BAD_CALL);
+    m_problem = collected.problem;
+    return collected.shown;
+  }
+
+  struct Collected {
+    std::string prefix;
+    const ListReader& reader;
     std::vector<std::string> shown;
-    const std::string prefix = m_dir.string() + "/";
-    for (const Input& input : list.Inputs()) {
-      std::string path(list.PathOf(input));
-      if (path.starts_with(prefix)) path.erase(0, prefix.size());
-      EXPECT_STREQ(list.CPathOf(input), std::string(list.PathOf(input)).c_str());
-      shown.push_back(path + " -> " + list.RelativeOf(input) +
-                      (input.skip == InputSkip::kInsideOutput ? " (inside)" : ""));
+    std::string problem;
+  };
+
+  static int AddRow(void* context, const quorlix_batch_row* row) {
+    auto& collected = *static_cast<Collected*>(context);
+    std::string path(row->input);
+    // The mirrored path without empty or "." components.
+    std::string relative;
+    std::string_view rest = std::string_view(path).substr(row->relative_start);
+    while (!rest.empty()) {
+      const std::string_view part = rest.substr(0, rest.find('/'));
+      rest.remove_prefix(std::min(rest.size(), part.size() + 1));
+      if (part.empty() || part == ".") continue;
+      if (!relative.empty()) relative += '/';
+      relative += part;
     }
-    return shown;
+    if (path.starts_with(collected.prefix)) path.erase(0, collected.prefix.size());
+    collected.shown.push_back(path + " -> " + relative +
+                              (row->skip == QUORLIX_BATCH_SKIP_INSIDE_OUTPUT ? " (inside)" : ""));
+    return 0;
+  }
+
+  static void Refused(void* context, const quorlix_batch_refusal* refusal) {
+    auto& collected = *static_cast<Collected*>(context);
+    collected.problem = InputRefusalWords(*refusal, collected.reader);
   }
 
   std::string m_problem;

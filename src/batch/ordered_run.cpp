@@ -1,8 +1,8 @@
 // The calling thread sleeps until the first index not taken (the head) is done
-// and either a batch of indexes after it is done too, or a worker waits for the
-// window to move, or the head asked to be taken at once; or until a worker asks
-// for it, or the poll is due. So it wakes once for many small indexes, not for
-// each.
+// and either a batch of indexes after it is done too (in a run that does not
+// poll), or a worker waits for the window to move, or the head asked to be taken
+// at once; or until a worker asks for it, or the poll is due. So it wakes once
+// for many small indexes, not for each.
 #include "batch/ordered_run.h"
 
 #include <algorithm>
@@ -76,7 +76,10 @@ bool OrderedRun::RunOnCallingThread() {
 bool OrderedRun::CallerMayGo() const {
   if (m_stop || m_liveWorkers == 0 || m_wakeAsked) return true;
   if (!IsDone(m_head)) return false;
-  return m_takeAtOnce || m_waitingWorkers > 0 || m_completed >= std::min(m_settings.count, m_head + kIndexesPerWake);
+  if (m_takeAtOnce || m_waitingWorkers > 0) return true;
+  // A run that polls takes what is done when it polls: its workers, spread
+  // apart, would otherwise wake the calling thread for nearly every index.
+  return m_settings.pollEvery.count() == 0 && m_completed >= std::min(m_settings.count, m_head + kIndexesPerWake);
 }
 
 bool OrderedRun::TakeInOrder() {

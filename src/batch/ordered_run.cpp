@@ -64,7 +64,9 @@ bool OrderedRun::RunOnCallingThread() {
     m_job.Work(index, 0);
     m_head = index;
     if (!m_job.Take(index)) return Stop();
-    if (m_settings.pollEvery.count() > 0 && Clock::now() - lastPoll >= m_settings.pollEvery) {
+    // Polled when due, and once more at the end, as a run with workers is.
+    const bool last = index + 1 == m_settings.count;
+    if (m_settings.pollEvery.count() > 0 && (last || Clock::now() - lastPoll >= m_settings.pollEvery)) {
       lastPoll = Clock::now();
       if (!m_job.Poll()) return Stop();
     }
@@ -85,7 +87,6 @@ bool OrderedRun::CallerMayGo() const {
 bool OrderedRun::TakeInOrder() {
   const std::size_t count = m_settings.count;
   const bool polls = m_settings.pollEvery.count() > 0;
-  Clock::time_point lastPoll = Clock::now();
   while (m_head < count) {
     std::size_t doneUpTo = m_head;  // [m_head, doneUpTo) are done
     bool early = false;
@@ -104,10 +105,7 @@ bool OrderedRun::TakeInOrder() {
       if (m_liveWorkers == 0 && doneUpTo == m_head) stalled = true;
     }
     if (stalled) return Stop();
-    if (polls && Clock::now() - lastPoll >= m_settings.pollEvery) {
-      lastPoll = Clock::now();
-      if (!m_job.Poll()) return Stop();
-    }
+    if (polls && !m_job.Poll()) return Stop();
     if (early && !m_job.TakeEarly(m_head)) return Stop();
     std::size_t taken = m_head;
     bool goOn = true;

@@ -28,7 +28,8 @@ class OrderedJob {
   // On the calling thread, when a worker asked for it (OrderedRun::WakeCaller)
   // while the first index not taken is still at work. False stops the run.
   virtual bool TakeEarly(std::size_t /*head*/) { return true; }
-  // On the calling thread now and then (OrderedRunSettings::pollEvery). False stops the run.
+  // On the calling thread at least every OrderedRunSettings::pollEvery, and once
+  // more at the end. False stops the run.
   virtual bool Poll() { return true; }
   // When the run stops, before it waits for its workers: a worker that waits
   // on the job must be let go. Called on the calling thread.

@@ -26,6 +26,7 @@
 #include "batch/input_list.h"
 #include "commands.h"
 #include "exit_codes.h"
+#include "failure_cause.h"
 #include "interrupts.h"
 #include "output_file.h"
 #include "quorlix_batch.h"
@@ -169,15 +170,6 @@ int WriteTable(void* context, const char* data, std::size_t size) {
   return 1;
 }
 
-// True when the path exists and is something other than a regular file or a
-// folder (a pipe, FIFO, device or socket). The schedules' call keeps no failure
-// record of an input, so the tool looks at one that failed.
-bool IsSpecialFile(std::string_view path) {
-  struct stat info {};
-  if (::stat(std::string(path).c_str(), &info) != 0) return false;
-  return !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
-}
-
 // The tool's side of the table's batch: the report and the signals from its
 // start, the destination, and what ended the run before the table was read.
 struct TableBatch {
@@ -222,8 +214,8 @@ int TakeInput(void* context, const quorlix_batch_row* batchRow) {
     if (input->problem) {
       row.cause.kind = CauseKind::kPackedInputDamaged;
       row.note = &problem;
-    } else if (IsSpecialFile(row.path)) {
-      row.cause.kind = CauseKind::kInputNotRegular;
+    } else {
+      row.cause = FindFailureCause(Export::kSchedules, input->status, &batchRow->failure);
     }
   } else if (batchRow->skip == QUORLIX_BATCH_SKIP_NOT_A_FILING) {
     run.notFilings += files;

@@ -265,6 +265,8 @@ typedef struct QUORLIX_SCHEDULES_OPTIONS {
 
 /* What on_input learns of one input, when it has been read. The fields from
  * packing on came with libquorlix.so 1.2.0. */
+struct quorlix_failure;
+
 typedef struct QUORLIX_SCHEDULES_INPUT {
   size_t index;       /* its place in the list, from 0 */
   const char* path;   /* as given */
@@ -284,6 +286,10 @@ typedef struct QUORLIX_SCHEDULES_INPUT {
                                       a limit, what is wrong, naming the member as the table writes names
                                       ("member '0001.txt': truncated gzip input"); else null. Valid during
                                       the call of on_input. */
+  /* For an input that failed to be read, the library's record of why (see
+     quorlix_failure.h: the cause, errno and which file); else null. Valid during
+     the call of on_input. */
+  const struct quorlix_failure* failure;
 } QUORLIX_SCHEDULES_INPUT;
 /* An input with status QUORLIX_OK whose files read hold no filing (filings is 0,
  * and first_index is index) is not a filing: a file that is none, or an archive

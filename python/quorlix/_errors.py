@@ -11,7 +11,6 @@ from __future__ import annotations
 
 import errno
 import os
-import stat
 
 from ._data import data_file
 
@@ -131,16 +130,6 @@ def _suffix_of(name: str) -> str:
     dot = base.rfind(".")
     return base[dot:].lower() if dot >= 0 else ""
 
-def _is_special_file(name: str) -> bool:
-    """For calls the library keeps no record of (the schedules' table): whether the
-    input exists and is neither a regular file nor a folder."""
-    try:
-        mode = os.stat(name).st_mode
-    except (OSError, ValueError):
-        return False
-    return not stat.S_ISREG(mode) and not stat.S_ISDIR(mode)
-
-
 # Causes of the library's record (quorlix_failure.h) that change the words or the class.
 _CAUSE_SPECIAL_FILE = 4
 _CAUSE_INPUT_TOO_LARGE = 8
@@ -173,9 +162,7 @@ def describe(function: str, status: int, files: tuple[str, ...] = (), failure=No
     if _is_too_large(function, status, failure):
         template = "'{in}' is {detail}"
     if (function, status) in NOT_REGULAR and names[0]:
-        special = (failure.cause == _CAUSE_SPECIAL_FILE and failure.file == _FAILED_FILE_INPUT
-                   if failure is not None else _is_special_file(names[0]))
-        if special:
+        if failure is not None and failure.cause == _CAUSE_SPECIAL_FILE and failure.file == _FAILED_FILE_INPUT:
             template = NOT_REGULAR[(function, status)]
     words = (template.replace("{in}", names[0]).replace("{out}", names[1])
              .replace("{out2}", names[2]).replace("{suffix}", _suffix_of(names[0]))

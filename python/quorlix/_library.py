@@ -97,7 +97,8 @@ class ScheduleInput(ctypes.Structure):
                 ("bytes", ctypes.c_uint64), ("schedules", ctypes.c_uint64), ("values", ctypes.c_uint64),
                 ("seconds", ctypes.c_double), ("packing", ctypes.c_int), ("members", ctypes.c_uint64),
                 ("filings", ctypes.c_uint64), ("filings_with_schedules", ctypes.c_uint64),
-                ("first_index", ctypes.c_size_t), ("problem", ctypes.c_char_p)]
+                ("first_index", ctypes.c_size_t), ("problem", ctypes.c_char_p),
+                ("failure", ctypes.POINTER(Failure))]
 
 
 class ScheduleOptions(ctypes.Structure):
@@ -326,8 +327,8 @@ def load() -> ctypes.CDLL:
 def run_table(named: list[bytes], form: int, jobs: int, options: ScheduleOptions, write, on_input) -> int:
     """quorlix_run_batch with the schedules' table: named files and folders walked
     as the batch forms walk them, every input read once into the table, which
-    goes to write (a WRITE_FN). on_input(path, ScheduleInput) sees each input
-    read, in input order. Returns the table's status (QUORLIX_SCHEDULES_*); raises
+    goes to write (a WRITE_FN). on_input(path, ScheduleInput, Failure) sees each
+    input read, in input order, with the library's record of a failure. Returns the table's status (QUORLIX_SCHEDULES_*); raises
     BatchRefusedError when the batch is refused (no inputs), LibraryNotFoundError
     without the engine, MemoryError when the library ran out of memory."""
     function = getattr(load(), "quorlix_run_batch", None)
@@ -345,7 +346,8 @@ def run_table(named: list[bytes], form: int, jobs: int, options: ScheduleOptions
     def take_row(_context, pointer):
         row = pointer.contents
         if row.table_input:
-            on_input(row.input, row.table_input.contents)
+            # The record is copied: the row lives only during the call.
+            on_input(row.input, row.table_input.contents, Failure.from_buffer_copy(row.failure))
         return 0
 
     def on_refused(_context, pointer):

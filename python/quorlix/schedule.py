@@ -300,13 +300,14 @@ def _table_inputs(filings: Iterable[FilingEntry]) -> list[str]:
 
 
 def _read_table(named: list[str], form: int, jobs: int, vintage: str = "first", max_columns: int = 0,
-                spreadsheet_safe: bool = False) -> tuple[io.BytesIO, list[tuple[str, int, str]]]:
+                spreadsheet_safe: bool = False) -> tuple[io.BytesIO, list[tuple]]:
     """The library's table of the filings and folders named, read by one batch of the
-    library, and the (path, status, problem) of each input that failed; problem names
-    a damaged archive's member and what is wrong, or is empty."""
+    library, and the (path, status, problem, failure) of each input that failed;
+    problem names a damaged archive's member and what is wrong, or is empty;
+    failure is the library's record of why."""
     encoded = [_path_bytes(path) for path in named]
     table = io.BytesIO()  # one copy of the table, which read_csv reads in place
-    failures: list[tuple[str, int, str]] = []
+    failures: list[tuple] = []
     raised: list[BaseException] = []
 
     # Exceptions cannot cross the library; one ends the call, and is raised after it.
@@ -319,10 +320,10 @@ def _read_table(named: list[str], form: int, jobs: int, vintage: str = "first", 
             raised.append(error)
             return 1
 
-    def on_input(path: bytes, entry) -> None:
+    def on_input(path: bytes, entry, failure) -> None:
         if entry.status != 0:
             problem = entry.problem.decode("utf-8", "replace") if entry.problem else ""
-            failures.append((os.fsdecode(path), entry.status, problem))
+            failures.append((os.fsdecode(path), entry.status, problem, failure))
 
     options = _library.ScheduleOptions(vintage=_library.VINTAGES[vintage], max_columns=max_columns,
                                        spreadsheet_safe=1 if spreadsheet_safe else 0)
@@ -461,9 +462,10 @@ def _pandas(function: str):
 _ERRORS = ("raise", "collect")
 
 
-def _failure_error(path: str, status: int, problem: str):
-    """The exception for an input that could not be read."""
-    error = error_for(SCHEDULES, status, (path,))
+def _failure_error(path: str, status: int, problem: str, failure=None):
+    """The exception for an input that could not be read, in the words of the
+    library's record of why."""
+    error = error_for(SCHEDULES, status, (path,), failure)
     if problem:
         error.message = f"cannot read '{path}': {problem} (status {status})"
         error.args = (error.message,)
@@ -517,7 +519,7 @@ def _table_frame(filings, form: int, jobs, vintage: str = "first", errors: str =
         raise ValueError(f"errors must be 'raise' or 'collect', not {errors!r}")
     pandas = _pandas("panel_frame" if form == _library.SCHEDULES_PANEL else "schedules_frame")
     table, failures = _read_table(_table_inputs(filings), form, jobs or 0, vintage, max_columns, spreadsheet_safe)
-    errors_met = [_failure_error(path, status, problem) for path, status, problem in failures]
+    errors_met = [_failure_error(*failure) for failure in failures]
     if errors_met and errors == "raise":
         error = errors_met[0]
         if len(errors_met) > 1:
@@ -525,7 +527,7 @@ def _table_frame(filings, form: int, jobs, vintage: str = "first", errors: str =
             error.args = (error.message,)
         raise error
     frame = _read_csv(pandas, table, form)
-    return frame, [(path, status, error.message) for (path, status, _problem), error in zip(failures, errors_met)]
+    return frame, [(path, status, error.message) for (path, status, *_), error in zip(failures, errors_met)]
 
 
 def _check_max_columns(max_columns) -> None:

@@ -32,7 +32,6 @@ def test_the_tool_prints_the_packages_words(tool, tmp_path, monkeypatch):
     os.mkfifo(tmp_path / "pipe.txt")
     failures = [  # (export, status, files), the tool's command line
         (("CvtCRLF", 3, ("gone.txt", "out.txt")), ["crlf", "gone.txt", "out.txt"]),
-        (("CvtCRLF", 2, ("pipe.txt", "out.txt")), ["crlf", "pipe.txt", "out.txt"]),
         (("CvtHTMLtoText", 12, ("page.doc", "out.txt")), ["html2text", "page.doc", "out.txt"]),
         (("CvtDecodeFiling", 3, ("gone.txt", "t.txt", "s.txt")), ["decode-filing", "gone.txt", "t.txt", "s.txt"]),
         (("CvtDelimitedFile", 3, ("rows.csv", "out.tsv")), ["delimited", "rows.csv", "out.tsv", "--in-field", ""]),
@@ -42,6 +41,11 @@ def test_the_tool_prints_the_packages_words(tool, tmp_path, monkeypatch):
         assert (run.returncode, run.stderr) == (status, f"quorlix: {describe(function, status, files)}\n"), args
     run = run_tool(tool, "verify", "page.doc", cwd=tmp_path)
     assert (run.returncode, run.stdout) == (17, describe("CvtVerifyFile", 17, ("page.doc",)) + "\n")
+    # Words that rest on the library's record of the call: the package's exception's.
+    with pytest.raises(quorlix.QuorlixOSError) as caught:
+        quorlix.crlf("pipe.txt", "out.txt")
+    run = run_tool(tool, "crlf", "pipe.txt", "out.txt", cwd=tmp_path)
+    assert (run.returncode, run.stderr) == (2, f"quorlix: {caught.value}\n")
 
 
 def test_labels_are_the_decoders(tmp_path):
@@ -62,10 +66,13 @@ def test_labels_are_the_decoders(tmp_path):
 
 
 def test_inputs_that_are_not_regular_files_have_their_own_words(tmp_path):
+    # The words follow the library's record, and never a look at the files afterwards.
     fifo = tmp_path / "pipe.txt"
     os.mkfifo(fifo)
-    assert describe("CvtCRLF", 2, (str(fifo), "out.txt")) == f"input file '{fifo}' is not a regular file (status 2)"
-    assert describe("CvtCRLF", 2, (str(tmp_path), "out.txt")).startswith("cannot read input file")
+    special = quorlix._library.Failure(status=2, cause=4, file=1)  # a special file, the input
+    assert describe("CvtCRLF", 2, (str(fifo), "out.txt"), special) == \
+        f"input file '{fifo}' is not a regular file (status 2)"
+    assert describe("CvtCRLF", 2, (str(fifo), "out.txt")).startswith("cannot read input file")
 
 
 def test_the_librarys_record_makes_the_words_and_the_class_exact(tool, tmp_path):

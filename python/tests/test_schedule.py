@@ -1,5 +1,6 @@
 """Schedules read back from the decoder's own output, on real filings and on made-up ones
 that put the layout's corner cases in one place. Expected values were read off the filings."""
+import errno
 import gzip
 import io
 import math
@@ -399,6 +400,19 @@ def test_failures_in_walked_folders_are_named_by_their_paths_once(tmp_path, data
     assert len(frame) == 1 and list(frame["path"]) == [str(folder / "a.txt")]
     failures = frame.attrs["failures"]
     assert [(path, status) for path, status, _ in failures] == [(str(damaged), 2), (str(tmp_path / "absent.txt"), 3)]
+
+
+def test_a_failure_is_told_in_the_words_of_the_librarys_record(tmp_path, data_dir):
+    pytest.importorskip("pandas")
+    good = data_dir / "filing" / "apple_10q_2000q1_ex27.txt"
+    pipe = tmp_path / "pipe"
+    os.mkfifo(pipe)
+    frame = quorlix.schedules_frame([good, pipe], errors="collect")
+    assert frame.attrs["failures"] == [(str(pipe), 2, f"filing '{pipe}' is not a regular file (status 2)")]
+    # The errno comes from the record too.
+    with pytest.raises(FileNotFoundError) as raised:
+        quorlix.schedules_frame([tmp_path / "absent.txt"])
+    assert raised.value.errno == errno.ENOENT
 
 
 def test_tags_fix_the_wide_columns_and_their_types(data_dir):

@@ -773,6 +773,7 @@ class TableRun {
     if (read.first_index != read.index) row.skip = QUORLIX_BATCH_SKIP_REPEATED;
     else if (read.status == QUORLIX_OK && read.filings == 0) row.skip = QUORLIX_BATCH_SKIP_NOT_A_FILING;
     else row.status = read.status;
+    if (read.failure) row.failure = *read.failure;
     row.failure.status = row.status;
     m_bytes += read.bytes;
     if (row.status != QUORLIX_OK) ++m_failed;

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "filing/filing_sniff.h"
+#include "platform/failure_record.h"
 #include "platform/file.h"
 #include "quorlix.h"
 #include "schedules/schedule_table.h"
@@ -191,16 +192,19 @@ void ReadScheduleSource(PackedSource& source, ScheduleReader& reader, unsigned c
     reading.problem = ProblemOf(e);
   } catch (const CFileException& e) {
     reader.Abandon();
+    RecordFileFailure(e, FailedFile::kInput);
     reading.status = FilingStatusOf(e);
   } catch (const std::exception&) {
     reader.Abandon();
-    reading.status = QUORLIX_FILING_DECODE_FAILED;  // no memory
+    RecordFailure(FailureCause::kNoMemory, FailedFile::kNone);
+    reading.status = QUORLIX_FILING_DECODE_FAILED;
   }
 }
 
 void ReadScheduleInput(const CString& strPath, ScheduleReader& reader, ByteBuffer& pBlock, InputReading& reading,
                        FileGate* pGate, const PackingLimits& limits) {
   reading = {};
+  ClearFailure();
   try {
     MeasuredFileSource file(strPath);
     if (pGate && file.Key() && !pGate->TakeFile(*file.Key())) {
@@ -209,8 +213,11 @@ void ReadScheduleInput(const CString& strPath, ScheduleReader& reader, ByteBuffe
     }
     ReadScheduleSource(file, reader, pBlock.get(), kScheduleBlockBytes, reading, limits);
   } catch (const CFileException& e) {
+    RecordFileFailure(e, FailedFile::kInput);
     reading.status = FilingStatusOf(e);  // the file could not be opened
   } catch (const std::exception&) {
+    RecordFailure(FailureCause::kNoMemory, FailedFile::kNone);
     reading.status = QUORLIX_FILING_DECODE_FAILED;
   }
+  FinishFailure(reading.status);
 }

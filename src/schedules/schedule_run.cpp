@@ -22,6 +22,7 @@
 
 #include "batch/ordered_run.h"
 #include "platform/file.h"
+#include "quorlix_failure.h"
 #include "schedules/schedule_input.h"
 #include "schedules/schedule_reader.h"
 #include "schedules/schedule_table.h"
@@ -171,12 +172,13 @@ class InputTableReader final : public ScheduleSink {
   // hears of the file once it is open and may pass it over (an input that
   // names the file of an earlier one). Only RunStopped, from chunks, passes out.
   QUORLIX_SCHEDULES_INPUT Read(std::size_t index, const char* pszPath, ChunkSink& chunks, InputPart& part,
-                               std::string& problem, FileGate& gate) {
+                               std::string& problem, quorlix_failure& failure, FileGate& gate) {
     QUORLIX_SCHEDULES_INPUT input{};
     input.index = index;
     input.path = pszPath;
     input.first_index = index;
     problem.clear();
+    failure = quorlix_failure{};
     const Clock::time_point start = Clock::now();
     try {
       switch (m_form) {
@@ -192,6 +194,8 @@ class InputTableReader final : public ScheduleSink {
       input.filings = m_reading.nFilings;
       input.filings_with_schedules = m_reading.nFilingsWithSchedules;
       problem.swap(m_reading.problem);
+      // The record of why it failed, as the reading left it on this thread.
+      if (input.status != QUORLIX_OK) quorlix_last_failure(&failure);
     } catch (const std::exception&) {
       input.status = QUORLIX_FILING_DECODE_FAILED;  // no memory for the rows
     }
@@ -321,6 +325,7 @@ class TableRun final : public batch::OrderedJob {
     std::size_t nHeldBytes = 0;
     QUORLIX_SCHEDULES_INPUT input{};
     std::string problem;
+    quorlix_failure failure{};
     InputPart part;
     FileKey key;  // of the input's file, once open
     bool bKeyKnown = false;
@@ -420,7 +425,7 @@ bool TableRun::Work(std::size_t index, std::size_t worker) {
   SlotGate gate(*this, index);
   try {
     // The slot's input, part and problem are the worker's until the input is done.
-    slot.input = pReader->Read(index, m_paths[index], chunks, slot.part, slot.problem, gate);
+    slot.input = pReader->Read(index, m_paths[index], chunks, slot.part, slot.problem, slot.failure, gate);
   } catch (const RunStopped&) {
     return false;  // the run stopped: the input is never taken
   }
@@ -514,6 +519,7 @@ bool TableRun::Take(std::size_t index) {
     m_written.clear();
   } else {
     AttachProblem(input, slot.problem);
+    if (input.status != QUORLIX_OK && slot.failure.status != 0) input.failure = &slot.failure;
   }
   bool bWritten = WriteChunks(m_written);
   if (bWritten && nFirst == index) m_table.Merge(slot.part, index);

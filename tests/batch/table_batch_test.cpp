@@ -2,11 +2,15 @@
 // table reads them, and each input comes back as a row in input order.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "quorlix_batch.h"
+#include "quorlix_failure.h"
 #include "quorlix_schedules.h"
 #include "test_support.h"
 
@@ -25,6 +29,8 @@ struct TableRow {
   std::size_t toldIndex;
   std::size_t firstIndex;
   std::uint64_t schedules;
+  quorlix_failure failure;  // the row's
+  bool toldFailure;         // the table_input carried a record
 };
 
 struct Seen {
@@ -40,7 +46,7 @@ int OnRow(void* context, const quorlix_batch_row* row) {
   auto& seen = *static_cast<Seen*>(context);
   const QUORLIX_SCHEDULES_INPUT* told = row->table_input;
   seen.rows.push_back({row->index, row->input, row->status, row->skip, told != nullptr, told ? told->index : 0,
-                       told ? told->first_index : 0, told ? told->schedules : 0});
+                       told ? told->first_index : 0, told ? told->schedules : 0, row->failure, told && told->failure});
   return seen.rows.size() >= seen.stopAfterRows ? 1 : 0;
 }
 
@@ -154,6 +160,39 @@ TEST_F(TableBatchTest, WalkedInputsTheTableIsNotGivenKeepTheirPlaces) {
   EXPECT_EQ(m_seen.rows[2].index, 2u);
   EXPECT_EQ(m_seen.rows[2].toldIndex, 2u);
   EXPECT_EQ(m_seen.rows[2].firstIndex, 2u);
+}
+
+// An input that cannot be read fails alone, with the reading's own record of
+// why: the cause, errno and the file, for any number of jobs.
+TEST_F(TableBatchTest, AnInputThatCannotBeReadCarriesItsRecord) {
+  const std::string filing = Filing("apple_10q_2000q1_ex27.txt");
+  const std::string missing = PathOf("missing.txt");
+  const std::string pipe = PathOf("pipe");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  for (const unsigned jobs : {1u, 2u}) {
+    m_seen = {};
+    ToWrite();
+    ASSERT_EQ(Run({filing, missing, pipe, filing + "/"}, jobs), QUORLIX_BATCH_DONE) << jobs;
+    ASSERT_EQ(m_seen.rows.size(), 4u);
+    EXPECT_EQ(m_seen.rows[0].status, QUORLIX_OK);
+    EXPECT_FALSE(m_seen.rows[0].toldFailure);
+    const TableRow& gone = m_seen.rows[1];
+    EXPECT_EQ(gone.status, QUORLIX_FILING_NOT_FOUND);
+    EXPECT_TRUE(gone.toldFailure);
+    EXPECT_EQ(gone.failure.status, QUORLIX_FILING_NOT_FOUND);
+    EXPECT_EQ(gone.failure.cause, QUORLIX_CAUSE_NOT_FOUND);
+    EXPECT_EQ(gone.failure.error_number, ENOENT);
+    EXPECT_EQ(gone.failure.file, QUORLIX_FAILED_FILE_INPUT);
+    const TableRow& special = m_seen.rows[2];
+    EXPECT_NE(special.status, QUORLIX_OK);
+    EXPECT_EQ(special.failure.cause, QUORLIX_CAUSE_SPECIAL_FILE);
+    EXPECT_EQ(special.failure.file, QUORLIX_FAILED_FILE_INPUT);
+    // A file named as a folder: the system's own error, on the input.
+    const TableRow& notFolder = m_seen.rows[3];
+    EXPECT_NE(notFolder.status, QUORLIX_OK);
+    EXPECT_EQ(notFolder.failure.error_number, ENOTDIR);
+    EXPECT_EQ(notFolder.failure.file, QUORLIX_FAILED_FILE_INPUT);
+  }
 }
 
 // The table's file or database is refused as an input, before anything starts,

@@ -1,11 +1,11 @@
-// The batch engine: the ordered parallel run behind quorlix_run_batch. A pool of
-// workers converts the inputs, each input's outputs are written in private
-// folders and renamed into place when complete, and the rows go to the caller
-// in input order.
+// The batch engine behind quorlix_run_batch: the checks of a batch's settings
+// and inputs, then the conversions as a job of the ordered run (each input's
+// outputs written in private folders and renamed into place when complete,
+// pending_outputs), or the schedules' table (table_batch); the rows go to the
+// caller in input order.
 #include "quorlix_batch.h"
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,20 +20,18 @@
 #include <filesystem>
 #include <mutex>
 #include <new>
-#include <optional>
-#include <set>
 #include <system_error>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
 #include "batch/engine.h"
 #include "batch/naming.h"
 #include "batch/ordered_run.h"
+#include "batch/pending_outputs.h"
 #include "batch/private_folders.h"
+#include "batch/table_batch.h"
 #include "batch/walk.h"
 #include "platform/failure_record.h"
-#include "platform/replacing_file.h"
 #include "platform/temporaries.h"
 #include "quorlix_failure.h"
 #include "quorlix_schedules.h"
@@ -44,184 +42,6 @@ using namespace temporaries;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// ---- Outputs under temporary names ----
-
-// Whether what exists at path is a folder; errno EEXIST when it is something else.
-bool ExistsAsFolder(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return true;
-  errno = EEXIST;
-  return false;
-}
-
-// The cause of a failure to make an output's folder, or a private folder in it,
-// with errno error: what stands where the folder goes, or the folder's own state.
-int FolderCauseOf(int error) {
-  switch (error) {
-    case ENOENT: return QUORLIX_CAUSE_FOLDER_MISSING;
-    case EEXIST:  // MakeFolders: something other than a folder has the name
-    case ENOTDIR: return QUORLIX_CAUSE_NOT_A_FOLDER;
-    case EACCES:
-    case EPERM: return QUORLIX_CAUSE_NO_PERMISSION_IN_FOLDER;
-    default: return static_cast<int>(FailureCauseOfErrno(error));
-  }
-}
-
-// Creates a folder and its missing parents; true when it exists afterwards,
-// else false with errno saying why.
-bool MakeFolders(const std::string& folder) {
-  if (::mkdir(folder.c_str(), 0777) == 0) return true;
-  if (errno == EEXIST) return ExistsAsFolder(folder);
-  if (errno != ENOENT) return false;
-  const std::string parent = FolderOf(folder);
-  if (parent == folder || !MakeFolders(parent)) return false;
-  if (::mkdir(folder.c_str(), 0777) == 0) return true;
-  return errno == EEXIST && ExistsAsFolder(folder);
-}
-
-// The output folder a worker made last, so that a run of inputs in one folder
-// makes it once; forgotten when a run starts, since a folder made by an earlier
-// run in the same thread may be gone.
-std::string& LastFolderMade() {
-  thread_local std::string folder;
-  return folder;
-}
-
-// An output's name in its private folder: the input's index and the output's
-// number, then the end of the output's name, since the exports check suffixes.
-std::string PrivateNameFor(const std::string& output, std::size_t index, int k) {
-  constexpr std::size_t kKeptNameBytes = 48;
-  std::string_view name = std::string_view(output).substr(output.find_last_of('/') + 1);
-  if (name.size() > kKeptNameBytes) name = name.substr(name.size() - kKeptNameBytes);
-  return std::to_string(index) + "-" + std::to_string(k) + "-" + std::string(name);
-}
-
-bool IsNewer(const struct stat& a, const struct stat& b) {
-  if (a.st_mtim.tv_sec != b.st_mtim.tv_sec) return a.st_mtim.tv_sec > b.st_mtim.tv_sec;
-  return a.st_mtim.tv_nsec > b.st_mtim.tv_nsec;
-}
-
-// True when every output is a regular file newer than the input.
-bool AreUpToDate(const OutputNames& names, const struct stat& inputInfo) {
-  for (int k = 0; k < names.count; ++k) {
-    struct stat outputInfo {};
-    if (::stat(names.paths[k].c_str(), &outputInfo) != 0 || !S_ISREG(outputInfo.st_mode) ||
-        !IsNewer(outputInfo, inputInfo))
-      return false;
-  }
-  return true;
-}
-
-// An input's outputs while it is converted: the export writes them in the private
-// folders of their destinations, and MoveIntoPlace renames them into place, all
-// of them or none. What is left in the private folders is removed when this
-// ends, and by an end at once on a signal.
-class PendingOutputs {
- public:
-  // makeFolders: the outputs' folders are made first where missing.
-  PendingOutputs(const OutputNames& names, std::size_t index, StagingFolders& staging, bool makeFolders)
-      : m_names(names) {
-    std::string& lastFolder = LastFolderMade();
-    for (int k = 0; k < names.count; ++k) {
-      m_errorOutput = k;
-      const std::string folder = FolderOf(names.paths[k]);
-      if (makeFolders && folder != lastFolder) {
-        if (!MakeFolders(folder)) {
-          m_error = errno;
-          return;
-        }
-        lastFolder = folder;
-      }
-      const StagingFolders::Folder* made = staging.For(folder);
-      if (!made) {
-        m_error = errno;
-        return;
-      }
-      // The outputs of one input share a folder but for a name that ends in '/'.
-      if (k == 0 || &m_opened[k - 1]->Made() != made) m_opened[k].emplace(*made);
-      else m_shared = true;
-      const StagingFolders::Opened& opened = OpenedFor(k);
-      if (!opened.IsOpen()) {
-        m_error = errno;
-        return;
-      }
-      m_private[k] = PrivateNameFor(names.paths[k], index, k);
-      m_handed[k] = opened.Handed(m_private[k]);
-      m_registered[k] = made->path + "/" + m_private[k];
-      RegisterTempFile(m_registered[k]);
-    }
-    m_ready = true;
-  }
-  ~PendingOutputs() {
-    for (int k = m_renamed; k < m_names.count; ++k)
-      if (!m_registered[k].empty()) RemoveTempFile(m_registered[k]);
-  }
-  PendingOutputs(const PendingOutputs&) = delete;
-  PendingOutputs& operator=(const PendingOutputs&) = delete;
-
-  // False when an output's folder, or its private folder, could not be made.
-  bool IsReady() const { return m_ready; }
-  // The path the export writes output k to; null for an output the job lacks.
-  const char* PathFor(int k) const { return k < m_names.count ? m_handed[k].c_str() : nullptr; }
-
-  // Renames the complete outputs into place; false (and none in place) when one
-  // fails. An end at once waits for this, so a pair is never left half in place.
-  bool MoveIntoPlace() {
-    const HoldOffEnd whole;
-    int error = 0;
-    while (m_renamed < m_names.count &&
-           (error = RenameIntoPlace(OpenedFor(m_renamed).Fd(), m_private[m_renamed], m_registered[m_renamed],
-                                    m_names.paths[m_renamed])) == 0)
-      ++m_renamed;
-    if (m_renamed == m_names.count) return true;
-    m_error = error;
-    m_errorOutput = m_renamed;
-    for (int k = 0; k < m_renamed; ++k) ::unlink(m_names.paths[k].c_str());
-    return false;
-  }
-
-  // Why the outputs could not be made ready or put in place (errno), and which
-  // output it concerns; 0 when nothing failed.
-  int Error() const { return m_error; }
-  int ErrorOutput() const { return m_errorOutput; }
-
- private:
-  const StagingFolders::Opened& OpenedFor(int k) const { return k == 1 && m_shared ? *m_opened[0] : *m_opened[k]; }
-
-  const OutputNames& m_names;
-  std::optional<StagingFolders::Opened> m_opened[2];
-  bool m_shared = false;        // the second output is in the first one's folder
-  std::string m_private[2];     // the name in the private folder
-  std::string m_handed[2];      // the path the export is handed
-  std::string m_registered[2];  // the path an end at once removes
-  int m_renamed = 0;
-  bool m_ready = false;
-  int m_error = 0;
-  int m_errorOutput = 0;
-};
-
-// Removes what runs that ended without cleaning up left in the output folders
-// of the inputs; returns how many other `.quorlix-` entries were kept there.
-std::size_t RemoveLeftoversOfEndedRuns(const std::vector<OutputNames>& names) {
-  std::set<std::string> folders;
-  for (const OutputNames& outputs : names)
-    for (int k = 0; k < outputs.count; ++k) folders.insert(FolderOf(outputs.paths[k]));
-  LeftoverCount count;
-  for (const std::string& folder : folders) RemoveLeftovers(folder, count);
-  return count.kept;
-}
-
-// Conversions that may run at once when each holds up to this many files open
-// (its input, two outputs and a spare), beside the tool's own.
-unsigned MostJobsForOpenFiles() {
-  constexpr rlim_t kFilesPerConversion = 4;
-  constexpr rlim_t kToolsOwnFiles = 16;
-  struct rlimit limit {};
-  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return ~0u;
-  const rlim_t spare = limit.rlim_cur > kToolsOwnFiles ? limit.rlim_cur - kToolsOwnFiles : 0;
-  return static_cast<unsigned>(std::clamp<rlim_t>(spare / kFilesPerConversion, 1, ~0u));
-}
 
 // ---- The run ----
 
@@ -730,97 +550,6 @@ bool IsExistingNonFolder(const char* path) {
   return ::stat(path, &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
-// ---- The schedules' table ----
-
-// A QUORLIX_BATCH_SCHEDULES batch: the inputs the walk took go to the table in
-// one call, and each input it tells of becomes a row, with the walked inputs it
-// was not given in their places.
-class TableRun {
- public:
-  TableRun(const InputList& list, const quorlix_batch_callbacks& callbacks) : m_list(list), m_callbacks(callbacks) {}
-
-  int Run(quorlix_batch_table& table, unsigned jobs, TableRunner runTable) {
-    std::vector<const char*> paths;
-    for (std::size_t i = 0; i < m_list.Inputs().size(); ++i) {
-      if (m_list.Inputs()[i].skip != InputSkip::kNone) continue;
-      paths.push_back(m_list.CPathOf(m_list.Inputs()[i]));
-      m_taken.push_back(i);
-    }
-    table.status = runTable(table, paths.data(), paths.size(), jobs, &TableRun::OnInput, this);
-    // The walked inputs after the last one read, once the table is whole.
-    if (table.status == QUORLIX_SCHEDULES_OK) EmitSkippedBefore(m_list.Inputs().size());
-    return m_stopped || table.status == QUORLIX_SCHEDULES_STOPPED ? QUORLIX_BATCH_STOPPED : QUORLIX_BATCH_DONE;
-  }
-
- private:
-  static int OnInput(void* context, const QUORLIX_SCHEDULES_INPUT* input) {
-    return static_cast<TableRun*>(context)->Take(*input) ? 0 : 1;
-  }
-
-  // The row of an input the table read; false to stop the table.
-  bool Take(const QUORLIX_SCHEDULES_INPUT& read) {
-    if (read.index >= m_taken.size()) return false;
-    const std::size_t index = m_taken[read.index];
-    if (!EmitSkippedBefore(index)) return false;
-    // The table counts the inputs it was given; the row, every input walked.
-    QUORLIX_SCHEDULES_INPUT told = read;
-    told.index = index;
-    told.first_index = read.first_index < m_taken.size() ? m_taken[read.first_index] : index;
-    quorlix_batch_row row = RowOf(index);
-    row.bytes_in = read.bytes;
-    row.seconds = read.seconds;
-    row.table_input = &told;
-    if (read.first_index != read.index) row.skip = QUORLIX_BATCH_SKIP_REPEATED;
-    else if (read.status == QUORLIX_OK && read.filings == 0) row.skip = QUORLIX_BATCH_SKIP_NOT_A_FILING;
-    else row.status = read.status;
-    if (read.failure) row.failure = *read.failure;
-    row.failure.status = row.status;
-    m_bytes += read.bytes;
-    if (row.status != QUORLIX_OK) ++m_failed;
-    return Tell(row);
-  }
-
-  quorlix_batch_row RowOf(std::size_t index) {
-    const Input& input = m_list.Inputs()[index];
-    quorlix_batch_row row{};
-    row.index = index;
-    row.input = m_list.CPathOf(input);
-    row.relative_start = input.relStart;
-    row.skip = static_cast<int>(input.skip);
-    m_next = index + 1;
-    return row;
-  }
-
-  // The rows of the walk's skipped inputs from the next one up to end (an input
-  // the table was given and did not tell of, one a database holds unchanged, has
-  // none); false on a stop.
-  bool EmitSkippedBefore(std::size_t end) {
-    while (m_next < end) {
-      const std::size_t index = m_next++;
-      if (m_list.Inputs()[index].skip != InputSkip::kNone && !Tell(RowOf(index))) return false;
-    }
-    return true;
-  }
-
-  // Hands a row over, then the progress; false once either callback asked to stop.
-  bool Tell(const quorlix_batch_row& row) {
-    if (m_callbacks.row && m_callbacks.row(m_callbacks.context, &row) != 0) m_stopped = true;
-    if (!m_stopped && m_callbacks.progress) {
-      const quorlix_batch_progress progress{m_list.Inputs().size(), m_next, m_failed, m_bytes};
-      if (m_callbacks.progress(m_callbacks.context, &progress) != 0) m_stopped = true;
-    }
-    return !m_stopped;
-  }
-
-  const InputList& m_list;
-  const quorlix_batch_callbacks& m_callbacks;
-  std::vector<std::size_t> m_taken;  // by the table's index, the input's
-  std::size_t m_next = 0;            // the input whose row comes next
-  std::size_t m_failed = 0;
-  std::uint64_t m_bytes = 0;
-  bool m_stopped = false;
-};
-
 // Whether a table's settings are whole: a known destination with what it needs.
 bool IsUsableTable(const quorlix_batch_table& table) {
   switch (table.to) {
@@ -912,7 +641,7 @@ int RunBatch(const quorlix_batch_settings& settings, const quorlix_batch_callbac
     }
     return QUORLIX_BATCH_DONE;
   }
-  if (tabling) return TableRun(list, callbacks).Run(*settings.table, settings.jobs, runTable);
+  if (tabling) return RunTableBatch(list, callbacks, *settings.table, settings.jobs, runTable);
   const RunSettings run{settings.conversion, outDir, settings.outputs, settings.jobs, settings.resume != 0,
                         settings.force != 0};
   BatchRun batchRun(job, run, list, callbacks);

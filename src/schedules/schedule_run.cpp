@@ -33,8 +33,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kMostThreads = 1024;
 constexpr std::size_t kInputsAhead = 128;
-constexpr std::size_t kInputsPerWake = 32;
-constexpr std::size_t kInputsPerClaim = 4;
 constexpr std::size_t kHeldBytesPerInput = std::size_t{16} << 20;
 // An input that took this many bytes to read (an archive, a long filing) is
 // reported as soon as it is read, not with a batch: the caller hears of it, and

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <string_view>
 
-#include "file_paths.h"
 #include "quorlix.h"
 #include "quorlix_schedules.h"
 
@@ -69,6 +68,14 @@ std::string PackingWords(const std::string& path, bool mayBeMissing) {
 }
 
 namespace {
+// The folder part of a path: "." for a bare name, "/" for a name at the top.
+std::string FolderOf(std::string_view path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string_view::npos) return ".";
+  if (slash == 0) return "/";
+  return std::string(path.substr(0, slash));
+}
+
 std::string Quoted(std::string_view name) {
   std::string quoted(1, '\'');
   quoted += EscapeName(name);

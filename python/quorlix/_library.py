@@ -194,6 +194,34 @@ class BatchRefusedError(Exception):
     """The engine refused a batch before any work; args[0] is its BatchRefusal's fields."""
 
 
+def _call_batch(settings: BatchSettings, take_row) -> None:
+    """quorlix_run_batch with settings, each row to take_row(row) (nonzero stops);
+    raises as run_batch says."""
+    function = getattr(load(), "quorlix_run_batch", None)
+    if function is None:
+        raise LibraryNotFoundError("the loaded quorlix library has no batch engine (quorlix_run_batch): "
+                                   "libquorlix.so 1.2.0 or later is needed", name="quorlix")
+    function.argtypes = (ctypes.POINTER(BatchSettings), ctypes.POINTER(BatchCallbacks), ctypes.c_void_p)
+    function.restype = ctypes.c_int
+    refusal: list[tuple] = []
+
+    def on_row(_context, pointer):
+        return take_row(pointer.contents)
+
+    def on_refused(_context, pointer):
+        told = pointer.contents
+        refusal.append((told.reason, told.input, told.input2, told.output))
+
+    callbacks = BatchCallbacks(row=ROW_FN(on_row), refused=REFUSED_FN(on_refused))
+    result = function(ctypes.byref(settings), ctypes.byref(callbacks), None)
+    if result == BATCH_REFUSED:
+        raise BatchRefusedError(refusal[0] if refusal else (0, b"", b"", b""))
+    if result == BATCH_NO_MEMORY:
+        raise MemoryError("the quorlix library ran out of memory in a batch")
+    if result not in (BATCH_DONE, BATCH_STOPPED):
+        raise ValueError(f"quorlix_run_batch refused its settings ({result})")
+
+
 def run_batch(which: int, named: list[bytes], out_dir: bytes | None, *, flag: int = 0, walk: int = 0, jobs: int = 1,
               force: bool = False, delimiters: tuple[bytes | None, ...] = (None,) * 4,
               outputs: list[bytes] | None = None, on_row=None) -> list[tuple]:
@@ -206,40 +234,20 @@ def run_batch(which: int, named: list[bytes], out_dir: bytes | None, *, flag: in
     flight are finished). Raises BatchRefusedError with (reason,
     input, input2, output) when the batch is refused, LibraryNotFoundError
     without the engine, MemoryError when the library ran out of memory."""
-    lib = load()
-    function = getattr(lib, "quorlix_run_batch", None)
-    if function is None:
-        raise LibraryNotFoundError("the loaded quorlix library has no batch engine (quorlix_run_batch): "
-                                   "libquorlix.so 1.2.0 or later is needed", name="quorlix")
-    function.argtypes = (ctypes.POINTER(BatchSettings), ctypes.POINTER(BatchCallbacks), ctypes.c_void_p)
-    function.restype = ctypes.c_int
     paths = (ctypes.c_char_p * max(1, len(named)))(*named)
     named_outputs = None if outputs is None else (ctypes.c_char_p * max(1, len(outputs)))(*outputs)
     conversion = BatchConversion(which, flag, *delimiters)
     settings = BatchSettings(conversion=conversion, named=paths, named_count=len(named), out_dir=out_dir,
                              outputs=named_outputs, walk=walk, jobs=jobs, force=int(force))
     rows: list[tuple] = []
-    refusal: list[tuple] = []
 
-    def take_row(_context, pointer):
-        row = pointer.contents
+    def take_row(row):
         rows.append((row.input, row.relative_start, tuple(row.outputs[k] for k in range(row.output_count)),
                      row.status, row.skip, row.note, row.note_output, row.bytes_in, row.seconds,
                      row.failure.error_number, Failure.from_buffer_copy(row.failure)))
         return 1 if on_row is not None and on_row(rows[-1]) else 0
 
-    def on_refused(_context, pointer):
-        told = pointer.contents
-        refusal.append((told.reason, told.input, told.input2, told.output))
-
-    callbacks = BatchCallbacks(row=ROW_FN(take_row), refused=REFUSED_FN(on_refused))
-    result = function(ctypes.byref(settings), ctypes.byref(callbacks), None)
-    if result == BATCH_REFUSED:
-        raise BatchRefusedError(refusal[0] if refusal else (0, b"", b"", b""))
-    if result == BATCH_NO_MEMORY:
-        raise MemoryError("the quorlix library ran out of memory in a batch")
-    if result not in (BATCH_DONE, BATCH_STOPPED):
-        raise ValueError(f"quorlix_run_batch refused its settings ({result})")
+    _call_batch(settings, take_row)
     return rows
 
 
@@ -328,38 +336,20 @@ def run_table(named: list[bytes], form: int, jobs: int, options: ScheduleOptions
     """quorlix_run_batch with the schedules' table: named files and folders walked
     as the batch forms walk them, every input read once into the table, which
     goes to write (a WRITE_FN). on_input(path, ScheduleInput, Failure) sees each
-    input read, in input order, with the library's record of a failure. Returns the table's status (QUORLIX_SCHEDULES_*); raises
+    input read, in input order, with the library's record of a failure. Returns
+    the table's status (QUORLIX_SCHEDULES_*); raises
     BatchRefusedError when the batch is refused (no inputs), LibraryNotFoundError
     without the engine, MemoryError when the library ran out of memory."""
-    function = getattr(load(), "quorlix_run_batch", None)
-    if function is None:
-        raise LibraryNotFoundError("the loaded quorlix library has no batch engine (quorlix_run_batch): "
-                                   "libquorlix.so 1.2.0 or later is needed", name="quorlix")
-    function.argtypes = (ctypes.POINTER(BatchSettings), ctypes.POINTER(BatchCallbacks), ctypes.c_void_p)
-    function.restype = ctypes.c_int
     paths = (ctypes.c_char_p * max(1, len(named)))(*named)
     table = BatchTable(form=form, options=ctypes.pointer(options), to=BATCH_TABLE_TO_WRITE, write=write, status=-1)
     settings = BatchSettings(conversion=BatchConversion(BATCH_SCHEDULES), named=paths, named_count=len(named),
                              jobs=jobs, table=ctypes.pointer(table))
-    refusal: list[tuple] = []
 
-    def take_row(_context, pointer):
-        row = pointer.contents
+    def take_row(row):
         if row.table_input:
             # The record is copied: the row lives only during the call.
             on_input(row.input, row.table_input.contents, Failure.from_buffer_copy(row.failure))
         return 0
 
-    def on_refused(_context, pointer):
-        told = pointer.contents
-        refusal.append((told.reason, told.input, told.input2, told.output))
-
-    callbacks = BatchCallbacks(row=ROW_FN(take_row), refused=REFUSED_FN(on_refused))
-    result = function(ctypes.byref(settings), ctypes.byref(callbacks), None)
-    if result == BATCH_REFUSED:
-        raise BatchRefusedError(refusal[0] if refusal else (0, b"", b"", b""))
-    if result == BATCH_NO_MEMORY:
-        raise MemoryError("the quorlix library ran out of memory in a batch")
-    if result not in (BATCH_DONE, BATCH_STOPPED):
-        raise ValueError(f"quorlix_run_batch refused its settings ({result})")
+    _call_batch(settings, take_row)
     return table.status

@@ -274,11 +274,7 @@ def _filing_paths(filings: Iterable[FilingEntry]) -> list[str]:
     """The files to read: paths as named, folders walked as the batch forms walk
     them, and the inputs of batch.decode_filings's records."""
     paths: list[str] = []
-    for entry in filings:
-        if isinstance(entry, batch.Record):
-            paths.append(entry.input)
-            continue
-        path = os.fsdecode(entry)  # type: ignore[arg-type]
+    for path in _table_inputs(filings):
         paths.extend(batch.files_below(path) if os.path.isdir(path) else [path])
     return paths
 
